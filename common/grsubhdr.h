@@ -1,0 +1,27 @@
+// The graphic subheader record and its reader.
+#pragma once
+
+#include <cstdint>
+
+#include "fieldreader.h"
+#include "segments.h"
+#include "strmfhdr.h"
+
+struct NitfDocument;
+
+namespace nitf {
+
+struct NitfGraphicSubheader {
+  explicit NitfGraphicSubheader(NitfDocument* owner, std::uint32_t position) : document(owner), index(position) {}
+
+  ::NitfDocument* document;
+  std::uint32_t index;  // position among the document's graphic segments
+};
+
+using GraphicSubheaderList = SegmentList<NitfGraphicSubheader>;
+
+// Reads the subheader at the current file position; on success the position is
+// restored.
+int read_grsubhdr(NitfGraphicSubheader* record, ::NitfDocument* document, StreamingFileHeader* sfh, ReadMode mode);
+
+}  // namespace nitf

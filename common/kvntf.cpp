@@ -1,0 +1,84 @@
+// The document API's exports: lifecycle, status, counts and the file header record.
+// Each export checks its arguments, hands over to the unit that does the work and
+// returns the module's codes; nothing here is remembered between calls.
+#include <cstring>
+
+#include <kvntfu.h>
+
+#include "kernel.h"
+#include "nitffile.h"
+#include "utility.h"
+
+using nitf::NitfFileHeaderData;
+
+namespace {
+
+void destroy_document(NitfDocument* document) {
+  kernel::TrackedDeleter{}(document);
+}
+
+int32_t create(NitfDocument** handle, const wchar_t* name) {
+  kernel::Tracked<NitfDocument> document = kernel::make_tracked<NitfDocument>();
+  if (!document) return RET_NO_MEMORY;
+  if (!handle) return RET_NO_MEMORY;
+  *handle = nullptr;
+  if (name) {
+    if (!kernel::file_exists(name)) return RET_FILE_NOT_FOUND;
+    int r = nitf::parse_file(document.get(), name);
+    if (r != RET_SUCCESS) return r;
+  } else {
+    NitfFileHeaderData& h = document->header;
+    h.fl_source = h.fl_current = h.hl_current = nitf::kMinimalHeaderLength;
+    nitf::FormatNumberField(h.fl, nitf::kMinimalHeaderLength, 12);
+    document->header_present = 1;
+  }
+  *handle = document.release();
+  return RET_SUCCESS;
+}
+
+}  // namespace
+
+KV_API int32_t KV_CALL Kv_NITFCreate(NitfDocument** handle, const wchar_t* name) {
+  return create(handle, name);
+}
+
+KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name) {
+  wchar_t* wide = nullptr;
+  if (name) {
+    wide = kernel::wide_copy(name);
+    if (!wide) return RET_NO_MEMORY;
+  }
+  int32_t r = create(handle, wide);
+  kernel::release_wide(wide);
+  return r;
+}
+
+KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle) {
+  if (!handle || !*handle) return RET_INVALID_DOCUMENT;
+  destroy_document(*handle);
+  *handle = nullptr;
+  return RET_SUCCESS;
+}
+
+KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* d) {
+  if (!d) return RET_INVALID_DOCUMENT;
+  std::uint64_t segments = std::uint64_t{d->image_count} + d->graphic_count + d->text_count;
+  return (segments == 0 ? KV_NITF_STATUS_EMPTY : 0) |
+         (d->header_present ? KV_NITF_STATUS_HEADER_PRESENT : 0);
+}
+
+KV_API int32_t KV_CALL Kv_NITFGetImageHeaderCount(NitfDocument* d) {
+  return d ? static_cast<int32_t>(nitf::count_present(d->images)) : 0;
+}
+
+KV_API int32_t KV_CALL Kv_NITFGetGraphicHeaderCount(NitfDocument* d) {
+  return d ? static_cast<int32_t>(nitf::count_present(d->graphics)) : 0;
+}
+
+KV_API int32_t KV_CALL Kv_NITFGetTextHeaderCount(NitfDocument* d) {
+  return d ? static_cast<int32_t>(nitf::count_present(d->texts)) : 0;
+}
+
+KV_API int32_t KV_CALL KAVO_Load(void) {
+  return kernel::load_hook(&KAVO_Load);
+}

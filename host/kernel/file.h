@@ -1,0 +1,32 @@
+// Kernel files: POSIX descriptors behind the module's open, read, write and seek.
+// Names arrive as wide strings and are converted to UTF-8 before they reach the file
+// system. Reads and writes report the bytes moved; callers compare with what they
+// asked for and turn a shortfall into RET_FILE_READ or RET_FILE_WRITE.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kernel {
+
+// Open modes and permissions as callers pass them.
+constexpr int kModeRead = 0x8000;   // binary read
+constexpr int kModeWrite = 0x8302;  // binary, create, truncate, read-write
+constexpr int kPermRead = 0x100;
+constexpr int kPermWrite = 0x80;
+
+enum SeekOrigin : int { kSeekSet = 0, kSeekCurrent = 1, kSeekEnd = 2 };
+
+int open_file(const wchar_t* name, int mode, int permission);  // -1 on failure
+int open_file_utf8(const char* name, int mode, int permission);
+void close_file(int handle);
+// Bytes moved (0 on error or end of file); never more than `count`.
+std::size_t read_file(int handle, void* buffer, std::size_t count);
+std::size_t write_file(int handle, const void* buffer, std::size_t count);
+// New position from the start, or -1 when the seek fails (bad handle, negative target).
+std::int64_t seek_file(int handle, std::int64_t offset, int origin);
+// Current size of the open file, or -1.
+std::int64_t file_size(int handle);
+bool file_exists(const wchar_t* name);
+
+}  // namespace kernel

@@ -1,0 +1,81 @@
+/*
+ * Kvntfu: NITF 2.1 / NSIF file-format module.
+ *
+ * The public C interface: return codes, the document handle and the document API.
+ * Every export returns a 32-bit integer, RET_SUCCESS (1) on success. Strings and
+ * tables handed out in public records belong to the caller until the matching free
+ * export releases them. A document is used by one thread at a time.
+ */
+#ifndef KVNTFU_H
+#define KVNTFU_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#if defined(_WIN32)
+#define KV_CALL __stdcall
+#define KV_VISIBLE __declspec(dllexport)
+#else
+#define KV_CALL
+#define KV_VISIBLE __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+#define KV_API extern "C" KV_VISIBLE
+#else
+#define KV_API extern KV_VISIBLE
+#endif
+
+/* Return codes. A failure of one of the host libraries is passed on with its own value. */
+enum {
+  RET_SUCCESS = 1,
+  RET_FAILURE = 0,
+  RET_NO_MEMORY = -1,
+  RET_INVALID_BITMAP = -2,
+  RET_FILE_WRITE = -5,
+  RET_FILE_READ = -7,
+  RET_FILE_FORMAT = -9,
+  RET_FILE_NOT_FOUND = -10,
+  RET_INVALID_PARAMETER = -13,
+  RET_FILE_OPEN = -14,
+  RET_NOT_SUPPORTED = -16,
+  RET_INVALID_QUALITY = -21,
+  RET_INVALID_BITS_PER_PIXEL = -27,
+  RET_UNSUPPORTED_VERSION = -78,
+  RET_INVALID_DOCUMENT = -261,
+  RET_EMPTY_VECTOR = -501,
+  RET_MISSING_DATA = -814,
+  RET_UNSUPPORTED_PVTYPE = -700000,
+  RET_UNSUPPORTED_CLEVEL = -700001,
+  RET_UNSUPPORTED_BPP = -700002,
+  RET_BAD_BLOCK_STREAM = -700003,
+  RET_BAD_ARGUMENT = 87
+};
+
+/* Status bits of Kv_NITFGetStatus. */
+enum {
+  KV_NITF_STATUS_EMPTY = 1,         /* no image, graphic or text segment */
+  KV_NITF_STATUS_HEADER_PRESENT = 2 /* the document holds a valid file header */
+};
+
+/* One NITF file in memory; opaque to applications. */
+typedef struct NitfDocument NitfDocument;
+
+/* Lifecycle. `name` may be null: an empty document to fill and save. */
+KV_API int32_t KV_CALL Kv_NITFCreate(NitfDocument** handle, const wchar_t* name);
+KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name);
+KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle);
+KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* document);
+
+/* Numbers of segments present; 0 for no document. */
+KV_API int32_t KV_CALL Kv_NITFGetImageHeaderCount(NitfDocument* document);
+KV_API int32_t KV_CALL Kv_NITFGetGraphicHeaderCount(NitfDocument* document);
+KV_API int32_t KV_CALL Kv_NITFGetTextHeaderCount(NitfDocument* document);
+
+/* The toolkit's load hook. */
+KV_API int32_t KV_CALL KAVO_Load(void);
+
+#include "kvntfu_records.h"
+
+#endif /* KVNTFU_H */

@@ -1,0 +1,132 @@
+// Helpers shared by the tests: where the real samples live, scratch files, and
+// documents opened through the module's internals.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kernel.h"
+#include "nitffile.h"
+#include "nitfgen.h"
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+// ../shared/samples beside the project, or $NITF_SAMPLES.
+inline fs::path samples_dir() {
+  if (const char* env = std::getenv("NITF_SAMPLES"); env && *env) return env;
+  return fs::path(KVNTF_SOURCE_DIR) / ".." / "shared" / "samples";
+}
+
+inline fs::path sample(const std::string& relative) {
+  return samples_dir() / relative;
+}
+
+// Skips the test with a clear word when the sample folder is missing (in CI it is
+// always there).
+#define REQUIRE_SAMPLES()                                                            \
+  do {                                                                               \
+    if (!std::filesystem::exists(testing_support::samples_dir()))                    \
+      GTEST_SKIP() << "real samples not found at " << testing_support::samples_dir() \
+                   << " (set NITF_SAMPLES)";                                         \
+  } while (0)
+
+// Every .ntf/.nsf/.NTF file below the samples folder, sorted.
+inline std::vector<fs::path> all_samples() {
+  std::vector<fs::path> out;
+  if (!fs::exists(samples_dir())) return out;
+  for (const auto& e : fs::recursive_directory_iterator(samples_dir())) {
+    std::string ext = e.path().extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (e.is_regular_file() && (ext == ".ntf" || ext == ".nsf")) out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// A scratch folder removed at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    char pattern[] = "/tmp/kvntfu-test-XXXXXX";
+    path_ = ::mkdtemp(pattern);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  fs::path file(const std::string& name) const { return path_ / name; }
+  // Writes bytes to a new file in the folder and returns its path.
+  fs::path write(const std::string& name, const std::string& bytes) const {
+    nitfgen::write_file(file(name).string(), bytes);
+    return file(name);
+  }
+
+ private:
+  fs::path path_;
+};
+
+inline std::wstring wide(const fs::path& p) {
+  std::string s = p.string();
+  return std::wstring(s.begin(), s.end());  // test paths are ASCII
+}
+
+// A document parsed through the parse driver; the result code in `result`.
+struct Parsed {
+  kernel::Tracked<NitfDocument> document = kernel::make_tracked<NitfDocument>();
+  int result = 0;
+};
+
+inline Parsed parse(const fs::path& p) {
+  Parsed out;
+  out.result = nitf::parse_file(out.document.get(), wide(p).c_str());
+  return out;
+}
+
+// Reads only the file header of a file into a fresh document (segments unread).
+inline Parsed read_header_only(const fs::path& p) {
+  Parsed out;
+  NitfDocument* d = out.document.get();
+  d->file = kernel::open_file(wide(p).c_str(), kernel::kModeRead, kernel::kPermRead);
+  d->file_size = kernel::file_size(d->file);
+  nitf::StreamingFileHeader sfh;
+  nitf::HeaderSource source{d->file, d->file_size, &d->streaming, &sfh};
+  out.result = nitf::read_file_header(&d->header, source, nitf::ReadMode::kNormal);
+  if (out.result == RET_SUCCESS) {
+    d->image_count = d->source_image_count = d->header.images.count;
+    d->graphic_count = d->source_graphic_count = d->header.graphics.count;
+    d->text_count = d->source_text_count = d->header.texts.count;
+    d->des_count = d->header.des.count;
+  }
+  return out;
+}
+
+// A copy of a member of a packed public record: gtest binds its arguments to
+// references, which must not point at misaligned members.
+template <class T>
+T value(T member) {
+  return member;
+}
+
+// Collects message boxes while alive.
+class MessageCapture {
+ public:
+  MessageCapture() { kernel::set_message_sink(&MessageCapture::sink, this); }
+  ~MessageCapture() { kernel::set_message_sink(nullptr, nullptr); }
+  const std::vector<std::string>& messages() const { return messages_; }
+
+ private:
+  static void sink(void* self, const char* text, const char* caption) {
+    static_cast<MessageCapture*>(self)->messages_.push_back(std::string(caption) + ": " + text);
+  }
+  std::vector<std::string> messages_;
+};
+
+}  // namespace testing_support

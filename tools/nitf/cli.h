@@ -1,0 +1,40 @@
+// The nitf command-line client: shared pieces of its commands.
+#pragma once
+
+#include <kvntfu.h>
+
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes: 0 done, 1 the module refused or failed, 2 the command line was wrong.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// What a return code means, for a person.
+const char* describe(int code);
+// Prints "nitf: FILE: <what went wrong> (<code>)" and returns kExitFailed.
+int fail(const std::string& file, int code);
+int usage_error(const std::string& message);
+
+// An open document that closes itself.
+class Document {
+ public:
+  Document() = default;
+  Document(const Document&) = delete;
+  Document& operator=(const Document&) = delete;
+  ~Document() {
+    if (handle_) Kv_NITFDestroy(&handle_);
+  }
+  int open(const std::string& path) { return Kv_NITFCreateA(&handle_, path.c_str()); }
+  NitfDocument* get() const { return handle_; }
+
+ private:
+  NitfDocument* handle_ = nullptr;
+};
+
+int run_info(const std::vector<std::string>& args);
+
+}  // namespace cli

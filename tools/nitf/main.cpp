@@ -1,0 +1,33 @@
+// nitf: a person's way into the Kvntfu module.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: nitf COMMAND [ARGS]\n"
+    "\n"
+    "commands:\n"
+    "  info FILE [--json]   print the file header and the segments of FILE\n"
+    "  help                 print this text\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return cli::kExitUsage;
+  }
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "help" || command == "--help" || command == "-h") {
+    std::fputs(kUsage, stdout);
+    return cli::kExitOk;
+  }
+  if (command == "info") return cli::run_info(args);
+  return cli::usage_error("unknown command '" + command + "'");
+}
