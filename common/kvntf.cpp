@@ -28,8 +28,8 @@ int32_t create(NitfDocument** handle, const wchar_t* name) {
     if (r != RET_SUCCESS) return r;
   } else {
     NitfFileHeaderData& h = document->header;
-    h.fl_source = h.fl_current = h.hl_current = nitf::kMinimalHeaderLength;
-    nitf::FormatNumberField(h.fl, nitf::kMinimalHeaderLength, 12);
+    h.hl_current = nitf::kMinimalHeaderLength;
+    nitf::SetFileLength(&h, nitf::kMinimalHeaderLength);
     document->header_present = 1;
   }
   *handle = document.release();
