@@ -76,6 +76,9 @@ KV_API int32_t KV_CALL Kv_NITFGetTextHeaderCount(NitfDocument* document);
 /* The toolkit's load hook. */
 KV_API int32_t KV_CALL KAVO_Load(void);
 
+#include "kvntfu_bitmap.h"
+#include "kvntfu_graphic_text.h"
+#include "kvntfu_image.h"
 #include "kvntfu_records.h"
 
 #endif /* KVNTFU_H */

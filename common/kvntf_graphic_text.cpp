@@ -1,0 +1,197 @@
+// The graphic and text subheaders' public records: Kv_NITFGetGraphicHeader,
+// Kv_NITFFreeGraphicHeader, Kv_NITFGetTextHeader and Kv_NITFFreeTextHeader.
+//
+// A get copies the in-memory record of one segment: every text field as it stands
+// (blank padding kept), the numeric fields converted from their text, the extension
+// area's bytes. Text members are named once, in the slot tables below, and found in
+// the subheader's own field table by name, so the getter and the free export walk the
+// same list.
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+#include <span>
+
+#include <kvntfu.h>
+
+#include "fieldreader.h"
+#include "nitffile.h"
+#include "records.h"
+
+using nitf::NitfGraphicSubheader;
+using nitf::NitfTextSubheader;
+
+namespace {
+
+// A text member of a public record: the subheader field it copies and where it lives.
+struct Slot {
+  const char* name;
+  std::size_t offset;
+};
+
+#define KV_SLOT(Record, NAME)     \
+  Slot {                          \
+#NAME, offsetof(Record, NAME) \
+  }
+
+const Slot kGraphicStrings[] = {
+    KV_SLOT(NitfGraphicHeader, SY),     KV_SLOT(NitfGraphicHeader, SID),
+    KV_SLOT(NitfGraphicHeader, SNAME),  KV_SLOT(NitfGraphicHeader, SSCLAS),
+    KV_SLOT(NitfGraphicHeader, SSCLSY), KV_SLOT(NitfGraphicHeader, SSCODE),
+    KV_SLOT(NitfGraphicHeader, SSCTLH), KV_SLOT(NitfGraphicHeader, SSREL),
+    KV_SLOT(NitfGraphicHeader, SSDCTP), KV_SLOT(NitfGraphicHeader, SSDCXM),
+    KV_SLOT(NitfGraphicHeader, SSDG),   KV_SLOT(NitfGraphicHeader, SSCLTX),
+    KV_SLOT(NitfGraphicHeader, SSCATP), KV_SLOT(NitfGraphicHeader, SSCAUT),
+    KV_SLOT(NitfGraphicHeader, SSCRSN), KV_SLOT(NitfGraphicHeader, SSCTLN),
+    KV_SLOT(NitfGraphicHeader, SFMT),   KV_SLOT(NitfGraphicHeader, SCOLOR),
+};
+
+const Slot kTextStrings[] = {
+    KV_SLOT(NitfTextHeader, TE),     KV_SLOT(NitfTextHeader, TEXTID),
+    KV_SLOT(NitfTextHeader, TXTITL), KV_SLOT(NitfTextHeader, TSCLAS),
+    KV_SLOT(NitfTextHeader, TSCLSY), KV_SLOT(NitfTextHeader, TSCODE),
+    KV_SLOT(NitfTextHeader, TSCTLH), KV_SLOT(NitfTextHeader, TSREL),
+    KV_SLOT(NitfTextHeader, TSDCTP), KV_SLOT(NitfTextHeader, TSDCXM),
+    KV_SLOT(NitfTextHeader, TSDG),   KV_SLOT(NitfTextHeader, TSCLTX),
+    KV_SLOT(NitfTextHeader, TSCATP), KV_SLOT(NitfTextHeader, TSCAUT),
+    KV_SLOT(NitfTextHeader, TSCRSN), KV_SLOT(NitfTextHeader, TSCTLN),
+    KV_SLOT(NitfTextHeader, TXTFMT),
+};
+#undef KV_SLOT
+
+void* slot_in(void* record, const Slot& s) {
+  return static_cast<unsigned char*>(record) + s.offset;
+}
+
+template <class Field, class Record>
+const char* field_named(std::span<const Field> fields, Record& record, const char* name) {
+  for (const Field& f : fields) {
+    if (std::strcmp(f.name, name) == 0) return f.text(record);
+  }
+  assert(!"every slot names a field of the subheader's table");
+  return "";
+}
+
+// Nulls every slot first, so that a failure part way leaves no member with a copy.
+template <class Field, class Record>
+bool put_strings(nitf::OutList& out, std::span<const Slot> slots, std::span<const Field> fields,
+                 Record& source, void* record) {
+  for (const Slot& s : slots) nitf::store_member(slot_in(record, s), nullptr);
+  for (const Slot& s : slots) {
+    const char* text = field_named(fields, source, s.name);
+    if (!out.put(slot_in(record, s), nitf::copy_out_string(text))) return false;
+  }
+  return true;
+}
+
+void release_strings(std::span<const Slot> slots, void* record) {
+  for (const Slot& s : slots) nitf::release_member(slot_in(record, s));
+}
+
+// An inline member of n characters: the field's characters, blanks after a field
+// shorter than n (a record whose read stopped before it).
+void put_chars(char* member, const char* field, std::size_t n) {
+  std::size_t len = strnlen(field, n);
+  std::memcpy(member, field, len);
+  std::memset(member + len, ' ', n - len);
+}
+
+// A copy of an extension area as its length field declares it: `declared` bytes and a
+// NUL, the area's own bytes first (never more than it holds), zeros after them.
+void* area_out(const nitf::TreArea& area, std::size_t declared) {
+  auto* block = static_cast<unsigned char*>(kernel::allocate(declared + 1, 1));
+  if (!block) return nullptr;
+  std::size_t n = std::min(declared, area.size());
+  if (n) std::memcpy(block, area.data(), n);
+  kernel::record_object(kernel::ObjectKind::kBuffer, block);
+  return block;
+}
+
+template <class Record>
+Record* record_at(const nitf::SegmentList<Record>& list, std::uint32_t count, int32_t index) {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= count) return nullptr;
+  auto i = static_cast<std::size_t>(index);
+  return i < list.size() ? list[i].get() : nullptr;
+}
+
+bool fill_graphic(nitf::OutList& out, NitfGraphicSubheader& g, NitfGraphicHeader* r) {
+  using nitf::coordinate_group;
+  using nitf::parse_decimal;
+  if (!put_strings(out, std::span(kGraphicStrings), nitf::graphic_fields(), g, r)) return false;
+  put_chars(r->SSDCDT, g.ssdcdt, 8);
+  put_chars(r->SSDGDT, g.ssdgdt, 8);
+  put_chars(r->SSSRDT, g.sssrdt, 8);
+  r->ENCRYP = parse_decimal(g.encryp);
+  r->SSTRUCT = parse_decimal(g.sstruct);
+  r->SDLVL = parse_decimal(g.sdlvl_text);
+  r->SALVL = parse_decimal(g.salvl_text);
+  r->SLOC_ROW = coordinate_group(g.sloc, 0);
+  r->SLOC_COLUMN = coordinate_group(g.sloc, 1);
+  r->SBND1_ROW = coordinate_group(g.sbnd1, 0);
+  r->SBND1_COLUMN = coordinate_group(g.sbnd1, 1);
+  r->SBND2_ROW = coordinate_group(g.sbnd2, 0);
+  r->SBND2_COLUMN = coordinate_group(g.sbnd2, 1);
+  r->SRES2 = parse_decimal(g.sres2);
+  r->SXSHDL = parse_decimal(g.sxshdl);
+  r->SXSOFL = parse_decimal(g.sxsofl);
+  if (r->SXSHDL < 3 || !g.sxshd.present()) return true;
+  return out.put(&r->SXSHD, area_out(g.sxshd, static_cast<std::size_t>(r->SXSHDL) - 3));
+}
+
+bool fill_text(nitf::OutList& out, NitfTextSubheader& t, NitfTextHeader* r) {
+  using nitf::parse_decimal;
+  nitf::release_member(&r->TXSHD);
+  if (!put_strings(out, std::span(kTextStrings), nitf::text_fields(), t, r)) return false;
+  r->TXTALVL = parse_decimal(t.txtalvl_text);
+  put_chars(r->TXTDT, t.txtdt, 14);
+  put_chars(r->TSDCDT, t.tsdcdt, 8);
+  put_chars(r->TSDGDT, t.tsdgdt, 8);
+  put_chars(r->TSSRDT, t.tssrdt, 8);
+  r->ENCRYP = parse_decimal(t.encryp);
+  r->TXSHDL = parse_decimal(t.txshdl);
+  r->TXSOFL = parse_decimal(t.txsofl);
+  if (r->TXSHDL < 4) return true;
+  return out.put(&r->TXSHD, area_out(t.txshd, static_cast<std::size_t>(r->TXSHDL) - 3));
+}
+
+}  // namespace
+
+KV_API int32_t KV_CALL Kv_NITFGetGraphicHeader(NitfDocument* d, int32_t index,
+                                               NitfGraphicHeader* record) {
+  if (!d) return RET_FAILURE;
+  NitfGraphicSubheader* g = record_at(d->graphics, d->graphic_count, index);
+  if (!record || !g) return RET_BAD_ARGUMENT;
+  nitf::OutList out;
+  if (!fill_graphic(out, *g, record)) {
+    out.release_all();
+    return RET_NO_MEMORY;
+  }
+  return RET_SUCCESS;
+}
+
+KV_API int32_t KV_CALL Kv_NITFFreeGraphicHeader(NitfGraphicHeader* record) {
+  if (!record) return RET_BAD_ARGUMENT;
+  release_strings(kGraphicStrings, record);
+  nitf::release_member(&record->SXSHD);
+  return RET_SUCCESS;
+}
+
+KV_API int32_t KV_CALL Kv_NITFGetTextHeader(NitfDocument* d, int32_t index,
+                                            NitfTextHeader* record) {
+  if (!d) return RET_FAILURE;
+  NitfTextSubheader* t = record_at(d->texts, d->text_count, index);
+  if (!record || !t) return RET_BAD_ARGUMENT;
+  nitf::OutList out;
+  if (!fill_text(out, *t, record)) {
+    out.release_all();
+    return RET_NO_MEMORY;
+  }
+  return RET_SUCCESS;
+}
+
+KV_API int32_t KV_CALL Kv_NITFFreeTextHeader(NitfTextHeader* record) {
+  if (!record) return RET_BAD_ARGUMENT;
+  release_strings(kTextStrings, record);
+  nitf::release_member(&record->TXSHD);
+  return RET_SUCCESS;
+}

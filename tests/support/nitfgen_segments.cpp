@@ -1,0 +1,108 @@
+// The test generator's graphic, text and data extension subheaders.
+#include "nitfgen_segments.h"
+
+#include <stdexcept>
+#include <vector>
+
+#include "nitfgen.h"
+
+namespace nitfgen {
+namespace {
+
+struct Field {
+  const char* name;
+  std::size_t width;
+  bool numeric;
+  const char* value;
+};
+
+// MIL-STD-2500C table A-5 (graphic subheader), SY to SRES2.
+const std::vector<Field> kGraphic = {
+    {"SY", 2, false, "SY"},     {"SID", 10, false, ""},    {"SNAME", 20, false, ""},
+    {"SSCLAS", 1, false, "U"},  {"SSCLSY", 2, false, ""},  {"SSCODE", 11, false, ""},
+    {"SSCTLH", 2, false, ""},   {"SSREL", 20, false, ""},  {"SSDCTP", 2, false, ""},
+    {"SSDCDT", 8, false, ""},   {"SSDCXM", 4, false, ""},  {"SSDG", 1, false, ""},
+    {"SSDGDT", 8, false, ""},   {"SSCLTX", 43, false, ""}, {"SSCATP", 1, false, ""},
+    {"SSCAUT", 40, false, ""},  {"SSCRSN", 1, false, ""},  {"SSSRDT", 8, false, ""},
+    {"SSCTLN", 15, false, ""},  {"ENCRYP", 1, true, "0"},  {"SFMT", 1, false, "C"},
+    {"SSTRUCT", 13, true, "0"}, {"SDLVL", 3, true, "1"},   {"SALVL", 3, true, "0"},
+    {"SLOC", 10, true, "0"},    {"SBND1", 10, true, "0"},  {"SCOLOR", 1, false, "C"},
+    {"SBND2", 10, true, "0"},   {"SRES2", 2, true, "0"},
+};
+
+// Table A-6 (text subheader), TE to TXTFMT.
+const std::vector<Field> kText = {
+    {"TE", 2, false, "TE"},      {"TEXTID", 7, false, ""},
+    {"TXTALVL", 3, true, "0"},   {"TXTDT", 14, true, "20261206120000"},
+    {"TXTITL", 80, false, ""},   {"TSCLAS", 1, false, "U"},
+    {"TSCLSY", 2, false, ""},    {"TSCODE", 11, false, ""},
+    {"TSCTLH", 2, false, ""},    {"TSREL", 20, false, ""},
+    {"TSDCTP", 2, false, ""},    {"TSDCDT", 8, false, ""},
+    {"TSDCXM", 4, false, ""},    {"TSDG", 1, false, ""},
+    {"TSDGDT", 8, false, ""},    {"TSCLTX", 43, false, ""},
+    {"TSCATP", 1, false, ""},    {"TSCAUT", 40, false, ""},
+    {"TSCRSN", 1, false, ""},    {"TSSRDT", 8, false, ""},
+    {"TSCTLN", 15, false, ""},   {"ENCRYP", 1, true, "0"},
+    {"TXTFMT", 3, false, "STA"},
+};
+
+// Table A-8 (data extension subheader), the security group DESCLAS to DESCTLN.
+const std::vector<Field> kDesSecurity = {
+    {"DESCLAS", 1, false, "U"}, {"DESCLSY", 2, false, ""},  {"DESCODE", 11, false, ""},
+    {"DESCTLH", 2, false, ""},  {"DESREL", 20, false, ""},  {"DESDCTP", 2, false, ""},
+    {"DESDCDT", 8, false, ""},  {"DESDCXM", 4, false, ""},  {"DESDG", 1, false, ""},
+    {"DESDGDT", 8, false, ""},  {"DESCLTX", 43, false, ""}, {"DESCATP", 1, false, ""},
+    {"DESCAUT", 40, false, ""}, {"DESCRSN", 1, false, ""},  {"DESSRDT", 8, false, ""},
+    {"DESCTLN", 15, false, ""},
+};
+
+std::string pad(const Field& f, const std::string& value) {
+  if (value.size() >= f.width) return value.substr(0, f.width);
+  if (f.numeric) return std::string(f.width - value.size(), '0') + value;
+  return value + std::string(f.width - value.size(), ' ');
+}
+
+std::string fields(const std::vector<Field>& table, const FieldValues& values) {
+  for (const auto& [name, value] : values) {
+    bool known = false;
+    for (const Field& f : table) known = known || name == f.name;
+    if (!known) throw std::invalid_argument("nitfgen: no field " + name + " in this subheader");
+  }
+  std::string out;
+  for (const Field& f : table) {
+    auto it = values.find(f.name);
+    out += pad(f, it != values.end() ? it->second : std::string(f.value));
+  }
+  return out;
+}
+
+// A 5-digit length, and when it is not 0 the 3-digit overflow field and the bytes.
+std::string extension_area(bool present, const std::string& bytes) {
+  if (!present) return "00000";
+  return number(static_cast<long long>(bytes.size() + 3), 5) + "000" + bytes;
+}
+
+}  // namespace
+
+std::string graphic_subheader(const GraphicSpec& spec) {
+  return fields(kGraphic, spec.fields) + extension_area(spec.has_extension, spec.extension);
+}
+
+std::string text_subheader(const TextSpec& spec) {
+  return fields(kText, spec.fields) + extension_area(spec.has_extension, spec.extension);
+}
+
+std::string des_subheader_full(const DesSpec& spec) {
+  std::string out =
+      "DE" + text(spec.desid, 25) + text(spec.desver, 2) + fields(kDesSecurity, spec.fields);
+  if (spec.desid == "TRE_OVERFLOW")
+    out +=
+        pad({"DESOFLW", 6, false, ""}, spec.desoflw) + pad({"DESITEM", 3, true, ""}, spec.desitem);
+  return out + number(static_cast<long long>(spec.desshf.size()), 4) + spec.desshf;
+}
+
+std::string placement(long long first, long long second) {
+  return number(first, 5) + number(second, 5);
+}
+
+}  // namespace nitfgen
