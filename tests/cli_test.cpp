@@ -43,9 +43,11 @@ bool valid_json(const TempDir& dir, const std::string& text) {
   return std::system(command.c_str()) == 0;
 }
 
-TEST(Cli, InfoOfAHeaderOnlyFile) {
+TEST(Cli, InfoOfTheDemoFile) {
   TempDir dir;
-  auto path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file()));
+  std::string bytes = nitfgen::build(nitfgen::demo_file());
+  auto path = dir.write("demo.ntf", bytes);
+  std::string fl = "\"fl\":" + std::to_string(bytes.size());
   ToolRun text = run("info " + path.string());
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("FTITLE     Kvntfu demo\n"), std::string::npos) << text.out;
@@ -54,10 +56,48 @@ TEST(Cli, InfoOfAHeaderOnlyFile) {
   ToolRun json = run("info --json " + path.string());
   ASSERT_EQ(json.exit_code, 0) << json.err;
   EXPECT_TRUE(valid_json(dir, json.out)) << json.out;
-  for (const char* piece : {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", "\"fl\":435",
-                            "\"hl\":435", "\"numi\":0", "\"background\":[32,64,96]",
-                            "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"", "\"lish\":[]"})
+  for (const char* piece :
+       {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":457",
+        "\"numi\":0", "\"background\":[32,64,96]", "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"",
+        "\"lish\":[]", "\"numt\":1", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
+        "\"desid\":\"KVNTFU_NOTE\"", "\"images\":[]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
+}
+
+TEST(Cli, InfoOfEverySegmentKind) {
+  REQUIRE_SAMPLES();
+  TempDir dir;
+  ToolRun json = run("info --json " + sample("jitc/i_3113g.ntf").string());
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_TRUE(valid_json(dir, json.out));
+  // Values as gdalinfo reports them for this file.
+  for (const char* piece : {"\"numi\":2", "\"nums\":2", "\"ic\":\"I1\"", "\"idlvl\":2",
+                            "\"iloc\":[619,296]", "\"ncols\":204", "\"sdlvl\":3", "\"sfmt\":\"C\""})
+    EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
+  ToolRun text = run("info " + sample("jitc/i_3113g.ntf").string());
+  EXPECT_NE(text.out.find("\nimage 1\n  INDEX      1\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\ngraphic 1\n"), std::string::npos);
+}
+
+TEST(Cli, TextSegmentsAsStored) {
+  REQUIRE_SAMPLES();
+  auto path = sample("misc/WithBE.ntf");
+  Parsed p = read_header_only(path);
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  std::string file = nitfgen::read_file(path.string());
+  std::int64_t at = nitf::segment_data_offset(*p.document, nitf::SegmentKind::kText, 0);
+  std::string stored = file.substr(static_cast<std::size_t>(at), p.document->header.texts.data(0));
+
+  ToolRun one = run("text " + path.string() + " 0");
+  ASSERT_EQ(one.exit_code, 0) << one.err;
+  EXPECT_EQ(one.out, stored) << "bytes as stored, line ends included";
+  EXPECT_EQ(run("text " + path.string()).out, stored) << "all texts: here the one";
+
+  ToolRun beyond = run("text " + path.string() + " 1");
+  EXPECT_EQ(beyond.exit_code, 1);
+  EXPECT_NE(beyond.err.find("no text segment 1"), std::string::npos) << beyond.err;
+  EXPECT_EQ(run("text " + path.string() + " x").exit_code, 2);
+  EXPECT_EQ(run("text").exit_code, 2);
 }
 
 TEST(Cli, InfoOfARealFile) {

@@ -36,5 +36,6 @@ class Document {
 };
 
 int run_info(const std::vector<std::string>& args);
+int run_text(const std::vector<std::string>& args);
 
 }  // namespace cli

@@ -1,30 +1,15 @@
-// nitf info: what a file holds, from the module's public records.
+// nitf info: what a file holds, built from the module's public records only, as any
+// application would see it.
 #include <cstdio>
-#include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
-#include "json.h"
+#include "listing.h"
 
 namespace cli {
 namespace {
-
-// One line of the listing: a text, a number, a list of numbers or of texts.
-struct Item {
-  std::string key;  // lower-case NITF name
-  enum Kind { kText, kNumber, kNumbers, kTexts } kind = kText;
-  std::string text;
-  long long number = 0;
-  std::vector<long long> numbers;
-  std::vector<std::string> texts;
-};
-
-std::string trimmed(const char* s, std::size_t n = std::string::npos) {
-  std::string t = s ? std::string(s, s ? strnlen(s, n) : 0) : std::string();
-  std::size_t end = t.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : t.substr(0, end + 1);
-}
 
 std::vector<long long> table(const uint32_t* values, int32_t count) {
   std::vector<long long> out;
@@ -33,7 +18,7 @@ std::vector<long long> table(const uint32_t* values, int32_t count) {
 }
 
 // Tags of the TREs in an extension area, each with its length.
-std::vector<std::string> tre_tags(const uint8_t* area, int32_t length_field) {
+std::vector<std::string> tre_tags(const uint8_t* area, long long length_field) {
   std::vector<std::string> tags;
   if (!area || length_field <= 3) return tags;
   std::size_t n = static_cast<std::size_t>(length_field) - 3, at = 0;
@@ -50,117 +35,211 @@ std::vector<std::string> tre_tags(const uint8_t* area, int32_t length_field) {
   return tags;
 }
 
-std::vector<Item> header_items(const NitfHeader& h, const char* version) {
-  auto item = [](const char* key, Item::Kind kind) {
-    Item i;
-    i.key = key;
-    i.kind = kind;
-    return i;
-  };
-  auto text = [&](const char* key, std::string value) {
-    Item i = item(key, Item::kText);
-    i.text = std::move(value);
-    return i;
-  };
-  auto number = [&](const char* key, long long value) {
-    Item i = item(key, Item::kNumber);
-    i.number = value;
-    return i;
-  };
-  auto numbers = [&](const char* key, std::vector<long long> values) {
-    Item i = item(key, Item::kNumbers);
-    i.numbers = std::move(values);
-    return i;
-  };
-  auto texts = [&](const char* key, std::vector<std::string> values) {
-    Item i = item(key, Item::kTexts);
-    i.texts = std::move(values);
-    return i;
-  };
-  std::vector<std::string> udhd = tre_tags(h.UDHD, h.UDHDL);
-  std::vector<std::string> xhd = tre_tags(h.XHD, h.XHDL);
-  return {
-      text("fhdr", trimmed(h.FHDR)),
-      text("fver", version),
-      number("clevel", h.CLEVEL),
-      text("stype", trimmed(h.STYPE)),
-      text("ostaid", trimmed(h.OSTAID)),
-      text("fdt", trimmed(h.FDT, sizeof h.FDT)),
-      text("ftitle", trimmed(h.FTITLE)),
-      text("fsclas", trimmed(h.FSCLAS)),
-      text("oname", trimmed(h.ONAME)),
-      text("ophone", trimmed(h.OPHONE)),
-      number("fl", h.FL),
-      number("hl", h.HL),
-      numbers("background", {h.FBKGC[0], h.FBKGC[1], h.FBKGC[2]}),
-      number("numi", h.NUMI),
-      numbers("lish", table(h.LISH, h.NUMI)),
-      numbers("li", table(h.LI, h.NUMI)),
-      number("nums", h.NUMS),
-      numbers("lssh", table(h.LSSH, h.NUMS)),
-      numbers("ls", table(h.LS, h.NUMS)),
-      number("numx", h.NUMX),
-      number("numt", h.NUMT),
-      numbers("ltsh", table(h.LTSH, h.NUMT)),
-      numbers("lt", table(h.LT, h.NUMT)),
-      number("numdes", h.NUMDES),
-      numbers("ldsh", table(h.LDSH, h.NUMDES)),
-      numbers("ld", table(h.LD, h.NUMDES)),
-      number("numres", h.NUMRES),
-      numbers("lresh", table(h.LRESH, h.NUMRES)),
-      numbers("lre", table(h.LRE, h.NUMRES)),
-      number("udhdl", h.UDHDL),
-      number("udhd_tres", static_cast<long long>(udhd.size())),
-      texts("udhd_tags", udhd),
-      number("xhdl", h.XHDL),
-      number("xhd_tres", static_cast<long long>(xhd.size())),
-      texts("xhd_tags", xhd),
-  };
+void add_tres(Section& s, const char* count_key, const char* tags_key, const uint8_t* area,
+              long long length_field) {
+  std::vector<std::string> tags = tre_tags(area, length_field);
+  s.number(count_key, static_cast<long long>(tags.size()));
+  s.texts(tags_key, tags);
 }
 
-void print_json(const std::vector<Item>& items) {
+Section header_section(const NitfHeader& h) {
+  char version[16];
+  std::snprintf(version, sizeof version, "%05.2f", static_cast<double>(h.FVER));
+  Section s;
+  s.text("fhdr", trimmed(h.FHDR));
+  s.text("fver", version);
+  s.number("clevel", h.CLEVEL);
+  s.text("stype", trimmed(h.STYPE));
+  s.text("ostaid", trimmed(h.OSTAID));
+  s.text("fdt", trimmed(h.FDT, sizeof h.FDT));
+  s.text("ftitle", trimmed(h.FTITLE));
+  s.text("fsclas", trimmed(h.FSCLAS));
+  s.text("oname", trimmed(h.ONAME));
+  s.text("ophone", trimmed(h.OPHONE));
+  s.number("fl", h.FL);
+  s.number("hl", h.HL);
+  s.numbers("background", {h.FBKGC[0], h.FBKGC[1], h.FBKGC[2]});
+  s.number("numi", h.NUMI);
+  s.numbers("lish", table(h.LISH, h.NUMI));
+  s.numbers("li", table(h.LI, h.NUMI));
+  s.number("nums", h.NUMS);
+  s.numbers("lssh", table(h.LSSH, h.NUMS));
+  s.numbers("ls", table(h.LS, h.NUMS));
+  s.number("numx", h.NUMX);
+  s.number("numt", h.NUMT);
+  s.numbers("ltsh", table(h.LTSH, h.NUMT));
+  s.numbers("lt", table(h.LT, h.NUMT));
+  s.number("numdes", h.NUMDES);
+  s.numbers("ldsh", table(h.LDSH, h.NUMDES));
+  s.numbers("ld", table(h.LD, h.NUMDES));
+  s.number("numres", h.NUMRES);
+  s.numbers("lresh", table(h.LRESH, h.NUMRES));
+  s.numbers("lre", table(h.LRE, h.NUMRES));
+  s.number("udhdl", h.UDHDL);
+  add_tres(s, "udhd_tres", "udhd_tags", h.UDHD, h.UDHDL);
+  s.number("xhdl", h.XHDL);
+  add_tres(s, "xhd_tres", "xhd_tags", h.XHD, h.XHDL);
+  return s;
+}
+
+Section image_section(int index, const NitfImageHeader& m) {
+  Section s;
+  s.number("index", index);
+  s.text("iid1", trimmed(m.IID1));
+  s.number("nrows", m.NROWS);
+  s.number("ncols", m.NCOLS);
+  s.text("pvtype", trimmed(m.PVTYPE));
+  s.text("irep", trimmed(m.IREP));
+  s.text("icat", trimmed(m.ICAT));
+  s.number("abpp", m.ABPP);
+  s.number("nbpp", m.NBPP);
+  s.text("ic", trimmed(m.IC));
+  s.text("comrat", trimmed(m.COMRAT));
+  s.number(m.NBANDS == 0 ? "xbands" : "nbands", m.NBANDS == 0 ? m.XBANDS : m.NBANDS);
+  std::vector<std::string> bands;
+  uint32_t band_count = m.NBANDS == 0 ? m.XBANDS : m.NBANDS;
+  for (uint32_t b = 0; m.IREPBAND && b < band_count; ++b) bands.push_back(trimmed(m.IREPBAND[b]));
+  s.texts("irepband", bands);
+  s.text("imode", trimmed(m.IMODE));
+  s.number("nbpr", m.NBPR);
+  s.number("nbpc", m.NBPC);
+  s.number("nppbh", m.NPPBH);
+  s.number("nppbv", m.NPPBV);
+  s.number("idlvl", m.IDLVL);
+  s.number("ialvl", m.IALVL);
+  s.numbers("iloc", {m.ILOC_ROW, m.ILOC_COLUMN});
+  s.text("imag", trimmed(m.IMAG));
+  s.number("nicom", m.NICOM);
+  add_tres(s, "udid_tres", "udid_tags", reinterpret_cast<const uint8_t*>(m.UDID), m.UDIDL);
+  add_tres(s, "ixshd_tres", "ixshd_tags", m.IXSHD, m.IXSHDL);
+  return s;
+}
+
+Section graphic_section(int index, const NitfGraphicHeader& g) {
+  Section s;
+  s.number("index", index);
+  s.text("sid", trimmed(g.SID));
+  s.text("sname", trimmed(g.SNAME));
+  s.text("sfmt", trimmed(g.SFMT));
+  s.number("sdlvl", g.SDLVL);
+  s.number("salvl", g.SALVL);
+  s.numbers("sloc", {g.SLOC_ROW, g.SLOC_COLUMN});
+  s.numbers("sbnd1", {g.SBND1_ROW, g.SBND1_COLUMN});
+  s.numbers("sbnd2", {g.SBND2_ROW, g.SBND2_COLUMN});
+  add_tres(s, "sxshd_tres", "sxshd_tags", g.SXSHD, g.SXSHDL);
+  return s;
+}
+
+Section text_section(int index, const NitfTextHeader& t, long long length) {
+  Section s;
+  s.number("index", index);
+  s.text("textid", trimmed(t.TEXTID));
+  s.text("txtitl", trimmed(t.TXTITL));
+  s.text("txtfmt", trimmed(t.TXTFMT));
+  s.number("lt", length);
+  add_tres(s, "txshd_tres", "txshd_tags", t.TXSHD, t.TXSHDL);
+  return s;
+}
+
+// No public record carries a data extension's subheader; its DESID is read from the
+// file where the header's length tables place the segment.
+std::vector<Section> des_sections(const std::string& path, const NitfHeader& h) {
+  std::vector<Section> out;
+  unsigned long long at = static_cast<unsigned long long>(h.HL);
+  auto skip = [&](const uint32_t* sub, const uint32_t* data, int32_t n) {
+    for (int32_t i = 0; sub && data && i < n; ++i)
+      at += sub[i] + static_cast<unsigned long long>(data[i]);
+  };
+  skip(h.LISH, h.LI, h.NUMI);
+  skip(h.LSSH, h.LS, h.NUMS);
+  skip(h.LTSH, h.LT, h.NUMT);
+  std::ifstream in(path, std::ios::binary);
+  for (int32_t i = 0; h.LDSH && h.LD && i < h.NUMDES; ++i) {
+    char head[27] = {};
+    in.seekg(static_cast<std::streamoff>(at));
+    in.read(head, sizeof head);
+    Section s;
+    s.number("index", i);
+    s.text("desid", in ? trimmed(head + 2, 25) : std::string());
+    s.number("ld", h.LD[i]);
+    out.push_back(std::move(s));
+    in.clear();
+    at += h.LDSH[i] + static_cast<unsigned long long>(h.LD[i]);
+  }
+  return out;
+}
+
+struct Listing {
+  Section header;
+  std::vector<Section> images, graphics, texts, des;
+};
+
+int collect(const std::string& file, NitfDocument* doc, Listing* out) {
+  NitfHeader h{};
+  if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
+  out->header = header_section(h);
+  out->des = des_sections(file, h);
+  for (int i = 0; i < Kv_NITFGetImageHeaderCount(doc); ++i) {
+    NitfImageHeader m{};
+    if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS) {
+      Kv_NITFFreeNITFHeader(&h);
+      return r;
+    }
+    out->images.push_back(image_section(i, m));
+    Kv_NITFFreeImageHeader(&m);
+  }
+  for (int i = 0; i < Kv_NITFGetGraphicHeaderCount(doc); ++i) {
+    NitfGraphicHeader g{};
+    if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) {
+      Kv_NITFFreeNITFHeader(&h);
+      return r;
+    }
+    out->graphics.push_back(graphic_section(i, g));
+    Kv_NITFFreeGraphicHeader(&g);
+  }
+  for (int i = 0; i < Kv_NITFGetTextHeaderCount(doc); ++i) {
+    NitfTextHeader t{};
+    if (int r = Kv_NITFGetTextHeader(doc, i, &t); r != RET_SUCCESS) {
+      Kv_NITFFreeNITFHeader(&h);
+      return r;
+    }
+    uint32_t length = 0;
+    Kv_NITFGetTextSegment(doc, i, nullptr, &length);
+    out->texts.push_back(text_section(i, t, length));
+    Kv_NITFFreeTextHeader(&t);
+  }
+  Kv_NITFFreeNITFHeader(&h);
+  return RET_SUCCESS;
+}
+
+void print_json(const Listing& l) {
   JsonWriter json(stdout);
   json.begin_object();
-  for (const Item& i : items) {
-    switch (i.kind) {
-      case Item::kText:
-        json.string(i.key.c_str(), i.text);
-        break;
-      case Item::kNumber:
-        json.number(i.key.c_str(), i.number);
-        break;
-      case Item::kNumbers:
-        json.numbers(i.key.c_str(), i.numbers);
-        break;
-      case Item::kTexts:
-        json.strings(i.key.c_str(), i.texts);
-        break;
+  l.header.write_json(json);
+  const std::pair<const char*, const std::vector<Section>*> lists[] = {
+      {"images", &l.images}, {"graphics", &l.graphics}, {"texts", &l.texts}, {"des", &l.des}};
+  for (const auto& [key, sections] : lists) {
+    json.begin_array(key);
+    for (const Section& s : *sections) {
+      json.begin_object();
+      s.write_json(json);
+      json.end_object();
     }
+    json.end_array();
   }
   json.end_object();
   json.finish();
 }
 
-void print_text(const std::vector<Item>& items) {
-  for (const Item& i : items) {
-    std::string value;
-    switch (i.kind) {
-      case Item::kText:
-        value = i.text;
-        break;
-      case Item::kNumber:
-        value = std::to_string(i.number);
-        break;
-      case Item::kNumbers:
-        for (long long v : i.numbers) value += (value.empty() ? "" : " ") + std::to_string(v);
-        break;
-      case Item::kTexts:
-        for (const std::string& t : i.texts) value += (value.empty() ? "" : ", ") + t;
-        break;
+void print_text(const Listing& l) {
+  l.header.print_text(0);
+  const std::pair<const char*, const std::vector<Section>*> lists[] = {
+      {"image", &l.images}, {"graphic", &l.graphics}, {"text", &l.texts}, {"des", &l.des}};
+  for (const auto& [name, sections] : lists) {
+    for (std::size_t i = 0; i < sections->size(); ++i) {
+      std::printf("\n%s %zu\n", name, i);
+      (*sections)[i].print_text(2);
     }
-    std::string key = i.key;
-    for (char& c : key) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
-    std::printf("%-10s %s\n", key.c_str(), value.c_str());
   }
 }
 
@@ -184,16 +263,12 @@ int run_info(const std::vector<std::string>& args) {
 
   Document doc;
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
-  NitfHeader header{};
-  if (int r = Kv_NITFGetNITFHeader(doc.get(), &header); r != RET_SUCCESS) return fail(file, r);
-  char version[16];
-  std::snprintf(version, sizeof version, "%05.2f", static_cast<double>(header.FVER));
-  std::vector<Item> items = header_items(header, version);
-  Kv_NITFFreeNITFHeader(&header);
+  Listing listing;
+  if (int r = collect(file, doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
   if (json) {
-    print_json(items);
+    print_json(listing);
   } else {
-    print_text(items);
+    print_text(listing);
   }
   return kExitOk;
 }

@@ -13,6 +13,7 @@ const char kUsage[] =
     "\n"
     "commands:\n"
     "  info FILE [--json]   print the file header and the segments of FILE\n"
+    "  text FILE [INDEX]    write text segment INDEX (all, without INDEX) as stored\n"
     "  help                 print this text\n";
 
 }  // namespace
@@ -29,5 +30,6 @@ int main(int argc, char** argv) {
     return cli::kExitOk;
   }
   if (command == "info") return cli::run_info(args);
+  if (command == "text") return cli::run_text(args);
   return cli::usage_error("unknown command '" + command + "'");
 }
