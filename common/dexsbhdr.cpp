@@ -64,12 +64,6 @@ int check_field(NitfDesSubheader& r, const FieldReader& in, std::string_view nam
   return RET_SUCCESS;
 }
 
-// See the graphic reader: reads stop at the subheader length of the file header.
-std::int64_t window_end(const NitfDocument& d, std::int64_t start, std::uint32_t index) {
-  std::uint64_t held = static_cast<std::uint64_t>(d.file_size - start);
-  return start + static_cast<std::int64_t>(std::min(d.header.des.subheader(index), held));
-}
-
 int read_overflow_fields(NitfDesSubheader* r, FieldReader& in) {
   if (!in.fits(9, "DESOFLW and DESITEM")) return RET_FILE_READ;
   if (int rc = in.text(r->desoflw, 6, "DESOFLW"); rc != RET_SUCCESS) return rc;
@@ -128,7 +122,8 @@ int read_dexsbhdr(NitfDesSubheader* r, NitfDocument* d, StreamingFileHeader*, Re
   if (start < 0 || start > d->file_size) return RET_FILE_READ;
   char context[48];
   std::snprintf(context, sizeof context, "data extension subheader %u", r->index);
-  FieldReader in(d->file, window_end(*d, start, r->index), context);
+  FieldReader in(d->file, end_within(d->file_size, start, d->header.des.subheader(r->index)),
+                 context);
   if (int rc = read_fields(r, in); rc != RET_SUCCESS) return rc;
   return kernel::seek_file(d->file, start, kernel::kSeekSet) == start ? RET_SUCCESS : RET_FILE_READ;
 }

@@ -48,6 +48,12 @@ bool is_all_nines(const char* field, std::size_t width) {
   return width > 0;
 }
 
+std::int64_t end_within(std::int64_t file_size, std::int64_t start, std::uint64_t length) {
+  if (start >= file_size) return file_size;
+  std::uint64_t room = static_cast<std::uint64_t>(file_size - start);
+  return length >= room ? file_size : start + static_cast<std::int64_t>(length);
+}
+
 FieldReader::FieldReader(int handle, std::int64_t file_size, const char* context,
                          std::int64_t budget)
     : handle_(handle),

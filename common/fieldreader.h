@@ -35,6 +35,11 @@ inline constexpr int kBudgetSpent = 2;
 // Normal reads, or the bounded re-read from a streaming file header's replacement data.
 enum class ReadMode { kNormal, kBounded };
 
+// The end of a window of `length` bytes from `start`, cut at the end of the file. A
+// subheader is read through a window that ends at its length in the file header, so
+// it never reads into the data after it, whatever its own fields claim.
+std::int64_t end_within(std::int64_t file_size, std::int64_t start, std::uint64_t length);
+
 class FieldReader {
  public:
   // `context` names what is read ("file header", "image subheader 2") in messages.

@@ -80,14 +80,6 @@ int check_field(NitfGraphicSubheader& r, const FieldReader& in, std::string_view
   return RET_SUCCESS;
 }
 
-// The end of what this subheader may read: its length in the file header, cut at the
-// end of the file. Reads are checked against it, so a subheader never reads into the
-// data after it, however its own lengths claim otherwise.
-std::int64_t window_end(const NitfDocument& d, std::int64_t start, std::uint32_t index) {
-  std::uint64_t held = static_cast<std::uint64_t>(d.file_size - start);
-  return start + static_cast<std::int64_t>(std::min(d.header.graphics.subheader(index), held));
-}
-
 int read_fields(NitfGraphicSubheader* r, FieldReader& in, std::int64_t end) {
   if (!in.fits(kGraphicSubheaderLength, "SY to SXSHDL")) return RET_FILE_READ;
   for (const GraphicField& f : kFields) {
@@ -142,7 +134,7 @@ std::int32_t coordinate_group(const char* field, int group) {
 int read_grsubhdr(NitfGraphicSubheader* r, NitfDocument* d, StreamingFileHeader*, ReadMode) {
   std::int64_t start = kernel::seek_file(d->file, 0, kernel::kSeekCurrent);
   if (start < 0 || start > d->file_size) return RET_FILE_READ;
-  std::int64_t end = window_end(*d, start, r->index);
+  std::int64_t end = end_within(d->file_size, start, d->header.graphics.subheader(r->index));
   char context[40];
   std::snprintf(context, sizeof context, "graphic subheader %u", r->index);
   FieldReader in(d->file, end, context);

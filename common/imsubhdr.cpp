@@ -482,12 +482,6 @@ int read_mask_table(R& r, ReadState& s) {
 }
 
 // start + length, but not beyond the end of the file.
-std::int64_t end_within(std::int64_t file_size, std::int64_t start, std::uint64_t length) {
-  if (start >= file_size) return file_size;
-  std::uint64_t room = static_cast<std::uint64_t>(file_size - start);
-  return length >= room ? file_size : start + static_cast<std::int64_t>(length);
-}
-
 // The normal read, which cannot leave the segment. With a streaming marker the block
 // counts are not known yet, so the mask table is left to the re-read.
 int read_in_segment(R& r, NitfDocument& d, std::int64_t start, const char* context, bool* marker) {

@@ -76,12 +76,6 @@ int check_field(NitfTextSubheader& r, const FieldReader& in, std::string_view na
   return RET_SUCCESS;
 }
 
-// See the graphic reader: reads stop at the subheader length of the file header.
-std::int64_t window_end(const NitfDocument& d, std::int64_t start, std::uint32_t index) {
-  std::uint64_t held = static_cast<std::uint64_t>(d.file_size - start);
-  return start + static_cast<std::int64_t>(std::min(d.header.texts.subheader(index), held));
-}
-
 int read_fields(NitfTextSubheader* r, FieldReader& in, std::int64_t end) {
   if (!in.fits(kTextSubheaderLength, "TE to TXSHDL")) return RET_FILE_READ;
   for (const TextField& f : kFields) {
@@ -138,7 +132,7 @@ std::span<const TextField> text_fields() {
 int read_txsubhdr(NitfTextSubheader* r, NitfDocument* d, StreamingFileHeader*, ReadMode) {
   std::int64_t start = kernel::seek_file(d->file, 0, kernel::kSeekCurrent);
   if (start < 0 || start > d->file_size) return RET_FILE_READ;
-  std::int64_t end = window_end(*d, start, r->index);
+  std::int64_t end = end_within(d->file_size, start, d->header.texts.subheader(r->index));
   char context[40];
   std::snprintf(context, sizeof context, "text subheader %u", r->index);
   FieldReader in(d->file, end, context);
