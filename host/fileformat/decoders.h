@@ -1,0 +1,86 @@
+// Internals shared by the file-format library's units: how a stream is recognised, what
+// its headers declare, which of its components become the picture, and the three
+// decoders. Only host/fileformat includes this; the rest of the module uses fileformat.h.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <kvntfu.h>
+
+#include "kernel/bitmap.h"
+
+namespace fileformat::detail {
+
+struct ByteView {
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
+
+enum class StreamKind { kJpeg, kCodestream, kJp2, kRaw };
+
+// Recognises a stream by its first bytes. A JPEG may begin with fill bytes (0xFF) before
+// its start-of-image marker, as ITU-T T.81 B.1.1.2 allows and as some NITF producers
+// write; `jpeg_start` is then the offset of that marker.
+StreamKind stream_kind(ByteView stream, std::size_t* jpeg_start);
+
+// What a JPEG stream's markers say up to its first scan.
+struct JpegHeader {
+  std::uint8_t sof = 0;  // the frame marker's second byte (0xC0 to 0xCF)
+  std::uint8_t precision = 0;
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::uint32_t components = 0;
+  std::uint8_t ids[4] = {};  // identifiers of the first components
+  bool restart = false;      // a non-zero restart interval
+  bool jfif = false;
+  bool adobe = false;
+  std::uint8_t adobe_transform = 0;
+};
+// RET_SUCCESS, or RET_FILE_FORMAT when no well-formed frame header precedes the first
+// scan or the end of the data. `stream` starts at the start-of-image marker.
+std::int32_t probe_jpeg(ByteView stream, JpegHeader* header);
+std::int32_t jpeg_format(const JpegHeader& header);
+// Whether libjpeg would take the three components for YCbCr (its own rules: JFIF, then
+// Adobe's transform, then the identifiers 'R','G','B').
+bool jpeg_reads_ycc(const JpegHeader& header);
+// Whether the stream itself states YCbCr (JFIF, or Adobe transform 1).
+bool jpeg_states_ycc(const JpegHeader& header);
+
+// What a JPEG 2000 image and size marker says.
+struct J2kHeader {
+  std::uint32_t width = 0;  // of component 0, the grid the picture is decoded on
+  std::uint32_t height = 0;
+  std::uint32_t components = 0;
+  std::uint32_t precision = 0;  // the largest of all components
+  std::uint64_t tiles = 0;
+};
+// Finds the codestream (inside the jp2c box for a JP2 file) and reads its SIZ marker.
+// RET_FILE_FORMAT for a missing or inconsistent one; absurd sizes are left to the
+// caller's memory check.
+std::int32_t probe_j2k(ByteView stream, StreamKind kind, J2kHeader* header);
+
+// Which components become blue, green and red (or the one grey component).
+struct OutputPlan {
+  bool grey = false;
+  std::uint32_t red = 0, green = 0, blue = 0;  // component indices; grey uses red
+};
+// The rules of fileformat.h; RET_INVALID_PARAMETER for a selected band beyond the
+// stream's components.
+std::int32_t plan_output(std::uint32_t components, const FltLoadOptions* options, OutputPlan* plan);
+// A sample of `precision` bits scaled to 8 and 16 bits, rounding to nearest.
+std::uint8_t scale_to_8(std::uint32_t value, std::uint32_t precision);
+std::uint16_t scale_to_16(std::uint32_t value, std::uint32_t precision);
+
+// The decoders fill `out`, an empty record, with a top-down bitmap (left empty on
+// failure) and return a code as load_from_memory does.
+std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out);
+std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
+                        kernel::Bitmap* out);
+std::int32_t decode_t4(ByteView stream, const FltRawFormat& format, kernel::Bitmap* out);
+
+// Asks the calling thread's raw-data callback to describe a raw stream: RET_FILE_FORMAT
+// without a callback, else the callback's code; on success `format` is filled.
+std::int32_t describe_raw(FltRawFormat* format);
+
+}  // namespace fileformat::detail

@@ -1,0 +1,116 @@
+// The file-format library: decoding of the streams embedded in NITF image data.
+//
+// The image readers hand each JPEG, JPEG 2000 or raw T.4 stream to load_from_memory and
+// get a kernel bitmap back; the blocked JPEG readers first ask file_info_from_memory what
+// a block's stream is. Decoding is done by libjpeg-turbo, OpenJPEG and libtiff's fax
+// decoder; this layer recognises the stream, checks its declared size against the
+// kernel's allocation cap before anything large is allocated, and turns every codec
+// failure into a return code. Nothing here keeps state between calls except the raw-data
+// callback, which is per thread.
+//
+// Format identifiers reported in FltFileInfo::format (the blocked JPEG readers accept
+// 5, 10, 11, 21, 22, 23, 24, 26 and 165; every other value makes them skip the block):
+//
+//   id  stream
+//    5  JPEG, sequential DCT (SOF0, SOF1, SOF9), 8-bit, one component
+//   10  JPEG, sequential DCT, 8-bit, three components read as YCbCr (a JFIF marker, an
+//       Adobe marker with transform 1, or component identifiers other than 'R','G','B')
+//   24  JPEG, sequential DCT, 8-bit, three components stored as R, G, B without a
+//       colour transform (Adobe marker with transform 0, or identifiers 'R','G','B')
+//   23  JPEG, sequential DCT, 8-bit, two or four and more components
+//   26  JPEG, sequential DCT, 8-bit, with a restart interval (any component count)
+//   11  JPEG, progressive DCT (SOF2, SOF10), 8-bit
+//   21  JPEG, DCT with 12-bit precision (SOF1, SOF2, SOF9, SOF10): not decoded
+//   22  JPEG, lossless (SOF3, SOF11): not decoded
+//   28  JPEG, hierarchical (SOF5 to SOF7, SOF13 to SOF15): not decoded
+//  165  JPEG 2000, a raw codestream (J2K) or a JP2 file
+//   66  raw T.4, one-dimensional, as described by the raw-data callback
+//   67  raw T.4, two-dimensional, as described by the raw-data callback
+//    0  not recognised
+// The first line that matches wins, reading from "lossless" up: 22, 28, 21, 11, 26,
+// then 5, 24, 10 or 23 by component count.
+#pragma once
+
+#include <cstdint>
+
+#include <kvntfu.h>
+
+#include "kernel/bitmap.h"
+
+namespace fileformat {
+
+constexpr std::uint32_t kLoadOptionsSize = 72;
+constexpr std::uint32_t kFileInfoSize = 2308;
+
+// Colour order argument of load_from_memory: the layout the stream decodes to.
+constexpr std::int32_t kColourAsDecoded = 4;
+
+enum FormatId : std::int32_t {
+  kFormatUnknown = 0,
+  kFormatJpegGrey = 5,
+  kFormatJpegYcc = 10,
+  kFormatJpegProgressive = 11,
+  kFormatJpeg12Bit = 21,
+  kFormatJpegLossless = 22,
+  kFormatJpegMulti = 23,
+  kFormatJpegRgb = 24,
+  kFormatJpegRestart = 26,
+  kFormatJpegHierarchical = 28,
+  kFormatT4OneDimensional = 66,
+  kFormatT4TwoDimensional = 67,
+  kFormatJpeg2000 = 165,
+};
+
+// A zeroed record with the band indices 0, 1, 2 and no flags; callers then set
+// KV_LOAD_RGB or KV_LOAD_BANDS (other flag bits are accepted and ignored).
+// RET_INVALID_PARAMETER without a record or for a size other than 72.
+std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
+
+// Decodes the stream of `byte_count` bytes at `buffer` into `bitmap` (a record of
+// `record_size` = 216 bytes), recognised by its first bytes: JPEG (FF D8 FF), a JPEG 2000
+// codestream (FF 4F FF 51) or JP2 file, and otherwise a raw stream described by the
+// raw-data callback (T.4 only). On success the record's previous contents are released
+// and it holds a top-down bitmap:
+//   - one component: 8-bit grey (JPEG 2000 precision above 8: 16-bit grey scaled to the
+//     full 16-bit range); JPEG 2000 values of at most 8 bits are kept as they are, so
+//     that palette indices stay indices;
+//   - three components or more: 24-bit blue, green, red from components 0, 1, 2, each
+//     scaled to 8 bits; two components: grey from component 0;
+//   - KV_LOAD_BANDS: 24 bits from the components at the options' red, green and blue
+//     band indices, as stored (no colour transform), whatever the count;
+//   - KV_LOAD_RGB (JPEG): the three components are R, G, B, so no YCbCr conversion is
+//     made unless the stream itself says YCbCr with a JFIF marker or an Adobe marker of
+//     transform 1. Without the flag a three-component JPEG is read as libjpeg reads it
+//     (see jpeg_decode.cpp);
+//   - T.4: 1 bit per pixel, palette entry 0 black and 1 white, a set bit white (the
+//     inverse of the NITF bi-level value, which is 0 for white).
+// `bits_per_pixel` is 0 (as stored) or the depth the stream decodes to; `colour_order`
+// is kColourAsDecoded or a kernel colour order (0 to 2), which is accepted and has no
+// effect: the depth decides the layout. On failure the record is unchanged.
+// Codes: RET_MISSING_DATA (no buffer or no bytes), RET_INVALID_PARAMETER (no record, a
+// wrong size, a colour order or band index out of range, a raw description that makes
+// no sense), RET_NOT_SUPPORTED (12-bit, lossless and hierarchical JPEG, a depth
+// conversion, a raw format other than T.4, JPEG 2000 precision above 16), RET_NO_MEMORY
+// (the picture or the codec's working set exceeds the allocation cap), RET_FILE_FORMAT
+// (a stream that is damaged, ends early or is not recognised), or what the raw-data
+// callback returned.
+std::int32_t load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::uint32_t record_size,
+                              std::int32_t bits_per_pixel, std::int32_t colour_order,
+                              std::uint32_t byte_count, const FltLoadOptions* options);
+
+// Describes the stream without decoding it: the record (of `size` = 2308 bytes) is
+// zeroed, then gets the format identifier (table above), width, height, the bits per
+// pixel that load_from_memory would give without flags, and that picture's byte size.
+// A stream that is not JPEG or JPEG 2000 is offered to the raw-data callback. Codes:
+// RET_SUCCESS; RET_INVALID_PARAMETER (no record, wrong size); RET_MISSING_DATA;
+// RET_FILE_FORMAT for a stream without a readable frame header or not recognised (the
+// identifier is then 0).
+std::int32_t file_info_from_memory(const void* buffer, FltFileInfo* info, std::uint32_t size,
+                                   std::uint32_t byte_count);
+
+// Installs the callback that describes raw streams (and its user data) for the calling
+// thread, returning the one it replaces; callers restore it afterwards with null user
+// data. A null callback leaves raw streams undescribed (RET_FILE_FORMAT).
+FltRawDataCallback set_raw_data_callback(FltRawDataCallback callback, void* user_data);
+
+}  // namespace fileformat

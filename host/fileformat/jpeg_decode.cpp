@@ -1,0 +1,200 @@
+// JPEG decoding through libjpeg-turbo: baseline, extended and progressive DCT streams of
+// 8-bit precision, with or without restart markers, Huffman or arithmetic coded.
+//
+// libjpeg reports a fatal error by calling error_exit, which must not return; ours
+// longjmps back to the one frame that called setjmp (run_guarded). Every frame between
+// that one and libjpeg holds only plain C data, so the jump skips no destructor; what
+// needs releasing lives in the Session, one frame further up. A stream whose data end
+// early is refused too, where libjpeg would only warn and pad the picture with grey: in
+// practice any cut, since the Huffman decoder reads ahead into the end-of-image marker.
+//
+// How three components are read. libjpeg decides by itself from the markers: a JFIF
+// marker means YCbCr; else an Adobe marker's transform (0 RGB, otherwise YCbCr); else
+// component identifiers 'R','G','B' mean RGB and anything else YCbCr. NITF streams
+// rarely carry either marker, so for an image whose bands are R, G, B (KV_LOAD_RGB) we
+// override that guess to RGB, unless the stream itself states YCbCr (JFIF, or Adobe
+// transform 1). With KV_LOAD_BANDS, or more than three components, the components are
+// taken as stored, without any colour transform.
+#include <csetjmp>
+#include <cstdio>
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "decoders.h"
+#include "fileformat.h"
+#include "kernel/memory.h"
+
+namespace fileformat::detail {
+namespace {
+
+struct ErrorManager {
+  jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is a pointer to us
+  std::jmp_buf jump;
+  std::int32_t code;
+  bool rows_complete;
+};
+
+// Everything the decode needs released, whichever way it ends.
+struct Session {
+  jpeg_decompress_struct cinfo{};
+  ErrorManager error{};
+  kernel::Buffer<std::uint8_t> row;  // one row of raw components
+  kernel::Bitmap* out = nullptr;
+  const FltLoadOptions* options = nullptr;
+  ByteView stream;
+};
+
+std::int32_t code_of(int message) {
+  switch (message) {
+    case JERR_OUT_OF_MEMORY:
+    case JERR_NO_BACKING_STORE:
+      return RET_NO_MEMORY;
+    case JERR_BAD_PRECISION:
+    case JERR_SOF_UNSUPPORTED:
+    case JERR_NOT_COMPILED:
+    case JERR_ARITH_NOTIMPL:
+      return RET_NOT_SUPPORTED;
+    default:
+      return RET_FILE_FORMAT;
+  }
+}
+
+[[noreturn]] void on_error(j_common_ptr cinfo) {
+  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
+  error->code = code_of(error->pub.msg_code);
+  std::longjmp(error->jump, 1);
+}
+
+// Trace messages are dropped and warnings tolerated (libjpeg recovers from a damaged
+// code or a restart marker out of place), except data that end while scan lines are
+// still owed: the stream running out, or a scan that meets a marker before its last
+// block (a cut stream with an end-of-image marker put back).
+void on_message(j_common_ptr cinfo, int level) {
+  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level >= 0) return;
+  ++error->pub.num_warnings;
+  const int message = error->pub.msg_code;
+  if ((message == JWRN_JPEG_EOF || message == JWRN_HIT_MARKER) && !error->rows_complete) {
+    error->code = RET_FILE_FORMAT;
+    std::longjmp(error->jump, 1);
+  }
+}
+
+void on_output(j_common_ptr) {}
+
+// Chooses libjpeg's colour spaces for the plan; true when rows come out as the bitmap
+// stores them (grey, or blue-green-red), false when raw components must be picked.
+bool choose_colour_spaces(jpeg_decompress_struct& cinfo, const OutputPlan& plan,
+                          const FltLoadOptions* options, const JpegHeader& header) {
+  const bool bands = options && (options->flags & KV_LOAD_BANDS);
+  if (!bands && plan.grey && cinfo.num_components == 1) {
+    cinfo.out_color_space = JCS_GRAYSCALE;
+    return true;
+  }
+  if (!bands && cinfo.num_components == 3) {
+    if (options && (options->flags & KV_LOAD_RGB) && !jpeg_states_ycc(header))
+      cinfo.jpeg_color_space = JCS_RGB;
+    cinfo.out_color_space = JCS_EXT_BGR;
+    return true;
+  }
+  cinfo.jpeg_color_space = JCS_UNKNOWN;
+  cinfo.out_color_space = JCS_UNKNOWN;
+  return false;
+}
+
+void pick_components(const std::uint8_t* raw, std::uint32_t components, const OutputPlan& plan,
+                     std::uint8_t* row, std::uint32_t width) {
+  for (std::uint32_t x = 0; x < width; ++x, raw += components) {
+    if (plan.grey) {
+      row[x] = raw[plan.red];
+      continue;
+    }
+    row[3 * x] = raw[plan.blue];
+    row[3 * x + 1] = raw[plan.green];
+    row[3 * x + 2] = raw[plan.red];
+  }
+}
+
+std::int32_t read_rows(Session* s, const OutputPlan& plan, bool direct) {
+  jpeg_decompress_struct& cinfo = s->cinfo;
+  const std::uint32_t components = static_cast<std::uint32_t>(cinfo.output_components);
+  if (!direct && !s->row.allocate(std::size_t{cinfo.output_width} * components))
+    return RET_NO_MEMORY;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const auto y = static_cast<std::int32_t>(cinfo.output_scanline);
+    std::uint8_t* target = kernel::storage_row(*s->out, y);
+    JSAMPROW line = direct ? target : s->row.data();
+    if (jpeg_read_scanlines(&cinfo, &line, 1) != 1) return RET_FILE_FORMAT;
+    if (!direct) pick_components(s->row.data(), components, plan, target, cinfo.output_width);
+  }
+  s->error.rows_complete = true;
+  jpeg_finish_decompress(&cinfo);
+  return RET_SUCCESS;
+}
+
+// The decode proper, called under the error guard: holds nothing that needs a
+// destructor, since a libjpeg error leaves it by longjmp.
+[[gnu::noinline]] std::int32_t decode_steps(Session* s, const JpegHeader& header) {
+  jpeg_decompress_struct& cinfo = s->cinfo;
+  jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = static_cast<long>(kernel::allocation_cap() / 2);
+  jpeg_mem_src(&cinfo, s->stream.data, static_cast<unsigned long>(s->stream.size));
+  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return RET_FILE_FORMAT;
+  OutputPlan plan;
+  const std::int32_t planned =
+      plan_output(static_cast<std::uint32_t>(cinfo.num_components), s->options, &plan);
+  if (planned != RET_SUCCESS) return planned;
+  const bool direct = choose_colour_spaces(cinfo, plan, s->options, header);
+  const std::int32_t created = kernel::create_bitmap(
+      s->out, kernel::kBitmapRecordSize, 1, static_cast<std::int32_t>(cinfo.image_width),
+      static_cast<std::int32_t>(cinfo.image_height), plan.grey ? 8 : 24,
+      plan.grey ? kernel::kColourGrey : kernel::kColourRgb, nullptr, kernel::kViewTopDown, nullptr,
+      0);
+  if (created != RET_SUCCESS) return created;
+  jpeg_start_decompress(&cinfo);
+  return read_rows(s, plan, direct);
+}
+
+// The only frame that calls setjmp; nothing in it changes between the setjmp and a
+// longjmp, so no local needs to be volatile.
+std::int32_t run_guarded(Session* s, const JpegHeader& header) {
+  s->cinfo.err = jpeg_std_error(&s->error.pub);
+  s->error.pub.error_exit = on_error;
+  s->error.pub.emit_message = on_message;
+  s->error.pub.output_message = on_output;
+  if (setjmp(s->error.jump)) return s->error.code;
+  return decode_steps(s, header);
+}
+
+bool libjpeg_decodes(const JpegHeader& header) {
+  switch (jpeg_format(header)) {
+    case kFormatJpeg12Bit:
+    case kFormatJpegLossless:
+    case kFormatJpegHierarchical:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out) {
+  JpegHeader header;
+  const std::int32_t probed = probe_jpeg(stream, &header);
+  if (probed != RET_SUCCESS) return probed;
+  // 12-bit and lossless streams need a libjpeg built for them; this one has 8-bit
+  // samples only, and would refuse them anyway.
+  if (!libjpeg_decodes(header)) return RET_NOT_SUPPORTED;
+  Session session;
+  session.out = out;
+  session.options = options;
+  session.stream = stream;
+  const std::int32_t result = run_guarded(&session, header);
+  jpeg_destroy_decompress(&session.cinfo);
+  if (result != RET_SUCCESS) kernel::free_bitmap(out);
+  return result;
+}
+
+}  // namespace fileformat::detail
