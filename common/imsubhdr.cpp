@@ -424,15 +424,19 @@ std::uint16_t big_endian16(const std::uint8_t* p) {
   return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
 }
 
-// NBPR × NBPC × band count, the number of records of each mask; RET_FILE_FORMAT when a
-// factor is negative or the product is beyond any allocation.
+// The number of records of each mask: NBPR × NBPC, times the band count for band
+// sequential images (IMODE S), whose every band has its own blocks (MIL-STD-2500C);
+// RET_FILE_FORMAT when a factor is negative or the product is beyond any allocation.
 int mask_record_count(const R& r, const FieldReader& in, std::uint64_t* count) {
   if (r.blocks_per_row < 0 || r.blocks_per_column < 0 || r.band_count < 0)
     return in.refuse("BMRnBNDm", "negative block count", RET_FILE_FORMAT);
   std::uint64_t blocks = 0, records = 0, bytes = 0;
   if (kernel::mul_overflows(static_cast<std::uint64_t>(r.blocks_per_row),
                             static_cast<std::uint64_t>(r.blocks_per_column), &blocks) ||
-      kernel::mul_overflows(blocks, static_cast<std::uint64_t>(r.band_count), &records) ||
+      kernel::mul_overflows(
+          blocks,
+          static_cast<std::uint64_t>(r.mode == ImageModeCode::kSequential ? r.band_count : 1),
+          &records) ||
       kernel::mul_overflows(records, 4, &bytes) ||
       records >= std::numeric_limits<std::size_t>::max() / 4)
     return in.refuse("BMRnBNDm", "more mask records than any file holds", RET_FILE_FORMAT);

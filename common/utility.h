@@ -3,10 +3,13 @@
 // A field of width w is w characters plus NUL. Texts are stored left-justified and
 // space-filled (BCS-A), numbers right-justified and zero-filled (BCS-N). Nothing here
 // ever writes outside the field, and a value that does not fit is refused rather than
-// cut: a cut number would read back as another number.
+// cut: a cut number would read back as another number. The composition's draw list,
+// attachment walk and canvas size live here too (utility_canvas.cpp).
 #pragma once
 
 #include <cstdint>
+
+#include "kernel.h"
 
 namespace nitf {
 
@@ -31,5 +34,121 @@ int FormatDate(char* field, const char* century, const char* year, const char* m
 
 // Sets FL (source and current) and its 12-digit text to `length`.
 int SetFileLength(NitfFileHeaderData* header, std::int64_t length);
+
+}  // namespace nitf
+
+// ---------------------------------------------------------------------------------------
+// Composition: the draw list, attachment offsets and the canvas size. Every image and
+// graphic segment is placed on the common coordinate system through its chain of
+// attachment levels and drawn in display-level order onto one canvas. The filter entry
+// points, the composition exports and the appending of graphics and texts (which take
+// the lowest display level as the new segment's attachment level) build on these.
+
+struct NitfDocument;
+
+namespace nitf {
+
+// One drawable segment: its kind (SegmentKind: 0 image, 2 graphic), its display level
+// (IDLVL or SDLVL) and its position in its kind's list.
+struct DrawEntry {
+  std::int32_t kind;
+  std::int32_t level;
+  std::uint32_t index;
+};
+
+// The drawable segments sorted by display level, lowest first.
+struct DrawList {
+  kernel::Buffer<DrawEntry> entries;
+};
+
+// Fills `out` with one entry per present image record, then one per present graphic
+// record, and sorts them by display level with an exchange sort that fixes the order
+// among equal levels (levels 2, 2, 1 in A, B, C end as C, B, A). A document with only
+// text records, or with nothing at all, gives an empty list and RET_SUCCESS.
+// RET_NO_MEMORY when the list cannot be allocated.
+int build_draw_list(const NitfDocument& document, DrawList* out);
+
+// Adds to *row and *column the locations of every segment on the entry's attachment
+// chain (the entry's own location is not included: the drawing adds it). The walk
+// follows display levels as written; a chain that comes back to a level already on it
+// (a segment attached to itself, or a cycle) stops there, so hostile files cannot loop.
+void attachment_offset(const NitfDocument& document, const DrawEntry& entry, std::int64_t* row,
+                       std::int64_t* column);
+
+// The canvas size of the composition (GetActual_Width_Height): 2048 x 2048 with the
+// fixed-canvas option or when no segment has extent, 2 x 2 for a document holding only
+// text, otherwise the largest right and bottom extent of every image block grid (padding
+// included) placed through its attachment chain. Extents are computed in 64 bits and the
+// result is always a positive size: RET_FILE_FORMAT for a negative block geometry, an
+// extent that ends left of or above the origin, or an extent of 0 in one direction only;
+// RET_NO_MEMORY for a side beyond 2^31 - 1 or a 24-bit canvas beyond the allocation cap.
+// A graphic segment gives RET_NOT_SUPPORTED (see graphic_not_available).
+int canvas_size(NitfDocument* document, std::uint32_t* width, std::uint32_t* height);
+
+// Graphic segments wait for the CGM reader. Until it comes, this is the one answer the
+// canvas size and the drawing give for a graphic entry: a debug line naming the segment
+// and RET_NOT_SUPPORTED, so that a file that needs its graphics fails with a clear code
+// rather than showing a picture without them.
+int graphic_not_available(const NitfDocument& document, std::uint32_t index);
+
+}  // namespace nitf
+
+// ---------------------------------------------------------------------------------------
+// Sample conversion (utility_samples.cpp): the stored samples of uncompressed image data
+// turned into the kernel's pixel layouts, a whole row at a time. The image data reader
+// (imgmodes) is the caller; nothing here allocates per row or per pixel.
+
+namespace nitf {
+
+// The smallest and largest sample seen, for stretching 32- and 64-bit samples onto 8 bits.
+struct SampleRange {
+  std::uint64_t minimum = ~std::uint64_t{0};
+  std::uint64_t maximum = 0;
+};
+
+// How one image's samples (NBPP bits stored, ABPP significant) become pixels. 1 bit stays
+// 1 bit; 8 bits are copied as they are; 12 bits are repacked into the kernel's 12-bit
+// layout; 16 bits become native order; 32 and 64 bits are stretched onto 8 bits between
+// range.minimum and range.maximum. A 12- or 16-bit image with fewer significant bits
+// (ABPP 1 to NBPP - 1) is widened to the full stored range, v * (2^NBPP - 1) / (2^ABPP - 1)
+// (a 16-bit ABPP 11 value becomes v * 65535 / 2047), through a table of 2^ABPP entries;
+// the significant bits are taken from the low end, or the high end when PJUST is "L".
+struct SampleConversion {
+  std::int32_t stored_bits = 8;
+  std::int32_t significant_bits = 8;
+  bool right_justified = true;
+  SampleRange range;
+  kernel::Buffer<std::uint16_t> scale;  // empty when no widening is done
+};
+
+// RET_SUCCESS; RET_NOT_SUPPORTED for a stored width other than 1, 8, 12, 16, 32 or 64;
+// RET_NO_MEMORY when the table cannot be made.
+int prepare_sample_conversion(SampleConversion* conversion, int stored_bits, int significant_bits,
+                              bool right_justified);
+
+// Bits per pixel of converted samples: the stored width, except 8 for 32 and 64.
+int converted_bits(int stored_bits);
+
+// Widens `range` by `count` big-endian unsigned samples of `bytes` (4 or 8) bytes each.
+void scan_sample_range(const std::uint8_t* samples, std::size_t count, int bytes,
+                       SampleRange* range);
+
+// Converts `count` contiguous samples that start at bit `first_bit` of `source` into
+// `target`, which must hold the converted row ((count * converted_bits + 7) / 8 bytes).
+// Only 1- and 12-bit samples may start inside a byte. Source and target must not overlap.
+// Unused bits of the last target byte are 0.
+void convert_samples(const SampleConversion& conversion, const std::uint8_t* source,
+                     std::uint64_t first_bit, std::size_t count, std::uint8_t* target);
+
+// The 12-bit repacking, in place: each group of three bytes a, b, c (two 12-bit samples,
+// big-endian as NITF stores them) becomes (a << 4 | b >> 4), (c << 4 | a >> 4),
+// (b << 4 | c >> 4), which is the kernel's layout. A last group of one or two bytes is
+// repacked as if the missing bytes were 0, without touching anything past `bytes`.
+void repack_samples12(std::uint8_t* row, std::size_t bytes);
+
+// Interleaves three rows of 8-bit samples, each taken every `stride` bytes, into blue,
+// green, red triplets: the kernel's 24-bit layout.
+void interleave_bgr(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
+                    std::size_t stride, std::size_t count, std::uint8_t* target);
 
 }  // namespace nitf

@@ -1,10 +1,12 @@
 // The nitf client, run as a person runs it.
 #include <gtest/gtest.h>
 
+#include <png.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "demo.h"
 #include "testing.h"
@@ -48,19 +50,23 @@ TEST(Cli, InfoOfTheDemoFile) {
   std::string bytes = nitfgen::build(nitfgen::demo_file());
   auto path = dir.write("demo.ntf", bytes);
   std::string fl = "\"fl\":" + std::to_string(bytes.size());
+  std::string lish = "\"lish\":[" + std::to_string(nitfgen::demo_gradient().subheader.size()) +
+                     "," + std::to_string(nitfgen::demo_rings().subheader.size()) + "]";
   ToolRun text = run("info " + path.string());
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("FTITLE     Kvntfu demo\n"), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("UDHD_TRES  1\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\nCANVAS     240 x 176\n"), std::string::npos) << text.out;
 
   ToolRun json = run("info --json " + path.string());
   ASSERT_EQ(json.exit_code, 0) << json.err;
   EXPECT_TRUE(valid_json(dir, json.out)) << json.out;
   for (const char* piece :
-       {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":457",
-        "\"numi\":0", "\"background\":[32,64,96]", "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"",
-        "\"lish\":[]", "\"numt\":1", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
-        "\"desid\":\"KVNTFU_NOTE\"", "\"images\":[]"})
+       {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":489",
+        "\"numi\":2", "\"canvas\":{\"width\":240,\"height\":176}", "\"background\":[32,64,96]",
+        "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"", lish.c_str(), "\"li\":[73728,9216]",
+        "\"numt\":1", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"", "\"desid\":\"KVNTFU_NOTE\"",
+        "\"iid1\":\"GRADIENT\"", "\"ialvl\":1", "\"iloc\":[80,144]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
 }
 
@@ -129,6 +135,77 @@ TEST(Cli, FailuresAndUsage) {
   EXPECT_EQ(run("info --bogus x.ntf").exit_code, 2);
   EXPECT_EQ(run("frobnicate").exit_code, 2);
   EXPECT_EQ(run("help").exit_code, 0);
+}
+
+// A PNG as libpng reads it back: size and 8-bit RGB pixels, top row first.
+struct Png {
+  bool read = false;
+  std::uint32_t width = 0, height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::uint32_t at(std::uint32_t x, std::uint32_t y) const {
+    const std::uint8_t* p = &rgb[(std::size_t{y} * width + x) * 3];
+    return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | p[2];
+  }
+};
+
+Png read_png(const std::string& path) {
+  Png out;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str())) {
+    image.format = PNG_FORMAT_RGB;
+    out.width = image.width;
+    out.height = image.height;
+    out.rgb.resize(PNG_IMAGE_SIZE(image));
+    out.read = png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr) != 0;
+    png_image_free(&image);
+  }
+  return out;
+}
+
+TEST(Cli, RenderWritesThePictureAsPng) {
+  TempDir dir;
+  auto path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file()));
+  std::string out = dir.file("demo-out.png").string();
+  ToolRun r = run("render " + path.string() + " -o " + out);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, "nitf: wrote " + out + " (240 x 176)\n");
+  Png png = read_png(out);
+  ASSERT_TRUE(png.read) << "libpng reads " << out;
+  EXPECT_EQ(png.width, 240u);
+  EXPECT_EQ(png.height, 176u);
+  EXPECT_EQ(png.at(0, 0), 0x0000A0u) << "the gradient's corner: red 0, green 0, blue 160";
+  EXPECT_EQ(png.at(200, 10), 0x204060u) << "the file's background";
+  EXPECT_EQ(png.at(192, 128), 0x1E1E1Eu) << "the rings' centre";
+
+  // Without -o the PNG goes beside the file; 8 and 32 bits give the same picture.
+  for (const char* bpp : {"8", "32"}) {
+    ASSERT_EQ(run("render --bpp " + std::string(bpp) + " " + path.string()).exit_code, 0);
+    Png beside = read_png(dir.file("demo.png").string());
+    ASSERT_TRUE(beside.read);
+    EXPECT_EQ(beside.width, 240u);
+    EXPECT_EQ(beside.at(192, 128), 0x1E1E1Eu) << bpp << " bits";
+  }
+}
+
+TEST(Cli, RenderFailures) {
+  TempDir dir;
+  ToolRun missing = run("render /nonexistent.ntf -o " + dir.file("x.png").string());
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_EQ(missing.err, "nitf: /nonexistent.ntf: no such file (-10)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x.png")));
+
+  nitfgen::FileSpec spec;
+  spec.graphics.push_back({nitfgen::graphic_subheader(), ""});
+  auto graphic = dir.write("graphic.ntf", nitfgen::build(spec));
+  ToolRun refused = run("render " + graphic.string());
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_NE(refused.err.find("not supported (-16)"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("graphic.png"))) << "no partial picture";
+
+  EXPECT_EQ(run("render").exit_code, 2);
+  EXPECT_EQ(run("render x.ntf --bpp 16").exit_code, 2);
+  EXPECT_EQ(run("render x.ntf --frobnicate").exit_code, 2);
 }
 
 // The bundled demo file is what the generator makes.

@@ -321,13 +321,14 @@ TEST(ImageSubheaderMask, MaskedSamples) {
   EXPECT_EQ(n.imdatoff, 47u);
   EXPECT_EQ(n.tmrlnth, 4);
   EXPECT_EQ(n.tpxcdlnth, 8);
-  // NBPR × NBPC × bands records are taken; the file's nine come first, block 4 unrecorded.
-  ASSERT_EQ(n.pad_count(), 27u);
+  // IMODE R: one record per block (NBPR × NBPC), block 4 unrecorded; IMDATOFF 47 =
+  // 10 bytes of header, the 1-byte pad code and nine records.
+  ASSERT_EQ(n.pad_count(), 9u);
   const std::uint32_t offsets[] = {0,       0x30000,  0x60000,  0x90000, 0xFFFFFFFF,
                                    0xF0000, 0x120000, 0x150000, 0x180000};
   for (std::size_t b = 0; b < 9; ++b) EXPECT_EQ(n.pad_offset(b), offsets[b]) << b;
-  EXPECT_EQ(n.pad_records.size(), 28u);
-  EXPECT_EQ(n.pad_records[27], 0u);
+  EXPECT_EQ(n.pad_records.size(), 10u);
+  EXPECT_EQ(n.pad_records[9], 0u);
 }
 
 TEST(ImageSubheaderMask, GeneratedTablesInFileOrder) {
@@ -361,6 +362,30 @@ TEST(ImageSubheaderMask, GeneratedTablesInFileOrder) {
   Opened plain = read_one(dir, spec, "pixels");
   ASSERT_EQ(plain.result, RET_SUCCESS);
   EXPECT_EQ(plain.image(0).mask.imdatoff, 0u);
+}
+
+// Band sequential images record every band's blocks; the other modes one record per block.
+TEST(ImageSubheaderMask, RecordsPerBandOnlyForBandSequential) {
+  TempDir dir;
+  ImageSpec spec;
+  spec.ic = "NM";
+  spec.irep = "RGB";
+  spec.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
+  spec.nbpr = 2;
+  spec.mask = MaskSpec{};
+  spec.mask->block_records = {0, 64, 128, 192, 256, 320};
+  spec.imode = "S";
+  Opened s = read_one(dir, spec, std::string(384, 'p'));
+  ASSERT_EQ(s.result, RET_SUCCESS);
+  EXPECT_EQ(s.image(0).mask.block_count(), 6u);
+  EXPECT_EQ(s.image(0).mask.imdatoff, 10u + 24);
+
+  spec.imode = "B";
+  spec.mask->block_records = {0, 192};
+  Opened b = read_one(dir, spec, std::string(384, 'p'));
+  ASSERT_EQ(b.result, RET_SUCCESS);
+  EXPECT_EQ(b.image(0).mask.block_count(), 2u);
+  EXPECT_EQ(b.image(0).mask.block_offset(1), 192u);
 }
 
 TEST(ImageSubheaderMask, TableLargerThanTheImageDataIsRefused) {

@@ -35,7 +35,15 @@ class Document {
   NitfDocument* handle_ = nullptr;
 };
 
+// A UTF-8 file name as the wide name the filter entry points take; empty when the
+// name is not UTF-8.
+std::wstring wide_name(const std::string& utf8);
+// The composed canvas size of a file, as fltInfo reports it for the load-option bits
+// `flags`; the module's code on failure.
+int canvas_info(const std::string& file, uint32_t flags, uint32_t* width, uint32_t* height);
+
 int run_info(const std::vector<std::string>& args);
 int run_text(const std::vector<std::string>& args);
+int run_render(const std::vector<std::string>& args);
 
 }  // namespace cli

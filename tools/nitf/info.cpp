@@ -172,6 +172,9 @@ std::vector<Section> des_sections(const std::string& path, const NitfHeader& h) 
 struct Listing {
   Section header;
   std::vector<Section> images, graphics, texts, des;
+  // The composed canvas as fltInfo describes it; left out when fltInfo refuses the file.
+  bool has_canvas = false;
+  uint32_t canvas_width = 0, canvas_height = 0;
 };
 
 int collect(const std::string& file, NitfDocument* doc, Listing* out) {
@@ -216,6 +219,12 @@ void print_json(const Listing& l) {
   JsonWriter json(stdout);
   json.begin_object();
   l.header.write_json(json);
+  if (l.has_canvas) {
+    json.begin_object("canvas");
+    json.number("width", l.canvas_width);
+    json.number("height", l.canvas_height);
+    json.end_object();
+  }
   const std::pair<const char*, const std::vector<Section>*> lists[] = {
       {"images", &l.images}, {"graphics", &l.graphics}, {"texts", &l.texts}, {"des", &l.des}};
   for (const auto& [key, sections] : lists) {
@@ -233,6 +242,7 @@ void print_json(const Listing& l) {
 
 void print_text(const Listing& l) {
   l.header.print_text(0);
+  if (l.has_canvas) std::printf("%-10s %u x %u\n", "CANVAS", l.canvas_width, l.canvas_height);
   const std::pair<const char*, const std::vector<Section>*> lists[] = {
       {"image", &l.images}, {"graphic", &l.graphics}, {"text", &l.texts}, {"des", &l.des}};
   for (const auto& [name, sections] : lists) {
@@ -265,6 +275,8 @@ int run_info(const std::vector<std::string>& args) {
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
   Listing listing;
   if (int r = collect(file, doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
+  listing.has_canvas =
+      canvas_info(file, 0, &listing.canvas_width, &listing.canvas_height) == RET_SUCCESS;
   if (json) {
     print_json(listing);
   } else {

@@ -43,10 +43,16 @@ void Section::print_text(int indent) const {
         value = std::to_string(i.number);
         break;
       case Item::kNumbers:
-        for (long long v : i.numbers) value += (value.empty() ? "" : " ") + std::to_string(v);
+        for (long long v : i.numbers) {
+          if (!value.empty()) value += ' ';
+          value += std::to_string(v);
+        }
         break;
       case Item::kTexts:
-        for (const std::string& t : i.texts) value += (value.empty() ? "" : ", ") + t;
+        for (const std::string& t : i.texts) {
+          if (!value.empty()) value += ", ";
+          value += t;
+        }
         break;
     }
     std::string key = i.key;

@@ -14,6 +14,9 @@ const char kUsage[] =
     "commands:\n"
     "  info FILE [--json]   print the file header and the segments of FILE\n"
     "  text FILE [INDEX]    write text segment INDEX (all, without INDEX) as stored\n"
+    "  render FILE [-o OUT.png] [--bpp 8|24|32] [--fixed-canvas] [--enhance]\n"
+    "                       compose the images of FILE onto one canvas and write it as\n"
+    "                       PNG (OUT defaults to FILE with .png)\n"
     "  help                 print this text\n";
 
 }  // namespace
@@ -31,5 +34,6 @@ int main(int argc, char** argv) {
   }
   if (command == "info") return cli::run_info(args);
   if (command == "text") return cli::run_text(args);
+  if (command == "render") return cli::run_render(args);
   return cli::usage_error("unknown command '" + command + "'");
 }

@@ -1,0 +1,200 @@
+// The filter entry points (fltInfo, fltLoad, fltSave) and the composition exports
+// (GetActual_Width_Height, Kv_NitfDrawObjects, Kv_NtfRenderBitmap).
+//
+// Each filter call makes a document of its own, parses the named file, composes every
+// image and graphic segment onto one canvas and releases everything before it returns.
+// The public bitmap and drawing-context types are the kernel's records under their C
+// names; this is the one place that converts between the two.
+#include <cstddef>
+
+#include <kvntfu.h>
+
+#include "handlimg.h"
+#include "kernel.h"
+#include "nitffile.h"
+#include "utility.h"
+
+// KvBitmap is kernel::Bitmap seen from C: the two must agree byte for byte.
+static_assert(sizeof(KvBitmap) == sizeof(kernel::Bitmap));
+static_assert(offsetof(KvBitmap, width) == offsetof(kernel::Bitmap, width));
+static_assert(offsetof(KvBitmap, height) == offsetof(kernel::Bitmap, height));
+static_assert(offsetof(KvBitmap, bits_per_pixel) == offsetof(kernel::Bitmap, bits_per_pixel));
+static_assert(offsetof(KvBitmap, bytes_per_line) == offsetof(kernel::Bitmap, bytes_per_line));
+static_assert(offsetof(KvBitmap, colour_order) == offsetof(kernel::Bitmap, colour_order));
+static_assert(offsetof(KvBitmap, palette_count) == offsetof(kernel::Bitmap, palette_count));
+static_assert(offsetof(KvBitmap, flags) == offsetof(kernel::Bitmap, flags));
+static_assert(offsetof(KvBitmap, view_code) == offsetof(kernel::Bitmap, view_code));
+static_assert(offsetof(KvBitmap, memory_kind) == offsetof(kernel::Bitmap, memory_kind));
+static_assert(offsetof(KvBitmap, row_access) == offsetof(kernel::Bitmap, row_access));
+static_assert(offsetof(KvBitmap, data_size) == offsetof(kernel::Bitmap, data_size));
+static_assert(offsetof(KvBitmap, palette) == offsetof(kernel::Bitmap, palette));
+static_assert(offsetof(KvBitmap, data) == offsetof(kernel::Bitmap, data));
+static_assert(offsetof(KvBitmap, reserved) == offsetof(kernel::Bitmap, reserved));
+static_assert(KV_BITMAP_RECORD_SIZE == kernel::kBitmapRecordSize);
+static_assert(KV_BITMAP_DATA_ALLOCATED == kernel::kBitmapDataAllocated);
+
+namespace {
+
+using nitf::SegmentKind;
+
+// Every load ORs these into the caller's flag word before reading the option bits.
+constexpr std::uint32_t kOptionsOnEntry = 0x80000001u;
+constexpr int kCanvasMemoryKind = 1;
+constexpr int kInfoBitsPerPixel = 24;
+
+kernel::Bitmap* kernel_bitmap(KvBitmap* bitmap) {
+  return reinterpret_cast<kernel::Bitmap*>(bitmap);
+}
+
+kernel::DrawingContext* kernel_context(KvDrawingContext* context) {
+  return reinterpret_cast<kernel::DrawingContext*>(context);
+}
+
+void apply_options(FltLoadOptions* options, NitfDocument* d) {
+  if (!options) return;
+  options->flags |= kOptionsOnEntry;
+  d->fixed_canvas = (options->flags & KV_LOAD_FIXED_CANVAS) != 0;
+  d->enhancement = (options->flags & KV_LOAD_ENHANCE) != 0;
+}
+
+// A missing file is told apart from one that cannot be read, as the document API does.
+int parse_named(NitfDocument* d, const wchar_t* name) {
+  if (!kernel::file_exists(name)) return RET_FILE_NOT_FOUND;
+  return nitf::parse_file(d, name);
+}
+
+// Draws every entry of the draw list in order; the first failure ends the drawing.
+int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d) {
+  nitf::DrawList list;
+  if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
+  int result = RET_SUCCESS;
+  for (std::size_t i = 0; i < list.entries.size() && result == RET_SUCCESS; ++i) {
+    const nitf::DrawEntry& e = list.entries[i];
+    std::int64_t row = 0, column = 0;
+    nitf::attachment_offset(*d, e, &row, &column);
+    result = e.kind == static_cast<std::int32_t>(SegmentKind::kImage)
+                 ? nitf::draw_image_segment(load, dc, d, e.index, row, column)
+                 : nitf::graphic_not_available(*d, e.index);
+  }
+  return result;
+}
+
+// Makes `canvas` the size of the composition, filled with the background, and draws
+// the document onto it. On failure the canvas holds nothing.
+int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
+            kernel::Bitmap* canvas) {
+  std::uint32_t width = 0, height = 0;
+  if (int r = nitf::canvas_size(d, &width, &height); r != RET_SUCCESS) return r;
+  int r = kernel::create_bitmap(canvas, kernel::kBitmapRecordSize, kCanvasMemoryKind,
+                                static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                                bits_per_pixel, kernel::kColourRgb, nullptr, kernel::kViewBottomUp,
+                                nullptr, 0);
+  if (r != RET_SUCCESS) return r;
+  kernel::fill_bitmap(canvas, d->background);
+  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas);
+  if (!dc) {
+    kernel::free_bitmap(canvas);
+    return RET_NO_MEMORY;
+  }
+  r = draw_objects(load, dc, d);
+  kernel::delete_device_context(dc);
+  if (r != RET_SUCCESS) kernel::free_bitmap(canvas);
+  return r;
+}
+
+// A canvas record on the stack, released on every path.
+struct Canvas {
+  kernel::Bitmap bitmap;
+  Canvas() = default;
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  ~Canvas() { kernel::free_bitmap(&bitmap); }
+};
+
+// Hands the canvas to the row callback top row first; a callback answer other than 1
+// stops the delivery and becomes the result.
+int deliver_rows(const FltLoadRequest& q, kernel::Bitmap* canvas) {
+  kernel::Buffer<std::uint8_t> row;
+  if (!row.allocate(static_cast<std::size_t>(canvas->bytes_per_line))) return RET_NO_MEMORY;
+  const std::int32_t height = canvas->height;
+  const auto line = static_cast<std::uint32_t>(canvas->bytes_per_line);
+  kernel::begin_row_access(canvas);
+  int result = RET_SUCCESS;
+  for (std::int32_t i = 0; i < height && result == RET_SUCCESS; ++i) {
+    kernel::get_row(canvas, row.data(), height - 1 - i, line);
+    const auto flags = static_cast<std::int32_t>(KV_ROW_ALWAYS | (i == 0 ? KV_ROW_FIRST : 0) |
+                                                 (i == height - 1 ? KV_ROW_LAST : 0));
+    result = q.row_callback(q.callback_context, q.target, row.data(), flags, i, 1, q.user_data);
+  }
+  kernel::end_row_access(canvas);
+  return result;
+}
+
+void fill_file_info(FltFileInfo* info, std::uint32_t width, std::uint32_t height) {
+  const std::uint64_t row = (std::uint64_t{width} * kInfoBitsPerPixel + 31) / 32 * 4;
+  const std::uint64_t size = row * height;
+  info->format = KV_NITF_FORMAT_ID;
+  info->width = width;
+  info->height = height;
+  info->bits_per_pixel = kInfoBitsPerPixel;
+  info->image_size_low = static_cast<std::uint32_t>(size);
+  info->image_size_high = static_cast<std::uint32_t>(size >> 32);
+  info->word_1100 = 1;
+  info->word_1104 = 1;
+}
+
+}  // namespace
+
+KV_API int32_t KV_CALL GetActual_Width_Height(NitfDocument* document, uint32_t* width,
+                                              uint32_t* height) {
+  if (!document) return RET_INVALID_DOCUMENT;
+  if (!width || !height) return RET_BAD_ARGUMENT;
+  return nitf::canvas_size(document, width, height);
+}
+
+KV_API int32_t KV_CALL Kv_NitfDrawObjects(FltLoadRequest* request, KvDrawingContext* context,
+                                          KvBitmap*, NitfDocument* document) {
+  if (!document) return RET_INVALID_DOCUMENT;
+  if (!context) return RET_INVALID_PARAMETER;
+  return draw_objects(request, kernel_context(context), document);
+}
+
+KV_API int32_t KV_CALL Kv_NtfRenderBitmap(KvBitmap* bitmap, NitfDocument* document) {
+  if (!bitmap) return RET_INVALID_PARAMETER;
+  if (!document) return RET_INVALID_DOCUMENT;
+  kernel::Bitmap* canvas = kernel_bitmap(bitmap);
+  if (canvas->flags & kernel::kBitmapDataAllocated) kernel::free_bitmap(canvas);
+  return compose(nullptr, document, kInfoBitsPerPixel, canvas);
+}
+
+KV_API int32_t KV_CALL fltInfo(FltInfoRequest* request) {
+  if (!request || !request->file_info) return RET_INVALID_PARAMETER;
+  NitfDocument document;
+  kernel::seek_file(request->file_handle, 0, kernel::kSeekSet);
+  apply_options(request->load_options, &document);
+  if (int r = parse_named(&document, request->file_name); r < RET_SUCCESS) return r;
+  std::uint32_t width = 0, height = 0;
+  int r = nitf::canvas_size(&document, &width, &height);
+  if (r == RET_SUCCESS) fill_file_info(request->file_info, width, height);
+  return r;
+}
+
+KV_API int32_t KV_CALL fltLoad(FltLoadRequest* request) {
+  if (!request) return RET_INVALID_PARAMETER;
+  NitfDocument document;
+  if (!request->load_from_memory || !request->set_raw_callback || !request->required)
+    return RET_FILE_FORMAT;
+  if (!request->target || !request->row_callback) return RET_INVALID_PARAMETER;
+  apply_options(request->load_options, &document);
+  if (int r = parse_named(&document, request->file_name); r < RET_SUCCESS) return r;
+  Canvas canvas;
+  if (int r = compose(request, &document, request->target->bits_per_pixel, &canvas.bitmap);
+      r != RET_SUCCESS)
+    return r;
+  return deliver_rows(*request, &canvas.bitmap);
+}
+
+KV_API int32_t KV_CALL fltSave(void*) {
+  NitfDocument document;  // made and released, as every filter call does; nothing is written
+  return RET_NOT_SUPPORTED;
+}

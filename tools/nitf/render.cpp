@@ -1,0 +1,158 @@
+// nitf render: the composed picture of a file as a PNG. The client asks the module the
+// way the toolkit's file-format library does: fltInfo for the canvas size, then fltLoad,
+// whose row callback hands each row, top row first, to the PNG writer.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "png_writer.h"
+
+namespace cli {
+namespace {
+
+// fltLoad insists on routines for the compressed readers. These are the client's own
+// stand-ins: it has no decoders to offer, so it offers none.
+int32_t KV_CALL no_load_from_memory(const void*, KvBitmap*, uint32_t, int32_t, int32_t, uint32_t,
+                                    FltLoadOptions*) {
+  return RET_NOT_SUPPORTED;
+}
+
+FltRawDataCallback KV_CALL no_raw_callback(FltRawDataCallback, void*) {
+  return nullptr;
+}
+
+struct RenderOptions {
+  std::string file, out;
+  int bits_per_pixel = 24;
+  uint32_t flags = 0;
+};
+
+struct RowSink {
+  PngWriter png;
+  uint32_t rows = 0;
+};
+
+int32_t KV_CALL on_row(void*, FltTargetDescription*, uint8_t* row, int32_t, int32_t, int32_t,
+                       void* user_data) {
+  auto* sink = static_cast<RowSink*>(user_data);
+  if (!sink->png.write_row(row)) return 0;
+  ++sink->rows;
+  return 1;
+}
+
+int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-o" || a == "--bpp") {
+      if (i + 1 == args.size()) return usage_error("render: " + a + " needs a value");
+      const std::string& v = args[++i];
+      if (a == "-o") {
+        o->out = v;
+      } else if (v == "8" || v == "24" || v == "32") {
+        o->bits_per_pixel = std::atoi(v.c_str());
+      } else {
+        return usage_error("render: --bpp takes 8, 24 or 32");
+      }
+    } else if (a == "--fixed-canvas") {
+      o->flags |= KV_LOAD_FIXED_CANVAS;
+    } else if (a == "--enhance") {
+      o->flags |= KV_LOAD_ENHANCE;
+    } else if (!a.empty() && a[0] == '-') {
+      return usage_error("render: unknown option '" + a + "'");
+    } else if (o->file.empty()) {
+      o->file = a;
+    } else {
+      return usage_error("render: one file at a time");
+    }
+  }
+  if (o->file.empty()) return usage_error("render: no file given");
+  if (o->out.empty()) o->out = std::filesystem::path(o->file).replace_extension(".png").string();
+  return kExitOk;
+}
+
+int load_rows(const RenderOptions& o, const std::wstring& name, RowSink* sink) {
+  FltLoadOptions options{};
+  options.flags = o.flags;
+  FltTargetDescription target{};
+  target.bits_per_pixel = o.bits_per_pixel;
+  auto request = std::make_unique<FltLoadRequest>();
+  request->file_name = name.c_str();
+  request->target = &target;
+  request->row_callback = on_row;
+  request->user_data = sink;
+  request->load_options = &options;
+  request->load_from_memory = no_load_from_memory;
+  request->set_raw_callback = no_raw_callback;
+  request->required = 1;
+  return fltLoad(request.get());
+}
+
+}  // namespace
+
+std::wstring wide_name(const std::string& utf8) {
+  std::wstring out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    auto c = static_cast<unsigned char>(utf8[i]);
+    int extra = c < 0x80 ? 0 : c >> 5 == 0x6 ? 1 : c >> 4 == 0xE ? 2 : c >> 3 == 0x1E ? 3 : -1;
+    if (extra < 0 || i + static_cast<std::size_t>(extra) >= utf8.size()) return std::wstring();
+    char32_t code = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      auto next = static_cast<unsigned char>(utf8[i + k]);
+      if (next >> 6 != 0x2) return std::wstring();
+      code = code << 6 | (next & 0x3F);
+    }
+    out.push_back(static_cast<wchar_t>(code));
+    i += static_cast<std::size_t>(extra) + 1;
+  }
+  return out;
+}
+
+int canvas_info(const std::string& file, uint32_t flags, uint32_t* width, uint32_t* height) {
+  std::wstring name = wide_name(file);
+  FltLoadOptions options{};
+  options.flags = flags;
+  auto info = std::make_unique<FltFileInfo>();
+  FltInfoRequest request{};
+  request.file_name = name.c_str();
+  request.file_handle = -1;  // the module opens the file by name
+  request.file_info = info.get();
+  request.load_options = &options;
+  int r = fltInfo(&request);
+  if (r != RET_SUCCESS) return r;
+  *width = info->width;
+  *height = info->height;
+  return RET_SUCCESS;
+}
+
+int run_render(const std::vector<std::string>& args) {
+  RenderOptions o;
+  if (int r = parse_args(args, &o); r != kExitOk) return r;
+  uint32_t width = 0, height = 0;
+  if (int r = canvas_info(o.file, o.flags, &width, &height); r != RET_SUCCESS)
+    return fail(o.file, r);
+  RowSink sink;
+  if (!sink.png.open(o.out, width, height, o.bits_per_pixel)) {
+    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+    return kExitFailed;
+  }
+  int r = load_rows(o, wide_name(o.file), &sink);
+  if (r != RET_SUCCESS) {
+    if (!sink.png.error().empty()) {
+      std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+      return kExitFailed;
+    }
+    return fail(o.file, r);
+  }
+  if (!sink.png.finish()) {
+    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+    return kExitFailed;
+  }
+  std::printf("nitf: wrote %s (%u x %u)\n", o.out.c_str(), width, height);
+  return kExitOk;
+}
+
+}  // namespace cli
