@@ -103,27 +103,27 @@ void debug_line(const ImageReadContext& c, const char* what) {
   kernel::debug_output(line);
 }
 
-// Compressed data wait for their readers (T.4 bi-level, the JPEG family, vector
-// quantisation); each takes its place in the table below when it comes.
-int read_pending(const ImageReadContext& c) {
-  debug_line(c, "no reader yet");
-  return RET_NOT_SUPPORTED;
-}
-
 struct ReaderEntry {
   CompressionCode code;
   ImageReader reader;
 };
 
 constexpr ReaderEntry kReaders[] = {
-    {CompressionCode::kNC, read_uncompressed}, {CompressionCode::kNM, read_uncompressed},
-    {CompressionCode::kC1, read_pending},      {CompressionCode::kM1, read_pending},
-    {CompressionCode::kC3, read_pending},      {CompressionCode::kC5, read_pending},
-    {CompressionCode::kC6, read_pending},      {CompressionCode::kC8, read_pending},
-    {CompressionCode::kI1, read_pending},      {CompressionCode::kM3, read_pending},
-    {CompressionCode::kM5, read_pending},      {CompressionCode::kM6, read_pending},
-    {CompressionCode::kM8, read_pending},      {CompressionCode::kC4, read_pending},
-    {CompressionCode::kM4, read_pending},
+    {CompressionCode::kNC, read_uncompressed},
+    {CompressionCode::kNM, read_uncompressed},
+    {CompressionCode::kC1, read_bilevel_compressed},
+    {CompressionCode::kM1, read_bilevel_compressed},
+    {CompressionCode::kC3, read_jpeg_family},
+    {CompressionCode::kC5, read_jpeg_family},
+    {CompressionCode::kC6, read_jpeg_family},
+    {CompressionCode::kC8, read_jpeg_family},
+    {CompressionCode::kI1, read_jpeg_family},
+    {CompressionCode::kM3, read_jpeg_family},
+    {CompressionCode::kM5, read_jpeg_family},
+    {CompressionCode::kM6, read_jpeg_family},
+    {CompressionCode::kM8, read_jpeg_family},
+    {CompressionCode::kC4, read_vector_quantised},
+    {CompressionCode::kM4, read_vector_quantised},
 };
 
 // ----- Uncompressed data ---------------------------------------------------------------

@@ -63,4 +63,11 @@ std::uint32_t shown_bands(const NitfImageSubheader& subheader, std::uint32_t ban
 // The reader of uncompressed data, NC and NM.
 int read_uncompressed(const ImageReadContext& context);
 
+// The readers of compressed data: T.4 bi-level (C1, M1, imgmodes_bilevel.cpp), the JPEG
+// family (C3, C5, C6, C8, I1, M3, M5, M6, M8, imgmodes_jpeg.cpp) and vector quantisation
+// (C4, M4, imgmodes_vq.cpp).
+int read_bilevel_compressed(const ImageReadContext& context);
+int read_jpeg_family(const ImageReadContext& context);
+int read_vector_quantised(const ImageReadContext& context);
+
 }  // namespace nitf
