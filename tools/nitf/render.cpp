@@ -9,20 +9,23 @@
 #include <vector>
 
 #include "cli.h"
+#include "fileformat/fileformat.h"
 #include "png_writer.h"
 
 namespace cli {
 namespace {
 
-// fltLoad insists on routines for the compressed readers. These are the client's own
-// stand-ins: it has no decoders to offer, so it offers none.
-int32_t KV_CALL no_load_from_memory(const void*, KvBitmap*, uint32_t, int32_t, int32_t, uint32_t,
-                                    FltLoadOptions*) {
-  return RET_NOT_SUPPORTED;
+// fltLoad takes the caller's decoders for the compressed readers, as the toolkit's
+// file-format library hands over its own. The client offers the host's.
+int32_t KV_CALL host_load_from_memory(const void* buffer, KvBitmap* bitmap, uint32_t size,
+                                      int32_t bits_per_pixel, int32_t colour_order,
+                                      uint32_t byte_count, FltLoadOptions* options) {
+  return fileformat::load_from_memory(buffer, reinterpret_cast<kernel::Bitmap*>(bitmap), size,
+                                      bits_per_pixel, colour_order, byte_count, options);
 }
 
-FltRawDataCallback KV_CALL no_raw_callback(FltRawDataCallback, void*) {
-  return nullptr;
+FltRawDataCallback KV_CALL host_raw_callback(FltRawDataCallback callback, void* user_data) {
+  return fileformat::set_raw_data_callback(callback, user_data);
 }
 
 struct RenderOptions {
@@ -85,8 +88,8 @@ int load_rows(const RenderOptions& o, const std::wstring& name, RowSink* sink) {
   request->row_callback = on_row;
   request->user_data = sink;
   request->load_options = &options;
-  request->load_from_memory = no_load_from_memory;
-  request->set_raw_callback = no_raw_callback;
+  request->load_from_memory = host_load_from_memory;
+  request->set_raw_callback = host_raw_callback;
   request->required = 1;
   return fltLoad(request.get());
 }
