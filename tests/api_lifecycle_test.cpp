@@ -67,9 +67,9 @@ TEST(ApiLifecycle, MissingAndRefusedFiles) {
   EXPECT_EQ(Kv_NITFCreateA(&doc, "/nonexistent/file.ntf"), RET_FILE_NOT_FOUND);
   EXPECT_EQ(doc, nullptr);
   TempDir dir;
-  nitfgen::FileSpec spec;
-  spec.fields["FVER"] = "02.00";
-  auto path = dir.write("old.ntf", nitfgen::build(spec));
+  nitfgen::FileSpec layout;
+  layout.fields["FVER"] = "02.00";
+  auto path = dir.write("old.ntf", nitfgen::build(layout));
   EXPECT_EQ(Kv_NITFCreateA(&doc, path.c_str()), RET_UNSUPPORTED_VERSION);
   EXPECT_EQ(doc, nullptr);
   EXPECT_EQ(Kv_NITFCreateA(&doc, "\xff\xfe"), RET_NO_MEMORY) << "not UTF-8";
@@ -78,12 +78,12 @@ TEST(ApiLifecycle, MissingAndRefusedFiles) {
 
 TEST(ApiLifecycle, OpenAFileByWideAndNarrowName) {
   TempDir dir;
-  nitfgen::FileSpec spec;
-  spec.fields["OSTAID"] = "STATION";
-  spec.fields["FBKGC"] = std::string("\x01\x02\x03", 3);
-  spec.has_xhd = true;
-  spec.xhd = nitfgen::tre("ONE", "12345");
-  auto path = dir.write("h.ntf", nitfgen::build(spec));
+  nitfgen::FileSpec layout;
+  layout.fields["OSTAID"] = "STATION";
+  layout.fields["FBKGC"] = std::string("\x01\x02\x03", 3);
+  layout.has_xhd = true;
+  layout.xhd = nitfgen::tre("ONE", "12345");
+  auto path = dir.write("h.ntf", nitfgen::build(layout));
   NitfDocument* wide_doc = nullptr;
   NitfDocument* narrow_doc = nullptr;
   ASSERT_EQ(Kv_NITFCreate(&wide_doc, wide(path).c_str()), RET_SUCCESS);
@@ -96,7 +96,7 @@ TEST(ApiLifecycle, OpenAFileByWideAndNarrowName) {
     EXPECT_STREQ(h.OSTAID, "STATION   ");
     EXPECT_EQ(value(h.XHDL), 19);
     ASSERT_NE(value(h.XHD), nullptr);
-    EXPECT_EQ(std::memcmp(h.XHD, spec.xhd.data(), 16), 0);
+    EXPECT_EQ(std::memcmp(h.XHD, layout.xhd.data(), 16), 0);
     EXPECT_EQ(value(h.FBKGC)[2], 3);
     Kv_NITFFreeNITFHeader(&h);
   }

@@ -122,9 +122,9 @@ TEST(Cli, FailuresAndUsage) {
   EXPECT_EQ(missing.out, "");
 
   TempDir dir;
-  nitfgen::FileSpec spec;
-  spec.fields["FVER"] = "02.00";
-  auto old = dir.write("old.ntf", nitfgen::build(spec));
+  nitfgen::FileSpec layout;
+  layout.fields["FVER"] = "02.00";
+  auto old = dir.write("old.ntf", nitfgen::build(layout));
   ToolRun refused = run("info " + old.string());
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("unsupported NITF version"), std::string::npos) << refused.err;
@@ -195,9 +195,9 @@ TEST(Cli, RenderFailures) {
   EXPECT_EQ(missing.err, "nitf: /nonexistent.ntf: no such file (-10)\n");
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.png")));
 
-  nitfgen::FileSpec spec;
-  spec.graphics.push_back({nitfgen::graphic_subheader(), ""});
-  auto graphic = dir.write("graphic.ntf", nitfgen::build(spec));
+  nitfgen::FileSpec layout;
+  layout.graphics.push_back({nitfgen::graphic_subheader(), ""});
+  auto graphic = dir.write("graphic.ntf", nitfgen::build(layout));
   ToolRun refused = run("render " + graphic.string());
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_NE(refused.err.find("not supported (-16)"), std::string::npos) << refused.err;

@@ -60,13 +60,13 @@ std::string uniform(int size, std::uint8_t value) {
 }
 
 struct Image {
-  ImageSpec spec;
+  ImageSpec layout;
   std::string pixels;
 };
 
 fs::path file_of(const TempDir& dir, const std::vector<Image>& images,
                  nitfgen::FileSpec file = {}) {
-  for (const Image& i : images) file.images.push_back(nitfgen::image_segment(i.spec, i.pixels));
+  for (const Image& i : images) file.images.push_back(nitfgen::image_segment(i.layout, i.pixels));
   file.fields["FBKGC"] = std::string("\x11\x22\x33", 3);
   return dir.write("composed.ntf", nitfgen::build(file));
 }

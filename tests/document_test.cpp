@@ -93,13 +93,13 @@ TEST(Parse, EveryRealSample) {
 
 TEST(SegmentPositions, GeneratedFileAndSourceCounts) {
   TempDir dir;
-  nitfgen::FileSpec spec;
-  spec.images = {{"IM" + std::string(98, 'a'), std::string(1000, '1')},
-                 {"IM" + std::string(48, 'b'), std::string(10, '2')}};
-  spec.graphics = {{"SY" + std::string(20, 'c'), std::string(33, '3')}};
-  spec.texts = {{"TE" + std::string(10, 'd'), "text"}};
-  spec.des = {{"DE" + std::string(5, 'e'), "des data"}};
-  std::string file = nitfgen::build(spec);
+  nitfgen::FileSpec layout;
+  layout.images = {{"IM" + std::string(98, 'a'), std::string(1000, '1')},
+                   {"IM" + std::string(48, 'b'), std::string(10, '2')}};
+  layout.graphics = {{"SY" + std::string(20, 'c'), std::string(33, '3')}};
+  layout.texts = {{"TE" + std::string(10, 'd'), "text"}};
+  layout.des = {{"DE" + std::string(5, 'e'), "des data"}};
+  std::string file = nitfgen::build(layout);
   Parsed p = read_header_only(dir.write("g.ntf", file));
   ASSERT_EQ(p.result, RET_SUCCESS);
   NitfDocument& d = *p.document;
@@ -126,9 +126,9 @@ TEST(SegmentPositions, GeneratedFileAndSourceCounts) {
 
 TEST(SegmentPositions, ImagesWithoutSourceCountAddNothing) {
   TempDir dir;
-  nitfgen::FileSpec spec;
-  spec.texts = {{"TE" + std::string(10, 'd'), "text"}};
-  Parsed p = read_header_only(dir.write("t.ntf", nitfgen::build(spec)));
+  nitfgen::FileSpec layout;
+  layout.texts = {{"TE" + std::string(10, 'd'), "text"}};
+  Parsed p = read_header_only(dir.write("t.ntf", nitfgen::build(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   p.document->image_count = 1;  // one appended image, none in the source
   EXPECT_EQ(nitf::segment_offset(*p.document, SegmentKind::kText, 0), p.document->header.hl_source);

@@ -12,8 +12,8 @@ namespace {
 using namespace testing_support;
 using nitfgen::FileSpec;
 
-Parsed read_spec(const TempDir& dir, const FileSpec& spec, const char* name = "h.ntf") {
-  return read_header_only(dir.write(name, nitfgen::build(spec)));
+Parsed read_spec(const TempDir& dir, const FileSpec& layout, const char* name = "h.ntf") {
+  return read_header_only(dir.write(name, nitfgen::build(layout)));
 }
 
 // The header as generated, with one field's bytes replaced at its offset.
@@ -23,9 +23,9 @@ std::string with_bytes(std::string file, std::size_t at, const std::string& byte
 
 TEST(FileHeader, HeaderOnlyFileParsesCompletely) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["FTITLE"] = "A title";
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.fields["FTITLE"] = "A title";
+  std::string bytes = nitfgen::build(layout);
   ASSERT_EQ(bytes.size(), 388u);
   Parsed p = parse(dir.write("blank.ntf", bytes));
   ASSERT_EQ(p.result, RET_SUCCESS);
@@ -50,9 +50,9 @@ TEST(FileHeader, RealHeaderOnlySample) {
 
 TEST(FileHeader, NsifIsReadLikeNitf) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["FHDR"] = "NSIF";
-  Parsed p = parse(dir.write("nsif.nsf", nitfgen::build(spec)));
+  FileSpec layout;
+  layout.fields["FHDR"] = "NSIF";
+  Parsed p = parse(dir.write("nsif.nsf", nitfgen::build(layout)));
   EXPECT_EQ(p.result, RET_SUCCESS);
   EXPECT_STREQ(p.document->header.fhdr, "NSIF");
 }
@@ -60,13 +60,13 @@ TEST(FileHeader, NsifIsReadLikeNitf) {
 TEST(FileHeader, OtherMagicOrVersionIsRefused) {
   TempDir dir;
   for (const char* version : {"02.00", "01.00", "02.1 ", "03.00"}) {
-    FileSpec spec;
-    spec.fields["FVER"] = version;
-    EXPECT_EQ(read_spec(dir, spec).result, RET_UNSUPPORTED_VERSION) << version;
+    FileSpec layout;
+    layout.fields["FVER"] = version;
+    EXPECT_EQ(read_spec(dir, layout).result, RET_UNSUPPORTED_VERSION) << version;
   }
-  FileSpec spec;
-  spec.fields["FHDR"] = "NITX";
-  EXPECT_EQ(read_spec(dir, spec).result, RET_FILE_FORMAT);
+  FileSpec layout;
+  layout.fields["FHDR"] = "NITX";
+  EXPECT_EQ(read_spec(dir, layout).result, RET_FILE_FORMAT);
 }
 
 TEST(FileHeader, RealFilesOfOtherVersionsAreRefused) {
@@ -77,10 +77,10 @@ TEST(FileHeader, RealFilesOfOtherVersionsAreRefused) {
 
 TEST(FileHeader, OtherComplexityLevelShowsMessage) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["CLEVEL"] = "05";
+  FileSpec layout;
+  layout.fields["CLEVEL"] = "05";
   MessageCapture messages;
-  EXPECT_EQ(read_spec(dir, spec).result, RET_UNSUPPORTED_CLEVEL);
+  EXPECT_EQ(read_spec(dir, layout).result, RET_UNSUPPORTED_CLEVEL);
   ASSERT_EQ(messages.messages().size(), 1u);
   EXPECT_EQ(messages.messages()[0], "Error: Unsupported CLEVEL");
 }
@@ -88,14 +88,14 @@ TEST(FileHeader, OtherComplexityLevelShowsMessage) {
 TEST(FileHeader, SecurityClassification) {
   TempDir dir;
   for (const char* c : {"C", "R", "S", "T", "U"}) {
-    FileSpec spec;
-    spec.fields["FSCLAS"] = c;
-    EXPECT_EQ(read_spec(dir, spec).result, RET_SUCCESS) << c;
+    FileSpec layout;
+    layout.fields["FSCLAS"] = c;
+    EXPECT_EQ(read_spec(dir, layout).result, RET_SUCCESS) << c;
   }
   for (const char* c : {"X", " ", "u"}) {
-    FileSpec spec;
-    spec.fields["FSCLAS"] = c;
-    EXPECT_EQ(read_spec(dir, spec).result, RET_FILE_FORMAT) << c;
+    FileSpec layout;
+    layout.fields["FSCLAS"] = c;
+    EXPECT_EQ(read_spec(dir, layout).result, RET_FILE_FORMAT) << c;
   }
 }
 
@@ -113,20 +113,20 @@ TEST(FileHeader, NumxMustBeZero) {
 
 TEST(FileHeader, BackgroundColourFromFbkgc) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["FBKGC"] = std::string("\x10\x20\x30", 3);
-  Parsed p = read_spec(dir, spec);
+  FileSpec layout;
+  layout.fields["FBKGC"] = std::string("\x10\x20\x30", 3);
+  Parsed p = read_spec(dir, layout);
   ASSERT_EQ(p.result, RET_SUCCESS);
   EXPECT_EQ(p.document->header.background, 0x302010u);
 }
 
 TEST(FileHeader, ExtensionAreas) {
   TempDir dir;
-  FileSpec spec;
-  spec.has_udhd = true;  // UDHDL 00003: an empty area
-  spec.has_xhd = true;
-  spec.xhd = nitfgen::tre("ABCDEF", "0123456789") + nitfgen::tre("XYZ", "");
-  Parsed p = read_spec(dir, spec);
+  FileSpec layout;
+  layout.has_udhd = true;  // UDHDL 00003: an empty area
+  layout.has_xhd = true;
+  layout.xhd = nitfgen::tre("ABCDEF", "0123456789") + nitfgen::tre("XYZ", "");
+  Parsed p = read_spec(dir, layout);
   ASSERT_EQ(p.result, RET_SUCCESS);
   const auto& h = p.document->header;
   EXPECT_STREQ(h.udhdl, "00003");
@@ -136,7 +136,7 @@ TEST(FileHeader, ExtensionAreas) {
   EXPECT_EQ(h.udhd.tre_count, 0u);
   EXPECT_EQ(h.xhd.size(), 32u);
   EXPECT_EQ(h.xhd.tre_count, 2u);
-  EXPECT_EQ(std::memcmp(h.xhd.data(), spec.xhd.data(), 32), 0);
+  EXPECT_EQ(std::memcmp(h.xhd.data(), layout.xhd.data(), 32), 0);
 }
 
 TEST(FileHeader, TreCountTrustsEachLength) {
@@ -154,10 +154,10 @@ TEST(FileHeader, TreCountTrustsEachLength) {
 
 TEST(FileHeader, BadLengthsEndTheReadBeforeAllocating) {
   TempDir dir;
-  FileSpec spec;
-  spec.has_udhd = true;
-  spec.udhd = nitfgen::tre("ABCDEF", "xyz");
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.has_udhd = true;
+  layout.udhd = nitfgen::tre("ABCDEF", "xyz");
+  std::string bytes = nitfgen::build(layout);
   std::size_t udhdl = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 3 + 3;
   ASSERT_EQ(bytes.substr(udhdl, 5), "00017");
 
@@ -183,9 +183,9 @@ TEST(FileHeader, BadLengthsEndTheReadBeforeAllocating) {
 
 TEST(FileHeader, NegativeSegmentLengthIsRefused) {
   TempDir dir;
-  FileSpec spec;
-  spec.texts.push_back({std::string(285, ' '), "hello"});
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.texts.push_back({std::string(285, ' '), "hello"});
+  std::string bytes = nitfgen::build(layout);
   std::size_t lt = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 4;  // NUMT then LTSH (4) then LT (5)
   ASSERT_EQ(bytes.substr(lt, 5), "00005");
   auto p = read_header_only(dir.write("neg.ntf", with_bytes(bytes, lt, "-0005")));

@@ -48,8 +48,8 @@ fs::path file_with(const TempDir& dir, const std::vector<std::pair<ImageSpec, st
                    bool with_text = false) {
   nitfgen::FileSpec file;
   file.fields["FBKGC"] = kBackgroundBytes;
-  for (const auto& [spec, pixels] : images)
-    file.images.push_back(nitfgen::image_segment(spec, pixels));
+  for (const auto& [layout, pixels] : images)
+    file.images.push_back(nitfgen::image_segment(layout, pixels));
   if (with_text) file.texts.push_back({nitfgen::text_subheader(), "text"});
   return dir.write("filter.ntf", nitfgen::build(file));
 }

@@ -73,21 +73,21 @@ Parsed open_and_read(const fs::path& path) {
 
 // A file of one graphic, one text or one DES segment.
 fs::path one_graphic(const TempDir& dir, const std::string& subheader, std::string data = "CGM") {
-  FileSpec spec;
-  spec.graphics.push_back({subheader, std::move(data)});
-  return dir.write("graphic.ntf", nitfgen::build(spec));
+  FileSpec layout;
+  layout.graphics.push_back({subheader, std::move(data)});
+  return dir.write("graphic.ntf", nitfgen::build(layout));
 }
 
 fs::path one_text(const TempDir& dir, const std::string& subheader, std::string text = "hello") {
-  FileSpec spec;
-  spec.texts.push_back({subheader, std::move(text)});
-  return dir.write("text.ntf", nitfgen::build(spec));
+  FileSpec layout;
+  layout.texts.push_back({subheader, std::move(text)});
+  return dir.write("text.ntf", nitfgen::build(layout));
 }
 
 fs::path one_des(const TempDir& dir, const std::string& subheader, std::string data = "") {
-  FileSpec spec;
-  spec.des.push_back({subheader, std::move(data)});
-  return dir.write("des.ntf", nitfgen::build(spec));
+  FileSpec layout;
+  layout.des.push_back({subheader, std::move(data)});
+  return dir.write("des.ntf", nitfgen::build(layout));
 }
 
 // The subheader with `bytes` written over it at `at`.
@@ -282,11 +282,11 @@ TEST(GraphicSubheader, PlacementGroupsKeepTheirSigns) {
       {"-0000-9999", 0, -9999}, {"  12 abcde", 12, 0},
   };
   for (const Case& c : cases) {
-    nitfgen::GraphicSpec spec;
-    spec.fields["SLOC"] = c.sloc;
-    spec.fields["SBND1"] = nitfgen::placement(-5, 7);
-    spec.fields["SBND2"] = nitfgen::placement(99999, -1);
-    Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(spec)));
+    nitfgen::GraphicSpec layout;
+    layout.fields["SLOC"] = c.sloc;
+    layout.fields["SBND1"] = nitfgen::placement(-5, 7);
+    layout.fields["SBND2"] = nitfgen::placement(99999, -1);
+    Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(layout)));
     ASSERT_EQ(p.result, RET_SUCCESS) << c.sloc;
     const auto& g = *p.document->graphics[0];
     EXPECT_EQ(g.sloc_row, c.row) << c.sloc;
@@ -314,9 +314,9 @@ TEST(GraphicSubheader, ChecksOfSyClassAndFormat) {
       {"SFMT", "D", RET_FILE_FORMAT, 1},   {"SFMT", "c", RET_FILE_FORMAT, 1},
   };
   for (const Case& c : cases) {
-    nitfgen::GraphicSpec spec;
-    spec.fields[c.name] = c.value;
-    Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(spec)));
+    nitfgen::GraphicSpec layout;
+    layout.fields[c.name] = c.value;
+    Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(layout)));
     EXPECT_EQ(p.result, c.code) << c.name << "=" << c.value;
     EXPECT_EQ(p.document->graphics[0]->read, c.read_flag) << c.name << "=" << c.value;
   }
@@ -327,21 +327,21 @@ TEST(GraphicSubheader, ChecksOfSyClassAndFormat) {
 
 TEST(GraphicSubheader, ExtensionAreaKeptRawAndCounted) {
   TempDir dir;
-  nitfgen::GraphicSpec spec;
-  spec.has_extension = true;
-  spec.extension = nitfgen::tre("ABCDEF", "0123456789") + nitfgen::tre("XYZ", "");
-  Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(spec)));
+  nitfgen::GraphicSpec layout;
+  layout.has_extension = true;
+  layout.extension = nitfgen::tre("ABCDEF", "0123456789") + nitfgen::tre("XYZ", "");
+  Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   const auto& g = *p.document->graphics[0];
   EXPECT_STREQ(g.sxshdl, "00035");
   EXPECT_STREQ(g.sxsofl, "000");
   ASSERT_EQ(g.sxshd.size(), 32u);
-  EXPECT_EQ(std::memcmp(g.sxshd.data(), spec.extension.data(), 32), 0);
+  EXPECT_EQ(std::memcmp(g.sxshd.data(), layout.extension.data(), 32), 0);
   EXPECT_EQ(g.sxshd.data()[32], 0);
   EXPECT_EQ(g.sxshd.tre_count, 2u);
 
-  spec.extension.clear();  // SXSHDL 00003: an empty area holding its NUL
-  p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(spec)));
+  layout.extension.clear();  // SXSHDL 00003: an empty area holding its NUL
+  p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   EXPECT_TRUE(p.document->graphics[0]->sxshd.present());
   EXPECT_EQ(p.document->graphics[0]->sxshd.size(), 0u);
@@ -352,10 +352,10 @@ TEST(GraphicSubheader, ExtensionAreaKeptRawAndCounted) {
 // made after allocating would give RET_NO_MEMORY instead.
 TEST(GraphicSubheader, LengthsBeyondTheSegmentAreRefusedBeforeAllocating) {
   TempDir dir;
-  nitfgen::GraphicSpec spec;
-  spec.has_extension = true;
-  spec.extension = nitfgen::tre("ABCDEF", "0123456789");
-  std::string sub = nitfgen::graphic_subheader(spec);
+  nitfgen::GraphicSpec layout;
+  layout.has_extension = true;
+  layout.extension = nitfgen::tre("ABCDEF", "0123456789");
+  std::string sub = nitfgen::graphic_subheader(layout);
   std::string data(120000, 'x');  // the file could hold any claimed area
   struct Case {
     const char* sxshdl;
@@ -417,11 +417,11 @@ TEST(TextSubheader, RealSample) {
 
 TEST(TextSubheader, TextidIsSevenCharactersThenTxtalvl) {
   TempDir dir;
-  nitfgen::TextSpec spec;
-  spec.fields["TEXTID"] = "ABCDEFG";
-  spec.fields["TXTALVL"] = "123";
-  spec.fields["TXTDT"] = "19991231235959";
-  std::string sub = nitfgen::text_subheader(spec);
+  nitfgen::TextSpec layout;
+  layout.fields["TEXTID"] = "ABCDEFG";
+  layout.fields["TXTALVL"] = "123";
+  layout.fields["TXTDT"] = "19991231235959";
+  std::string sub = nitfgen::text_subheader(layout);
   ASSERT_EQ(sub.substr(2, 10), "ABCDEFG123");
   Parsed p = open_and_read(one_text(dir, sub));
   ASSERT_EQ(p.result, RET_SUCCESS);
@@ -459,22 +459,22 @@ TEST(TextSubheader, FieldTableCoversTheFixedPart) {
 
 TEST(TextSubheader, OnlyTheMagicIsChecked) {
   TempDir dir;
-  nitfgen::TextSpec spec;
-  spec.fields["TSCLAS"] = "X";  // producers write values outside the lists
-  spec.fields["TXTFMT"] = "XYZ";
-  EXPECT_EQ(open_and_read(one_text(dir, nitfgen::text_subheader(spec))).result, RET_SUCCESS);
-  spec.fields["TE"] = "TX";
-  Parsed p = open_and_read(one_text(dir, nitfgen::text_subheader(spec)));
+  nitfgen::TextSpec layout;
+  layout.fields["TSCLAS"] = "X";  // producers write values outside the lists
+  layout.fields["TXTFMT"] = "XYZ";
+  EXPECT_EQ(open_and_read(one_text(dir, nitfgen::text_subheader(layout))).result, RET_SUCCESS);
+  layout.fields["TE"] = "TX";
+  Parsed p = open_and_read(one_text(dir, nitfgen::text_subheader(layout)));
   EXPECT_EQ(p.result, RET_FILE_FORMAT);
   EXPECT_EQ(p.document->texts[0]->read, 0);
 }
 
 TEST(TextSubheader, ExtensionAreaAndLengthsBeyondTheSegment) {
   TempDir dir;
-  nitfgen::TextSpec spec;
-  spec.has_extension = true;
-  spec.extension = nitfgen::tre("TXTTRE", "abc");
-  std::string sub = nitfgen::text_subheader(spec);
+  nitfgen::TextSpec layout;
+  layout.has_extension = true;
+  layout.extension = nitfgen::tre("TXTTRE", "abc");
+  std::string sub = nitfgen::text_subheader(layout);
   Parsed p = open_and_read(one_text(dir, sub));
   ASSERT_EQ(p.result, RET_SUCCESS);
   const auto& t = *p.document->texts[0];
@@ -545,9 +545,9 @@ TEST(TextSegment, ArgumentsAndIndex) {
 
 TEST(TextSegment, LengthBeyondTheFileIsRefusedBeforeReading) {
   TempDir dir;
-  FileSpec spec;
-  spec.texts.push_back({nitfgen::text_subheader(), "hello"});
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.texts.push_back({nitfgen::text_subheader(), "hello"});
+  std::string bytes = nitfgen::build(layout);
   std::size_t lt = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 4;  // NUMT, LTSH (4), then LT (5)
   ASSERT_EQ(bytes.substr(lt, 5), "00005");
   Parsed p = open_and_read(dir.write("long.ntf", bytes.replace(lt, 5, "00006")));
@@ -632,10 +632,10 @@ TEST(DesSubheader, OverflowFieldsOnlyInTreOverflow) {
   nitfgen::DesSpec other;
   other.desid = "TRE_OVERFLOWS";
   other.desshf = "xyz12";
-  FileSpec spec;
-  spec.des.push_back({nitfgen::des_subheader_full(overflow), "TREDATA"});
-  spec.des.push_back({nitfgen::des_subheader_full(other), ""});
-  Parsed p = open_and_read(dir.write("overflow.ntf", nitfgen::build(spec)));
+  FileSpec layout;
+  layout.des.push_back({nitfgen::des_subheader_full(overflow), "TREDATA"});
+  layout.des.push_back({nitfgen::des_subheader_full(other), ""});
+  Parsed p = open_and_read(dir.write("overflow.ntf", nitfgen::build(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   const auto& o = *p.document->des[0];
   EXPECT_TRUE(nitf::des_has_overflow_fields(o));
@@ -700,9 +700,9 @@ TEST(DesSubheader, ChecksOfMagicVersionAndClass) {
 
 TEST(DesSubheader, UserFieldLengthBeyondTheSegmentIsRefusedBeforeAllocating) {
   TempDir dir;
-  nitfgen::DesSpec spec;
-  spec.desshf = "0123456789";
-  std::string sub = nitfgen::des_subheader_full(spec);
+  nitfgen::DesSpec layout;
+  layout.desshf = "0123456789";
+  std::string sub = nitfgen::des_subheader_full(layout);
   std::string data(20000, 'd');  // the file holds any DESSHL, the segment does not
   for (const char* desshl : {"0011", "9999"}) {
     Parsed p = open_segments(one_des(dir, patched(sub, kDesshlAt, desshl), data));
@@ -767,12 +767,12 @@ TEST_F(GraphicHeaderRecord, GetCopiesEveryMember) {
 
 TEST_F(GraphicHeaderRecord, ExtensionAndNegativeGroups) {
   TempDir dir;
-  nitfgen::GraphicSpec spec;
-  spec.fields["SLOC"] = "-0010-0020";
-  spec.fields["ENCRYP"] = " ";
-  spec.has_extension = true;
-  spec.extension = nitfgen::tre("ABCDEF", "0123456789");
-  Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(spec)));
+  nitfgen::GraphicSpec layout;
+  layout.fields["SLOC"] = "-0010-0020";
+  layout.fields["ENCRYP"] = " ";
+  layout.has_extension = true;
+  layout.extension = nitfgen::tre("ABCDEF", "0123456789");
+  Parsed p = open_and_read(one_graphic(dir, nitfgen::graphic_subheader(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   NitfGraphicHeader r{};
   ASSERT_EQ(Kv_NITFGetGraphicHeader(p.document.get(), 0, &r), RET_SUCCESS);
@@ -783,7 +783,7 @@ TEST_F(GraphicHeaderRecord, ExtensionAndNegativeGroups) {
   EXPECT_EQ(value(r.SXSOFL), 0);
   const uint8_t* area = value(r.SXSHD);
   ASSERT_NE(area, nullptr);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(area)), spec.extension);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(area)), layout.extension);
   Kv_NITFFreeGraphicHeader(&r);
   EXPECT_EQ(value(r.SXSHD), nullptr);
 }
@@ -842,18 +842,18 @@ TEST_F(TextHeaderRecord, GetCopiesEveryMember) {
 
 TEST_F(TextHeaderRecord, ExtensionCopiedAndReleasedBeforeTheNextGet) {
   TempDir dir;
-  nitfgen::TextSpec spec;
-  spec.fields["TXTALVL"] = "7";
-  spec.has_extension = true;
-  spec.extension = nitfgen::tre("TXTTRE", "abc") + nitfgen::tre("SECOND", "");
-  Parsed p = open_and_read(one_text(dir, nitfgen::text_subheader(spec)));
+  nitfgen::TextSpec layout;
+  layout.fields["TXTALVL"] = "7";
+  layout.has_extension = true;
+  layout.extension = nitfgen::tre("TXTTRE", "abc") + nitfgen::tre("SECOND", "");
+  Parsed p = open_and_read(one_text(dir, nitfgen::text_subheader(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   NitfTextHeader r{};
   ASSERT_EQ(Kv_NITFGetTextHeader(p.document.get(), 0, &r), RET_SUCCESS);
   EXPECT_EQ(value(r.TXTALVL), 7);
   EXPECT_EQ(value(r.TXSHDL), 28);
   ASSERT_NE(value(r.TXSHD), nullptr);
-  EXPECT_EQ(std::memcmp(value(r.TXSHD), spec.extension.data(), 25), 0);
+  EXPECT_EQ(std::memcmp(value(r.TXSHD), layout.extension.data(), 25), 0);
   Kv_NITFFreeTextHeader(&r);
   ASSERT_EQ(Kv_NITFGetTextHeader(p.document.get(), 0, &r), RET_SUCCESS) << "fresh copies";
   EXPECT_STREQ(value(r.TE), "TE");

@@ -65,15 +65,15 @@ Opened open_document(const fs::path& p) {
   return o;
 }
 
-fs::path one_image(const TempDir& dir, const ImageSpec& spec, const std::string& pixels = "") {
+fs::path one_image(const TempDir& dir, const ImageSpec& layout, const std::string& pixels = "") {
   nitfgen::FileSpec file;
-  file.images.push_back(nitfgen::image_segment(spec, pixels));
+  file.images.push_back(nitfgen::image_segment(layout, pixels));
   return dir.write("image.ntf", nitfgen::build(file));
 }
 
 // Image 0 of a file holding that one image.
-Opened read_one(const TempDir& dir, const ImageSpec& spec, const std::string& pixels = "") {
-  Opened o = open_document(one_image(dir, spec, pixels));
+Opened read_one(const TempDir& dir, const ImageSpec& layout, const std::string& pixels = "") {
+  Opened o = open_document(one_image(dir, layout, pixels));
   if (o.result == RET_SUCCESS) o.result = o.read(0);
   return o;
 }
@@ -333,16 +333,16 @@ TEST(ImageSubheaderMask, MaskedSamples) {
 
 TEST(ImageSubheaderMask, GeneratedTablesInFileOrder) {
   TempDir dir;
-  ImageSpec spec;
-  spec.ic = "NM";
-  spec.nbpr = 2;
-  spec.nbpc = 1;
-  spec.mask = MaskSpec{};
-  spec.mask->block_records = {0, 0xFFFFFFFF};
-  spec.mask->pad_records = {0x01020304, 64};
-  spec.mask->tpxcdlnth = 12;
-  spec.mask->tpxcd = "\x0A\x0B";
-  Opened o = read_one(dir, spec, std::string(128, 'p'));
+  ImageSpec layout;
+  layout.ic = "NM";
+  layout.nbpr = 2;
+  layout.nbpc = 1;
+  layout.mask = MaskSpec{};
+  layout.mask->block_records = {0, 0xFFFFFFFF};
+  layout.mask->pad_records = {0x01020304, 64};
+  layout.mask->tpxcdlnth = 12;
+  layout.mask->tpxcd = "\x0A\x0B";
+  Opened o = read_one(dir, layout, std::string(128, 'p'));
   ASSERT_EQ(o.result, RET_SUCCESS);
   const nitf::ImageMaskTable& m = o.image(0).mask;
   EXPECT_EQ(m.imdatoff, 10u + 2 + 16);
@@ -357,9 +357,9 @@ TEST(ImageSubheaderMask, GeneratedTablesInFileOrder) {
   EXPECT_EQ(m.pad_code[1], 0x0B);
 
   // The same codes without a mask table read none: C3 is not masked.
-  spec.ic = "C3";
-  spec.mask.reset();
-  Opened plain = read_one(dir, spec, "pixels");
+  layout.ic = "C3";
+  layout.mask.reset();
+  Opened plain = read_one(dir, layout, "pixels");
   ASSERT_EQ(plain.result, RET_SUCCESS);
   EXPECT_EQ(plain.image(0).mask.imdatoff, 0u);
 }
@@ -367,22 +367,22 @@ TEST(ImageSubheaderMask, GeneratedTablesInFileOrder) {
 // Band sequential images record every band's blocks; the other modes one record per block.
 TEST(ImageSubheaderMask, RecordsPerBandOnlyForBandSequential) {
   TempDir dir;
-  ImageSpec spec;
-  spec.ic = "NM";
-  spec.irep = "RGB";
-  spec.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
-  spec.nbpr = 2;
-  spec.mask = MaskSpec{};
-  spec.mask->block_records = {0, 64, 128, 192, 256, 320};
-  spec.imode = "S";
-  Opened s = read_one(dir, spec, std::string(384, 'p'));
+  ImageSpec layout;
+  layout.ic = "NM";
+  layout.irep = "RGB";
+  layout.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
+  layout.nbpr = 2;
+  layout.mask = MaskSpec{};
+  layout.mask->block_records = {0, 64, 128, 192, 256, 320};
+  layout.imode = "S";
+  Opened s = read_one(dir, layout, std::string(384, 'p'));
   ASSERT_EQ(s.result, RET_SUCCESS);
   EXPECT_EQ(s.image(0).mask.block_count(), 6u);
   EXPECT_EQ(s.image(0).mask.imdatoff, 10u + 24);
 
-  spec.imode = "B";
-  spec.mask->block_records = {0, 192};
-  Opened b = read_one(dir, spec, std::string(384, 'p'));
+  layout.imode = "B";
+  layout.mask->block_records = {0, 192};
+  Opened b = read_one(dir, layout, std::string(384, 'p'));
   ASSERT_EQ(b.result, RET_SUCCESS);
   EXPECT_EQ(b.image(0).mask.block_count(), 2u);
   EXPECT_EQ(b.image(0).mask.block_offset(1), 192u);
@@ -390,15 +390,15 @@ TEST(ImageSubheaderMask, RecordsPerBandOnlyForBandSequential) {
 
 TEST(ImageSubheaderMask, TableLargerThanTheImageDataIsRefused) {
   TempDir dir;
-  ImageSpec spec;
-  spec.ic = "M3";
-  spec.nbpr = 100;
-  spec.nbpc = 100;
-  spec.mask = MaskSpec{};
-  spec.mask->block_records.assign(10, 0);  // 10 of 10 000 records: the data end first
-  spec.mask->imdatoff = 50;
+  ImageSpec layout;
+  layout.ic = "M3";
+  layout.nbpr = 100;
+  layout.nbpc = 100;
+  layout.mask = MaskSpec{};
+  layout.mask->block_records.assign(10, 0);  // 10 of 10 000 records: the data end first
+  layout.mask->imdatoff = 50;
   nitfgen::FileSpec file;
-  file.images.push_back(nitfgen::image_segment(spec, ""));
+  file.images.push_back(nitfgen::image_segment(layout, ""));
   // Plenty of bytes after the segment: only LI bounds the table.
   file.texts.push_back({std::string(285, ' '), std::string(50000, 't')});
   Opened o = open_document(dir.write("m.ntf", nitfgen::build(file)));
@@ -427,9 +427,9 @@ TEST(ImageSubheaderCodes, RepresentationFromIrep) {
       {"", C::kRgb},
   };
   for (const auto& [irep, code] : cases) {
-    ImageSpec spec;
-    spec.irep = irep;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.irep = irep;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS) << irep;
     EXPECT_EQ(o.image(0).representation, code) << irep;
   }
@@ -444,11 +444,11 @@ TEST(ImageSubheaderCodes, BandRepresentationOnFirstCharacters) {
       {"Cb", B::kChromaBlue}, {"Cr", B::kChromaRed}, {"C", B::kNone}, {"CB", B::kNone},
       {"  ", B::kNone},       {"lu", B::kNone},
   };
-  ImageSpec spec;
-  spec.irep = "MULTI";
-  spec.bands.clear();
-  for (const auto& c : cases) spec.bands.emplace_back(c.first);
-  Opened o = read_one(dir, spec);
+  ImageSpec layout;
+  layout.irep = "MULTI";
+  layout.bands.clear();
+  for (const auto& c : cases) layout.bands.emplace_back(c.first);
+  Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   ASSERT_EQ(o.image(0).band_count, static_cast<std::int32_t>(std::size(cases)));
   for (std::size_t i = 0; i < std::size(cases); ++i)
@@ -459,37 +459,37 @@ TEST(ImageSubheaderCodes, PixelValueType) {
   TempDir dir;
   for (const auto& [pvtype, code] : {std::pair{"INT", nitf::PixelValueTypeCode::kInteger},
                                      std::pair{"B", nitf::PixelValueTypeCode::kBilevel}}) {
-    ImageSpec spec;
-    spec.pvtype = pvtype;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.pvtype = pvtype;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS) << pvtype;
     EXPECT_EQ(o.image(0).pixel_type, code);
   }
   for (const char* refused : {"SI", "R", "C", " "}) {
-    ImageSpec spec;
-    spec.pvtype = refused;
+    ImageSpec layout;
+    layout.pvtype = refused;
     MessageCapture messages;
-    EXPECT_EQ(read_one(dir, spec).result, RET_UNSUPPORTED_PVTYPE) << refused;
+    EXPECT_EQ(read_one(dir, layout).result, RET_UNSUPPORTED_PVTYPE) << refused;
     EXPECT_EQ(messages.messages(), std::vector<std::string>{"Error: Unsupported PVTYPE"});
   }
 }
 
 TEST(ImageSubheaderCodes, SixteenBitsWithSeveralBands) {
   TempDir dir;
-  ImageSpec spec;
-  spec.nbpp = 16;
+  ImageSpec layout;
+  layout.nbpp = 16;
   {
     MessageCapture messages;
-    EXPECT_EQ(read_one(dir, spec).result, RET_SUCCESS) << "one band of 16 bits is read";
+    EXPECT_EQ(read_one(dir, layout).result, RET_SUCCESS) << "one band of 16 bits is read";
     EXPECT_TRUE(messages.messages().empty());
   }
-  spec.irep = "RGB";
-  spec.bands = {BandSpec("R"), BandSpec("G"), BandSpec("B")};
+  layout.irep = "RGB";
+  layout.bands = {BandSpec("R"), BandSpec("G"), BandSpec("B")};
   MessageCapture messages;
-  EXPECT_EQ(read_one(dir, spec).result, RET_UNSUPPORTED_BPP);
+  EXPECT_EQ(read_one(dir, layout).result, RET_UNSUPPORTED_BPP);
   EXPECT_EQ(messages.messages(), std::vector<std::string>{"Error: Unsupported BPP"});
-  spec.nbpp = 8;
-  EXPECT_EQ(read_one(dir, spec).result, RET_SUCCESS);
+  layout.nbpp = 8;
+  EXPECT_EQ(read_one(dir, layout).result, RET_SUCCESS);
 }
 
 TEST(ImageSubheaderCodes, CompressionAndBilevelMode) {
@@ -497,11 +497,11 @@ TEST(ImageSubheaderCodes, CompressionAndBilevelMode) {
   for (int code = 0; code <= 18; ++code) {
     const char* ic = nitf::compression_text(static_cast<CompressionCode>(code));
     ASSERT_NE(ic, nullptr);
-    ImageSpec spec;
-    spec.ic = ic;
-    spec.comrat = "2DH ";
-    if (nitf::is_masked(static_cast<CompressionCode>(code))) spec.mask = MaskSpec{};
-    Opened o = read_one(dir, spec, "data");
+    ImageSpec layout;
+    layout.ic = ic;
+    layout.comrat = "2DH ";
+    if (nitf::is_masked(static_cast<CompressionCode>(code))) layout.mask = MaskSpec{};
+    Opened o = read_one(dir, layout, "data");
     ASSERT_EQ(o.result, RET_SUCCESS) << ic;
     EXPECT_EQ(o.image(0).compression, static_cast<CompressionCode>(code)) << ic;
     bool has_comrat = code > 1;
@@ -510,18 +510,18 @@ TEST(ImageSubheaderCodes, CompressionAndBilevelMode) {
     EXPECT_EQ(o.image(0).mask.imdatoff, nitf::is_masked(o.image(0).compression) ? 10u : 0u);
   }
   // An IC the table lacks is kept with a code of its own and still carries COMRAT.
-  ImageSpec spec;
-  spec.ic = "Z9";
-  spec.comrat = "1D  ";
-  Opened o = read_one(dir, spec);
+  ImageSpec layout;
+  layout.ic = "Z9";
+  layout.comrat = "1D  ";
+  Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   EXPECT_EQ(o.image(0).compression, CompressionCode::kUnknown);
   EXPECT_EQ(o.image(0).bilevel_mode, nitf::BilevelModeCode::k1D);
   for (const auto& [comrat, mode] : {std::pair{"2DS ", nitf::BilevelModeCode::k2DS},
                                      std::pair{"00.0", nitf::BilevelModeCode::kNone}}) {
-    spec.ic = "C1";
-    spec.comrat = comrat;
-    Opened c = read_one(dir, spec);
+    layout.ic = "C1";
+    layout.comrat = comrat;
+    Opened c = read_one(dir, layout);
     ASSERT_EQ(c.result, RET_SUCCESS);
     EXPECT_EQ(c.image(0).bilevel_mode, mode) << comrat;
   }
@@ -530,9 +530,9 @@ TEST(ImageSubheaderCodes, CompressionAndBilevelMode) {
 TEST(ImageSubheaderCodes, CheckedFields) {
   TempDir dir;
   for (const char* mode : {"B", "P", "R", "S"}) {
-    ImageSpec spec;
-    spec.imode = mode;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.imode = mode;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS);
     EXPECT_EQ(static_cast<int>(o.image(0).mode),
               static_cast<int>(std::string("BPRS").find(mode[0])));
@@ -540,19 +540,19 @@ TEST(ImageSubheaderCodes, CheckedFields) {
   const std::pair<const char*, const char*> refused[] = {
       {"IMODE", "X"}, {"IMODE", "b"}, {"IM", "XX"}, {"ISCLAS", "X"}, {"ISCLAS", " "}};
   for (const auto& [field, value] : refused) {
-    ImageSpec spec;
-    spec.fields[field] = value;
-    EXPECT_EQ(read_one(dir, spec).result, RET_FILE_FORMAT) << field << " " << value;
+    ImageSpec layout;
+    layout.fields[field] = value;
+    EXPECT_EQ(read_one(dir, layout).result, RET_FILE_FORMAT) << field << " " << value;
   }
   for (const char* c : {"C", "R", "S", "T"}) {
-    ImageSpec spec;
-    spec.fields["ISCLAS"] = c;
-    EXPECT_EQ(read_one(dir, spec).result, RET_SUCCESS) << c;
+    ImageSpec layout;
+    layout.fields["ISCLAS"] = c;
+    EXPECT_EQ(read_one(dir, layout).result, RET_SUCCESS) << c;
   }
   for (const auto& [pjust, right] : {std::pair{"L", 0}, std::pair{"R", 1}, std::pair{" ", 1}}) {
-    ImageSpec spec;
-    spec.pjust = pjust;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.pjust = pjust;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS);
     EXPECT_EQ(o.image(0).right_justified, right) << pjust;
   }
@@ -568,9 +568,9 @@ TEST(ImageSubheaderFields, LocationAndMagnification) {
                    {"9999999999", 99999, 99999},
                    {"  12  -3  ", 12, -3}};
   for (const auto& l : locations) {
-    ImageSpec spec;
-    spec.fields["ILOC"] = l.iloc;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.fields["ILOC"] = l.iloc;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS) << l.iloc;
     EXPECT_EQ(o.image(0).location_row, l.row) << l.iloc;
     EXPECT_EQ(o.image(0).location_column, l.column) << l.iloc;
@@ -578,9 +578,9 @@ TEST(ImageSubheaderFields, LocationAndMagnification) {
   const std::pair<const char*, double> magnifications[] = {
       {"/2", 0.5}, {"/4  ", 0.25}, {"1.0 ", 1.0}, {"2.5", 2.5}, {".5", 0.5}, {"/0", 1.0}};
   for (const auto& [imag, value] : magnifications) {
-    ImageSpec spec;
-    spec.imag = imag;
-    Opened o = read_one(dir, spec);
+    ImageSpec layout;
+    layout.imag = imag;
+    Opened o = read_one(dir, layout);
     ASSERT_EQ(o.result, RET_SUCCESS) << imag;
     EXPECT_DOUBLE_EQ(o.image(0).magnification, value) << imag;
   }
@@ -588,11 +588,11 @@ TEST(ImageSubheaderFields, LocationAndMagnification) {
 
 TEST(ImageSubheaderFields, BandCountFromXbands) {
   TempDir dir;
-  ImageSpec spec;
-  spec.irep = "MULTI";
-  spec.bands.assign(12, BandSpec("M"));
-  spec.bands[11].irepband = "R";
-  Opened o = read_one(dir, spec);
+  ImageSpec layout;
+  layout.irep = "MULTI";
+  layout.bands.assign(12, BandSpec("M"));
+  layout.bands[11].irepband = "R";
+  Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   const NitfImageSubheader& s = o.image(0);
   EXPECT_STREQ(s.nbands, "0");
@@ -605,29 +605,29 @@ TEST(ImageSubheaderFields, BandCountFromXbands) {
 
 TEST(ImageSubheaderFields, GeolocationOnlyWithCoordinates) {
   TempDir dir;
-  ImageSpec spec;
-  spec.comments = {"first comment"};
-  Opened none = read_one(dir, spec);
+  ImageSpec layout;
+  layout.comments = {"first comment"};
+  Opened none = read_one(dir, layout);
   ASSERT_EQ(none.result, RET_SUCCESS);
   EXPECT_EQ(std::string(none.image(0).igeolo), std::string(60, ' '));
   EXPECT_EQ(std::string(none.image(0).comments[0].text), nitfgen::text("first comment", 80));
 
-  spec.icords = "N";
-  spec.igeolo = "32N123456789012345";
-  Opened utm = read_one(dir, spec);
+  layout.icords = "N";
+  layout.igeolo = "32N123456789012345";
+  Opened utm = read_one(dir, layout);
   ASSERT_EQ(utm.result, RET_SUCCESS);
-  EXPECT_EQ(std::string(utm.image(0).igeolo), nitfgen::text(spec.igeolo, 60));
+  EXPECT_EQ(std::string(utm.image(0).igeolo), nitfgen::text(layout.igeolo, 60));
   EXPECT_EQ(utm.image(0).comment_count, 1);
   EXPECT_EQ(std::string(utm.image(0).comments[0].text), nitfgen::text("first comment", 80));
 }
 
 TEST(ImageSubheaderFields, ExtensionAreas) {
   TempDir dir;
-  ImageSpec spec;
-  spec.has_udid = true;
-  spec.udid = nitfgen::tre("ABCDEF", "12345") + nitfgen::tre("XYZ", "");
-  spec.has_ixshd = true;  // IXSHDL 00003: the overflow field only
-  Opened o = read_one(dir, spec);
+  ImageSpec layout;
+  layout.has_udid = true;
+  layout.udid = nitfgen::tre("ABCDEF", "12345") + nitfgen::tre("XYZ", "");
+  layout.has_ixshd = true;  // IXSHDL 00003: the overflow field only
+  Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   const NitfImageSubheader& s = o.image(0);
   EXPECT_STREQ(s.udidl, "00030");
@@ -670,14 +670,14 @@ TEST(ImageSubheaderLuts, GreyAndColourTables) {
 
 TEST(ImageSubheaderLuts, LastBandWithTablesWinsAndOddCountsStayAligned) {
   TempDir dir;
-  ImageSpec spec;
-  spec.irep = "MULTI";
-  spec.bands = {BandSpec("LU"), BandSpec("M"), BandSpec("LU"), BandSpec("LU")};
-  spec.bands[0].luts = {std::string(4, '\x01'), std::string(4, '\x02'), std::string(4, '\x03')};
-  spec.bands[2].luts = {"\xA0\xA1", "\xB0\xB1"};          // two tables
-  spec.bands[3].luts = {"\x01", "\x02", "\x03", "\x04"};  // four tables (CMYK)
-  spec.fields["IDLVL"] = "007";
-  Opened o = read_one(dir, spec);
+  ImageSpec layout;
+  layout.irep = "MULTI";
+  layout.bands = {BandSpec("LU"), BandSpec("M"), BandSpec("LU"), BandSpec("LU")};
+  layout.bands[0].luts = {std::string(4, '\x01'), std::string(4, '\x02'), std::string(4, '\x03')};
+  layout.bands[2].luts = {"\xA0\xA1", "\xB0\xB1"};          // two tables
+  layout.bands[3].luts = {"\x01", "\x02", "\x03", "\x04"};  // four tables (CMYK)
+  layout.fields["IDLVL"] = "007";
+  Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   const NitfImageSubheader& s = o.image(0);
   ASSERT_EQ(s.colours.entries.size(), 1u) << "the last band's table replaces the others";
@@ -688,8 +688,8 @@ TEST(ImageSubheaderLuts, LastBandWithTablesWinsAndOddCountsStayAligned) {
   EXPECT_EQ(s.bands[3].lut_count, 4);
   EXPECT_EQ(s.display_level, 7) << "every table was read past";
 
-  spec.bands.pop_back();
-  Opened two = read_one(dir, spec);
+  layout.bands.pop_back();
+  Opened two = read_one(dir, layout);
   ASSERT_EQ(two.result, RET_SUCCESS);
   const nitf::ColourEntry& e = two.image(0).colours.entries[1];
   EXPECT_EQ((std::vector<int>{e.red, e.green, e.blue}), (std::vector<int>{0xA1, 0xB1, 0}));
@@ -776,7 +776,7 @@ TEST(ImageSubheaderBadInput, CountsBeyondTheSegment) {
   TempDir dir;
   struct Case {
     const char* what;
-    ImageSpec spec;
+    ImageSpec layout;
     int code;
   };
   std::vector<Case> cases;
@@ -787,9 +787,9 @@ TEST(ImageSubheaderBadInput, CountsBeyondTheSegment) {
   };
   cases.push_back({"NICOM 9 without comments", with("NICOM", "9"), RET_FILE_READ});
   cases.push_back({"XBANDS 99999", with("NBANDS", "0"), RET_FILE_READ});
-  cases.back().spec.fields["XBANDS"] = "99999";
+  cases.back().layout.fields["XBANDS"] = "99999";
   cases.push_back({"XBANDS negative", with("NBANDS", "0"), RET_FILE_FORMAT});
-  cases.back().spec.fields["XBANDS"] = "-0001";
+  cases.back().layout.fields["XBANDS"] = "-0001";
   cases.push_back({"UDIDL 99999", with("UDIDL", "99999"), RET_FILE_READ});
   cases.push_back({"UDIDL 00002", with("UDIDL", "00002"), RET_FILE_FORMAT});
   cases.push_back({"IXSHDL 99998", with("IXSHDL", "99998"), RET_FILE_READ});
@@ -812,7 +812,7 @@ TEST(ImageSubheaderBadInput, CountsBeyondTheSegment) {
   kernel::set_allocation_cap(64 * 1024);
   for (const Case& c : cases) {
     std::size_t before = kernel::live_objects();
-    Opened o = read_one(dir, c.spec, std::string(4096, 'x'));
+    Opened o = read_one(dir, c.layout, std::string(4096, 'x'));
     EXPECT_EQ(o.result, c.code) << c.what;
     expect_consistent(o.image(0));
     o.document.reset();
@@ -823,9 +823,9 @@ TEST(ImageSubheaderBadInput, CountsBeyondTheSegment) {
 
 TEST(ImageSubheaderBadInput, SubheaderCannotReadPastItsLength) {
   TempDir dir;
-  ImageSpec spec;
-  spec.comments = {"one", "two"};
-  nitfgen::Segment image = nitfgen::image_segment(spec, std::string(2000, ' '));
+  ImageSpec layout;
+  layout.comments = {"one", "two"};
+  nitfgen::Segment image = nitfgen::image_segment(layout, std::string(2000, ' '));
   nitfgen::FileSpec file;
   file.images.push_back(image);
   std::string bytes = nitfgen::build(file);
@@ -1016,27 +1016,27 @@ TEST(ImageSubheaderRecord, BandOperationsAndLookup) {
 // The public record through the exports.
 
 // A document of one generated image, parsed by the parse driver.
-Parsed parse_one(const TempDir& dir, const ImageSpec& spec, const std::string& pixels = "") {
-  Parsed out = parse(one_image(dir, spec, pixels));
+Parsed parse_one(const TempDir& dir, const ImageSpec& layout, const std::string& pixels = "") {
+  Parsed out = parse(one_image(dir, layout, pixels));
   EXPECT_EQ(out.result, RET_SUCCESS);
   return out;
 }
 
 TEST(ImageHeaderGetter, FillsTheRecordFromTheSubheader) {
   TempDir dir;
-  ImageSpec spec;
-  spec.fields["ILOC"] = "-001000020";
-  spec.fields["IDATIM"] = "19991231235959";
-  spec.fields["ISCODE"] = "CODEWORD";
-  spec.comments = {"first", "second"};
-  spec.has_ixshd = true;
-  spec.ixshd = nitfgen::tre("ABCDEF", "xyz");
-  spec.ic = "NM";
-  spec.mask = MaskSpec{};
-  spec.mask->tpxcdlnth = 8;
-  spec.mask->tpxcd = "\x7F";
-  spec.mask->imdatoff = 0xFFFFFFF0;  // beyond what the decimal conversion holds
-  Parsed d = parse_one(dir, spec, "pixels");
+  ImageSpec layout;
+  layout.fields["ILOC"] = "-001000020";
+  layout.fields["IDATIM"] = "19991231235959";
+  layout.fields["ISCODE"] = "CODEWORD";
+  layout.comments = {"first", "second"};
+  layout.has_ixshd = true;
+  layout.ixshd = nitfgen::tre("ABCDEF", "xyz");
+  layout.ic = "NM";
+  layout.mask = MaskSpec{};
+  layout.mask->tpxcdlnth = 8;
+  layout.mask->tpxcd = "\x7F";
+  layout.mask->imdatoff = 0xFFFFFFF0;  // beyond what the decimal conversion holds
+  Parsed d = parse_one(dir, layout, "pixels");
   std::size_t before = kernel::live_objects();
   NitfImageHeader h = {};
   ASSERT_EQ(Kv_NITFGetImageHeader(d.document.get(), 0, &h), RET_SUCCESS);
@@ -1112,9 +1112,9 @@ TEST(ImageHeaderGetter, FreeReleasesCallerBandArrays) {
 
 TEST(ImageHeaderGetter, NoMemoryLeavesTheMembersNull) {
   TempDir dir;
-  ImageSpec spec;
-  spec.comments = {"c"};
-  Parsed d = parse_one(dir, spec);
+  ImageSpec layout;
+  layout.comments = {"c"};
+  Parsed d = parse_one(dir, layout);
   std::size_t before = kernel::live_objects();
   // Copies of up to 40 bytes succeed; IID2 (81) is the first to fail.
   for (std::size_t cap : {40, 1}) {

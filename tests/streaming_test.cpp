@@ -36,12 +36,12 @@ Lookup lookup(const TempDir& dir, const std::string& bytes) {
 
 TEST(StreamingHeader, AllNinesHeaderIsReadAgainFromTheEnd) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["FTITLE"] = "streamed";
-  spec.images.push_back({std::string(500, 'I'), std::string(1000, 'd')});
-  spec.texts.push_back({std::string(285, 'T'), "some text"});
-  spec.streaming = true;
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.fields["FTITLE"] = "streamed";
+  layout.images.push_back({std::string(500, 'I'), std::string(1000, 'd')});
+  layout.texts.push_back({std::string(285, 'T'), "some text"});
+  layout.streaming = true;
+  std::string bytes = nitfgen::build(layout);
   ASSERT_NE(bytes.find("999999999999"), std::string::npos);
 
   Parsed p = read_header_only(dir.write("stream.ntf", bytes));
@@ -66,12 +66,12 @@ TEST(StreamingHeader, AllNinesHeaderIsReadAgainFromTheEnd) {
 
 TEST(StreamingHeader, ShortReplacementReplacesOnlyTheFieldsThatFit) {
   TempDir dir;
-  FileSpec spec;
-  spec.fields["FTITLE"] = "first";
-  spec.streaming = true;
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.fields["FTITLE"] = "first";
+  layout.streaming = true;
+  std::string bytes = nitfgen::build(layout);
   // Replacement data of 150 bytes: FHDR to FTITLE (119 bytes) and a few more fields.
-  FileSpec other = spec;
+  FileSpec other = layout;
   other.fields["FTITLE"] = "second";
   other.streaming = false;
   std::string replacement = nitfgen::file_header(other).substr(0, 150);
@@ -87,9 +87,9 @@ TEST(StreamingHeader, ShortReplacementReplacesOnlyTheFieldsThatFit) {
 
 TEST(StreamingHeader, ReplacementWithNinesDoesNotReadAgain) {
   TempDir dir;
-  FileSpec spec;
-  spec.streaming = true;
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.streaming = true;
+  std::string bytes = nitfgen::build(layout);
   // Replace the real header inside the frame by the all-nines one itself.
   std::size_t hl = std::stoul(bytes.substr(354, 6));
   std::string head = bytes.substr(0, hl);
@@ -136,9 +136,9 @@ TEST(StreamingHeader, LookupFailures) {
 
 TEST(StreamingHeader, MissingFrameFailsTheHeaderRead) {
   TempDir dir;
-  FileSpec spec;
-  spec.streaming = true;
-  std::string bytes = nitfgen::build(spec);
+  FileSpec layout;
+  layout.streaming = true;
+  std::string bytes = nitfgen::build(layout);
   bytes.resize(bytes.rfind(kDelim1) - 7);  // cut the frame off
   EXPECT_EQ(read_header_only(dir.write("nof.ntf", bytes)).result, RET_INVALID_PARAMETER);
 }

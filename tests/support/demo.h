@@ -18,19 +18,19 @@ namespace nitfgen {
 
 // The gradient: red grows to the right, green downwards, blue fixed; pixel interleaved.
 inline Segment demo_gradient() {
-  ImageSpec spec;
-  spec.nrows = 128;
-  spec.ncols = 192;
-  spec.irep = "RGB";
-  spec.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
-  spec.imode = "P";
-  spec.nppbh = 192;
-  spec.nppbv = 128;
-  spec.idlvl = 1;
-  spec.ialvl = 0;
-  spec.iloc_row = 0;
-  spec.iloc_column = 0;
-  spec.fields["IID1"] = "GRADIENT";
+  ImageSpec layout;
+  layout.nrows = 128;
+  layout.ncols = 192;
+  layout.irep = "RGB";
+  layout.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
+  layout.imode = "P";
+  layout.nppbh = 192;
+  layout.nppbv = 128;
+  layout.idlvl = 1;
+  layout.ialvl = 0;
+  layout.iloc_row = 0;
+  layout.iloc_column = 0;
+  layout.fields["IID1"] = "GRADIENT";
   std::string pixels;
   for (int y = 0; y < 128; ++y) {
     for (int x = 0; x < 192; ++x) {
@@ -39,21 +39,21 @@ inline Segment demo_gradient() {
       pixels += static_cast<char>(160);
     }
   }
-  return image_segment(spec, pixels);
+  return image_segment(layout, pixels);
 }
 
 // The rings: dark and light rings 6 pixels wide around the centre.
 inline Segment demo_rings() {
-  ImageSpec spec;
-  spec.nrows = 96;
-  spec.ncols = 96;
-  spec.nppbh = 96;
-  spec.nppbv = 96;
-  spec.idlvl = 2;
-  spec.ialvl = 1;
-  spec.iloc_row = 80;
-  spec.iloc_column = 144;
-  spec.fields["IID1"] = "RINGS";
+  ImageSpec layout;
+  layout.nrows = 96;
+  layout.ncols = 96;
+  layout.nppbh = 96;
+  layout.nppbv = 96;
+  layout.idlvl = 2;
+  layout.ialvl = 1;
+  layout.iloc_row = 80;
+  layout.iloc_column = 144;
+  layout.fields["IID1"] = "RINGS";
   std::string pixels;
   for (int y = 0; y < 96; ++y) {
     for (int x = 0; x < 96; ++x) {
@@ -62,29 +62,30 @@ inline Segment demo_rings() {
       pixels += static_cast<char>(ring % 2 ? 235 : 30);
     }
   }
-  return image_segment(spec, pixels);
+  return image_segment(layout, pixels);
 }
 
 inline FileSpec demo_file() {
-  FileSpec spec;
-  spec.fields["FTITLE"] = "Kvntfu demo";
-  spec.fields["ONAME"] = "Kvntfu";
-  spec.fields["FBKGC"] = std::string("\x20\x40\x60", 3);
-  spec.has_udhd = true;
-  spec.udhd = tre("KVDEMO", "made by the Kvntfu test generator");
-  spec.images.push_back(demo_gradient());
-  spec.images.push_back(demo_rings());
+  FileSpec layout;
+  layout.fields["FTITLE"] = "Kvntfu demo";
+  layout.fields["ONAME"] = "Kvntfu";
+  layout.fields["FBKGC"] = std::string("\x20\x40\x60", 3);
+  layout.has_udhd = true;
+  layout.udhd = tre("KVDEMO", "made by the Kvntfu test generator");
+  layout.images.push_back(demo_gradient());
+  layout.images.push_back(demo_rings());
 
   TextSpec about;
   about.fields["TEXTID"] = "ABOUT";
   about.fields["TXTITL"] = "What this file is";
-  spec.texts.push_back({text_subheader(about),
-                        "This NITF 2.1 file was written by the Kvntfu test generator.\r\n"
-                        "It shows what the module reads: headers, images, text, extensions.\r\n"});
+  layout.texts.push_back(
+      {text_subheader(about),
+       "This NITF 2.1 file was written by the Kvntfu test generator.\r\n"
+       "It shows what the module reads: headers, images, text, extensions.\r\n"});
   DesSpec note;
   note.desid = "KVNTFU_NOTE";
-  spec.des.push_back({des_subheader_full(note), "demo extension data"});
-  return spec;
+  layout.des.push_back({des_subheader_full(note), "demo extension data"});
+  return layout;
 }
 
 }  // namespace nitfgen

@@ -75,27 +75,27 @@ std::string area(bool present, const std::string& bytes) {
 }
 
 // The header; `hide` writes the streaming markers in place of the real lengths.
-std::string header_bytes(const FileSpec& spec, const std::vector<Segment>& des,
+std::string header_bytes(const FileSpec& layout, const std::vector<Segment>& des,
                          long long file_length, bool hide) {
   std::string h;
   for (const Field& f : kLeading) {
-    auto it = spec.fields.find(f.name);
-    h += pad_field(f, it != spec.fields.end() ? it->second : std::string(f.value));
+    auto it = layout.fields.find(f.name);
+    h += pad_field(f, it != layout.fields.end() ? it->second : std::string(f.value));
   }
-  std::string rest = lengths(spec.images, 6, 10, hide, hide) +
-                     lengths(spec.graphics, 4, 6, hide, false) + "000" +
-                     lengths(spec.texts, 4, 5, hide, false) + lengths(des, 4, 9, hide, hide) +
-                     lengths(spec.res, 4, 7, false, false) + area(spec.has_udhd, spec.udhd) +
-                     area(spec.has_xhd, spec.xhd);
+  std::string rest = lengths(layout.images, 6, 10, hide, hide) +
+                     lengths(layout.graphics, 4, 6, hide, false) + "000" +
+                     lengths(layout.texts, 4, 5, hide, false) + lengths(des, 4, 9, hide, hide) +
+                     lengths(layout.res, 4, 7, false, false) + area(layout.has_udhd, layout.udhd) +
+                     area(layout.has_xhd, layout.xhd);
   long long hl = static_cast<long long>(h.size() + 12 + 6 + rest.size());
   h += hide ? nines(12) : number(file_length, 12);
   h += number(hl, 6);
   return h + rest;
 }
 
-std::string body(const FileSpec& spec, const std::vector<Segment>& des) {
+std::string body(const FileSpec& layout, const std::vector<Segment>& des) {
   std::string out;
-  for (const auto* list : {&spec.images, &spec.graphics, &spec.texts, &des, &spec.res})
+  for (const auto* list : {&layout.images, &layout.graphics, &layout.texts, &des, &layout.res})
     for (const Segment& s : *list) out += s.subheader + s.data;
   return out;
 }
@@ -123,27 +123,27 @@ std::string des_subheader(const std::string& desid) {
   return "DE" + text(desid, 25) + "01" + "U" + std::string(166, ' ') + "0000";
 }
 
-std::string file_header(const FileSpec& spec) {
-  std::string probe = header_bytes(spec, spec.des, 0, false);
-  long long total = static_cast<long long>(probe.size() + body(spec, spec.des).size());
-  return header_bytes(spec, spec.des, total, false);
+std::string file_header(const FileSpec& layout) {
+  std::string probe = header_bytes(layout, layout.des, 0, false);
+  long long total = static_cast<long long>(probe.size() + body(layout, layout.des).size());
+  return header_bytes(layout, layout.des, total, false);
 }
 
-std::string build(const FileSpec& spec) {
-  if (!spec.streaming) return file_header(spec) + body(spec, spec.des);
+std::string build(const FileSpec& layout) {
+  if (!layout.streaming) return file_header(layout) + body(layout, layout.des);
 
   // The streaming frame closes the file: its data holds the real header, whose size
   // does not depend on the values in it.
-  std::vector<Segment> des = spec.des;
+  std::vector<Segment> des = layout.des;
   des.push_back({des_subheader("STREAMING_FILE_HEADER"), ""});
-  std::string real = header_bytes(spec, des, 0, false);
+  std::string real = header_bytes(layout, des, 0, false);
   std::string frame_head = number(static_cast<long long>(real.size()), 7) + "\x0A\x6E\x1D\x97";
   std::string frame_tail = "\x0E\xCA\x14\xBF" + number(static_cast<long long>(real.size()), 7);
   des.back().data = frame_head + real + frame_tail;
-  long long total = static_cast<long long>(real.size() + body(spec, des).size());
-  real = header_bytes(spec, des, total, false);
+  long long total = static_cast<long long>(real.size() + body(layout, des).size());
+  real = header_bytes(layout, des, total, false);
   des.back().data = frame_head + real + frame_tail;
-  return header_bytes(spec, des, total, true) + body(spec, des);
+  return header_bytes(layout, des, total, true) + body(layout, des);
 }
 
 bool write_file(const std::string& path, const std::string& bytes) {

@@ -33,9 +33,9 @@ struct FileSpec {
 };
 
 // The complete file.
-std::string build(const FileSpec& spec);
+std::string build(const FileSpec& layout);
 // The file header alone, as build() writes it for a file without streaming.
-std::string file_header(const FileSpec& spec);
+std::string file_header(const FileSpec& layout);
 // One TRE: tag (6, padded) + CEL (5 digits) + data.
 std::string tre(const std::string& tag, const std::string& data);
 // A field: `value` left-justified in `width` spaces, or right-justified in zeros.

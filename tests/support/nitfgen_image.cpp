@@ -7,7 +7,7 @@ namespace {
 // A field: the ImageSpec's raw override when there is one, else the value, at its width.
 class Writer {
  public:
-  explicit Writer(const ImageSpec& spec) : spec_(spec) {}
+  explicit Writer(const ImageSpec& layout) : spec_(layout) {}
 
   void put(const char* name, const std::string& value, std::size_t width) {
     auto it = spec_.fields.find(name);
@@ -131,16 +131,16 @@ std::string mask_table(const MaskSpec& m) {
   return out;
 }
 
-Segment image_segment(const ImageSpec& spec, const std::string& pixels) {
-  std::string data = spec.mask ? mask_table(*spec.mask) : "";
-  return {image_subheader(spec), data + pixels};
+Segment image_segment(const ImageSpec& layout, const std::string& pixels) {
+  std::string data = layout.mask ? mask_table(*layout.mask) : "";
+  return {image_subheader(layout), data + pixels};
 }
 
-std::string build_streaming(const FileSpec& spec, const std::string& tail) {
+std::string build_streaming(const FileSpec& layout, const std::string& tail) {
   static const std::string delim1("\x0A\x6E\x1D\x97", 4), delim2("\x0E\xCA\x14\xBF", 4);
   // The real header describes the file with its streaming extension; its size, and so
   // the frame's, does not depend on the values in it.
-  FileSpec real = spec;
+  FileSpec real = layout;
   real.streaming = false;
   real.des.push_back({des_subheader("STREAMING_FILE_HEADER"), ""});
   auto frame = [&](const std::string& data) {
@@ -150,7 +150,7 @@ std::string build_streaming(const FileSpec& spec, const std::string& tail) {
   real.des.back().data = frame(file_header(real) + tail);
   real.des.back().data = frame(file_header(real) + tail);  // FL and LD now final
   // The header as written holds nines for every length: the one build() writes.
-  FileSpec marked = spec;
+  FileSpec marked = layout;
   marked.streaming = true;
   std::string written = build(marked);
   std::string out = written.substr(0, std::stoul(written.substr(354, 6)));

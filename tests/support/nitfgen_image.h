@@ -63,17 +63,17 @@ struct ImageSpec {
 };
 
 // The subheader bytes.
-std::string image_subheader(const ImageSpec& spec);
+std::string image_subheader(const ImageSpec& layout);
 // The image data mask table, big-endian.
 std::string mask_table(const MaskSpec& mask);
 // An image segment: the subheader, then the mask table (if any) and the pixel bytes.
-Segment image_segment(const ImageSpec& spec, const std::string& pixels);
+Segment image_segment(const ImageSpec& layout, const std::string& pixels);
 // An ILOC text: two 5-character halves, a negative half written with a leading '-'.
 std::string location(int row, int column);
 
-// A file written with unknown lengths (as build() with spec.streaming) whose
+// A file written with unknown lengths (as build() with layout.streaming) whose
 // replacement data hold the real file header followed by `tail`: the real subheaders
 // that the file's own segments mark with all nines.
-std::string build_streaming(const FileSpec& spec, const std::string& tail);
+std::string build_streaming(const FileSpec& layout, const std::string& tail);
 
 }  // namespace nitfgen

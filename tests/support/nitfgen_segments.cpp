@@ -84,21 +84,21 @@ std::string extension_area(bool present, const std::string& bytes) {
 
 }  // namespace
 
-std::string graphic_subheader(const GraphicSpec& spec) {
-  return fields(kGraphic, spec.fields) + extension_area(spec.has_extension, spec.extension);
+std::string graphic_subheader(const GraphicSpec& layout) {
+  return fields(kGraphic, layout.fields) + extension_area(layout.has_extension, layout.extension);
 }
 
-std::string text_subheader(const TextSpec& spec) {
-  return fields(kText, spec.fields) + extension_area(spec.has_extension, spec.extension);
+std::string text_subheader(const TextSpec& layout) {
+  return fields(kText, layout.fields) + extension_area(layout.has_extension, layout.extension);
 }
 
-std::string des_subheader_full(const DesSpec& spec) {
+std::string des_subheader_full(const DesSpec& layout) {
   std::string out =
-      "DE" + text(spec.desid, 25) + text(spec.desver, 2) + fields(kDesSecurity, spec.fields);
-  if (spec.desid == "TRE_OVERFLOW")
-    out +=
-        pad({"DESOFLW", 6, false, ""}, spec.desoflw) + pad({"DESITEM", 3, true, ""}, spec.desitem);
-  return out + number(static_cast<long long>(spec.desshf.size()), 4) + spec.desshf;
+      "DE" + text(layout.desid, 25) + text(layout.desver, 2) + fields(kDesSecurity, layout.fields);
+  if (layout.desid == "TRE_OVERFLOW")
+    out += pad({"DESOFLW", 6, false, ""}, layout.desoflw) +
+           pad({"DESITEM", 3, true, ""}, layout.desitem);
+  return out + number(static_cast<long long>(layout.desshf.size()), 4) + layout.desshf;
 }
 
 std::string placement(long long first, long long second) {

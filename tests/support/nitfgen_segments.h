@@ -23,7 +23,7 @@ struct GraphicSpec {
   std::string extension;
 };
 // SY to SXSHDL (258 bytes), then SXSOFL and SXSHD when there is an extension.
-std::string graphic_subheader(const GraphicSpec& spec = {});
+std::string graphic_subheader(const GraphicSpec& layout = {});
 
 struct TextSpec {
   FieldValues fields;
@@ -31,7 +31,7 @@ struct TextSpec {
   std::string extension;
 };
 // TE to TXSHDL (282 bytes), then TXSOFL and TXSHD when there is an extension.
-std::string text_subheader(const TextSpec& spec = {});
+std::string text_subheader(const TextSpec& layout = {});
 
 struct DesSpec {
   std::string desid = "TEST_DES";
@@ -42,7 +42,7 @@ struct DesSpec {
   std::string desitem = "000";
   std::string desshf;  // user-defined fields; DESSHL is their length
 };
-std::string des_subheader_full(const DesSpec& spec = {});
+std::string des_subheader_full(const DesSpec& layout = {});
 
 // Two 5-character groups of SLOC, SBND1 or SBND2, a minus sign leading a negative one.
 std::string placement(long long first, long long second);
