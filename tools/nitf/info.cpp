@@ -96,10 +96,6 @@ Section image_section(int index, const NitfImageHeader& m) {
   s.text("ic", trimmed(m.IC));
   s.text("comrat", trimmed(m.COMRAT));
   s.number(m.NBANDS == 0 ? "xbands" : "nbands", m.NBANDS == 0 ? m.XBANDS : m.NBANDS);
-  std::vector<std::string> bands;
-  uint32_t band_count = m.NBANDS == 0 ? m.XBANDS : m.NBANDS;
-  for (uint32_t b = 0; m.IREPBAND && b < band_count; ++b) bands.push_back(trimmed(m.IREPBAND[b]));
-  s.texts("irepband", bands);
   s.text("imode", trimmed(m.IMODE));
   s.number("nbpr", m.NBPR);
   s.number("nbpc", m.NBPC);
