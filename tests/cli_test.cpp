@@ -51,7 +51,8 @@ TEST(Cli, InfoOfTheDemoFile) {
   auto path = dir.write("demo.ntf", bytes);
   std::string fl = "\"fl\":" + std::to_string(bytes.size());
   std::string lish = "\"lish\":[" + std::to_string(nitfgen::demo_gradient().subheader.size()) +
-                     "," + std::to_string(nitfgen::demo_rings().subheader.size()) + "]";
+                     "," + std::to_string(nitfgen::demo_rings().subheader.size()) + "," +
+                     std::to_string(nitfgen::demo_checkerboard().subheader.size()) + "]";
   ToolRun text = run("info " + path.string());
   ASSERT_EQ(text.exit_code, 0) << text.err;
   EXPECT_NE(text.out.find("FTITLE     Kvntfu demo\n"), std::string::npos) << text.out;
@@ -62,11 +63,11 @@ TEST(Cli, InfoOfTheDemoFile) {
   ASSERT_EQ(json.exit_code, 0) << json.err;
   EXPECT_TRUE(valid_json(dir, json.out)) << json.out;
   for (const char* piece :
-       {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":489",
-        "\"numi\":2", "\"canvas\":{\"width\":240,\"height\":176}", "\"background\":[32,64,96]",
-        "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"", lish.c_str(), "\"li\":[73728,9216]",
-        "\"numt\":1", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"", "\"desid\":\"KVNTFU_NOTE\"",
-        "\"iid1\":\"GRADIENT\"", "\"ialvl\":1", "\"iloc\":[80,144]"})
+       {"\"fhdr\":\"NITF\"", "\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":505",
+        "\"numi\":3", "\"ic\":\"C3\"", "\"canvas\":{\"width\":240,\"height\":176}",
+        "\"background\":[32,64,96]", "\"udhd_tres\":1", "\"ftitle\":\"Kvntfu demo\"", lish.c_str(),
+        "\"li\":[73728,9216,", "\"numt\":1", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
+        "\"desid\":\"KVNTFU_NOTE\"", "\"iid1\":\"GRADIENT\"", "\"ialvl\":1", "\"iloc\":[80,144]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
 }
 
@@ -177,6 +178,9 @@ TEST(Cli, RenderWritesThePictureAsPng) {
   EXPECT_EQ(png.at(0, 0), 0x0000A0u) << "the gradient's corner: red 0, green 0, blue 160";
   EXPECT_EQ(png.at(200, 10), 0x204060u) << "the file's background";
   EXPECT_EQ(png.at(192, 128), 0x1E1E1Eu) << "the rings' centre";
+  // The JPEG checkerboard below the gradient: a dark square, then a light one.
+  EXPECT_NEAR(static_cast<int>(png.at(4, 132) & 0xFF), 40, 4);
+  EXPECT_NEAR(static_cast<int>(png.at(12, 132) & 0xFF), 220, 4);
 
   // Without -o the PNG goes beside the file; 8 and 32 bits give the same picture.
   for (const char* bpp : {"8", "32"}) {

@@ -3,7 +3,8 @@
 // Two uncompressed images make one picture: a colour gradient on the common coordinate
 // system and a grey ring pattern attached to it (IALVL = the gradient's IDLVL) at an
 // ILOC that takes it past the gradient's corner, drawn on top by its higher display
-// level. The canvas (240 x 176) shows the file's background colour where neither lies.
+// level. A JPEG-compressed checkerboard sits below the gradient. The canvas (240 x 176)
+// shows the file's background colour where no image lies.
 #pragma once
 
 #include <cmath>
@@ -12,6 +13,7 @@
 
 #include "nitfgen.h"
 #include "nitfgen_image.h"
+#include "nitfgen_jpeg.h"
 #include "nitfgen_segments.h"
 
 namespace nitfgen {
@@ -65,6 +67,24 @@ inline Segment demo_rings() {
   return image_segment(layout, pixels);
 }
 
+// The checkerboard: a grey JPEG (C3) of 8-pixel squares, at level 3 below the gradient.
+inline Segment demo_checkerboard() {
+  ImageSpec layout;
+  layout.nrows = 48;
+  layout.ncols = 64;
+  layout.nppbh = 64;
+  layout.nppbv = 48;
+  layout.ic = "C3";
+  layout.comrat = "00.0";
+  layout.idlvl = 3;
+  layout.iloc_row = 128;
+  layout.iloc_column = 0;
+  layout.fields["IID1"] = "CHECKERS";
+  return image_segment(layout, jpeg_stream(64, 48, 1, 95, [](int x, int y) {
+                         return ((x / 8 + y / 8) % 2) ? 220u : 40u;
+                       }));
+}
+
 inline FileSpec demo_file() {
   FileSpec layout;
   layout.fields["FTITLE"] = "Kvntfu demo";
@@ -74,6 +94,7 @@ inline FileSpec demo_file() {
   layout.udhd = tre("KVDEMO", "made by the Kvntfu test generator");
   layout.images.push_back(demo_gradient());
   layout.images.push_back(demo_rings());
+  layout.images.push_back(demo_checkerboard());
 
   TextSpec about;
   about.fields["TEXTID"] = "ABOUT";
