@@ -21,8 +21,10 @@
 #include <tiffio.h>
 
 #include "fileformat/fileformat.h"
+#include "imgmodes.h"
 #include "kernel/bitmap.h"
 #include "kernel/memory.h"
+#include "nitfgen_image.h"
 #include "testing.h"
 
 namespace {
@@ -774,6 +776,39 @@ TEST_F(HostCodecT4, EncodedPicturesComeBackBitForBit) {
     EXPECT_EQ(wrong, 0) << "a set bit is white";
     for (int y = 0; y < h; ++y)  // padding past the width stays clear
       for (int x = w; x < b->bytes_per_line * 8; ++x) ASSERT_EQ(bit(*b.get(), x, y), 0);
+  }
+}
+
+// A C1 image segment whose stream libtiff's encoder wrote, read through the image
+// reader: COMRAT picks the one- or two-dimensional decoder, and every pixel comes back.
+TEST_F(HostCodecT4, GeneratedC1ImagesReadThroughTheImageReader) {
+  const int w = 203, h = 61;
+  const auto picture = fax_picture(w, h);
+  TempDir dir;
+  for (bool two_d : {false, true}) {
+    nitfgen::ImageSpec image;
+    image.nrows = h;
+    image.ncols = w;
+    image.pvtype = "B";
+    image.abpp = 1;
+    image.nbpp = 1;
+    image.nppbh = w;
+    image.nppbv = h;
+    image.ic = "C1";
+    image.comrat = two_d ? "2DS " : "1D  ";
+    const Bytes stream = encode_t4(picture, w, h, two_d);
+    nitfgen::FileSpec file;
+    file.images.push_back(nitfgen::image_segment(image, std::string(stream.begin(), stream.end())));
+    testing_support::Parsed p = testing_support::parse(dir.write("c1.ntf", nitfgen::build(file)));
+    ASSERT_EQ(p.result, RET_SUCCESS);
+    OwnedBitmap b;
+    ASSERT_EQ(nitf::read_image(p.document.get(), 0, b.get(), nullptr), RET_SUCCESS) << two_d;
+    ASSERT_EQ(b->width, w);
+    ASSERT_EQ(b->height, h);
+    int wrong = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) wrong += bit(*b.get(), x, y) != !picture[std::size_t(y) * w + x];
+    EXPECT_EQ(wrong, 0) << (two_d ? "2DS" : "1D");
   }
 }
 
