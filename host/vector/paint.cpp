@@ -1,0 +1,583 @@
+// Vector painting through Cairo. The visible part of the canvas is painted in tiles of
+// at most kTile x kTile pixels: each tile is copied into an opaque ARGB32 scratch
+// surface (so antialiased edges blend with what the canvas shows), every object is
+// drawn on it, and the tile is copied back in the canvas's own layout and row order.
+// Tiles keep the scratch memory bounded and stay inside Cairo's surface size limit
+// whatever the canvas's size.
+#include "paint.h"
+
+#include <cairo.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kernel/memory.h"
+
+namespace vector {
+namespace {
+
+constexpr std::int32_t kTile = 4096;
+// Cairo keeps coordinates in 24.8 fixed point: anything beyond about 8 million pixels
+// would wrap, so positions are held well inside that, far past any tile's edge.
+constexpr double kFar = 1.0e6;
+constexpr double kMaxWidth = 1.0e5;
+// Dashes along a curve cannot be cut to the tile as segments are; a curve longer
+// than this is stroked solid rather than walking millions of dashes.
+constexpr double kMaxDashedCurve = 1.0e6;
+constexpr double kFontSize = 256;
+constexpr double kPi = 3.14159265358979323846;
+
+double clamp_far(double v) {
+  if (!std::isfinite(v)) return 0;
+  return std::clamp(v, -kFar, kFar);
+}
+
+struct P {
+  double x = 0, y = 0;
+};
+
+// World to tile coordinates (the +0.5 puts integral positions on pixel centres).
+struct Mapper {
+  double origin_row, origin_column;
+  double tile_left, tile_top;
+  P map(double x, double y) const {
+    return {clamp_far(origin_column + x + 0.5 - tile_left),
+            clamp_far(origin_row - y + 0.5 - tile_top)};
+  }
+  P map(const Vertex& v) const { return map(v.x, v.y); }
+  // A direction: only y turns round.
+  static P direction(double x, double y) { return {x, -y}; }
+};
+
+void set_colour(cairo_t* cr, std::uint32_t colour) {
+  cairo_set_source_rgb(cr, (colour & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0,
+                       ((colour >> 16) & 0xFF) / 255.0);
+}
+
+double width_of(double width) {
+  if (!std::isfinite(width) || width <= 0) return 1;
+  return std::clamp(width, 0.0, kMaxWidth);
+}
+
+// The dash pattern of a line type in multiples of the width (at least one pixel);
+// 0 entries mean solid.
+int dashes_for(std::int32_t line_type, double width, double* out) {
+  const double u = std::max(1.0, width);
+  switch (line_type) {
+    case 2:
+      out[0] = 6 * u;
+      out[1] = 3 * u;
+      return 2;
+    case 3:
+      out[0] = 1.5 * u;
+      out[1] = 3 * u;
+      return 2;
+    case 4:
+      out[0] = 6 * u;
+      out[1] = 3 * u;
+      out[2] = 1.5 * u;
+      out[3] = 3 * u;
+      return 4;
+    case 5:
+      out[0] = 6 * u;
+      out[1] = 3 * u;
+      out[2] = 1.5 * u;
+      out[3] = 3 * u;
+      out[4] = 1.5 * u;
+      out[5] = 3 * u;
+      return 6;
+    default:
+      return 0;
+  }
+}
+
+struct Pen {
+  std::uint32_t colour;
+  double width;
+  std::int32_t type;
+};
+
+// Cuts segment a-b to the box (Liang-Barsky); false when nothing of it is inside.
+bool clip_segment(P a, P b, double lo_x, double lo_y, double hi_x, double hi_y, double* t0,
+                  double* t1) {
+  double u0 = 0, u1 = 1;
+  const double dx = b.x - a.x, dy = b.y - a.y;
+  const double p[4] = {-dx, dx, -dy, dy};
+  const double q[4] = {a.x - lo_x, hi_x - a.x, a.y - lo_y, hi_y - a.y};
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] == 0) {
+      if (q[i] < 0) return false;
+      continue;
+    }
+    const double r = q[i] / p[i];
+    if (p[i] < 0)
+      u0 = std::max(u0, r);
+    else
+      u1 = std::min(u1, r);
+    if (u0 > u1) return false;
+  }
+  *t0 = u0;
+  *t1 = u1;
+  return true;
+}
+
+// Strokes a chain of points. Solid chains go to Cairo whole (so joins are drawn);
+// dashed ones segment by segment, each cut to the tile with the dash phase carried
+// along, so a dashed line thousands of tiles long costs only what is visible.
+void stroke_chain(cairo_t* cr, const std::vector<P>& pts, bool closed, const Pen& pen, double tw,
+                  double th) {
+  if (pts.empty()) return;
+  set_colour(cr, pen.colour);
+  cairo_set_line_width(cr, pen.width);
+  double dashes[6];
+  const int n = dashes_for(pen.type, pen.width, dashes);
+  if (n == 0) {
+    cairo_set_dash(cr, nullptr, 0, 0);
+    cairo_new_path(cr);
+    cairo_move_to(cr, pts[0].x, pts[0].y);
+    for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, pts[i].x, pts[i].y);
+    if (closed) cairo_close_path(cr);
+    if (pts.size() == 1) cairo_line_to(cr, pts[0].x, pts[0].y);
+    cairo_stroke(cr);
+    return;
+  }
+  double period = 0;
+  for (int i = 0; i < n; ++i) period += dashes[i];
+  const double m = pen.width + 2;
+  const std::size_t count = closed ? pts.size() : pts.size() - 1;
+  double along = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const P a = pts[i], b = pts[(i + 1) % pts.size()];
+    const double length = std::hypot(b.x - a.x, b.y - a.y);
+    double t0 = 0, t1 = 1;
+    if (length > 0 && clip_segment(a, b, -m, -m, tw + m, th + m, &t0, &t1)) {
+      cairo_set_dash(cr, dashes, n, std::fmod(along + t0 * length, period));
+      cairo_new_path(cr);
+      cairo_move_to(cr, a.x + (b.x - a.x) * t0, a.y + (b.y - a.y) * t0);
+      cairo_line_to(cr, a.x + (b.x - a.x) * t1, a.y + (b.y - a.y) * t1);
+      cairo_stroke(cr);
+    }
+    along = std::fmod(along + length, period);
+  }
+  cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+// Strokes the current path (a curve) with the pen.
+void stroke_path(cairo_t* cr, const Pen& pen, double length) {
+  set_colour(cr, pen.colour);
+  cairo_set_line_width(cr, pen.width);
+  double dashes[6];
+  const int n = length > kMaxDashedCurve ? 0 : dashes_for(pen.type, pen.width, dashes);
+  cairo_set_dash(cr, n ? dashes : nullptr, n, 0);
+  cairo_stroke_preserve(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+// Fills the current path by the interior style; the path is kept for the edges.
+// Hollow draws the boundary in the fill colour as CGM has it, empty draws nothing.
+void fill_path(cairo_t* cr, const Attributes& a) {
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+  switch (a.interior_style) {
+    case InteriorStyle::kSolid:
+    case InteriorStyle::kPattern:
+      set_colour(cr, a.fill_colour);
+      cairo_fill_preserve(cr);
+      return;
+    case InteriorStyle::kHollow:
+      if (a.edge_visible) return;  // the edge covers the boundary
+      set_colour(cr, a.fill_colour);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke_preserve(cr);
+      return;
+    case InteriorStyle::kHatch: {
+      cairo_save(cr);
+      cairo_clip_preserve(cr);
+      double x0, y0, x1, y1;
+      cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+      cairo_path_t* path = cairo_copy_path(cr);
+      cairo_new_path(cr);
+      const double gap = 8;
+      const int h = a.hatch_index;
+      const bool horizontal = h == 1 || h == 5, vertical = h == 2 || h == 5;
+      const bool positive = h == 3 || h == 6, negative = h == 4 || h == 6;
+      // Lines on a fixed grid of the tile, so neighbouring hatches line up.
+      if (horizontal)
+        for (double y = std::floor(y0 / gap) * gap + 0.5; y <= y1; y += gap) {
+          cairo_move_to(cr, x0, y);
+          cairo_line_to(cr, x1, y);
+        }
+      if (vertical)
+        for (double x = std::floor(x0 / gap) * gap + 0.5; x <= x1; x += gap) {
+          cairo_move_to(cr, x, y0);
+          cairo_line_to(cr, x, y1);
+        }
+      const double span = (x1 - x0) + (y1 - y0);
+      // Positive slope in the world rises to the right: on the canvas x + y is constant.
+      if (positive)
+        for (double s = std::floor((x0 + y0) / gap) * gap; s <= x1 + y1; s += gap) {
+          cairo_move_to(cr, s - y0, y0);
+          cairo_line_to(cr, s - y0 - span, y0 + span);
+        }
+      if (negative)
+        for (double s = std::floor((x0 - y1) / gap) * gap; s <= x1 - y0; s += gap) {
+          cairo_move_to(cr, s + y0, y0);
+          cairo_line_to(cr, s + y0 + span, y0 + span);
+        }
+      set_colour(cr, a.fill_colour);
+      cairo_set_line_width(cr, 1);
+      cairo_stroke(cr);
+      cairo_restore(cr);
+      cairo_new_path(cr);
+      cairo_append_path(cr, path);
+      cairo_path_destroy(path);
+      return;
+    }
+    case InteriorStyle::kEmpty:
+    default:
+      return;
+  }
+}
+
+Pen line_pen(const Attributes& a) {
+  return {a.line_colour, width_of(a.line_width), a.line_type};
+}
+Pen edge_pen(const Attributes& a) {
+  return {a.edge_colour, width_of(a.edge_width), a.edge_type};
+}
+
+// A closed polygon: filled, then its edges when they are visible.
+void paint_polygon(cairo_t* cr, const std::vector<P>& pts, const Attributes& a, double tw,
+                   double th) {
+  if (pts.size() < 2) return;
+  cairo_new_path(cr);
+  cairo_move_to(cr, pts[0].x, pts[0].y);
+  for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, pts[i].x, pts[i].y);
+  cairo_close_path(cr);
+  fill_path(cr, a);
+  cairo_new_path(cr);
+  if (a.edge_visible) stroke_chain(cr, pts, true, edge_pen(a), tw, th);
+}
+
+void paint_polygon_set(cairo_t* cr, const Vertex* v, std::uint32_t count, const Mapper& m,
+                       const Attributes& a, double tw, double th) {
+  if (count < 2) return;
+  // The fill: every close flag (2, 3) ends a contour; the last one ends anyway.
+  cairo_new_path(cr);
+  bool open = false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const P p = m.map(v[i]);
+    if (!open)
+      cairo_move_to(cr, p.x, p.y);
+    else
+      cairo_line_to(cr, p.x, p.y);
+    open = true;
+    if (v[i].edge == 2 || v[i].edge == 3) {
+      cairo_close_path(cr);
+      open = false;
+    }
+  }
+  if (open) cairo_close_path(cr);
+  fill_path(cr, a);
+  cairo_new_path(cr);
+  if (!a.edge_visible) return;
+  // The edges: the edge out of a vertex is drawn when its flag is 1 or 3; out of a
+  // close vertex it leads back to the contour's first vertex.
+  const Pen pen = edge_pen(a);
+  std::uint32_t first = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const bool closes = v[i].edge == 2 || v[i].edge == 3 || i + 1 == count;
+    const std::uint32_t next = closes ? first : i + 1;
+    if (v[i].edge == 1 || v[i].edge == 3)
+      stroke_chain(cr, {m.map(v[i]), m.map(v[next])}, false, pen, tw, th);
+    if (closes) first = i + 1;
+  }
+}
+
+// An ellipse given by its centre and the ends of two conjugate diameters (tile
+// coordinates), whole (t0 == t1 == 0, closed) or the arc from parameter t0 to t1.
+void paint_conic(cairo_t* cr, P c, P e1, P e2, bool whole, double t0, double t1, ArcClosure closure,
+                 const Attributes& a, double tw, double th) {
+  const double ax = e1.x - c.x, ay = e1.y - c.y, bx = e2.x - c.x, by = e2.y - c.y;
+  const double det = ax * by - ay * bx;
+  const double length = 2 * kPi * std::max(std::hypot(ax, ay), std::hypot(bx, by));
+  if (!std::isfinite(det) || std::fabs(det) < 1e-9) {
+    // Flat: the conic is the segment its first diameter spans.
+    stroke_chain(cr, {{c.x - ax, c.y - ay}, {c.x + ax, c.y + ay}}, false,
+                 whole || closure != ArcClosure::kOpen ? edge_pen(a) : line_pen(a), tw, th);
+    return;
+  }
+  cairo_new_path(cr);
+  cairo_save(cr);
+  cairo_matrix_t mx;
+  cairo_matrix_init(&mx, ax, ay, bx, by, c.x, c.y);
+  cairo_transform(cr, &mx);
+  if (whole) {
+    cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
+    cairo_close_path(cr);
+  } else {
+    if (closure == ArcClosure::kPie) cairo_move_to(cr, 0, 0);
+    cairo_arc(cr, 0, 0, 1, t0, t1);
+    if (closure != ArcClosure::kOpen) cairo_close_path(cr);
+  }
+  cairo_restore(cr);  // back to pixels, so widths are not stretched with the conic
+  if (!whole && closure == ArcClosure::kOpen) {
+    stroke_path(cr, line_pen(a), length);
+  } else {
+    fill_path(cr, a);
+    if (a.edge_visible) stroke_path(cr, edge_pen(a), length);
+  }
+  cairo_new_path(cr);
+}
+
+// The conic parameter of a direction d (tile coordinates): d = s (cos t a + sin t b).
+double parameter_of(P a, P b, P d) {
+  const double det = a.x * b.y - a.y * b.x;
+  const double u = (d.x * b.y - d.y * b.x) / det, w = (a.x * d.y - a.y * d.x) / det;
+  if (!std::isfinite(u) || !std::isfinite(w) || (u == 0 && w == 0)) return 0;
+  return std::atan2(w, u);
+}
+
+std::string face_for(const char* name) {
+  std::string upper(name ? name : "");
+  for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  if (upper.find("TIMES") != std::string::npos) return "DejaVu Serif";
+  if (upper.find("COURIER") != std::string::npos) return "DejaVu Sans Mono";
+  return "DejaVu Sans";  // Helvetica, Arial and everything unknown
+}
+
+// Text bytes are single-byte characters (ISO 8859-1): Cairo wants UTF-8, and refuses
+// a context for good on invalid UTF-8, so every byte is converted.
+std::string utf8_of(const char* text, std::uint32_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0) break;
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+  return out;
+}
+
+void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m) {
+  const Attributes& a = o.attributes;
+  if (o.point_count < 1 || o.text_length == 0 ||
+      std::uint64_t(o.text_offset) + o.text_length > drawing.text.count)
+    return;
+  const std::string text = utf8_of(drawing.text.begin() + o.text_offset, o.text_length);
+  double height = a.character_height;
+  if (!std::isfinite(height) || height <= 0) return;
+  height = std::min(height, kMaxWidth);
+  const char* font = font_name(drawing, a);
+  const std::string upper_font = [&] {
+    std::string s(font ? font : "");
+    for (auto& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    return s;
+  }();
+  const bool bold = upper_font.find("BOLD") != std::string::npos;
+  cairo_select_font_face(cr, face_for(font).c_str(), CAIRO_FONT_SLANT_NORMAL,
+                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
+  // FreeType is asked for at most kFontSize pixels (far larger sizes fail inside it and
+  // Cairo loses memory on that path); the outline is scaled up to the full height.
+  const double size = std::min(height, kFontSize);
+  cairo_set_font_size(cr, size);
+  const P at = m.map(drawing.points.begin()[o.first_point]);
+  // The glyphs' x axis follows the base vector and their up (Cairo's -y) the up
+  // vector, both turned into canvas directions.
+  P base = Mapper::direction(a.base.x, a.base.y), up = Mapper::direction(a.up.x, a.up.y);
+  const double bl = std::hypot(base.x, base.y), ul = std::hypot(up.x, up.y);
+  // Outlines are taken at kFontSize without any transformation: Cairo builds its
+  // FreeType size from the font matrix and the transformation together, and far larger
+  // sizes fail inside FreeType (losing memory in Cairo on the way). The outline is
+  // then placed by hand: scaled to the height, turned, moved to the anchor.
+  cairo_matrix_t place;
+  cairo_matrix_init_scale(&place, height / size, height / size);
+  if (std::isfinite(bl) && std::isfinite(ul) && bl > 0 && ul > 0 &&
+      std::fabs(base.x * up.y - base.y * up.x) > 1e-9 * bl * ul) {
+    cairo_matrix_t turn;
+    cairo_matrix_init(&turn, base.x / bl, base.y / bl, -up.x / ul, -up.y / ul, 0, 0);
+    cairo_matrix_multiply(&place, &place, &turn);
+  }
+  place.x0 = at.x - 0.5;
+  place.y0 = at.y - 0.5;
+  cairo_identity_matrix(cr);
+  cairo_new_path(cr);
+  cairo_move_to(cr, 0, 0);
+  // As a path rather than glyph images: a huge character height is then clipped to
+  // the tile instead of rasterised whole.
+  cairo_text_path(cr, text.c_str());
+  cairo_path_t* path = cairo_copy_path(cr);
+  cairo_new_path(cr);
+  if (path->status == CAIRO_STATUS_SUCCESS) {
+    for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+      for (int j = 1; j < path->data[i].header.length; ++j) {
+        double x = path->data[i + j].point.x, y = path->data[i + j].point.y;
+        cairo_matrix_transform_point(&place, &x, &y);
+        path->data[i + j].point.x = clamp_far(x);
+        path->data[i + j].point.y = clamp_far(y);
+      }
+    }
+    cairo_append_path(cr, path);
+  }
+  cairo_path_destroy(path);
+  set_colour(cr, a.text_colour);
+  cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
+  cairo_fill(cr);
+}
+
+void paint_object(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m, double tw,
+                  double th) {
+  if (std::uint64_t(o.first_point) + o.point_count > drawing.points.count) return;
+  const Vertex* v = drawing.points.begin() + o.first_point;
+  const Attributes& a = o.attributes;
+  std::vector<P> pts;
+  switch (o.kind) {
+    case ObjectKind::kPolyline:
+      for (std::uint32_t i = 0; i < o.point_count; ++i) pts.push_back(m.map(v[i]));
+      stroke_chain(cr, pts, false, line_pen(a), tw, th);
+      return;
+    case ObjectKind::kPolygon:
+      for (std::uint32_t i = 0; i < o.point_count; ++i) pts.push_back(m.map(v[i]));
+      paint_polygon(cr, pts, a, tw, th);
+      return;
+    case ObjectKind::kPolygonSet:
+      paint_polygon_set(cr, v, o.point_count, m, a, tw, th);
+      return;
+    case ObjectKind::kRectangle: {
+      if (o.point_count < 2) return;
+      pts = {m.map(v[0].x, v[0].y), m.map(v[1].x, v[0].y), m.map(v[1].x, v[1].y),
+             m.map(v[0].x, v[1].y)};
+      paint_polygon(cr, pts, a, tw, th);
+      return;
+    }
+    case ObjectKind::kCircle:
+    case ObjectKind::kCircularArc: {
+      if (o.point_count < 1) return;
+      const double r = std::min(std::fabs(o.radius), kFar);
+      if (!std::isfinite(r) || r <= 0) return;
+      const P c = m.map(v[0]);
+      // A circle is the ellipse of two perpendicular radii; the second points along
+      // world +y, so the conic's sense is counter-clockwise in the world.
+      const P e1{c.x + r, c.y}, e2{c.x, c.y - r};
+      if (o.kind == ObjectKind::kCircle) {
+        paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, a, tw, th);
+      } else {
+        const P ax{r, 0}, bx{0, -r};
+        const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
+        const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
+        paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, a, tw, th);
+      }
+      return;
+    }
+    case ObjectKind::kEllipse:
+    case ObjectKind::kEllipticalArc: {
+      if (o.point_count < 3) return;
+      const P c = m.map(v[0]), e1 = m.map(v[1]), e2 = m.map(v[2]);
+      if (o.kind == ObjectKind::kEllipse) {
+        paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, a, tw, th);
+      } else {
+        const P ax{e1.x - c.x, e1.y - c.y}, bx{e2.x - c.x, e2.y - c.y};
+        const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
+        const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
+        paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, a, tw, th);
+      }
+      return;
+    }
+    case ObjectKind::kText:
+      paint_text(cr, drawing, o, m);
+      return;
+  }
+}
+
+}  // namespace
+
+int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, double origin_row,
+                  double origin_column, std::uint32_t background) {
+  (void)background;  // the canvas already shows it; painting blends over the canvas
+  if (!dc) return RET_INVALID_PARAMETER;
+  kernel::Bitmap* bitmap = dc->bitmap;
+  if (!bitmap || !bitmap->data || bitmap->width < 0 || bitmap->height < 0)
+    return RET_INVALID_BITMAP;
+  const int bpp = bitmap->bits_per_pixel;
+  if (bpp != 24 && bpp != 32) return RET_NOT_SUPPORTED;
+  const std::uint64_t bytes = static_cast<std::uint64_t>(bpp / 8);
+  if (bitmap->bytes_per_line < 0 ||
+      std::uint64_t(bitmap->width) * bytes > std::uint64_t(bitmap->bytes_per_line) ||
+      std::uint64_t(bitmap->bytes_per_line) * std::uint64_t(bitmap->height) > bitmap->data_size)
+    return RET_INVALID_BITMAP;
+  if (!std::isfinite(origin_row) || !std::isfinite(origin_column)) return RET_INVALID_PARAMETER;
+  kernel::Rect visible;
+  if (!kernel::intersect_rect(dc->clip, kernel::Rect{0, 0, bitmap->width, bitmap->height},
+                              &visible))
+    return RET_SUCCESS;
+  if (drawing.objects.count == 0) return RET_SUCCESS;
+
+  const std::int32_t tile_w = std::min(kTile, visible.right - visible.left);
+  const std::int32_t tile_h = std::min(kTile, visible.bottom - visible.top);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, tile_w);
+  if (stride <= 0) return RET_NO_MEMORY;
+  auto* scratch =
+      static_cast<std::uint8_t*>(kernel::allocate(std::size_t(stride), std::size_t(tile_h)));
+  if (!scratch) return RET_NO_MEMORY;
+
+  int result = RET_SUCCESS;
+  for (std::int32_t top = visible.top; top < visible.bottom && result == RET_SUCCESS;
+       top += kTile) {
+    for (std::int32_t left = visible.left; left < visible.right; left += kTile) {
+      const std::int32_t w = std::min(kTile, visible.right - left);
+      const std::int32_t h = std::min(kTile, visible.bottom - top);
+      // In: the canvas pixels, opaque, as native 0xAARRGGBB words.
+      for (std::int32_t y = 0; y < h; ++y) {
+        const std::uint8_t* row =
+            kernel::storage_row(*bitmap, kernel::top_down_row(*bitmap, top + y));
+        auto* out = reinterpret_cast<std::uint32_t*>(scratch + std::size_t(y) * stride);
+        for (std::int32_t x = 0; x < w; ++x) {
+          const std::uint8_t* p = row + std::size_t(left + x) * bytes;
+          out[x] = 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+        }
+      }
+      cairo_surface_t* surface =
+          cairo_image_surface_create_for_data(scratch, CAIRO_FORMAT_ARGB32, w, h, stride);
+      if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        result = RET_NO_MEMORY;
+        break;
+      }
+      const Mapper m{origin_row, origin_column, double(left), double(top)};
+      for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
+        // A context per object: a Cairo error (a singular matrix, say) stops only the
+        // object that caused it.
+        cairo_t* cr = cairo_create(surface);
+        cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+        paint_object(cr, drawing, drawing.objects.begin()[i], m, w, h);
+        cairo_destroy(cr);
+      }
+      cairo_surface_flush(surface);
+      cairo_surface_destroy(surface);
+      // Out: every pixel stays opaque, so the premultiplied words are the colours.
+      for (std::int32_t y = 0; y < h; ++y) {
+        std::uint8_t* row = kernel::storage_row(*bitmap, kernel::top_down_row(*bitmap, top + y));
+        const auto* in = reinterpret_cast<const std::uint32_t*>(scratch + std::size_t(y) * stride);
+        for (std::int32_t x = 0; x < w; ++x) {
+          std::uint8_t* p = row + std::size_t(left + x) * bytes;
+          p[0] = static_cast<std::uint8_t>(in[x]);
+          p[1] = static_cast<std::uint8_t>(in[x] >> 8);
+          p[2] = static_cast<std::uint8_t>(in[x] >> 16);
+          if (bytes == 4) p[3] = 0;
+        }
+      }
+    }
+  }
+  kernel::free(scratch);
+  return result;
+}
+
+}  // namespace vector
