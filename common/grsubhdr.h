@@ -16,6 +16,7 @@
 #include "segments.h"
 #include "strmfhdr.h"
 #include "trearea.h"
+#include "vector/drawing.h"
 
 struct NitfDocument;
 
@@ -28,10 +29,10 @@ struct NitfGraphicSubheader {
   // A new record holds the defaults an appended graphic starts from.
   explicit NitfGraphicSubheader(NitfDocument* owner, std::uint32_t position);
 
-  // The vector drawing handle. It heads the record, so that a pointer to the record is
-  // a pointer to the handle (Kv_NITFGetVectorHandle hands out exactly that). The
-  // drawing library supplies the handle itself; until it does, no drawing is held.
-  void* vector = nullptr;
+  // The vector drawing. It heads the record, so that a pointer to the record is a
+  // pointer to the drawing (Kv_NITFGetVectorHandle hands out exactly that). Filled when
+  // the segment is drawn or asked for, reset before every load.
+  vector::Drawing vector;
   ::NitfDocument* document;
   std::uint32_t index;  // position among the document's graphic segments
 

@@ -5,6 +5,7 @@
 
 #include <kvntfu.h>
 
+#include "handlgfx.h"
 #include "kernel.h"
 #include "nitffile.h"
 #include "utility.h"
@@ -77,6 +78,14 @@ KV_API int32_t KV_CALL Kv_NITFGetGraphicHeaderCount(NitfDocument* d) {
 
 KV_API int32_t KV_CALL Kv_NITFGetTextHeaderCount(NitfDocument* d) {
   return d ? static_cast<int32_t>(nitf::count_present(d->texts)) : 0;
+}
+
+KV_API void* KV_CALL Kv_NITFGetVectorHandle(NitfDocument* d, int32_t index) {
+  if (!d || index < 0 || static_cast<std::uint32_t>(index) >= d->graphic_count) return nullptr;
+  auto i = static_cast<std::uint32_t>(index);
+  if (i >= d->graphics.size() || !d->graphics[i]) return nullptr;
+  if (nitf::draw_graphic_segment(nullptr, d, i, 0, 0) != RET_SUCCESS) return nullptr;
+  return d->graphics[i].get();
 }
 
 KV_API int32_t KV_CALL KAVO_Load(void) {

@@ -9,6 +9,7 @@
 
 #include <kvntfu.h>
 
+#include "handlgfx.h"
 #include "handlimg.h"
 #include "kernel.h"
 #include "nitffile.h"
@@ -74,7 +75,7 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
     nitf::attachment_offset(*d, e, &row, &column);
     result = e.kind == static_cast<std::int32_t>(SegmentKind::kImage)
                  ? nitf::draw_image_segment(load, dc, d, e.index, row, column)
-                 : nitf::graphic_not_available(*d, e.index);
+                 : nitf::draw_graphic_segment(dc, d, e.index, row, column);
   }
   return result;
 }

@@ -82,14 +82,11 @@ void attachment_offset(const NitfDocument& document, const DrawEntry& entry, std
 // result is always a positive size: RET_FILE_FORMAT for a negative block geometry, an
 // extent that ends left of or above the origin, or an extent of 0 in one direction only;
 // RET_NO_MEMORY for a side beyond 2^31 - 1 or a 24-bit canvas beyond the allocation cap.
-// A graphic segment gives RET_NOT_SUPPORTED (see graphic_not_available).
 int canvas_size(NitfDocument* document, std::uint32_t* width, std::uint32_t* height);
 
 // Graphic segments wait for the CGM reader. Until it comes, this is the one answer the
 // canvas size and the drawing give for a graphic entry: a debug line naming the segment
 // and RET_NOT_SUPPORTED, so that a file that needs its graphics fails with a clear code
-// rather than showing a picture without them.
-int graphic_not_available(const NitfDocument& document, std::uint32_t index);
 
 }  // namespace nitf
 

@@ -15,6 +15,8 @@
 #include "nitffile.h"
 #include "utility.h"
 
+#include "handlgfx.h"
+
 namespace nitf {
 namespace {
 
@@ -121,11 +123,11 @@ int image_extent(const NitfImageSubheader& s, std::uint32_t index, std::int64_t 
   return RET_SUCCESS;
 }
 
-int entry_extent(const NitfDocument& d, const DrawEntry& e, Extent* out) {
+int entry_extent(NitfDocument& d, const DrawEntry& e, Extent* out) {
   std::int64_t row = 0, column = 0;
   attachment_offset(d, e, &row, &column);
   if (e.kind != static_cast<std::int32_t>(SegmentKind::kImage))
-    return graphic_not_available(d, e.index);
+    return graphic_extent(&d, e.index, row, column, &out->right, &out->bottom);
   const NitfImageSubheader* s = e.index < d.images.size() ? d.images[e.index].get() : nullptr;
   if (!s) return RET_BAD_ARGUMENT;
   return image_extent(*s, e.index, row, column, out);
@@ -220,11 +222,6 @@ int canvas_size(NitfDocument* d, std::uint32_t* width, std::uint32_t* height) {
     most.bottom = std::max(most.bottom, e.bottom);
   }
   return size_from_extent(most, width, height);
-}
-
-int graphic_not_available(const NitfDocument&, std::uint32_t index) {
-  debug_line("graphic segment %u: graphics cannot be drawn yet (no CGM reader)\n", index);
-  return RET_NOT_SUPPORTED;
 }
 
 }  // namespace nitf

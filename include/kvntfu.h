@@ -73,6 +73,12 @@ KV_API int32_t KV_CALL Kv_NITFGetImageHeaderCount(NitfDocument* document);
 KV_API int32_t KV_CALL Kv_NITFGetGraphicHeaderCount(NitfDocument* document);
 KV_API int32_t KV_CALL Kv_NITFGetTextHeaderCount(NitfDocument* document);
 
+/* The drawing of graphic `index`, loaded from its segment: a handle of the host's
+ * vector library, valid until the graphic is drawn again or the document destroyed.
+ * Null without a document, for an index not below the graphic count, or when the
+ * graphic cannot be loaded. */
+KV_API void* KV_CALL Kv_NITFGetVectorHandle(NitfDocument* document, int32_t index);
+
 /* The toolkit's load hook. */
 KV_API int32_t KV_CALL KAVO_Load(void);
 

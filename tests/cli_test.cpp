@@ -200,7 +200,9 @@ TEST(Cli, RenderFailures) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("x.png")));
 
   nitfgen::FileSpec layout;
-  layout.graphics.push_back({nitfgen::graphic_subheader(), ""});
+  nitfgen::GraphicSpec symbol;
+  symbol.fields["SFMT"] = "B";  // a bitmap symbol: no drawing is defined for it
+  layout.graphics.push_back({nitfgen::graphic_subheader(symbol), ""});
   auto graphic = dir.write("graphic.ntf", nitfgen::build(layout));
   ToolRun refused = run("render " + graphic.string());
   EXPECT_EQ(refused.exit_code, 1);

@@ -18,6 +18,7 @@
 #include "nitfgen_segments.h"
 #include "testing.h"
 #include "utility.h"
+#include "vector/drawing.h"
 
 namespace {
 
@@ -339,11 +340,13 @@ TEST_F(CompositionCanvas, GeometryNoCanvasCanHaveIsRefused) {
   EXPECT_EQ(width, 7u) << "sizes are written only on success";
 }
 
-TEST_F(CompositionCanvas, GraphicsAreRefusedUntilTheyCanBeDrawn) {
+// A bitmap symbol (SFMT B) has no size in a NITF 2.1 subheader: it cannot be drawn.
+TEST_F(CompositionCanvas, BitmapSymbolGraphicsAreRefused) {
   TempDir dir;
   nitfgen::FileSpec file;
   nitfgen::GraphicSpec g;
   g.fields["SDLVL"] = "2";
+  g.fields["SFMT"] = "B";
   file.graphics.push_back({nitfgen::graphic_subheader(g), ""});
   Parsed p = parsed(file_of(dir, {{grey_image(8, 1, 0, 0, 0), uniform(8, 9)}}, file));
   DebugCapture debug;
@@ -356,6 +359,50 @@ TEST_F(CompositionCanvas, GraphicsAreRefusedUntilTheyCanBeDrawn) {
   render(p.document.get(), &r);
   EXPECT_EQ(r.result, RET_NOT_SUPPORTED);
   EXPECT_EQ(r.bitmap.data, nullptr) << "no half-drawn picture is handed out";
+}
+
+// Real graphics are painted over the images, in display-level order, where SLOC puts
+// them: i_3113g's red text and arrow lie inside their bounds.
+TEST_F(CompositionCanvas, RealGraphicsArePaintedAtTheirPlace) {
+  REQUIRE_SAMPLES();
+  Parsed p = parse(sample("jitc/i_3113g.ntf"));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  Rendered r;
+  render(p.document.get(), &r);
+  ASSERT_EQ(r.result, RET_SUCCESS);
+  ASSERT_EQ(r.bitmap.width, 1023);
+  const auto& canvas = reinterpret_cast<const kernel::Bitmap&>(r.bitmap);
+  int red = 0;
+  for (int y = 0; y < canvas.height; ++y) {
+    const std::uint8_t* row = kernel::storage_row(canvas, kernel::top_down_row(canvas, y));
+    for (int x = 0; x < canvas.width; ++x) {
+      const std::uint8_t* px = row + 3 * x;
+      if (px[2] > 180 && px[1] < 80 && px[0] < 80) {
+        ++red;
+        EXPECT_GE(y, 500) << "red ink only below row 500, where both graphics lie";
+        EXPECT_LE(y, 700);
+      }
+    }
+  }
+  EXPECT_GT(red, 200) << "the text and the arrow are drawn";
+}
+
+TEST_F(CompositionCanvas, VectorHandleOfAGraphic) {
+  REQUIRE_SAMPLES();
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateA(&doc, sample("jitc/i_3113g.ntf").c_str()), RET_SUCCESS);
+  ASSERT_EQ(Kv_NITFGetGraphicHeaderCount(doc), 2);
+  void* first = Kv_NITFGetVectorHandle(doc, 0);
+  ASSERT_NE(first, nullptr);
+  auto* drawing = static_cast<const vector::Drawing*>(first);
+  EXPECT_FALSE(vector::is_empty(drawing));
+  std::uint32_t objects = drawing->objects.count;
+  EXPECT_EQ(Kv_NITFGetVectorHandle(doc, 0), first) << "the handle heads the record";
+  EXPECT_EQ(drawing->objects.count, objects) << "drawing twice gives the same content";
+  EXPECT_EQ(Kv_NITFGetVectorHandle(doc, 2), nullptr) << "index equal to the count";
+  EXPECT_EQ(Kv_NITFGetVectorHandle(doc, -1), nullptr);
+  EXPECT_EQ(Kv_NITFGetVectorHandle(nullptr, 0), nullptr);
+  Kv_NITFDestroy(&doc);
 }
 
 TEST_F(CompositionCanvas, ExportChecksItsArguments) {

@@ -240,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(GraphicRealFiles, GraphicSample, ::testing::ValuesIn(kG
 TEST(GraphicSubheader, DefaultsOfANewRecord) {
   NitfDocument d;
   nitf::NitfGraphicSubheader g(&d, 3);
-  EXPECT_EQ(g.vector, nullptr);
+  EXPECT_TRUE(vector::is_empty(&g.vector));
   EXPECT_EQ(g.document, &d);
   EXPECT_EQ(g.index, 3u);
   EXPECT_EQ(g.read, 0);
