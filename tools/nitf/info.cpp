@@ -178,36 +178,28 @@ int collect(const std::string& file, NitfDocument* doc, Listing* out) {
   if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
   out->header = header_section(h);
   out->des = des_sections(file, h);
+  Kv_NITFFreeNITFHeader(&h);  // the sections hold copies of what they show
   for (int i = 0; i < Kv_NITFGetImageHeaderCount(doc); ++i) {
     NitfImageHeader m{};
-    if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS) {
-      Kv_NITFFreeNITFHeader(&h);
+    if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS)
       return r;
-    }
     out->images.push_back(image_section(i, m));
     Kv_NITFFreeImageHeader(&m);
   }
   for (int i = 0; i < Kv_NITFGetGraphicHeaderCount(doc); ++i) {
     NitfGraphicHeader g{};
-    if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) {
-      Kv_NITFFreeNITFHeader(&h);
-      return r;
-    }
+    if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) return r;
     out->graphics.push_back(graphic_section(i, g));
     Kv_NITFFreeGraphicHeader(&g);
   }
   for (int i = 0; i < Kv_NITFGetTextHeaderCount(doc); ++i) {
     NitfTextHeader t{};
-    if (int r = Kv_NITFGetTextHeader(doc, i, &t); r != RET_SUCCESS) {
-      Kv_NITFFreeNITFHeader(&h);
-      return r;
-    }
+    if (int r = Kv_NITFGetTextHeader(doc, i, &t); r != RET_SUCCESS) return r;
     uint32_t length = 0;
     Kv_NITFGetTextSegment(doc, i, nullptr, &length);
     out->texts.push_back(text_section(i, t, length));
     Kv_NITFFreeTextHeader(&t);
   }
-  Kv_NITFFreeNITFHeader(&h);
   return RET_SUCCESS;
 }
 
