@@ -1,6 +1,7 @@
 // Loading and painting graphic segments.
 #include "handlgfx.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -46,6 +47,17 @@ int add_object_layer(vector::Drawing* drawing) {
   return vector::set_active_layer(drawing, created);
 }
 
+// Half the widest stroke of the drawing: the ink reaches that far beyond the ideal
+// geometry the bounds describe. One world unit is one pixel in either width mode.
+double stroke_margin(const vector::Drawing& drawing) {
+  double widest = 1;
+  for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
+    const vector::Attributes& a = drawing.objects.begin()[i].attributes;
+    widest = std::max({widest, a.line_width, a.edge_visible ? a.edge_width : 0.0});
+  }
+  return std::min(widest, 4096.0) / 2;
+}
+
 NitfGraphicSubheader* record_of(NitfDocument* d, std::uint32_t index) {
   return index < d->graphics.size() ? d->graphics[index].get() : nullptr;
 }
@@ -89,10 +101,11 @@ int graphic_extent(NitfDocument* d, std::uint32_t index, std::int64_t row_offset
   const NitfGraphicSubheader& g = *d->graphics[index];
   vector::Point3 lower{}, upper{};
   if (vector::bounds(&g.vector, &lower, &upper) != RET_SUCCESS) return RET_SUCCESS;
-  // Ink up to the drawing's upper right corner; y grows upward, rows downward.
-  const double limit = 4.0e9;
-  double r = g.sloc_column + column_offset + std::ceil(upper.x);
-  double b = g.sloc_row + row_offset - std::floor(lower.y);
+  // The extent is one past the last column and row the ink touches: the drawing's upper
+  // right corner plus half the widest stroke; y grows upward, rows downward.
+  const double limit = 4.0e9, margin = stroke_margin(g.vector);
+  double r = g.sloc_column + column_offset + std::floor(upper.x + margin) + 1;
+  double b = g.sloc_row + row_offset + std::floor(margin - lower.y) + 1;
   if (!(std::fabs(r) < limit && std::fabs(b) < limit)) return RET_FILE_FORMAT;
   *right = static_cast<std::int64_t>(r);
   *bottom = static_cast<std::int64_t>(b);

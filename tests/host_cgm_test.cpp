@@ -15,103 +15,15 @@
 
 #include "fileformat/cgm_read.h"
 #include "kernel/memory.h"
+#include "nitfgen_cgm.h"
 #include "testing.h"
 #include "vector/drawing.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using fileformat::load_vector_from_memory;
 
-// --- building CGM bytes -------------------------------------------------------------
-
-void put16(Bytes& b, std::int32_t v) {
-  b.push_back(std::uint8_t((v >> 8) & 0xFF));
-  b.push_back(std::uint8_t(v & 0xFF));
-}
-void put32(Bytes& b, std::int64_t v) {
-  put16(b, std::int32_t((v >> 16) & 0xFFFF));
-  put16(b, std::int32_t(v & 0xFFFF));
-}
-Bytes i16s(std::initializer_list<std::int32_t> values) {
-  Bytes b;
-  for (std::int32_t v : values) put16(b, v);
-  return b;
-}
-Bytes str(const std::string& s) {
-  Bytes b;
-  if (s.size() < 255) {
-    b.push_back(std::uint8_t(s.size()));
-  } else {
-    b.push_back(255);
-    put16(b, std::int32_t(s.size()));  // one long-form piece, no continuation
-  }
-  b.insert(b.end(), s.begin(), s.end());
-  return b;
-}
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
-// The short form below 31 bytes, the long form otherwise (or when asked). The pad byte
-// is 0xAA so that a reader taking it for data goes wrong visibly.
-Bytes element(int cls, int id, const Bytes& params, bool force_long = false) {
-  Bytes b;
-  if (params.size() < 31 && !force_long) {
-    put16(b, cls << 12 | id << 5 | int(params.size()));
-  } else {
-    put16(b, cls << 12 | id << 5 | 31);
-    put16(b, int(params.size()));
-  }
-  b.insert(b.end(), params.begin(), params.end());
-  if (params.size() & 1) b.push_back(0xAA);
-  return b;
-}
-
-// A long form cut into pieces of the given sizes (the last takes the rest).
-Bytes partitioned(int cls, int id, const Bytes& params, std::initializer_list<std::size_t> sizes) {
-  Bytes b;
-  put16(b, cls << 12 | id << 5 | 31);
-  std::size_t at = 0;
-  std::vector<std::size_t> pieces(sizes);
-  pieces.push_back(params.size() - std::min(params.size(), [&] {
-                     std::size_t t = 0;
-                     for (std::size_t s : sizes) t += s;
-                     return t;
-                   }()));
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    const bool more = i + 1 < pieces.size();
-    put16(b, (more ? 0x8000 : 0) | int(pieces[i]));
-    b.insert(b.end(), params.begin() + long(at), params.begin() + long(at + pieces[i]));
-    if (pieces[i] & 1) b.push_back(0xAA);
-    at += pieces[i];
-  }
-  return b;
-}
-
-Bytes begin_metafile() {
-  return element(0, 1, str("test"));
-}
-Bytes end_metafile() {
-  return element(0, 2, {});
-}
-Bytes begin_picture(const std::string& name = "p") {
-  return element(0, 3, str(name));
-}
-Bytes picture_body() {
-  return element(0, 4, {});
-}
-Bytes end_picture() {
-  return element(0, 5, {});
-}
-
-// A whole metafile: one picture holding `body` after `descriptors`.
-Bytes metafile(const Bytes& body, const Bytes& descriptors = {}, const Bytes& header = {}) {
-  return cat({begin_metafile(), header, begin_picture(), descriptors, picture_body(), body,
-              end_picture(), end_metafile()});
-}
+using namespace nitfgen::cgm;
 
 // --- looking at the result ------------------------------------------------------------
 
