@@ -39,8 +39,8 @@ struct NitfGraphicSubheader {
   std::int32_t read = 0;  // 1 once a valid "SY" was read
   char sid[11] = {};
 
-  // Placement converted from SDLVL, SALVL, SLOC, SBND1 and SBND2. The drawing takes
-  // the first 5-character group of SBND1 and SBND2 as x, while SLOC's first is its row.
+  // Placement converted from SDLVL, SALVL, SLOC, SBND1 and SBND2. Each location's first
+  // 5-character group is its row, the second its column.
   std::int32_t sdlvl = 0, salvl = 0;
   std::int32_t sloc_row = 0, sloc_column = 0;
   std::int32_t sbnd1_first = 0, sbnd1_second = 0;

@@ -164,14 +164,8 @@ double decimal_value(const char* text) {
   return sign * value;
 }
 
-// IMAG: "/n" is the reduced-resolution notation for 1/n. A divisor below 1 means
-// nothing and leaves the magnification as it was.
 int convert_imag(R& r, const FieldReader&, bool*) {
-  if (r.imag[0] != '/') {
-    r.magnification = decimal_value(r.imag);
-  } else if (std::int32_t divisor = parse_decimal(r.imag + 1); divisor >= 1) {
-    r.magnification = 1.0 / divisor;
-  }
+  r.magnification = magnification_of(r.imag, r.magnification);
   return RET_SUCCESS;
 }
 
@@ -683,6 +677,12 @@ int set_band_representation(NitfImageSubheader* r, std::uint32_t band, const cha
     return RET_INVALID_PARAMETER;
   r->bands[band].representation = code;
   return RET_SUCCESS;
+}
+
+double magnification_of(const char* imag, double unchanged) {
+  if (imag[0] != '/') return decimal_value(imag);
+  const std::int32_t divisor = parse_decimal(imag + 1);
+  return divisor >= 1 ? 1.0 / divisor : unchanged;
 }
 
 NitfImageSubheader* find_image_subheader(NitfDocument* d, std::uint32_t index) {

@@ -239,7 +239,35 @@ int set_band_count(NitfImageSubheader* record, std::int32_t count);
 // Sets one band's representation from an IREPBANDn text: RET_INVALID_PARAMETER when the
 // band does not exist or the text matches no code.
 int set_band_representation(NitfImageSubheader* record, std::uint32_t band, const char* text);
+// IMAG as a number: "/n" is the reduced-resolution notation for 1/n; a divisor below 1
+// means nothing and gives `unchanged`.
+double magnification_of(const char* imag, double unchanged);
+
 // The index-th image record of a document, or null.
 NitfImageSubheader* find_image_subheader(::NitfDocument* document, std::uint32_t index);
+
+// The subheader's length as the record describes it: what the writer puts into the file.
+std::int64_t image_subheader_length(const NitfImageSubheader& record);
+
+// Per-field setters (imsubhdr_set.cpp). Each stores its field at the width of the file
+// and the value the readers work from, and returns RET_SUCCESS or, leaving the record
+// as it was, RET_INVALID_PARAMETER for a null or over-long text or a value outside
+// the field's codes: PVTYPE B or I, PJUST L or R, IMODE B, P, R or S, IREP and IC from
+// their tables. COMRAT also sets the bi-level mode ("1D", "2DS", "2DH", else none);
+// IMAG takes "/n" as 1/n. set_image_number takes a numeric field of the two runs by
+// name (NROWS, NBPR, IDLVL...). set_comment replaces comment n below the count.
+// set_pad_code copies (TPXCDLNTH + 7) / 8 bytes of pad pixel code (RET_NO_MEMORY).
+int set_pvtype(NitfImageSubheader* record, const char* text);
+int set_irep(NitfImageSubheader* record, const char* text);
+int set_pjust(NitfImageSubheader* record, const char* text);
+int set_icords(NitfImageSubheader* record, const char* text);
+int set_ic(NitfImageSubheader* record, const char* text);
+int set_comrat(NitfImageSubheader* record, const char* text);
+int set_imode(NitfImageSubheader* record, const char* text);
+int set_image_number(NitfImageSubheader* record, const char* name, std::int64_t value);
+int set_location(NitfImageSubheader* record, std::int64_t row, std::int64_t column);
+int set_imag(NitfImageSubheader* record, const char* text);
+int set_comment(NitfImageSubheader* record, std::uint32_t n, const char* text);
+int set_pad_code(NitfImageSubheader* record, const void* code);
 
 }  // namespace nitf

@@ -1,22 +1,27 @@
 // The graphic and text subheaders' public records: Kv_NITFGetGraphicHeader,
-// Kv_NITFFreeGraphicHeader, Kv_NITFGetTextHeader and Kv_NITFFreeTextHeader.
+// Kv_NITFSetGraphicHeader, Kv_NITFFreeGraphicHeader and their text counterparts.
 //
 // A get copies the in-memory record of one segment: every text field as it stands
 // (blank padding kept), the numeric fields converted from their text, the extension
 // area's bytes. Text members are named once, in the slot tables below, and found in
-// the subheader's own field table by name, so the getter and the free export walk the
-// same list.
+// the subheader's own field table by name, so the getter, the setter and the free
+// export walk the same list. A set stops at the first member it refuses (the members
+// before it keep their new values); a text longer than its field in the file is
+// refused rather than cut when saved.
 #include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 #include <span>
+#include <tuple>
 
 #include <kvntfu.h>
 
 #include "fieldreader.h"
 #include "nitffile.h"
 #include "records.h"
+#include "utility.h"
 
 using nitf::NitfGraphicSubheader;
 using nitf::NitfTextSubheader;
@@ -154,7 +159,135 @@ bool fill_text(nitf::OutList& out, NitfTextSubheader& t, NitfTextHeader* r) {
   return out.put(&r->TXSHD, area_out(t.txshd, static_cast<std::size_t>(r->TXSHDL) - 3));
 }
 
+// The record's text members, in slot order, into their fields at their file widths.
+template <class Field, class Record>
+int take_strings(std::span<const Slot> slots, std::span<const Field> fields, Record& target,
+                 const void* record) {
+  for (const Slot& s : slots) {
+    const char* text =
+        nitf::load_member<const char>(static_cast<const unsigned char*>(record) + s.offset);
+    if (!text) return RET_INVALID_PARAMETER;
+    for (const Field& f : fields) {
+      if (std::strcmp(f.name, s.name) != 0) continue;
+      if (int r = nitf::CopyTextField(f.text(target), f.width, text); r != RET_SUCCESS) return r;
+      break;
+    }
+  }
+  return RET_SUCCESS;
+}
+
+void take_chars(char* field, const char* member, std::size_t n) {
+  std::memcpy(field, member, n);
+  field[n] = '\0';
+}
+
+// Numbers into their zero-filled fields; the first that does not fit is refused.
+// Callers pass packed members by value (unary +): no reference may bind to them.
+int take_numbers(std::initializer_list<std::tuple<char*, int, int64_t>> numbers) {
+  for (const auto& [field, width, value] : numbers)
+    if (int r = nitf::FormatNumberField(field, width, value); r != RET_SUCCESS) return r;
+  return RET_SUCCESS;
+}
+
+// SY to SSCTLN come first in the slot table; SFMT and SCOLOR, later in the file, last.
+constexpr std::size_t kGraphicLeadingStrings = 16;
+
+int take_graphic_placement(NitfGraphicSubheader& g, const NitfGraphicHeader& r) {
+  if (int rc = take_numbers({{g.sdlvl_text, 3, +r.SDLVL}, {g.salvl_text, 3, +r.SALVL}});
+      rc != RET_SUCCESS)
+    return rc;
+  g.sdlvl = r.SDLVL;
+  g.salvl = r.SALVL;
+  const struct {
+    char* field;
+    int32_t row, column;
+    int32_t *row_out, *column_out;
+  } locations[] = {
+      {g.sloc, r.SLOC_ROW, r.SLOC_COLUMN, &g.sloc_row, &g.sloc_column},
+      {g.sbnd1, r.SBND1_ROW, r.SBND1_COLUMN, &g.sbnd1_first, &g.sbnd1_second},
+      {g.sbnd2, r.SBND2_ROW, r.SBND2_COLUMN, &g.sbnd2_first, &g.sbnd2_second},
+  };
+  for (const auto& l : locations) {
+    if (int rc = nitf::FormatLocationField(l.field, l.row, l.column); rc != RET_SUCCESS) return rc;
+    *l.row_out = l.row;
+    *l.column_out = l.column;
+  }
+  return RET_SUCCESS;
+}
+
+int set_graphic(NitfDocument* d, NitfGraphicSubheader& g, const NitfGraphicHeader& r) {
+  const auto fields = nitf::graphic_fields();
+  const std::span<const Slot> slots(kGraphicStrings);
+  if (int rc = take_strings(slots.first(kGraphicLeadingStrings), fields, g, &r); rc != RET_SUCCESS)
+    return rc;
+  if (int rc = take_numbers({{g.encryp, 1, +r.ENCRYP}}); rc != RET_SUCCESS) return rc;
+  if (int rc = take_strings(slots.subspan(kGraphicLeadingStrings, 1), fields, g, &r);
+      rc != RET_SUCCESS)
+    return rc;
+  if (int rc = take_numbers({{g.sstruct, 13, +r.SSTRUCT}}); rc != RET_SUCCESS) return rc;
+  if (int rc = take_graphic_placement(g, r); rc != RET_SUCCESS) return rc;
+  if (int rc = take_strings(slots.subspan(kGraphicLeadingStrings + 1), fields, g, &r);
+      rc != RET_SUCCESS)
+    return rc;
+  if (int rc = take_numbers({{g.sres2, 2, +r.SRES2}}); rc != RET_SUCCESS) return rc;
+  std::int64_t delta = 0;
+  int rc = nitf::SetExtensionArea(&g.sxshd, g.sxshdl, g.sxsofl, r.SXSHDL, r.SXSOFL,
+                                  nitf::load_member<const void>(&r.SXSHD), &delta);
+  nitf::AdjustSubheaderLength(d, nitf::SegmentKind::kGraphic, g.index, delta);
+  if (rc != RET_SUCCESS) return rc;
+  take_chars(g.ssdcdt, r.SSDCDT, 8);
+  take_chars(g.ssdgdt, r.SSDGDT, 8);
+  take_chars(g.sssrdt, r.SSSRDT, 8);
+  return RET_SUCCESS;
+}
+
+// TE and TEXTID, then TXTITL to TSCTLN, then TXTFMT, as the slot table lists them.
+constexpr std::size_t kTextIdentification = 2, kTextSecurity = 14;
+
+int set_text(NitfDocument* d, NitfTextSubheader& t, const NitfTextHeader& r) {
+  const auto fields = nitf::text_fields();
+  const std::span<const Slot> slots(kTextStrings);
+  if (int rc = take_strings(slots.first(kTextIdentification), fields, t, &r); rc != RET_SUCCESS)
+    return rc;
+  if (int rc = take_numbers({{t.txtalvl_text, 3, +r.TXTALVL}}); rc != RET_SUCCESS) return rc;
+  t.txtalvl = r.TXTALVL;
+  take_chars(t.txtdt, r.TXTDT, 14);
+  if (int rc = take_strings(slots.subspan(kTextIdentification, kTextSecurity), fields, t, &r);
+      rc != RET_SUCCESS)
+    return rc;
+  take_chars(t.tsdcdt, r.TSDCDT, 8);
+  take_chars(t.tsdgdt, r.TSDGDT, 8);
+  take_chars(t.tssrdt, r.TSSRDT, 8);
+  if (int rc = take_numbers({{t.encryp, 1, +r.ENCRYP}}); rc != RET_SUCCESS) return rc;
+  if (int rc = take_strings(slots.subspan(kTextIdentification + kTextSecurity), fields, t, &r);
+      rc != RET_SUCCESS)
+    return rc;
+  std::int64_t delta = 0;
+  int rc = nitf::SetExtensionArea(&t.txshd, t.txshdl, t.txsofl, r.TXSHDL, r.TXSOFL,
+                                  nitf::load_member<const void>(&r.TXSHD), &delta);
+  nitf::AdjustSubheaderLength(d, nitf::SegmentKind::kText, t.index, delta);
+  return rc;
+}
+
 }  // namespace
+
+KV_API int32_t KV_CALL Kv_NITFSetGraphicHeader(NitfDocument* d, int32_t index,
+                                               NitfGraphicHeader* record) {
+  if (!d) return RET_FAILURE;
+  if (!record) return RET_BAD_ARGUMENT;
+  NitfGraphicSubheader* g = record_at(d->graphics, d->graphic_count, index);
+  if (!g) return RET_BAD_ARGUMENT;
+  return set_graphic(d, *g, *record);
+}
+
+KV_API int32_t KV_CALL Kv_NITFSetTextHeader(NitfDocument* d, int32_t index,
+                                            NitfTextHeader* record) {
+  if (!d) return RET_FAILURE;
+  if (!record) return RET_BAD_ARGUMENT;
+  NitfTextSubheader* t = record_at(d->texts, d->text_count, index);
+  if (!t) return RET_BAD_ARGUMENT;
+  return set_text(d, *t, *record);
+}
 
 KV_API int32_t KV_CALL Kv_NITFGetGraphicHeader(NitfDocument* d, int32_t index,
                                                NitfGraphicHeader* record) {

@@ -1,15 +1,22 @@
-// The file header's public record: Kv_NITFGetNITFHeader and Kv_NITFFreeNITFHeader.
+// The file header's public record: Kv_NITFGetNITFHeader, Kv_NITFSetNITFHeader and
+// Kv_NITFFreeNITFHeader.
 //
 // The getter fills every member, the extension areas and length tables of data and
 // reserved extensions included, so that an application that gets the record, changes
-// one member and sets it back changes nothing else.
+// one member and sets it back changes nothing else. HL, FL, the segment counts and the
+// length tables describe the document's own content: the setter leaves them to the
+// document (the getter reports the lengths the next save writes), and a change of an
+// extension area moves HL and FL itself.
+#include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include <kvntfu.h>
 
 #include "fieldreader.h"
 #include "nitffile.h"
 #include "records.h"
+#include "utility.h"
 
 using nitf::LengthTables;
 using nitf::NitfFileHeaderData;
@@ -49,8 +56,9 @@ bool put_tables(nitf::OutList& out, const LengthTables& t, int32_t count, void* 
   ok = out.put(data_slot, data) && ok;
   if (!ok) return false;
   for (int32_t i = 0; i < count; ++i) {
-    subheaders[i] = nitf::saturate_length(t.subheader(static_cast<std::size_t>(i)));
-    data[i] = nitf::saturate_length(t.data(static_cast<std::size_t>(i)));
+    // The current lengths: what the next save writes, after any setter's change.
+    subheaders[i] = nitf::saturate_length(t.subheader_current.at_or(std::size_t(i), 0));
+    data[i] = nitf::saturate_length(t.data_current.at_or(std::size_t(i), 0));
   }
   return true;
 }
@@ -125,6 +133,117 @@ KV_API int32_t KV_CALL Kv_NITFGetNITFHeader(NitfDocument* document, NitfHeader* 
     return RET_NO_MEMORY;
   }
   return RET_SUCCESS;
+}
+
+namespace {
+
+struct StringSetting {
+  const char* text;
+  char* field;
+  int width;
+};
+
+// FHDR and the eighteen strings STYPE to OPHONE with their widths in the file: a text
+// the field cannot hold is not taken, rather than taken and cut when saved.
+int strings_of(const NitfHeader* r, NitfFileHeaderData& h, StringSetting* out) {
+  const StringSetting all[] = {
+      {r->FHDR, h.fhdr, 4},      {r->STYPE, h.stype, 4},    {r->OSTAID, h.ostaid, 10},
+      {r->FTITLE, h.ftitle, 80}, {r->FSCLAS, h.fsclas, 1},  {r->FSCLSY, h.fsclsy, 2},
+      {r->FSCODE, h.fscode, 11}, {r->FSCTLH, h.fsctlh, 2},  {r->FSREL, h.fsrel, 20},
+      {r->FSDCTP, h.fsdctp, 2},  {r->FSDCXM, h.fsdcxm, 4},  {r->FSDG, h.fsdg, 1},
+      {r->FSCLTX, h.fscltx, 43}, {r->FSCATP, h.fscatp, 1},  {r->FSCAUT, h.fscaut, 40},
+      {r->FSCRSN, h.fscrsn, 1},  {r->FSCTLN, h.fsctln, 15}, {r->ONAME, h.oname, 24},
+      {r->OPHONE, h.ophone, 18},
+  };
+  std::memcpy(out, all, sizeof all);
+  return static_cast<int>(sizeof all / sizeof all[0]);
+}
+
+bool fits(int64_t value, int width) {
+  char scratch[24];
+  return nitf::FormatNumberField(scratch, width, value) == RET_SUCCESS;
+}
+
+// Everything that could refuse the record, checked before anything changes: a null
+// string, a number wider than its field, a version FVER cannot hold, an extension
+// length without room for its overflow field.
+int check_record(const NitfHeader* r, NitfFileHeaderData& h) {
+  StringSetting strings[19];
+  const int n = strings_of(r, h, strings);
+  for (int i = 0; i < n; ++i)
+    if (!strings[i].text) return RET_INVALID_PARAMETER;
+  if (!fits(r->FSCOP, 5) || !fits(r->FSCPYS, 5) || !fits(r->ENCRYP, 1) || !fits(r->NUMX, 3))
+    return RET_INVALID_PARAMETER;
+  if (!(r->FVER >= 0 && r->FVER < 99.995f)) return RET_INVALID_PARAMETER;
+  for (auto [length, overflow, data] :
+       {std::tuple{r->UDHDL, r->UDHOFL, r->UDHD}, std::tuple{r->XHDL, r->XHDLOFL, r->XHD}}) {
+    if (length < 0 || length > 99999 || overflow < 0 || overflow > 999)
+      return RET_INVALID_PARAMETER;
+    if (data && length != 0 && length < 4) return RET_INVALID_PARAMETER;
+  }
+  // Without data a length must describe the area the header already holds.
+  if ((!r->UDHD && r->UDHDL != 0 && r->UDHDL != nitf::parse_decimal(h.udhdl)) ||
+      (!r->XHD && r->XHDL != 0 && r->XHDL != nitf::parse_decimal(h.xhdl)))
+    return RET_INVALID_PARAMETER;
+  return RET_SUCCESS;
+}
+
+void set_texts(const NitfHeader* r, NitfFileHeaderData& h) {
+  StringSetting strings[19];
+  const int n = strings_of(r, h, strings);
+  // A string longer than its field is not taken; the field keeps its text.
+  for (int i = 0; i < n; ++i)
+    nitf::CopyTextField(strings[i].field, strings[i].width, strings[i].text);
+  if ((r->CLEVEL >= 1 && r->CLEVEL <= 7) || r->CLEVEL == 99) {
+    h.clevel = r->CLEVEL;
+    nitf::FormatNumberField(h.clevel_text, 2, r->CLEVEL);
+  }
+  nitf::FormatNumberField(h.fscop, 5, r->FSCOP);
+  nitf::FormatNumberField(h.fscpys, 5, r->FSCPYS);
+  nitf::FormatNumberField(h.encryp, 1, r->ENCRYP);
+  nitf::FormatNumberField(h.numx, 3, r->NUMX);
+  std::memcpy(h.fbkgc, r->FBKGC, 3);
+  h.fbkgc[3] = '\0';
+  h.background = r->FBKGC[0] | (r->FBKGC[1] << 8) | (uint32_t{r->FBKGC[2]} << 16);
+  const struct {
+    char* field;
+    const char* value;
+    std::size_t n;
+  } inline_texts[] = {{h.fssrdt, r->FSSRDT, 8},
+                      {h.fsdgdt, r->FSDGDT, 8},
+                      {h.fsdcdt, r->FSDCDT, 8},
+                      {h.fdt, r->FDT, 14}};
+  for (const auto& t : inline_texts) {
+    std::memcpy(t.field, t.value, t.n);
+    t.field[t.n] = '\0';
+  }
+  // Two decimals, zero-filled to five characters: 2.1 gives 02.10.
+  const unsigned hundredths = static_cast<unsigned>(r->FVER * 100.0f + 0.5f) % 10000u;
+  std::snprintf(h.fver, sizeof h.fver, "%02u.%02u", hundredths / 100, hundredths % 100);
+}
+
+int set_areas(NitfDocument* d, const NitfHeader* r) {
+  NitfFileHeaderData& h = d->header;
+  int64_t user = 0, extended = 0;
+  int result =
+      nitf::SetExtensionArea(&h.udhd, h.udhdl, h.udhofl, r->UDHDL, r->UDHOFL, r->UDHD, &user);
+  nitf::AdjustHeaderLength(d, user);
+  if (result != RET_SUCCESS) return result;
+  result =
+      nitf::SetExtensionArea(&h.xhd, h.xhdl, h.xhdlofl, r->XHDL, r->XHDLOFL, r->XHD, &extended);
+  nitf::AdjustHeaderLength(d, extended);
+  return result;
+}
+
+}  // namespace
+
+KV_API int32_t KV_CALL Kv_NITFSetNITFHeader(NitfDocument* document, NitfHeader* record) {
+  if (!document) return RET_FAILURE;
+  if (!record) return RET_BAD_ARGUMENT;
+  NitfFileHeaderData& h = document->header;
+  if (int r = check_record(record, h); r != RET_SUCCESS) return r;
+  set_texts(record, h);
+  return set_areas(document, record);
 }
 
 KV_API int32_t KV_CALL Kv_NITFFreeNITFHeader(NitfHeader* r) {

@@ -92,12 +92,23 @@ typedef struct NitfTextHeader {
  * is set only when the graphic has an extension area, and left as it was otherwise. */
 KV_API int32_t KV_CALL Kv_NITFGetGraphicHeader(NitfDocument* document, int32_t index,
                                                NitfGraphicHeader* record);
+/* Writes the record into graphic `index`'s subheader, for the next save. Stops at the
+ * first member it refuses, with RET_INVALID_PARAMETER: a null text or one longer than
+ * its field, a number wider than its field, a location group outside -9999..99999, an
+ * SXSHDL of 1 to 3 with SXSHD or one that differs from the area's without SXSHD.
+ * RET_FAILURE without a document, RET_BAD_ARGUMENT without a record or for an index not
+ * below the count, RET_NO_MEMORY when SXSHD cannot be copied. */
+KV_API int32_t KV_CALL Kv_NITFSetGraphicHeader(NitfDocument* document, int32_t index,
+                                               NitfGraphicHeader* record);
 KV_API int32_t KV_CALL Kv_NITFFreeGraphicHeader(NitfGraphicHeader* record);
 
 /* The subheader of text segment `index` (from 0); results as for the graphic. TXSHD
  * must be null or hold a copy of an earlier get: it is released before it is set
  * again, and stays null when TXSHDL is below 4. */
 KV_API int32_t KV_CALL Kv_NITFGetTextHeader(NitfDocument* document, int32_t index,
+                                            NitfTextHeader* record);
+/* Writes the record into text segment `index`'s subheader; results as for the graphic. */
+KV_API int32_t KV_CALL Kv_NITFSetTextHeader(NitfDocument* document, int32_t index,
                                             NitfTextHeader* record);
 KV_API int32_t KV_CALL Kv_NITFFreeTextHeader(NitfTextHeader* record);
 

@@ -91,6 +91,17 @@ typedef struct NitfImageHeader {
  * a record before getting into it again. */
 KV_API int32_t KV_CALL Kv_NITFGetImageHeader(NitfDocument* document, uint32_t index,
                                              NitfImageHeader* record);
+/* Writes the record into image `index`'s subheader, for the next save. Members are
+ * taken in subheader order up to the first refused, RET_INVALID_PARAMETER: a null or
+ * over-long text, a PVTYPE, IREP, PJUST, IC or IMODE outside its codes, a number wider
+ * than its field, an ILOC half outside -9999..99999, more comments than the image has,
+ * an extension length of 1 to 3 with data, or a mask table header other than the
+ * image's. The band fields are reset only when the band count changes; LISH and FL
+ * follow every change of the subheader's length. RET_FAILURE without a document,
+ * RET_BAD_ARGUMENT without a record, RET_INVALID_PARAMETER for an index not below the
+ * image count, RET_NO_MEMORY when a copy cannot be made. */
+KV_API int32_t KV_CALL Kv_NITFSetImageHeader(NitfDocument* document, uint32_t index,
+                                             NitfImageHeader* record);
 /* Releases what a get stored; the record must not be null. */
 KV_API int32_t KV_CALL Kv_NITFFreeImageHeader(NitfImageHeader* record);
 

@@ -73,6 +73,15 @@ typedef struct NitfHeader {
 /* The file header of a document. Returns RET_FAILURE without a document and
  * RET_BAD_ARGUMENT without a record. */
 KV_API int32_t KV_CALL Kv_NITFGetNITFHeader(NitfDocument* document, NitfHeader* record);
+/* Writes the record into the document's header, for the next save. Strings longer than
+ * their field and CLEVEL values other than 1 to 7 and 99 are ignored. HL, FL, the
+ * segment counts and the length tables follow the document's content and are not
+ * taken from the record; a changed UDHD or XHD moves HL and FL. Returns RET_FAILURE
+ * without a document, RET_BAD_ARGUMENT without a record, RET_INVALID_PARAMETER (nothing
+ * changed) for a null string, a number wider than its field, or an extension length of
+ * 1 to 3 with data or one that differs from the area's without data, and RET_NO_MEMORY
+ * when an area cannot be copied. */
+KV_API int32_t KV_CALL Kv_NITFSetNITFHeader(NitfDocument* document, NitfHeader* record);
 KV_API int32_t KV_CALL Kv_NITFFreeNITFHeader(NitfHeader* record);
 
 #endif /* KVNTFU_RECORDS_H */
