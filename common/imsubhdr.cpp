@@ -167,11 +167,7 @@ double decimal_value(const char* text) {
 // IMAG: "/n" is the reduced-resolution notation for 1/n. A divisor below 1 means
 // nothing and leaves the magnification as it was.
 int convert_imag(R& r, const FieldReader&, bool*) {
-  if (r.imag[0] != '/') {
-    r.magnification = decimal_value(r.imag);
-  } else if (std::int32_t divisor = parse_decimal(r.imag + 1); divisor >= 1) {
-    r.magnification = 1.0 / divisor;
-  }
+  magnification_of(r.imag, &r.magnification);
   return RET_SUCCESS;
 }
 
@@ -538,6 +534,17 @@ void ImageMaskTable::clear() {
 std::uint32_t ImageMaskTable::decode(const kernel::Buffer<std::uint32_t>& records, std::size_t k) {
   if (k >= records.size()) return 0;
   return big_endian32(reinterpret_cast<const std::uint8_t*>(records.data() + k));
+}
+
+bool magnification_of(const char* imag, double* value) {
+  if (imag[0] != '/') {
+    *value = decimal_value(imag);
+    return true;
+  }
+  std::int32_t divisor = parse_decimal(imag + 1);
+  if (divisor < 1) return false;
+  *value = 1.0 / divisor;
+  return true;
 }
 
 CompressionCode compression_code(std::string_view ic) {
