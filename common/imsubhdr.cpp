@@ -165,7 +165,7 @@ double decimal_value(const char* text) {
 }
 
 int convert_imag(R& r, const FieldReader&, bool*) {
-  r.magnification = magnification_of(r.imag, r.magnification);
+  magnification_of(r.imag, &r.magnification);
   return RET_SUCCESS;
 }
 
@@ -534,6 +534,17 @@ std::uint32_t ImageMaskTable::decode(const kernel::Buffer<std::uint32_t>& record
   return big_endian32(reinterpret_cast<const std::uint8_t*>(records.data() + k));
 }
 
+bool magnification_of(const char* imag, double* value) {
+  if (imag[0] != '/') {
+    *value = decimal_value(imag);
+    return true;
+  }
+  std::int32_t divisor = parse_decimal(imag + 1);
+  if (divisor < 1) return false;
+  *value = 1.0 / divisor;
+  return true;
+}
+
 CompressionCode compression_code(std::string_view ic) {
   for (std::size_t i = 0; i < std::size(kCompressionTexts); ++i) {
     if (ic == kCompressionTexts[i]) return static_cast<CompressionCode>(i);
@@ -677,12 +688,6 @@ int set_band_representation(NitfImageSubheader* r, std::uint32_t band, const cha
     return RET_INVALID_PARAMETER;
   r->bands[band].representation = code;
   return RET_SUCCESS;
-}
-
-double magnification_of(const char* imag, double unchanged) {
-  if (imag[0] != '/') return decimal_value(imag);
-  const std::int32_t divisor = parse_decimal(imag + 1);
-  return divisor >= 1 ? 1.0 / divisor : unchanged;
 }
 
 NitfImageSubheader* find_image_subheader(NitfDocument* d, std::uint32_t index) {

@@ -78,6 +78,9 @@ enum class ImageModeCode : std::int32_t { kBlock = 0, kPixel = 1, kRow = 2, kSeq
 // From COMRAT of bi-level (C1/M1) images; kNone for every other COMRAT.
 enum class BilevelModeCode : std::int32_t { k1D = 0, k2DS = 1, k2DH = 2, kNone = 3 };
 
+// The magnification of an IMAG text: a decimal number, or "/n" for 1/n. False when
+// the text means nothing (a divisor below 1): the reader then keeps the value it had.
+bool magnification_of(const char* imag, double* value);
 // The code of an IC text, kUnknown when the table does not hold it.
 CompressionCode compression_code(std::string_view ic);
 // The two-character IC of a code, or null for kUnknown.
@@ -239,9 +242,6 @@ int set_band_count(NitfImageSubheader* record, std::int32_t count);
 // Sets one band's representation from an IREPBANDn text: RET_INVALID_PARAMETER when the
 // band does not exist or the text matches no code.
 int set_band_representation(NitfImageSubheader* record, std::uint32_t band, const char* text);
-// IMAG as a number: "/n" is the reduced-resolution notation for 1/n; a divisor below 1
-// means nothing and gives `unchanged`.
-double magnification_of(const char* imag, double unchanged);
 
 // The index-th image record of a document, or null.
 NitfImageSubheader* find_image_subheader(::NitfDocument* document, std::uint32_t index);

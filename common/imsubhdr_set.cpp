@@ -280,7 +280,7 @@ int set_location(R* r, std::int64_t row, std::int64_t column) {
 int set_imag(R* r, const char* text) {
   if (!text) return RET_INVALID_PARAMETER;
   if (int x = CopyTextField(r->imag, 4, text); x != RET_SUCCESS) return x;
-  r->magnification = magnification_of(text, r->magnification);
+  magnification_of(r->imag, &r->magnification);
   return RET_SUCCESS;
 }
 

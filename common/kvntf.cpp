@@ -8,6 +8,7 @@
 #include "handlgfx.h"
 #include "kernel.h"
 #include "nitffile.h"
+#include "savenitf.h"
 #include "utility.h"
 
 using nitf::NitfFileHeaderData;
@@ -66,6 +67,18 @@ KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* d) {
   std::uint64_t segments = std::uint64_t{d->image_count} + d->graphic_count + d->text_count;
   return (segments == 0 ? KV_NITF_STATUS_EMPTY : 0) |
          (d->header_present ? KV_NITF_STATUS_HEADER_PRESENT : 0);
+}
+
+KV_API int32_t KV_CALL Kv_NITFSaveFile(NitfDocument* d, const wchar_t* name) {
+  return nitf::save_document(d, name);
+}
+
+KV_API int32_t KV_CALL Kv_NITFSaveFileA(NitfDocument* d, const char* name) {
+  wchar_t* wide = name ? kernel::wide_copy(name) : nullptr;
+  if (!wide) return -1;
+  int32_t r = d ? nitf::save_document(d, wide) : RET_INVALID_DOCUMENT;
+  kernel::release_wide(wide);
+  return r;
 }
 
 KV_API int32_t KV_CALL Kv_NITFGetImageHeaderCount(NitfDocument* d) {

@@ -68,6 +68,16 @@ KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name);
 KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle);
 KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* document);
 
+/* Saves the document as a NITF file named `name`. The file is written beside the
+ * target and replaces it only once complete: on failure the target is as it was and
+ * nothing of it is left half written. Saving onto the document's own file works; the
+ * document stays open and usable. RET_INVALID_DOCUMENT without a document,
+ * RET_FILE_WRITE when the file cannot be created or written, RET_FILE_READ when the
+ * source no longer holds a segment's data, RET_FILE_FORMAT for records that cannot be
+ * written, RET_INVALID_PARAMETER for a length wider than its field. */
+KV_API int32_t KV_CALL Kv_NITFSaveFile(NitfDocument* document, const wchar_t* name);
+KV_API int32_t KV_CALL Kv_NITFSaveFileA(NitfDocument* document, const char* name);
+
 /* Numbers of segments present; 0 for no document. */
 KV_API int32_t KV_CALL Kv_NITFGetImageHeaderCount(NitfDocument* document);
 KV_API int32_t KV_CALL Kv_NITFGetGraphicHeaderCount(NitfDocument* document);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "strings.h"
@@ -82,6 +84,38 @@ bool file_exists(const wchar_t* name) {
   std::string utf8;
   if (!name || !utf8_from_wide(name, &utf8)) return false;
   return ::access(utf8.c_str(), F_OK) == 0;
+}
+
+int create_file_beside(const char* target, std::string* name) {
+  if (!target || !*target || !name) return -1;
+  std::string pattern = std::string(target) + ".kvsave-XXXXXX";
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  mode_t mode;
+  if (::stat(target, &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  // A mode the file cannot get is no reason to fail: it keeps mkostemp's 0600.
+  (void)::fchmod(fd, mode);
+  *name = pattern;
+  return fd;
+}
+
+bool flush_file(int handle) {
+  return handle >= 0 && ::fsync(handle) == 0;
+}
+
+bool rename_file(const char* from, const char* to) {
+  return from && to && ::rename(from, to) == 0;
+}
+
+void remove_file(const char* name) {
+  if (name) ::unlink(name);
 }
 
 }  // namespace kernel

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kernel {
 
@@ -28,5 +29,16 @@ std::int64_t seek_file(int handle, std::int64_t offset, int origin);
 // Current size of the open file, or -1.
 std::int64_t file_size(int handle);
 bool file_exists(const wchar_t* name);
+
+// Replacing a file safely: a new file is written beside the target and renamed over
+// it only once complete, so the target is either the old file or the new one.
+// create_file_beside makes an empty file in the target's directory (mode of the
+// target when it exists, else 0666 less the umask) and gives its name; -1 when the
+// directory does not take new files.
+int create_file_beside(const char* target, std::string* name);
+// Pushes written data to the disk; false when the file system reports an error.
+bool flush_file(int handle);
+bool rename_file(const char* from, const char* to);
+void remove_file(const char* name);
 
 }  // namespace kernel

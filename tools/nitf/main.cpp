@@ -17,6 +17,7 @@ const char kUsage[] =
     "  render FILE [-o OUT.png] [--bpp 8|24|32] [--fixed-canvas] [--enhance]\n"
     "                       compose the images of FILE onto one canvas and write it as\n"
     "                       PNG (OUT defaults to FILE with .png)\n"
+    "  copy IN OUT          open IN and save it unchanged as OUT; prints what was written\n"
     "  help                 print this text\n";
 
 }  // namespace
@@ -35,5 +36,6 @@ int main(int argc, char** argv) {
   if (command == "info") return cli::run_info(args);
   if (command == "text") return cli::run_text(args);
   if (command == "render") return cli::run_render(args);
+  if (command == "copy") return cli::run_copy(args);
   return cli::usage_error("unknown command '" + command + "'");
 }
