@@ -449,3 +449,171 @@ TEST_F(Setters, TextFieldsAndExtensionArea) {
 }
 
 }  // namespace
+
+// ----- Saved files ---------------------------------------------------------------------
+
+namespace saved {
+
+std::string save(NitfDocument* d, const TempDir& dir, const std::string& name) {
+  const fs::path out = dir.file(name);
+  EXPECT_EQ(Kv_NITFSaveFileA(d, out.string().c_str()), RET_SUCCESS) << name;
+  return nitfgen::read_file(out.string());
+}
+
+// The first and last byte where two files of one length differ; {-1, -1} when equal.
+std::pair<long, long> differing_span(const std::string& a, const std::string& b) {
+  long first = -1, last = -1;
+  for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i)
+    if (a[i] != b[i]) {
+      if (first < 0) first = long(i);
+      last = long(i);
+    }
+  return {first, last};
+}
+
+// One member change: what it does to a fresh record, the field's width, and what the
+// reopened file's record must then hold.
+struct Change {
+  const char* what;
+  int width;
+  void (*apply)(NitfDocument*);
+  bool (*check)(NitfDocument*);
+};
+
+void header_title(NitfDocument* d) {
+  NitfHeader h{};
+  Kv_NITFGetNITFHeader(d, &h);
+  char* old = h.FTITLE;
+  std::string title = "A CHANGED TITLE";
+  h.FTITLE = title.data();
+  EXPECT_EQ(Kv_NITFSetNITFHeader(d, &h), RET_SUCCESS);
+  h.FTITLE = old;
+  Kv_NITFFreeNITFHeader(&h);
+}
+
+void image_name(NitfDocument* d) {
+  NitfImageHeader r{};
+  Kv_NITFGetImageHeader(d, 0, &r);
+  put_text(&r.IID1, "CHANGED");
+  EXPECT_EQ(Kv_NITFSetImageHeader(d, 0, &r), RET_SUCCESS);
+  Kv_NITFFreeImageHeader(&r);
+}
+
+void image_place(NitfDocument* d) {
+  NitfImageHeader r{};
+  Kv_NITFGetImageHeader(d, 0, &r);
+  r.ILOC_ROW = 3;
+  r.ILOC_COLUMN = -4;
+  EXPECT_EQ(Kv_NITFSetImageHeader(d, 0, &r), RET_SUCCESS);
+  Kv_NITFFreeImageHeader(&r);
+}
+
+void graphic_place(NitfDocument* d) {
+  NitfGraphicHeader r{};
+  Kv_NITFGetGraphicHeader(d, 0, &r);
+  r.SLOC_ROW = -5;
+  r.SLOC_COLUMN = 12;
+  EXPECT_EQ(Kv_NITFSetGraphicHeader(d, 0, &r), RET_SUCCESS);
+  Kv_NITFFreeGraphicHeader(&r);
+}
+
+void text_title(NitfDocument* d) {
+  NitfTextHeader r{};
+  Kv_NITFGetTextHeader(d, 0, &r);
+  put_text(&r.TXTITL, "A CHANGED TEXT TITLE");
+  EXPECT_EQ(Kv_NITFSetTextHeader(d, 0, &r), RET_SUCCESS);
+  Kv_NITFFreeTextHeader(&r);
+}
+
+const Change kChanges[] = {
+    {"FTITLE", 80, header_title,
+     [](NitfDocument* d) {
+       return std::string(d->header.ftitle).rfind("A CHANGED TITLE ", 0) == 0;
+     }},
+    {"IID1", 10, image_name,
+     [](NitfDocument* d) {
+       return d->images.size() > 0 && std::string(d->images[0]->iid1) == "CHANGED   ";
+     }},
+    {"ILOC", 10, image_place,
+     [](NitfDocument* d) {
+       return d->images.size() > 0 && std::string(d->images[0]->iloc) == "00003-0004";
+     }},
+    {"SLOC", 10, graphic_place,
+     [](NitfDocument* d) {
+       return d->graphics.size() > 0 && d->graphics[0]->sloc_row == -5 &&
+              d->graphics[0]->sloc_column == 12;
+     }},
+    {"TXTITL", 80, text_title,
+     [](NitfDocument* d) {
+       return d->texts.size() > 0 &&
+              std::string(d->texts[0]->txtitl).rfind("A CHANGED TEXT TITLE ", 0) == 0;
+     }},
+};
+
+bool applies(const Change& c, NitfDocument* d) {
+  const std::string what = c.what;
+  if (what == "IID1" || what == "ILOC") return Kv_NITFGetImageHeaderCount(d) > 0;
+  if (what == "SLOC") return Kv_NITFGetGraphicHeaderCount(d) > 0;
+  if (what == "TXTITL") return Kv_NITFGetTextHeaderCount(d) > 0;
+  return true;
+}
+
+std::string gdal_metadata(const fs::path& path) {
+  if (!fs::exists("/usr/bin/gdalinfo")) return "";
+  std::string command = "/usr/bin/gdalinfo " + path.string() + " 2>/dev/null";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  if (pipe) pclose(pipe);
+  return out;
+}
+
+}  // namespace saved
+
+TEST_F(Setters, SavedFilesDifferInTheChangedFieldAlone) {
+  REQUIRE_SAMPLES();
+  int changed = 0;
+  for (const char* name : {"jitc/i_3001a.ntf", "jitc/i_3034c.ntf", "jitc/i_3051e.ntf",
+                           "jitc/i_3201c.ntf", "jitc/i_3113g.ntf", "misc/WithBE.ntf"}) {
+    TempDir dir;
+    Opened plain = open_sample(name);
+    const std::string original = saved::save(plain.d(), dir, "plain.ntf");
+    Opened unchanged = open_sample(name);
+    get_and_set_everything(unchanged.d());
+    EXPECT_EQ(saved::save(unchanged.d(), dir, "unchanged.ntf"), original)
+        << name << ": an unchanged get and set saves the same bytes";
+    for (const saved::Change& c : saved::kChanges) {
+      Opened o = open_sample(name);
+      if (!saved::applies(c, o.d())) continue;
+      c.apply(o.d());
+      const std::string bytes = saved::save(o.d(), dir, "changed.ntf");
+      ASSERT_EQ(bytes.size(), original.size()) << name << " " << c.what;
+      auto [first, last] = saved::differing_span(original, bytes);
+      EXPECT_GE(first, 0) << name << " " << c.what << " changed nothing";
+      EXPECT_LT(last - first, c.width) << name << " " << c.what << ": bytes beyond the field";
+      Parsed back = parse(dir.file("changed.ntf"));
+      ASSERT_EQ(back.result, RET_SUCCESS) << name << " " << c.what;
+      EXPECT_TRUE(c.check(back.document.get())) << name << " " << c.what;
+      ++changed;
+    }
+  }
+  EXPECT_GE(changed, 20);
+}
+
+TEST_F(Setters, GdalReadsTheChangedFields) {
+  REQUIRE_SAMPLES();
+  TempDir dir;
+  Opened o = open_sample("jitc/i_3113g.ntf");
+  saved::header_title(o.d());
+  saved::image_name(o.d());
+  saved::image_place(o.d());
+  saved::save(o.d(), dir, "changed.ntf");
+  const std::string info = saved::gdal_metadata(dir.file("changed.ntf"));
+  if (info.empty()) GTEST_SKIP() << "gdalinfo is not installed";
+  EXPECT_NE(info.find("NITF_FTITLE=A CHANGED TITLE"), std::string::npos) << info;
+  EXPECT_NE(info.find("NITF_IID1=CHANGED"), std::string::npos);
+  EXPECT_NE(info.find("NITF_ILOC_ROW=3"), std::string::npos);
+  EXPECT_NE(info.find("NITF_ILOC_COLUMN=-4"), std::string::npos);
+}

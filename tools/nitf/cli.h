@@ -46,5 +46,6 @@ int run_info(const std::vector<std::string>& args);
 int run_text(const std::vector<std::string>& args);
 int run_render(const std::vector<std::string>& args);
 int run_copy(const std::vector<std::string>& args);
+int run_set(const std::vector<std::string>& args);
 
 }  // namespace cli

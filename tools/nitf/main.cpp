@@ -18,6 +18,9 @@ const char kUsage[] =
     "                       compose the images of FILE onto one canvas and write it as\n"
     "                       PNG (OUT defaults to FILE with .png)\n"
     "  copy IN OUT          open IN and save it unchanged as OUT; prints what was written\n"
+    "  set IN OUT FIELD=VALUE ...\n"
+    "                       change header fields of IN and save the result as OUT\n"
+    "                       (nitf set --help lists the fields)\n"
     "  help                 print this text\n";
 
 }  // namespace
@@ -37,5 +40,6 @@ int main(int argc, char** argv) {
   if (command == "text") return cli::run_text(args);
   if (command == "render") return cli::run_render(args);
   if (command == "copy") return cli::run_copy(args);
+  if (command == "set") return cli::run_set(args);
   return cli::usage_error("unknown command '" + command + "'");
 }
