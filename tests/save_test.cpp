@@ -280,7 +280,7 @@ TEST_F(Save, GeneratedLayoutsComeBackTheSame) {
 }
 
 // Lengths that lie are made true: a streaming file's all-nines lengths, five bytes of
-// padding counted in a LISH, a record claiming one text byte too many.
+// padding counted in a LISH, a record claiming one text byte too many after 5 MiB.
 TEST_F(Save, LengthsDescribeTheBytesWritten) {
   FileSpec f;
   f.images.push_back(nitfgen::image_segment(ImageSpec{}, std::string(64, '\x44')));
@@ -291,6 +291,10 @@ TEST_F(Save, LengthsDescribeTheBytesWritten) {
 
   f.streaming = false;
   f.images[0].subheader += "PAD!!";
+  ImageSpec large;  // 5 MiB: the text's entry is corrected in the file, not in the stage
+  large.nrows = large.nppbv = 2048;
+  large.ncols = large.nppbh = 2560;
+  f.images.push_back(nitfgen::image_segment(large, std::string(2048 * 2560, '\x66')));
   Parsed p = parse(dir_.write("in.ntf", nitfgen::build(f)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   NitfDocument* d = p.document.get();
