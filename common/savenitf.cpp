@@ -164,7 +164,8 @@ int KvNitfSaveFile::WriteLengthTable(const LengthTables& t, std::uint32_t count,
   return RET_SUCCESS;
 }
 
-int KvNitfSaveFile::WriteFileHeader() {
+// FHDR to HL; FL and HL are left to be corrected once known.
+int KvNitfSaveFile::WriteLeadingFields() {
   NitfFileHeaderData& h = document_->header;
   std::size_t n = 0;
   const HeaderField* fields = header_fields(&n);
@@ -179,12 +180,18 @@ int KvNitfSaveFile::WriteFileHeader() {
       r = WriteBytes(colour, 3);
     } else if (std::strcmp(f.name, "FL") == 0 || std::strcmp(f.name, "HL") == 0) {
       (f.name[0] == 'F' ? fl_at_ : hl_at_) = position();
-      r = WriteNumber(0, f.width);  // measured below and at the end
+      r = WriteNumber(0, f.width);
     } else {
       r = WriteField(f.text(h), f.width, f.numeric ? "0" : " ");
     }
     if (r != RET_SUCCESS) return r;
   }
+  return RET_SUCCESS;
+}
+
+int KvNitfSaveFile::WriteFileHeader() {
+  if (int r = WriteLeadingFields(); r != RET_SUCCESS) return r;
+  NitfFileHeaderData& h = document_->header;
   const NitfDocument& d = *document_;
   struct Kind {
     const LengthTables& table;
@@ -309,6 +316,7 @@ int save_document(NitfDocument* document, const wchar_t* name) {
   if (!document) return RET_INVALID_DOCUMENT;
   std::string target;
   if (!name || !kernel::utf8_from_wide(name, &target) || target.empty()) return RET_FILE_WRITE;
+  target = kernel::final_name(target.c_str());
   std::string temporary;
   int output = kernel::create_file_beside(target.c_str(), &temporary);
   if (output < 0) {

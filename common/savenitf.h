@@ -74,6 +74,7 @@ class KvNitfSaveFile {
 
  private:
   int Flush();
+  int WriteLeadingFields();
   int WriteComments(std::uint32_t index);
   int WriteBands(std::uint32_t index);
   int WriteLuts(const NitfImageSubheader& record, const ImageBand& band);

@@ -106,6 +106,16 @@ int create_file_beside(const char* target, std::string* name) {
   return fd;
 }
 
+std::string final_name(const char* name) {
+  struct stat st;
+  if (!name || ::lstat(name, &st) != 0 || !S_ISLNK(st.st_mode)) return name ? name : "";
+  char* resolved = ::realpath(name, nullptr);
+  if (!resolved) return name;  // a dangling link is replaced by the new file
+  std::string out = resolved;
+  std::free(resolved);
+  return out;
+}
+
 bool flush_file(int handle) {
   return handle >= 0 && ::fsync(handle) == 0;
 }

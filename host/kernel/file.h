@@ -36,6 +36,9 @@ bool file_exists(const wchar_t* name);
 // target when it exists, else 0666 less the umask) and gives its name; -1 when the
 // directory does not take new files.
 int create_file_beside(const char* target, std::string* name);
+// The file a name stands for: a symbolic link is followed to its final target, so that
+// a replacement changes the file and keeps the link; any other name is returned as is.
+std::string final_name(const char* name);
 // Pushes written data to the disk; false when the file system reports an error.
 bool flush_file(int handle);
 bool rename_file(const char* from, const char* to);
