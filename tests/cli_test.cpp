@@ -222,3 +222,44 @@ TEST(DemoFile, MatchesTheGenerator) {
 }
 
 }  // namespace
+
+namespace {
+
+// nitf set on every kind of segment, then a refused value that writes nothing.
+TEST(Cli, SetChangesFieldsOfEveryKind) {
+  REQUIRE_SAMPLES();
+  TempDir dir;
+  const std::string in = sample("jitc/i_3113g.ntf").string();
+  const std::string out = dir.file("set.ntf").string();
+  ToolRun set = run("set " + in + " " + out +
+                    " ftitle='NEW TITLE' image[1].iloc=-12,40 graphic[1].sloc=5,12 "
+                    "image[0].idlvl=7");
+  ASSERT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_EQ(set.out, out + ": 4 fields set\n");
+  ToolRun info = run("info " + out);
+  EXPECT_NE(info.out.find("FTITLE     NEW TITLE\n"), std::string::npos);
+  EXPECT_NE(info.out.find("ILOC       -12 40\n"), std::string::npos);
+  EXPECT_NE(info.out.find("SLOC       5 12\n"), std::string::npos);
+
+  const std::string with_text = sample("misc/WithBE.ntf").string();
+  ToolRun text = run("set " + with_text + " " + out + " text[0].txtitl=RETITLED");
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_NE(run("info " + out).out.find("RETITLED"), std::string::npos);
+
+  const std::string refused_out = dir.file("refused.ntf").string();
+  ToolRun refused = run("set " + in + " " + refused_out + " image[0].irep=COLOUR");
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.err, "nitf: " + in + ": image[0].irep: invalid parameter (-13)\n");
+  EXPECT_FALSE(fs::exists(refused_out)) << "nothing is written";
+  ToolRun too_long = run("set " + in + " " + refused_out + " ftitle=" + std::string(81, 'x'));
+  EXPECT_EQ(too_long.exit_code, 1);
+  EXPECT_EQ(too_long.err, "nitf: " + in + ": ftitle: longer than its field (-13)\n");
+  EXPECT_EQ(run("set " + in + " " + refused_out + " graphic[9].sloc=1,1").exit_code, 1);
+  EXPECT_EQ(run("set " + in + " " + refused_out + " nosuchfield=1").exit_code, 2);
+  EXPECT_FALSE(fs::exists(refused_out));
+  ToolRun help = run("set --help");
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("sbnd2"), std::string::npos);
+}
+
+}  // namespace

@@ -354,7 +354,8 @@ int run_set(const std::vector<std::string>& args) {
     const char* why = nullptr;
     const int r = apply(doc.get(), a, &why);
     if (r == kClientRefused) {
-      std::fprintf(stderr, "nitf: %s: %s: %s\n", in.c_str(), a.field.c_str(), why);
+      std::fprintf(stderr, "nitf: %s: %s: %s (%d)\n", in.c_str(), a.field.c_str(), why,
+                   RET_INVALID_PARAMETER);
       return kExitFailed;
     }
     if (r != RET_SUCCESS) return fail(in + ": " + a.field, r);
