@@ -178,6 +178,35 @@ std::int32_t translate(Drawing* drawing, const Point3* by) {
   return RET_SUCCESS;
 }
 
+std::int32_t apply(Drawing* drawing) {
+  return drawing ? RET_SUCCESS : RET_MISSING_DATA;
+}
+
+std::int32_t set_viewport(Drawing* drawing, const std::int32_t rectangle[4]) {
+  if (!drawing || !rectangle) return RET_MISSING_DATA;
+  std::copy(rectangle, rectangle + 4, drawing->viewport);
+  return RET_SUCCESS;
+}
+
+std::int32_t set_view_origin(Drawing* drawing, std::int32_t x, std::int32_t y) {
+  if (!drawing) return RET_MISSING_DATA;
+  drawing->view_origin[0] = x;
+  drawing->view_origin[1] = y;
+  return RET_SUCCESS;
+}
+
+std::int32_t set_view_zoom(Drawing* drawing, std::int32_t zoom) {
+  if (!drawing) return RET_MISSING_DATA;
+  drawing->view_zoom = zoom;
+  return RET_SUCCESS;
+}
+
+std::int32_t set_view_rotation(Drawing* drawing, std::int32_t rotation) {
+  if (!drawing) return RET_MISSING_DATA;
+  drawing->view_rotation = rotation;
+  return RET_SUCCESS;
+}
+
 std::int32_t add_layer(Drawing* drawing, const LayerDescription* description,
                        std::int32_t* layer_out, std::int32_t /*flags*/) {
   if (!drawing || !description) return RET_MISSING_DATA;
@@ -293,6 +322,10 @@ std::int32_t copy(Drawing* destination, const Drawing* source, std::int32_t /*fl
   destination->has_extent = source->has_extent;
   destination->extent_lower = source->extent_lower;
   destination->extent_upper = source->extent_upper;
+  std::copy(source->viewport, source->viewport + 4, destination->viewport);
+  std::copy(source->view_origin, source->view_origin + 2, destination->view_origin);
+  destination->view_zoom = source->view_zoom;
+  destination->view_rotation = source->view_rotation;
   return RET_SUCCESS;
 }
 

@@ -161,6 +161,10 @@ struct Drawing {
   // The picture's extent in world coordinates when the source declared one.
   std::int32_t has_extent = 0;
   Point2 extent_lower, extent_upper;
+  // Where an application shows the drawing (left, top, right, bottom) and its view
+  // settings: kept for it, not used by the painter, which places by world coordinates.
+  std::int32_t viewport[4] = {};
+  std::int32_t view_origin[2] = {}, view_zoom = 0, view_rotation = 0;
 };
 
 // Makes `drawing` an empty drawing (releasing what it held). 1, or RET_MISSING_DATA.
@@ -176,6 +180,13 @@ std::int32_t release(Drawing* drawing);
 std::int32_t bounds(const Drawing* drawing, Point3* lower, Point3* upper);
 // Moves every position (and the extent) by (x, y); z is ignored.
 std::int32_t translate(Drawing* drawing, const Point3* by);
+// Positions change at once in translate; apply only confirms it. 1, or RET_MISSING_DATA.
+std::int32_t apply(Drawing* drawing);
+// Keep the viewport rectangle (left, top, right, bottom) and the three view settings.
+std::int32_t set_viewport(Drawing* drawing, const std::int32_t rectangle[4]);
+std::int32_t set_view_origin(Drawing* drawing, std::int32_t x, std::int32_t y);
+std::int32_t set_view_zoom(Drawing* drawing, std::int32_t zoom);
+std::int32_t set_view_rotation(Drawing* drawing, std::int32_t rotation);
 // Appends a layer; its index is put in `layer_out` (when given). `flags` is unused.
 // RET_INVALID_PARAMETER for a description of another size, RET_NO_MEMORY past the cap.
 std::int32_t add_layer(Drawing* drawing, const LayerDescription* description,
