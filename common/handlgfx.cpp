@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include <kvntfu.h>
 
@@ -23,6 +24,13 @@ void debug_line(std::uint32_t index, const char* what, int code) {
 
 // The segment's data bytes, checked against the file before anything is allocated.
 int read_data(NitfDocument* d, std::uint32_t index, kernel::Buffer<std::uint8_t>* out) {
+  // An appended or replaced drawing is not in the source file until the next save.
+  const NitfGraphicSubheader& g = *d->graphics[index];
+  if (g.has_cgm) {
+    if (!out->allocate(g.cgm.size())) return RET_NO_MEMORY;
+    if (!g.cgm.empty()) std::memcpy(out->data(), g.cgm.data(), g.cgm.size());
+    return RET_SUCCESS;
+  }
   std::uint64_t length = d->header.graphics.data(index);
   if (length == 0) return RET_SUCCESS;
   std::int64_t at = segment_data_offset(*d, SegmentKind::kGraphic, index);
@@ -47,9 +55,13 @@ int add_object_layer(vector::Drawing* drawing) {
   return vector::set_active_layer(drawing, created);
 }
 
-// Half the widest stroke of the drawing: the ink reaches that far beyond the ideal
-// geometry the bounds describe. One world unit is one pixel in either width mode.
-double stroke_margin(const vector::Drawing& drawing) {
+NitfGraphicSubheader* record_of(NitfDocument* d, std::uint32_t index) {
+  return index < d->graphics.size() ? d->graphics[index].get() : nullptr;
+}
+
+}  // namespace
+
+double ink_margin(const vector::Drawing& drawing) {
   double widest = 1;
   for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
     const vector::Attributes& a = drawing.objects.begin()[i].attributes;
@@ -57,12 +69,6 @@ double stroke_margin(const vector::Drawing& drawing) {
   }
   return std::min(widest, 4096.0) / 2;
 }
-
-NitfGraphicSubheader* record_of(NitfDocument* d, std::uint32_t index) {
-  return index < d->graphics.size() ? d->graphics[index].get() : nullptr;
-}
-
-}  // namespace
 
 int load_graphic(NitfDocument* d, std::uint32_t index) {
   NitfGraphicSubheader* g = record_of(d, index);
@@ -103,7 +109,7 @@ int graphic_extent(NitfDocument* d, std::uint32_t index, std::int64_t row_offset
   if (vector::bounds(&g.vector, &lower, &upper) != RET_SUCCESS) return RET_SUCCESS;
   // The extent is one past the last column and row the ink touches: the drawing's upper
   // right corner plus half the widest stroke; y grows upward, rows downward.
-  const double limit = 4.0e9, margin = stroke_margin(g.vector);
+  const double limit = 4.0e9, margin = ink_margin(g.vector);
   double r = g.sloc_column + column_offset + std::floor(upper.x + margin) + 1;
   double b = g.sloc_row + row_offset + std::floor(margin - lower.y) + 1;
   if (!(std::fabs(r) < limit && std::fabs(b) < limit)) return RET_FILE_FORMAT;

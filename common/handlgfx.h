@@ -12,6 +12,9 @@
 #include "kernel.h"
 
 struct NitfDocument;
+namespace vector {
+struct Drawing;
+}
 
 namespace nitf {
 
@@ -24,6 +27,10 @@ int load_graphic(::NitfDocument* document, std::uint32_t index);
 // attachment offsets; 0 for a drawing with nothing in it.
 int graphic_extent(::NitfDocument* document, std::uint32_t index, std::int64_t row_offset,
                    std::int64_t column_offset, std::int64_t* right, std::int64_t* bottom);
+
+// Half the widest line or visible edge of the drawing: how far its ink reaches beyond
+// the ideal geometry its bounds describe (one world unit is one pixel).
+double ink_margin(const vector::Drawing& drawing);
 
 // Loads and paints graphic `index` onto the context (none: load only).
 int draw_graphic_segment(kernel::DrawingContext* dc, ::NitfDocument* document, std::uint32_t index,

@@ -1,4 +1,4 @@
-// The document API's exports: lifecycle, status, counts and the file header record.
+// The document API's exports: lifecycle, status, counts, saving and appending.
 // Each export checks its arguments, hands over to the unit that does the work and
 // returns the module's codes; nothing here is remembered between calls.
 #include <cstring>
@@ -99,6 +99,39 @@ KV_API void* KV_CALL Kv_NITFGetVectorHandle(NitfDocument* d, int32_t index) {
   if (i >= d->graphics.size() || !d->graphics[i]) return nullptr;
   if (nitf::draw_graphic_segment(nullptr, d, i, 0, 0) != RET_SUCCESS) return nullptr;
   return d->graphics[i].get();
+}
+
+KV_API int32_t KV_CALL Kv_NITFAppendImageSegment(NitfDocument* d, KvBitmap* bitmap, int32_t format,
+                                                 int32_t bits_per_pixel, int32_t quality) {
+  if (!d) return RET_INVALID_DOCUMENT;
+  return nitf::append_image_segment(d, reinterpret_cast<const kernel::Bitmap*>(bitmap), format,
+                                    bits_per_pixel, quality);
+}
+
+KV_API int32_t KV_CALL Kv_NITFAppendGraphicSegment(NitfDocument* d, void* vector,
+                                                   const int32_t* rectangle) {
+  if (!d || !rectangle) return RET_INVALID_DOCUMENT;
+  return nitf::append_graphic_segment(d, static_cast<vector::Drawing*>(vector), rectangle);
+}
+
+KV_API int32_t KV_CALL Kv_NITFSetVectorHandle(NitfDocument* d, int32_t index, void* vector) {
+  if (!d) return RET_INVALID_DOCUMENT;
+  if (index < 0) return RET_INVALID_PARAMETER;
+  return nitf::set_vector_handle(d, static_cast<std::uint32_t>(index),
+                                 static_cast<const vector::Drawing*>(vector));
+}
+
+KV_API int32_t KV_CALL Kv_NITFAppendTextSegment(NitfDocument* d, const wchar_t* name) {
+  if (!d) return RET_INVALID_DOCUMENT;
+  return nitf::append_text_segment(d, name);
+}
+
+KV_API int32_t KV_CALL Kv_NITFAppendTextSegmentA(NitfDocument* d, const char* name) {
+  wchar_t* wide = name ? kernel::wide_copy(name) : nullptr;
+  if (!wide) return -1;
+  int32_t r = d ? nitf::append_text_segment(d, wide) : RET_INVALID_DOCUMENT;
+  kernel::release_wide(wide);
+  return r;
 }
 
 KV_API int32_t KV_CALL KAVO_Load(void) {

@@ -18,6 +18,13 @@
 #include "strmfhdr.h"
 #include "txsubhdr.h"
 
+namespace kernel {
+struct Bitmap;
+}
+namespace vector {
+struct Drawing;
+}
+
 struct NitfDocument {
   NitfDocument() = default;
   NitfDocument(const NitfDocument&) = delete;
@@ -64,6 +71,48 @@ std::int64_t segment_data_offset(const NitfDocument& document, SegmentKind kind,
 std::int64_t position_at_segment(NitfDocument* document, SegmentKind kind, std::uint32_t index);
 std::int64_t position_at_segment_data(NitfDocument* document, SegmentKind kind,
                                       std::uint32_t index);
+
+// Appending (nitffile_append.cpp; images in imsubhdr_append.cpp). Each returns
+// RET_SUCCESS or a code and, on failure, leaves the document exactly as it was.
+
+// One kind's length tables grown by a new segment, made before the document changes.
+struct StagedLengths {
+  LengthTables tables;
+  // Copies `from` and adds the entry: RET_FAILURE when the kind holds 999 segments
+  // already, RET_NO_MEMORY.
+  int stage(const LengthTables& from, std::uint64_t subheader, std::uint64_t data);
+  // Puts the tables in place, writes the new count into `count_text`, and moves HL by
+  // the width of one length pair and FL by that and the new segment's lengths.
+  void commit(NitfDocument* document, LengthTables* into, char* count_text, int pair_width);
+};
+
+// The highest display level among the document's images and graphics, 0 for none.
+std::int32_t highest_display_level(const NitfDocument& document);
+// CCYYMMDDhhmmss a moment before the file's FDT (FDT empty: 50020530010101): the last
+// part above 1 loses one, looking from the seconds (or, without them, the minutes)
+// towards the century.
+void older_date(const char* fdt, bool seconds_too, char out[15]);
+
+// A graphic from a drawing: the drawing is moved below y = 0 when it reaches above,
+// the rectangle becomes its viewport, SBND1/SBND2 the rows and columns its ink covers,
+// SDLVL one above every segment and SALVL the lowest level. RET_FAILURE (999 graphics),
+// RET_MISSING_DATA, RET_EMPTY_VECTOR, RET_INVALID_PARAMETER (bounds beyond the fields),
+// the CGM writer's code, RET_NO_MEMORY.
+int append_graphic_segment(NitfDocument* document, vector::Drawing* drawing,
+                           const std::int32_t rectangle[4]);
+// Replaces graphic `index`'s drawing (and the data the next save writes); placement
+// and subheader stay. RET_INVALID_PARAMETER for an index not below the count.
+int set_vector_handle(NitfDocument* document, std::uint32_t index, const vector::Drawing* drawing);
+// A text segment holding the named file's bytes. RET_FAILURE (999 texts),
+// RET_FILE_OPEN, RET_FILE_READ (a short read), RET_INVALID_PARAMETER (over 99999
+// bytes, more than LT holds), RET_NO_MEMORY.
+int append_text_segment(NitfDocument* document, const wchar_t* name);
+// A JPEG-compressed image from a bitmap (format 10 YCbCr or 182 RGB; 8 or 24 bits per
+// pixel; quality 2..255). RET_INVALID_BITMAP, RET_FAILURE (999 images),
+// RET_INVALID_BITS_PER_PIXEL, RET_INVALID_QUALITY, RET_FILE_FORMAT, the encoder's code
+// (RET_INVALID_PARAMETER for a side JPEG cannot carry), RET_NO_MEMORY.
+int append_image_segment(NitfDocument* document, const kernel::Bitmap* bitmap, std::int32_t format,
+                         std::int32_t bits_per_pixel, std::int32_t quality);
 
 // Records present in a list.
 template <class Record>

@@ -173,6 +173,8 @@ int FormatLocationField(char* field, std::int64_t row, std::int64_t column);
 // an entry for it) and FL by `delta`.
 void AdjustSubheaderLength(::NitfDocument* document, SegmentKind kind, std::uint32_t index,
                            std::int64_t delta);
+// Moves FL (current, and its text) by `delta`.
+void AdjustFileLength(::NitfDocument* document, std::int64_t delta);
 // Moves HL (current) and FL by `delta`.
 void AdjustHeaderLength(::NitfDocument* document, std::int64_t delta);
 

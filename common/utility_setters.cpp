@@ -54,6 +54,10 @@ void AdjustSubheaderLength(::NitfDocument* d, SegmentKind kind, std::uint32_t in
   adjust_file_length(d->header, delta);
 }
 
+void AdjustFileLength(::NitfDocument* d, std::int64_t delta) {
+  if (d && delta != 0) adjust_file_length(d->header, delta);
+}
+
 void AdjustHeaderLength(::NitfDocument* d, std::int64_t delta) {
   if (!d || delta == 0) return;
   NitfFileHeaderData& h = d->header;

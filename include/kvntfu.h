@@ -98,4 +98,20 @@ KV_API int32_t KV_CALL KAVO_Load(void);
 #include "kvntfu_image.h"
 #include "kvntfu_records.h"
 
+/* Appending (kept in memory until the next save; a failed append leaves the document as
+ * it was). An image from a bitmap, JPEG-compressed as one block: format 10 (YCbCr601)
+ * or 182 (RGB), 8 (MONO) or 24 bits per pixel, quality 2 to 255. A graphic from a
+ * vector drawing (a handle of Kv_NITFGetVectorHandle's kind) with a rectangle of four
+ * values (left, top, right, bottom) that becomes the drawing's viewport; SBND1 and
+ * SBND2 give the rows and columns its ink covers. Kv_NITFSetVectorHandle replaces the
+ * drawing of graphic `index`. A text segment holding a file's bytes (at most 99999). */
+KV_API int32_t KV_CALL Kv_NITFAppendImageSegment(NitfDocument* document, KvBitmap* bitmap,
+                                                 int32_t format, int32_t bits_per_pixel,
+                                                 int32_t quality);
+KV_API int32_t KV_CALL Kv_NITFAppendGraphicSegment(NitfDocument* document, void* vector,
+                                                   const int32_t* rectangle);
+KV_API int32_t KV_CALL Kv_NITFSetVectorHandle(NitfDocument* document, int32_t index, void* vector);
+KV_API int32_t KV_CALL Kv_NITFAppendTextSegment(NitfDocument* document, const wchar_t* name);
+KV_API int32_t KV_CALL Kv_NITFAppendTextSegmentA(NitfDocument* document, const char* name);
+
 #endif /* KVNTFU_H */

@@ -47,5 +47,7 @@ int run_text(const std::vector<std::string>& args);
 int run_render(const std::vector<std::string>& args);
 int run_copy(const std::vector<std::string>& args);
 int run_set(const std::vector<std::string>& args);
+int run_create(const std::vector<std::string>& args);
+int run_append(const std::vector<std::string>& args);
 
 }  // namespace cli

@@ -21,6 +21,13 @@ const char kUsage[] =
     "  set IN OUT FIELD=VALUE ...\n"
     "                       change header fields of IN and save the result as OUT\n"
     "                       (nitf set --help lists the fields)\n"
+    "  create OUT [--title TEXT] [--image FILE [--rgb] [--quality Q]]...\n"
+    "             [--graphic FILE.cgm]... [--text FILE]...\n"
+    "                       a new file of the pictures (PNG, PPM/PGM, JPEG; JPEG-compressed,\n"
+    "                       YCbCr or with --rgb RGB, Q from 2 to 255, 190 by default),\n"
+    "                       CGM drawings and texts, in the order given\n"
+    "  append IN OUT [the segment options of create]\n"
+    "                       IN with the segments added, saved as OUT\n"
     "  help                 print this text\n";
 
 }  // namespace
@@ -41,5 +48,7 @@ int main(int argc, char** argv) {
   if (command == "render") return cli::run_render(args);
   if (command == "copy") return cli::run_copy(args);
   if (command == "set") return cli::run_set(args);
+  if (command == "create") return cli::run_create(args);
+  if (command == "append") return cli::run_append(args);
   return cli::usage_error("unknown command '" + command + "'");
 }
