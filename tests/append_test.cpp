@@ -4,6 +4,7 @@
 // document exactly as it was and nothing of the kernel's alive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -242,6 +243,150 @@ TEST_F(Append, TextWithoutImagesKeepsItsAttachmentLevel) {
   ASSERT_EQ(Kv_NITFAppendTextSegmentA(doc.d, dir.write("a.txt", "abc").c_str()), RET_SUCCESS);
   EXPECT_EQ(doc.d->texts[0]->txtalvl, 0);
   EXPECT_STREQ(doc.d->texts[0]->txtdt, "20040101010101") << "parts of 01 are passed over";
+}
+
+// ----- Graphics ----------------------------------------------------------------------
+
+// A drawing of one filled red rectangle between two corners, world y upward.
+struct Drawing {
+  vector::Drawing d;
+  Drawing(double x0, double y0, double x1, double y1) {
+    vector::init(&d);
+    vector::ObjectDescription desc;
+    vector::init_object_description(&desc);
+    desc.attributes.interior_style = vector::InteriorStyle::kSolid;
+    desc.attributes.fill_colour = 0x0000FF;
+    const vector::Vertex corners[2] = {{x0, y0, 0}, {x1, y1, 0}};
+    desc.points = corners;
+    desc.point_count = 2;
+    EXPECT_EQ(vector::add_object(&d, 0, vector::ObjectKind::kRectangle, &desc, 0), RET_SUCCESS);
+  }
+  ~Drawing() { vector::release(&d); }
+};
+
+constexpr std::int32_t kRectangle[4] = {0, 0, 10, 10};
+
+// The box of red pixels on a canvas.
+struct InkBox {
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+};
+
+InkBox red_ink(const kernel::Bitmap& canvas) {
+  InkBox box;
+  for (int y = 0; y < canvas.height; ++y) {
+    const std::uint8_t* row = kernel::storage_row(canvas, kernel::top_down_row(canvas, y));
+    for (int x = 0; x < canvas.width; ++x) {
+      const std::uint8_t* p = row + 3 * x;
+      if (p[2] > 128 && p[1] < 100 && p[0] < 100)
+        box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x),
+               std::max(box.bottom, y)};
+    }
+  }
+  return box;
+}
+
+void expect_inside_sbnd(NitfDocument* d, const char* when) {
+  Rendered r;
+  ASSERT_EQ(Kv_NtfRenderBitmap(&r.bitmap, d), RET_SUCCESS) << when;
+  const nitf::NitfGraphicSubheader& g = *d->graphics[0];
+  const InkBox ink = red_ink(r.canvas());
+  ASSERT_GE(ink.right, 0) << when << ": the drawing is painted";
+  EXPECT_GE(ink.top, g.sloc_row + g.sbnd1_first) << when;
+  EXPECT_GE(ink.left, g.sloc_column + g.sbnd1_second) << when;
+  EXPECT_LE(ink.bottom, g.sloc_row + g.sbnd2_first) << when;
+  EXPECT_LE(ink.right, g.sloc_column + g.sbnd2_second) << when;
+}
+
+TEST_F(Append, DrawingsBecomeGraphicsPaintedInsideTheirBounds) {
+  Doc doc;
+  Drawing below(20, -60, 200, -10);  // already below y = 0: not moved
+  ASSERT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &below.d, kRectangle), RET_SUCCESS);
+  vector::Point3 lower, upper;
+  vector::bounds(&below.d, &lower, &upper);
+  EXPECT_EQ(upper.y, -10);
+  const nitf::NitfGraphicSubheader& g = *doc.d->graphics[0];
+  EXPECT_EQ(g.sdlvl, 1);
+  EXPECT_EQ(g.salvl, 0);
+  EXPECT_EQ(g.sbnd1_first, 9) << "SBND1 is (top, left), the stroke included";
+  EXPECT_EQ(g.sbnd1_second, 19);
+  EXPECT_EQ(g.sbnd2_first, 61);
+  EXPECT_EQ(g.sbnd2_second, 201);
+  EXPECT_EQ(below.d.viewport[2], 10) << "the rectangle is the viewport";
+  EXPECT_EQ(doc.d->header.graphics.subheader_current[0], 258u);
+  EXPECT_EQ(doc.d->header.graphics.data_current[0], g.cgm.size());
+  expect_inside_sbnd(doc.d, "before saving");
+
+  auto* handle = static_cast<const vector::Drawing*>(Kv_NITFGetVectorHandle(doc.d, 0));
+  ASSERT_NE(handle, nullptr) << "the appended drawing is loaded from memory";
+  EXPECT_EQ(handle->objects.count, 1u);
+
+  TempDir dir;
+  ASSERT_EQ(Kv_NITFSaveFileA(doc.d, dir.file("drawn.ntf").c_str()), RET_SUCCESS);
+  EXPECT_EQ(std::int64_t(fs::file_size(dir.file("drawn.ntf"))), doc.d->header.fl_current);
+  Doc again(dir.file("drawn.ntf").c_str());
+  expect_inside_sbnd(again.d, "after reopening");
+}
+
+TEST_F(Append, DrawingsAboveTheOriginMoveDownAndLevelsFollowTheImages) {
+  Doc doc;
+  Picture picture(50, 50, 8);
+  ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, picture.kv(), 10, 8, 100), RET_SUCCESS);
+  Drawing above(0, 0, 100, 40);
+  ASSERT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &above.d, kRectangle), RET_SUCCESS);
+  vector::Point3 lower, upper;
+  vector::bounds(&above.d, &lower, &upper);
+  EXPECT_EQ(lower.y, -41) << "moved down by 41";
+  EXPECT_EQ(upper.y, -1);
+  const nitf::NitfGraphicSubheader& g = *doc.d->graphics[0];
+  EXPECT_EQ(g.sdlvl, 2);
+  EXPECT_EQ(g.salvl, 1);
+  expect_inside_sbnd(doc.d, "over an image");
+}
+
+TEST_F(Append, ReplacedDrawingsKeepPlacementAndSubheader) {
+  REQUIRE_SAMPLES();
+  Doc doc(sample("jitc/i_3113g.ntf").c_str());
+  const nitf::NitfGraphicSubheader& g = *doc.d->graphics[1];
+  const std::string sloc = g.sloc, sbnd2 = g.sbnd2;
+  const std::uint64_t lssh = doc.d->header.graphics.subheader_current[1];
+  Drawing replacement(5, -30, 60, -5);
+  ASSERT_EQ(Kv_NITFSetVectorHandle(doc.d, 1, &replacement.d), RET_SUCCESS);
+  EXPECT_EQ(std::string(g.sloc), sloc);
+  EXPECT_EQ(std::string(g.sbnd2), sbnd2);
+  EXPECT_EQ(doc.d->header.graphics.subheader_current[1], lssh);
+  EXPECT_EQ(doc.d->header.graphics.data_current[1], g.cgm.size());
+  auto* handle = static_cast<const vector::Drawing*>(Kv_NITFGetVectorHandle(doc.d, 1));
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(handle->objects.count, 1u) << "the new drawing is what the graphic holds";
+
+  TempDir dir;
+  ASSERT_EQ(Kv_NITFSaveFileA(doc.d, dir.file("replaced.ntf").c_str()), RET_SUCCESS);
+  Doc again(dir.file("replaced.ntf").c_str());
+  auto* reread = static_cast<const vector::Drawing*>(Kv_NITFGetVectorHandle(again.d, 1));
+  ASSERT_NE(reread, nullptr);
+  EXPECT_EQ(reread->objects.count, 1u);
+  EXPECT_EQ(std::string(again.d->graphics[1]->sloc), sloc);
+
+  vector::Drawing empty;
+  vector::init(&empty);
+  EXPECT_EQ(Kv_NITFSetVectorHandle(doc.d, 2, &replacement.d), RET_INVALID_PARAMETER);
+  EXPECT_EQ(Kv_NITFSetVectorHandle(doc.d, 0, nullptr), RET_MISSING_DATA);
+  EXPECT_EQ(Kv_NITFSetVectorHandle(doc.d, 0, &empty), RET_EMPTY_VECTOR);
+  EXPECT_EQ(Kv_NITFSetVectorHandle(nullptr, 0, &replacement.d), RET_INVALID_DOCUMENT);
+}
+
+TEST_F(Append, RefusedGraphicsLeaveTheDocumentAsItWas) {
+  Doc doc;
+  const std::string before = lengths(doc.d);
+  vector::Drawing empty;
+  vector::init(&empty);
+  Drawing far(0, -200000, 10, -199990);
+  EXPECT_EQ(Kv_NITFAppendGraphicSegment(doc.d, nullptr, kRectangle), RET_MISSING_DATA);
+  EXPECT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &empty, kRectangle), RET_EMPTY_VECTOR);
+  EXPECT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &far.d, kRectangle), RET_INVALID_PARAMETER);
+  EXPECT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &far.d, nullptr), RET_INVALID_DOCUMENT);
+  EXPECT_EQ(lengths(doc.d), before);
+  EXPECT_EQ(Kv_NITFGetGraphicHeaderCount(doc.d), 0);
 }
 
 }  // namespace

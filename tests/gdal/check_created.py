@@ -76,7 +76,7 @@ def main():
         text = os.path.join(tmp, "note.txt")
         open(text, "wb").write(b"A note for the file.\r\nSecond line.\r\n")
         cgm = os.path.join(tmp, "g.cgm")
-        has_cgm = False  # until the CGM writer is in
+        has_cgm = os.path.isdir(samples) and cgm_of_sample(samples, "jitc/i_3113g.ntf", cgm) > 0
         out = os.path.join(tmp, "made.ntf")
         args = [tool, "create", out, "--title", "Made by nitf create",
                 "--image", os.path.join(tmp, "rgb.png"), "--quality", "255",
