@@ -474,7 +474,7 @@ class Writer {
   // pass before the element starts, so a refusal leaves no half-written element.
   std::int32_t vertex_list(const Object& o, int id, bool flags) {
     const vector::Vertex* p = d_.points.begin() + o.first_point;
-    std::int32_t xy[2];
+    std::int32_t xy[2] = {0, 0};
     for (std::uint32_t i = 0; i < o.point_count; ++i)
       if (!to_vdc(p[i].x, &xy[0]) || !to_vdc(-p[i].y, &xy[1]) || (flags && !fits16(p[i].edge)))
         return RET_INVALID_PARAMETER;
