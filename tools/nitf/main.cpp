@@ -14,9 +14,11 @@ const char kUsage[] =
     "commands:\n"
     "  info FILE [--json]   print the file header and the segments of FILE\n"
     "  text FILE [INDEX]    write text segment INDEX (all, without INDEX) as stored\n"
-    "  render FILE [-o OUT.png] [--bpp 8|24|32] [--fixed-canvas] [--enhance]\n"
+    "  render FILE [-o OUT] [--bpp 8|24|32] [--fixed-canvas] [--enhance] [--discard]\n"
     "                       compose the images of FILE onto one canvas and write it as\n"
-    "                       PNG (OUT defaults to FILE with .png)\n"
+    "                       PNG, or binary PPM (OUT ending .ppm) or PGM (.pgm, with an\n"
+    "                       8-bit canvas); OUT defaults to FILE with .png; --discard\n"
+    "                       composes every row and writes nothing (for timing)\n"
     "  help                 print this text\n";
 
 }  // namespace
