@@ -100,8 +100,8 @@ bool fills_with_zeros(int bits_per_pixel, std::uint32_t colour) {
 
 // Makes `canvas` the size of the composition, filled with the background, and draws
 // the document onto it. On failure the canvas holds nothing. The canvas comes zeroed
-// from the allocator, so a background of zero bytes is not written again, and the first
-// image may be read straight into the canvas (nitf::CanvasUse): a failed drawing frees
+// from the allocator, so a background of zero bytes is not written again, and an image
+// that covers it may be read straight into it (nitf::CanvasUse): a failed drawing frees
 // the canvas here.
 int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
             kernel::Bitmap* canvas) {
