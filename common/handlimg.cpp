@@ -228,6 +228,7 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
     return r;
   // Read into the canvas itself: the pixels are where the painting would put them.
   if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
+  if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
   SelectedPalette palette(dc, &image.bitmap);
   return paint_image(dc, *s, image.bitmap, place);
 }

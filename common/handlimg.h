@@ -43,10 +43,14 @@ void brighten_if_dark(kernel::Bitmap* bitmap);
 // into the canvas instead of into a bitmap that is then painted (the same pixels end up
 // on the canvas); only a caller that frees the canvas when a drawing fails may allow it,
 // since a failed read leaves part of the picture there. `blank`: the canvas holds only
-// zeros, so the rows a reader leaves alone need no clearing first.
+// zeros, so the rows a reader leaves alone need no clearing first. `fill_pending`: the
+// canvas is not filled with `background` yet; a drawing that does not read the image
+// straight into the canvas fills it before it paints (one that does covers all of it).
 struct CanvasUse {
   bool in_place = false;
   bool blank = false;
+  bool fill_pending = false;
+  std::uint32_t background = 0;
 };
 
 // Reads image `index` of the document into a bitmap of its own and paints it stretched

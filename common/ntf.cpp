@@ -65,7 +65,9 @@ int parse_named(NitfDocument* d, const wchar_t* name) {
 }
 
 // Draws every entry of the draw list in order; the first failure ends the drawing.
-// `use` applies to the first entry; later ones find the canvas drawn on.
+// `use` applies to the first entry; later ones find the canvas drawn on. A fill still
+// pending is made before a graphic, by the first image's drawing unless it reads the
+// image straight into the canvas, or at the end when there is nothing to draw.
 int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
                  nitf::CanvasUse use = {}) {
   nitf::DrawList list;
@@ -75,11 +77,17 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
     const nitf::DrawEntry& e = list.entries[i];
     std::int64_t row = 0, column = 0;
     nitf::attachment_offset(*d, e, &row, &column);
-    result = e.kind == static_cast<std::int32_t>(SegmentKind::kImage)
-                 ? nitf::draw_image_segment(load, dc, d, e.index, row, column, use)
-                 : nitf::draw_graphic_segment(dc, d, e.index, row, column);
+    const bool image = e.kind == static_cast<std::int32_t>(SegmentKind::kImage);
+    if (use.fill_pending && !image) {
+      kernel::fill_bitmap(dc->bitmap, use.background);
+      use.fill_pending = false;
+    }
+    result = image ? nitf::draw_image_segment(load, dc, d, e.index, row, column, use)
+                   : nitf::draw_graphic_segment(dc, d, e.index, row, column);
     use.blank = false;
+    use.fill_pending = false;
   }
+  if (use.fill_pending && result == RET_SUCCESS) kernel::fill_bitmap(dc->bitmap, use.background);
   return result;
 }
 
@@ -102,7 +110,8 @@ bool fills_with_zeros(int bits_per_pixel, std::uint32_t colour) {
 // the document onto it. On failure the canvas holds nothing. The canvas comes zeroed
 // from the allocator, so a background of zero bytes is not written again, and an image
 // that covers it may be read straight into it (nitf::CanvasUse): a failed drawing frees
-// the canvas here.
+// the canvas here. Any other background is filled once it is known that the first
+// drawing does not cover the whole canvas anyway.
 int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
             kernel::Bitmap* canvas) {
   std::uint32_t width = 0, height = 0;
@@ -112,14 +121,13 @@ int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
                                 bits_per_pixel, kernel::kColourRgb, nullptr, kernel::kViewBottomUp,
                                 nullptr, 0);
   if (r != RET_SUCCESS) return r;
-  const bool blank = fills_with_zeros(bits_per_pixel, d->background);
-  if (!blank) kernel::fill_bitmap(canvas, d->background);
   kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas);
   if (!dc) {
     kernel::free_bitmap(canvas);
     return RET_NO_MEMORY;
   }
-  r = draw_objects(load, dc, d, nitf::CanvasUse{true, blank});
+  const bool zeros = fills_with_zeros(bits_per_pixel, d->background);
+  r = draw_objects(load, dc, d, nitf::CanvasUse{true, true, !zeros, d->background});
   kernel::delete_device_context(dc);
   if (r != RET_SUCCESS) kernel::free_bitmap(canvas);
   return r;
