@@ -71,7 +71,7 @@ void report_place(const NitfImageSubheader& s, std::int64_t width, std::int64_t 
 // Where the image goes on the canvas: its block grid (or, for C4 and M4, whose masks may
 // leave blocks out, the decoded size) at ILOC plus the attachment offsets.
 int destination(const NitfImageSubheader& s, const kernel::Bitmap& bitmap, std::int64_t row_offset,
-                std::int64_t column_offset, kernel::Rect* out) {
+                std::int64_t column_offset, kernel::Rect* out, bool report = true) {
   imgdata::BlockGrid grid;
   if (imgdata::block_grid(s, &grid) != RET_SUCCESS) return RET_FILE_FORMAT;
   const bool own_size =
@@ -83,7 +83,7 @@ int destination(const NitfImageSubheader& s, const kernel::Bitmap& bitmap, std::
   const std::int64_t top = s.location_row + row_offset;
   if (!fits_coordinate(left) || !fits_coordinate(top) || !fits_coordinate(left + width) ||
       !fits_coordinate(top + height)) {
-    report_place(s, width, height, top, left);
+    if (report) report_place(s, width, height, top, left);
     return RET_FILE_FORMAT;
   }
   kernel::set_rect(out, static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
@@ -137,6 +137,29 @@ int paint_image(kernel::DrawingContext* dc, const NitfImageSubheader& s,
   return effects::transparent_paint(dc, &bitmap, &place, transparent, display::kSourceCopy);
 }
 
+// Whether the image may be read straight into the canvas (CanvasUse::in_place): it is
+// placed over exactly the whole canvas at its block grid's size, the context paints all
+// of the canvas, and nothing would change the pixels between reading and painting. The
+// reader makes the final check, that the painting would copy the pixels unchanged.
+bool covers_canvas(NitfDocument* d, std::uint32_t index, const kernel::DrawingContext& dc,
+                   std::int64_t row_offset, std::int64_t column_offset) {
+  const NitfImageSubheader* s = find_image_subheader(d, index);
+  if (!s || !dc.bitmap || is_bilevel(s->compression) || d->enhancement) return false;
+  if (s->compression == CompressionCode::kC4 || s->compression == CompressionCode::kM4)
+    return false;
+  std::uint8_t pad = 0;
+  if (pad_pixel_index(*s, &pad)) return false;
+  const kernel::Bitmap unused{};  // the place of other codes does not depend on the bitmap
+  kernel::Rect place;
+  if (destination(*s, unused, row_offset, column_offset, &place, false) != RET_SUCCESS)
+    return false;
+  const kernel::Rect whole{0, 0, dc.bitmap->width, dc.bitmap->height};
+  auto same = [](const kernel::Rect& a, const kernel::Rect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+  };
+  return same(place, whole) && same(dc.clip, whole);
+}
+
 }  // namespace
 
 int select_bands(const NitfImageSubheader& s, BandSelection* out) {
@@ -187,9 +210,15 @@ void brighten_if_dark(kernel::Bitmap* bitmap) {
 }
 
 int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
-                       std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset) {
+                       std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset,
+                       CanvasUse use) {
   ImageBitmap image;
-  if (int r = read_image(d, index, &image.bitmap, load); r != RET_SUCCESS) return r;
+  const CanvasOutput onto{dc ? dc->bitmap : nullptr, use.blank};
+  const bool offered =
+      use.in_place && dc && covers_canvas(d, index, *dc, row_offset, column_offset);
+  if (int r = read_image(d, index, &image.bitmap, load, offered ? &onto : nullptr);
+      r != RET_SUCCESS)
+    return r;
   const NitfImageSubheader* s = find_image_subheader(d, index);
   if (!s) return RET_BAD_ARGUMENT;
   if (is_bilevel(s->compression)) apply_bilevel_colours(*s, &image.bitmap);
@@ -197,6 +226,9 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
   kernel::Rect place;
   if (int r = destination(*s, image.bitmap, row_offset, column_offset, &place); r != RET_SUCCESS)
     return r;
+  // Read into the canvas itself: the pixels are where the painting would put them.
+  if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
+  if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
   SelectedPalette palette(dc, &image.bitmap);
   return paint_image(dc, *s, image.bitmap, place);
 }

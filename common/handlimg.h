@@ -37,6 +37,22 @@ bool pad_pixel_index(const NitfImageSubheader& subheader, std::uint8_t* index);
 // 20 or more leaves it as it is, and so does a histogram that cannot be taken.
 void brighten_if_dark(kernel::Bitmap* bitmap);
 
+// What the composition allows a drawing to do with its canvas. `in_place`: an image that
+// covers the whole canvas at its own size, drawn without transparency, bi-level colours
+// or enhancement, whose pixels the painting would copy unchanged, may be read straight
+// into the canvas instead of into a bitmap that is then painted (the same pixels end up
+// on the canvas); only a caller that frees the canvas when a drawing fails may allow it,
+// since a failed read leaves part of the picture there. `blank`: the canvas holds only
+// zeros, so the rows a reader leaves alone need no clearing first. `fill_pending`: the
+// canvas is not filled with `background` yet; a drawing that does not read the image
+// straight into the canvas fills it before it paints (one that does covers all of it).
+struct CanvasUse {
+  bool in_place = false;
+  bool blank = false;
+  bool fill_pending = false;
+  std::uint32_t background = 0;
+};
+
 // Reads image `index` of the document into a bitmap of its own and paints it stretched
 // into its place: ILOC plus the attachment offsets, NPPBH x NBPR by NPPBV x NBPC (C4 and
 // M4 images: the decoded bitmap's own size). An image with a pad pixel code leaves the
@@ -44,6 +60,7 @@ void brighten_if_dark(kernel::Bitmap* bitmap);
 // is released. Results: the reader's failure (nothing painted), RET_FILE_FORMAT for a
 // place beyond the canvas coordinates' range, RET_NO_MEMORY, or the painting's result.
 int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
-                       std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset);
+                       std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset,
+                       CanvasUse use = {});
 
 }  // namespace nitf

@@ -18,6 +18,7 @@
 
 #include <kvntfu.h>
 
+#include "display/paint.h"
 #include "imgmodes_blocks.h"
 #include "imgproc/combine.h"
 #include "nitffile.h"
@@ -137,8 +138,9 @@ struct OwnedBitmap {
   ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
 };
 
-// Rows of the shown bands to pixels of `target`: the output itself for a single block,
-// else the block bitmap, which is placed into the output once its rows are done.
+// Rows of the shown bands to pixels: straight into the output at the block's place when
+// the output's pixels are whole bytes (and always for a single block), else into the
+// block bitmap, which is placed into the output once its rows are done.
 struct Converter {
   const BlockLayout& layout;
   const SampleConversion& conversion;
@@ -146,6 +148,19 @@ struct Converter {
   kernel::Bitmap* target;
   kernel::Buffer<std::uint8_t> scratch;  // one band's row taken out of IMODE P pixels
 };
+
+// Where row y of block k goes. The output is addressed from its top row whatever its
+// row order (it may be a view of the canvas); a block bitmap is top-down.
+std::uint8_t* target_row(const Converter& c, std::uint64_t k, std::uint32_t y) {
+  if (c.target != c.out) return kernel::storage_row(*c.target, static_cast<std::int32_t>(y));
+  const imgdata::BlockGrid& g = c.layout.grid;
+  const std::uint64_t top = k / g.per_row * g.height + y;
+  std::uint8_t* row =
+      kernel::storage_row(*c.out, kernel::top_down_row(*c.out, static_cast<std::int32_t>(top)));
+  if (!row) return nullptr;
+  const std::uint64_t left = k % g.per_row * g.width;
+  return row + left * static_cast<std::uint64_t>(c.out->bits_per_pixel / 8);
+}
 
 // A band's row with its samples next to each other: as read, or gathered into scratch
 // when the samples of other bands lie between them (IMODE P, whole-byte samples).
@@ -161,10 +176,10 @@ const std::uint8_t* contiguous(const PlaneRow& p, const BlockLayout& l, std::uin
   return scratch;
 }
 
-int convert_row(void* self, std::uint32_t y, const PlaneRow* planes) {
+int convert_row(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes) {
   auto& c = *static_cast<Converter*>(self);
   const BlockLayout& l = c.layout;
-  std::uint8_t* row = kernel::storage_row(*c.target, static_cast<std::int32_t>(y));
+  std::uint8_t* row = target_row(c, k, y);
   if (!row) return RET_INVALID_BITMAP;
   if (l.plane_count == 3) {
     const std::uint8_t* p[3];
@@ -195,7 +210,7 @@ struct RangeScan {
   kernel::Buffer<std::uint8_t> scratch;
 };
 
-int scan_row(void* self, std::uint32_t, const PlaneRow* planes) {
+int scan_row(void* self, std::uint64_t, std::uint32_t, const PlaneRow* planes) {
   auto& s = *static_cast<RangeScan*>(self);
   std::uint64_t bit = 0;
   const std::uint8_t* samples = contiguous(planes[0], s.layout, s.scratch.data(), &bit);
@@ -226,7 +241,8 @@ int convert_blocks(const BlockLayout& l, const imgdata::DataSource& source,
   OwnedBitmap block;
   Converter c{l, conversion, out, out, {}};
   if (!allocate_scratch(l, &c.scratch)) return RET_NO_MEMORY;
-  if (l.blocks > 1) {
+  // Bit-packed pixels (1 and 12 bits) of a block may start inside a byte of the output.
+  if (l.blocks > 1 && out->bits_per_pixel % 8 != 0) {
     int r = kernel::create_bitmap(&block.bitmap, kernel::kBitmapRecordSize, 1,
                                   static_cast<std::int32_t>(l.grid.width),
                                   static_cast<std::int32_t>(l.grid.height), out->bits_per_pixel,
@@ -270,6 +286,44 @@ std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3]) {
   return 3;
 }
 
+namespace {
+
+// The output as a view of the offered canvas, when the painting would copy its pixels
+// onto the canvas unchanged. The record gets the output's layout and palette first (no
+// pixel data), then either the canvas's rows or pixel data of its own.
+int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::int32_t width,
+                       std::int32_t height) {
+  const NitfImageSubheader& s = *c.subheader;
+  kernel::Bitmap& canvas = *c.onto->canvas;
+  int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, f.bits, f.colour_order,
+                                nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r == RET_SUCCESS && s.colours.present() && f.bits <= 16)
+    r = give_colour_table(c.out, s.colours);
+  if (f.bits == 8) c.out->colour_order = kernel::kColourPalette;
+  if (r != RET_SUCCESS) return r;
+  c.out->width = width;
+  c.out->height = height;
+  if (!display::copies_natively(*c.out, canvas)) return kernel::allocate_pixel_data(c.out);
+  c.out->bytes_per_line = canvas.bytes_per_line;
+  c.out->view_code = canvas.view_code;
+  c.out->data = canvas.data;
+  c.out->data_size = canvas.data_size;
+  if (!c.onto->blank) std::memset(canvas.data, 0, static_cast<std::size_t>(canvas.data_size));
+  return RET_SUCCESS;
+}
+
+bool fits_canvas(const ImageReadContext& c, const OutputFormat& f, std::uint64_t width,
+                 std::uint64_t height) {
+  if (!c.onto || !c.onto->canvas) return false;
+  const kernel::Bitmap& canvas = *c.onto->canvas;
+  return canvas.data && width == static_cast<std::uint64_t>(canvas.width) &&
+         height == static_cast<std::uint64_t>(canvas.height) && f.bits == canvas.bits_per_pixel &&
+         canvas.bytes_per_line > 0 &&
+         static_cast<std::uint64_t>(canvas.bytes_per_line) * height <= canvas.data_size;
+}
+
+}  // namespace
+
 int create_output_bitmap(const ImageReadContext& c) {
   const NitfImageSubheader& s = *c.subheader;
   imgdata::BlockGrid g;
@@ -280,6 +334,9 @@ int create_output_bitmap(const ImageReadContext& c) {
   const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
   if (width > kMax || height > kMax) return RET_NO_MEMORY;
+  if (fits_canvas(c, f, width, height))
+    return output_onto_canvas(c, f, static_cast<std::int32_t>(width),
+                              static_cast<std::int32_t>(height));
   int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1,
                                 static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                                 f.bits, f.colour_order, nullptr, kernel::kViewTopDown, nullptr, 0);
@@ -321,12 +378,12 @@ ImageReader image_reader(CompressionCode code) {
 }
 
 int read_image(NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
-               const FltLoadRequest* load) {
+               const FltLoadRequest* load, const CanvasOutput* onto) {
   if (!document || !out) return RET_INVALID_PARAMETER;
   const NitfImageSubheader* s = find_image_subheader(document, index);
   if (!s) return RET_BAD_ARGUMENT;
-  const ImageReadContext context{document, index, s, document->header.images.data(index),
-                                 out,      load};
+  const ImageReadContext context{document, index, s,   document->header.images.data(index),
+                                 out,      load,  onto};
   int result = RET_NOT_SUPPORTED;
   if (ImageReader reader = image_reader(s->compression)) {
     result = reader(context);

@@ -19,6 +19,15 @@ struct NitfDocument;
 
 namespace nitf {
 
+// A canvas the output may be laid onto (create_output_bitmap), and whether it holds
+// only zeros. The composition offers its own canvas for an image that covers all of it
+// at its own size; it frees the canvas when a drawing fails, so a half-read picture is
+// never seen.
+struct CanvasOutput {
+  kernel::Bitmap* canvas;
+  bool blank;
+};
+
 // What a reader is given. data_length is LI of the segment.
 struct ImageReadContext {
   ::NitfDocument* document;
@@ -26,7 +35,8 @@ struct ImageReadContext {
   const NitfImageSubheader* subheader;
   std::uint64_t data_length;
   kernel::Bitmap* out;
-  const FltLoadRequest* load;  // may be null; compressed readers pass it to the decoder
+  const FltLoadRequest* load;          // may be null; compressed readers pass it to the decoder
+  const CanvasOutput* onto = nullptr;  // may be null
 };
 
 using ImageReader = int (*)(const ImageReadContext& context);
@@ -42,9 +52,10 @@ ImageReader image_reader(CompressionCode code);
 // for an index not below the image count; RET_NOT_SUPPORTED for a compression code or a
 // pixel layout no reader handles; RET_FAILURE for an IMODE code above 3; RET_FILE_FORMAT
 // for a block geometry or mask the data cannot hold; RET_FILE_READ when the file holds
-// less than LI promises; RET_NO_MEMORY; or a kernel failure.
+// less than LI promises; RET_NO_MEMORY; or a kernel failure. With `onto`, the output
+// may be a view of that canvas's pixels instead (see create_output_bitmap).
 int read_image(::NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
-               const FltLoadRequest* load);
+               const FltLoadRequest* load, const CanvasOutput* onto = nullptr);
 
 // The output bitmap of an image: its size (as read_image describes), depth, colour order
 // and palette. One or two bands give NBPP bits per pixel (32 and 64 bits become 8); three
@@ -53,6 +64,12 @@ int read_image(::NitfDocument* document, std::uint32_t index, kernel::Bitmap* ou
 // becomes the palette of a bitmap of up to 16 bits; otherwise a palette image gets a grey
 // ramp. RET_NOT_SUPPORTED for a depth the kernel has no layout for, RET_FILE_FORMAT for a
 // negative block geometry, RET_NO_MEMORY for a size beyond 2^31 - 1 or the memory cap.
+// When the context offers a canvas of the output's size onto which the painting would
+// copy the output's pixels unchanged (display::copies_natively), the output is instead a
+// view of the canvas's rows (same geometry and palette, the canvas's data, row order and
+// row length, the data not owned), zeroed unless the canvas is blank: the reader then
+// writes the picture where the painting would put it. Readers address its rows through
+// kernel::top_down_row.
 int create_output_bitmap(const ImageReadContext& context);
 
 // The bands the output shows: for one or two bands, one band (the first coded LU, whose

@@ -181,14 +181,14 @@ int read_interleaved(Walk& w, std::uint32_t y0, std::uint32_t y1, PlaneRow* rows
   return RET_SUCCESS;
 }
 
-int walk_piece(Walk& w, std::uint32_t y0) {
+int walk_piece(Walk& w, std::uint64_t k, std::uint32_t y0) {
   const BlockLayout& l = w.l;
   const std::uint32_t y1 = std::min(l.grid.height, y0 + w.rows);
   PlaneRow rows[3];
   int r = l.interleaved ? read_interleaved(w, y0, y1, rows) : read_separate(w, y0, y1, rows);
   const std::uint64_t row_step = l.interleaved ? interleaved_stride(l) * 8 : l.row_bits;
   for (std::uint32_t y = y0; y < y1 && r == RET_SUCCESS; ++y) {
-    r = w.sink.row(w.sink.self, y, rows);
+    r = w.sink.row(w.sink.self, k, y, rows);
     for (std::uint32_t i = 0; i < l.plane_count; ++i) rows[i].first_bit += row_step;
   }
   return r;
@@ -198,7 +198,7 @@ int walk_block(Walk& w, std::uint64_t k) {
   for (std::uint32_t i = 0; i < w.l.plane_count; ++i)
     if (!unit_start(w.l, k, w.l.planes[i], &w.starts[i])) return RET_SUCCESS;
   for (std::uint32_t y0 = 0; y0 < w.l.grid.height; y0 += w.rows)
-    if (int r = walk_piece(w, y0); r != RET_SUCCESS) return r;
+    if (int r = walk_piece(w, k, y0); r != RET_SUCCESS) return r;
   return w.sink.block(w.sink.self, k);
 }
 

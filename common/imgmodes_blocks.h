@@ -73,12 +73,12 @@ struct PlaneRow {
   std::uint32_t pixel_bits;
 };
 
-// What the walk calls: row() for every row of a recorded block, top to bottom, with one
-// PlaneRow per shown band; block() once the block's rows are done. A result other than
-// RET_SUCCESS ends the walk with it.
+// What the walk calls: row() for every row y of a recorded block k, top to bottom, with
+// one PlaneRow per shown band; block() once the block's rows are done. A result other
+// than RET_SUCCESS ends the walk with it.
 struct BlockSink {
   void* self;
-  int (*row)(void* self, std::uint32_t y, const PlaneRow* planes);
+  int (*row)(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes);
   int (*block)(void* self, std::uint64_t k);
 };
 

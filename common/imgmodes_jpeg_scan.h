@@ -15,9 +15,11 @@
 
 namespace nitf::jpegscan {
 
-// The bytes a start-of-image marker begins with, and the scan window.
-constexpr std::uint64_t kWindow = 1024;
-constexpr std::uint64_t kWindowStep = 1021;
+// The bytes a start-of-image marker begins with, and the scan window: windows overlap by
+// the marker's length less one, and are large enough that a scan over the streams of a
+// blocked image takes few reads (one seek and one read per window).
+constexpr std::uint64_t kWindow = 16384;
+constexpr std::uint64_t kWindowStep = kWindow - 3;
 
 // The image's data: in the file, or in memory for an appended image. RET_FILE_READ when
 // the file holds fewer than LI bytes from the data start (so no stream length taken

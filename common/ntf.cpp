@@ -65,7 +65,11 @@ int parse_named(NitfDocument* d, const wchar_t* name) {
 }
 
 // Draws every entry of the draw list in order; the first failure ends the drawing.
-int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d) {
+// `use` applies to the first entry; later ones find the canvas drawn on. A fill still
+// pending is made before a graphic, by the first image's drawing unless it reads the
+// image straight into the canvas, or at the end when there is nothing to draw.
+int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
+                 nitf::CanvasUse use = {}) {
   nitf::DrawList list;
   if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
   int result = RET_SUCCESS;
@@ -73,15 +77,41 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
     const nitf::DrawEntry& e = list.entries[i];
     std::int64_t row = 0, column = 0;
     nitf::attachment_offset(*d, e, &row, &column);
-    result = e.kind == static_cast<std::int32_t>(SegmentKind::kImage)
-                 ? nitf::draw_image_segment(load, dc, d, e.index, row, column)
-                 : nitf::draw_graphic_segment(dc, d, e.index, row, column);
+    const bool image = e.kind == static_cast<std::int32_t>(SegmentKind::kImage);
+    if (use.fill_pending && !image) {
+      kernel::fill_bitmap(dc->bitmap, use.background);
+      use.fill_pending = false;
+    }
+    result = image ? nitf::draw_image_segment(load, dc, d, e.index, row, column, use)
+                   : nitf::draw_graphic_segment(dc, d, e.index, row, column);
+    use.blank = false;
+    use.fill_pending = false;
   }
+  if (use.fill_pending && result == RET_SUCCESS) kernel::fill_bitmap(dc->bitmap, use.background);
   return result;
 }
 
+// Whether a fill with `colour` writes only zero bytes into a canvas of this depth (as
+// create_bitmap makes it: the palette of an 8-bit canvas is the grey ramp).
+bool fills_with_zeros(int bits_per_pixel, std::uint32_t colour) {
+  kernel::Bitmap probe{};
+  if (kernel::create_bitmap(&probe, kernel::kBitmapRecordSize, kCanvasMemoryKind, 1, 1,
+                            bits_per_pixel, kernel::kColourRgb, nullptr, kernel::kViewBottomUp,
+                            nullptr, 0) != RET_SUCCESS)
+    return false;
+  kernel::fill_bitmap(&probe, colour);
+  bool zeros = true;
+  for (std::uint64_t i = 0; i < probe.data_size; ++i) zeros = zeros && probe.data[i] == 0;
+  kernel::free_bitmap(&probe);
+  return zeros;
+}
+
 // Makes `canvas` the size of the composition, filled with the background, and draws
-// the document onto it. On failure the canvas holds nothing.
+// the document onto it. On failure the canvas holds nothing. The canvas comes zeroed
+// from the allocator, so a background of zero bytes is not written again, and an image
+// that covers it may be read straight into it (nitf::CanvasUse): a failed drawing frees
+// the canvas here. Any other background is filled once it is known that the first
+// drawing does not cover the whole canvas anyway.
 int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
             kernel::Bitmap* canvas) {
   std::uint32_t width = 0, height = 0;
@@ -91,13 +121,13 @@ int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
                                 bits_per_pixel, kernel::kColourRgb, nullptr, kernel::kViewBottomUp,
                                 nullptr, 0);
   if (r != RET_SUCCESS) return r;
-  kernel::fill_bitmap(canvas, d->background);
   kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas);
   if (!dc) {
     kernel::free_bitmap(canvas);
     return RET_NO_MEMORY;
   }
-  r = draw_objects(load, dc, d);
+  const bool zeros = fills_with_zeros(bits_per_pixel, d->background);
+  r = draw_objects(load, dc, d, nitf::CanvasUse{true, true, !zeros, d->background});
   kernel::delete_device_context(dc);
   if (r != RET_SUCCESS) kernel::free_bitmap(canvas);
   return r;
@@ -113,19 +143,22 @@ struct Canvas {
 };
 
 // Hands the canvas to the row callback top row first; a callback answer other than 1
-// stops the delivery and becomes the result.
+// stops the delivery and becomes the result. Each row is handed in place: the canvas is
+// this load's own and is released once the rows are delivered, so there is nothing a
+// callback could disturb by writing into its row.
 int deliver_rows(const FltLoadRequest& q, kernel::Bitmap* canvas) {
-  kernel::Buffer<std::uint8_t> row;
-  if (!row.allocate(static_cast<std::size_t>(canvas->bytes_per_line))) return RET_NO_MEMORY;
   const std::int32_t height = canvas->height;
-  const auto line = static_cast<std::uint32_t>(canvas->bytes_per_line);
   kernel::begin_row_access(canvas);
   int result = RET_SUCCESS;
   for (std::int32_t i = 0; i < height && result == RET_SUCCESS; ++i) {
-    kernel::get_row(canvas, row.data(), height - 1 - i, line);
+    std::uint8_t* row = kernel::storage_row(*canvas, height - 1 - i);
+    if (!row) {
+      result = RET_INVALID_BITMAP;
+      break;
+    }
     const auto flags = static_cast<std::int32_t>(KV_ROW_ALWAYS | (i == 0 ? KV_ROW_FIRST : 0) |
                                                  (i == height - 1 ? KV_ROW_LAST : 0));
-    result = q.row_callback(q.callback_context, q.target, row.data(), flags, i, 1, q.user_data);
+    result = q.row_callback(q.callback_context, q.target, row, flags, i, 1, q.user_data);
   }
   kernel::end_row_access(canvas);
   return result;

@@ -110,6 +110,18 @@ void stretch(const SampleConversion& c, const std::uint8_t* source, std::size_t 
   }
 }
 
+template <std::size_t Stride>
+void interleave_with_stride(const std::uint8_t* __restrict red,
+                            const std::uint8_t* __restrict green,
+                            const std::uint8_t* __restrict blue, std::size_t count,
+                            std::uint8_t* __restrict target) {
+  for (std::size_t x = 0; x < count; ++x) {
+    target[3 * x] = blue[x * Stride];
+    target[3 * x + 1] = green[x * Stride];
+    target[3 * x + 2] = red[x * Stride];
+  }
+}
+
 }  // namespace
 
 int converted_bits(int stored_bits) {
@@ -185,6 +197,10 @@ void repack_samples12(std::uint8_t* row, std::size_t bytes) {
 
 void interleave_bgr(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
                     std::size_t stride, std::size_t count, std::uint8_t* target) {
+  // The two strides of real files (separate planes, and R, G, B pixels) get loops of
+  // their own, which the compiler can unroll and vectorise.
+  if (stride == 1) return interleave_with_stride<1>(red, green, blue, count, target);
+  if (stride == 3) return interleave_with_stride<3>(red, green, blue, count, target);
   for (std::size_t x = 0; x < count; ++x) {
     target[3 * x] = blue[x * stride];
     target[3 * x + 1] = green[x * stride];

@@ -192,6 +192,63 @@ TEST(Cli, RenderWritesThePictureAsPng) {
   }
 }
 
+// A binary PPM (P6) or PGM (P5) as RGB triplets, grey repeated into the three channels.
+Png read_pnm(const std::string& path) {
+  Png out;
+  const std::string bytes = nitfgen::read_file(path);
+  char magic[3] = {};
+  unsigned width = 0, height = 0, top = 0;
+  int header = 0;
+  if (std::sscanf(bytes.c_str(), "%2s %u %u %u%n", magic, &width, &height, &top, &header) != 4 ||
+      top != 255)
+    return out;
+  const bool grey = std::string(magic) == "P5";
+  if (!grey && std::string(magic) != "P6") return out;
+  const std::size_t pixels = std::size_t{width} * height, start = std::size_t(header) + 1;
+  if (bytes.size() != start + pixels * (grey ? 1 : 3)) return out;
+  out.width = width;
+  out.height = height;
+  for (std::size_t i = 0; i < pixels; ++i)
+    for (int c = 0; c < 3; ++c)
+      out.rgb.push_back(static_cast<std::uint8_t>(bytes[start + (grey ? i : 3 * i + c)]));
+  out.read = true;
+  return out;
+}
+
+// PPM and PGM carry the same pixels as the PNG of the same canvas; --discard composes
+// every row and writes nothing.
+TEST(Cli, RenderWritesPnmOrDiscards) {
+  TempDir dir;
+  auto path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file()));
+  const std::string png24 = dir.file("24.png").string(), png8 = dir.file("8.png").string();
+  ASSERT_EQ(run("render " + path.string() + " -o " + png24).exit_code, 0);
+  ASSERT_EQ(run("render " + path.string() + " --bpp 8 -o " + png8).exit_code, 0);
+  const struct {
+    std::string args, out, png;
+  } cases[] = {{"", "demo.ppm", png24},
+               {"--bpp 32", "demo32.ppm", png24},
+               {"", "demo.pgm", png8},
+               {"--bpp 8", "demo8.pgm", png8}};
+  for (const auto& c : cases) {
+    const std::string out = dir.file(c.out).string();
+    ToolRun r = run("render " + path.string() + " " + c.args + " -o " + out);
+    ASSERT_EQ(r.exit_code, 0) << c.out << ": " << r.err;
+    EXPECT_EQ(nitfgen::read_file(out).substr(0, 2), c.out.ends_with(".pgm") ? "P5" : "P6");
+    Png pnm = read_pnm(out), png = read_png(c.png);
+    ASSERT_TRUE(pnm.read && png.read) << c.out;
+    EXPECT_EQ(pnm.width, 240u);
+    EXPECT_EQ(pnm.height, 176u);
+    EXPECT_TRUE(pnm.rgb == png.rgb) << c.out << " holds the pixels of " << c.png;
+  }
+  ToolRun discarded = run("render " + path.string() + " --discard");
+  ASSERT_EQ(discarded.exit_code, 0) << discarded.err;
+  EXPECT_EQ(discarded.out,
+            "nitf: composed " + path.string() + " (240 x 176), 176 rows discarded\n");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("demo.png"))) << "--discard writes nothing";
+  EXPECT_EQ(run("render " + path.string() + " --discard -o x.ppm").exit_code, 2);
+  EXPECT_EQ(run("render " + path.string() + " --bpp 24 -o x.pgm").exit_code, 2);
+}
+
 TEST(Cli, RenderFailures) {
   TempDir dir;
   ToolRun missing = run("render /nonexistent.ntf -o " + dir.file("x.png").string());

@@ -19,6 +19,7 @@
 
 #include "fileformat/fileformat.h"
 #include "imgmodes.h"
+#include "imgmodes_jpeg_scan.h"
 #include "nitfgen_image.h"
 #include "testing.h"
 
@@ -378,10 +379,11 @@ TEST_F(ImageCompressed, BlockedC3IsCutAtEveryMarker) {
   expect_blocks(d->bitmap);
 }
 
-// Windows of 1024 bytes advance by 1021: a marker at the window edge, or straddling it,
-// is still seen.
+// Windows of kWindow bytes advance by kWindowStep (3 less): a marker at the window edge,
+// or straddling it, is still seen.
 TEST_F(ImageCompressed, BlockedC3MarkerAtWindowEdge) {
-  for (std::size_t second : {1021u, 1022u, 1023u, 1024u, 2042u, 2045u}) {
+  constexpr std::size_t step = nitf::jpegscan::kWindowStep, window = nitf::jpegscan::kWindow;
+  for (std::size_t second : {step, step + 1, step + 2, window, 2 * step, 2 * step + 3}) {
     TempDir dir;
     std::string data = block_stream_of(0, second);
     ASSERT_EQ(data.size(), second);

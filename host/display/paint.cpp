@@ -344,6 +344,13 @@ kernel::Palette* palette_for_bitmap(DrawingContext* context, const Bitmap* bitma
   return size ? kernel::create_palette(bitmap->palette, size) : nullptr;
 }
 
+bool copies_natively(const Bitmap& source, Bitmap& canvas) {
+  const int bits = canvas.bits_per_pixel;
+  if (bits != 8 && bits != 24 && bits != 32) return false;
+  const Canvas target(canvas);
+  return copies_natively(source, target, kNoKey);
+}
+
 std::int32_t paint(DrawingContext* context, const Bitmap* source, const Rect* source_rect,
                    const Rect* destination, std::uint32_t raster_op) {
   return paint_with_key(context, source, source_rect, destination, raster_op, kNoKey);

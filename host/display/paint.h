@@ -44,6 +44,11 @@ std::int32_t paint(kernel::DrawingContext* context, const kernel::Bitmap* source
                    const kernel::Rect* source_rect, const kernel::Rect* destination,
                    std::uint32_t raster_op);
 
+// Whether paint, without stretching or transparency, writes the source's bytes onto this
+// canvas unchanged: 24 or 32 bits onto the same depth, grey onto an 8-bit grey canvas,
+// indices onto an 8-bit canvas of the same palette. Looks at the layouts only.
+bool copies_natively(const kernel::Bitmap& source, kernel::Bitmap& canvas);
+
 // As paint, but source pixels whose colour (as found above) is `transparent_colour`
 // (0x00BBGGRR; the top byte is ignored) are not drawn and leave the canvas as it was.
 std::int32_t paint_keyed(kernel::DrawingContext* context, const kernel::Bitmap* source,

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <openjpeg.h>
 
@@ -103,6 +104,13 @@ std::unique_ptr<opj_stream_t, StreamDeleter> memory_stream(MemoryReader* reader)
   return s;
 }
 
+// One decoding thread per processor, at most kMaxThreads.
+int decoder_threads() {
+  constexpr unsigned kMaxThreads = 8;
+  const unsigned n = std::thread::hardware_concurrency();
+  return static_cast<int>(std::clamp(n, 1u, kMaxThreads));
+}
+
 std::unique_ptr<opj_codec_t, CodecDeleter> strict_decoder(StreamKind kind) {
   std::unique_ptr<opj_codec_t, CodecDeleter> c(
       opj_create_decompress(kind == StreamKind::kJp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K));
@@ -112,8 +120,13 @@ std::unique_ptr<opj_codec_t, CodecDeleter> strict_decoder(StreamKind kind) {
   opj_set_info_handler(c.get(), ignore, nullptr);
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
-  if (!opj_setup_decoder(c.get(), &parameters) || !opj_decoder_set_strict_mode(c.get(), OPJ_TRUE))
+  if (!opj_setup_decoder(c.get(), &parameters) || !opj_decoder_set_strict_mode(c.get(), OPJ_TRUE)) {
     c.reset();
+    return c;
+  }
+  // Code blocks decode independently, so OpenJPEG's threads give the same samples; a
+  // refusal leaves the decoder on one thread.
+  if (opj_has_thread_support()) opj_codec_set_threads(c.get(), decoder_threads());
   return c;
 }
 
@@ -158,10 +171,33 @@ void fill_grey(const opj_image_t& image, std::uint32_t c, kernel::Bitmap* out) {
   }
 }
 
+// An unsigned 8-bit component on component 0's grid: its samples are the pixels' bytes,
+// cut to 0..255 as sample() cuts them.
+bool plain_bytes(const opj_image_comp_t& comp, const opj_image_comp_t& grid) {
+  return comp.w == grid.w && comp.h == grid.h && !comp.sgnd && comp.prec == 8;
+}
+
+std::uint8_t cut_to_byte(OPJ_INT32 v) {
+  return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
 void fill_colour(const opj_image_t& image, const OutputPlan& plan, kernel::Bitmap* out) {
   const opj_image_comp_t& grid = image.comps[0];
   const opj_image_comp_t* bgr[3] = {&image.comps[plan.blue], &image.comps[plan.green],
                                     &image.comps[plan.red]};
+  if (plain_bytes(*bgr[0], grid) && plain_bytes(*bgr[1], grid) && plain_bytes(*bgr[2], grid)) {
+    for (std::uint32_t y = 0; y < grid.h; ++y) {
+      std::uint8_t* row = kernel::storage_row(*out, static_cast<std::int32_t>(y));
+      const std::size_t at = std::size_t{y} * grid.w;
+      const OPJ_INT32 *b = bgr[0]->data + at, *g = bgr[1]->data + at, *r = bgr[2]->data + at;
+      for (std::uint32_t x = 0; x < grid.w; ++x, row += 3) {
+        row[0] = cut_to_byte(b[x]);
+        row[1] = cut_to_byte(g[x]);
+        row[2] = cut_to_byte(r[x]);
+      }
+    }
+    return;
+  }
   for (std::uint32_t y = 0; y < grid.h; ++y) {
     std::uint8_t* row = kernel::storage_row(*out, static_cast<std::int32_t>(y));
     for (std::uint32_t x = 0; x < grid.w; ++x)

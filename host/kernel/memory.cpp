@@ -1,8 +1,24 @@
 // Kernel memory: allocation under a size cap and the live-object registry.
+//
+// Large blocks (pixel data of big bitmaps, read buffers) are mapped on their own,
+// aligned to 2 MiB and marked for transparent huge pages: the first touch of fresh
+// memory costs a page fault per 4 KiB page otherwise, which for a picture of a few
+// hundred megabytes takes longer than decoding it. A fresh mapping reads as zeros, so
+// the zero fill costs nothing up front, and pages never touched are never faulted in.
+// Small blocks come from the C heap. free() tells the two apart by a table of the
+// mappings, kept beside the object registry. A few freed mappings of up to 8 MiB are
+// kept for the next block of their size (zeroed again when handed out): readers that
+// decode block after block into a fresh bitmap each time would otherwise fault every
+// block's pages in anew, as the C heap does when it gives memory back between them.
 #include "memory.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 
@@ -10,6 +26,17 @@ namespace kernel {
 namespace {
 
 constexpr std::size_t kDefaultCap = std::size_t{4} << 30;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+// From this size on a block gets a mapping of its own. Under AddressSanitizer every
+// block stays on the C heap, where the sanitizer guards its edges.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr std::size_t kLargeBlock = ~std::size_t{0};
+#else
+constexpr std::size_t kLargeBlock = std::size_t{256} << 10;
+#endif
+// Freed mappings kept for reuse: how many, and the largest kept.
+constexpr std::size_t kKeptMappings = 4;
+constexpr std::size_t kLargestKept = std::size_t{8} << 20;
 
 std::size_t cap_from_environment() {
   const char* text = std::getenv("KVNTF_MAX_ALLOC");
@@ -35,22 +62,119 @@ Registry& registry() {
   return *instance;
 }
 
+// The large blocks: where each starts, and the bytes it may use; and freed ones kept.
+struct Kept {
+  void* block = nullptr;
+  std::size_t length = 0;
+};
+struct Mappings {
+  std::mutex lock;
+  std::unordered_map<const void*, std::size_t> blocks;
+  Kept kept[kKeptMappings];
+};
+
+Mappings& mappings() {
+  static Mappings* instance = new Mappings;  // never destroyed: used until exit
+  return *instance;
+}
+
+// A zeroed block of `bytes` (at least kLargeBlock, at most the cap) on 2 MiB boundaries:
+// the mapping is made one huge page larger and cut to the aligned part.
+void* map_large(std::size_t bytes) {
+  const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  {
+    Mappings& m = mappings();
+    std::lock_guard<std::mutex> guard(m.lock);
+    for (Kept& k : m.kept) {
+      if (k.block && k.length == length) {
+        void* block = k.block;
+        k = Kept{};
+        m.blocks[block] = length;
+        std::memset(block, 0, bytes);  // the rest is never handed out before a new fill
+        return block;
+      }
+    }
+  }
+  const std::size_t mapped = length + kHugePage;
+  void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(raw, aligned - start);
+  const std::size_t tail = mapped - (aligned - start) - length;
+  if (tail) munmap(reinterpret_cast<void*>(aligned + length), tail);
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, length, MADV_HUGEPAGE);  // a hint: without it the block still works
+  Mappings& m = mappings();
+  std::lock_guard<std::mutex> guard(m.lock);
+  m.blocks[block] = length;
+  return block;
+}
+
+// The usable length of a large block, or 0 for a block of the C heap.
+std::size_t large_length(const void* block) {
+  Mappings& m = mappings();
+  std::lock_guard<std::mutex> guard(m.lock);
+  auto found = m.blocks.find(block);
+  return found == m.blocks.end() ? 0 : found->second;
+}
+
+// Unmaps a large block, or keeps it for reuse; false when the block is not one.
+bool unmap_large(void* block) {
+  Kept dropped;
+  {
+    Mappings& m = mappings();
+    std::lock_guard<std::mutex> guard(m.lock);
+    auto found = m.blocks.find(block);
+    if (found == m.blocks.end()) return false;
+    dropped = Kept{block, found->second};
+    m.blocks.erase(found);
+    if (dropped.length <= kLargestKept) {
+      // The oldest kept one gives way.
+      Kept& slot = m.kept[kKeptMappings - 1];
+      std::swap(slot, dropped);
+      for (std::size_t i = kKeptMappings - 1; i > 0; --i) std::swap(m.kept[i], m.kept[i - 1]);
+    }
+  }
+  if (dropped.block) munmap(dropped.block, dropped.length);
+  return true;
+}
+
 }  // namespace
 
 void* allocate(std::size_t count, std::size_t size) {
   std::size_t bytes = 0;
   if (__builtin_mul_overflow(count, size, &bytes)) return nullptr;
   if (bytes > cap().load()) return nullptr;
+  if (bytes >= kLargeBlock) return map_large(bytes);
   return std::calloc(bytes ? bytes : 1, 1);
 }
 
 void* reallocate(void* block, std::size_t size) {
   if (size > cap().load()) return nullptr;
-  return std::realloc(block, size ? size : 1);
+  const std::size_t old = block ? large_length(block) : 0;
+  if (old == 0 && size < kLargeBlock) return std::realloc(block, size ? size : 1);
+  // Into or out of a mapping: a new block, the common part copied. A block of the C
+  // heap does not say how long it is; realloc to the new size tells that much.
+  if (old == 0) {
+    void* moved = std::realloc(block, size);
+    if (!moved) return nullptr;
+    void* large = map_large(size);
+    if (!large) return moved;  // still a valid block of the new size
+    std::memcpy(large, moved, size);
+    std::free(moved);
+    return large;
+  }
+  void* fresh = size >= kLargeBlock ? map_large(size) : std::malloc(size ? size : 1);
+  if (!fresh) return nullptr;
+  std::memcpy(fresh, block, std::min(old, size));
+  unmap_large(block);
+  return fresh;
 }
 
 void free(void* block) {
-  std::free(block);
+  if (!block) return;
+  if (!unmap_large(block)) std::free(block);
 }
 
 std::size_t allocation_cap() {

@@ -1,6 +1,7 @@
-// nitf render: the composed picture of a file as a PNG. The client asks the module the
-// way the toolkit's file-format library does: fltInfo for the canvas size, then fltLoad,
-// whose row callback hands each row, top row first, to the PNG writer.
+// nitf render: the composed picture of a file as a PNG, a binary PPM or PGM, or nothing
+// (--discard, for timing the composition alone). The client asks the module the way the
+// toolkit's file-format library does: fltInfo for the canvas size, then fltLoad, whose
+// row callback hands each row, top row first, to the writer.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include "cli.h"
 #include "fileformat/fileformat.h"
 #include "png_writer.h"
+#include "pnm_writer.h"
 
 namespace cli {
 namespace {
@@ -28,23 +30,73 @@ FltRawDataCallback KV_CALL host_raw_callback(FltRawDataCallback callback, void* 
   return fileformat::set_raw_data_callback(callback, user_data);
 }
 
+enum class Output { kPng, kPpm, kPgm, kDiscard };
+
 struct RenderOptions {
   std::string file, out;
   int bits_per_pixel = 24;
+  bool bits_given = false;
+  Output output = Output::kPng;
   uint32_t flags = 0;
 };
 
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Where the rows go: one writer by the output's kind, or nowhere.
 struct RowSink {
+  Output output = Output::kPng;
   PngWriter png;
+  PnmWriter pnm;
   uint32_t rows = 0;
+
+  bool open(const RenderOptions& o, uint32_t width, uint32_t height) {
+    switch (output) {
+      case Output::kPng:
+        return png.open(o.out, width, height, o.bits_per_pixel);
+      case Output::kPpm:
+      case Output::kPgm:
+        return pnm.open(o.out, width, height, o.bits_per_pixel, output == Output::kPgm);
+      case Output::kDiscard:
+        return true;
+    }
+    return false;
+  }
+  bool write_row(const uint8_t* row) {
+    if (output == Output::kDiscard) return true;
+    return output == Output::kPng ? png.write_row(row) : pnm.write_row(row);
+  }
+  bool finish() {
+    if (output == Output::kDiscard) return true;
+    return output == Output::kPng ? png.finish() : pnm.finish();
+  }
+  const std::string& error() const { return output == Output::kPng ? png.error() : pnm.error(); }
 };
 
 int32_t KV_CALL on_row(void*, FltTargetDescription*, uint8_t* row, int32_t, int32_t, int32_t,
                        void* user_data) {
   auto* sink = static_cast<RowSink*>(user_data);
-  if (!sink->png.write_row(row)) return 0;
+  if (!sink->write_row(row)) return 0;
   ++sink->rows;
   return 1;
+}
+
+// The output kind from the options and OUT's ending; a PGM takes an 8-bit canvas.
+int choose_output(RenderOptions* o) {
+  if (o->output == Output::kDiscard) {
+    if (!o->out.empty()) return usage_error("render: --discard writes no file; drop -o");
+    return kExitOk;
+  }
+  if (o->out.empty()) o->out = std::filesystem::path(o->file).replace_extension(".png").string();
+  if (ends_with(o->out, ".ppm")) o->output = Output::kPpm;
+  if (ends_with(o->out, ".pgm")) {
+    if (o->bits_given && o->bits_per_pixel != 8)
+      return usage_error("render: a .pgm file takes an 8-bit canvas (--bpp 8)");
+    o->output = Output::kPgm;
+    o->bits_per_pixel = 8;
+  }
+  return kExitOk;
 }
 
 int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
@@ -57,6 +109,7 @@ int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
         o->out = v;
       } else if (v == "8" || v == "24" || v == "32") {
         o->bits_per_pixel = std::atoi(v.c_str());
+        o->bits_given = true;
       } else {
         return usage_error("render: --bpp takes 8, 24 or 32");
       }
@@ -64,6 +117,8 @@ int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
       o->flags |= KV_LOAD_FIXED_CANVAS;
     } else if (a == "--enhance") {
       o->flags |= KV_LOAD_ENHANCE;
+    } else if (a == "--discard") {
+      o->output = Output::kDiscard;
     } else if (!a.empty() && a[0] == '-') {
       return usage_error("render: unknown option '" + a + "'");
     } else if (o->file.empty()) {
@@ -73,8 +128,7 @@ int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
     }
   }
   if (o->file.empty()) return usage_error("render: no file given");
-  if (o->out.empty()) o->out = std::filesystem::path(o->file).replace_extension(".png").string();
-  return kExitOk;
+  return choose_output(o);
 }
 
 int load_rows(const RenderOptions& o, const std::wstring& name, RowSink* sink) {
@@ -138,23 +192,28 @@ int run_render(const std::vector<std::string>& args) {
   if (int r = canvas_info(o.file, o.flags, &width, &height); r != RET_SUCCESS)
     return fail(o.file, r);
   RowSink sink;
-  if (!sink.png.open(o.out, width, height, o.bits_per_pixel)) {
-    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+  sink.output = o.output;
+  if (!sink.open(o, width, height)) {
+    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.error().c_str());
     return kExitFailed;
   }
   int r = load_rows(o, wide_name(o.file), &sink);
   if (r != RET_SUCCESS) {
-    if (!sink.png.error().empty()) {
-      std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+    if (!sink.error().empty()) {
+      std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.error().c_str());
       return kExitFailed;
     }
     return fail(o.file, r);
   }
-  if (!sink.png.finish()) {
-    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.png.error().c_str());
+  if (!sink.finish()) {
+    std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.error().c_str());
     return kExitFailed;
   }
-  std::printf("nitf: wrote %s (%u x %u)\n", o.out.c_str(), width, height);
+  if (o.output == Output::kDiscard)
+    std::printf("nitf: composed %s (%u x %u), %u rows discarded\n", o.file.c_str(), width, height,
+                sink.rows);
+  else
+    std::printf("nitf: wrote %s (%u x %u)\n", o.out.c_str(), width, height);
   return kExitOk;
 }
 
