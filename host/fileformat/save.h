@@ -48,9 +48,12 @@ int save_to_memory(kernel::GlobalMemory** handle, const kernel::Bitmap* bitmap, 
 // Writes the drawing as a binary CGM metafile of the NITF profile (format kSaveCgm):
 // the elements the CGM reader understands, with metafile description, font list and a
 // downward VDC extent; world y is written as -VDC y, so loading the bytes gives the same
-// drawing back. RET_EMPTY_VECTOR for a drawing without objects, RET_INVALID_PARAMETER
-// for coordinates 16-bit VDC cannot hold, RET_FILE_FORMAT for another format,
-// RET_MISSING_DATA for no drawing, RET_NO_MEMORY.
+// drawing back (coordinates rounded to integers, all objects in one picture). On
+// success *handle holds the bytes and *size their count. RET_EMPTY_VECTOR for a drawing
+// without objects, RET_INVALID_PARAMETER for coordinates 16-bit VDC cannot hold (beyond
+// +-32767 once rounded), a text beyond 1024 characters, a metafile beyond 999999 bytes
+// or no handle or size, RET_FILE_FORMAT for another format, RET_MISSING_DATA for no
+// drawing, RET_NO_MEMORY. The options are not needed: the profile is always written.
 int save_vector_to_memory(kernel::GlobalMemory** handle, const vector::Drawing* drawing,
                           std::int32_t format, std::uint32_t* size, const void* options);
 
