@@ -161,6 +161,22 @@ TEST(Limits, ImageClaimingNinetyNineThousandSquared) {
   EXPECT_EQ(c.render, RET_NO_MEMORY);
 }
 
+TEST(Limits, ImageUnderTheCapThatItsDataCannotBack) {
+  // 40000 x 30000 grey pixels: a 3.6 GB canvas fits under the 4 GiB cap, but 64 bytes of
+  // data cannot hold the image, which must be found before the canvas is filled.
+  nitfgen::ImageSpec image;
+  image.nrows = 30000;
+  image.ncols = 40000;
+  image.nppbh = image.nppbv = 0;
+  nitfgen::FileSpec layout;
+  layout.images.push_back(nitfgen::image_segment(image, std::string(64, '\x7f')));
+  Codes c = run_all(nitfgen::build(layout));
+  EXPECT_EQ(c.open, RET_SUCCESS);
+  EXPECT_EQ(c.info, RET_SUCCESS) << "the canvas size alone is sound";
+  EXPECT_EQ(c.load, RET_FILE_FORMAT);
+  EXPECT_EQ(c.render, RET_FILE_FORMAT);
+}
+
 // The file header's length tables start after HL; each kind's count, then its entries.
 std::string patch(std::string bytes, std::size_t at, const std::string& text) {
   bytes.replace(at, text.size(), text);
