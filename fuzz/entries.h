@@ -25,8 +25,11 @@ class MemoryFile {
   std::wstring name_;
 };
 
-// Lowers the allocation cap to `bytes` unless KVNTF_MAX_ALLOC is set, so that a claimed
-// size the module accepts stays within what a fuzzer's memory limit allows.
+// The harnesses' allocation cap: a claimed size the module accepts stays well within a
+// fuzzer's memory limit, and the painting of one unit within a few seconds.
+constexpr std::size_t kHarnessAllocationCap = std::size_t{64} << 20;
+
+// Lowers the allocation cap to `bytes` unless KVNTF_MAX_ALLOC is set.
 void limit_allocations(std::size_t bytes);
 
 // Opens the document and walks every public getter: status and counts, the file header,

@@ -7,7 +7,7 @@
 #include "entries.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzzing::limit_allocations(std::size_t{64} << 20);
+  fuzzing::limit_allocations(fuzzing::kHarnessAllocationCap);
   return 0;
 }
 

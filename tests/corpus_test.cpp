@@ -69,7 +69,13 @@ std::vector<std::string> corpus_files() {
 // Each replayed call must come back well within the harnesses' timeout.
 constexpr auto kTimeBound = std::chrono::seconds(5);
 
-class CorpusReplay : public ::testing::TestWithParam<std::string> {};
+// Under the harnesses' allocation cap, so that each file takes the paths it took when
+// it was found.
+class CorpusReplay : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { kernel::set_allocation_cap(fuzzing::kHarnessAllocationCap); }
+  void TearDown() override { kernel::set_allocation_cap(0); }
+};
 
 TEST_P(CorpusReplay, GivesItsCodesWithoutReports) {
   const std::string name = GetParam();
