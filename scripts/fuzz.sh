@@ -49,21 +49,23 @@ fi
 scripts/install-deps.sh
 
 echo "fuzz: building $build" >&2
+mkdir -p "$out/logs"
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVNTF_FUZZ=ON \
-  -DKVNTF_TESTS=OFF >"$out.configure.log" 2>&1 || {
-  cat "$out.configure.log" >&2
+  -DKVNTF_TESTS=OFF >"$out/logs/build.log" 2>&1 || {
+  tail -n 30 "$out/logs/build.log" >&2
   exit 1
 }
-rm -f "$out.configure.log"
 targets_to_build=()
 for t in $targets; do targets_to_build+=("fuzz_$t"); done
-cmake --build "$build" -j"$jobs" --target "${targets_to_build[@]}" >/dev/null
+cmake --build "$build" -j"$jobs" --target "${targets_to_build[@]}" >>"$out/logs/build.log" 2>&1 || {
+  tail -n 30 "$out/logs/build.log" >&2
+  exit 1
+}
 
 # Seeds: the real samples and the demo file (small ones), every file kept in
 # tests/corpus, and for the CGM reader the data of every graphic segment among them.
-mkdir -p "$out"
 rm -rf "$out/seeds"
-mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/findings" "$out/logs"
+mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/findings"
 nitf_files=()
 if [ -d "$samples" ]; then
   while IFS= read -r f; do nitf_files+=("$f"); done < <(find "$samples" -type f \
