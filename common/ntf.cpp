@@ -81,8 +81,10 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
   return result;
 }
 
-// The uncompressed images to be drawn, checked against their data in draw order: the
-// failure their reading would end the drawing with, found before the canvas exists.
+// The uncompressed images to be drawn, checked against their data in draw order, so
+// that the failure their reading would end the drawing with is found before the canvas
+// exists. (A segment drawn earlier that would fail otherwise is not looked at: the
+// result is then this failure instead of that one.)
 int check_images(NitfDocument* d) {
   nitf::DrawList list;
   if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
