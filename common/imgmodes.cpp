@@ -346,23 +346,37 @@ int create_output_bitmap(const ImageReadContext& c) {
   return r;
 }
 
-int read_uncompressed(const ImageReadContext& c) {
+// What uncompressed data are read with, all checked against LI and the file before
+// anything is allocated.
+struct UncompressedPlan {
+  SampleConversion conversion;
+  imgdata::DataSource source;
+  BlockLayout layout;
+};
+
+int plan_uncompressed(const ImageReadContext& c, UncompressedPlan* p) {
   const NitfImageSubheader& s = *c.subheader;
   std::uint32_t planes[3] = {};
   const std::uint32_t shown = shown_bands(s, planes);
   if (shown == 0) return RET_FILE_FORMAT;
-  SampleConversion conversion;
   // Three shown bands are interleaved a byte each into 24 bits.
   int r = shown == 3 && s.bits_per_pixel != 8
               ? RET_NOT_SUPPORTED
-              : prepare_sample_conversion(&conversion, s.bits_per_pixel, s.significant_bits,
+              : prepare_sample_conversion(&p->conversion, s.bits_per_pixel, s.significant_bits,
                                           s.right_justified != 0);
-  imgdata::DataSource source;
   std::uint64_t available = 0;
-  BlockLayout l;
-  if (r == RET_SUCCESS) r = data_source(c, &source, &available);
+  if (r == RET_SUCCESS) r = data_source(c, &p->source, &available);
   if (r == RET_SUCCESS)
-    r = imgdata::describe_blocks(s, c.data_length, available, planes, shown, &l);
+    r = imgdata::describe_blocks(s, c.data_length, available, planes, shown, &p->layout);
+  return r;
+}
+
+int read_uncompressed(const ImageReadContext& c) {
+  UncompressedPlan plan;
+  int r = plan_uncompressed(c, &plan);
+  SampleConversion& conversion = plan.conversion;
+  const imgdata::DataSource& source = plan.source;
+  const BlockLayout& l = plan.layout;
   if (r == RET_SUCCESS) r = create_output_bitmap(c);
   if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
     r = scan_range(l, source, &conversion.range);
@@ -375,6 +389,18 @@ ImageReader image_reader(CompressionCode code) {
   for (const ReaderEntry& e : kReaders)
     if (e.code == code) return e.reader;
   return nullptr;
+}
+
+int check_image_data(NitfDocument* document, std::uint32_t index) {
+  const NitfImageSubheader* s = find_image_subheader(document, index);
+  if (!s || (s->compression != CompressionCode::kNC && s->compression != CompressionCode::kNM))
+    return RET_SUCCESS;
+  const ImageReadContext context{document, index,  s, document->header.images.data(index),
+                                 nullptr,  nullptr};
+  UncompressedPlan plan;
+  const int r = plan_uncompressed(context, &plan);
+  if (r != RET_SUCCESS) debug_line(context, "data cannot back the image's claims");
+  return r;
 }
 
 int read_image(NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,

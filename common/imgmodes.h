@@ -57,6 +57,13 @@ ImageReader image_reader(CompressionCode code);
 int read_image(::NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
                const FltLoadRequest* load, const CanvasOutput* onto = nullptr);
 
+// What read_image of an uncompressed image (NC, NM) would find wrong before it
+// allocates: its bands, sample layout, block geometry and mask against LI and the bytes
+// the file holds; RET_SUCCESS for the other codes, whose readers check their streams.
+// The composition asks before it makes its canvas, so that a small file claiming a huge
+// image fails before gigabytes of canvas are filled.
+int check_image_data(::NitfDocument* document, std::uint32_t index);
+
 // The output bitmap of an image: its size (as read_image describes), depth, colour order
 // and palette. One or two bands give NBPP bits per pixel (32 and 64 bits become 8); three
 // or more give 3 x NBPP. 1 bit and 8 bits are palette images, other depths grey for MONO

@@ -11,6 +11,7 @@
 
 #include "handlgfx.h"
 #include "handlimg.h"
+#include "imgmodes.h"
 #include "kernel.h"
 #include "nitffile.h"
 #include "utility.h"
@@ -106,6 +107,21 @@ bool fills_with_zeros(int bits_per_pixel, std::uint32_t colour) {
   return zeros;
 }
 
+// The uncompressed images to be drawn, checked against their data in draw order, so
+// that the failure their reading would end the drawing with is found before the canvas
+// exists. (A segment drawn earlier that would fail otherwise is not looked at: the
+// result is then this failure instead of that one.)
+int check_images(NitfDocument* d) {
+  nitf::DrawList list;
+  if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
+  for (std::size_t i = 0; i < list.entries.size(); ++i) {
+    const nitf::DrawEntry& e = list.entries[i];
+    if (e.kind == static_cast<std::int32_t>(SegmentKind::kImage))
+      if (int r = nitf::check_image_data(d, e.index); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
+}
+
 // Makes `canvas` the size of the composition, filled with the background, and draws
 // the document onto it. On failure the canvas holds nothing. The canvas comes zeroed
 // from the allocator, so a background of zero bytes is not written again, and an image
@@ -116,6 +132,7 @@ int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
             kernel::Bitmap* canvas) {
   std::uint32_t width = 0, height = 0;
   if (int r = nitf::canvas_size(d, &width, &height); r != RET_SUCCESS) return r;
+  if (int r = check_images(d); r != RET_SUCCESS) return r;
   int r = kernel::create_bitmap(canvas, kernel::kBitmapRecordSize, kCanvasMemoryKind,
                                 static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                                 bits_per_pixel, kernel::kColourRgb, nullptr, kernel::kViewBottomUp,

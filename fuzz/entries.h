@@ -1,0 +1,50 @@
+// The module's entry points driven the way a hostile file reaches them, shared by the
+// libFuzzer harnesses in this folder and by the corpus replay test (tests/corpus_test),
+// so that every input a fuzzer kept runs through exactly the same calls as an ordinary
+// test. Each function returns the export's code and releases everything it obtained.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzzing {
+
+// Bytes in an anonymous memory file, opened by the module through its /proc name as
+// any named file (each open gets its own offset). Empty name() when it could not be made.
+class MemoryFile {
+ public:
+  MemoryFile(const std::uint8_t* data, std::size_t size);
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  const std::wstring& name() const { return name_; }
+
+ private:
+  int fd_ = -1;
+  std::wstring name_;
+};
+
+// The harnesses' allocation cap: a claimed size the module accepts stays well within a
+// fuzzer's memory limit, and the painting of one unit within a few seconds.
+constexpr std::size_t kHarnessAllocationCap = std::size_t{64} << 20;
+
+// Lowers the allocation cap to `bytes` unless KVNTF_MAX_ALLOC is set.
+void limit_allocations(std::size_t bytes);
+
+// Opens the document and walks every public getter: status and counts, the file header,
+// every image, graphic and text subheader (each freed again), every text segment and
+// every graphic's drawing. The open's code; the getters' codes are not judged.
+int walk_document(const std::wstring& name);
+// fltInfo as the client calls it before a load.
+int describe(const std::wstring& name);
+// fltLoad with the host's decoders and a row callback that drops the rows. The target
+// depth (8, 24 or 32) and the enhancement option are chosen by `variant`.
+int load_rows(const std::wstring& name, std::uint32_t variant);
+// Kv_NtfRenderBitmap on the opened document, the canvas released afterwards. The open's
+// code when it fails.
+int render(const std::wstring& name);
+// The host CGM reader alone.
+int read_cgm(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzzing

@@ -1,0 +1,221 @@
+// Replays tests/corpus: every input that once broke a reader (most found by the fuzz
+// harnesses of fuzz/) runs through the same calls as the harness that found it, here
+// without libFuzzer and under the test build's sanitizers. tests/corpus/expected lists
+// each file with the codes it must now give and where it came from. Also the limits a
+// hostile file's claims run into: huge images and maximal segment tables give a code
+// at once.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "entries.h"
+#include "nitfgen.h"
+#include "nitfgen_image.h"
+#include "nitfgen_segments.h"
+#include "testing.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using testing_support::TempDir;
+using testing_support::wide;
+
+const fs::path kCorpus = fs::path(KVNTF_SOURCE_DIR) / "tests" / "corpus";
+
+// One line of tests/corpus/expected: a NITF file's codes for open (the document walk),
+// fltInfo, fltLoad and render; a CGM file's code from the CGM reader.
+struct Expected {
+  bool cgm = false;
+  int open = 0, info = 0, load = 0, render = 0;
+};
+
+std::map<std::string, Expected> read_expected() {
+  std::map<std::string, Expected> out;
+  std::ifstream in(kCorpus / "expected");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string name, kind;
+    Expected e;
+    fields >> name >> kind;
+    if (kind == "cgm") {
+      e.cgm = true;
+      fields >> e.open;
+    } else {
+      e.open = std::stoi(kind);
+      fields >> e.info >> e.load >> e.render;
+    }
+    out[name] = e;
+  }
+  return out;
+}
+
+std::vector<std::string> corpus_files() {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(kCorpus))
+    if (e.is_regular_file() && e.path().filename() != "expected")
+      out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Each replayed call must come back well within the harnesses' timeout.
+constexpr auto kTimeBound = std::chrono::seconds(5);
+
+// Under the harnesses' allocation cap, so that each file takes the paths it took when
+// it was found.
+class CorpusReplay : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { kernel::set_allocation_cap(fuzzing::kHarnessAllocationCap); }
+  void TearDown() override { kernel::set_allocation_cap(0); }
+};
+
+TEST_P(CorpusReplay, GivesItsCodesWithoutReports) {
+  const std::string name = GetParam();
+  const auto expected = read_expected();
+  auto it = expected.find(name);
+  ASSERT_NE(it, expected.end()) << name << " has no line in tests/corpus/expected";
+  const Expected& e = it->second;
+  const fs::path path = kCorpus / name;
+  const std::string bytes = nitfgen::read_file(path.string());
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+
+  auto timed = [&](const char* what, auto call) {
+    const auto start = Clock::now();
+    const int r = call();
+    EXPECT_LT(Clock::now() - start, kTimeBound) << name << ": " << what;
+    return r;
+  };
+  if (e.cgm) {
+    EXPECT_EQ(timed("cgm", [&] { return fuzzing::read_cgm(data, bytes.size()); }), e.open);
+    return;
+  }
+  const std::wstring file = wide(path);
+  EXPECT_EQ(timed("open", [&] { return fuzzing::walk_document(file); }), e.open);
+  EXPECT_EQ(timed("fltInfo", [&] { return fuzzing::describe(file); }), e.info);
+  // The variant the load harness used for this file: its length.
+  EXPECT_EQ(
+      timed("fltLoad",
+            [&] { return fuzzing::load_rows(file, static_cast<std::uint32_t>(bytes.size())); }),
+      e.load);
+  EXPECT_EQ(timed("render", [&] { return fuzzing::render(file); }), e.render);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CorpusReplay, ::testing::ValuesIn(corpus_files()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string n = info.param;
+                           for (char& c : n)
+                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+// ----- Limits -------------------------------------------------------------------------
+
+// Runs every entry on `bytes` and checks each gives its code within a second.
+struct Codes {
+  int open, info, load, render;
+};
+
+Codes run_all(const std::string& bytes) {
+  TempDir dir;
+  const std::wstring file = wide(dir.write("limit.ntf", bytes));
+  Codes c{};
+  const std::pair<const char*, int*> calls[] = {
+      {"open", &c.open}, {"fltInfo", &c.info}, {"fltLoad", &c.load}, {"render", &c.render}};
+  for (const auto& [what, result] : calls) {
+    const auto start = Clock::now();
+    const std::string w = what;
+    *result = w == "open"      ? fuzzing::walk_document(file)
+              : w == "fltInfo" ? fuzzing::describe(file)
+              : w == "fltLoad" ? fuzzing::load_rows(file, 0)
+                               : fuzzing::render(file);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << what;
+  }
+  return c;
+}
+
+TEST(Limits, ImageClaimingNinetyNineThousandSquared) {
+  // 99999 x 99999 grey pixels in 99 x 99 blocks of 1024: about 10 GB, beyond the 4 GiB
+  // cap; the pixel data the file holds is a few bytes.
+  nitfgen::ImageSpec image;
+  image.nrows = image.ncols = 99999;
+  image.nbpr = image.nbpc = 98;
+  image.nppbh = image.nppbv = 1024;
+  nitfgen::FileSpec layout;
+  layout.images.push_back(nitfgen::image_segment(image, std::string(64, '\x7f')));
+  Codes c = run_all(nitfgen::build(layout));
+  EXPECT_EQ(c.open, RET_SUCCESS) << "the subheader itself is sound";
+  EXPECT_EQ(c.info, RET_NO_MEMORY);
+  EXPECT_EQ(c.load, RET_NO_MEMORY);
+  EXPECT_EQ(c.render, RET_NO_MEMORY);
+
+  // The same claim in one block of 99999 x 99999.
+  image.nbpr = image.nbpc = 1;
+  image.nppbh = image.nppbv = 0;  // 0 means the whole side when there is one block
+  nitfgen::FileSpec one_block;
+  one_block.images.push_back(nitfgen::image_segment(image, std::string(64, '\x7f')));
+  c = run_all(nitfgen::build(one_block));
+  EXPECT_EQ(c.info, RET_NO_MEMORY);
+  EXPECT_EQ(c.load, RET_NO_MEMORY);
+  EXPECT_EQ(c.render, RET_NO_MEMORY);
+}
+
+TEST(Limits, ImageUnderTheCapThatItsDataCannotBack) {
+  // 40000 x 30000 grey pixels: a 3.6 GB canvas fits under the 4 GiB cap, but 64 bytes of
+  // data cannot hold the image, which must be found before the canvas is filled.
+  nitfgen::ImageSpec image;
+  image.nrows = 30000;
+  image.ncols = 40000;
+  image.nppbh = image.nppbv = 0;
+  nitfgen::FileSpec layout;
+  layout.images.push_back(nitfgen::image_segment(image, std::string(64, '\x7f')));
+  Codes c = run_all(nitfgen::build(layout));
+  EXPECT_EQ(c.open, RET_SUCCESS);
+  EXPECT_EQ(c.info, RET_SUCCESS) << "the canvas size alone is sound";
+  EXPECT_EQ(c.load, RET_FILE_FORMAT);
+  EXPECT_EQ(c.render, RET_FILE_FORMAT);
+}
+
+// The file header's length tables start after HL; each kind's count, then its entries.
+std::string patch(std::string bytes, std::size_t at, const std::string& text) {
+  bytes.replace(at, text.size(), text);
+  return bytes;
+}
+
+TEST(Limits, NineHundredNinetyNineSegmentsOfMaximalLength) {
+  // 999 images of LISH 999998 and LI 9999999998, then 999 texts of LT 99998: lengths no
+  // file holds, refused before anything is allocated for them. (All nines would mark
+  // a streaming file, a different path.)
+  constexpr std::size_t kNumi = 360;  // FHDR .. FL, HL
+  nitfgen::FileSpec layout;
+  for (int i = 0; i < 999; ++i)
+    layout.images.push_back(nitfgen::image_segment({}, std::string(64, '\0')));
+  std::string file = nitfgen::build(layout);
+  for (std::size_t i = 0; i < 999; ++i) file = patch(file, kNumi + 3 + 16 * i, "9999989999999998");
+  Codes c = run_all(file);
+  EXPECT_EQ(c.open, RET_FILE_READ);
+  EXPECT_EQ(c.info, RET_FILE_READ);
+  EXPECT_EQ(c.load, RET_FILE_READ);
+  EXPECT_EQ(c.render, RET_FILE_READ);
+
+  nitfgen::FileSpec texts;
+  for (int i = 0; i < 999; ++i) texts.texts.push_back({nitfgen::text_subheader(), "x"});
+  file = nitfgen::build(texts);
+  // NUMI 000, NUMS 000, NUMX 000, NUMT 999, then LTSH (4) and LT (5) each.
+  const std::size_t numt = kNumi + 3 + 3 + 3;
+  ASSERT_EQ(file.substr(numt, 3), "999");
+  for (std::size_t i = 0; i < 999; ++i) file = patch(file, numt + 3 + 9 * i + 4, "99998");
+  // The second subheader is looked for 99998 bytes after the first, inside other texts.
+  c = run_all(file);
+  EXPECT_EQ(c.open, RET_FILE_FORMAT);
+  EXPECT_EQ(c.render, RET_FILE_FORMAT);
+}
+
+}  // namespace
