@@ -47,17 +47,7 @@ int encode(const kernel::Bitmap* bitmap, std::int32_t format, std::int32_t bits,
     kernel::global_free(handle);
     return r;
   }
-  kernel::record_object(kernel::ObjectKind::kPalette, handle);
-  const void* bytes = kernel::global_lock(handle);
-  if (!bytes || size > kernel::global_size(handle) || !out->allocate(size)) {
-    r = RET_NO_MEMORY;
-  } else {
-    std::memcpy(out->data(), bytes, size);
-  }
-  kernel::global_unlock(handle);
-  kernel::unrecord_object(kernel::ObjectKind::kPalette, handle);
-  kernel::global_free(handle);
-  return r;
+  return take_global_memory(handle, size, out);
 }
 
 // The fields of one C3 block of the bitmap's size.

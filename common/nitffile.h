@@ -20,7 +20,8 @@
 
 namespace kernel {
 struct Bitmap;
-}
+struct GlobalMemory;
+}  // namespace kernel
 namespace vector {
 struct Drawing;
 }
@@ -85,6 +86,12 @@ struct StagedLengths {
   // the width of one length pair and FL by that and the new segment's lengths.
   void commit(NitfDocument* document, LengthTables* into, char* count_text, int pair_width);
 };
+
+// Moves the bytes of an encoder's global memory handle into `out` and frees the handle
+// (recorded with the tracking registry while it is held). RET_NO_MEMORY when the copy
+// cannot be made.
+int take_global_memory(kernel::GlobalMemory* handle, std::uint32_t size,
+                       kernel::Buffer<std::uint8_t>* out);
 
 // The highest display level among the document's images and graphics, 0 for none.
 std::int32_t highest_display_level(const NitfDocument& document);

@@ -23,23 +23,6 @@
 namespace nitf {
 namespace {
 
-// The bytes of a global memory handle, copied into a kernel buffer; the handle is freed.
-int take_bytes(kernel::GlobalMemory* handle, std::uint32_t size,
-               kernel::Buffer<std::uint8_t>* out) {
-  kernel::record_object(kernel::ObjectKind::kPalette, handle);
-  const void* bytes = kernel::global_lock(handle);
-  int result = RET_SUCCESS;
-  if ((size != 0 && !bytes) || size > kernel::global_size(handle) || !out->allocate(size)) {
-    result = RET_NO_MEMORY;
-  } else if (size != 0) {
-    std::memcpy(out->data(), bytes, size);
-  }
-  kernel::global_unlock(handle);
-  kernel::unrecord_object(kernel::ObjectKind::kPalette, handle);
-  kernel::global_free(handle);
-  return result;
-}
-
 // The drawing as CGM bytes of the NITF profile.
 int drawing_to_cgm(const vector::Drawing* drawing, kernel::Buffer<std::uint8_t>* out) {
   std::uint8_t options[fileformat::kSaveOptionsSize] = {};
@@ -53,7 +36,7 @@ int drawing_to_cgm(const vector::Drawing* drawing, kernel::Buffer<std::uint8_t>*
     kernel::global_free(handle);
     return r;
   }
-  return take_bytes(handle, size, out);
+  return take_global_memory(handle, size, out);
 }
 
 // The lowest display level among images and graphics (the first drawn), if any.
@@ -99,6 +82,22 @@ int check_drawing(const vector::Drawing* drawing) {
 }
 
 }  // namespace
+
+int take_global_memory(kernel::GlobalMemory* handle, std::uint32_t size,
+                       kernel::Buffer<std::uint8_t>* out) {
+  kernel::record_object(kernel::ObjectKind::kPalette, handle);
+  const void* bytes = kernel::global_lock(handle);
+  int result = RET_SUCCESS;
+  if ((size != 0 && !bytes) || size > kernel::global_size(handle) || !out->allocate(size)) {
+    result = RET_NO_MEMORY;
+  } else if (size != 0) {
+    std::memcpy(out->data(), bytes, size);
+  }
+  kernel::global_unlock(handle);
+  kernel::unrecord_object(kernel::ObjectKind::kPalette, handle);
+  kernel::global_free(handle);
+  return result;
+}
 
 int StagedLengths::stage(const LengthTables& from, std::uint64_t subheader, std::uint64_t data) {
   const std::size_t n = static_cast<std::size_t>(std::max(from.count, 0));
