@@ -322,32 +322,6 @@ TEST(GraphicSubheader, LengthsBeyondTheSegmentAreRefusedBeforeAllocating) {
 // ---------------------------------------------------------------------------------
 // Text subheader
 
-// WithBE.ntf's text subheader; gdalinfo -mdd TEXT shows it as HEADER_0.
-TEST(TextSubheader, RealSample) {
-  REQUIRE_SAMPLES();
-  Parsed p = open_segments(sample("misc/WithBE.ntf"));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  NitfDocument* d = p.document.get();
-  ASSERT_EQ(d->text_count, 1u);
-  std::int64_t at = nitf::position_at_segment(d, SegmentKind::kText, 0);
-  ASSERT_EQ(nitf::read_txsubhdr(d->texts[0].get(), d, nullptr, ReadMode::kNormal), RET_SUCCESS);
-  EXPECT_EQ(kernel::seek_file(d->file, 0, kernel::kSeekCurrent), at) << "position restored";
-  const auto& t = *d->texts[0];
-  EXPECT_EQ(t.read, 1);
-  EXPECT_STREQ(t.te, "TE");
-  EXPECT_STREQ(t.textid, "       ");
-  EXPECT_STREQ(t.txtalvl_text, "000");
-  EXPECT_EQ(t.txtalvl, 0);
-  EXPECT_STREQ(t.txtdt, "20021006220320");
-  EXPECT_EQ(field(t.txtitl), std::string(80, ' '));
-  EXPECT_STREQ(t.tsclas, "U");
-  EXPECT_EQ(field(t.tsctln), std::string(15, ' '));
-  EXPECT_STREQ(t.encryp, "0");
-  EXPECT_STREQ(t.txtfmt, "STA");
-  EXPECT_STREQ(t.txshdl, "00000");
-  EXPECT_FALSE(t.txshd.present());
-}
-
 TEST(TextSubheader, TextidIsSevenCharactersThenTxtalvl) {
   TempDir dir;
   nitfgen::TextSpec layout;
@@ -735,10 +709,32 @@ TEST_F(GraphicHeaderRecord, RefusalsAndNoMemory) {
 
 class TextHeaderRecord : public GraphicHeaderRecord {};
 
-TEST_F(TextHeaderRecord, GetCopiesEveryMember) {
+// WithBE.ntf's text subheader, read and then copied out; gdalinfo -mdd TEXT shows it as
+// HEADER_0.
+TEST_F(TextHeaderRecord, RealSampleReadAndCopied) {
   REQUIRE_SAMPLES();
-  Parsed p = open_and_read(sample("misc/WithBE.ntf"));
+  Parsed p = open_segments(sample("misc/WithBE.ntf"));
   ASSERT_EQ(p.result, RET_SUCCESS);
+  NitfDocument* d = p.document.get();
+  ASSERT_EQ(d->text_count, 1u);
+  std::int64_t at = nitf::position_at_segment(d, SegmentKind::kText, 0);
+  ASSERT_EQ(nitf::read_txsubhdr(d->texts[0].get(), d, nullptr, ReadMode::kNormal), RET_SUCCESS);
+  EXPECT_EQ(kernel::seek_file(d->file, 0, kernel::kSeekCurrent), at) << "position restored";
+  const auto& t = *d->texts[0];
+  EXPECT_EQ(t.read, 1);
+  EXPECT_STREQ(t.te, "TE");
+  EXPECT_STREQ(t.textid, "       ");
+  EXPECT_STREQ(t.txtalvl_text, "000");
+  EXPECT_EQ(t.txtalvl, 0);
+  EXPECT_STREQ(t.txtdt, "20021006220320");
+  EXPECT_EQ(field(t.txtitl), std::string(80, ' '));
+  EXPECT_STREQ(t.tsclas, "U");
+  EXPECT_EQ(field(t.tsctln), std::string(15, ' '));
+  EXPECT_STREQ(t.encryp, "0");
+  EXPECT_STREQ(t.txtfmt, "STA");
+  EXPECT_STREQ(t.txshdl, "00000");
+  EXPECT_FALSE(t.txshd.present());
+
   NitfTextHeader r{};
   ASSERT_EQ(Kv_NITFGetTextHeader(p.document.get(), 0, &r), RET_SUCCESS);
   EXPECT_STREQ(value(r.TE), "TE");
