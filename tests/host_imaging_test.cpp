@@ -32,6 +32,8 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kSize = kernel::kBitmapRecordSize;
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+constexpr int kGrey = kernel::kColourGrey, kIndex = kernel::kColourPalette;
+constexpr int kRgb = kernel::kColourRgb;
 
 struct OwnedBitmap {
   Bitmap b;
@@ -134,10 +136,8 @@ struct Layout {
   int order;
 };
 
-const Layout kLayouts[] = {
-    {"Bit1", 1, kernel::kColourPalette}, {"Index8", 8, kernel::kColourPalette},
-    {"Grey12", 12, kernel::kColourGrey}, {"Grey16", 16, kernel::kColourGrey},
-    {"Bgr24", 24, kernel::kColourRgb},   {"Bgrx32", 32, kernel::kColourRgb}};
+const Layout kLayouts[] = {{"Bit1", 1, kIndex},   {"Index8", 8, kIndex}, {"Grey12", 12, kGrey},
+                           {"Grey16", 16, kGrey}, {"Bgr24", 24, kRgb},   {"Bgrx32", 32, kRgb}};
 
 const char* view_name(int view) {
   return view == kernel::kViewTopDown ? "TopDown" : "BottomUp";
@@ -211,9 +211,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HostImagingCombine, RefusalsLeaveTheDestinationAlone) {
   OwnedBitmap target, source, deeper, empty;
-  make(target, 8, 8, 8, kernel::kColourPalette);
-  make(source, 4, 4, 8, kernel::kColourPalette);
-  make(deeper, 4, 4, 16, kernel::kColourGrey);
+  make(target, 8, 8, 8, kIndex);
+  make(source, 4, 4, 8, kIndex);
+  make(deeper, 4, 4, 16, kGrey);
   scramble(target.b, 1);
   scramble(source.b, 2);
   const Bytes before = data_of(target.b);
@@ -247,7 +247,6 @@ TEST(HostImagingCombine, RefusalsLeaveTheDestinationAlone) {
 // Histogram, intensity, plane merge
 
 struct HistogramCase {
-  const char* name;
   int bpp;
   int order;
   std::vector<std::uint32_t> pixels;  // stored values, one row
@@ -256,36 +255,18 @@ struct HistogramCase {
 
 TEST(HostImagingColour, HistogramCountsOneLevelPerPixel) {
   const HistogramCase cases[] = {
-      {"8-bit values",
-       8,
-       kernel::kColourGrey,
-       {0, 5, 5, 19, 200, 255, 5},
-       {{0, 1}, {5, 3}, {19, 1}, {200, 1}, {255, 1}}},
-      {"palette indices", 8, kernel::kColourPalette, {3, 3, 250}, {{3, 2}, {250, 1}}},
-      {"1-bit indices",
-       1,
-       kernel::kColourPalette,
-       {1, 0, 1, 1, 0, 1, 1, 1, 0, 1, 1},
-       {{0, 3}, {1, 8}}},
-      {"12-bit top bits",
-       12,
-       kernel::kColourGrey,
-       {0x0FF, 0xABC, 0x010, 0xAB0, 0xFFF},
-       {{0x0F, 1}, {0xAB, 2}, {1, 1}, {0xFF, 1}}},
-      {"16-bit top bits", 16, kernel::kColourGrey, {0xABCD, 0x00FF, 0xAB00}, {{0xAB, 2}, {0, 1}}},
-      {"24-bit largest channel",
-       24,
-       kernel::kColourRgb,
-       {rgb(30, 200, 10), 0, rgb(0, 0, 9), rgb(17, 4, 2)},
-       {{200, 1}, {0, 1}, {9, 1}, {17, 1}}},
-      {"32-bit ignores the unused byte",
-       32,
-       kernel::kColourRgb,
-       {0xFA030201u, 0x00000000u},
-       {{3, 1}, {0, 1}}},
+      {8, kGrey, {0, 5, 5, 19, 200, 255, 5}, {{0, 1}, {5, 3}, {19, 1}, {200, 1}, {255, 1}}},
+      {8, kIndex, {3, 3, 250}, {{3, 2}, {250, 1}}},
+      {1, kIndex, {1, 0, 1, 1, 0, 1, 1, 1, 0, 1, 1}, {{0, 3}, {1, 8}}},
+      // Deeper grey counts the top eight bits.
+      {12, kGrey, {0x0FF, 0xABC, 0x010, 0xAB0, 0xFFF}, {{0x0F, 1}, {0xAB, 2}, {1, 1}, {0xFF, 1}}},
+      {16, kGrey, {0xABCD, 0x00FF, 0xAB00}, {{0xAB, 2}, {0, 1}}},
+      // Colour counts the largest channel; 32 bits ignore the unused byte.
+      {24, kRgb, {0x0AC81E, 0, 0x090000, 0x020411}, {{200, 1}, {0, 1}, {9, 1}, {17, 1}}},
+      {32, kRgb, {0xFA030201u, 0x00000000u}, {{3, 1}, {0, 1}}},
   };
   for (const HistogramCase& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(::testing::Message() << c.bpp << " bits, colour order " << c.order);
     OwnedBitmap b;
     const auto width = std::int32_t(c.pixels.size());
     make(b, width, 2, c.bpp, c.order, kernel::kViewBottomUp);
@@ -302,7 +283,7 @@ TEST(HostImagingColour, HistogramCountsOneLevelPerPixel) {
 
 TEST(HostImagingColour, HistogramRefusals) {
   OwnedBitmap b, empty;
-  make(b, 4, 4, 8, kernel::kColourGrey);
+  make(b, 4, 4, 8, kGrey);
   std::vector<std::uint64_t> counts(256, 77);
   EXPECT_EQ(colour::histogram(b.get(), nullptr, 256, 0), RET_INVALID_PARAMETER);
   EXPECT_EQ(colour::histogram(b.get(), counts.data(), 255, 0), RET_INVALID_PARAMETER);
@@ -348,7 +329,7 @@ TEST(HostImagingColour, IntensityStretchesSamplesByTheDocumentedRule) {
     SCOPED_TRACE(c.name);
     OwnedBitmap b;
     const auto width = std::int32_t(c.before.size());
-    make(b, width, 3, c.bpp, kernel::kColourGrey, kernel::kViewBottomUp);
+    make(b, width, 3, c.bpp, kGrey, kernel::kViewBottomUp);
     scramble(b.b, 11);
     for (std::int32_t y = 0; y < 3; ++y)
       for (std::int32_t x = 0; x < width; ++x) set_pixel(b.b, x, y, c.before[std::size_t(x)]);
@@ -367,7 +348,7 @@ TEST(HostImagingColour, IntensityBrightensAColourImageKeepingItsHue) {
   for (int bpp : {24, 32}) {
     SCOPED_TRACE(bpp);
     OwnedBitmap b;
-    make(b, 3, 1, bpp, kernel::kColourRgb);
+    make(b, 3, 1, bpp, kRgb);
     set_pixel(b.b, 0, 0, 0xEE000A13u);  // blue 19, green 10, red 0 (unused byte EE)
     set_pixel(b.b, 1, 0, 0x00030201u);
     set_pixel(b.b, 2, 0, 0x00000000u);
@@ -382,7 +363,7 @@ TEST(HostImagingColour, IntensityBrightensAColourImageKeepingItsHue) {
 
 TEST(HostImagingColour, IntensityOfAPaletteImageChangesOnlyThePalette) {
   OwnedBitmap b;
-  make(b, 4, 2, 8, kernel::kColourPalette);  // the kernel's grey ramp: entry i is grey i
+  make(b, 4, 2, 8, kIndex);  // the kernel's grey ramp: entry i is grey i
   const std::uint32_t indices[] = {0, 3, 19, 3};
   for (std::int32_t x = 0; x < 4; ++x) set_pixel(b.b, x, 0, indices[x]), set_pixel(b.b, x, 1, 0);
   b->palette[3] = kernel::palette_entry(3, 0, 1);
@@ -397,7 +378,7 @@ TEST(HostImagingColour, IntensityOfAPaletteImageChangesOnlyThePalette) {
   EXPECT_EQ(b->palette[200], kernel::palette_entry(255, 255, 255));  // and stop at white
 
   OwnedBitmap bits;  // a 1-bit image whose "white" is a dark red
-  make(bits, 9, 1, 1, kernel::kColourPalette);
+  make(bits, 9, 1, 1, kIndex);
   bits->palette[1] = kernel::palette_entry(12, 0, 0);
   set_pixel(bits.b, 8, 0, 1);
   ASSERT_EQ(colour::intensity(bits.get(), colour::kFullStretch, 0), RET_SUCCESS);
@@ -407,7 +388,7 @@ TEST(HostImagingColour, IntensityOfAPaletteImageChangesOnlyThePalette) {
 
 TEST(HostImagingColour, IntensityRefusals) {
   OwnedBitmap b, empty;
-  make(b, 4, 4, 8, kernel::kColourGrey);
+  make(b, 4, 4, 8, kGrey);
   set_pixel(b.b, 0, 0, 7);
   const Bytes before = data_of(b.b);
   EXPECT_EQ(colour::intensity(nullptr, 350, 0), RET_INVALID_BITMAP);
@@ -423,8 +404,8 @@ TEST(HostImagingColour, IntensityRefusals) {
 // Planes arrive in reverse band order, so entry 0 is blue.
 void make_planes(Bitmap planes[3], std::int32_t width, std::int32_t height, const int views[3]) {
   for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(kernel::create_bitmap(&planes[i], kSize, 1, width, height, 8, kernel::kColourGrey,
-                                    nullptr, views[i], nullptr, 0),
+    ASSERT_EQ(kernel::create_bitmap(&planes[i], kSize, 1, width, height, 8, kGrey, nullptr,
+                                    views[i], nullptr, 0),
               RET_SUCCESS);
     for (std::int32_t y = 0; y < height; ++y)
       for (std::int32_t x = 0; x < width; ++x)
@@ -446,8 +427,8 @@ TEST(HostImagingColour, MergeInterleavesBlueGreenRedPlanes) {
   OwnedBitmap made, given;
   ASSERT_EQ(colour::merge_planes(made.get(), planes.p, kSize, 0), RET_SUCCESS);
   EXPECT_EQ(made->bits_per_pixel, 24);
-  EXPECT_EQ(made->colour_order, kernel::kColourRgb);
-  make(given, 3, 2, 24, kernel::kColourRgb, kernel::kViewBottomUp);
+  EXPECT_EQ(made->colour_order, kRgb);
+  make(given, 3, 2, 24, kRgb, kernel::kViewBottomUp);
   ASSERT_EQ(colour::merge_planes(given.get(), planes.p, kSize, 0), RET_SUCCESS);
   for (Bitmap* b : {made.get(), given.get()})
     for (std::int32_t y = 0; y < 2; ++y)
@@ -462,7 +443,7 @@ TEST(HostImagingColour, MergeRefusesPlanesThatDoNotAgree) {
   Planes planes;
   make_planes(planes.p, 3, 2, views);
   OwnedBitmap target, small;
-  make(small, 2, 2, 24, kernel::kColourRgb);
+  make(small, 2, 2, 24, kRgb);
   EXPECT_EQ(colour::merge_planes(nullptr, planes.p, kSize, 0), RET_INVALID_PARAMETER);
   EXPECT_EQ(colour::merge_planes(target.get(), nullptr, kSize, 0), RET_INVALID_PARAMETER);
   EXPECT_EQ(colour::merge_planes(target.get(), planes.p, kSize - 1, 0), RET_INVALID_PARAMETER);
@@ -489,7 +470,7 @@ constexpr std::int64_t kNone = -1;  // an expectation of "the backdrop shows"
 
 void make_canvas(OwnedBitmap& canvas, std::int32_t w, std::int32_t h, int bpp = 24,
                  int view = kernel::kViewTopDown) {
-  make(canvas, w, h, bpp, bpp == 8 ? kernel::kColourGrey : kernel::kColourRgb, view);
+  make(canvas, w, h, bpp, bpp == 8 ? kGrey : kRgb, view);
   ASSERT_EQ(kernel::fill_bitmap(canvas.get(), kBackdrop), RET_SUCCESS);
 }
 
@@ -498,7 +479,7 @@ constexpr std::uint32_t marker(std::int32_t x, std::int32_t y) {
   return rgb(std::uint32_t(10 + x), std::uint32_t(20 + y), std::uint32_t(30 + x + y));
 }
 void make_marked(OwnedBitmap& b, std::int32_t w, std::int32_t h, int view = kernel::kViewTopDown) {
-  make(b, w, h, 24, kernel::kColourRgb, view);
+  make(b, w, h, 24, kRgb, view);
   for (std::int32_t y = 0; y < h; ++y)
     for (std::int32_t x = 0; x < w; ++x) set_pixel(b.b, x, y, bytes_of(marker(x, y)));
 }
@@ -514,115 +495,60 @@ void expect_canvas(Bitmap& canvas, Shown shown) {
     }
 }
 
-TEST(HostImagingPaint, StretchesByNearestNeighbour) {
-  OwnedBitmap source, canvas;
-  make_marked(source, 2, 2);
-  make_canvas(canvas, 6, 6);
-  Context context(canvas.get());
-  const Rect into{1, 1, 5, 5};
-  ASSERT_EQ(display::paint(context.dc, source.get(), nullptr, &into, display::kSourceCopy),
-            RET_SUCCESS);
-  expect_canvas(canvas.b, [](std::int32_t x, std::int32_t y) -> std::int64_t {
-    if (x < 1 || y < 1 || x > 4 || y > 4) return kNone;
-    return marker((x - 1) / 2, (y - 1) / 2);
-  });
-
-  // Shrinking and uneven factors take the source pixel under each target pixel's centre.
-  OwnedBitmap wide;
-  make_marked(wide, 4, 3);
-  make_canvas(canvas, 6, 6);
-  Context again(canvas.get());
-  const Rect shrink{0, 0, 2, 5};  // columns 4 -> 2, rows 3 -> 5
-  ASSERT_EQ(display::paint(again.dc, wide.get(), nullptr, &shrink, display::kSourceCopy),
-            RET_SUCCESS);
-  const std::int32_t columns[] = {1, 3}, rows[] = {0, 0, 1, 2, 2};
-  expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
-    return x < 2 && y < 5 ? marker(columns[x], rows[y]) : kNone;
-  });
+// Where nearest-neighbour painting takes a destination coordinate from: the source
+// pixel under the target pixel's centre, (at - from + 1/2) x count / (to - from).
+std::int32_t nearest(std::int32_t at, std::int32_t from, std::int32_t to, std::int32_t first,
+                     std::int32_t count) {
+  const std::int64_t offset = 2 * (std::int64_t(at) - from) + 1, span = std::int64_t(to) - from;
+  return first + std::int32_t(offset * count / (2 * span));
 }
 
-TEST(HostImagingPaint, SourceRectanglePicksPartOfTheBitmap) {
-  OwnedBitmap source, canvas;
-  make_marked(source, 5, 4);
-  make_canvas(canvas, 6, 6);
-  Context context(canvas.get());
-  const Rect part{2, 1, 4, 3}, into{0, 0, 4, 2};  // 2 x 2 -> 4 x 2
-  ASSERT_EQ(display::paint(context.dc, source.get(), &part, &into, display::kSourceCopy),
-            RET_SUCCESS);
-  expect_canvas(canvas.b, [](std::int32_t x, std::int32_t y) -> std::int64_t {
-    return x < 4 && y < 2 ? marker(2 + x / 2, 1 + y) : kNone;
-  });
-}
-
-TEST(HostImagingPaint, ClipsToTheCanvasAndTheContext) {
+// A marked source (or part of it) painted into a 6 x 6 canvas: stretched, shrunk, cut by
+// the canvas edges and by the context's clip; huge rectangles must not overflow.
+TEST(HostImagingPaint, StretchesAndClipsByNearestNeighbour) {
   struct Case {
     const char* name;
+    std::int32_t width, height;  // of the source
+    Rect part;                   // of the source; empty for the whole source
     Rect into;
-    Rect clip;  // of the context; the canvas is 6 x 6
-    std::int64_t (*shown)(std::int32_t x, std::int32_t y);
+    Rect clip;  // of the context
   };
+  const Rect whole{0, 0, 0, 0}, canvas_clip{0, 0, 6, 6};
   const Case cases[] = {
-      {"negative offset",
-       {-2, -1, 2, 3},
-       {0, 0, 6, 6},
-       [](std::int32_t x, std::int32_t y) -> std::int64_t {
-         return x < 2 && y < 3 ? marker(x + 2, y + 1) : kNone;
-       }},
-      {"negative and stretched",
-       {-3, -3, 5, 5},
-       {0, 0, 6, 6},
-       [](std::int32_t x, std::int32_t y) -> std::int64_t {
-         return x < 5 && y < 5 ? marker((x + 3) / 2, (y + 3) / 2) : kNone;
-       }},
-      {"beyond the canvas",
-       {4, 3, 8, 7},
-       {0, 0, 6, 6},
-       [](std::int32_t x, std::int32_t y) -> std::int64_t {
-         return x >= 4 && y >= 3 ? marker(x - 4, y - 3) : kNone;
-       }},
-      {"wholly above",
-       {-10, -10, -2, -2},
-       {0, 0, 6, 6},
-       [](std::int32_t, std::int32_t) -> std::int64_t { return kNone; }},
-      {"wholly beyond",
-       {6, 0, 10, 4},
-       {0, 0, 6, 6},
-       [](std::int32_t, std::int32_t) -> std::int64_t { return kNone; }},
-      {"empty",
-       {2, 2, 2, 6},
-       {0, 0, 6, 6},
-       [](std::int32_t, std::int32_t) -> std::int64_t { return kNone; }},
-      {"context clip",
-       {0, 0, 4, 4},
-       {1, 2, 3, 3},
-       [](std::int32_t x, std::int32_t y) -> std::int64_t {
-         return x >= 1 && x < 3 && y == 2 ? marker(x, y) : kNone;
-       }},
-      {"clip past the canvas",
-       {2, 2, 6, 6},
-       {-5, -5, 50, 50},
-       [](std::int32_t x, std::int32_t y) -> std::int64_t {
-         return x >= 2 && y >= 2 ? marker(x - 2, y - 2) : kNone;
-       }},
-      {"huge destination",
-       {-(1 << 30), -(1 << 30), kMax, kMax},
-       {0, 0, 6, 6},
-       [](std::int32_t, std::int32_t) -> std::int64_t { return marker(1, 1); }},
-      {"widest destination",
-       {kMin, kMin, kMax, kMax},
-       {0, 0, 6, 6},
-       [](std::int32_t, std::int32_t) -> std::int64_t { return marker(2, 2); }},
+      {"doubled", 2, 2, whole, {1, 1, 5, 5}, canvas_clip},
+      {"shrunk and uneven", 4, 3, whole, {0, 0, 2, 5}, canvas_clip},  // columns 4 -> 2, rows 3 -> 5
+      {"part of the source", 5, 4, {2, 1, 4, 3}, {0, 0, 4, 2}, canvas_clip},
+      {"negative offset", 4, 4, whole, {-2, -1, 2, 3}, canvas_clip},
+      {"negative and stretched", 4, 4, whole, {-3, -3, 5, 5}, canvas_clip},
+      {"beyond the canvas", 4, 4, whole, {4, 3, 8, 7}, canvas_clip},
+      {"wholly above", 4, 4, whole, {-10, -10, -2, -2}, canvas_clip},
+      {"wholly beyond", 4, 4, whole, {6, 0, 10, 4}, canvas_clip},
+      {"empty", 4, 4, whole, {2, 2, 2, 6}, canvas_clip},
+      {"context clip", 4, 4, whole, {0, 0, 4, 4}, {1, 2, 3, 3}},
+      {"clip past the canvas", 4, 4, whole, {2, 2, 6, 6}, {-5, -5, 50, 50}},
+      {"huge destination", 4, 4, whole, {-(1 << 30), -(1 << 30), kMax, kMax}, canvas_clip},
+      {"widest destination", 4, 4, whole, {kMin, kMin, kMax, kMax}, canvas_clip},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     OwnedBitmap source, canvas;
-    make_marked(source, 4, 4);
+    make_marked(source, c.width, c.height);
     make_canvas(canvas, 6, 6);
     Context context(canvas.get());
     context.dc->clip = c.clip;
-    ASSERT_EQ(display::paint(context.dc, source.get(), nullptr, &c.into, display::kSourceCopy),
+    const bool has_part = c.part.right > c.part.left;
+    const Rect from = has_part ? c.part : Rect{0, 0, c.width, c.height};
+    ASSERT_EQ(display::paint(context.dc, source.get(), has_part ? &c.part : nullptr, &c.into,
+                             display::kSourceCopy),
               RET_SUCCESS);
-    expect_canvas(canvas.b, c.shown);
+    const Rect& to = c.into;
+    expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
+      if (x < to.left || y < to.top || x >= to.right || y >= to.bottom) return kNone;
+      if (x < c.clip.left || y < c.clip.top || x >= c.clip.right || y >= c.clip.bottom)
+        return kNone;
+      return marker(nearest(x, to.left, to.right, from.left, from.right - from.left),
+                    nearest(y, to.top, to.bottom, from.top, from.bottom - from.top));
+    });
   }
 }
 
@@ -641,35 +567,26 @@ std::uint32_t through_palette(const Bitmap& b, std::uint32_t v) {
 std::uint32_t grey_of(std::uint32_t level) {
   return rgb(level, level, level);
 }
+template <int kShift>
+std::uint32_t top_grey(const Bitmap&, std::uint32_t v) {
+  return grey_of(v >> kShift);
+}
+std::uint32_t as_stored(const Bitmap&, std::uint32_t v) {  // the unused byte does not show
+  return bytes_of(v & 0xFFFFFF);
+}
 
 const SourceLayout kSourceLayouts[] = {
-    {"Bit1", 1, kernel::kColourPalette, {0, 1, 1, 0, 1, 0}, through_palette},
-    {"Index8", 8, kernel::kColourPalette, {0, 7, 255, 128, 3, 64}, through_palette},
-    {"Grey8",
-     8,
-     kernel::kColourGrey,
-     {0, 7, 255, 128, 3, 64},
-     [](const Bitmap&, std::uint32_t v) { return grey_of(v); }},
-    {"Grey12",
-     12,
-     kernel::kColourGrey,
-     {0xABC, 0x00F, 0xFFF, 0x010, 0x7F0, 0x800},
-     [](const Bitmap&, std::uint32_t v) { return grey_of(v >> 4); }},
-    {"Grey16",
-     16,
-     kernel::kColourGrey,
-     {0xABCD, 0x00FF, 0xFFFF, 0x0100, 0x7FFF, 0x8000},
-     [](const Bitmap&, std::uint32_t v) { return grey_of(v >> 8); }},
-    {"Bgr24",
-     24,
-     kernel::kColourRgb,
-     {0x010203, 0xFFFFFF, 0, 0x80FF00, 0x123456, 0xFEDCBA},
-     [](const Bitmap&, std::uint32_t v) { return bytes_of(v); }},
+    {"Bit1", 1, kIndex, {0, 1, 1, 0, 1, 0}, through_palette},
+    {"Index8", 8, kIndex, {0, 7, 255, 128, 3, 64}, through_palette},
+    {"Grey8", 8, kGrey, {0, 7, 255, 128, 3, 64}, top_grey<0>},
+    {"Grey12", 12, kGrey, {0xABC, 0x00F, 0xFFF, 0x010, 0x7F0, 0x800}, top_grey<4>},
+    {"Grey16", 16, kGrey, {0xABCD, 0x00FF, 0xFFFF, 0x0100, 0x7FFF, 0x8000}, top_grey<8>},
+    {"Bgr24", 24, kRgb, {0x010203, 0xFFFFFF, 0, 0x80FF00, 0x123456, 0xFEDCBA}, as_stored},
     {"Bgrx32",
      32,
-     kernel::kColourRgb,
+     kRgb,
      {0xFF010203, 0x00FFFFFF, 0x11000000, 0x0080FF00, 0x123456, 0xFEDCBA},
-     [](const Bitmap&, std::uint32_t v) { return bytes_of(v & 0xFFFFFF); }},
+     as_stored},
 };
 
 // A source of the layout whose display picture does not depend on its view code. Palette
@@ -724,15 +641,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HostImagingPaint, ThirtyTwoBitCanvasGetsAZeroUnusedByte) {
   OwnedBitmap source, canvas;
-  make(source, 2, 1, 32, kernel::kColourRgb);
+  make(source, 2, 1, 32, kRgb);
   set_pixel(source.b, 0, 0, 0xAA112233u);
   set_pixel(source.b, 1, 0, 0xBB445566u);
-  make(canvas, 2, 1, 32, kernel::kColourRgb);
+  make(canvas, 2, 1, 32, kRgb);
   scramble(canvas.b, 3);
   Context context(canvas.get());
   const Rect into{0, 0, 2, 1};
   OwnedBitmap grey;
-  make(grey, 2, 1, 8, kernel::kColourGrey);
+  make(grey, 2, 1, 8, kGrey);
   set_pixel(grey.b, 0, 0, 9);
   set_pixel(grey.b, 1, 0, 200);
   ASSERT_EQ(display::paint(context.dc, grey.get(), nullptr, &into, display::kSourceCopy),
@@ -748,7 +665,7 @@ TEST(HostImagingPaint, ThirtyTwoBitCanvasGetsAZeroUnusedByte) {
 
 TEST(HostImagingPaint, IndicesPastTheSourcePaletteAreBlack) {
   OwnedBitmap source, canvas;
-  make(source, 2, 1, 8, kernel::kColourPalette);
+  make(source, 2, 1, 8, kIndex);
   source->palette_count = 4;
   source->palette[3] = kernel::palette_entry(1, 2, 3);
   set_pixel(source.b, 0, 0, 3);
@@ -764,14 +681,14 @@ TEST(HostImagingPaint, IndicesPastTheSourcePaletteAreBlack) {
 
 TEST(HostImagingPaint, EightBitCanvases) {
   OwnedBitmap colours;  // red, blue, mid grey, white
-  make(colours, 4, 1, 24, kernel::kColourRgb, kernel::kViewBottomUp);
+  make(colours, 4, 1, 24, kRgb, kernel::kViewBottomUp);
   const std::uint32_t painted[] = {rgb(255, 0, 0), rgb(0, 0, 255), rgb(128, 128, 128),
                                    rgb(255, 255, 255)};
   for (std::int32_t x = 0; x < 4; ++x) set_pixel(colours.b, x, 0, bytes_of(painted[x]));
   const Rect into{0, 0, 8, 2};
 
   OwnedBitmap grey;  // luminance, BT.601
-  make(grey, 8, 2, 8, kernel::kColourGrey);
+  make(grey, 8, 2, 8, kGrey);
   Context on_grey(grey.get());
   ASSERT_EQ(display::paint(on_grey.dc, colours.get(), nullptr, &into, display::kSourceCopy),
             RET_SUCCESS);
@@ -779,7 +696,7 @@ TEST(HostImagingPaint, EightBitCanvases) {
   for (std::int32_t x = 0; x < 8; ++x) EXPECT_EQ(get_pixel(grey.b, x, 1), levels[x / 2]) << x;
 
   OwnedBitmap indexed;  // a palette holding the colours at known places, greys elsewhere
-  make(indexed, 8, 2, 8, kernel::kColourPalette, kernel::kViewBottomUp);
+  make(indexed, 8, 2, 8, kIndex, kernel::kViewBottomUp);
   const std::uint32_t places[] = {200, 17, 90, 255};
   for (int i = 0; i < 4; ++i) indexed->palette[places[i]] = kernel::entry_of_colour(painted[i]);
   indexed->palette[128] = kernel::palette_entry(127, 128, 128);  // near, not equal
@@ -791,7 +708,7 @@ TEST(HostImagingPaint, EightBitCanvases) {
 
   // A palette source maps through colours, not indices, unless the palettes agree.
   OwnedBitmap source;
-  make(source, 2, 1, 8, kernel::kColourPalette);
+  make(source, 2, 1, 8, kIndex);
   source->palette[1] = kernel::entry_of_colour(painted[1]);
   set_pixel(source.b, 0, 0, 1);
   set_pixel(source.b, 1, 0, 255);
@@ -809,9 +726,9 @@ TEST(HostImagingPaint, EightBitCanvases) {
 
 TEST(HostImagingPaint, PaletteFollowsTheBitmapAndIsTracked) {
   OwnedBitmap palette_image, colour_image, canvas;
-  make(palette_image, 2, 2, 8, kernel::kColourPalette);
+  make(palette_image, 2, 2, 8, kIndex);
   palette_image->palette[5] = kernel::palette_entry(9, 8, 7);
-  make(colour_image, 2, 2, 24, kernel::kColourRgb);
+  make(colour_image, 2, 2, 24, kRgb);
   make_canvas(canvas, 4, 4);
   const std::size_t live = kernel::live_objects();
   const std::size_t palettes = kernel::live_objects(kernel::ObjectKind::kPalette);
@@ -841,7 +758,7 @@ TEST(HostImagingPaint, RefusalsLeaveTheCanvasAlone) {
   OwnedBitmap source, canvas, deep_canvas, empty;
   make_marked(source, 4, 4);
   make_canvas(canvas, 6, 6);
-  make(deep_canvas, 6, 6, 16, kernel::kColourGrey);
+  make(deep_canvas, 6, 6, 16, kGrey);
   Context context(canvas.get()), deep(deep_canvas.get());
   const Bytes before = data_of(canvas.b);
   const Rect into{0, 0, 4, 4};
@@ -880,7 +797,7 @@ TEST(HostImagingPaint, RefusalsLeaveTheCanvasAlone) {
 TEST(HostImagingTransparent, SkipsExactlyTheTransparentColour) {
   constexpr std::uint32_t kKey = rgb(1, 2, 3);
   OwnedBitmap palette_source, colour_source, x_source;
-  make(palette_source, 6, 1, 8, kernel::kColourPalette);
+  make(palette_source, 6, 1, 8, kIndex);
   palette_source->palette[0] = kernel::entry_of_colour(kKey);
   palette_source->palette[5] =
       kernel::entry_of_colour(kKey) | 0xFF000000u;  // same colour, flag byte set
@@ -889,8 +806,8 @@ TEST(HostImagingTransparent, SkipsExactlyTheTransparentColour) {
   palette_source->palette[3] = kernel::entry_of_colour(rgb(1, 3, 3));
   const std::uint32_t indices[] = {0, 1, 5, 2, 3, 0};
   for (std::int32_t x = 0; x < 6; ++x) set_pixel(palette_source.b, x, 0, indices[x]);
-  make(colour_source, 6, 1, 24, kernel::kColourRgb, kernel::kViewBottomUp);
-  make(x_source, 6, 1, 32, kernel::kColourRgb);
+  make(colour_source, 6, 1, 24, kRgb, kernel::kViewBottomUp);
+  make(x_source, 6, 1, 32, kRgb);
   const std::uint32_t colours[] = {kKey, rgb(1, 2, 4), kKey, rgb(0, 2, 3), rgb(1, 3, 3), kKey};
   for (std::int32_t x = 0; x < 6; ++x) {
     set_pixel(colour_source.b, x, 0, bytes_of(colours[x]));
@@ -912,7 +829,7 @@ TEST(HostImagingTransparent, SkipsExactlyTheTransparentColour) {
 
 TEST(HostImagingTransparent, GreySourcesCompareTheGreyShown) {
   OwnedBitmap source, canvas;
-  make(source, 3, 1, 12, kernel::kColourGrey);
+  make(source, 3, 1, 12, kGrey);
   set_pixel(source.b, 0, 0, 0x40F);  // shows grey 0x40: transparent
   set_pixel(source.b, 1, 0, 0x410);
   set_pixel(source.b, 2, 0, 0x3FF);
@@ -954,7 +871,7 @@ TEST(HostImagingTransparent, RefusesWhatPaintRefuses) {
 // brightened, and then shows its brightest pixel white.
 TEST(HostImagingColour, BrightenedDarkImagePaintsVisibly) {
   OwnedBitmap image, canvas;
-  make(image, 2, 1, 8, kernel::kColourPalette);  // grey ramp palette, as a MONO image gets
+  make(image, 2, 1, 8, kIndex);  // grey ramp palette, as a MONO image gets
   set_pixel(image.b, 0, 0, 19);
   set_pixel(image.b, 1, 0, 4);
   ASSERT_TRUE(looks_dark(image.get()));

@@ -85,7 +85,8 @@ class KernelBitmapLayout : public testing::TestWithParam<std::tuple<Layout, int>
   int view() const { return std::get<1>(GetParam()); }
 };
 
-TEST_P(KernelBitmapLayout, GeometryAndRowOrder) {
+// Geometry, the display-to-storage row map, and row transfers that address storage rows.
+TEST_P(KernelBitmapLayout, GeometryRowOrderAndRowTransfers) {
   OwnedBitmap b;
   ASSERT_EQ(create(&b.b, 7, 5, layout().bpp, layout().order, view()), RET_SUCCESS);
   EXPECT_EQ(b->bytes_per_line, layout().bytes_per_line_at_7);
@@ -99,11 +100,7 @@ TEST_P(KernelBitmapLayout, GeometryAndRowOrder) {
   EXPECT_EQ(kernel::storage_row(b.b, 4), b->data + 4 * b->bytes_per_line);
   EXPECT_EQ(kernel::storage_row(b.b, 5), nullptr);
   EXPECT_EQ(kernel::storage_row(b.b, -1), nullptr);
-}
 
-TEST_P(KernelBitmapLayout, PutRowThenGetRowAddressesStorageRows) {
-  OwnedBitmap b;
-  ASSERT_EQ(create(&b.b, 7, 5, layout().bpp, layout().order, view()), RET_SUCCESS);
   const auto line = static_cast<std::size_t>(b->bytes_per_line);
   std::vector<Bytes> written;
   for (std::int32_t r = 0; r < 5; ++r) {
@@ -119,28 +116,25 @@ TEST_P(KernelBitmapLayout, PutRowThenGetRowAddressesStorageRows) {
   }
 }
 
-TEST_P(KernelBitmapLayout, FillWritesEveryRowAndLeavesPaddingZero) {
+// Given data are copied in storage order; fills write every row and leave padding zero.
+TEST_P(KernelBitmapLayout, CreateCopiesGivenDataAndFillWritesEveryRow) {
+  const std::size_t image = std::size_t(layout().bytes_per_line_at_7) * 3;
+  Bytes data(image);
+  for (std::size_t i = 0; i < image; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
   OwnedBitmap b;
-  ASSERT_EQ(create(&b.b, 7, 3, layout().bpp, layout().order, view()), RET_SUCCESS);
+  ASSERT_EQ(
+      create(&b.b, 7, 3, layout().bpp, layout().order, view(), nullptr, data.data(), data.size()),
+      RET_SUCCESS);
+  Bytes first(data.begin(), data.begin() + layout().bytes_per_line_at_7);
+  EXPECT_EQ(row_of(b.b, 0), first);
+  EXPECT_EQ(std::memcmp(b->data, data.data(), image), 0);
+
   ASSERT_EQ(kernel::fill_bitmap(&b.b, 0x00FFFFFF), RET_SUCCESS);  // must not show through
   ASSERT_EQ(kernel::fill_bitmap(&b.b, kFill), RET_SUCCESS);
   for (std::int32_t r = 0; r < 3; ++r) EXPECT_EQ(row_of(b.b, r), layout().filled_row_at_7);
   // Black is index 0 of the grey ramp and 0 at every depth: no earlier bit survives.
   ASSERT_EQ(kernel::fill_bitmap(&b.b, 0), RET_SUCCESS);
   for (std::int32_t r = 0; r < 3; ++r) EXPECT_EQ(row_of(b.b, r), Bytes(b->bytes_per_line, 0));
-}
-
-TEST_P(KernelBitmapLayout, CreateCopiesGivenDataInStorageOrder) {
-  const std::size_t image = std::size_t(layout().bytes_per_line_at_7) * 4;
-  Bytes data(image);
-  for (std::size_t i = 0; i < image; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 3);
-  OwnedBitmap b;
-  ASSERT_EQ(
-      create(&b.b, 7, 4, layout().bpp, layout().order, view(), nullptr, data.data(), data.size()),
-      RET_SUCCESS);
-  Bytes first(data.begin(), data.begin() + layout().bytes_per_line_at_7);
-  EXPECT_EQ(row_of(b.b, 0), first);
-  EXPECT_EQ(std::memcmp(b->data, data.data(), image), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(KernelBitmapLayouts, KernelBitmapLayout,
