@@ -22,20 +22,6 @@ std::uint64_t span_of(const LengthTables& t, std::uint32_t n) {
   return sum;
 }
 
-const LengthTables* tables_of(const NitfFileHeaderData& h, SegmentKind kind) {
-  switch (kind) {
-    case SegmentKind::kImage:
-      return &h.images;
-    case SegmentKind::kGraphic:
-      return &h.graphics;
-    case SegmentKind::kText:
-      return &h.texts;
-    case SegmentKind::kDataExtension:
-      return &h.des;
-  }
-  return nullptr;
-}
-
 template <class Record>
 int build_list(SegmentList<Record>* list, NitfDocument* document, std::uint32_t count) {
   list->clear();
@@ -118,6 +104,20 @@ int parse_file(NitfDocument* d, const wchar_t* name) {
     return r;
   if (int r = read_list(d, d->texts, SegmentKind::kText, &sfh, read_txsubhdr); r < 1) return r;
   return read_list(d, d->des, SegmentKind::kDataExtension, &sfh, read_dexsbhdr);
+}
+
+const LengthTables* tables_of(const NitfFileHeaderData& h, SegmentKind kind) {
+  switch (kind) {
+    case SegmentKind::kImage:
+      return &h.images;
+    case SegmentKind::kGraphic:
+      return &h.graphics;
+    case SegmentKind::kText:
+      return &h.texts;
+    case SegmentKind::kDataExtension:
+      return &h.des;
+  }
+  return nullptr;
 }
 
 std::int64_t segment_offset(const NitfDocument& d, SegmentKind kind, std::uint32_t index) {

@@ -64,6 +64,9 @@ int allocate_segment_objects(NitfDocument* document);
 // document keeps what was read; callers discard it.
 int parse_file(NitfDocument* document, const wchar_t* name);
 
+// The length tables of one segment kind (none for an unknown kind).
+const LengthTables* tables_of(const NitfFileHeaderData& header, SegmentKind kind);
+
 // File offset of a segment's subheader, or of its data; -1 for an unknown kind. These
 // only compute: the *_at_* operations below also seek there.
 std::int64_t segment_offset(const NitfDocument& document, SegmentKind kind, std::uint32_t index);

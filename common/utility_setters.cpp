@@ -11,20 +11,6 @@
 namespace nitf {
 namespace {
 
-LengthTables* tables_for(NitfFileHeaderData& h, SegmentKind kind) {
-  switch (kind) {
-    case SegmentKind::kImage:
-      return &h.images;
-    case SegmentKind::kGraphic:
-      return &h.graphics;
-    case SegmentKind::kText:
-      return &h.texts;
-    case SegmentKind::kDataExtension:
-      return &h.des;
-  }
-  return nullptr;
-}
-
 void adjust_file_length(NitfFileHeaderData& h, std::int64_t delta) {
   h.fl_current += delta;
   // A length FL cannot hold keeps the old text; the writer measures what it writes.
@@ -46,7 +32,7 @@ int FormatLocationField(char* field, std::int64_t row, std::int64_t column) {
 void AdjustSubheaderLength(::NitfDocument* d, SegmentKind kind, std::uint32_t index,
                            std::int64_t delta) {
   if (!d || delta == 0) return;
-  LengthTables* t = tables_for(d->header, kind);
+  auto* t = const_cast<LengthTables*>(tables_of(d->header, kind));
   if (t && index < t->subheader_current.size()) {
     std::uint64_t& entry = t->subheader_current[index];
     entry = static_cast<std::uint64_t>(static_cast<std::int64_t>(entry) + delta);
