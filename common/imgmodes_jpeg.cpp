@@ -183,6 +183,36 @@ int place_block(const BlockRead& b, std::uint64_t k, const kernel::Bitmap& block
                           imgproc::kCombineCopy, 0);
 }
 
+// Decodes a block's stream straight into its place in the output, as place_block would
+// have copied it; false when that cannot be done (another size or depth, a decoder that
+// cannot decode into place), with the place as it was, so that the caller decodes the
+// block the ordinary way and gets the ordinary result.
+bool decode_in_place(const BlockRead& b, std::uint64_t k, const Stream& s, bool prefix,
+                     FltLoadOptions* options, int* result) {
+  const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
+  const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
+  kernel::Bitmap view;
+  if (kernel::make_view(*b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
+                        static_cast<std::int32_t>(b.grid.height), &view) != RET_SUCCESS)
+    return false;
+  FltLoadOptions into = *options;
+  into.flags |= KV_LOAD_INTO;
+  std::uint8_t* const place = view.data;
+  *result = decode_stream(b, s, prefix, &into, &view);
+  if (view.data != place || (view.flags & kernel::kBitmapDataAllocated)) {
+    // A decoder that ignores the flag hands back a picture of its own.
+    if (*result == RET_SUCCESS) *result = place_block(b, k, view);
+    kernel::free_bitmap(&view);
+    return true;
+  }
+  if (*result == RET_SUCCESS) return true;
+  // The place held zeros (the output starts zeroed and every block has its own place); a
+  // failed decode may have written some of its rows.
+  for (std::int32_t row = 0; row < view.height; ++row)
+    std::memset(kernel::pixel_row(view, row), 0, kernel::packed_row_bytes(view));
+  return *result != RET_NOT_SUPPORTED;
+}
+
 // A skipped block is remembered; any other failure ends the read.
 bool skip(BlockRead& b, int* result) {
   if (*result != RET_BAD_BLOCK_STREAM) return false;
@@ -216,8 +246,15 @@ int read_blocks(BlockRead& b) {
       s = Stream{cursor, next - cursor};
       cursor = next;
     }
+    int r = RET_SUCCESS;
+    if (decode_in_place(b, k, s, multi && decoded_one, &options, &r)) {
+      if (r == RET_SUCCESS) decoded_one = true;
+      if (skip(b, &r)) continue;
+      if (r != RET_SUCCESS) return r;
+      continue;
+    }
     OwnedBitmaps<1> block;
-    int r = decode_stream(b, s, multi && decoded_one, &options, &block.bitmaps[0]);
+    r = decode_stream(b, s, multi && decoded_one, &options, &block.bitmaps[0]);
     if (skip(b, &r)) continue;
     if (r != RET_SUCCESS) return r;
     decoded_one = true;

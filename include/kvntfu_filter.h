@@ -15,6 +15,7 @@
 #define KV_LOAD_ENHANCE 0x00080000u      /* brighten very dark images */
 #define KV_LOAD_RGB 0x4000u              /* decoder: three components are R, G, B */
 #define KV_LOAD_BANDS 0x8000u            /* decoder: use the three band indices */
+#define KV_LOAD_INTO 0x00010000u         /* decoder: decode into the caller's bitmap */
 
 /* Row flags of the row callback. */
 #define KV_ROW_ALWAYS 3u

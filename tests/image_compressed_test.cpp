@@ -21,6 +21,7 @@
 #include "imgmodes.h"
 #include "imgmodes_jpeg_scan.h"
 #include "nitfgen_image.h"
+#include "nitfgen_jpeg.h"
 #include "testing.h"
 
 namespace {
@@ -636,6 +637,65 @@ TEST_F(ImageCompressed, DamagedBlockedDataNeverCrash) {
       }
     }
   }
+}
+
+// KV_LOAD_INTO: a stream decoded into a place of a larger picture (either row order) gives
+// the pixels of its ordinary decoding and leaves everything around that place alone; a
+// place of another size is refused before anything is written, and a failed decode
+// releases none of the caller's pixels.
+TEST_F(ImageCompressed, JpegDecodesIntoAPlaceOfALargerPicture) {
+  const std::string jpeg = nitfgen::jpeg_stream(24, 16, 3, 90, [](int x, int y) {
+    return std::uint32_t(x * 10) << 16 | std::uint32_t(y * 15) << 8 | 0x40;
+  });
+  const auto size = static_cast<std::uint32_t>(jpeg.size());
+  FltLoadOptions options;
+  ASSERT_EQ(fileformat::default_load_options(&options, sizeof options), RET_SUCCESS);
+  kernel::Bitmap alone;
+  ASSERT_EQ(fileformat::load_from_memory(jpeg.data(), &alone, kernel::kBitmapRecordSize, 0,
+                                         fileformat::kColourAsDecoded, size, &options),
+            RET_SUCCESS);
+  options.flags = KV_LOAD_INTO;
+  auto into = [&](kernel::Bitmap& place, std::size_t length) {
+    return fileformat::load_from_memory(jpeg.data(), &place, kernel::kBitmapRecordSize, 0,
+                                        fileformat::kColourAsDecoded,
+                                        static_cast<std::uint32_t>(length), &options);
+  };
+  for (int view : {kernel::kViewTopDown, kernel::kViewBottomUp}) {
+    kernel::Bitmap big, before;
+    ASSERT_EQ(kernel::create_bitmap(&big, kernel::kBitmapRecordSize, 1, 40, 30, 24,
+                                    kernel::kColourRgb, nullptr, view, nullptr, 0),
+              RET_SUCCESS);
+    kernel::fill_bitmap(&big, 0x123456);
+    kernel::create_bitmap(&before, kernel::kBitmapRecordSize, 1, 40, 30, 24, kernel::kColourRgb,
+                          nullptr, view, big.data, big.data_size);
+    kernel::Bitmap place, narrow;
+    ASSERT_EQ(kernel::make_view(big, 8, 5, 24, 16, &place), RET_SUCCESS);
+    ASSERT_EQ(kernel::make_view(big, 8, 5, 23, 16, &narrow), RET_SUCCESS);
+    EXPECT_EQ(into(narrow, jpeg.size()), RET_NOT_SUPPORTED);
+    EXPECT_EQ(std::memcmp(big.data, before.data, big.data_size), 0);
+    EXPECT_NE(into(place, jpeg.size() / 2), RET_SUCCESS);
+    ASSERT_EQ(into(place, jpeg.size()), RET_SUCCESS);
+    int wrong = 0;
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 40; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const bool inside = x >= 8 && x < 32 && y >= 5 && y < 21;
+          const auto want = inside ? pixel(alone, x - 8, y - 5, c) : pixel(before, x, y, c);
+          wrong += pixel(big, x, y, c) != want;
+        }
+    EXPECT_EQ(wrong, 0) << "view code " << view;
+    kernel::free_bitmap(&place);  // owns nothing
+    kernel::free_bitmap(&big);
+    kernel::free_bitmap(&before);
+  }
+  kernel::Bitmap one_bit, view;
+  kernel::create_bitmap(&one_bit, kernel::kBitmapRecordSize, 1, 64, 8, 1, kernel::kColourPalette,
+                        nullptr, kernel::kViewTopDown, nullptr, 0);
+  EXPECT_EQ(kernel::make_view(one_bit, 3, 0, 8, 8, &view), RET_INVALID_PARAMETER);
+  EXPECT_EQ(kernel::make_view(one_bit, 8, 0, 57, 8, &view), RET_INVALID_PARAMETER);
+  EXPECT_EQ(kernel::make_view(one_bit, 8, 1, 56, 7, &view), RET_SUCCESS);
+  kernel::free_bitmap(&one_bit);
+  kernel::free_bitmap(&alone);
 }
 
 }  // namespace

@@ -72,8 +72,17 @@ std::int32_t plan_output(std::uint32_t components, const FltLoadOptions* options
 std::uint8_t scale_to_8(std::uint32_t value, std::uint32_t precision);
 std::uint16_t scale_to_16(std::uint32_t value, std::uint32_t precision);
 
-// The decoders fill `out`, an empty record, with a top-down bitmap (left empty on
-// failure) and return a code as load_from_memory does.
+// Makes `out` the decoded picture's bitmap: a new top-down one, or with KV_LOAD_INTO the
+// caller's record, checked to be exactly width x height at `bits` (RET_NOT_SUPPORTED
+// otherwise). Decoders write rows through kernel::pixel_row of kernel::top_down_row.
+std::int32_t prepare_output(kernel::Bitmap* out, const FltLoadOptions* options, std::uint32_t width,
+                            std::uint32_t height, int bits, int colour_order);
+inline bool decodes_into(const FltLoadOptions* options) {
+  return options && (options->flags & KV_LOAD_INTO);
+}
+
+// The decoders fill `out`, an empty record or with KV_LOAD_INTO the caller's, and return
+// a code as load_from_memory does; on failure an empty record is left empty.
 std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out);
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
                         kernel::Bitmap* out);

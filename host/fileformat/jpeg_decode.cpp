@@ -123,7 +123,8 @@ std::int32_t read_rows(Session* s, const OutputPlan& plan, bool direct) {
     return RET_NO_MEMORY;
   while (cinfo.output_scanline < cinfo.output_height) {
     const auto y = static_cast<std::int32_t>(cinfo.output_scanline);
-    std::uint8_t* target = kernel::storage_row(*s->out, y);
+    std::uint8_t* target = kernel::pixel_row(*s->out, kernel::top_down_row(*s->out, y));
+    if (!target) return RET_FILE_FORMAT;
     JSAMPROW line = direct ? target : s->row.data();
     if (jpeg_read_scanlines(&cinfo, &line, 1) != 1) return RET_FILE_FORMAT;
     if (!direct) pick_components(s->row.data(), components, plan, target, cinfo.output_width);
@@ -146,11 +147,9 @@ std::int32_t read_rows(Session* s, const OutputPlan& plan, bool direct) {
       plan_output(static_cast<std::uint32_t>(cinfo.num_components), s->options, &plan);
   if (planned != RET_SUCCESS) return planned;
   const bool direct = choose_colour_spaces(cinfo, plan, s->options, header);
-  const std::int32_t created = kernel::create_bitmap(
-      s->out, kernel::kBitmapRecordSize, 1, static_cast<std::int32_t>(cinfo.image_width),
-      static_cast<std::int32_t>(cinfo.image_height), plan.grey ? 8 : 24,
-      plan.grey ? kernel::kColourGrey : kernel::kColourRgb, nullptr, kernel::kViewTopDown, nullptr,
-      0);
+  const std::int32_t created =
+      prepare_output(s->out, s->options, cinfo.image_width, cinfo.image_height, plan.grey ? 8 : 24,
+                     plan.grey ? kernel::kColourGrey : kernel::kColourRgb);
   if (created != RET_SUCCESS) return created;
   jpeg_start_decompress(&cinfo);
   return read_rows(s, plan, direct);

@@ -2,6 +2,7 @@
 // JPEG 2000 or T.4 decoder, then moves the decoded picture into the caller's record.
 // Also the rules every decoder shares: which components become the picture, and how
 // deeper samples are scaled.
+#include <cstdint>
 #include <cstring>
 
 #include "decoders.h"
@@ -57,6 +58,20 @@ std::int32_t plan_output(std::uint32_t components, const FltLoadOptions* options
   return RET_SUCCESS;
 }
 
+std::int32_t prepare_output(kernel::Bitmap* out, const FltLoadOptions* options, std::uint32_t width,
+                            std::uint32_t height, int bits, int colour_order) {
+  if (decodes_into(options)) {
+    const bool fits = out->data && static_cast<std::uint32_t>(out->width) == width &&
+                      static_cast<std::uint32_t>(out->height) == height &&
+                      out->bits_per_pixel == bits;
+    return fits ? RET_SUCCESS : RET_NOT_SUPPORTED;
+  }
+  if (width > INT32_MAX || height > INT32_MAX) return RET_NO_MEMORY;
+  return kernel::create_bitmap(out, kernel::kBitmapRecordSize, 1, static_cast<std::int32_t>(width),
+                               static_cast<std::int32_t>(height), bits, colour_order, nullptr,
+                               kernel::kViewTopDown, nullptr, 0);
+}
+
 std::uint8_t scale_to_8(std::uint32_t value, std::uint32_t precision) {
   if (precision == 8) return static_cast<std::uint8_t>(value);
   const std::uint64_t max = (std::uint64_t{1} << precision) - 1;
@@ -89,7 +104,9 @@ std::int32_t decode_raw(ByteView stream, kernel::Bitmap* out) {
 
 std::int32_t decode_any(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out) {
   std::size_t jpeg_start = 0;
-  switch (detail::stream_kind(stream, &jpeg_start)) {
+  const StreamKind kind = detail::stream_kind(stream, &jpeg_start);
+  if (detail::decodes_into(options) && kind != StreamKind::kJpeg) return RET_NOT_SUPPORTED;
+  switch (kind) {
     case StreamKind::kJpeg:
       return detail::decode_jpeg(ByteView{stream.data + jpeg_start, stream.size - jpeg_start},
                                  options, out);
@@ -117,9 +134,19 @@ std::int32_t load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::u
       bits_per_pixel < 0)
     return RET_INVALID_PARAMETER;
   if (!buffer || byte_count == 0) return RET_MISSING_DATA;
+  const ByteView stream{static_cast<const std::uint8_t*>(buffer), byte_count};
+  if (detail::decodes_into(options)) {
+    if (bits_per_pixel != 0 && bits_per_pixel != bitmap->bits_per_pixel) return RET_NOT_SUPPORTED;
+    // A copy that owns nothing, so that a decoder's cleanup on failure releases none of
+    // the caller's pixels or palette.
+    kernel::Bitmap target = *bitmap;
+    target.flags &= ~kernel::kBitmapDataAllocated;
+    target.palette = nullptr;
+    target.palette_count = 0;
+    return decode_any(stream, options, &target);
+  }
   kernel::Bitmap decoded;
-  const std::int32_t result =
-      decode_any(ByteView{static_cast<const std::uint8_t*>(buffer), byte_count}, options, &decoded);
+  const std::int32_t result = decode_any(stream, options, &decoded);
   if (result != RET_SUCCESS) return result;
   if (bits_per_pixel != 0 && bits_per_pixel != decoded.bits_per_pixel) {
     kernel::free_bitmap(&decoded);

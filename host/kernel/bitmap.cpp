@@ -329,4 +329,31 @@ std::int32_t fill_pixel_data(Bitmap* bitmap, const void* buffer, std::uint64_t b
   return RET_SUCCESS;
 }
 
+std::int32_t make_view(Bitmap& parent, std::int32_t x, std::int32_t y, std::int32_t width,
+                       std::int32_t height, Bitmap* view) {
+  const std::int64_t bits = parent.bits_per_pixel;
+  if (!view || !parent.data || x < 0 || y < 0 || width <= 0 || height <= 0 ||
+      std::int64_t{x} + width > parent.width || std::int64_t{y} + height > parent.height ||
+      bits <= 0 || (x * bits) % 8 != 0 || parent.bytes_per_line <= 0)
+    return RET_INVALID_PARAMETER;
+  // The storage rows of display rows y .. y + height - 1 are contiguous either way round;
+  // the lowest of them becomes the view's storage row 0.
+  const std::int32_t first = parent.view_code == kViewBottomUp ? parent.height - y - height : y;
+  const auto line = static_cast<std::uint64_t>(parent.bytes_per_line);
+  const std::uint64_t offset =
+      static_cast<std::uint64_t>(first) * line + static_cast<std::uint64_t>(x * bits / 8);
+  Bitmap v{.width = width,
+           .height = height,
+           .bits_per_pixel = parent.bits_per_pixel,
+           .bytes_per_line = parent.bytes_per_line,
+           .colour_order = parent.colour_order,
+           .view_code = parent.view_code,
+           .memory_kind = parent.memory_kind};
+  v.data_size = static_cast<std::uint64_t>(height - 1) * line + packed_row_bytes(v);
+  if (offset + v.data_size > parent.data_size) return RET_INVALID_PARAMETER;
+  v.data = parent.data + offset;
+  *view = v;
+  return RET_SUCCESS;
+}
+
 }  // namespace kernel

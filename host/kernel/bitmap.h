@@ -136,6 +136,34 @@ inline const std::uint8_t* storage_row(const Bitmap& bitmap, std::int32_t row) {
   return storage_row(const_cast<Bitmap&>(bitmap), row);
 }
 
+// Bytes of a row's pixels without the padding to 4 bytes.
+inline std::uint64_t packed_row_bytes(const Bitmap& bitmap) {
+  if (bitmap.width <= 0 || bitmap.bits_per_pixel <= 0) return 0;
+  return (static_cast<std::uint64_t>(bitmap.width) *
+              static_cast<std::uint32_t>(bitmap.bits_per_pixel) +
+          7) /
+         8;
+}
+
+// Start of storage row `row`, of which only the pixel bytes (packed_row_bytes) may be
+// used; null outside the bitmap or its data. Unlike storage_row it also serves a view
+// into a wider bitmap (make_view), whose last row ends at its last pixel.
+inline std::uint8_t* pixel_row(Bitmap& bitmap, std::int32_t row) {
+  if (!bitmap.data || row < 0 || row >= bitmap.height || bitmap.bytes_per_line < 0) return nullptr;
+  const std::uint64_t start =
+      static_cast<std::uint64_t>(row) * static_cast<std::uint64_t>(bitmap.bytes_per_line);
+  if (start + packed_row_bytes(bitmap) > bitmap.data_size) return nullptr;
+  return bitmap.data + start;
+}
+
+// Makes `view` show the rectangle of `parent` whose top left pixel is (x, y) in display
+// rows: the parent's depth, colour order, row order and row length, over the parent's
+// pixels (not owned: freeing the view releases nothing). No palette. Decoding straight
+// into a part of a larger picture goes through such a view. RET_INVALID_PARAMETER when
+// the rectangle leaves the parent's data or does not start on a byte.
+std::int32_t make_view(Bitmap& parent, std::int32_t x, std::int32_t y, std::int32_t width,
+                       std::int32_t height, Bitmap* view);
+
 // The storage row that shows display row y (0 at the top).
 inline std::int32_t top_down_row(const Bitmap& bitmap, std::int32_t y) {
   return bitmap.view_code == kViewBottomUp ? bitmap.height - 1 - y : y;
