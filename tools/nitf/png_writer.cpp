@@ -6,6 +6,8 @@
 #include <csetjmp>
 #include <cstdio>
 
+#include "row_format.h"
+
 namespace cli {
 namespace {
 
@@ -39,14 +41,7 @@ void PngWriter::abandon() {
 
 bool PngWriter::open(const std::string& path, std::uint32_t width, std::uint32_t height,
                      int bits_per_pixel) {
-  if (bits_per_pixel != 8 && bits_per_pixel != 24 && bits_per_pixel != 32) {
-    error_ = "rows of " + std::to_string(bits_per_pixel) + " bits per pixel";
-    return false;
-  }
-  if (width == 0 || height == 0 || width > 0x7FFFFFFF / 3) {
-    error_ = "a picture of " + std::to_string(width) + " x " + std::to_string(height);
-    return false;
-  }
+  if (!writable_picture(width, height, bits_per_pixel, &error_)) return false;
   path_ = path;
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) {
@@ -81,18 +76,7 @@ bool PngWriter::open(const std::string& path, std::uint32_t width, std::uint32_t
 bool PngWriter::write_row(const std::uint8_t* row) {
   if (!png_ || failed_ || rows_ >= height_) return false;
   std::uint8_t* out = rgb_.data();
-  if (bits_per_pixel_ == 8) {
-    for (std::uint32_t x = 0; x < width_; ++x)
-      out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = row[x];
-  } else {
-    std::size_t step = bits_per_pixel_ / 8;
-    for (std::uint32_t x = 0; x < width_; ++x) {
-      const std::uint8_t* p = row + x * step;
-      out[3 * x] = p[2];
-      out[3 * x + 1] = p[1];
-      out[3 * x + 2] = p[0];
-    }
-  }
+  row_to_rgb(row, width_, bits_per_pixel_, out);
   auto* png = static_cast<png_structp>(png_);
   if (setjmp(png_jmpbuf(png))) {
     failed_ = true;

@@ -1,6 +1,8 @@
 // PPM and PGM output: a text header, then the samples as bytes, rows top first.
 #include "pnm_writer.h"
 
+#include "row_format.h"
+
 namespace cli {
 namespace {
 
@@ -21,15 +23,11 @@ void PnmWriter::abandon() {
 
 bool PnmWriter::open(const std::string& path, std::uint32_t width, std::uint32_t height,
                      int bits_per_pixel, bool grey) {
-  if ((grey && bits_per_pixel != 8) ||
-      (bits_per_pixel != 8 && bits_per_pixel != 24 && bits_per_pixel != 32)) {
-    error_ = "rows of " + std::to_string(bits_per_pixel) + " bits per pixel";
+  if (grey && bits_per_pixel != 8) {
+    error_ = "grey rows of " + std::to_string(bits_per_pixel) + " bits per pixel";
     return false;
   }
-  if (width == 0 || height == 0 || width > 0x7FFFFFFF / 3) {
-    error_ = "a picture of " + std::to_string(width) + " x " + std::to_string(height);
-    return false;
-  }
+  if (!writable_picture(width, height, bits_per_pixel, &error_)) return false;
   path_ = path;
   file_ = std::fopen(path.c_str(), "wb");
   if (!file_) {
@@ -56,20 +54,8 @@ bool PnmWriter::write_row(const std::uint8_t* row) {
   const std::uint8_t* out = row;
   std::size_t bytes = width_;
   if (!grey_) {
-    std::uint8_t* rgb = rgb_.data();
-    if (bits_per_pixel_ == 8) {
-      for (std::uint32_t x = 0; x < width_; ++x)
-        rgb[3 * x] = rgb[3 * x + 1] = rgb[3 * x + 2] = row[x];
-    } else {
-      const std::size_t step = static_cast<std::size_t>(bits_per_pixel_ / 8);
-      const std::uint8_t* p = row;
-      for (std::uint32_t x = 0; x < width_; ++x, p += step) {
-        rgb[3 * x] = p[2];
-        rgb[3 * x + 1] = p[1];
-        rgb[3 * x + 2] = p[0];
-      }
-    }
-    out = rgb;
+    row_to_rgb(row, width_, bits_per_pixel_, rgb_.data());
+    out = rgb_.data();
     bytes = rgb_.size();
   }
   if (std::fwrite(out, 1, bytes, file_) != bytes) {
