@@ -24,14 +24,7 @@ namespace {
 
 using namespace testing_support;
 
-class Append : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using Append = LeakChecked;
 
 // A document made without a file, destroyed at the end.
 struct Doc {

@@ -28,15 +28,6 @@ using nitf::DrawList;
 using nitfgen::BandSpec;
 using nitfgen::ImageSpec;
 
-// Every test ends with the kernel's live objects where they were when it began.
-class LeakChecked : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
 using CompositionOrder = LeakChecked;
 using CompositionAttachment = LeakChecked;
 using CompositionCanvas = LeakChecked;

@@ -30,14 +30,7 @@ namespace {
 using namespace testing_support;
 namespace cgm = nitfgen::cgm;
 
-class GraphicsPlacement : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using GraphicsPlacement = LeakChecked;
 
 struct Rgb {
   int r = 0, g = 0, b = 0;

@@ -47,15 +47,7 @@ class Loaded {
   vector::Drawing drawing;
 };
 
-// Every test ends with nothing of the kernel's left alive.
-class HostCgm : public ::testing::Test {
- protected:
-  void SetUp() override { live_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), live_); }
-
- private:
-  std::size_t live_ = 0;
-};
+using HostCgm = testing_support::LeakChecked;
 
 // --- element decoding -------------------------------------------------------------------
 

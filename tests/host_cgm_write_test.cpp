@@ -167,14 +167,7 @@ void round_trip(const vector::Drawing& d, Drawing* back, Bytes* bytes) {
   expect_same(d, *back);
 }
 
-class HostCgmWrite : public ::testing::Test {
- protected:
-  void SetUp() override { live_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), live_); }
-
- private:
-  std::size_t live_ = 0;
-};
+using HostCgmWrite = testing_support::LeakChecked;
 
 // Every CGM graphic of every sample (SFMT, byte 200 of the subheader, is "C").
 TEST_F(HostCgmWrite, EveryRealSegmentComesBackObjectForObject) {

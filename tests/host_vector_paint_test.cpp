@@ -22,6 +22,7 @@
 #include "kernel/bitmap.h"
 #include "kernel/dc.h"
 #include "kernel/memory.h"
+#include "testing.h"
 #include "vector/drawing.h"
 #include "vector/paint.h"
 
@@ -124,14 +125,12 @@ void warm_font_caches() {
   (void)warmed;
 }
 
-class HostVectorPaint : public ::testing::Test {
+class HostVectorPaint : public testing_support::LeakChecked {
  protected:
   void SetUp() override {
     warm_font_caches();
-    live_ = kernel::live_objects();
+    testing_support::LeakChecked::SetUp();
   }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), live_); }
-  std::size_t live_ = 0;
 };
 
 TEST_F(HostVectorPaint, FilledRectangleInsideFillOutsideCanvas) {

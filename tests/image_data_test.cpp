@@ -29,17 +29,6 @@ using nitfgen::MaskSpec;
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-// Every test leaves the kernel's live objects as it found them.
-template <class Base>
-class Leakless : public Base {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
-
 // ----- Reading and looking at pixels ---------------------------------------------------
 
 struct Decoded {
@@ -218,7 +207,7 @@ void PrintTo(const RealImage& c, std::ostream* os) {
   *os << c.file;
 }
 
-class ImageDataReal : public Leakless<::testing::TestWithParam<RealImage>> {};
+class ImageDataReal : public LeakCheckedBase<::testing::TestWithParam<RealImage>> {};
 
 TEST_P(ImageDataReal, MatchesGdalSampleForSample) {
   REQUIRE_SAMPLES();
@@ -249,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(ImageData, ImageDataReal, ::testing::ValuesIn(kRealImag
                            return name;
                          });
 
-using ImageData = Leakless<::testing::Test>;
+using ImageData = LeakChecked;
 
 TEST_F(ImageData, PalettesOfRealImagesComeFromTheirTables) {
   REQUIRE_SAMPLES();
@@ -416,7 +405,7 @@ void PrintTo(const LayoutCase& c, std::ostream* os) {
   *os << "IMODE " << c.imode << ", mask kind " << static_cast<int>(c.mask);
 }
 
-class ImageDataLayouts : public Leakless<::testing::TestWithParam<LayoutCase>> {};
+class ImageDataLayouts : public LeakCheckedBase<::testing::TestWithParam<LayoutCase>> {};
 
 // Three bands in each IMODE, with no mask, with a block mask that leaves block 4 out and
 // stores the others in reverse order, and with a pad pixel mask alone (some records

@@ -22,14 +22,9 @@ using nitfgen::MaskSpec;
 using nitfgen::VqData;
 using nitfgen::VqPicture;
 
-class ImageVq : public ::testing::Test {
+class ImageVq : public LeakChecked {
  protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
   TempDir dir_;
-
- private:
-  std::size_t before_ = 0;
 };
 
 struct Decoded {

@@ -23,14 +23,7 @@ namespace {
 
 using namespace testing_support;
 
-class Setters : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using Setters = LeakChecked;
 
 std::string area_text(const nitf::TreArea& a) {
   return std::to_string(a.tre_count) + ":" +

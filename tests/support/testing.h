@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -128,5 +129,54 @@ class MessageCapture {
   }
   std::vector<std::string> messages_;
 };
+
+// Every test of a fixture made from this ends with the kernel's live objects where they
+// were when it began.
+template <class Base = ::testing::Test>
+class LeakCheckedBase : public Base {
+ protected:
+  void SetUp() override { before_ = kernel::live_objects(); }
+  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
+
+ private:
+  std::size_t before_ = 0;
+};
+using LeakChecked = LeakCheckedBase<>;
+
+// Kernel allocations above `bytes` fail while alive.
+struct AllocationCap {
+  explicit AllocationCap(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
+  ~AllocationCap() { kernel::set_allocation_cap(0); }
+};
+
+// A bitmap record freed at the end of its scope.
+struct OwnedBitmap {
+  kernel::Bitmap b;
+  OwnedBitmap() = default;
+  OwnedBitmap(const OwnedBitmap&) = delete;
+  ~OwnedBitmap() { kernel::free_bitmap(&b); }
+  kernel::Bitmap* get() { return &b; }
+  kernel::Bitmap* operator->() { return &b; }
+};
+
+// What a shell command writes to its standard output.
+inline std::string command_output(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  ::pclose(pipe);
+  return out;
+}
+
+inline bool have_tool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+#define REQUIRE_TOOL(name)                                                              \
+  do {                                                                                  \
+    if (!testing_support::have_tool(name)) GTEST_SKIP() << name << " is not installed"; \
+  } while (0)
 
 }  // namespace testing_support
