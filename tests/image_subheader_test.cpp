@@ -193,17 +193,6 @@ TEST(ImageSubheaderSamples, KnownValuesFromGdal) {
   }
 }
 
-std::string run(const std::string& command) {
-  std::string out;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-  ::pclose(pipe);
-  return out;
-}
-
 // The string value of the first "key":"value" in GDAL's JSON, or "?" when absent.
 std::string json_text(const std::string& json, const std::string& key) {
   std::string probe = "\"" + key + "\":\"";
@@ -232,7 +221,7 @@ std::size_t count_of(const std::string& text, const std::string& what) {
 
 TEST(ImageSubheaderSamples, AgreesWithGdalOnEveryImageItOpens) {
   REQUIRE_SAMPLES();
-  if (run("command -v gdalinfo").empty()) GTEST_SKIP() << "gdalinfo is not installed";
+  REQUIRE_TOOL("gdalinfo");
   std::size_t compared = 0;
   for (const fs::path& p : all_samples()) {
     if (refused_by_version(p) || sixteen_bit_colour(p)) continue;
@@ -242,7 +231,7 @@ TEST(ImageSubheaderSamples, AgreesWithGdalOnEveryImageItOpens) {
       SCOPED_TRACE(p.filename().string() + " image " + std::to_string(i));
       ASSERT_EQ(o.read(i), RET_SUCCESS);
       std::string name = "NITF_IM:" + std::to_string(i) + ":" + p.string();
-      std::string json = run("gdalinfo -json -mdd all '" + name + "' 2>/dev/null");
+      std::string json = command_output("gdalinfo -json -mdd all '" + name + "' 2>/dev/null");
       if (json.find("\"size\"") == std::string::npos) continue;  // GDAL cannot open it
       const NitfImageSubheader& s = o.image(i);
       EXPECT_EQ(json_pair(json, "size"), (std::vector<long>{s.columns, s.rows}));
@@ -927,42 +916,6 @@ TEST(ImageSubheaderBadInput, EveryTruncationOfEverySampleSubheader) {
       }
     }
   }
-}
-
-TEST(ImageSubheaderRecord, DefaultsOfANewRecord) {
-  NitfImageSubheader s(nullptr, 5);
-  EXPECT_STREQ(s.im, "IM");
-  EXPECT_STREQ(s.iid1, "Missing ID");
-  EXPECT_EQ(std::string(s.idatim), std::string(14, ' '));
-  EXPECT_EQ(std::string(s.iscode), std::string(40, ' '));
-  EXPECT_STREQ(s.isclas, "U");
-  EXPECT_STREQ(s.encryp, "");
-  EXPECT_STREQ(s.nrows, "");
-  EXPECT_STREQ(s.pvtype, "   ");
-  EXPECT_EQ(std::string(s.irep), std::string(8, ' '));
-  EXPECT_STREQ(s.icat, "VIS");
-  EXPECT_STREQ(s.pjust, " ");
-  EXPECT_STREQ(s.icords, " ");
-  EXPECT_EQ(std::string(s.igeolo), std::string(60, ' '));
-  EXPECT_STREQ(s.ic, "  ");
-  EXPECT_STREQ(s.comrat, "    ");
-  EXPECT_STREQ(s.imode, "P");
-  EXPECT_STREQ(s.nbpp, "");
-  EXPECT_EQ(s.representation, nitf::RepresentationCode::kRgb);
-  EXPECT_EQ(s.compression, CompressionCode::kUnknown);
-  EXPECT_EQ(s.mode, nitf::ImageModeCode::kPixel);
-  EXPECT_EQ(s.bilevel_mode, nitf::BilevelModeCode::kNone);
-  EXPECT_EQ(s.significant_bits, 1);
-  EXPECT_EQ(s.right_justified, 1);
-  EXPECT_EQ(s.bits_per_pixel, 1);
-  EXPECT_EQ(s.display_level, 1);
-  EXPECT_EQ(s.attachment_level, 0);
-  EXPECT_EQ(s.magnification, 1.0);
-  EXPECT_EQ(s.band_count, 0);
-  EXPECT_EQ(s.selection.red, 0xFFFFFFFFu);
-  EXPECT_EQ(s.selection.blue, 0xFFFFFFFFu);
-  EXPECT_FALSE(s.colours.present());
-  EXPECT_EQ(s.index, 5u);
 }
 
 TEST(ImageSubheaderRecord, BandOperationsAndLookup) {
