@@ -13,6 +13,7 @@
 #include "kernel/dc.h"
 #include "kernel/memory.h"
 #include "kernel/palette.h"
+#include "testing.h"
 
 namespace {
 
@@ -21,18 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kSize = kernel::kBitmapRecordSize;
 
-// A record released whatever the test does.
-struct OwnedBitmap {
-  Bitmap b;
-  ~OwnedBitmap() { kernel::free_bitmap(&b); }
-  Bitmap* operator->() { return &b; }
-};
-
-// Restores the default allocation cap even when an assertion fails.
-struct CapGuard {
-  explicit CapGuard(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
-  ~CapGuard() { kernel::set_allocation_cap(0); }
-};
+using testing_support::AllocationCap;
+using testing_support::OwnedBitmap;
 
 std::int32_t create(Bitmap* b, std::int32_t width, std::int32_t height, int bpp, int order,
                     int view = kernel::kViewTopDown, const std::uint32_t* palette = nullptr,
@@ -271,7 +262,7 @@ TEST(KernelBitmap, HostileSizesBecomeNoMemory) {
   EXPECT_EQ(create(&b.b, huge, 1, 32, kernel::kColourRgb), RET_NO_MEMORY);       // row > 2 GiB
   EXPECT_EQ(create(&b.b, 65536, 65536, 32, kernel::kColourRgb), RET_NO_MEMORY);  // 16 GiB
   {
-    CapGuard cap(1 << 16);
+    AllocationCap cap(1 << 16);
     EXPECT_EQ(create(&b.b, 1000, 1000, 24, kernel::kColourRgb), RET_NO_MEMORY);
     EXPECT_EQ(b->data, nullptr);
     EXPECT_EQ(b->flags & kernel::kBitmapDataAllocated, 0u);
@@ -409,15 +400,6 @@ TEST(KernelBitmap, GreyPaletteRampsFromBlackToWhite) {
 
   EXPECT_EQ(kernel::grey_palette(0), nullptr);
   EXPECT_EQ(kernel::grey_palette(9), nullptr);
-}
-
-TEST(KernelBitmap, ColoursAndPaletteEntriesSwapRedAndBlue) {
-  std::uint32_t entry = kernel::palette_entry(0x11, 0x22, 0x33);
-  std::uint8_t bytes[4];
-  std::memcpy(bytes, &entry, 4);
-  EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{0x33, 0x22, 0x11, 0}));
-  EXPECT_EQ(kernel::colour_of_entry(entry), 0x00332211u);
-  EXPECT_EQ(kernel::entry_of_colour(0x00332211), entry);
 }
 
 TEST(KernelBitmap, PixelDataComeAndGoWithoutThePalette) {
