@@ -138,61 +138,6 @@ TEST(ImageSubheaderSamples, EveryImageOfEverySampleReads) {
   EXPECT_GE(images, 30u);
 }
 
-// Values read with `gdalinfo -json -mdd all` (NBPR and NBPC from the raw subheader GDAL
-// lists under NITF_METADATA, as GDAL prints no field for them).
-TEST(ImageSubheaderSamples, KnownValuesFromGdal) {
-  REQUIRE_SAMPLES();
-  struct Known {
-    const char* file;
-    std::uint32_t image;
-    const char* ic;
-    const char* irep;
-    nitf::RepresentationCode representation;
-    std::uint32_t rows, columns;
-    std::int32_t bands;
-    nitf::ImageModeCode mode;
-    std::int32_t nbpr, nbpc, nppbh, nppbv, abpp, idlvl, ialvl, row, column;
-  } known[] = {
-      {"jitc/i_3301a.ntf", 0, "NC", "RGB     ", nitf::RepresentationCode::kRgb, 1024, 1024, 3,
-       nitf::ImageModeCode::kSequential, 4, 4, 256, 256, 8, 1, 0, 100, 100},
-      {"jitc/i_3301k.ntf", 0, "NM", "RGB     ", nitf::RepresentationCode::kRgb, 768, 768, 3,
-       nitf::ImageModeCode::kRow, 3, 3, 256, 256, 8, 1, 0, 0, 0},
-      {"jitc/i_3113g.ntf", 1, "NC", "MONO    ", nitf::RepresentationCode::kMono, 138, 204, 1,
-       nitf::ImageModeCode::kBlock, 1, 1, 204, 138, 8, 2, 0, 619, 296},
-      {"jitc/i_3405a.ntf", 0, "NC", "MONO    ", nitf::RepresentationCode::kMono, 1024, 1024, 1,
-       nitf::ImageModeCode::kBlock, 2, 2, 512, 512, 11, 1, 0, 0, 0},
-      {"jitc/i_3034c.ntf", 0, "NC", "RGB/LUT ", nitf::RepresentationCode::kRgbLut, 18, 35, 1,
-       nitf::ImageModeCode::kBlock, 1, 1, 35, 18, 1, 1, 0, 100, 100},
-      {"misc/LUinBand2.ntf", 0, "NC", "MULTI   ", nitf::RepresentationCode::kMulti, 18, 35, 2,
-       nitf::ImageModeCode::kBlock, 1, 1, 35, 18, 1, 1, 0, 100, 100},
-      {"j2k/p0_12a.ntf", 0, "C8", "MONO    ", nitf::RepresentationCode::kMono, 5, 3, 1,
-       nitf::ImageModeCode::kBlock, 1, 1, 3, 5, 8, 1, 0, 0, 0},
-  };
-  for (const Known& k : known) {
-    SCOPED_TRACE(k.file);
-    Opened o = open_document(sample(k.file));
-    ASSERT_EQ(o.result, RET_SUCCESS);
-    ASSERT_EQ(o.read(k.image), RET_SUCCESS);
-    const NitfImageSubheader& s = o.image(k.image);
-    EXPECT_STREQ(s.ic, k.ic);
-    EXPECT_STREQ(s.irep, k.irep);
-    EXPECT_EQ(s.representation, k.representation);
-    EXPECT_EQ(s.rows, k.rows);
-    EXPECT_EQ(s.columns, k.columns);
-    EXPECT_EQ(s.band_count, k.bands);
-    EXPECT_EQ(s.mode, k.mode);
-    EXPECT_EQ(s.blocks_per_row, k.nbpr);
-    EXPECT_EQ(s.blocks_per_column, k.nbpc);
-    EXPECT_EQ(s.block_width, k.nppbh);
-    EXPECT_EQ(s.block_height, k.nppbv);
-    EXPECT_EQ(s.significant_bits, k.abpp);
-    EXPECT_EQ(s.display_level, k.idlvl);
-    EXPECT_EQ(s.attachment_level, k.ialvl);
-    EXPECT_EQ(s.location_row, k.row);
-    EXPECT_EQ(s.location_column, k.column);
-  }
-}
-
 // The string value of the first "key":"value" in GDAL's JSON, or "?" when absent.
 std::string json_text(const std::string& json, const std::string& key) {
   std::string probe = "\"" + key + "\":\"";
@@ -572,12 +517,16 @@ TEST(ImageSubheaderFields, LocationAndMagnification) {
   }
 }
 
-TEST(ImageSubheaderFields, BandCountFromXbands) {
+// Twelve bands through XBANDS, then the two extension areas after the bands.
+TEST(ImageSubheaderFields, BandCountFromXbandsAndExtensionAreas) {
   TempDir dir;
   ImageSpec layout;
   layout.irep = "MULTI";
   layout.bands.assign(12, BandSpec("M"));
   layout.bands[11].irepband = "R";
+  layout.has_udid = true;
+  layout.udid = nitfgen::tre("ABCDEF", "12345") + nitfgen::tre("XYZ", "");
+  layout.has_ixshd = true;  // IXSHDL 00003: the overflow field only
   Opened o = read_one(dir, layout);
   ASSERT_EQ(o.result, RET_SUCCESS);
   const NitfImageSubheader& s = o.image(0);
@@ -587,6 +536,15 @@ TEST(ImageSubheaderFields, BandCountFromXbands) {
   EXPECT_EQ(s.band_count, 12);
   EXPECT_EQ(s.bands[11].representation, BandRepresentationCode::kRed);
   EXPECT_STREQ(s.imode, "B") << "the fields after the bands are in place";
+  EXPECT_STREQ(s.udidl, "00030");
+  EXPECT_STREQ(s.udofl, "000");
+  EXPECT_EQ(s.udid.size(), 27u);
+  EXPECT_EQ(s.udid.tre_count, 2u);
+  EXPECT_STREQ(s.ixshdl, "00003");
+  EXPECT_STREQ(s.ixsofl, "000");
+  EXPECT_TRUE(s.ixshd.present());
+  EXPECT_EQ(s.ixshd.size(), 0u);
+  EXPECT_EQ(s.ixshd.tre_count, 0u);
 }
 
 TEST(ImageSubheaderFields, GeolocationOnlyWithCoordinates) {
@@ -605,26 +563,6 @@ TEST(ImageSubheaderFields, GeolocationOnlyWithCoordinates) {
   EXPECT_EQ(std::string(utm.image(0).igeolo), nitfgen::text(layout.igeolo, 60));
   EXPECT_EQ(utm.image(0).comment_count, 1);
   EXPECT_EQ(std::string(utm.image(0).comments[0].text), nitfgen::text("first comment", 80));
-}
-
-TEST(ImageSubheaderFields, ExtensionAreas) {
-  TempDir dir;
-  ImageSpec layout;
-  layout.has_udid = true;
-  layout.udid = nitfgen::tre("ABCDEF", "12345") + nitfgen::tre("XYZ", "");
-  layout.has_ixshd = true;  // IXSHDL 00003: the overflow field only
-  Opened o = read_one(dir, layout);
-  ASSERT_EQ(o.result, RET_SUCCESS);
-  const NitfImageSubheader& s = o.image(0);
-  EXPECT_STREQ(s.udidl, "00030");
-  EXPECT_STREQ(s.udofl, "000");
-  EXPECT_EQ(s.udid.size(), 27u);
-  EXPECT_EQ(s.udid.tre_count, 2u);
-  EXPECT_STREQ(s.ixshdl, "00003");
-  EXPECT_STREQ(s.ixsofl, "000");
-  EXPECT_TRUE(s.ixshd.present());
-  EXPECT_EQ(s.ixshd.size(), 0u);
-  EXPECT_EQ(s.ixshd.tre_count, 0u);
 }
 
 TEST(ImageSubheaderLuts, GreyAndColourTables) {
