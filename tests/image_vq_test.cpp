@@ -119,43 +119,40 @@ void expect_pixels(const kernel::Bitmap& b, const VqPicture& p, int height) {
   EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(ImageVq, C4DecodesPixelExactWithColourTable) {
-  VqPicture p = picture(16, 16, 8, 16, false, 1);
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, false);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "c4.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.bits_per_pixel, 8);
-  expect_pixels(d->bitmap, p, 16);
-  ASSERT_NE(d->bitmap.palette, nullptr);
-  for (std::uint32_t i = 0; i < 16; ++i)
-    EXPECT_EQ(d->bitmap.palette[i], kernel::palette_entry(static_cast<std::uint8_t>(16 * i),
-                                                          static_cast<std::uint8_t>(255 - 16 * i),
-                                                          static_cast<std::uint8_t>(i)))
-        << "entry " << i;
-}
-
-TEST_F(ImageVq, M4DecodesPixelExact) {
-  VqPicture p = picture(24, 16, 8, 200, false, 2);
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, true);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "m4.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  expect_pixels(d->bitmap, p, 16);
-}
-
-TEST_F(ImageVq, M4LastBlockRowUnrecordedGivesShorterOutput) {
-  VqPicture p = picture(16, 24, 8, 16, false, 3);
-  p.unrecorded = {false, false, false, false, true, true};
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, true);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "short.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.height, 16) << "one block row shorter than NBPC x NPPBV";
-  expect_pixels(d->bitmap, p, 16);
+// C4 and M4 with a colour table, an M4 whose last block row is unrecorded (the output is
+// one block row shorter than NBPC x NPPBV), and 12-bit values packed two in three bytes.
+TEST_F(ImageVq, DecodesPixelExact) {
+  struct Case {
+    const char* name;
+    VqPicture picture;
+    bool masked, palette;
+    int nbpp, bits, height;
+  };
+  Case cases[] = {{"C4", picture(16, 16, 8, 16, false, 1), false, true, 8, 8, 16},
+                  {"M4", picture(24, 16, 8, 200, false, 2), true, true, 8, 8, 16},
+                  {"M4 short", picture(16, 24, 8, 16, false, 3), true, true, 8, 8, 16},
+                  {"C4 12-bit", picture(16, 8, 8, 4096, false, 6), false, false, 12, 12, 8}};
+  cases[2].picture.unrecorded = {false, false, false, false, true, true};
+  cases[3].picture.value_bits = 12;
+  for (auto& v : cases[3].picture.pixels)
+    v = static_cast<std::uint16_t>((v * 331 + 3000) % 4096);  // high bits too
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const VqData data = nitfgen::vq_image_data(c.picture);
+    ImageSpec s = vq_image(c.picture, data, c.masked, c.nbpp);
+    if (c.palette) give_palette(&s);
+    auto d = decode(write_image(dir_, "vq.ntf", s, data.bytes));
+    ASSERT_EQ(d->result, RET_SUCCESS);
+    EXPECT_EQ(d->bitmap.bits_per_pixel, c.bits);
+    expect_pixels(d->bitmap, c.picture, c.height);
+    if (!c.palette) continue;
+    ASSERT_NE(d->bitmap.palette, nullptr);
+    for (std::uint32_t i = 0; i < 16; ++i)
+      EXPECT_EQ(d->bitmap.palette[i], kernel::palette_entry(static_cast<std::uint8_t>(16 * i),
+                                                            static_cast<std::uint8_t>(255 - 16 * i),
+                                                            static_cast<std::uint8_t>(i)))
+          << "entry " << i;
+  }
 }
 
 TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
@@ -195,19 +192,6 @@ TEST_F(ImageVq, TwelveBitCodesOfA256BlockAre6144BytesAndReadToTheLastOne) {
   auto d =
       decode(write_image(dir_, "c4-12-short.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
   EXPECT_EQ(d->result, RET_FILE_FORMAT);
-}
-
-TEST_F(ImageVq, TwelveBitOutputPacksTwoSamplesInThreeBytes) {
-  VqPicture p = picture(16, 8, 8, 4096, false, 6);
-  p.value_bits = 12;
-  for (auto& v : p.pixels)
-    v = static_cast<std::uint16_t>((v * 331 + 3000) % 4096);  // high bits too
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, false, 12);
-  auto d = decode(write_image(dir_, "out12.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.bits_per_pixel, 12);
-  expect_pixels(d->bitmap, p, 8);
 }
 
 TEST_F(ImageVq, KernelThatDoesNotDivideTheBlockLeavesTheStripZero) {
