@@ -107,15 +107,6 @@ TEST(Cli, TextSegmentsAsStored) {
   EXPECT_EQ(run("text").exit_code, 2);
 }
 
-TEST(Cli, InfoOfARealFile) {
-  REQUIRE_SAMPLES();
-  TempDir dir;
-  ToolRun json = run("info --json " + sample("misc/test_blank.ntf").string());
-  ASSERT_EQ(json.exit_code, 0) << json.err;
-  EXPECT_TRUE(valid_json(dir, json.out));
-  EXPECT_NE(json.out.find("\"fl\":388"), std::string::npos);
-}
-
 TEST(Cli, FailuresAndUsage) {
   ToolRun missing = run("info /nonexistent.ntf");
   EXPECT_EQ(missing.exit_code, 1);

@@ -485,6 +485,8 @@ TEST(DesSubheader, OverflowFieldsOnlyInTreOverflow) {
   FileSpec layout;
   layout.des.push_back({nitfgen::des_subheader_full(overflow), "TREDATA"});
   layout.des.push_back({nitfgen::des_subheader_full(other), ""});
+  layout.des.push_back({nitfgen::des_subheader_full(), ""});  // no user fields
+  ASSERT_EQ(layout.des.back().subheader.size(), nitf::kDesSubheaderLength);
   Parsed p = open_and_read(dir.write("overflow.ntf", nitfgen::build(layout)));
   ASSERT_EQ(p.result, RET_SUCCESS);
   const auto& o = *p.document->des[0];
@@ -499,6 +501,8 @@ TEST(DesSubheader, OverflowFieldsOnlyInTreOverflow) {
   EXPECT_STREQ(n.desitem, "");
   EXPECT_STREQ(n.desshl, "0005");
   EXPECT_STREQ(n.desshf.data(), "xyz12");
+  EXPECT_STREQ(p.document->des[2]->desshl, "0000");
+  EXPECT_TRUE(p.document->des[2]->desshf.empty()) << "no user fields, no buffer";
 }
 
 TEST(DesSubheader, OverflowTestIgnoresOnlyTrailingBlanks) {
@@ -516,15 +520,6 @@ TEST(DesSubheader, OverflowTestIgnoresOnlyTrailingBlanks) {
     std::strcpy(r.desid, c.desid);
     EXPECT_EQ(nitf::des_has_overflow_fields(r), c.overflow) << "'" << c.desid << "'";
   }
-}
-
-TEST(DesSubheader, NoUserFieldsNoBuffer) {
-  TempDir dir;
-  Parsed p = open_and_read(one_des(dir, nitfgen::des_subheader_full()));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  EXPECT_STREQ(p.document->des[0]->desshl, "0000");
-  EXPECT_TRUE(p.document->des[0]->desshf.empty());
-  EXPECT_EQ(nitfgen::des_subheader_full().size(), nitf::kDesSubheaderLength);
 }
 
 TEST(DesSubheader, ChecksOfMagicVersionAndClass) {
