@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,44 @@ inline Parsed read_header_only(const fs::path& p) {
     d->graphic_count = d->source_graphic_count = d->header.graphics.count;
     d->text_count = d->source_text_count = d->header.texts.count;
     d->des_count = d->header.des.count;
+  }
+  return out;
+}
+
+// The data of graphic segment `index` of a file whose header `doc` holds, as stored.
+inline std::vector<std::uint8_t> graphic_data(const NitfDocument& doc, const fs::path& path,
+                                              std::uint32_t index) {
+  const std::int64_t at = nitf::segment_data_offset(doc, nitf::SegmentKind::kGraphic, index);
+  const std::uint64_t length = doc.header.graphics.data(index);
+  std::vector<std::uint8_t> out(length);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(at);
+  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(length));
+  EXPECT_EQ(std::uint64_t(in.gcount()), length) << path;
+  return out;
+}
+
+struct SampleCgm {
+  std::string file;
+  std::uint32_t index;
+  std::vector<std::uint8_t> data;
+};
+
+// Every CGM graphic of every sample. SFMT is byte 200 of a graphic subheader (SY to
+// ENCRYP come before it); only file headers are read, so a sample whose images the
+// parser refuses still counts.
+inline std::vector<SampleCgm> sample_cgm_segments() {
+  constexpr std::int64_t kSfmtOffset = 200;
+  std::vector<SampleCgm> out;
+  for (const fs::path& path : all_samples()) {
+    Parsed parsed = read_header_only(path);
+    if (parsed.result != RET_SUCCESS) continue;
+    const NitfDocument& doc = *parsed.document;
+    for (std::uint32_t i = 0; i < std::uint32_t(doc.header.graphics.count); ++i) {
+      std::ifstream in(path, std::ios::binary);
+      in.seekg(nitf::segment_offset(doc, nitf::SegmentKind::kGraphic, i) + kSfmtOffset);
+      if (in.get() == 'C') out.push_back({path.filename().string(), i, graphic_data(doc, path, i)});
+    }
   }
   return out;
 }
