@@ -837,47 +837,39 @@ TEST_F(ImageData, MaskEntriesAreCheckedAgainstLi) {
   EXPECT_LT(outcome(write_image(dir, image, stored.pixels, "imdatoff.ntf")), RET_SUCCESS);
 }
 
-// A sparse image whose bitmap alone passes the allocation cap.
-TEST_F(ImageData, BitmapBeyondTheAllocationCapIsNoMemory) {
-  TempDir dir;
-  Grid g{1, 1, 9998, 9998, 1, "B"};
-  ImageSpec image = image_for(g);
-  image.ic = "NM";
-  MaskSpec m;
-  m.block_records = {kNone};
-  image.mask = m;
-  const fs::path file = write_image(dir, image, "");
-  kernel::set_allocation_cap(std::size_t{16} << 20);
-  bool empty = false;
-  const int result = outcome(file, &empty);
-  kernel::set_allocation_cap(0);
-  EXPECT_EQ(result, RET_NO_MEMORY);
-  EXPECT_TRUE(empty);
-}
-
-TEST_F(ImageData, TruncatedDataAreAShortRead) {
+// Images the reader refuses whole, leaving the output empty: data cut short, a sparse
+// image whose bitmap alone passes the allocation cap, and layouts with no bitmap form
+// (4-bit samples, three bands of 12 bits).
+TEST_F(ImageData, RefusedImagesLeaveTheOutputEmpty) {
   TempDir dir;
   Grid g{2, 2, 8, 8, 1, "B"};
   nitfgen::FileSpec file;
   file.images.push_back(nitfgen::image_segment(image_for(g), store(g).pixels));
-  std::string bytes = nitfgen::build(file);
-  bytes.resize(bytes.size() - 10);
-  bool empty = false;
-  EXPECT_EQ(outcome(dir.write("short.ntf", bytes), &empty), RET_FILE_READ);
-  EXPECT_TRUE(empty);
-}
-
-TEST_F(ImageData, LayoutsWithoutABitmapFormAreNotSupported) {
-  TempDir dir;
-  Grid g{1, 1, 8, 8, 1, "B"};
-  ImageSpec image = image_for(g);
-  image.nbpp = image.abpp = 4;
-  EXPECT_EQ(outcome(write_image(dir, image, std::string(32, 'x'), "four.ntf")), RET_NOT_SUPPORTED);
-  g.bands = 3;
-  image = image_for(g);
-  image.nbpp = image.abpp = 12;
-  EXPECT_EQ(outcome(write_image(dir, image, std::string(288, 'x'), "rgb12.ntf")),
-            RET_NOT_SUPPORTED);
+  std::string cut = nitfgen::build(file);
+  cut.resize(cut.size() - 10);
+  Grid sparse{1, 1, 9998, 9998, 1, "B"}, one{1, 1, 8, 8, 1, "B"}, rgb{1, 1, 8, 8, 3, "B"};
+  ImageSpec huge = image_for(sparse), four = image_for(one), rgb12 = image_for(rgb);
+  huge.ic = "NM";
+  huge.mask = MaskSpec{};
+  huge.mask->block_records = {kNone};
+  four.nbpp = four.abpp = 4;
+  rgb12.nbpp = rgb12.abpp = 12;
+  const struct {
+    fs::path file;
+    int code;
+    std::size_t cap;
+  } cases[] = {{dir.write("short.ntf", cut), RET_FILE_READ, 0},
+               {write_image(dir, huge, "", "huge.ntf"), RET_NO_MEMORY, std::size_t{16} << 20},
+               {write_image(dir, four, std::string(32, 'x'), "four.ntf"), RET_NOT_SUPPORTED, 0},
+               {write_image(dir, rgb12, std::string(288, 'x'), "rgb12.ntf"), RET_NOT_SUPPORTED, 0}};
+  for (const auto& c : cases) {
+    bool empty = false;
+    kernel::set_allocation_cap(c.cap);
+    const int result = outcome(c.file, &empty);
+    kernel::set_allocation_cap(0);
+    EXPECT_EQ(result, c.code) << c.file;
+    EXPECT_TRUE(empty) << c.file;
+  }
 }
 
 TEST_F(ImageData, ArgumentsAreChecked) {
