@@ -507,6 +507,44 @@ TEST_F(HostCodecJ2k, ElevenBitColourJp2DecodesAsTheOracleDoes) {
   EXPECT_LE(max_difference(*b.get(), *oracle), 1);
 }
 
+// The file information of every sample stream: a kind a block reader accepts, and for
+// JPEG 2000 the picture the decoder makes. (The pixels are compared with djpeg and
+// opj_decompress through the image reader, ImageCompressed.*SamplesMatch*.)
+TEST_F(HostCodecJ2k, InfoOfEverySampleStreamDescribesItsPicture) {
+  REQUIRE_SAMPLES();
+  const std::pair<const char*, std::uint32_t> streams[] = {
+      {"jitc/i_3025b.ntf", 0},
+      {"misc/WithBE.ntf", 0},
+      {"misc/two_images_jpeg.ntf", 1},
+      {"jitc/i_3113g.ntf", 0},
+      {"j2k/001_006_64x64_s_8_1_mono_j2c.ntf", 0},
+      {"j2k/046_512x512_s_8_3_rgb_j2c.ntf", 0},
+      {"j2k/053_512x512_s_8_3_ycbcr_j2c.ntf", 0},
+      {"j2k/066_389x298_s_11_3_rgb_jp2.ntf", 0},
+      {"j2k/file9_j2c.ntf", 0},
+      {"j2k/p0_10b.ntf", 0},
+      {"j2k/p0_12a.ntf", 0},
+      {"j2k/p1_06b.ntf", 0},
+      {"misc/two_images_jp2.ntf", 1}};
+  for (const auto& [file, index] : streams) {
+    SCOPED_TRACE(file);
+    const Bytes stream = image_data(file, index);
+    OwnedBitmap b;
+    ASSERT_EQ(load(stream, b.get()), RET_SUCCESS);
+    std::int32_t result = 0;
+    const FltFileInfo info = info_of(stream, &result);
+    ASSERT_EQ(result, RET_SUCCESS);
+    EXPECT_TRUE(accepted(info.format));
+    // A JP2 file begins with its signature box, a codestream with SOC.
+    if (stream[0] == 0x00 || (stream[0] == 0xFF && stream[1] == 0x4F)) {
+      EXPECT_EQ(info.format, std::uint32_t(ff::kFormatJpeg2000));
+      EXPECT_EQ(info.width, std::uint32_t(b->width));
+      EXPECT_EQ(info.height, std::uint32_t(b->height));
+      EXPECT_EQ(info.bits_per_pixel, std::uint32_t(b->bits_per_pixel));
+    }
+  }
+}
+
 TEST_F(HostCodecJ2k, BandSelectionReordersComponents) {
   REQUIRE_SAMPLES();
   REQUIRE_TOOL("opj_decompress");
