@@ -138,6 +138,30 @@ TEST(ImageSubheaderSamples, EveryImageOfEverySampleReads) {
   EXPECT_GE(images, 30u);
 }
 
+// Block grids as GDAL lists them under NITF_METADATA (NBPR, NBPC, NPPBH, NPPBV): the
+// live comparison below sees them only for uncompressed multi-block images.
+TEST(ImageSubheaderSamples, BlockGridsFromGdal) {
+  REQUIRE_SAMPLES();
+  const struct {
+    const char* file;
+    std::uint32_t image;
+    std::int32_t nbpr, nbpc, nppbh, nppbv;
+  } known[] = {{"jitc/i_3301a.ntf", 0, 4, 4, 256, 256}, {"jitc/i_3301k.ntf", 0, 3, 3, 256, 256},
+               {"jitc/i_3113g.ntf", 1, 1, 1, 204, 138}, {"jitc/i_3405a.ntf", 0, 2, 2, 512, 512},
+               {"jitc/i_3034c.ntf", 0, 1, 1, 35, 18},   {"misc/LUinBand2.ntf", 0, 1, 1, 35, 18},
+               {"j2k/p0_12a.ntf", 0, 1, 1, 3, 5}};
+  for (const auto& k : known) {
+    SCOPED_TRACE(k.file);
+    Opened o = open_document(sample(k.file));
+    ASSERT_EQ(o.result, RET_SUCCESS);
+    ASSERT_EQ(o.read(k.image), RET_SUCCESS);
+    const NitfImageSubheader& s = o.image(k.image);
+    EXPECT_EQ((std::vector<std::int32_t>{s.blocks_per_row, s.blocks_per_column, s.block_width,
+                                         s.block_height}),
+              (std::vector<std::int32_t>{k.nbpr, k.nbpc, k.nppbh, k.nppbv}));
+  }
+}
+
 // The string value of the first "key":"value" in GDAL's JSON, or "?" when absent.
 std::string json_text(const std::string& json, const std::string& key) {
   std::string probe = "\"" + key + "\":\"";
