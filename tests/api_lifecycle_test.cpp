@@ -32,6 +32,7 @@ TEST(ApiLifecycle, CreateWithoutAFile) {
   EXPECT_FLOAT_EQ(value(h.FVER), 2.1f);
   EXPECT_EQ(value(h.NUMI), 0);
   EXPECT_EQ(value(h.LISH), nullptr);
+  EXPECT_EQ(std::string(h.FSCODE), std::string(40, ' ')) << "the record's room, not the file's 11";
   EXPECT_GT(kernel::live_objects(), before);
   EXPECT_EQ(Kv_NITFFreeNITFHeader(&h), RET_SUCCESS);
   EXPECT_EQ(value(h.FHDR), nullptr);
