@@ -105,20 +105,6 @@ class DebugCapture {
   std::string text_;
 };
 
-// The composed canvas of a document, freed at the end of the test.
-struct Rendered {
-  KvBitmap bitmap{};
-  int result = 0;
-  ~Rendered() { kernel::free_bitmap(canvas()); }
-  kernel::Bitmap* canvas() { return reinterpret_cast<kernel::Bitmap*>(&bitmap); }
-  // The colour at display pixel (x, y), 0x00BBGGRR.
-  std::uint32_t at(int x, int y) {
-    kernel::Bitmap& b = *canvas();
-    const std::uint8_t* p = kernel::storage_row(b, kernel::top_down_row(b, y)) + 3 * x;
-    return p[2] | p[1] << 8 | std::uint32_t{p[0]} << 16;
-  }
-};
-
 constexpr std::uint32_t grey(std::uint32_t v) {
   return v | v << 8 | v << 16;
 }

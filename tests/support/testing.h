@@ -182,6 +182,20 @@ class LeakCheckedBase : public Base {
 };
 using LeakChecked = LeakCheckedBase<>;
 
+// The composed canvas of a document (Kv_NtfRenderBitmap), freed at the end of the scope.
+struct Rendered {
+  KvBitmap bitmap{};
+  int result = 0;
+  ~Rendered() { kernel::free_bitmap(canvas()); }
+  kernel::Bitmap* canvas() { return reinterpret_cast<kernel::Bitmap*>(&bitmap); }
+  // The colour at display pixel (x, y) of the 24-bit canvas, 0x00BBGGRR.
+  std::uint32_t at(int x, int y) {
+    const std::uint8_t* p =
+        kernel::storage_row(*canvas(), kernel::top_down_row(*canvas(), y)) + 3 * x;
+    return p[2] | p[1] << 8 | std::uint32_t{p[0]} << 16;
+  }
+};
+
 // Kernel allocations above `bytes` fail while alive.
 struct AllocationCap {
   explicit AllocationCap(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
