@@ -27,28 +27,6 @@ class ImageVq : public LeakChecked {
   TempDir dir_;
 };
 
-struct Decoded {
-  Parsed parsed;
-  kernel::Bitmap bitmap;
-  int result = 0;
-  ~Decoded() { kernel::free_bitmap(&bitmap); }
-};
-
-std::unique_ptr<Decoded> decode(const fs::path& p) {
-  auto d = std::make_unique<Decoded>();
-  d->parsed = parse(p);
-  d->result = d->parsed.result;
-  if (d->result == RET_SUCCESS)
-    d->result = nitf::read_image(d->parsed.document.get(), 0, &d->bitmap, nullptr);
-  return d;
-}
-
-std::uint32_t pixel(const kernel::Bitmap& b, int x, int y) {
-  const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
-  if (b.bits_per_pixel == 12) return kernel::sample12(row, x);
-  return row[x];
-}
-
 // A picture of `width` x `height` whose values are below `levels`, made of a few
 // distinct kernels (so that 8-bit codes hold the codebook) unless `noisy`.
 VqPicture picture(int width, int height, int block, int levels, bool noisy, unsigned seed) {
@@ -113,8 +91,9 @@ void expect_pixels(const kernel::Bitmap& b, const VqPicture& p, int height) {
   int wrong = 0;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < p.width; ++x)
-      if (pixel(b, x, y) != p.pixels[static_cast<std::size_t>(y) * p.width + x] && wrong++ < 5)
-        ADD_FAILURE() << "pixel " << x << "," << y << ": " << pixel(b, x, y) << " expected "
+      if (pixel_value(b, x, y) != p.pixels[static_cast<std::size_t>(y) * p.width + x] &&
+          wrong++ < 5)
+        ADD_FAILURE() << "pixel " << x << "," << y << ": " << pixel_value(b, x, y) << " expected "
                       << p.pixels[static_cast<std::size_t>(y) * p.width + x];
   EXPECT_EQ(wrong, 0);
 }
@@ -141,7 +120,7 @@ TEST_F(ImageVq, DecodesPixelExact) {
     const VqData data = nitfgen::vq_image_data(c.picture);
     ImageSpec s = vq_image(c.picture, data, c.masked, c.nbpp);
     if (c.palette) give_palette(&s);
-    auto d = decode(write_image(dir_, "vq.ntf", s, data.bytes));
+    auto d = decode_image(write_image(dir_, "vq.ntf", s, data.bytes));
     ASSERT_EQ(d->result, RET_SUCCESS);
     EXPECT_EQ(d->bitmap.bits_per_pixel, c.bits);
     expect_pixels(d->bitmap, c.picture, c.height);
@@ -164,7 +143,7 @@ TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
   const VqData data = nitfgen::vq_image_data(p);
   ASSERT_LE(data.entries, 128u);
   ImageSpec s = vq_image(p, data, true);
-  auto d = decode(write_image(dir_, "gaps.ntf", s, data.bytes));
+  auto d = decode_image(write_image(dir_, "gaps.ntf", s, data.bytes));
   ASSERT_EQ(d->result, RET_SUCCESS);
   ASSERT_EQ(d->bitmap.width, 16);
   ASSERT_EQ(d->bitmap.height, 16);
@@ -172,7 +151,7 @@ TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
     for (int x = 0; x < 16; ++x) {
       const bool shown = (x < 8) == (y < 8);
       const std::uint32_t expected = shown ? p.pixels[static_cast<std::size_t>(y) * 16 + x] : 0;
-      ASSERT_EQ(pixel(d->bitmap, x, y), expected) << x << "," << y;
+      ASSERT_EQ(pixel_value(d->bitmap, x, y), expected) << x << "," << y;
     }
 }
 
@@ -184,13 +163,13 @@ TEST_F(ImageVq, TwelveBitCodesOfA256BlockAre6144BytesAndReadToTheLastOne) {
   ASSERT_GT(data.entries, 256u) << "the codebook needs more than 8 bits";
   ImageSpec s = vq_image(p, data, false);
   {
-    auto d = decode(write_image(dir_, "c4-12.ntf", s, data.bytes));
+    auto d = decode_image(write_image(dir_, "c4-12.ntf", s, data.bytes));
     ASSERT_EQ(d->result, RET_SUCCESS);
     expect_pixels(d->bitmap, p, 256);
   }
   // LI one byte short of the last code: the data cannot hold the codes.
-  auto d =
-      decode(write_image(dir_, "c4-12-short.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
+  auto d = decode_image(
+      write_image(dir_, "c4-12-short.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
   EXPECT_EQ(d->result, RET_FILE_FORMAT);
 }
 
@@ -198,11 +177,11 @@ TEST_F(ImageVq, KernelThatDoesNotDivideTheBlockLeavesTheStripZero) {
   VqPicture p = picture(9, 9, 9, 50, false, 7);  // 2 x 2 kernels of 4 x 4 per 9 x 9 block
   const VqData data = nitfgen::vq_image_data(p);
   ImageSpec s = vq_image(p, data, false);
-  auto d = decode(write_image(dir_, "odd.ntf", s, data.bytes));
+  auto d = decode_image(write_image(dir_, "odd.ntf", s, data.bytes));
   ASSERT_EQ(d->result, RET_SUCCESS);
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 9; ++x)
-      EXPECT_EQ(pixel(d->bitmap, x, y), x < 8 && y < 8 ? p.pixels[y * 9u + x] : 0u)
+      EXPECT_EQ(pixel_value(d->bitmap, x, y), x < 8 && y < 8 ? p.pixels[y * 9u + x] : 0u)
           << x << "," << y;
 }
 
@@ -212,7 +191,7 @@ TEST_F(ImageVq, ThreeBandsAreNotSupported) {
   ImageSpec s = vq_image(p, data, false);
   s.irep = "RGB";
   s.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
-  EXPECT_EQ(decode(write_image(dir_, "rgb.ntf", s, data.bytes))->result, RET_NOT_SUPPORTED);
+  EXPECT_EQ(decode_image(write_image(dir_, "rgb.ntf", s, data.bytes))->result, RET_NOT_SUPPORTED);
 }
 
 int decode_broken(const TempDir& dir, VqPicture p, void (*change)(VqPicture&),
@@ -220,7 +199,7 @@ int decode_broken(const TempDir& dir, VqPicture p, void (*change)(VqPicture&),
   change(p);
   const VqData data = nitfgen::vq_image_data(p);
   const ImageSpec s = vq_image(p, data, false);
-  return decode(write_image(dir, "bad.ntf", s, data.bytes.substr(0, data.bytes.size() - cut)))
+  return decode_image(write_image(dir, "bad.ntf", s, data.bytes.substr(0, data.bytes.size() - cut)))
       ->result;
 }
 
@@ -254,9 +233,10 @@ TEST_F(ImageVq, BadHeadersGiveCodes) {
   // A header cut short.
   VqPicture tiny = p;
   const VqData data = nitfgen::vq_image_data(tiny);
-  EXPECT_EQ(decode(write_image(dir_, "hdr.ntf", vq_image(p, data, false), data.bytes.substr(0, 10)))
-                ->result,
-            RET_FILE_READ);
+  EXPECT_EQ(
+      decode_image(write_image(dir_, "hdr.ntf", vq_image(p, data, false), data.bytes.substr(0, 10)))
+          ->result,
+      RET_FILE_READ);
 }
 
 TEST_F(ImageVq, CodesEndingInsideAByteNeedThatByte) {
@@ -268,11 +248,12 @@ TEST_F(ImageVq, CodesEndingInsideAByteNeedThatByte) {
   ASSERT_EQ(data.code_bytes, 4u);
   const ImageSpec s = vq_image(p, data, false);
   {
-    auto d = decode(write_image(dir_, "whole.ntf", s, data.bytes));
+    auto d = decode_image(write_image(dir_, "whole.ntf", s, data.bytes));
     ASSERT_EQ(d->result, RET_SUCCESS);
     expect_pixels(d->bitmap, p, 4);
   }
-  auto d = decode(write_image(dir_, "half.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
+  auto d =
+      decode_image(write_image(dir_, "half.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
   EXPECT_EQ(d->result, RET_FILE_FORMAT) << "three bytes cannot hold 28 bits of codes";
 }
 
@@ -298,7 +279,7 @@ TEST_F(ImageVq, MutatedHeadersNeverCrash) {
     std::string bytes = data.bytes;
     const std::size_t header = 21 + 14 * 4;
     for (int n = 0; n < 3; ++n) bytes[random() % header] = static_cast<char>(random());
-    auto d = decode(write_image(dir_, "fuzz.ntf", vq_image(p, data, i % 2 == 1), bytes));
+    auto d = decode_image(write_image(dir_, "fuzz.ntf", vq_image(p, data, i % 2 == 1), bytes));
     if (d->result != RET_SUCCESS) {
       EXPECT_EQ(d->bitmap.data, nullptr);
     }

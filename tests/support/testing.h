@@ -8,11 +8,14 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "imgmodes.h"
 #include "kernel.h"
 #include "nitffile.h"
 #include "nitfgen.h"
@@ -108,6 +111,46 @@ inline Parsed read_header_only(const fs::path& p) {
     d->des_count = d->header.des.count;
   }
   return out;
+}
+
+struct DecodedImage {
+  Parsed parsed;
+  kernel::Bitmap bitmap;
+  int result = 0;
+  ~DecodedImage() { kernel::free_bitmap(&bitmap); }
+  const nitf::NitfImageSubheader& image(std::uint32_t i = 0) const {
+    return *parsed.document->images[i];
+  }
+};
+
+// Parses the file and reads one image; `result` is the first failing step's code.
+inline std::unique_ptr<DecodedImage> decode_image(const fs::path& p, std::uint32_t index = 0) {
+  auto d = std::make_unique<DecodedImage>();
+  d->parsed = parse(p);
+  d->result = d->parsed.result;
+  if (d->result == RET_SUCCESS)
+    d->result = nitf::read_image(d->parsed.document.get(), index, &d->bitmap, nullptr);
+  return d;
+}
+
+// Pixel (x, y) of a bitmap, in display order; for 24 bits `channel` 0 is blue, 2 red.
+inline std::uint32_t pixel_value(const kernel::Bitmap& b, int x, int y, int channel = 0) {
+  const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
+  switch (b.bits_per_pixel) {
+    case 1:
+      return row[x / 8] >> (7 - x % 8) & 1;
+    case 12:
+      return kernel::sample12(row, x);
+    case 16: {
+      std::uint16_t v;
+      std::memcpy(&v, row + 2 * x, 2);
+      return v;
+    }
+    case 24:
+      return row[3 * x + channel];
+    default:
+      return row[x];
+  }
 }
 
 // The data of graphic segment `index` of a file whose header `doc` holds, as stored.
