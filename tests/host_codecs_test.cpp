@@ -853,17 +853,6 @@ TEST_F(HostCodecInfo, StreamsThatAreNotRecognised) {
   }
 }
 
-TEST_F(HostCodecInfo, ArgumentsAreChecked) {
-  const Bytes s = encode(grey());
-  FltFileInfo info;
-  EXPECT_EQ(ff::file_info_from_memory(s.data(), &info, 2307, std::uint32_t(s.size())),
-            RET_INVALID_PARAMETER);
-  EXPECT_EQ(ff::file_info_from_memory(s.data(), nullptr, ff::kFileInfoSize, 10),
-            RET_INVALID_PARAMETER);
-  EXPECT_EQ(ff::file_info_from_memory(nullptr, &info, ff::kFileInfoSize, 10), RET_MISSING_DATA);
-  EXPECT_EQ(ff::file_info_from_memory(s.data(), &info, ff::kFileInfoSize, 0), RET_MISSING_DATA);
-}
-
 // ---------------------------------------------------------------------------------------
 // Load options and the arguments of load from memory.
 
@@ -883,7 +872,7 @@ TEST_F(HostCodecOptions, DefaultsAreZeroWithTheNaturalBands) {
   EXPECT_EQ(ff::default_load_options(nullptr, 72), RET_INVALID_PARAMETER);
 }
 
-TEST_F(HostCodecOptions, LoadArgumentsAreChecked) {
+TEST_F(HostCodecOptions, LoadAndInfoArgumentsAreChecked) {
   const Bytes s = encode(grey());
   OwnedBitmap b;
   make_sentinel(b);
@@ -901,6 +890,15 @@ TEST_F(HostCodecOptions, LoadArgumentsAreChecked) {
   expect_sentinel(*b.get(), "after refused arguments");
   EXPECT_EQ(load(s, b.get(), nullptr, 8, kernel::kColourPalette), RET_SUCCESS);
   EXPECT_EQ(b->width, 45) << "the record was replaced";
+
+  // And those of file information from memory.
+  FltFileInfo info;
+  EXPECT_EQ(ff::file_info_from_memory(s.data(), &info, 2307, std::uint32_t(s.size())),
+            RET_INVALID_PARAMETER);
+  EXPECT_EQ(ff::file_info_from_memory(s.data(), nullptr, ff::kFileInfoSize, 10),
+            RET_INVALID_PARAMETER);
+  EXPECT_EQ(ff::file_info_from_memory(nullptr, &info, ff::kFileInfoSize, 10), RET_MISSING_DATA);
+  EXPECT_EQ(ff::file_info_from_memory(s.data(), &info, ff::kFileInfoSize, 0), RET_MISSING_DATA);
 }
 
 // ---------------------------------------------------------------------------------------
