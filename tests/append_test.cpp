@@ -24,14 +24,7 @@ namespace {
 
 using namespace testing_support;
 
-class Append : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using Append = LeakChecked;
 
 // A document made without a file, destroyed at the end.
 struct Doc {
@@ -83,12 +76,6 @@ double psnr(const kernel::Bitmap& canvas, const kernel::Bitmap& picture) {
   return error == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (error / n));
 }
 
-struct Rendered {
-  KvBitmap bitmap{};
-  ~Rendered() { kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&bitmap)); }
-  const kernel::Bitmap& canvas() const { return reinterpret_cast<const kernel::Bitmap&>(bitmap); }
-};
-
 std::string lengths(NitfDocument* d) {
   const auto& h = d->header;
   return std::to_string(h.hl_current) + "/" + std::to_string(h.fl_current) + "/" + h.numi + h.nums +
@@ -123,14 +110,14 @@ TEST_F(Append, ColourPictureBecomesOneYccBlock) {
   Rendered now;
   ASSERT_EQ(Kv_NtfRenderBitmap(&now.bitmap, doc.d), RET_SUCCESS);
   ASSERT_EQ(now.bitmap.width, 640);
-  EXPECT_GT(psnr(now.canvas(), picture.b), 40);
+  EXPECT_GT(psnr(*now.canvas(), picture.b), 40);
   TempDir dir;
   ASSERT_EQ(Kv_NITFSaveFileA(doc.d, dir.file("made.ntf").c_str()), RET_SUCCESS);
   EXPECT_EQ(std::int64_t(fs::file_size(dir.file("made.ntf"))), doc.d->header.fl_current);
   Doc again(dir.file("made.ntf").c_str());
   Rendered later;
   ASSERT_EQ(Kv_NtfRenderBitmap(&later.bitmap, again.d), RET_SUCCESS);
-  EXPECT_EQ(std::memcmp(later.bitmap.data, now.bitmap.data, now.canvas().data_size), 0);
+  EXPECT_EQ(std::memcmp(later.bitmap.data, now.bitmap.data, now.canvas()->data_size), 0);
 }
 
 TEST_F(Append, GreyRgbAndTheDateOfTheImage) {
@@ -289,7 +276,7 @@ void expect_inside_sbnd(NitfDocument* d, const char* when) {
   Rendered r;
   ASSERT_EQ(Kv_NtfRenderBitmap(&r.bitmap, d), RET_SUCCESS) << when;
   const nitf::NitfGraphicSubheader& g = *d->graphics[0];
-  const InkBox ink = red_ink(r.canvas());
+  const InkBox ink = red_ink(*r.canvas());
   ASSERT_GE(ink.right, 0) << when << ": the drawing is painted";
   EXPECT_GE(ink.top, g.sloc_row + g.sbnd1_first) << when;
   EXPECT_GE(ink.left, g.sloc_column + g.sbnd1_second) << when;

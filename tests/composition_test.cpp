@@ -28,15 +28,6 @@ using nitf::DrawList;
 using nitfgen::BandSpec;
 using nitfgen::ImageSpec;
 
-// Every test ends with the kernel's live objects where they were when it began.
-class LeakChecked : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
 using CompositionOrder = LeakChecked;
 using CompositionAttachment = LeakChecked;
 using CompositionCanvas = LeakChecked;
@@ -112,20 +103,6 @@ class DebugCapture {
 
  private:
   std::string text_;
-};
-
-// The composed canvas of a document, freed at the end of the test.
-struct Rendered {
-  KvBitmap bitmap{};
-  int result = 0;
-  ~Rendered() { kernel::free_bitmap(canvas()); }
-  kernel::Bitmap* canvas() { return reinterpret_cast<kernel::Bitmap*>(&bitmap); }
-  // The colour at display pixel (x, y), 0x00BBGGRR.
-  std::uint32_t at(int x, int y) {
-    kernel::Bitmap& b = *canvas();
-    const std::uint8_t* p = kernel::storage_row(b, kernel::top_down_row(b, y)) + 3 * x;
-    return p[2] | p[1] << 8 | std::uint32_t{p[0]} << 16;
-  }
 };
 
 constexpr std::uint32_t grey(std::uint32_t v) {

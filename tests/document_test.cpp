@@ -122,16 +122,15 @@ TEST(SegmentPositions, GeneratedFileAndSourceCounts) {
   char magic[4] = {};
   ASSERT_EQ(kernel::read_file(d.file, magic, 3), 3u);
   EXPECT_STREQ(magic, "333");
-}
 
-TEST(SegmentPositions, ImagesWithoutSourceCountAddNothing) {
-  TempDir dir;
-  nitfgen::FileSpec layout;
-  layout.texts = {{"TE" + std::string(10, 'd'), "text"}};
-  Parsed p = read_header_only(dir.write("t.ntf", nitfgen::build(layout)));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  p.document->image_count = 1;  // one appended image, none in the source
-  EXPECT_EQ(nitf::segment_offset(*p.document, SegmentKind::kText, 0), p.document->header.hl_source);
+  // An appended image with none in the source adds nothing before the text.
+  layout.images.clear();
+  layout.graphics.clear();
+  layout.des.clear();
+  Parsed t = read_header_only(dir.write("t.ntf", nitfgen::build(layout)));
+  ASSERT_EQ(t.result, RET_SUCCESS);
+  t.document->image_count = 1;
+  EXPECT_EQ(nitf::segment_offset(*t.document, SegmentKind::kText, 0), t.document->header.hl_source);
 }
 
 TEST(Document, RecordListsAndTheirRelease) {

@@ -25,6 +25,7 @@ TEST(FileHeader, HeaderOnlyFileParsesCompletely) {
   TempDir dir;
   FileSpec layout;
   layout.fields["FTITLE"] = "A title";
+  layout.fields["FBKGC"] = std::string("\x10\x20\x30", 3);
   std::string bytes = nitfgen::build(layout);
   ASSERT_EQ(bytes.size(), 388u);
   Parsed p = parse(dir.write("blank.ntf", bytes));
@@ -35,89 +36,50 @@ TEST(FileHeader, HeaderOnlyFileParsesCompletely) {
   EXPECT_EQ(h.hl_source, 388);
   EXPECT_STREQ(h.fver, "02.10");
   EXPECT_EQ(std::string(h.ftitle), nitfgen::text("A title", 80));
+  EXPECT_EQ(h.background, 0x302010u);
   EXPECT_EQ(p.document->header_present, 1);
   EXPECT_EQ(p.document->image_count + p.document->graphic_count + p.document->text_count, 0u);
   EXPECT_FALSE(h.udhd.present());
   EXPECT_EQ(h.udhd.tre_count, 0u);
 }
 
-TEST(FileHeader, RealHeaderOnlySample) {
+TEST(FileHeader, RealSamplesOfThisAndOtherVersions) {
   REQUIRE_SAMPLES();
   Parsed p = parse(sample("misc/test_blank.ntf"));
   ASSERT_EQ(p.result, RET_SUCCESS);
   EXPECT_EQ(p.document->header.fl_source, 388);
-}
-
-TEST(FileHeader, NsifIsReadLikeNitf) {
-  TempDir dir;
-  FileSpec layout;
-  layout.fields["FHDR"] = "NSIF";
-  Parsed p = parse(dir.write("nsif.nsf", nitfgen::build(layout)));
-  EXPECT_EQ(p.result, RET_SUCCESS);
-  EXPECT_STREQ(p.document->header.fhdr, "NSIF");
-}
-
-TEST(FileHeader, OtherMagicOrVersionIsRefused) {
-  TempDir dir;
-  for (const char* version : {"02.00", "01.00", "02.1 ", "03.00"}) {
-    FileSpec layout;
-    layout.fields["FVER"] = version;
-    EXPECT_EQ(read_spec(dir, layout).result, RET_UNSUPPORTED_VERSION) << version;
-  }
-  FileSpec layout;
-  layout.fields["FHDR"] = "NITX";
-  EXPECT_EQ(read_spec(dir, layout).result, RET_FILE_FORMAT);
-}
-
-TEST(FileHeader, RealFilesOfOtherVersionsAreRefused) {
-  REQUIRE_SAMPLES();
   EXPECT_EQ(parse(sample("misc/U_0006A.NTF")).result, RET_UNSUPPORTED_VERSION);
   EXPECT_EQ(parse(sample("misc/ns3034d.nsf")).result, RET_UNSUPPORTED_VERSION);
 }
 
-TEST(FileHeader, OtherComplexityLevelShowsMessage) {
+// NSIF is read like NITF; the version, the magic, CLEVEL and FSCLAS are checked.
+TEST(FileHeader, CheckedFields) {
   TempDir dir;
-  FileSpec layout;
-  layout.fields["CLEVEL"] = "05";
-  MessageCapture messages;
-  EXPECT_EQ(read_spec(dir, layout).result, RET_UNSUPPORTED_CLEVEL);
-  ASSERT_EQ(messages.messages().size(), 1u);
-  EXPECT_EQ(messages.messages()[0], "Error: Unsupported CLEVEL");
-}
-
-TEST(FileHeader, SecurityClassification) {
-  TempDir dir;
-  for (const char* c : {"C", "R", "S", "T", "U"}) {
-    FileSpec layout;
-    layout.fields["FSCLAS"] = c;
-    EXPECT_EQ(read_spec(dir, layout).result, RET_SUCCESS) << c;
+  const struct {
+    const char* field;
+    std::vector<const char*> values;
+    int code;
+  } cases[] = {{"FHDR", {"NSIF"}, RET_SUCCESS},
+               {"FHDR", {"NITX"}, RET_FILE_FORMAT},
+               {"FVER", {"02.00", "01.00", "02.1 ", "03.00"}, RET_UNSUPPORTED_VERSION},
+               {"CLEVEL", {"05"}, RET_UNSUPPORTED_CLEVEL},
+               {"FSCLAS", {"C", "R", "S", "T", "U"}, RET_SUCCESS},
+               {"FSCLAS", {"X", " ", "u"}, RET_FILE_FORMAT}};
+  for (const auto& c : cases) {
+    for (const char* value : c.values) {
+      FileSpec layout;
+      layout.fields[c.field] = value;
+      MessageCapture messages;
+      Parsed p = read_spec(dir, layout);
+      EXPECT_EQ(p.result, c.code) << c.field << " " << value;
+      if (c.code == RET_SUCCESS && std::string(c.field) == "FHDR") {
+        EXPECT_STREQ(p.document->header.fhdr, "NSIF");
+      }
+      if (c.code == RET_UNSUPPORTED_CLEVEL) {
+        EXPECT_EQ(messages.messages(), std::vector<std::string>{"Error: Unsupported CLEVEL"});
+      }
+    }
   }
-  for (const char* c : {"X", " ", "u"}) {
-    FileSpec layout;
-    layout.fields["FSCLAS"] = c;
-    EXPECT_EQ(read_spec(dir, layout).result, RET_FILE_FORMAT) << c;
-  }
-}
-
-TEST(FileHeader, NumxMustBeZero) {
-  TempDir dir;
-  std::string bytes = nitfgen::build(FileSpec{});
-  // NUMX follows FL (12), HL (6), NUMI (3) and NUMS (3) after the 342-byte leading run.
-  std::size_t numx = 342 + 12 + 6 + 3 + 3;
-  ASSERT_EQ(bytes.substr(numx, 3), "000");
-  for (const char* bad : {"001", "  0", "00 "}) {
-    auto p = read_header_only(dir.write("x.ntf", with_bytes(bytes, numx, bad)));
-    EXPECT_EQ(p.result, RET_FILE_FORMAT) << bad;
-  }
-}
-
-TEST(FileHeader, BackgroundColourFromFbkgc) {
-  TempDir dir;
-  FileSpec layout;
-  layout.fields["FBKGC"] = std::string("\x10\x20\x30", 3);
-  Parsed p = read_spec(dir, layout);
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  EXPECT_EQ(p.document->header.background, 0x302010u);
 }
 
 TEST(FileHeader, ExtensionAreas) {
@@ -158,8 +120,11 @@ TEST(FileHeader, BadLengthsEndTheReadBeforeAllocating) {
   layout.has_udhd = true;
   layout.udhd = nitfgen::tre("ABCDEF", "xyz");
   std::string bytes = nitfgen::build(layout);
-  std::size_t udhdl = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 3 + 3;
+  // After the 342-byte leading run: FL (12), HL (6), NUMI, NUMS, NUMX, NUMT, NUMDES,
+  // NUMRES (3 each), then UDHDL.
+  std::size_t udhdl = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 3 + 3, numx = udhdl - 12;
   ASSERT_EQ(bytes.substr(udhdl, 5), "00017");
+  ASSERT_EQ(bytes.substr(numx, 3), "000");
 
   struct Case {
     std::size_t at;
@@ -171,6 +136,8 @@ TEST(FileHeader, BadLengthsEndTheReadBeforeAllocating) {
       {udhdl, "99999", RET_FILE_READ},     // more than the file holds
       {udhdl - 18, "999", RET_FILE_READ},  // NUMI: 999 pairs of lengths the file lacks
       {udhdl - 18, "-01", RET_FILE_FORMAT}, {udhdl - 3, "-01", RET_FILE_FORMAT},  // NUMRES
+      {numx, "001", RET_FILE_FORMAT},       {numx, "  0", RET_FILE_FORMAT},  // NUMX must be 000
+      {numx, "00 ", RET_FILE_FORMAT},
   };
   for (const Case& c : cases) {
     std::size_t before = kernel::live_objects();
@@ -179,44 +146,14 @@ TEST(FileHeader, BadLengthsEndTheReadBeforeAllocating) {
     p.document.reset();
     EXPECT_EQ(kernel::live_objects(), before) << "nothing outlives the document";
   }
-}
-
-TEST(FileHeader, NegativeSegmentLengthIsRefused) {
-  TempDir dir;
-  FileSpec layout;
-  layout.texts.push_back({std::string(285, ' '), "hello"});
-  std::string bytes = nitfgen::build(layout);
-  std::size_t lt = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 4;  // NUMT then LTSH (4) then LT (5)
-  ASSERT_EQ(bytes.substr(lt, 5), "00005");
-  auto p = read_header_only(dir.write("neg.ntf", with_bytes(bytes, lt, "-0005")));
-  EXPECT_EQ(p.result, RET_FILE_FORMAT);
-}
-
-TEST(FileHeader, FieldTableCoversTheLeadingRun) {
-  std::size_t n = 0;
-  const nitf::HeaderField* fields = nitf::header_fields(&n);
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < n; ++i) width += fields[i].width;
-  EXPECT_EQ(width, 342u + 12 + 6);  // FHDR to OPHONE, FL, HL
-  ASSERT_NE(nitf::find_header_field("FSCODE"), nullptr);
-  EXPECT_EQ(nitf::find_header_field("FSCODE")->width, 11);
-  EXPECT_EQ(nitf::find_header_field("FSCODE")->room, 40);
-  EXPECT_EQ(nitf::find_header_field("ONAME")->room, 27);
-  EXPECT_EQ(nitf::find_header_field("NOPE"), nullptr);
-}
-
-TEST(FileHeader, DefaultsOfANewRecord) {
-  nitf::NitfFileHeaderData h;
-  EXPECT_EQ(h.valid, 0);
-  EXPECT_EQ(h.clevel, 3);
-  EXPECT_STREQ(h.fhdr, "NITF");
-  EXPECT_STREQ(h.stype, "BF01");
-  EXPECT_STREQ(h.fdt, "20050101010101");
-  EXPECT_EQ(std::string(h.fscode), std::string(40, ' '));
-  EXPECT_EQ(std::string(h.fsctln), std::string(20, ' '));
-  EXPECT_EQ(std::string(h.oname), std::string(27, ' '));
-  EXPECT_STREQ(h.fl, "");
-  EXPECT_EQ(h.images.count, 0);
+  // A negative segment length: LT of a text segment, after NUMT and LTSH (4).
+  FileSpec text;
+  text.texts.push_back({std::string(285, ' '), "hello"});
+  std::string t = nitfgen::build(text);
+  std::size_t lt = 342 + 12 + 6 + 3 + 3 + 3 + 3 + 4;
+  ASSERT_EQ(t.substr(lt, 5), "00005");
+  EXPECT_EQ(read_header_only(dir.write("neg.ntf", with_bytes(t, lt, "-0005"))).result,
+            RET_FILE_FORMAT);
 }
 
 }  // namespace

@@ -18,14 +18,6 @@ namespace {
 using namespace testing_support;
 using nitfgen::ImageSpec;
 
-class LeakChecked : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
 using FilterInfo = LeakChecked;
 using FilterLoad = LeakChecked;
 using FilterDraw = LeakChecked;

@@ -30,14 +30,7 @@ namespace {
 using namespace testing_support;
 namespace cgm = nitfgen::cgm;
 
-class GraphicsPlacement : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using GraphicsPlacement = LeakChecked;
 
 struct Rgb {
   int r = 0, g = 0, b = 0;
@@ -92,13 +85,9 @@ std::string annotation_file() {
   return nitfgen::build(file);
 }
 
-struct Rendered {
-  KvBitmap bitmap{};
-  int result = 0;
-  ~Rendered() { kernel::free_bitmap(canvas()); }
-  kernel::Bitmap* canvas() { return reinterpret_cast<kernel::Bitmap*>(&bitmap); }
-  Rgb at(int x, int y) { return pixel(*canvas(), x, y); }
-};
+Rgb at(Rendered& r, int x, int y) {
+  return pixel(*r.canvas(), x, y);
+}
 
 TEST_F(GraphicsPlacement, AnnotationFilePrimitivesLandWhereTheirSlocPutsThem) {
   TempDir dir;
@@ -112,24 +101,24 @@ TEST_F(GraphicsPlacement, AnnotationFilePrimitivesLandWhereTheirSlocPutsThem) {
 
   // The red rectangle spans columns 30..60 and rows 20..40; the blue one covers its
   // lower right corner because it lies at a higher level.
-  EXPECT_TRUE(is(r.at(35, 25), kRed));
-  EXPECT_TRUE(is(r.at(45, 38), kRed));
-  EXPECT_TRUE(is(r.at(55, 30), kBlue)) << "level 4 is painted over level 2";
-  EXPECT_TRUE(is(r.at(65, 30), kBlue));
-  EXPECT_TRUE(is(r.at(35, 42), kGrey)) << "below the red rectangle the image shows";
-  EXPECT_TRUE(is(r.at(25, 25), kGrey));
+  EXPECT_TRUE(is(at(r, 35, 25), kRed));
+  EXPECT_TRUE(is(at(r, 45, 38), kRed));
+  EXPECT_TRUE(is(at(r, 55, 30), kBlue)) << "level 4 is painted over level 2";
+  EXPECT_TRUE(is(at(r, 65, 30), kBlue));
+  EXPECT_TRUE(is(at(r, 35, 42), kGrey)) << "below the red rectangle the image shows";
+  EXPECT_TRUE(is(at(r, 25, 25), kGrey));
 
   // The line at VDC y 50 with SLOC row -5 is canvas row 45; x 20..100 from column -8.
   for (int x : {14, 40, 90})
-    for (int y : {44, 45, 46}) EXPECT_TRUE(is(r.at(x, y), kGreen)) << x << "," << y;
-  EXPECT_TRUE(is(r.at(40, 48), kGrey));
-  EXPECT_TRUE(is(r.at(10, 45), kGrey)) << "the line starts at column 12";
+    for (int y : {44, 45, 46}) EXPECT_TRUE(is(at(r, x, y), kGreen)) << x << "," << y;
+  EXPECT_TRUE(is(at(r, 40, 48), kGrey));
+  EXPECT_TRUE(is(at(r, 10, 45), kGrey)) << "the line starts at column 12";
 
   // The circle's edge in white, its centre and the space outside it the image's grey.
   for (auto [x, y] : std::vector<std::pair<int, int>>{{100, 80}, {80, 80}, {90, 70}, {90, 90}})
-    EXPECT_GT(r.at(x, y).r, 160) << x << "," << y;
-  EXPECT_TRUE(is(r.at(90, 80), kGrey));
-  EXPECT_TRUE(is(r.at(110, 80), kGrey));
+    EXPECT_GT(at(r, x, y).r, 160) << x << "," << y;
+  EXPECT_TRUE(is(at(r, 90, 80), kGrey));
+  EXPECT_TRUE(is(at(r, 110, 80), kGrey));
 }
 
 TEST_F(GraphicsPlacement, GraphicsBeyondTheImageWidenTheCanvas) {

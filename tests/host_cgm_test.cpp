@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -47,15 +46,7 @@ class Loaded {
   vector::Drawing drawing;
 };
 
-// Every test ends with nothing of the kernel's left alive.
-class HostCgm : public ::testing::Test {
- protected:
-  void SetUp() override { live_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), live_); }
-
- private:
-  std::size_t live_ = 0;
-};
+using HostCgm = testing_support::LeakChecked;
 
 // --- element decoding -------------------------------------------------------------------
 
@@ -292,36 +283,11 @@ TEST_F(HostCgm, LongPolylinesAndLongStrings) {
 
 // --- the real samples -------------------------------------------------------------------
 
-Bytes graphic_data(const NitfDocument& doc, const testing_support::fs::path& path,
-                   std::uint32_t index) {
-  const std::int64_t at = nitf::segment_data_offset(doc, nitf::SegmentKind::kGraphic, index);
-  const std::uint64_t length = doc.header.graphics.data(index);
-  Bytes out(length);
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(at);
-  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(length));
-  EXPECT_EQ(std::uint64_t(in.gcount()), length) << path;
-  return out;
-}
-
-struct RealSegment {
-  std::string file;
-  std::uint32_t index;
-  Bytes data;
-};
+using testing_support::graphic_data;
+using RealSegment = testing_support::SampleCgm;
 
 std::vector<RealSegment> real_segments() {
-  std::vector<RealSegment> out;
-  for (const char* f : {"jitc/i_3051e.ntf", "jitc/i_3052a.ntf", "jitc/i_3060a.ntf",
-                        "jitc/i_3113g.ntf", "misc/WithBE.ntf"}) {
-    const auto path = testing_support::sample(f);
-    auto parsed = testing_support::read_header_only(path);
-    EXPECT_EQ(parsed.result, 1) << f;
-    if (parsed.result != 1) continue;
-    for (std::int32_t i = 0; i < parsed.document->header.graphics.count; ++i)
-      out.push_back({f, std::uint32_t(i), graphic_data(*parsed.document, path, std::uint32_t(i))});
-  }
-  return out;
+  return testing_support::sample_cgm_segments();
 }
 
 TEST_F(HostCgm, EveryRealSegmentLoadsInsideItsExtent) {
@@ -411,30 +377,6 @@ TEST_F(HostCgm, MetafileDefaultsReplacementSetsEveryPicturesStart) {
   ASSERT_EQ(l.objects(), 1u);
   EXPECT_EQ(l.point(0, 0).y, -2);
   EXPECT_EQ(l.object(0).attributes.line_colour, 0x00FF00u);
-}
-
-TEST_F(HostCgm, EveryCgmGraphicOfEverySampleLoads) {
-  REQUIRE_SAMPLES();
-  // SFMT is byte 200 of a graphic subheader (SY to ENCRYP come before it); only file
-  // headers are read, so a sample whose images the parser refuses still counts.
-  constexpr std::int64_t kSfmtOffset = 200;
-  int loaded = 0;
-  for (const auto& path : testing_support::all_samples()) {
-    auto parsed = testing_support::read_header_only(path);
-    if (parsed.result != 1) continue;
-    const NitfDocument& doc = *parsed.document;
-    for (std::int32_t i = 0; i < doc.header.graphics.count; ++i) {
-      std::ifstream in(path, std::ios::binary);
-      in.seekg(nitf::segment_offset(doc, nitf::SegmentKind::kGraphic, std::uint32_t(i)) +
-               kSfmtOffset);
-      if (in.get() != 'C') continue;
-      Loaded l;
-      EXPECT_EQ(l.load(graphic_data(doc, path, std::uint32_t(i))), 1) << path << " " << i;
-      ++loaded;
-    }
-  }
-  EXPECT_GE(loaded, 6);
-  std::printf("CGM segments loaded: %d\n", loaded);
 }
 
 // --- hostile input ----------------------------------------------------------------------

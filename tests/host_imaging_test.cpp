@@ -22,6 +22,7 @@
 #include "kernel/dc.h"
 #include "kernel/memory.h"
 #include "kernel/palette.h"
+#include "testing.h"
 
 namespace {
 
@@ -35,14 +36,7 @@ constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
 constexpr int kGrey = kernel::kColourGrey, kIndex = kernel::kColourPalette;
 constexpr int kRgb = kernel::kColourRgb;
 
-struct OwnedBitmap {
-  Bitmap b;
-  OwnedBitmap() = default;
-  OwnedBitmap(const OwnedBitmap&) = delete;
-  ~OwnedBitmap() { kernel::free_bitmap(&b); }
-  Bitmap* operator->() { return &b; }
-  Bitmap* get() { return &b; }
-};
+using testing_support::OwnedBitmap;
 
 void make(OwnedBitmap& out, std::int32_t width, std::int32_t height, int bpp, int order,
           int view = kernel::kViewTopDown) {

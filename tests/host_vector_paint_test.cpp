@@ -22,6 +22,7 @@
 #include "kernel/bitmap.h"
 #include "kernel/dc.h"
 #include "kernel/memory.h"
+#include "testing.h"
 #include "vector/drawing.h"
 #include "vector/paint.h"
 
@@ -124,14 +125,12 @@ void warm_font_caches() {
   (void)warmed;
 }
 
-class HostVectorPaint : public ::testing::Test {
+class HostVectorPaint : public testing_support::LeakChecked {
  protected:
   void SetUp() override {
     warm_font_caches();
-    live_ = kernel::live_objects();
+    testing_support::LeakChecked::SetUp();
   }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), live_); }
-  std::size_t live_ = 0;
 };
 
 TEST_F(HostVectorPaint, FilledRectangleInsideFillOutsideCanvas) {
@@ -155,120 +154,107 @@ TEST_F(HostVectorPaint, FilledRectangleInsideFillOutsideCanvas) {
   EXPECT_TRUE(canvas.white(5, 30));
 }
 
-TEST_F(HostVectorPaint, HorizontalLineIsOneRowOfInk) {
-  OwnedDrawing drawing;
-  add_line(&drawing.d, 5, 20, 60, 20);
-  Canvas canvas(64, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 50, 0, kWhite), RET_SUCCESS);
-  for (int x = 10; x <= 50; ++x) {
-    ASSERT_TRUE(canvas.ink(x, 30)) << x;
-    ASSERT_TRUE(canvas.white(x, 27)) << x;
-    ASSERT_TRUE(canvas.white(x, 33)) << x;
+// One object on a white 64 x 64 canvas: where ink must be and where the canvas stays
+// white. World y runs up from the canvas row `top`; world x 0 is canvas column `origin`.
+TEST_F(HostVectorPaint, InkWhereEachObjectLies) {
+  using Points = std::vector<std::pair<int, int>>;
+  struct Case {
+    const char* name;
+    void (*draw)(vector::Drawing*);
+    double top, origin;
+    Points ink, white;
+    bool left_half_clip = false;
+  };
+  const Case cases[] = {
+      {"a horizontal line is one row of ink: world y 20 is row 30",
+       [](vector::Drawing* d) { add_line(d, 5, 20, 60, 20); }, 50, 0,
+       Points{{10, 30}, {30, 30}, {50, 30}}, Points{{10, 27}, {30, 27}, {30, 33}, {50, 33}}},
+      {"origin column 20: world x 0..10 lands on columns 20..30",
+       [](vector::Drawing* d) { add_line(d, 0, 10, 10, 10); }, 50, 20, Points{{25, 40}},
+       Points{{25, 39}, {25, 41}, {10, 40}, {35, 40}}},
+      {"an unfilled circle inks its edge, not its centre",
+       [](vector::Drawing* d) {
+         auto desc = description();
+         desc.attributes.interior_style = vector::InteriorStyle::kEmpty;
+         desc.attributes.edge_visible = 1;
+         desc.attributes.edge_width = 2;
+         desc.radius = 20;
+         add(d, vector::ObjectKind::kCircle, desc, {{32, 32, 0}});
+       },
+       64, 0, Points{{52, 32}, {12, 32}, {32, 12}, {32, 52}}, Points{{32, 32}, {40, 32}, {58, 32}}},
+      {"a quarter pie from world +x to +y is the upper right quadrant",
+       [](vector::Drawing* d) {
+         auto desc = description();
+         desc.attributes.interior_style = vector::InteriorStyle::kSolid;
+         desc.attributes.fill_colour = 0;
+         desc.radius = 20;
+         desc.start = {1, 0};
+         desc.end = {0, 1};
+         desc.closure = vector::ArcClosure::kPie;
+         add(d, vector::ObjectKind::kCircularArc, desc, {{32, 32, 0}});
+       },
+       64, 0, Points{{40, 24}}, Points{{24, 24}, {40, 40}, {24, 40}}},
+      {"a long diagonal still inks the canvas: world (10, 10) is (10, 40)",
+       [](vector::Drawing* d) { add_line(d, -32767, -32767, 32767, 32767); }, 50, 0,
+       Points{{25, 25}, {10, 40}}, Points{{25, 40}}},
+      {"the clip rectangle limits the painting",
+       [](vector::Drawing* d) { add_line(d, 0, 20, 64, 20); }, 50, 0, Points{{20, 30}},
+       Points{{40, 30}}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    OwnedDrawing drawing;
+    c.draw(&drawing.d);
+    Canvas canvas(64, 64);
+    if (c.left_half_clip) kernel::set_rect(&canvas.dc->clip, 0, 0, 32, 64);
+    ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, c.top, c.origin, kWhite), RET_SUCCESS);
+    for (const auto& [x, y] : c.ink) EXPECT_TRUE(canvas.ink(x, y)) << x << "," << y;
+    for (const auto& [x, y] : c.white) EXPECT_TRUE(canvas.white(x, y)) << x << "," << y;
   }
 }
 
-TEST_F(HostVectorPaint, WorldYRuleAndOriginColumn) {
-  OwnedDrawing drawing;
-  add_line(&drawing.d, 0, 10, 10, 10);
-  Canvas canvas(64, 64);
-  // Origin column 20: world x 0..10 lands on canvas columns 20..30.
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 50, 20, kWhite), RET_SUCCESS);
-  EXPECT_TRUE(canvas.ink(25, 40));
-  EXPECT_TRUE(canvas.white(25, 39));
-  EXPECT_TRUE(canvas.white(25, 41));
-  EXPECT_TRUE(canvas.white(10, 40));
-  EXPECT_TRUE(canvas.white(35, 40));
-}
-
-TEST_F(HostVectorPaint, UnfilledCircleInkOnEdgeNotAtCentre) {
-  OwnedDrawing drawing;
-  auto desc = description();
-  desc.attributes.interior_style = vector::InteriorStyle::kEmpty;
-  desc.attributes.edge_visible = 1;
-  desc.attributes.edge_width = 2;
-  desc.radius = 20;
-  add(&drawing.d, vector::ObjectKind::kCircle, desc, {{32, 32, 0}});
-  Canvas canvas(64, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 64, 0, kWhite), RET_SUCCESS);
-  // Centre on canvas (32, 32).
-  EXPECT_TRUE(canvas.ink(52, 32));
-  EXPECT_TRUE(canvas.ink(12, 32));
-  EXPECT_TRUE(canvas.ink(32, 12));
-  EXPECT_TRUE(canvas.ink(32, 52));
-  EXPECT_TRUE(canvas.white(32, 32));
-  EXPECT_TRUE(canvas.white(40, 32));
-  EXPECT_TRUE(canvas.white(58, 32));
-}
-
-TEST_F(HostVectorPaint, SolidEllipseAndPieArc) {
-  OwnedDrawing drawing;
-  auto desc = description();
-  desc.attributes.interior_style = vector::InteriorStyle::kSolid;
-  desc.attributes.fill_colour = 0;
-  // A quarter pie from world +x to +y (counter-clockwise): the upper right quadrant.
-  desc.radius = 20;
-  desc.start = {1, 0};
-  desc.end = {0, 1};
-  desc.closure = vector::ArcClosure::kPie;
-  add(&drawing.d, vector::ObjectKind::kCircularArc, desc, {{32, 32, 0}});
-  Canvas canvas(64, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 64, 0, kWhite), RET_SUCCESS);
-  EXPECT_TRUE(canvas.ink(40, 24));    // upper right on the canvas
-  EXPECT_TRUE(canvas.white(24, 24));  // upper left
-  EXPECT_TRUE(canvas.white(40, 40));  // lower right
-  EXPECT_TRUE(canvas.white(24, 40));
-}
-
+// "HELLO", 16 high. Upright from world (10, 20) under top 50, in HELVETICA: the
+// baseline on row 30, capitals at most one character height above it. Turned by the up
+// vector (-1, 0) from world (30, 0) under top 120: the base runs up the canvas from row
+// 120, the glyphs rise leftwards of column 30.
 TEST_F(HostVectorPaint, TextInkLiesInItsBox) {
-  OwnedDrawing drawing;
-  std::int32_t font = -1;
-  ASSERT_EQ(vector::add_font(&drawing.d, "HELVETICA", 9, &font), RET_SUCCESS);
-  auto desc = description();
-  desc.attributes.font = font;
-  desc.attributes.character_height = 16;
-  desc.attributes.text_colour = 0;
-  desc.text = "HELLO";
-  desc.text_length = 5;
-  add(&drawing.d, vector::ObjectKind::kText, desc, {{10, 20, 0}});
-  Canvas canvas(160, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 50, 0, kWhite), RET_SUCCESS);
-  // Baseline on row 30; capitals rise at most one character height above it.
-  int inked = 0;
-  for (int y = 0; y < 64; ++y)
-    for (int x = 0; x < 160; ++x) {
-      if (!canvas.ink(x, y)) continue;
-      ++inked;
-      EXPECT_GE(x, 10);
-      EXPECT_LE(x, 10 + 5 * 16);
-      EXPECT_GE(y, 30 - 16);
-      EXPECT_LE(y, 31);
+  struct Case {
+    bool turned;
+    int width, height;
+    double top;
+    vector::Vertex at;
+    int left, right, highest, lowest;
+  } cases[] = {{false, 160, 64, 50, {10, 20, 0}, 10, 10 + 5 * 16, 30 - 16, 31},
+               {true, 64, 128, 120, {30, 0, 0}, 30 - 16, 31, 120 - 5 * 16, 121}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.turned ? "turned" : "upright");
+    OwnedDrawing drawing;
+    auto desc = description();
+    if (c.turned) {
+      desc.attributes.up = {-1, 0};
+      desc.attributes.base = {0, 1};
+    } else {
+      ASSERT_EQ(vector::add_font(&drawing.d, "HELVETICA", 9, &desc.attributes.font), RET_SUCCESS);
+      desc.attributes.text_colour = 0;
     }
-  EXPECT_GT(inked, 40);
-}
-
-TEST_F(HostVectorPaint, TextTurnedByUpVectorRunsUpward) {
-  OwnedDrawing drawing;
-  auto desc = description();
-  desc.attributes.character_height = 16;
-  desc.attributes.up = {-1, 0};
-  desc.attributes.base = {0, 1};
-  desc.text = "HELLO";
-  desc.text_length = 5;
-  add(&drawing.d, vector::ObjectKind::kText, desc, {{30, 0, 0}});
-  Canvas canvas(64, 128);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 120, 0, kWhite), RET_SUCCESS);
-  // The base runs up the canvas from row 120, the glyphs rise leftwards of column 30.
-  int inked = 0;
-  for (int y = 0; y < 128; ++y)
-    for (int x = 0; x < 64; ++x) {
-      if (!canvas.ink(x, y)) continue;
-      ++inked;
-      EXPECT_LE(x, 31);
-      EXPECT_GE(x, 30 - 16);
-      EXPECT_LE(y, 121);
-      EXPECT_GE(y, 120 - 5 * 16);
-    }
-  EXPECT_GT(inked, 40);
+    desc.attributes.character_height = 16;
+    desc.text = "HELLO";
+    desc.text_length = 5;
+    add(&drawing.d, vector::ObjectKind::kText, desc, {c.at});
+    Canvas canvas(c.width, c.height);
+    ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, c.top, 0, kWhite), RET_SUCCESS);
+    int inked = 0;
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) {
+        if (!canvas.ink(x, y)) continue;
+        ++inked;
+        EXPECT_GE(x, c.left);
+        EXPECT_LE(x, c.right);
+        EXPECT_GE(y, c.highest);
+        EXPECT_LE(y, c.lowest);
+      }
+    EXPECT_GT(inked, 40);
+  }
 }
 
 TEST_F(HostVectorPaint, HorizontalHatchLeavesGaps) {
@@ -379,27 +365,6 @@ TEST_F(HostVectorPaint, AbsurdCoordinatesFinishQuicklyAndClip) {
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 10.0);
-}
-
-TEST_F(HostVectorPaint, LongDiagonalStillInksTheCanvas) {
-  OwnedDrawing drawing;
-  add_line(&drawing.d, -32767, -32767, 32767, 32767);
-  Canvas canvas(64, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 50, 0, kWhite), RET_SUCCESS);
-  // World (25, 25) is canvas (25, 25); world (10, 10) is canvas (10, 40).
-  EXPECT_TRUE(canvas.ink(25, 25));
-  EXPECT_TRUE(canvas.ink(10, 40));
-  EXPECT_TRUE(canvas.white(25, 40));
-}
-
-TEST_F(HostVectorPaint, ClipRectangleLimitsThePainting) {
-  OwnedDrawing drawing;
-  add_line(&drawing.d, 0, 20, 64, 20);
-  Canvas canvas(64, 64);
-  kernel::set_rect(&canvas.dc->clip, 0, 0, 32, 64);
-  ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing.d, 50, 0, kWhite), RET_SUCCESS);
-  EXPECT_TRUE(canvas.ink(20, 30));
-  EXPECT_TRUE(canvas.white(40, 30));
 }
 
 TEST_F(HostVectorPaint, OtherDepthsAndMissingContextAreRefused) {

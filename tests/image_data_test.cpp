@@ -29,58 +29,7 @@ using nitfgen::MaskSpec;
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
 
-// Every test leaves the kernel's live objects as it found them.
-template <class Base>
-class Leakless : public Base {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
-
 // ----- Reading and looking at pixels ---------------------------------------------------
-
-struct Decoded {
-  Parsed parsed;
-  kernel::Bitmap bitmap;
-  int result = 0;
-  ~Decoded() { kernel::free_bitmap(&bitmap); }
-  const nitf::NitfImageSubheader& image(std::uint32_t i = 0) const {
-    return *parsed.document->images[i];
-  }
-};
-
-// Parses the file and reads one image; `result` is the first failing step's code.
-std::unique_ptr<Decoded> decode(const fs::path& p, std::uint32_t index = 0) {
-  auto d = std::make_unique<Decoded>();
-  d->parsed = parse(p);
-  d->result = d->parsed.result;
-  if (d->result == RET_SUCCESS)
-    d->result = nitf::read_image(d->parsed.document.get(), index, &d->bitmap, nullptr);
-  return d;
-}
-
-// Pixel (x, y) of a bitmap, in display order; for 24 bits `channel` 0 is blue, 2 red.
-std::uint32_t pixel(const kernel::Bitmap& b, int x, int y, int channel = 0) {
-  const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
-  switch (b.bits_per_pixel) {
-    case 1:
-      return row[x / 8] >> (7 - x % 8) & 1;
-    case 12:
-      return kernel::sample12(row, x);
-    case 16: {
-      std::uint16_t v;
-      std::memcpy(&v, row + 2 * x, 2);
-      return v;
-    }
-    case 24:
-      return row[3 * x + channel];
-    default:
-      return row[x];
-  }
-}
 
 bool empty_output(const kernel::Bitmap& b) {
   return b.data == nullptr && b.palette == nullptr && b.width == 0;
@@ -153,7 +102,7 @@ int mismatches(const kernel::Bitmap& b, const GdalImage& g, const std::vector<in
       for (std::size_t c = 0; c < bands.size(); ++c) {
         const int channel = bands.size() == 3 ? 2 - int(c) : 0;
         const std::uint32_t want = scaled(g.at(bands[c], x, y), scale);
-        const std::uint32_t got = pixel(b, x, y, channel);
+        const std::uint32_t got = pixel_value(b, x, y, channel);
         if (got == want) continue;
         if (count++ == 0)
           *first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") band " +
@@ -209,7 +158,8 @@ int stored12_mismatches(const kernel::Bitmap& b, const NitfDocument& d, const fs
     const int bx = k % s.blocks_per_row * s.block_width, by = k / s.blocks_per_row * s.block_height;
     for (int y = 0; y < s.block_height; ++y)
       for (int x = 0; x < s.block_width; ++x)
-        count += pixel(b, bx + x, by + y) != stored12(stored, std::size_t(y) * s.block_width + x);
+        count +=
+            pixel_value(b, bx + x, by + y) != stored12(stored, std::size_t(y) * s.block_width + x);
   }
   return count;
 }
@@ -218,12 +168,12 @@ void PrintTo(const RealImage& c, std::ostream* os) {
   *os << c.file;
 }
 
-class ImageDataReal : public Leakless<::testing::TestWithParam<RealImage>> {};
+class ImageDataReal : public LeakCheckedBase<::testing::TestWithParam<RealImage>> {};
 
 TEST_P(ImageDataReal, MatchesGdalSampleForSample) {
   REQUIRE_SAMPLES();
   const RealImage& c = GetParam();
-  auto d = decode(sample(c.file));
+  auto d = decode_image(sample(c.file));
   ASSERT_EQ(d->result, RET_SUCCESS);
   const nitf::NitfImageSubheader& s = d->image();
   EXPECT_EQ(d->bitmap.bits_per_pixel, c.bits);
@@ -249,24 +199,24 @@ INSTANTIATE_TEST_SUITE_P(ImageData, ImageDataReal, ::testing::ValuesIn(kRealImag
                            return name;
                          });
 
-using ImageData = Leakless<::testing::Test>;
+using ImageData = LeakChecked;
 
 TEST_F(ImageData, PalettesOfRealImagesComeFromTheirTables) {
   REQUIRE_SAMPLES();
   // LUinBand2's LU band maps 0 to red and 1 to green (gdalinfo's colour table).
-  auto lu = decode(sample("misc/LUinBand2.ntf"));
+  auto lu = decode_image(sample("misc/LUinBand2.ntf"));
   ASSERT_EQ(lu->result, RET_SUCCESS);
   ASSERT_GE(lu->bitmap.palette_count, 2);
   EXPECT_EQ(kernel::colour_of_entry(lu->bitmap.palette[0]), 0x0000FFu);
   EXPECT_EQ(kernel::colour_of_entry(lu->bitmap.palette[1]), 0x00FF00u);
   // A mono image without a table is a 256-level grey palette image.
-  auto mono = decode(sample("jitc/i_3004g.ntf"));
+  auto mono = decode_image(sample("jitc/i_3004g.ntf"));
   ASSERT_EQ(mono->result, RET_SUCCESS);
   EXPECT_EQ(mono->bitmap.colour_order, kernel::kColourPalette);
   ASSERT_EQ(mono->bitmap.palette_count, 256);
   EXPECT_EQ(kernel::colour_of_entry(mono->bitmap.palette[200]), 0xC8C8C8u);
   // Deep grey images are grey, not palette images.
-  auto deep = decode(sample("jitc/i_3405a.ntf"));
+  auto deep = decode_image(sample("jitc/i_3405a.ntf"));
   ASSERT_EQ(deep->result, RET_SUCCESS);
   EXPECT_EQ(deep->bitmap.colour_order, kernel::kColourGrey);
 }
@@ -276,16 +226,17 @@ TEST_F(ImageData, PalettesOfRealImagesComeFromTheirTables) {
 // repacking and the stored values of each file are read right.
 TEST_F(ImageData, TwelveBitSampleAgreesWithItsElevenBitTwin) {
   REQUIRE_SAMPLES();
-  auto twelve = decode(sample("jitc/i_3430a.ntf"));
-  auto eleven = decode(sample("jitc/i_3405a.ntf"));
+  auto twelve = decode_image(sample("jitc/i_3430a.ntf"));
+  auto eleven = decode_image(sample("jitc/i_3405a.ntf"));
   ASSERT_EQ(twelve->result, RET_SUCCESS);
   ASSERT_EQ(eleven->result, RET_SUCCESS);
   int far = 0;
   for (int y = 0; y < 1024; ++y)
     for (int x = 0; x < 1024; ++x) {
       // The stored value back from its widening: v = ceil(p * 2047 / 65535).
-      const int stored11 = static_cast<int>((pixel(eleven->bitmap, x, y) * 2047 + 65534) / 65535);
-      const int halved = static_cast<int>(pixel(twelve->bitmap, x, y) >> 1);
+      const int stored11 =
+          static_cast<int>((pixel_value(eleven->bitmap, x, y) * 2047 + 65534) / 65535);
+      const int halved = static_cast<int>(pixel_value(twelve->bitmap, x, y) >> 1);
       far += std::abs(halved - stored11) > 1;
     }
   EXPECT_EQ(far, 0);
@@ -396,7 +347,7 @@ int colour_mismatches(const kernel::Bitmap& b, const Grid& g, const std::set<int
       const bool zero = blank.count(y / g.height * g.nbpr + x / g.width) > 0;
       for (int c = 0; c < 3; ++c) {
         const std::uint32_t want = zero ? 0 : band_sample(rgb[c], x, y);
-        const std::uint32_t got = pixel(b, x, y, 2 - c);
+        const std::uint32_t got = pixel_value(b, x, y, 2 - c);
         if (got != want && count++ == 0)
           *first = "(" + std::to_string(x) + ", " + std::to_string(y) + ") colour " +
                    std::to_string(c) + ": " + std::to_string(got) + " not " + std::to_string(want);
@@ -416,7 +367,7 @@ void PrintTo(const LayoutCase& c, std::ostream* os) {
   *os << "IMODE " << c.imode << ", mask kind " << static_cast<int>(c.mask);
 }
 
-class ImageDataLayouts : public Leakless<::testing::TestWithParam<LayoutCase>> {};
+class ImageDataLayouts : public LeakCheckedBase<::testing::TestWithParam<LayoutCase>> {};
 
 // Three bands in each IMODE, with no mask, with a block mask that leaves block 4 out and
 // stores the others in reverse order, and with a pad pixel mask alone (some records
@@ -446,7 +397,7 @@ TEST_P(ImageDataLayouts, ThreeBandsLandInBlueGreenRed) {
   }
   TempDir dir;
   const fs::path file = write_image(dir, image, stored.pixels);
-  auto d = decode(file);
+  auto d = decode_image(file);
   ASSERT_EQ(d->result, RET_SUCCESS);
   ASSERT_EQ(d->bitmap.bits_per_pixel, 24);
   ASSERT_EQ(d->bitmap.width, g.columns());
@@ -461,7 +412,7 @@ TEST_P(ImageDataLayouts, ThreeBandsLandInBlueGreenRed) {
   for (int y = 0; y < gdal->height; ++y)
     for (int x = 0; x < gdal->width; ++x)
       for (int b = 0; b < 3 && !blank.count(y / g.height * g.nbpr + x / g.width); ++b)
-        disagree += gdal->at(b, x, y) != pixel(d->bitmap, x, y, 2 - b);
+        disagree += gdal->at(b, x, y) != pixel_value(d->bitmap, x, y, 2 - b);
   EXPECT_EQ(disagree, 0) << "GDAL reads the generated file otherwise";
 }
 
@@ -487,7 +438,7 @@ TEST_F(ImageData, BandCodesChooseRedGreenBlue) {
   ImageSpec image = image_for(g);
   image.bands = {BandSpec{"B"}, BandSpec{"G"}, BandSpec{"R"}};
   TempDir dir;
-  auto d = decode(write_image(dir, image, store(g).pixels));
+  auto d = decode_image(write_image(dir, image, store(g).pixels));
   ASSERT_EQ(d->result, RET_SUCCESS);
   std::string first;
   const int rgb[3] = {2, 1, 0};
@@ -499,7 +450,7 @@ TEST_F(ImageData, BandCodesChooseRedGreenBlue) {
   image = image_for(g);
   image.irep = "MULTI";
   for (BandSpec& b : image.bands) b.irepband = "";
-  auto multi = decode(write_image(dir, image, store(g).pixels, "multi.ntf"));
+  auto multi = decode_image(write_image(dir, image, store(g).pixels, "multi.ntf"));
   ASSERT_EQ(multi->result, RET_SUCCESS);
   const int first_three[3] = {0, 1, 2};
   EXPECT_EQ(colour_mismatches(multi->bitmap, g, {}, first_three, &first), 0) << first;
@@ -512,7 +463,7 @@ TEST_F(ImageData, PixelInterleavedBlocksReadEveryRow) {
     SCOPED_TRACE("NPPBV " + std::to_string(rows));
     Grid g{2, 2, 3, rows, 3, "P"};
     TempDir dir;
-    auto d = decode(write_image(dir, image_for(g), store(g).pixels));
+    auto d = decode_image(write_image(dir, image_for(g), store(g).pixels));
     ASSERT_EQ(d->result, RET_SUCCESS);
     std::string first;
     const int rgb[3] = {0, 1, 2};
@@ -553,7 +504,7 @@ int bilevel_mismatches(const kernel::Bitmap& b, const Grid& g, const std::set<in
   for (int y = 0; y < g.rows(); ++y)
     for (int x = 0; x < g.columns(); ++x) {
       const bool zero = blank.count(y / g.height * g.nbpr + x / g.width) > 0;
-      count += pixel(b, x, y) != (!zero && bit_at(x, y));
+      count += pixel_value(b, x, y) != (!zero && bit_at(x, y));
     }
   return count;
 }
@@ -565,7 +516,7 @@ TEST_F(ImageData, BilevelBlocksAreOneBitStreamEach) {
   std::string pixels;
   for (int k = 0; k < g.blocks(); ++k) pixels += bilevel_block(g, k);
   TempDir dir;
-  auto d = decode(write_image(dir, bilevel_image(g), pixels));
+  auto d = decode_image(write_image(dir, bilevel_image(g), pixels));
   ASSERT_EQ(d->result, RET_SUCCESS);
   ASSERT_EQ(d->bitmap.bits_per_pixel, 1);
   EXPECT_EQ(d->bitmap.colour_order, kernel::kColourPalette);
@@ -587,7 +538,7 @@ TEST_F(ImageData, MaskedBilevelSkipsUnrecordedBlock) {
   m.block_records = offsets;
   image.mask = m;
   TempDir dir;
-  auto d = decode(write_image(dir, image, pixels));
+  auto d = decode_image(write_image(dir, image, pixels));
   ASSERT_EQ(d->result, RET_SUCCESS);
   EXPECT_EQ(bilevel_mismatches(d->bitmap, g, {1}), 0);
 }
@@ -603,13 +554,13 @@ TEST_F(ImageData, SingleBlockMonoIsReadRowByRow) {
     image.ncols = 7;
     if (zero_block_size) image.nppbh = image.nppbv = 0;
     TempDir dir;
-    auto d = decode(write_image(dir, image, store(g).pixels));
+    auto d = decode_image(write_image(dir, image, store(g).pixels));
     ASSERT_EQ(d->result, RET_SUCCESS);
     ASSERT_EQ(d->bitmap.width, 7);
     ASSERT_EQ(d->bitmap.height, 5);
     int wrong = 0;
     for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 7; ++x) wrong += pixel(d->bitmap, x, y) != band_sample(0, x, y);
+      for (int x = 0; x < 7; ++x) wrong += pixel_value(d->bitmap, x, y) != band_sample(0, x, y);
     EXPECT_EQ(wrong, 0);
   }
 }
@@ -641,17 +592,18 @@ TEST_F(ImageData, ThirtyTwoBitMonoIsStretchedOverTheWholeImage) {
   const std::vector<std::vector<std::uint64_t>> v = {{1000, 2000, 3000, 4000, 5000, 6000},
                                                      {7000, 8000, 9000, 10000, 11000, 4000001000}};
   TempDir dir;
-  auto d = decode(deep_image(dir, g, 32, 32, v));
+  auto d = decode_image(deep_image(dir, g, 32, 32, v));
   ASSERT_EQ(d->result, RET_SUCCESS);
   ASSERT_EQ(d->bitmap.bits_per_pixel, 8);
   for (int k = 0; k < 2; ++k)
     for (int i = 0; i < 6; ++i) {
       const auto want = static_cast<std::uint32_t>(
           double(v[std::size_t(k)][std::size_t(i)] - 1000) * 255.0 / double(4000001000u - 1000u));
-      EXPECT_EQ(pixel(d->bitmap, k * 3 + i % 3, i / 3), want) << "block " << k << " sample " << i;
+      EXPECT_EQ(pixel_value(d->bitmap, k * 3 + i % 3, i / 3), want)
+          << "block " << k << " sample " << i;
     }
-  EXPECT_EQ(pixel(d->bitmap, 0, 0), 0u);
-  EXPECT_EQ(pixel(d->bitmap, 5, 1), 255u);
+  EXPECT_EQ(pixel_value(d->bitmap, 0, 0), 0u);
+  EXPECT_EQ(pixel_value(d->bitmap, 5, 1), 255u);
 }
 
 TEST_F(ImageData, SixteenBitSamplesAreScaledToTheirStoredWidth) {
@@ -672,7 +624,7 @@ TEST_F(ImageData, SixteenBitSamplesAreScaledToTheirStoredWidth) {
                {"ABPP 11 left-justified", deep_image(dir, g, 16, 11, left, "L", "left.ntf"), true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto d = decode(c.file);
+    auto d = decode_image(c.file);
     ASSERT_EQ(d->result, RET_SUCCESS);
     ASSERT_EQ(d->bitmap.bits_per_pixel, 16);
     const auto& source = c.scaled ? eleven : full;
@@ -680,7 +632,7 @@ TEST_F(ImageData, SixteenBitSamplesAreScaledToTheirStoredWidth) {
       for (int i = 0; i < 4; ++i) {
         const std::uint64_t v = source[std::size_t(k)][std::size_t(i)];
         const int x = k % 2 * 2 + i % 2, y = k / 2 * 2 + i / 2;
-        EXPECT_EQ(pixel(d->bitmap, x, y), c.scaled ? v * 65535 / 2047 : v);
+        EXPECT_EQ(pixel_value(d->bitmap, x, y), c.scaled ? v * 65535 / 2047 : v);
       }
   }
 }
@@ -709,12 +661,12 @@ TEST_F(ImageData, TwelveBitSamplesAreRepacked) {
       pixels += bits;
     }
     TempDir dir;
-    auto d = decode(write_image(dir, image, pixels));
+    auto d = decode_image(write_image(dir, image, pixels));
     ASSERT_EQ(d->result, RET_SUCCESS);
     ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
     int wrong = 0;
     for (int y = 0; y < g.rows(); ++y)
-      for (int x = 0; x < g.columns(); ++x) wrong += pixel(d->bitmap, x, y) != value(x, y);
+      for (int x = 0; x < g.columns(); ++x) wrong += pixel_value(d->bitmap, x, y) != value(x, y);
     EXPECT_EQ(wrong, 0);
   }
 }
@@ -735,19 +687,19 @@ TEST_F(ImageData, TwoBandsShowOneBand) {
       for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 4; ++x) pixels += static_cast<char>(value(b, k * 4 + x, y));
   TempDir dir;
-  auto lu = decode(write_image(dir, image, pixels, "lu.ntf"));
+  auto lu = decode_image(write_image(dir, image, pixels, "lu.ntf"));
   ASSERT_EQ(lu->result, RET_SUCCESS);
   ASSERT_EQ(lu->bitmap.bits_per_pixel, 8);
   ASSERT_GE(lu->bitmap.palette_count, 4);
   EXPECT_EQ(kernel::colour_of_entry(lu->bitmap.palette[3]), 180u) << "red from the table";
   image.bands = {BandSpec{"M"}, BandSpec{"M"}};
-  auto grey = decode(write_image(dir, image, pixels, "grey.ntf"));
+  auto grey = decode_image(write_image(dir, image, pixels, "grey.ntf"));
   ASSERT_EQ(grey->result, RET_SUCCESS);
   int wrong = 0;
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 8; ++x) {
-      wrong += pixel(lu->bitmap, x, y) != value(1, x, y);
-      wrong += pixel(grey->bitmap, x, y) != value(0, x, y);
+      wrong += pixel_value(lu->bitmap, x, y) != value(1, x, y);
+      wrong += pixel_value(grey->bitmap, x, y) != value(0, x, y);
     }
   EXPECT_EQ(wrong, 0);
 }
@@ -762,7 +714,7 @@ TEST_F(ImageData, CompressionsWithoutReaderGiveNotSupported) {
     ImageSpec image = image_for(g);
     image.ic = ic;
     if (image.ic == "M0") image.mask = MaskSpec{};  // the one masked code of the four
-    auto d = decode(write_image(dir, image, std::string(64, '\x10')));
+    auto d = decode_image(write_image(dir, image, std::string(64, '\x10')));
     ASSERT_EQ(d->parsed.result, RET_SUCCESS);
     EXPECT_EQ(d->result, RET_NOT_SUPPORTED);
     EXPECT_TRUE(empty_output(d->bitmap));
@@ -772,7 +724,7 @@ TEST_F(ImageData, CompressionsWithoutReaderGiveNotSupported) {
 // The code of parsing the file and reading its first image, and whether the output was
 // left empty on failure.
 int outcome(const fs::path& file, bool* empty_on_failure = nullptr) {
-  auto d = decode(file);
+  auto d = decode_image(file);
   if (empty_on_failure) *empty_on_failure = d->result == RET_SUCCESS || empty_output(d->bitmap);
   return d->result;
 }
@@ -808,7 +760,7 @@ TEST_F(ImageData, BlockGridsTheDataCannotHoldAreRefusedBeforeAllocating) {
   // No blocks per row: an empty picture, and no error.
   image = image_for(g);
   image.nbpr = 0;
-  auto none = decode(write_image(dir, image, "", "empty.ntf"));
+  auto none = decode_image(write_image(dir, image, "", "empty.ntf"));
   EXPECT_EQ(none->result, RET_SUCCESS);
   EXPECT_EQ(none->bitmap.width, 0);
   EXPECT_EQ(none->bitmap.data, nullptr);
@@ -829,10 +781,10 @@ TEST_F(ImageData, MaskEntriesAreCheckedAgainstLi) {
   // An entry at or beyond LI leaves its block out, as 0xFFFFFFFF does.
   m.block_records = {stored.offsets[0], 0x7FFFFFF0};
   image.mask = m;
-  auto skipped = decode(write_image(dir, image, stored.pixels, "beyond.ntf"));
+  auto skipped = decode_image(write_image(dir, image, stored.pixels, "beyond.ntf"));
   ASSERT_EQ(skipped->result, RET_SUCCESS);
-  EXPECT_EQ(pixel(skipped->bitmap, 5, 1), 0u);
-  EXPECT_EQ(pixel(skipped->bitmap, 1, 1), band_sample(0, 1, 1));
+  EXPECT_EQ(pixel_value(skipped->bitmap, 5, 1), 0u);
+  EXPECT_EQ(pixel_value(skipped->bitmap, 1, 1), band_sample(0, 1, 1));
 
   // A block that starts inside the data but runs past their end is a format error.
   m.block_records = {0, static_cast<std::uint32_t>(stored.pixels.size() - 3)};
@@ -848,47 +800,39 @@ TEST_F(ImageData, MaskEntriesAreCheckedAgainstLi) {
   EXPECT_LT(outcome(write_image(dir, image, stored.pixels, "imdatoff.ntf")), RET_SUCCESS);
 }
 
-// A sparse image whose bitmap alone passes the allocation cap.
-TEST_F(ImageData, BitmapBeyondTheAllocationCapIsNoMemory) {
-  TempDir dir;
-  Grid g{1, 1, 9998, 9998, 1, "B"};
-  ImageSpec image = image_for(g);
-  image.ic = "NM";
-  MaskSpec m;
-  m.block_records = {kNone};
-  image.mask = m;
-  const fs::path file = write_image(dir, image, "");
-  kernel::set_allocation_cap(std::size_t{16} << 20);
-  bool empty = false;
-  const int result = outcome(file, &empty);
-  kernel::set_allocation_cap(0);
-  EXPECT_EQ(result, RET_NO_MEMORY);
-  EXPECT_TRUE(empty);
-}
-
-TEST_F(ImageData, TruncatedDataAreAShortRead) {
+// Images the reader refuses whole, leaving the output empty: data cut short, a sparse
+// image whose bitmap alone passes the allocation cap, and layouts with no bitmap form
+// (4-bit samples, three bands of 12 bits).
+TEST_F(ImageData, RefusedImagesLeaveTheOutputEmpty) {
   TempDir dir;
   Grid g{2, 2, 8, 8, 1, "B"};
   nitfgen::FileSpec file;
   file.images.push_back(nitfgen::image_segment(image_for(g), store(g).pixels));
-  std::string bytes = nitfgen::build(file);
-  bytes.resize(bytes.size() - 10);
-  bool empty = false;
-  EXPECT_EQ(outcome(dir.write("short.ntf", bytes), &empty), RET_FILE_READ);
-  EXPECT_TRUE(empty);
-}
-
-TEST_F(ImageData, LayoutsWithoutABitmapFormAreNotSupported) {
-  TempDir dir;
-  Grid g{1, 1, 8, 8, 1, "B"};
-  ImageSpec image = image_for(g);
-  image.nbpp = image.abpp = 4;
-  EXPECT_EQ(outcome(write_image(dir, image, std::string(32, 'x'), "four.ntf")), RET_NOT_SUPPORTED);
-  g.bands = 3;
-  image = image_for(g);
-  image.nbpp = image.abpp = 12;
-  EXPECT_EQ(outcome(write_image(dir, image, std::string(288, 'x'), "rgb12.ntf")),
-            RET_NOT_SUPPORTED);
+  std::string cut = nitfgen::build(file);
+  cut.resize(cut.size() - 10);
+  Grid sparse{1, 1, 9998, 9998, 1, "B"}, one{1, 1, 8, 8, 1, "B"}, rgb{1, 1, 8, 8, 3, "B"};
+  ImageSpec huge = image_for(sparse), four = image_for(one), rgb12 = image_for(rgb);
+  huge.ic = "NM";
+  huge.mask = MaskSpec{};
+  huge.mask->block_records = {kNone};
+  four.nbpp = four.abpp = 4;
+  rgb12.nbpp = rgb12.abpp = 12;
+  const struct {
+    fs::path file;
+    int code;
+    std::size_t cap;
+  } cases[] = {{dir.write("short.ntf", cut), RET_FILE_READ, 0},
+               {write_image(dir, huge, "", "huge.ntf"), RET_NO_MEMORY, std::size_t{16} << 20},
+               {write_image(dir, four, std::string(32, 'x'), "four.ntf"), RET_NOT_SUPPORTED, 0},
+               {write_image(dir, rgb12, std::string(288, 'x'), "rgb12.ntf"), RET_NOT_SUPPORTED, 0}};
+  for (const auto& c : cases) {
+    bool empty = false;
+    kernel::set_allocation_cap(c.cap);
+    const int result = outcome(c.file, &empty);
+    kernel::set_allocation_cap(0);
+    EXPECT_EQ(result, c.code) << c.file;
+    EXPECT_TRUE(empty) << c.file;
+  }
 }
 
 TEST_F(ImageData, ArgumentsAreChecked) {
@@ -927,7 +871,7 @@ TEST_F(ImageData, CorruptedSamplesGiveACodeOrAPicture) {
         const std::size_t at = start + random() % (end - start);
         bytes[at] = random() % 2 ? junk[random() % (sizeof junk - 1)] : static_cast<char>(random());
       }
-      auto d = decode(dir.write("corrupt.ntf", bytes));
+      auto d = decode_image(dir.write("corrupt.ntf", bytes));
       if (d->result == RET_SUCCESS) {
         ++pictures;
         if (d->bitmap.width > 0 && d->bitmap.height > 0) {

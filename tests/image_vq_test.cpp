@@ -22,37 +22,10 @@ using nitfgen::MaskSpec;
 using nitfgen::VqData;
 using nitfgen::VqPicture;
 
-class ImageVq : public ::testing::Test {
+class ImageVq : public LeakChecked {
  protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
   TempDir dir_;
-
- private:
-  std::size_t before_ = 0;
 };
-
-struct Decoded {
-  Parsed parsed;
-  kernel::Bitmap bitmap;
-  int result = 0;
-  ~Decoded() { kernel::free_bitmap(&bitmap); }
-};
-
-std::unique_ptr<Decoded> decode(const fs::path& p) {
-  auto d = std::make_unique<Decoded>();
-  d->parsed = parse(p);
-  d->result = d->parsed.result;
-  if (d->result == RET_SUCCESS)
-    d->result = nitf::read_image(d->parsed.document.get(), 0, &d->bitmap, nullptr);
-  return d;
-}
-
-std::uint32_t pixel(const kernel::Bitmap& b, int x, int y) {
-  const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
-  if (b.bits_per_pixel == 12) return kernel::sample12(row, x);
-  return row[x];
-}
 
 // A picture of `width` x `height` whose values are below `levels`, made of a few
 // distinct kernels (so that 8-bit codes hold the codebook) unless `noisy`.
@@ -118,49 +91,47 @@ void expect_pixels(const kernel::Bitmap& b, const VqPicture& p, int height) {
   int wrong = 0;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < p.width; ++x)
-      if (pixel(b, x, y) != p.pixels[static_cast<std::size_t>(y) * p.width + x] && wrong++ < 5)
-        ADD_FAILURE() << "pixel " << x << "," << y << ": " << pixel(b, x, y) << " expected "
+      if (pixel_value(b, x, y) != p.pixels[static_cast<std::size_t>(y) * p.width + x] &&
+          wrong++ < 5)
+        ADD_FAILURE() << "pixel " << x << "," << y << ": " << pixel_value(b, x, y) << " expected "
                       << p.pixels[static_cast<std::size_t>(y) * p.width + x];
   EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(ImageVq, C4DecodesPixelExactWithColourTable) {
-  VqPicture p = picture(16, 16, 8, 16, false, 1);
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, false);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "c4.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.bits_per_pixel, 8);
-  expect_pixels(d->bitmap, p, 16);
-  ASSERT_NE(d->bitmap.palette, nullptr);
-  for (std::uint32_t i = 0; i < 16; ++i)
-    EXPECT_EQ(d->bitmap.palette[i], kernel::palette_entry(static_cast<std::uint8_t>(16 * i),
-                                                          static_cast<std::uint8_t>(255 - 16 * i),
-                                                          static_cast<std::uint8_t>(i)))
-        << "entry " << i;
-}
-
-TEST_F(ImageVq, M4DecodesPixelExact) {
-  VqPicture p = picture(24, 16, 8, 200, false, 2);
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, true);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "m4.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  expect_pixels(d->bitmap, p, 16);
-}
-
-TEST_F(ImageVq, M4LastBlockRowUnrecordedGivesShorterOutput) {
-  VqPicture p = picture(16, 24, 8, 16, false, 3);
-  p.unrecorded = {false, false, false, false, true, true};
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, true);
-  give_palette(&s);
-  auto d = decode(write_image(dir_, "short.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.height, 16) << "one block row shorter than NBPC x NPPBV";
-  expect_pixels(d->bitmap, p, 16);
+// C4 and M4 with a colour table, an M4 whose last block row is unrecorded (the output is
+// one block row shorter than NBPC x NPPBV), and 12-bit values packed two in three bytes.
+TEST_F(ImageVq, DecodesPixelExact) {
+  struct Case {
+    const char* name;
+    VqPicture picture;
+    bool masked, palette;
+    int nbpp, bits, height;
+  };
+  Case cases[] = {{"C4", picture(16, 16, 8, 16, false, 1), false, true, 8, 8, 16},
+                  {"M4", picture(24, 16, 8, 200, false, 2), true, true, 8, 8, 16},
+                  {"M4 short", picture(16, 24, 8, 16, false, 3), true, true, 8, 8, 16},
+                  {"C4 12-bit", picture(16, 8, 8, 4096, false, 6), false, false, 12, 12, 8}};
+  cases[2].picture.unrecorded = {false, false, false, false, true, true};
+  cases[3].picture.value_bits = 12;
+  for (auto& v : cases[3].picture.pixels)
+    v = static_cast<std::uint16_t>((v * 331 + 3000) % 4096);  // high bits too
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const VqData data = nitfgen::vq_image_data(c.picture);
+    ImageSpec s = vq_image(c.picture, data, c.masked, c.nbpp);
+    if (c.palette) give_palette(&s);
+    auto d = decode_image(write_image(dir_, "vq.ntf", s, data.bytes));
+    ASSERT_EQ(d->result, RET_SUCCESS);
+    EXPECT_EQ(d->bitmap.bits_per_pixel, c.bits);
+    expect_pixels(d->bitmap, c.picture, c.height);
+    if (!c.palette) continue;
+    ASSERT_NE(d->bitmap.palette, nullptr);
+    for (std::uint32_t i = 0; i < 16; ++i)
+      EXPECT_EQ(d->bitmap.palette[i], kernel::palette_entry(static_cast<std::uint8_t>(16 * i),
+                                                            static_cast<std::uint8_t>(255 - 16 * i),
+                                                            static_cast<std::uint8_t>(i)))
+          << "entry " << i;
+  }
 }
 
 TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
@@ -172,7 +143,7 @@ TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
   const VqData data = nitfgen::vq_image_data(p);
   ASSERT_LE(data.entries, 128u);
   ImageSpec s = vq_image(p, data, true);
-  auto d = decode(write_image(dir_, "gaps.ntf", s, data.bytes));
+  auto d = decode_image(write_image(dir_, "gaps.ntf", s, data.bytes));
   ASSERT_EQ(d->result, RET_SUCCESS);
   ASSERT_EQ(d->bitmap.width, 16);
   ASSERT_EQ(d->bitmap.height, 16);
@@ -180,7 +151,7 @@ TEST_F(ImageVq, UnrecordedBlocksConsumeNoCodes) {
     for (int x = 0; x < 16; ++x) {
       const bool shown = (x < 8) == (y < 8);
       const std::uint32_t expected = shown ? p.pixels[static_cast<std::size_t>(y) * 16 + x] : 0;
-      ASSERT_EQ(pixel(d->bitmap, x, y), expected) << x << "," << y;
+      ASSERT_EQ(pixel_value(d->bitmap, x, y), expected) << x << "," << y;
     }
 }
 
@@ -192,38 +163,25 @@ TEST_F(ImageVq, TwelveBitCodesOfA256BlockAre6144BytesAndReadToTheLastOne) {
   ASSERT_GT(data.entries, 256u) << "the codebook needs more than 8 bits";
   ImageSpec s = vq_image(p, data, false);
   {
-    auto d = decode(write_image(dir_, "c4-12.ntf", s, data.bytes));
+    auto d = decode_image(write_image(dir_, "c4-12.ntf", s, data.bytes));
     ASSERT_EQ(d->result, RET_SUCCESS);
     expect_pixels(d->bitmap, p, 256);
   }
   // LI one byte short of the last code: the data cannot hold the codes.
-  auto d =
-      decode(write_image(dir_, "c4-12-short.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
+  auto d = decode_image(
+      write_image(dir_, "c4-12-short.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
   EXPECT_EQ(d->result, RET_FILE_FORMAT);
-}
-
-TEST_F(ImageVq, TwelveBitOutputPacksTwoSamplesInThreeBytes) {
-  VqPicture p = picture(16, 8, 8, 4096, false, 6);
-  p.value_bits = 12;
-  for (auto& v : p.pixels)
-    v = static_cast<std::uint16_t>((v * 331 + 3000) % 4096);  // high bits too
-  const VqData data = nitfgen::vq_image_data(p);
-  ImageSpec s = vq_image(p, data, false, 12);
-  auto d = decode(write_image(dir_, "out12.ntf", s, data.bytes));
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  EXPECT_EQ(d->bitmap.bits_per_pixel, 12);
-  expect_pixels(d->bitmap, p, 8);
 }
 
 TEST_F(ImageVq, KernelThatDoesNotDivideTheBlockLeavesTheStripZero) {
   VqPicture p = picture(9, 9, 9, 50, false, 7);  // 2 x 2 kernels of 4 x 4 per 9 x 9 block
   const VqData data = nitfgen::vq_image_data(p);
   ImageSpec s = vq_image(p, data, false);
-  auto d = decode(write_image(dir_, "odd.ntf", s, data.bytes));
+  auto d = decode_image(write_image(dir_, "odd.ntf", s, data.bytes));
   ASSERT_EQ(d->result, RET_SUCCESS);
   for (int y = 0; y < 9; ++y)
     for (int x = 0; x < 9; ++x)
-      EXPECT_EQ(pixel(d->bitmap, x, y), x < 8 && y < 8 ? p.pixels[y * 9u + x] : 0u)
+      EXPECT_EQ(pixel_value(d->bitmap, x, y), x < 8 && y < 8 ? p.pixels[y * 9u + x] : 0u)
           << x << "," << y;
 }
 
@@ -233,7 +191,7 @@ TEST_F(ImageVq, ThreeBandsAreNotSupported) {
   ImageSpec s = vq_image(p, data, false);
   s.irep = "RGB";
   s.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
-  EXPECT_EQ(decode(write_image(dir_, "rgb.ntf", s, data.bytes))->result, RET_NOT_SUPPORTED);
+  EXPECT_EQ(decode_image(write_image(dir_, "rgb.ntf", s, data.bytes))->result, RET_NOT_SUPPORTED);
 }
 
 int decode_broken(const TempDir& dir, VqPicture p, void (*change)(VqPicture&),
@@ -241,7 +199,7 @@ int decode_broken(const TempDir& dir, VqPicture p, void (*change)(VqPicture&),
   change(p);
   const VqData data = nitfgen::vq_image_data(p);
   const ImageSpec s = vq_image(p, data, false);
-  return decode(write_image(dir, "bad.ntf", s, data.bytes.substr(0, data.bytes.size() - cut)))
+  return decode_image(write_image(dir, "bad.ntf", s, data.bytes.substr(0, data.bytes.size() - cut)))
       ->result;
 }
 
@@ -275,9 +233,10 @@ TEST_F(ImageVq, BadHeadersGiveCodes) {
   // A header cut short.
   VqPicture tiny = p;
   const VqData data = nitfgen::vq_image_data(tiny);
-  EXPECT_EQ(decode(write_image(dir_, "hdr.ntf", vq_image(p, data, false), data.bytes.substr(0, 10)))
-                ->result,
-            RET_FILE_READ);
+  EXPECT_EQ(
+      decode_image(write_image(dir_, "hdr.ntf", vq_image(p, data, false), data.bytes.substr(0, 10)))
+          ->result,
+      RET_FILE_READ);
 }
 
 TEST_F(ImageVq, CodesEndingInsideAByteNeedThatByte) {
@@ -289,11 +248,12 @@ TEST_F(ImageVq, CodesEndingInsideAByteNeedThatByte) {
   ASSERT_EQ(data.code_bytes, 4u);
   const ImageSpec s = vq_image(p, data, false);
   {
-    auto d = decode(write_image(dir_, "whole.ntf", s, data.bytes));
+    auto d = decode_image(write_image(dir_, "whole.ntf", s, data.bytes));
     ASSERT_EQ(d->result, RET_SUCCESS);
     expect_pixels(d->bitmap, p, 4);
   }
-  auto d = decode(write_image(dir_, "half.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
+  auto d =
+      decode_image(write_image(dir_, "half.ntf", s, data.bytes.substr(0, data.bytes.size() - 1)));
   EXPECT_EQ(d->result, RET_FILE_FORMAT) << "three bytes cannot hold 28 bits of codes";
 }
 
@@ -319,7 +279,7 @@ TEST_F(ImageVq, MutatedHeadersNeverCrash) {
     std::string bytes = data.bytes;
     const std::size_t header = 21 + 14 * 4;
     for (int n = 0; n < 3; ++n) bytes[random() % header] = static_cast<char>(random());
-    auto d = decode(write_image(dir_, "fuzz.ntf", vq_image(p, data, i % 2 == 1), bytes));
+    auto d = decode_image(write_image(dir_, "fuzz.ntf", vq_image(p, data, i % 2 == 1), bytes));
     if (d->result != RET_SUCCESS) {
       EXPECT_EQ(d->bitmap.data, nullptr);
     }

@@ -13,6 +13,7 @@
 #include "kernel/dc.h"
 #include "kernel/memory.h"
 #include "kernel/palette.h"
+#include "testing.h"
 
 namespace {
 
@@ -21,18 +22,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kSize = kernel::kBitmapRecordSize;
 
-// A record released whatever the test does.
-struct OwnedBitmap {
-  Bitmap b;
-  ~OwnedBitmap() { kernel::free_bitmap(&b); }
-  Bitmap* operator->() { return &b; }
-};
-
-// Restores the default allocation cap even when an assertion fails.
-struct CapGuard {
-  explicit CapGuard(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
-  ~CapGuard() { kernel::set_allocation_cap(0); }
-};
+using testing_support::AllocationCap;
+using testing_support::OwnedBitmap;
 
 std::int32_t create(Bitmap* b, std::int32_t width, std::int32_t height, int bpp, int order,
                     int view = kernel::kViewTopDown, const std::uint32_t* palette = nullptr,
@@ -271,7 +262,7 @@ TEST(KernelBitmap, HostileSizesBecomeNoMemory) {
   EXPECT_EQ(create(&b.b, huge, 1, 32, kernel::kColourRgb), RET_NO_MEMORY);       // row > 2 GiB
   EXPECT_EQ(create(&b.b, 65536, 65536, 32, kernel::kColourRgb), RET_NO_MEMORY);  // 16 GiB
   {
-    CapGuard cap(1 << 16);
+    AllocationCap cap(1 << 16);
     EXPECT_EQ(create(&b.b, 1000, 1000, 24, kernel::kColourRgb), RET_NO_MEMORY);
     EXPECT_EQ(b->data, nullptr);
     EXPECT_EQ(b->flags & kernel::kBitmapDataAllocated, 0u);
@@ -320,18 +311,14 @@ TEST(KernelBitmap, RowTransfersStayInsideRowAndBitmap) {
   }
   EXPECT_EQ(untouched, Bytes(8, 0xEE));
   EXPECT_EQ(kernel::get_row(&b.b, nullptr, 0, 8), RET_INVALID_PARAMETER);
+  // Row access nests; an unbalanced end is refused.
+  EXPECT_EQ(kernel::begin_row_access(&b.b), RET_SUCCESS);
+  EXPECT_EQ(kernel::begin_row_access(&b.b), RET_SUCCESS);
+  EXPECT_EQ(kernel::end_row_access(&b.b), RET_SUCCESS);
+  EXPECT_EQ(kernel::end_row_access(&b.b), RET_SUCCESS);
+  EXPECT_EQ(kernel::end_row_access(&b.b), RET_INVALID_PARAMETER);
   kernel::free_pixel_data(&b.b);
   EXPECT_EQ(kernel::get_row(&b.b, untouched.data(), 0, 8), RET_INVALID_PARAMETER);
-}
-
-TEST(KernelBitmap, RowAccessNests) {
-  OwnedBitmap b;
-  ASSERT_EQ(create(&b.b, 2, 2, 8, kernel::kColourGrey), RET_SUCCESS);
-  EXPECT_EQ(kernel::begin_row_access(&b.b), RET_SUCCESS);
-  EXPECT_EQ(kernel::begin_row_access(&b.b), RET_SUCCESS);
-  EXPECT_EQ(kernel::end_row_access(&b.b), RET_SUCCESS);
-  EXPECT_EQ(kernel::end_row_access(&b.b), RET_SUCCESS);
-  EXPECT_EQ(kernel::end_row_access(&b.b), RET_INVALID_PARAMETER);  // unbalanced
 }
 
 TEST(KernelBitmap, PalettesComeFromTheCallerOrAGreyRamp) {
@@ -353,6 +340,24 @@ TEST(KernelBitmap, PalettesComeFromTheCallerOrAGreyRamp) {
   ASSERT_EQ(create(&colour.b, 2, 2, 24, kernel::kColourRgb, 1, given.data()), RET_SUCCESS);
   EXPECT_EQ(colour->palette_count, 0);
   EXPECT_EQ(colour->palette, nullptr);
+
+  // The grey ramps, from black to white, with room for a caller copying a full 8-bit
+  // palette: entries past the ramp are 0 (black).
+  const struct {
+    int bits;
+    std::uint32_t index, level;
+  } ramps[] = {{1, 0, 0},    {1, 1, 255}, {1, 255, 0},     {4, 1, 17},
+               {4, 15, 255}, {4, 16, 0},  {8, 0x40, 0x40}, {8, 0x80, 0x80}};
+  for (const auto& r : ramps) {
+    std::uint32_t* ramp = kernel::grey_palette(r.bits);
+    ASSERT_NE(ramp, nullptr) << r.bits;
+    const std::uint8_t v = std::uint8_t(r.level);
+    EXPECT_EQ(ramp[r.index], kernel::palette_entry(v, v, v))
+        << r.bits << " bits, entry " << r.index;
+    kernel::free(ramp);
+  }
+  EXPECT_EQ(kernel::grey_palette(0), nullptr);
+  EXPECT_EQ(kernel::grey_palette(9), nullptr);
 }
 
 TEST(KernelBitmap, PaletteTransfersAreCutToThePalette) {
@@ -384,40 +389,6 @@ TEST(KernelBitmap, PaletteTransfersAreCutToThePalette) {
   EXPECT_EQ(kernel::put_palette(&b.b, 2, 1, one.data()), RET_INVALID_PARAMETER);
   EXPECT_EQ(kernel::get_palette(&b.b, 0xFFFFFFFF, 2, back.data()), RET_INVALID_PARAMETER);
   EXPECT_EQ(kernel::get_palette(&b.b, 0, 2, nullptr), RET_INVALID_PARAMETER);
-}
-
-TEST(KernelBitmap, GreyPaletteRampsFromBlackToWhite) {
-  std::uint32_t* one = kernel::grey_palette(1);
-  ASSERT_NE(one, nullptr);
-  EXPECT_EQ(one[0], kernel::palette_entry(0, 0, 0));
-  EXPECT_EQ(one[1], kernel::palette_entry(255, 255, 255));
-  EXPECT_EQ(one[255], 0u);  // room for a caller copying a full 8-bit palette
-  kernel::free(one);
-
-  std::uint32_t* four = kernel::grey_palette(4);
-  ASSERT_NE(four, nullptr);
-  EXPECT_EQ(four[1], kernel::palette_entry(17, 17, 17));
-  EXPECT_EQ(four[15], kernel::palette_entry(255, 255, 255));
-  EXPECT_EQ(four[16], 0u);
-  kernel::free(four);
-
-  std::uint32_t* eight = kernel::grey_palette(8);
-  ASSERT_NE(eight, nullptr);
-  EXPECT_EQ(eight[0x80], kernel::palette_entry(0x80, 0x80, 0x80));
-  EXPECT_EQ(kernel::colour_of_entry(eight[0x40]), 0x00404040u);
-  kernel::free(eight);
-
-  EXPECT_EQ(kernel::grey_palette(0), nullptr);
-  EXPECT_EQ(kernel::grey_palette(9), nullptr);
-}
-
-TEST(KernelBitmap, ColoursAndPaletteEntriesSwapRedAndBlue) {
-  std::uint32_t entry = kernel::palette_entry(0x11, 0x22, 0x33);
-  std::uint8_t bytes[4];
-  std::memcpy(bytes, &entry, 4);
-  EXPECT_EQ(Bytes(bytes, bytes + 4), (Bytes{0x33, 0x22, 0x11, 0}));
-  EXPECT_EQ(kernel::colour_of_entry(entry), 0x00332211u);
-  EXPECT_EQ(kernel::entry_of_colour(0x00332211), entry);
 }
 
 TEST(KernelBitmap, PixelDataComeAndGoWithoutThePalette) {

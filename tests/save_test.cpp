@@ -145,11 +145,8 @@ std::vector<std::string> pixels_of(NitfDocument* d) {
   return out;
 }
 
-class Save : public ::testing::Test {
+class Save : public LeakChecked {
  protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
   // Saves `source` through the export and reads the copy back: the same records and
   // pixels, and (with `same_bytes`) the same bytes but for SCOLOR, which is written C.
   void round_trip(const fs::path& source, bool same_bytes = true) {
@@ -180,9 +177,6 @@ class Save : public ::testing::Test {
   }
 
   TempDir dir_;
-
- private:
-  std::size_t before_ = 0;
 };
 
 // ----- Round trips ------------------------------------------------------------------

@@ -23,14 +23,7 @@ namespace {
 
 using namespace testing_support;
 
-class Setters : public ::testing::Test {
- protected:
-  void SetUp() override { before_ = kernel::live_objects(); }
-  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
-
- private:
-  std::size_t before_ = 0;
-};
+using Setters = LeakChecked;
 
 std::string area_text(const nitf::TreArea& a) {
   return std::to_string(a.tre_count) + ":" +
@@ -560,14 +553,7 @@ bool applies(const Change& c, NitfDocument* d) {
 
 std::string gdal_metadata(const fs::path& path) {
   if (!fs::exists("/usr/bin/gdalinfo")) return "";
-  std::string command = "/usr/bin/gdalinfo " + path.string() + " 2>/dev/null";
-  FILE* pipe = popen(command.c_str(), "r");
-  std::string out;
-  char buf[4096];
-  std::size_t n;
-  while (pipe && (n = std::fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-  if (pipe) pclose(pipe);
-  return out;
+  return command_output("/usr/bin/gdalinfo " + path.string() + " 2>/dev/null");
 }
 
 }  // namespace saved

@@ -111,12 +111,9 @@ TEST(StreamingHeader, DelimiterAcrossWindowEdgesIsFound) {
     EXPECT_EQ(found.bytes_to_end, l1 + 4 + 7) << l1;
     EXPECT_EQ(found.record.sfh_l1, l1);
   }
-}
-
-TEST(StreamingHeader, ZeroBytesBeforeTheDelimiterDoNotHideIt) {
-  TempDir dir;
-  std::string bytes = std::string(40, '\0') + framed(0, std::string(10, '\0'), 10, 10);
-  EXPECT_EQ(lookup(dir, bytes).result, RET_SUCCESS);
+  // Zero bytes before the delimiter do not hide it.
+  std::string zeros = std::string(40, '\0') + framed(0, std::string(10, '\0'), 10, 10);
+  EXPECT_EQ(lookup(dir, zeros).result, RET_SUCCESS);
 }
 
 TEST(StreamingHeader, LookupFailures) {

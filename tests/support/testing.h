@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "imgmodes.h"
 #include "kernel.h"
 #include "nitffile.h"
 #include "nitfgen.h"
@@ -108,6 +113,84 @@ inline Parsed read_header_only(const fs::path& p) {
   return out;
 }
 
+struct DecodedImage {
+  Parsed parsed;
+  kernel::Bitmap bitmap;
+  int result = 0;
+  ~DecodedImage() { kernel::free_bitmap(&bitmap); }
+  const nitf::NitfImageSubheader& image(std::uint32_t i = 0) const {
+    return *parsed.document->images[i];
+  }
+};
+
+// Parses the file and reads one image; `result` is the first failing step's code.
+inline std::unique_ptr<DecodedImage> decode_image(const fs::path& p, std::uint32_t index = 0) {
+  auto d = std::make_unique<DecodedImage>();
+  d->parsed = parse(p);
+  d->result = d->parsed.result;
+  if (d->result == RET_SUCCESS)
+    d->result = nitf::read_image(d->parsed.document.get(), index, &d->bitmap, nullptr);
+  return d;
+}
+
+// Pixel (x, y) of a bitmap, in display order; for 24 bits `channel` 0 is blue, 2 red.
+inline std::uint32_t pixel_value(const kernel::Bitmap& b, int x, int y, int channel = 0) {
+  const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
+  switch (b.bits_per_pixel) {
+    case 1:
+      return row[x / 8] >> (7 - x % 8) & 1;
+    case 12:
+      return kernel::sample12(row, x);
+    case 16: {
+      std::uint16_t v;
+      std::memcpy(&v, row + 2 * x, 2);
+      return v;
+    }
+    case 24:
+      return row[3 * x + channel];
+    default:
+      return row[x];
+  }
+}
+
+// The data of graphic segment `index` of a file whose header `doc` holds, as stored.
+inline std::vector<std::uint8_t> graphic_data(const NitfDocument& doc, const fs::path& path,
+                                              std::uint32_t index) {
+  const std::int64_t at = nitf::segment_data_offset(doc, nitf::SegmentKind::kGraphic, index);
+  const std::uint64_t length = doc.header.graphics.data(index);
+  std::vector<std::uint8_t> out(length);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(at);
+  in.read(reinterpret_cast<char*>(out.data()), std::streamsize(length));
+  EXPECT_EQ(std::uint64_t(in.gcount()), length) << path;
+  return out;
+}
+
+struct SampleCgm {
+  std::string file;
+  std::uint32_t index;
+  std::vector<std::uint8_t> data;
+};
+
+// Every CGM graphic of every sample. SFMT is byte 200 of a graphic subheader (SY to
+// ENCRYP come before it); only file headers are read, so a sample whose images the
+// parser refuses still counts.
+inline std::vector<SampleCgm> sample_cgm_segments() {
+  constexpr std::int64_t kSfmtOffset = 200;
+  std::vector<SampleCgm> out;
+  for (const fs::path& path : all_samples()) {
+    Parsed parsed = read_header_only(path);
+    if (parsed.result != RET_SUCCESS) continue;
+    const NitfDocument& doc = *parsed.document;
+    for (std::uint32_t i = 0; i < std::uint32_t(doc.header.graphics.count); ++i) {
+      std::ifstream in(path, std::ios::binary);
+      in.seekg(nitf::segment_offset(doc, nitf::SegmentKind::kGraphic, i) + kSfmtOffset);
+      if (in.get() == 'C') out.push_back({path.filename().string(), i, graphic_data(doc, path, i)});
+    }
+  }
+  return out;
+}
+
 // A copy of a member of a packed public record: gtest binds its arguments to
 // references, which must not point at misaligned members.
 template <class T>
@@ -128,5 +211,68 @@ class MessageCapture {
   }
   std::vector<std::string> messages_;
 };
+
+// Every test of a fixture made from this ends with the kernel's live objects where they
+// were when it began.
+template <class Base = ::testing::Test>
+class LeakCheckedBase : public Base {
+ protected:
+  void SetUp() override { before_ = kernel::live_objects(); }
+  void TearDown() override { EXPECT_EQ(kernel::live_objects(), before_) << "objects left alive"; }
+
+ private:
+  std::size_t before_ = 0;
+};
+using LeakChecked = LeakCheckedBase<>;
+
+// The composed canvas of a document (Kv_NtfRenderBitmap), freed at the end of the scope.
+struct Rendered {
+  KvBitmap bitmap{};
+  int result = 0;
+  ~Rendered() { kernel::free_bitmap(canvas()); }
+  kernel::Bitmap* canvas() { return reinterpret_cast<kernel::Bitmap*>(&bitmap); }
+  // The colour at display pixel (x, y) of the 24-bit canvas, 0x00BBGGRR.
+  std::uint32_t at(int x, int y) {
+    const std::uint8_t* p =
+        kernel::storage_row(*canvas(), kernel::top_down_row(*canvas(), y)) + 3 * x;
+    return p[2] | p[1] << 8 | std::uint32_t{p[0]} << 16;
+  }
+};
+
+// Kernel allocations above `bytes` fail while alive.
+struct AllocationCap {
+  explicit AllocationCap(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
+  ~AllocationCap() { kernel::set_allocation_cap(0); }
+};
+
+// A bitmap record freed at the end of its scope.
+struct OwnedBitmap {
+  kernel::Bitmap b;
+  OwnedBitmap() = default;
+  OwnedBitmap(const OwnedBitmap&) = delete;
+  ~OwnedBitmap() { kernel::free_bitmap(&b); }
+  kernel::Bitmap* get() { return &b; }
+  kernel::Bitmap* operator->() { return &b; }
+};
+
+// What a shell command writes to its standard output.
+inline std::string command_output(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return out;
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  ::pclose(pipe);
+  return out;
+}
+
+inline bool have_tool(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+#define REQUIRE_TOOL(name)                                                              \
+  do {                                                                                  \
+    if (!testing_support::have_tool(name)) GTEST_SKIP() << name << " is not installed"; \
+  } while (0)
 
 }  // namespace testing_support
