@@ -236,6 +236,18 @@ TEST(RenderPaths, GeneratedLayoutsGiveThePlainRows) {
         });
     files.push_back({"C3 blocks", {{s, data}}});
   }
+  for (int bands : {1, 3}) {  // one stream, decoded straight into the canvas when it fits
+    ImageSpec s = blocked(1, 1, 24, 16, bands);
+    s.ic = "C3";
+    s.comrat = "00.0";
+    if (bands == 3) s.imode = "P";
+    const std::string data = nitfgen::jpeg_stream(24, 16, bands, 90, [bands](int x, int y) {
+      if (bands == 1) return std::uint32_t{value_at(x, y, 0)};
+      return std::uint32_t{value_at(x, y, 0)} << 16 | std::uint32_t{value_at(x, y, 1)} << 8 |
+             value_at(x, y, 2);
+    });
+    files.push_back({bands == 3 ? "C3 RGB one block" : "C3 mono one block", {{s, data}}});
+  }
   {
     ImageSpec lut = blocked(1, 1, 10, 10, 1);  // a colour table: not the canvas's palette
     lut.irep = "RGB/LUT";
