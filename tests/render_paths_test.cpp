@@ -204,6 +204,20 @@ TEST(RenderPaths, GeneratedLayoutsGiveThePlainRows) {
     s.abpp = 11;
     files.push_back({"16-bit ABPP 11 blocks", {{s, pixels(s, 1, 2)}}});
   }
+  {  // one block, and masked blocks: grey levels of 16 bits written straight as canvas bytes
+    ImageSpec one = blocked(1, 1, 23, 9, 1), masked = blocked(3, 2, 8, 6, 1);
+    for (ImageSpec* s : {&one, &masked}) {
+      s->nbpp = 16;
+      s->abpp = 11;
+    }
+    masked.ic = "NM";
+    masked.imode = "B";
+    nitfgen::MaskSpec mask;
+    mask.block_records = {0, 96, kNone, 192, kNone, 288};
+    masked.mask = mask;
+    files.push_back({"16-bit ABPP 11 one block", {{one, pixels(one, 1, 2)}}});
+    files.push_back({"16-bit masked blocks left out", {{masked, pixels(masked, 1, 2, {2, 4})}}});
+  }
   {
     ImageSpec s = blocked(3, 2, 5, 4, 1);  // odd block width: 12-bit blocks start mid-byte
     s.nbpp = s.abpp = 12;
