@@ -289,10 +289,12 @@ std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3]) {
 namespace {
 
 // The output as a view of the offered canvas, when the painting would copy its pixels
-// onto the canvas unchanged. The record gets the output's layout and palette first (no
-// pixel data), then either the canvas's rows or pixel data of its own.
+// onto the canvas unchanged, or (for a reader that takes `levels`) would write each one as
+// the canvas pixel of its grey level. The record gets the output's layout and palette
+// first (no pixel data), then either the canvas's rows or pixel data of its own; a view
+// of levels becomes the picture the canvas then holds, at the canvas's depth.
 int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::int32_t width,
-                       std::int32_t height) {
+                       std::int32_t height, GreyLevels* levels) {
   const NitfImageSubheader& s = *c.subheader;
   kernel::Bitmap& canvas = *c.onto->canvas;
   int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, f.bits, f.colour_order,
@@ -303,7 +305,21 @@ int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::in
   if (r != RET_SUCCESS) return r;
   c.out->width = width;
   c.out->height = height;
-  if (!display::copies_natively(*c.out, canvas)) return kernel::allocate_pixel_data(c.out);
+  // Pixels no block writes (masked blocks) stay zero: a zero sample must paint as zero.
+  const int bytes = levels && !display::copies_natively(*c.out, canvas)
+                        ? display::paints_grey_levels(*c.out, canvas, levels->of)
+                        : 0;
+  if (bytes != 0 && levels->of[0] == 0) {
+    r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, 8 * bytes,
+                              bytes == 1 ? kernel::kColourGrey : kernel::kColourRgb, nullptr,
+                              kernel::kViewTopDown, nullptr, 0);
+    if (r != RET_SUCCESS) return r;
+    c.out->width = width;
+    c.out->height = height;
+    levels->bytes = bytes;
+  } else if (!display::copies_natively(*c.out, canvas)) {
+    return kernel::allocate_pixel_data(c.out);
+  }
   c.out->bytes_per_line = canvas.bytes_per_line;
   c.out->view_code = canvas.view_code;
   c.out->data = canvas.data;
@@ -313,18 +329,20 @@ int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::in
 }
 
 bool fits_canvas(const ImageReadContext& c, const OutputFormat& f, std::uint64_t width,
-                 std::uint64_t height) {
+                 std::uint64_t height, const GreyLevels* levels) {
   if (!c.onto || !c.onto->canvas) return false;
   const kernel::Bitmap& canvas = *c.onto->canvas;
+  const bool depth = f.bits == canvas.bits_per_pixel || levels;
   return canvas.data && width == static_cast<std::uint64_t>(canvas.width) &&
-         height == static_cast<std::uint64_t>(canvas.height) && f.bits == canvas.bits_per_pixel &&
+         height == static_cast<std::uint64_t>(canvas.height) && depth &&
          canvas.bytes_per_line > 0 &&
          static_cast<std::uint64_t>(canvas.bytes_per_line) * height <= canvas.data_size;
 }
 
 }  // namespace
 
-int create_output_bitmap(const ImageReadContext& c) {
+int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels) {
+  if (levels) levels->bytes = 0;
   const NitfImageSubheader& s = *c.subheader;
   imgdata::BlockGrid g;
   OutputFormat f;
@@ -334,9 +352,9 @@ int create_output_bitmap(const ImageReadContext& c) {
   const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
   if (width > kMax || height > kMax) return RET_NO_MEMORY;
-  if (fits_canvas(c, f, width, height))
+  if (fits_canvas(c, f, width, height, levels))
     return output_onto_canvas(c, f, static_cast<std::int32_t>(width),
-                              static_cast<std::int32_t>(height));
+                              static_cast<std::int32_t>(height), levels);
   int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1,
                                 static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
                                 f.bits, f.colour_order, nullptr, kernel::kViewTopDown, nullptr, 0);
@@ -377,7 +395,12 @@ int read_uncompressed(const ImageReadContext& c) {
   SampleConversion& conversion = plan.conversion;
   const imgdata::DataSource& source = plan.source;
   const BlockLayout& l = plan.layout;
-  if (r == RET_SUCCESS) r = create_output_bitmap(c);
+  GreyLevels levels;
+  if (r == RET_SUCCESS) r = create_output_bitmap(c, &levels);
+  if (levels.bytes != 0) {
+    conversion.levels = levels.of;
+    conversion.level_bytes = levels.bytes;
+  }
   if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
     r = scan_range(l, source, &conversion.range);
   if (r == RET_SUCCESS) r = convert_blocks(l, source, conversion, c.out);

@@ -76,8 +76,16 @@ int check_image_data(::NitfDocument* document, std::uint32_t index);
 // view of the canvas's rows (same geometry and palette, the canvas's data, row order and
 // row length, the data not owned), zeroed unless the canvas is blank: the reader then
 // writes the picture where the painting would put it. Readers address its rows through
-// kernel::top_down_row.
-int create_output_bitmap(const ImageReadContext& context);
+// kernel::top_down_row. A reader that passes `levels` also takes, for a grey output of
+// 12 or 16 bits that the painting would turn into canvas pixels by their top 8 bits
+// (display::paints_grey_levels), a view of the canvas at the canvas's depth (grey for 8
+// bits, colour for 24 and 32): it then writes for each sample the levels->bytes first
+// bytes of levels->of[its top 8 bits], and levels->bytes is not 0.
+struct GreyLevels {
+  int bytes = 0;
+  std::uint32_t of[256] = {};
+};
+int create_output_bitmap(const ImageReadContext& context, GreyLevels* levels = nullptr);
 
 // The bands the output shows: for one or two bands, one band (the first coded LU, whose
 // values index the colour table, else band 0); for three or more, the bands chosen as

@@ -336,6 +336,24 @@ int read_band_sequential(BlockRead& b) {
   return b.skipped;
 }
 
+// Whether the output is a view of the canvas the stream may be decoded into: the
+// stream's picture has the image's size (then the painting would have covered the whole
+// canvas even if the depth turns out to differ) and create_output_bitmap offers the
+// view. Otherwise the output is left empty.
+bool canvas_view(const ImageReadContext& c, const std::uint8_t* stream, std::uint32_t length) {
+  kernel::free_bitmap(c.out);
+  imgdata::BlockGrid g;
+  FltFileInfo info;
+  if (!c.onto || !c.onto->canvas || imgdata::block_grid(*c.subheader, &g) != RET_SUCCESS ||
+      fileformat::file_info_from_memory(stream, &info, sizeof info, length) != RET_SUCCESS ||
+      std::uint64_t{info.width} != std::uint64_t{g.width} * g.per_row ||
+      std::uint64_t{info.height} != std::uint64_t{g.height} * g.per_column)
+    return false;
+  if (create_output_bitmap(c) == RET_SUCCESS && c.out->data == c.onto->canvas->data) return true;
+  kernel::free_bitmap(c.out);
+  return false;
+}
+
 // The whole data as one stream. The decoded picture becomes the output as it is; an
 // 8-bit picture of an image with a colour table shows it, as uncompressed data do.
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
@@ -349,9 +367,22 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   const jpegscan::Decoder decoder{c.load};
-  kernel::free_bitmap(c.out);
-  const int r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded,
-                                         length, &options);
+  const auto count = static_cast<std::uint32_t>(length);
+  const bool into = canvas_view(c, buffer.data(), count);
+  if (into) options.flags |= KV_LOAD_INTO;
+  int r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
+                                   &options);
+  // A decoder that ignores the flag hands back a picture of its own, as without it.
+  const bool in_place =
+      into && c.out->data == c.onto->canvas->data && !(c.out->flags & kernel::kBitmapDataAllocated);
+  if (in_place && r == RET_NOT_SUPPORTED) {  // another depth: nothing was written
+    kernel::free_bitmap(c.out);
+    options.flags &= ~KV_LOAD_INTO;
+    r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
+                                 &options);
+  } else if (in_place) {
+    return r;
+  }
   if (r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
   std::uint32_t entries[kernel::kMaxPaletteEntries];
   const auto n = static_cast<std::uint32_t>(

@@ -116,6 +116,11 @@ struct SampleConversion {
   bool right_justified = true;
   SampleRange range;
   kernel::Buffer<std::uint16_t> scale;  // empty when no widening is done
+  // When set, 12- and 16-bit samples become canvas pixels of level_bytes bytes each: the
+  // first bytes of the entry of their top 8 bits (after widening), as the painting would
+  // put them on the canvas.
+  const std::uint32_t* levels = nullptr;
+  int level_bytes = 1;
 };
 
 // RET_SUCCESS; RET_NOT_SUPPORTED for a stored width other than 1, 8, 12, 16, 32 or 64;
@@ -131,7 +136,8 @@ void scan_sample_range(const std::uint8_t* samples, std::size_t count, int bytes
                        SampleRange* range);
 
 // Converts `count` contiguous samples that start at bit `first_bit` of `source` into
-// `target`, which must hold the converted row ((count * converted_bits + 7) / 8 bytes).
+// `target`, which must hold the converted row ((count * converted_bits + 7) / 8 bytes,
+// or count x level_bytes with levels).
 // Only 1- and 12-bit samples may start inside a byte. Source and target must not overlap.
 // Unused bits of the last target byte are 0.
 void convert_samples(const SampleConversion& conversion, const std::uint8_t* source,

@@ -62,6 +62,15 @@ std::uint16_t stored_sample12(const std::uint8_t* source, std::uint64_t bit) {
 
 void convert12(const SampleConversion& c, const std::uint8_t* source, std::uint64_t first_bit,
                std::size_t count, std::uint8_t* target) {
+  if (c.levels) {
+    const auto bytes = static_cast<std::size_t>(c.level_bytes);
+    for (std::size_t x = 0; x < count; ++x) {
+      std::uint32_t v = stored_sample12(source, first_bit + 12 * x);
+      if (!c.scale.empty()) v = c.scale[significant(c, v)];
+      std::memcpy(target + x * bytes, &c.levels[v >> 4], bytes);
+    }
+    return;
+  }
   if (first_bit % 8 == 0) {
     const std::size_t bytes = (count * 12 + 7) / 8;
     std::memcpy(target, source + first_bit / 8, bytes);
@@ -80,6 +89,16 @@ void convert12(const SampleConversion& c, const std::uint8_t* source, std::uint6
 
 void convert16(const SampleConversion& c, const std::uint8_t* source, std::size_t count,
                std::uint8_t* target) {
+  if (c.levels) {
+    const std::uint16_t* table = c.scale.data();
+    const auto bytes = static_cast<std::size_t>(c.level_bytes);
+    for (std::size_t x = 0; x < count; ++x) {
+      const std::uint16_t v = big_endian16(source + 2 * x);
+      std::memcpy(target + x * bytes, &c.levels[(table ? table[significant(c, v)] : v) >> 8],
+                  bytes);
+    }
+    return;
+  }
   if (c.scale.empty()) {
     for (std::size_t x = 0; x < count; ++x) {
       const std::uint16_t v = big_endian16(source + 2 * x);
@@ -146,6 +165,8 @@ int prepare_sample_conversion(SampleConversion* c, int stored_bits, int signific
   c->right_justified = right_justified;
   c->range = SampleRange{};
   c->scale.reset();
+  c->levels = nullptr;
+  c->level_bytes = 1;
   if (!widens(stored_bits, significant_bits)) return RET_SUCCESS;
   const std::uint32_t entries = 1u << significant_bits;
   if (!c->scale.allocate(entries)) return RET_NO_MEMORY;

@@ -590,6 +590,86 @@ TEST_F(HostCodecJ2k, TwelveBitGreyBecomesSixteenBitGrey) {
   EXPECT_EQ(load(stream, as_stored.get(), nullptr, 8), RET_NOT_SUPPORTED);
 }
 
+// Pictures of more than 16 MiB of OpenJPEG samples are decoded in pieces: a codestream of
+// one tile in strips of rows (their edges inside code blocks at every level), one of
+// several tiles tile by tile. The pixels must be opj_decompress's exactly, a cut stream
+// is refused, and decoding into a view of a larger picture (KV_LOAD_INTO) writes the same
+// pixels there and nothing around them; a view of another size is refused untouched.
+TEST_F(HostCodecJ2k, LargePicturesDecodedInPiecesAreTheWholePicture) {
+  REQUIRE_TOOL("opj_compress");
+  REQUIRE_TOOL("opj_decompress");
+  TempDir dir;
+  auto picture = [&](const char* name, int w, int h, int channels, int maxval) {
+    const std::string head = std::string(channels == 3 ? "P6\n" : "P5\n") + std::to_string(w) +
+                             " " + std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
+    Bytes file(head.begin(), head.end());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        for (int c = 0; c < channels; ++c) {
+          const int v = (x * (3 + c) + y * 5 + (x * y + c * 7) % 29 * 9) % (maxval + 1);
+          if (maxval > 255) file.push_back(std::uint8_t(v >> 8));
+          file.push_back(std::uint8_t(v));
+        }
+    write_file(dir.file(name), file);
+  };
+  picture("rgb.ppm", 1200, 1208, 3, 255);
+  picture("grey.pgm", 2100, 2048, 1, 4095);
+  struct Kind {
+    const char* what;
+    const char* input;
+    const char* options;
+  };
+  for (const Kind& k : {Kind{"one tile, 9/7 wavelet", "rgb.ppm", "-I -r 8"},
+                        Kind{"one tile, code blocks 32 x 128", "rgb.ppm", "-b 32,128 -r 4"},
+                        Kind{"tiles of 512 x 384", "rgb.ppm", "-t 512,384 -r 6"},
+                        Kind{"one tile, 12-bit grey", "grey.pgm", "-r 5"}}) {
+    const std::string command = std::string("opj_compress ") + k.options + " -i " +
+                                dir.file(k.input).string() + " -o " + dir.file("out.j2k").string() +
+                                " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << k.what;
+    const Bytes stream = read_file(dir.file("out.j2k"));
+    const bool colour = std::string(k.input) == "rgb.ppm";
+    const auto oracle = opj_decompress(stream, false, colour);
+    ASSERT_TRUE(oracle) << k.what;
+    OwnedBitmap b;
+    ASSERT_EQ(load(stream, b.get()), RET_SUCCESS) << k.what;
+    EXPECT_EQ(max_difference(*b.get(), *oracle), 0) << k.what;
+    const Bytes cut(stream.begin(), stream.begin() + std::ptrdiff_t(stream.size() * 3 / 5));
+    OwnedBitmap refused;
+    EXPECT_EQ(load(cut, refused.get()), RET_FILE_FORMAT) << k.what;
+    EXPECT_EQ(refused->data, nullptr) << k.what;
+    if (!colour) continue;
+    OwnedBitmap big, before;
+    ASSERT_EQ(kernel::create_bitmap(big.get(), kRecord, 1, b->width + 7, b->height + 3, 24,
+                                    kernel::kColourRgb, nullptr, kernel::kViewBottomUp, nullptr, 0),
+              RET_SUCCESS);
+    kernel::fill_bitmap(big.get(), 0x123456);
+    kernel::create_bitmap(before.get(), kRecord, 1, big->width, big->height, 24, kernel::kColourRgb,
+                          nullptr, kernel::kViewBottomUp, big->data, big->data_size);
+    const FltLoadOptions into = options_with(KV_LOAD_INTO);
+    kernel::Bitmap place, narrow;
+    ASSERT_EQ(kernel::make_view(*big.get(), 4, 2, b->width, b->height, &place), RET_SUCCESS);
+    ASSERT_EQ(kernel::make_view(*big.get(), 4, 2, b->width, b->height - 1, &narrow), RET_SUCCESS);
+    EXPECT_EQ(load(stream, &narrow, &into), RET_NOT_SUPPORTED) << k.what;
+    EXPECT_EQ(std::memcmp(big->data, before->data, big->data_size), 0) << k.what;
+    ASSERT_EQ(load(stream, &place, &into), RET_SUCCESS) << k.what;
+    int wrong = 0;
+    for (int y = 0; y < big->height; ++y) {
+      const std::uint8_t* got =
+          kernel::storage_row(*big.get(), kernel::top_down_row(*big.get(), y));
+      const std::uint8_t* old =
+          kernel::storage_row(*before.get(), kernel::top_down_row(*before.get(), y));
+      const bool rows = y >= 2 && y < 2 + b->height;
+      const std::uint8_t* alone = rows ? kernel::storage_row(*b.get(), y - 2) : nullptr;
+      for (int x = 0; x < 3 * big->width; ++x) {
+        const bool inside = rows && x >= 12 && x < 12 + 3 * b->width;
+        wrong += got[x] != (inside ? alone[x - 12] : old[x]);
+      }
+    }
+    EXPECT_EQ(wrong, 0) << k.what;
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // T.4 through the raw-data callback.
 

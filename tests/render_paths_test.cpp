@@ -204,6 +204,20 @@ TEST(RenderPaths, GeneratedLayoutsGiveThePlainRows) {
     s.abpp = 11;
     files.push_back({"16-bit ABPP 11 blocks", {{s, pixels(s, 1, 2)}}});
   }
+  {  // one block, and masked blocks: grey levels of 16 bits written straight as canvas bytes
+    ImageSpec one = blocked(1, 1, 23, 9, 1), masked = blocked(3, 2, 8, 6, 1);
+    for (ImageSpec* s : {&one, &masked}) {
+      s->nbpp = 16;
+      s->abpp = 11;
+    }
+    masked.ic = "NM";
+    masked.imode = "B";
+    nitfgen::MaskSpec mask;
+    mask.block_records = {0, 96, kNone, 192, kNone, 288};
+    masked.mask = mask;
+    files.push_back({"16-bit ABPP 11 one block", {{one, pixels(one, 1, 2)}}});
+    files.push_back({"16-bit masked blocks left out", {{masked, pixels(masked, 1, 2, {2, 4})}}});
+  }
   {
     ImageSpec s = blocked(3, 2, 5, 4, 1);  // odd block width: 12-bit blocks start mid-byte
     s.nbpp = s.abpp = 12;
@@ -235,6 +249,18 @@ TEST(RenderPaths, GeneratedLayoutsGiveThePlainRows) {
                  std::uint32_t{value_at(gx, gy, 1)} << 8 | value_at(gx, gy, 2);
         });
     files.push_back({"C3 blocks", {{s, data}}});
+  }
+  for (int bands : {1, 3}) {  // one stream, decoded straight into the canvas when it fits
+    ImageSpec s = blocked(1, 1, 24, 16, bands);
+    s.ic = "C3";
+    s.comrat = "00.0";
+    if (bands == 3) s.imode = "P";
+    const std::string data = nitfgen::jpeg_stream(24, 16, bands, 90, [bands](int x, int y) {
+      if (bands == 1) return std::uint32_t{value_at(x, y, 0)};
+      return std::uint32_t{value_at(x, y, 0)} << 16 | std::uint32_t{value_at(x, y, 1)} << 8 |
+             value_at(x, y, 2);
+    });
+    files.push_back({bands == 3 ? "C3 RGB one block" : "C3 mono one block", {{s, data}}});
   }
   {
     ImageSpec lut = blocked(1, 1, 10, 10, 1);  // a colour table: not the canvas's palette

@@ -351,6 +351,24 @@ bool copies_natively(const Bitmap& source, Bitmap& canvas) {
   return copies_natively(source, target, kNoKey);
 }
 
+int paints_grey_levels(const Bitmap& source, Bitmap& canvas, std::uint32_t pixels[256]) {
+  const int bytes = canvas.bits_per_pixel / 8;
+  if ((source.bits_per_pixel != 12 && source.bits_per_pixel != 16) || imgproc::is_indexed(source) ||
+      (bytes != 1 && bytes != 3 && bytes != 4))
+    return 0;
+  // The colours and their writing are the painting's own (Source::colour_of reads the top
+  // 8 bits of such a source as a grey level, write_colours puts it on the canvas).
+  const Source reader(source);
+  Canvas target(canvas);
+  std::array<std::uint8_t, 256 * 4> row{};
+  write_colours(target, row.data(), 0, 256, reader.grey.data(), kNoKey);
+  for (std::size_t level = 0; level < 256; ++level) {
+    pixels[level] = 0;
+    std::memcpy(&pixels[level], row.data() + level * std::size_t(bytes), std::size_t(bytes));
+  }
+  return bytes;
+}
+
 std::int32_t paint(DrawingContext* context, const Bitmap* source, const Rect* source_rect,
                    const Rect* destination, std::uint32_t raster_op) {
   return paint_with_key(context, source, source_rect, destination, raster_op, kNoKey);

@@ -49,6 +49,16 @@ std::int32_t paint(kernel::DrawingContext* context, const kernel::Bitmap* source
 // indices onto an 8-bit canvas of the same palette. Looks at the layouts only.
 bool copies_natively(const kernel::Bitmap& source, kernel::Bitmap& canvas);
 
+// Whether paint, without stretching or transparency, writes each pixel of a grey source
+// deeper than 8 bits (12 or 16, not indexed) as a canvas pixel that depends only on its
+// top 8 bits: then returns the canvas's bytes per pixel (1, 3 or 4), and `pixels`
+// receives for each top-8-bit value the bytes painted (in its first bytes, in memory
+// order: the level itself on a grey canvas, the nearest palette entry's index on a
+// palette one, blue, green, red (and 0) on a colour one). 0 otherwise. Looks at the
+// layouts and the canvas's palette only.
+int paints_grey_levels(const kernel::Bitmap& source, kernel::Bitmap& canvas,
+                       std::uint32_t pixels[256]);
+
 // As paint, but source pixels whose colour (as found above) is `transparent_colour`
 // (0x00BBGGRR; the top byte is ignored) are not drawn and leave the canvas as it was.
 std::int32_t paint_keyed(kernel::DrawingContext* context, const kernel::Bitmap* source,

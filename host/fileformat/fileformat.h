@@ -88,8 +88,8 @@ std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
 //     width, height and depth, pixels it need not own, e.g. a kernel::make_view into a
 //     larger picture), and the stream is decoded into its pixels, nothing else of the
 //     record changing. A stream whose picture has another size or depth, or a decoder
-//     that cannot decode into place (JPEG 2000, T.4), gives RET_NOT_SUPPORTED before any
-//     pixel is written; after any other failure some rows may have been written.
+//     that cannot decode into place (T.4), gives RET_NOT_SUPPORTED before any pixel is
+//     written; after any other failure some rows may have been written.
 // `bits_per_pixel` is 0 (as stored) or the depth the stream decodes to; `colour_order`
 // is kColourAsDecoded or a kernel colour order (0 to 2), which is accepted and has no
 // effect: the depth decides the layout. On failure the record is unchanged.

@@ -105,7 +105,7 @@ std::int32_t decode_raw(ByteView stream, kernel::Bitmap* out) {
 std::int32_t decode_any(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out) {
   std::size_t jpeg_start = 0;
   const StreamKind kind = detail::stream_kind(stream, &jpeg_start);
-  if (detail::decodes_into(options) && kind != StreamKind::kJpeg) return RET_NOT_SUPPORTED;
+  if (detail::decodes_into(options) && kind == StreamKind::kRaw) return RET_NOT_SUPPORTED;
   switch (kind) {
     case StreamKind::kJpeg:
       return detail::decode_jpeg(ByteView{stream.data + jpeg_start, stream.size - jpeg_start},

@@ -2,6 +2,8 @@
 // (--discard, for timing the composition alone). The client asks the module the way the
 // toolkit's file-format library does: fltInfo for the canvas size, then fltLoad, whose
 // row callback hands each row, top row first, to the writer.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -148,6 +150,16 @@ int load_rows(const RenderOptions& o, const std::wstring& name, RowSink* sink) {
   return fltLoad(request.get());
 }
 
+// OpenJPEG allocates and frees its buffers for every strip of a large JPEG 2000 image,
+// and the C heap would give that memory back to the system in between, to fault it in
+// again for the next strip: kept, the 4096-pixel benchmark picture decodes in about two
+// thirds of the time, at the same peak.
+void keep_freed_heap() {
+#ifdef M_TOP_PAD
+  mallopt(M_TOP_PAD, 64 << 20);
+#endif
+}
+
 }  // namespace
 
 std::wstring wide_name(const std::string& utf8) {
@@ -188,6 +200,7 @@ int canvas_info(const std::string& file, uint32_t flags, uint32_t* width, uint32
 int run_render(const std::vector<std::string>& args) {
   RenderOptions o;
   if (int r = parse_args(args, &o); r != kExitOk) return r;
+  keep_freed_heap();
   uint32_t width = 0, height = 0;
   if (int r = canvas_info(o.file, o.flags, &width, &height); r != RET_SUCCESS)
     return fail(o.file, r);
