@@ -101,12 +101,7 @@ constexpr RepresentationName kRepresentations[] = {
 
 // An IREP outside the table keeps the code the record had.
 int convert_irep(R& r, const FieldReader&, bool*) {
-  for (const RepresentationName& e : kRepresentations) {
-    if (std::strncmp(r.irep, e.text, std::strlen(e.text)) == 0) {
-      r.representation = e.code;
-      break;
-    }
-  }
+  representation_code(r.irep, &r.representation);
   return RET_SUCCESS;
 }
 
@@ -569,6 +564,16 @@ bool is_masked(CompressionCode code) {
     default:
       return false;
   }
+}
+
+bool representation_code(const char* text, RepresentationCode* code) {
+  for (const RepresentationName& e : kRepresentations) {
+    if (std::strncmp(text, e.text, std::strlen(e.text)) == 0) {
+      *code = e.code;
+      return true;
+    }
+  }
+  return false;
 }
 
 bool band_representation_code(const char* text, BandRepresentationCode* code) {

@@ -87,6 +87,9 @@ CompressionCode compression_code(std::string_view ic);
 const char* compression_text(CompressionCode code);
 // True for the codes whose data begin with an image data mask table.
 bool is_masked(CompressionCode code);
+// The code of an IREP text (each name compared on its own length); false when the text
+// matches no entry.
+bool representation_code(const char* text, RepresentationCode* code);
 // The code of an IREPBANDn text; false when the text matches no entry.
 bool band_representation_code(const char* text, BandRepresentationCode* code);
 

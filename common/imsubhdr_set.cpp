@@ -186,25 +186,11 @@ int set_pvtype(R* r, const char* text) {
 }
 
 int set_irep(R* r, const char* text) {
-  // Compared on each candidate's length, "RGB/LUT" before "RGB".
-  static constexpr std::pair<const char*, RepresentationCode> kNames[] = {
-      {"MONO", RepresentationCode::kMono},
-      {"RGB/LUT", RepresentationCode::kRgbLut},
-      {"RGB", RepresentationCode::kRgb},
-      {"MULTI", RepresentationCode::kMulti},
-      {"NODISPLY", RepresentationCode::kNoDisplay},
-      {"NVECTOR", RepresentationCode::kNVector},
-      {"POLAR", RepresentationCode::kPolar},
-      {"VPH", RepresentationCode::kVph},
-      {"YCbCr601", RepresentationCode::kYCbCr601}};
-  if (!text) return RET_INVALID_PARAMETER;
-  for (const auto& [name, code] : kNames) {
-    if (std::strncmp(text, name, std::strlen(name)) != 0) continue;
-    if (int x = CopyTextField(r->irep, 8, text); x != RET_SUCCESS) return x;
-    r->representation = code;
-    return RET_SUCCESS;
-  }
-  return RET_INVALID_PARAMETER;
+  RepresentationCode code;
+  if (!text || !representation_code(text, &code)) return RET_INVALID_PARAMETER;
+  if (int x = CopyTextField(r->irep, 8, text); x != RET_SUCCESS) return x;
+  r->representation = code;
+  return RET_SUCCESS;
 }
 
 int set_pjust(R* r, const char* text) {
