@@ -7,7 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/install-deps.sh
-cmake -S . -B build/debug -DCMAKE_BUILD_TYPE=Debug -DKVNTF_SANITIZE=ON >/dev/null
+# ccache, where installed, makes rebuilds of unchanged sources nearly free.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build/debug -DCMAKE_BUILD_TYPE=Debug -DKVNTF_SANITIZE=ON "${launcher[@]}" >/dev/null
 cmake --build build/debug -j"$(nproc)"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 # Fontconfig's first font lookup keeps a little memory until exit; see the file.

@@ -11,10 +11,10 @@
 
 #include <kvntfu.h>
 
+#include "core/nitffile.h"
 #include "fileformat/cgm_read.h"
 #include "kernel/bitmap.h"
 #include "kernel/memory.h"
-#include "nitffile.h"
 #include "nitfgen.h"
 #include "nitfgen_cgm.h"
 #include "testing.h"

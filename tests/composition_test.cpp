@@ -12,12 +12,12 @@
 #include <utility>
 #include <vector>
 
-#include "handlimg.h"
-#include "imgmodes.h"
+#include "core/utility_canvas.h"
+#include "image/data/imgmodes.h"
+#include "image/handlimg.h"
 #include "nitfgen_image.h"
 #include "nitfgen_segments.h"
 #include "testing.h"
-#include "utility.h"
 #include "vector/drawing.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "ntfhdr.h"
+#include "core/ntfhdr.h"
+#include "core/trearea.h"
 #include "testing.h"
-#include "trearea.h"
 
 namespace {
 

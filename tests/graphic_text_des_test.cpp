@@ -14,11 +14,11 @@
 #include <map>
 #include <set>
 
-#include "dexsbhdr.h"
-#include "grsubhdr.h"
+#include "graphics_text/dexsbhdr.h"
+#include "graphics_text/grsubhdr.h"
+#include "graphics_text/txsubhdr.h"
 #include "nitfgen_segments.h"
 #include "testing.h"
-#include "txsubhdr.h"
 
 namespace {
 

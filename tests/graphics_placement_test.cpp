@@ -11,18 +11,18 @@
 
 #include <kvntfu.h>
 
-#include "grsubhdr.h"
-#include "handlgfx.h"
+#include "core/nitffile.h"
+#include "core/utility_canvas.h"
+#include "graphics_text/grsubhdr.h"
+#include "graphics_text/handlgfx.h"
 #include "kernel/bitmap.h"
 #include "kernel/dc.h"
 #include "kernel/memory.h"
-#include "nitffile.h"
 #include "nitfgen.h"
 #include "nitfgen_cgm.h"
 #include "nitfgen_image.h"
 #include "nitfgen_segments.h"
 #include "testing.h"
-#include "utility.h"
 #include "vector/drawing.h"
 
 namespace {

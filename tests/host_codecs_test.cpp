@@ -21,7 +21,7 @@
 #include <tiffio.h>
 
 #include "fileformat/fileformat.h"
-#include "imgmodes.h"
+#include "image/data/imgmodes.h"
 #include "kernel/bitmap.h"
 #include "kernel/memory.h"
 #include "nitfgen_image.h"

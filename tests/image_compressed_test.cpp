@@ -18,8 +18,8 @@
 #include <jpeglib.h>
 
 #include "fileformat/fileformat.h"
-#include "imgmodes.h"
-#include "imgmodes_jpeg_scan.h"
+#include "image/data/imgmodes.h"
+#include "image/data/imgmodes_jpeg_scan.h"
 #include "nitfgen_image.h"
 #include "nitfgen_jpeg.h"
 #include "testing.h"

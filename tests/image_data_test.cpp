@@ -16,7 +16,7 @@
 #include <random>
 #include <set>
 
-#include "imgmodes.h"
+#include "image/data/imgmodes.h"
 #include "nitfgen_image.h"
 #include "testing.h"
 

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <set>
 
-#include "imsubhdr.h"
+#include "core/records.h"
+#include "image/imsubhdr.h"
 #include "nitfgen_image.h"
-#include "records.h"
 #include "testing.h"
 
 namespace {

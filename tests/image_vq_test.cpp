@@ -8,7 +8,7 @@
 #include <memory>
 #include <random>
 
-#include "imgmodes.h"
+#include "image/data/imgmodes.h"
 #include "nitfgen_image.h"
 #include "nitfgen_vq.h"
 #include "testing.h"

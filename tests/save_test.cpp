@@ -13,12 +13,12 @@
 
 #include <kvntfu.h>
 
-#include "imgmodes.h"
+#include "image/data/imgmodes.h"
 #include "nitfgen_image.h"
 #include "nitfgen_segments.h"
 #include "nitfgen_vq.h"
-#include "savenitf.h"
 #include "testing.h"
+#include "writing/savenitf.h"
 
 namespace {
 

@@ -10,14 +10,14 @@
 
 #include <kvntfu.h>
 
-#include "grsubhdr.h"
-#include "imsubhdr.h"
+#include "core/nitffile.h"
+#include "core/records.h"
+#include "graphics_text/grsubhdr.h"
+#include "graphics_text/txsubhdr.h"
+#include "image/imsubhdr.h"
 #include "kernel/memory.h"
-#include "nitffile.h"
 #include "nitfgen.h"
-#include "records.h"
 #include "testing.h"
-#include "txsubhdr.h"
 
 namespace {
 

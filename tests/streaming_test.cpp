@@ -2,7 +2,7 @@
 // bounded re-read of the header from its replacement data.
 #include <gtest/gtest.h>
 
-#include "strmfhdr.h"
+#include "core/strmfhdr.h"
 #include "testing.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "ntfhdr.h"
+#include "core/ntfhdr.h"
 #include "testing.h"
-#include "utility.h"
+#include "writing/utility.h"
 
 namespace {
 

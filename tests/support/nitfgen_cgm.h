@@ -43,8 +43,8 @@ Bytes polyline(std::initializer_list<std::int32_t> xy);
 Bytes rectangle(int x0, int y0, int x1, int y1);
 Bytes circle(int x, int y, int radius);
 
-// A conformant NITF graphic: direct colour, and the VDC extent runs downward from (0, height) to (width, 0)
-// the way producers write it, so a VDC y is a row below SLOC.
+// A conformant NITF graphic: direct colour, and the VDC extent runs downward from (0, height) to
+// (width, 0) the way producers write it, so a VDC y is a row below SLOC.
 std::string nitf_graphic(const Bytes& body, int width, int height);
 
 }  // namespace nitfgen::cgm

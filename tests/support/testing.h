@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "imgmodes.h"
+#include "core/nitffile.h"
+#include "image/data/imgmodes.h"
 #include "kernel.h"
-#include "nitffile.h"
 #include "nitfgen.h"
 
 namespace testing_support {

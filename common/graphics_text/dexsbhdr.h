@@ -1,0 +1,71 @@
+// The data extension subheader ("DE"): its record and reader.
+//
+// A record keeps every field exactly as read and the user-defined subheader fields
+// (DESSHF) NUL-terminated; the DES data after the subheader stays in the file, found
+// through the file header's length tables when the writer copies it. DESOFLW and
+// DESITEM exist only in TRE_OVERFLOW segments; des_has_overflow_fields is the one test
+// for that, shared by the reader and the writer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/fieldreader.h"
+#include "core/segments.h"
+#include "core/strmfhdr.h"
+#include "kernel.h"
+
+struct NitfDocument;
+
+namespace nitf {
+
+// DE to DESCTLN, then DESSHL: a data extension subheader without the overflow fields
+// and without user-defined fields.
+inline constexpr std::size_t kDesSubheaderLength = 200;
+
+struct NitfDesSubheader {
+  // A new record is all zeros and holds no buffer.
+  explicit NitfDesSubheader(NitfDocument* owner, std::uint32_t position)
+      : document(owner), index(position) {}
+
+  ::NitfDocument* document;
+  std::uint32_t index;  // position among the document's data extension segments
+
+  std::int32_t read = 0;  // 1 once a valid "DE" was read
+  char de[3] = {}, desid[26] = {}, desver[3] = {};
+  char desclas[2] = {}, desclsy[3] = {}, descode[12] = {}, desctlh[3] = {}, desrel[21] = {};
+  char desdctp[3] = {}, desdcdt[9] = {}, desdcxm[5] = {}, desdg[2] = {}, desdgdt[9] = {};
+  char descltx[44] = {}, descatp[2] = {}, descaut[41] = {}, descrsn[2] = {}, dessrdt[9] = {};
+  char desctln[16] = {};
+  char desoflw[7] = {}, desitem[4] = {};  // empty unless des_has_overflow_fields
+  char desshl[5] = {};
+  // DESSHL bytes and a NUL; empty when DESSHL is 0.
+  kernel::Buffer<char> desshf;
+};
+
+using DesSubheaderList = SegmentList<NitfDesSubheader>;
+
+// One fixed field, DE to DESCTLN, in file order.
+struct DesField {
+  const char* name;
+  std::uint8_t width;
+  bool numeric;
+  char* (*text)(NitfDesSubheader&);
+};
+
+std::span<const DesField> des_fields();
+
+// True when DESID, without its trailing blanks, is TRE_OVERFLOW: only then do DESOFLW
+// (6) and DESITEM (3) follow the security fields.
+bool des_has_overflow_fields(const NitfDesSubheader& record);
+
+// Reads the subheader at the current file position, never past the subheader length
+// the file header gives for this segment. On success the position is restored.
+// Results: RET_SUCCESS; RET_FILE_FORMAT for a bad DE, DESVER, DESCLAS or DESSHL;
+// RET_FILE_READ when a field or DESSHF runs past the subheader or the file;
+// RET_NO_MEMORY.
+int read_dexsbhdr(NitfDesSubheader* record, ::NitfDocument* document, StreamingFileHeader* sfh,
+                  ReadMode mode);
+
+}  // namespace nitf

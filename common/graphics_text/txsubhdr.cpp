@@ -1,0 +1,181 @@
+// The text subheader reader, its field table, the defaults of a new record, and the
+// text segment export.
+//
+// Kv_NITFGetTextSegment lives here rather than with the header records' exports: it is
+// the text unit's own data access, and the writer copies unchanged text through the
+// same length rule (text_data_length) when it saves a document.
+#include "graphics_text/txsubhdr.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include <kvntfu.h>
+
+#include "core/nitffile.h"
+#include "core/records.h"
+
+namespace nitf {
+namespace {
+
+void blanks(char* field, std::size_t n) {
+  std::memset(field, ' ', n);
+  field[n] = '\0';
+}
+
+template <auto Member>
+char* member_text(NitfTextSubheader& r) {
+  return r.*Member;
+}
+
+#define KV_FIELD(NAME, member, width, numeric)                   \
+  TextField {                                                    \
+    NAME, width, sizeof(NitfTextSubheader::member) - 1, numeric, \
+        member_text<&NitfTextSubheader::member>                  \
+  }
+
+const TextField kFields[] = {
+    KV_FIELD("TE", te, 2, false),
+    KV_FIELD("TEXTID", textid, 7, false),
+    KV_FIELD("TXTALVL", txtalvl_text, 3, true),
+    KV_FIELD("TXTDT", txtdt, 14, true),
+    KV_FIELD("TXTITL", txtitl, 80, false),
+    KV_FIELD("TSCLAS", tsclas, 1, false),
+    KV_FIELD("TSCLSY", tsclsy, 2, false),
+    KV_FIELD("TSCODE", tscode, 11, false),
+    KV_FIELD("TSCTLH", tsctlh, 2, false),
+    KV_FIELD("TSREL", tsrel, 20, false),
+    KV_FIELD("TSDCTP", tsdctp, 2, false),
+    KV_FIELD("TSDCDT", tsdcdt, 8, false),
+    KV_FIELD("TSDCXM", tsdcxm, 4, false),
+    KV_FIELD("TSDG", tsdg, 1, false),
+    KV_FIELD("TSDGDT", tsdgdt, 8, false),
+    KV_FIELD("TSCLTX", tscltx, 43, false),
+    KV_FIELD("TSCATP", tscatp, 1, false),
+    KV_FIELD("TSCAUT", tscaut, 40, false),
+    KV_FIELD("TSCRSN", tscrsn, 1, false),
+    KV_FIELD("TSSRDT", tssrdt, 8, false),
+    KV_FIELD("TSCTLN", tsctln, 15, false),
+    KV_FIELD("ENCRYP", encryp, 1, true),
+    KV_FIELD("TXTFMT", txtfmt, 3, false),
+};
+#undef KV_FIELD
+
+// TSCLAS and TXTFMT are kept as read: producers write values outside the standard's
+// lists, and nothing in the module depends on them.
+int check_field(NitfTextSubheader& r, const FieldReader& in, std::string_view name) {
+  if (name == "TE") {
+    if (std::strcmp(r.te, "TE") != 0)
+      return in.refuse("TE", "not a text subheader", RET_FILE_FORMAT);
+    r.read = 1;
+  } else if (name == "TXTALVL") {
+    r.txtalvl = parse_decimal(r.txtalvl_text);
+  }
+  return RET_SUCCESS;
+}
+
+int read_fields(NitfTextSubheader* r, FieldReader& in, std::int64_t end) {
+  if (!in.fits(kTextSubheaderLength, "TE to TXSHDL")) return RET_FILE_READ;
+  for (const TextField& f : kFields) {
+    if (int rc = in.text(f.text(*r), f.width, f.name); rc != RET_SUCCESS) return rc;
+    if (int rc = check_field(*r, in, f.name); rc != RET_SUCCESS) return rc;
+  }
+  ExtensionFields extension{r->txshdl, r->txsofl, "TXSHDL", "TXSOFL", "TXSHD"};
+  if (int rc = read_extension_area(in, extension, &r->txshd); rc != RET_SUCCESS) return rc;
+  if (in.position() > end) return in.refuse("TXSOFL", "runs past the subheader", RET_FILE_READ);
+  return RET_SUCCESS;
+}
+
+int report_short_text(std::uint32_t index, std::int64_t at, std::uint64_t length,
+                      std::int64_t file_size) {
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "text segment %u: %" PRIu64 " bytes at offset %" PRId64
+                " claimed, the file holds %" PRId64 "\n",
+                index, length, at, file_size);
+  kernel::debug_output(line);
+  return RET_FILE_READ;
+}
+
+}  // namespace
+
+NitfTextSubheader::NitfTextSubheader(NitfDocument* owner, std::uint32_t position)
+    : document(owner), index(position) {
+  std::strcpy(te, "TE");
+  std::strcpy(textid, "ID        ");
+  std::strcpy(tsclas, "U");
+  std::strcpy(txtfmt, "STA");
+  blanks(txtdt, 14);
+  blanks(txtitl, 80);
+  blanks(tsclsy, 2);
+  for (char* f : {tscode, tsctlh, tsrel, tscaut}) blanks(f, 40);
+  blanks(tsdctp, 2);
+  blanks(tsdcdt, 8);
+  blanks(tsdcxm, 4);
+  blanks(tsdg, 1);
+  blanks(tsdgdt, 8);
+  blanks(tscltx, 43);
+  blanks(tscatp, 1);
+  blanks(tscrsn, 1);
+  blanks(tssrdt, 8);
+  blanks(tsctln, 20);
+}
+
+std::span<const TextField> text_fields() {
+  return kFields;
+}
+
+// Text subheaders carry no length a streaming writer leaves unknown: the streaming
+// record and mode go unused.
+int read_txsubhdr(NitfTextSubheader* r, NitfDocument* d, StreamingFileHeader*, ReadMode) {
+  std::int64_t start = kernel::seek_file(d->file, 0, kernel::kSeekCurrent);
+  if (start < 0 || start > d->file_size) return RET_FILE_READ;
+  std::int64_t end = end_within(d->file_size, start, d->header.texts.subheader(r->index));
+  char context[40];
+  std::snprintf(context, sizeof context, "text subheader %u", r->index);
+  FieldReader in(d->file, end, context);
+  if (int rc = read_fields(r, in, end); rc != RET_SUCCESS) return rc;
+  return kernel::seek_file(d->file, start, kernel::kSeekSet) == start ? RET_SUCCESS : RET_FILE_READ;
+}
+
+std::uint64_t text_data_length(const NitfDocument& d, std::uint32_t index) {
+  if (index >= d.text_count || index >= d.texts.size() || !d.texts[index]) return 0;
+  const LengthTables& t = d.header.texts;
+  if (t.count < 0 || index >= static_cast<std::uint32_t>(t.count)) return 0;
+  return t.data(index);
+}
+
+int read_text_segment(NitfDocument* d, std::uint32_t index, char* buffer) {
+  const NitfTextSubheader* r = index < d->texts.size() ? d->texts[index].get() : nullptr;
+  if (!r) return RET_FAILURE;
+  if (r->has_memory_text) {
+    const kernel::Buffer<char>& text = r->memory_text;
+    std::size_t n = text.empty() ? 0 : strnlen(text.data(), text.size());
+    if (n) std::memcpy(buffer, text.data(), n);
+    buffer[n] = '\0';
+    return RET_SUCCESS;
+  }
+  std::uint64_t n = text_data_length(*d, index);
+  std::int64_t at = segment_data_offset(*d, SegmentKind::kText, index);
+  if (at < 0 || at > d->file_size || n > static_cast<std::uint64_t>(d->file_size - at))
+    return report_short_text(index, at, n, d->file_size);
+  if (kernel::seek_file(d->file, at, kernel::kSeekSet) != at) return RET_FILE_READ;
+  if (kernel::read_file(d->file, buffer, n) != n)
+    return report_short_text(index, at, n, d->file_size);
+  buffer[n] = '\0';
+  return RET_SUCCESS;
+}
+
+}  // namespace nitf
+
+KV_API int32_t KV_CALL Kv_NITFGetTextSegment(NitfDocument* d, int32_t index, char* buffer,
+                                             uint32_t* length) {
+  if (!d) return RET_INVALID_DOCUMENT;
+  if (index < 0 || static_cast<std::uint32_t>(index) >= d->text_count) return RET_BAD_ARGUMENT;
+  auto i = static_cast<std::uint32_t>(index);
+  if (length) *length = nitf::saturate_length(nitf::text_data_length(*d, i));
+  if (!buffer) return RET_SUCCESS;
+  return nitf::read_text_segment(d, i, buffer);
+}

@@ -1,0 +1,83 @@
+// Text segments: the text subheader ("TE") record, its defaults and reader, and the
+// text itself as applications get it through Kv_NITFGetTextSegment.
+//
+// A record keeps every field exactly as read, TXTALVL also as a number, and the TXSHD
+// extension area raw. The text of a segment read from a file stays in the file and is
+// read on demand; text appended by the application is held in the record until the
+// document is saved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/fieldreader.h"
+#include "core/segments.h"
+#include "core/strmfhdr.h"
+#include "core/trearea.h"
+#include "kernel.h"
+
+struct NitfDocument;
+
+namespace nitf {
+
+// TE to TXSHDL: a NITF 2.1 text subheader without an extension area.
+inline constexpr std::size_t kTextSubheaderLength = 282;
+
+struct NitfTextSubheader {
+  // A new record holds the defaults an appended text segment starts from.
+  explicit NitfTextSubheader(NitfDocument* owner, std::uint32_t position);
+
+  ::NitfDocument* document;
+  std::uint32_t index;  // position among the document's text segments
+
+  // Text appended in memory and not yet saved: the characters and a NUL.
+  kernel::Buffer<char> memory_text;
+  std::int32_t has_memory_text = 0;
+
+  std::int32_t read = 0;  // 1 once a valid "TE" was read
+  std::int32_t txtalvl = 0;
+
+  // Fields as read. TEXTID, TSCODE, TSCTLH, TSREL and TSCTLN have the room the public
+  // setter accepts, wider than their field in a NITF 2.1 file (TEXTID is 7 there).
+  char textid[11] = {}, te[3] = {}, txtdt[15] = {}, txtalvl_text[4] = {}, txtitl[81] = {};
+  char tsclas[2] = {}, tsclsy[3] = {}, tscode[41] = {}, tsctlh[41] = {}, tsrel[41] = {};
+  char tsdctp[3] = {}, tsdcdt[9] = {}, tsdcxm[5] = {}, tsdg[2] = {}, tsdgdt[9] = {};
+  char tscltx[44] = {}, tscatp[2] = {}, tscaut[41] = {}, tscrsn[2] = {}, tssrdt[9] = {};
+  char tsctln[21] = {}, encryp[2] = {}, txtfmt[4] = {}, txshdl[6] = {}, txsofl[4] = {};
+
+  TreArea txshd;
+};
+
+using TextSubheaderList = SegmentList<NitfTextSubheader>;
+
+// One fixed field, TE to TXTFMT, in file order.
+struct TextField {
+  const char* name;
+  std::uint8_t width;  // in the file
+  std::uint8_t room;   // in the record, without the NUL
+  bool numeric;        // BCS-N digits
+  char* (*text)(NitfTextSubheader&);
+};
+
+std::span<const TextField> text_fields();
+
+// Reads the subheader at the current file position, never past the subheader length
+// the file header gives for this segment. On success the position is restored.
+// Results: RET_SUCCESS; RET_FILE_FORMAT for a bad TE or TXSHDL; RET_FILE_READ when a
+// field or the extension area runs past the subheader or the file; RET_NO_MEMORY.
+int read_txsubhdr(NitfTextSubheader* record, ::NitfDocument* document, StreamingFileHeader* sfh,
+                  ReadMode mode);
+
+// The data length of text segment `index` in the file header's table; 0 when the index
+// is out of range, its record is missing or the table has no entry for it (an appended
+// segment until the document is saved and read again).
+std::uint64_t text_data_length(const ::NitfDocument& document, std::uint32_t index);
+
+// Copies the text of segment `index` into `buffer` (room for its length + 1) and puts
+// a NUL after it: from memory for appended text, else from the source file after
+// checking that the file holds the whole length. Results: RET_SUCCESS, RET_FAILURE for
+// a missing record, RET_FILE_READ.
+int read_text_segment(::NitfDocument* document, std::uint32_t index, char* buffer);
+
+}  // namespace nitf

@@ -1,0 +1,446 @@
+// The image data reader's dispatcher, the output bitmap, and the reader of uncompressed
+// data (NC, NM).
+//
+// Uncompressed data of every kind go through one walk (imgmodes_blocks): bi-level data
+// are 1-bit planes, one or two bands show one band, three or more show the bands chosen
+// as red, green and blue, and IMODE only changes where a band's samples lie. Rows are
+// converted whole by the sample conversion of the utility unit; a single-block image is
+// converted straight into the output, a blocked one through one block bitmap that is
+// placed with the image-processing combine.
+#include "image/data/imgmodes.h"
+
+#include "image/handlimg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include <kvntfu.h>
+
+#include "core/nitffile.h"
+#include "display/paint.h"
+#include "image/data/imgmodes_blocks.h"
+#include "image/data/utility_samples.h"
+#include "imgproc/combine.h"
+
+namespace nitf {
+namespace {
+
+using imgdata::BlockLayout;
+using imgdata::PlaneRow;
+using Code = BandRepresentationCode;
+
+static_assert(sizeof(ColourEntry) == sizeof(std::uint32_t));
+
+std::uint32_t band_total(const NitfImageSubheader& s) {
+  if (s.band_count <= 0) return 0;
+  return static_cast<std::uint32_t>(
+      std::min(static_cast<std::size_t>(s.band_count), s.bands.size()));
+}
+
+std::uint32_t first_band(const NitfImageSubheader& s, std::uint32_t n, Code code) {
+  for (std::uint32_t i = 0; i < n; ++i)
+    if (s.bands[i].representation == code) return i;
+  return BandSelection::kNone;
+}
+
+// The bands shown as red, green and blue.
+BandSelection colour_bands(const NitfImageSubheader& s, std::uint32_t) {
+  BandSelection out;
+  select_bands(s, &out);
+  return out;
+}
+
+struct OutputFormat {
+  int bits = 0;
+  int colour_order = kernel::kColourPalette;
+};
+
+int output_format(const NitfImageSubheader& s, OutputFormat* f) {
+  const std::uint32_t n = band_total(s);
+  if (n == 0 || s.bits_per_pixel <= 0) return RET_FILE_FORMAT;
+  if (s.pixel_type == PixelValueTypeCode::kBilevel && s.bits_per_pixel != 1) return RET_FILE_FORMAT;
+  f->bits = n <= 2 ? converted_bits(s.bits_per_pixel) : 3 * s.bits_per_pixel;
+  switch (f->bits) {
+    case 1:
+    case 8:
+    case 12:
+    case 16:
+    case 24:
+      break;
+    default:
+      return RET_NOT_SUPPORTED;
+  }
+  const bool mono = s.representation == RepresentationCode::kMono && n <= 2;
+  if (f->bits == 1)
+    f->colour_order = kernel::kColourPalette;
+  else
+    f->colour_order = mono ? kernel::kColourGrey : kernel::kColourRgb;
+  return RET_SUCCESS;
+}
+
+// The colour table as palette: into the entries a palette bitmap has (cut to them), or
+// as the whole palette of a deeper one.
+int give_colour_table(kernel::Bitmap* b, const ColourTable& table) {
+  std::uint32_t entries[kernel::kMaxPaletteEntries];
+  const auto n = static_cast<std::uint32_t>(
+      std::min<std::size_t>(table.entries.size(), kernel::kMaxPaletteEntries));
+  std::memcpy(entries, table.entries.data(), n * sizeof(std::uint32_t));
+  if (b->bits_per_pixel <= 8) return kernel::put_palette(b, 0, n, entries);
+  kernel::Palette* palette = kernel::create_palette(entries, n);
+  if (!palette) return RET_NO_MEMORY;
+  const int result = kernel::set_palette(b, palette);
+  kernel::free_palette(palette);
+  return result;
+}
+
+// ----- Dispatch ------------------------------------------------------------------------
+
+void debug_line(const ImageReadContext& c, const char* what) {
+  char line[128];
+  std::snprintf(line, sizeof line, "\nread_image: image %u, IC %.2s: %s\n", c.index,
+                c.subheader->ic, what);
+  kernel::debug_output(line);
+}
+
+struct ReaderEntry {
+  CompressionCode code;
+  ImageReader reader;
+};
+
+constexpr ReaderEntry kReaders[] = {
+    {CompressionCode::kNC, read_uncompressed},
+    {CompressionCode::kNM, read_uncompressed},
+    {CompressionCode::kC1, read_bilevel_compressed},
+    {CompressionCode::kM1, read_bilevel_compressed},
+    {CompressionCode::kC3, read_jpeg_family},
+    {CompressionCode::kC5, read_jpeg_family},
+    {CompressionCode::kC6, read_jpeg_family},
+    {CompressionCode::kC8, read_jpeg_family},
+    {CompressionCode::kI1, read_jpeg_family},
+    {CompressionCode::kM3, read_jpeg_family},
+    {CompressionCode::kM5, read_jpeg_family},
+    {CompressionCode::kM6, read_jpeg_family},
+    {CompressionCode::kM8, read_jpeg_family},
+    {CompressionCode::kC4, read_vector_quantised},
+    {CompressionCode::kM4, read_vector_quantised},
+};
+
+// ----- Uncompressed data ---------------------------------------------------------------
+
+// Owns a bitmap record's data and palette.
+struct OwnedBitmap {
+  kernel::Bitmap bitmap;
+  OwnedBitmap() = default;
+  OwnedBitmap(const OwnedBitmap&) = delete;
+  OwnedBitmap& operator=(const OwnedBitmap&) = delete;
+  ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
+};
+
+// Rows of the shown bands to pixels: straight into the output at the block's place when
+// the output's pixels are whole bytes (and always for a single block), else into the
+// block bitmap, which is placed into the output once its rows are done.
+struct Converter {
+  const BlockLayout& layout;
+  const SampleConversion& conversion;
+  kernel::Bitmap* out;
+  kernel::Bitmap* target;
+  kernel::Buffer<std::uint8_t> scratch;  // one band's row taken out of IMODE P pixels
+};
+
+// Where row y of block k goes. The output is addressed from its top row whatever its
+// row order (it may be a view of the canvas); a block bitmap is top-down.
+std::uint8_t* target_row(const Converter& c, std::uint64_t k, std::uint32_t y) {
+  if (c.target != c.out) return kernel::storage_row(*c.target, static_cast<std::int32_t>(y));
+  const imgdata::BlockGrid& g = c.layout.grid;
+  const std::uint64_t top = k / g.per_row * g.height + y;
+  std::uint8_t* row =
+      kernel::storage_row(*c.out, kernel::top_down_row(*c.out, static_cast<std::int32_t>(top)));
+  if (!row) return nullptr;
+  const std::uint64_t left = k % g.per_row * g.width;
+  return row + left * static_cast<std::uint64_t>(c.out->bits_per_pixel / 8);
+}
+
+// A band's row with its samples next to each other: as read, or gathered into scratch
+// when the samples of other bands lie between them (IMODE P, whole-byte samples).
+const std::uint8_t* contiguous(const PlaneRow& p, const BlockLayout& l, std::uint8_t* scratch,
+                               std::uint64_t* first_bit) {
+  *first_bit = p.first_bit;
+  if (p.pixel_bits == l.bits) return p.data;
+  const std::size_t bytes = l.bits / 8;
+  for (std::uint32_t x = 0; x < l.grid.width; ++x)
+    std::memcpy(scratch + x * bytes, p.data + (p.first_bit + std::uint64_t{x} * p.pixel_bits) / 8,
+                bytes);
+  *first_bit = 0;
+  return scratch;
+}
+
+int convert_row(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes) {
+  auto& c = *static_cast<Converter*>(self);
+  const BlockLayout& l = c.layout;
+  std::uint8_t* row = target_row(c, k, y);
+  if (!row) return RET_INVALID_BITMAP;
+  if (l.plane_count == 3) {
+    const std::uint8_t* p[3];
+    for (int i = 0; i < 3; ++i) p[i] = planes[i].data + planes[i].first_bit / 8;
+    interleave_bgr(p[0], p[1], p[2], planes[0].pixel_bits / 8, l.grid.width, row);
+    return RET_SUCCESS;
+  }
+  std::uint64_t bit = 0;
+  const std::uint8_t* samples = contiguous(planes[0], l, c.scratch.data(), &bit);
+  convert_samples(c.conversion, samples, bit, l.grid.width, row);
+  return RET_SUCCESS;
+}
+
+int place_block(void* self, std::uint64_t k) {
+  auto& c = *static_cast<Converter*>(self);
+  if (c.target == c.out) return RET_SUCCESS;
+  const imgdata::BlockGrid& g = c.layout.grid;
+  const auto x = static_cast<std::int32_t>(k % g.per_row * g.width);
+  const auto y = static_cast<std::int32_t>(k / g.per_row * g.height);
+  return imgproc::combine(c.out, x, y, static_cast<std::int32_t>(g.width),
+                          static_cast<std::int32_t>(g.height), c.target, 0, 0,
+                          imgproc::kCombineCopy, 0);
+}
+
+struct RangeScan {
+  const BlockLayout& layout;
+  SampleRange* range;
+  kernel::Buffer<std::uint8_t> scratch;
+};
+
+int scan_row(void* self, std::uint64_t, std::uint32_t, const PlaneRow* planes) {
+  auto& s = *static_cast<RangeScan*>(self);
+  std::uint64_t bit = 0;
+  const std::uint8_t* samples = contiguous(planes[0], s.layout, s.scratch.data(), &bit);
+  scan_sample_range(samples + bit / 8, s.layout.grid.width, static_cast<int>(s.layout.bits / 8),
+                    s.range);
+  return RET_SUCCESS;
+}
+
+int no_block_step(void*, std::uint64_t) {
+  return RET_SUCCESS;
+}
+
+bool allocate_scratch(const BlockLayout& l, kernel::Buffer<std::uint8_t>* scratch) {
+  const bool gathers = l.interleaved && l.mode == ImageModeCode::kPixel && l.plane_count == 1;
+  return !gathers || scratch->allocate(std::size_t{l.grid.width} * (l.bits / 8));
+}
+
+// 32- and 64-bit samples are stretched between the smallest and largest sample of the
+// shown band, over every recorded block: blocked or not, masked or not, the same scale.
+int scan_range(const BlockLayout& l, const imgdata::DataSource& source, SampleRange* range) {
+  RangeScan scan{l, range, {}};
+  if (!allocate_scratch(l, &scan.scratch)) return RET_NO_MEMORY;
+  return imgdata::walk_blocks(l, source, {&scan, scan_row, no_block_step});
+}
+
+int convert_blocks(const BlockLayout& l, const imgdata::DataSource& source,
+                   const SampleConversion& conversion, kernel::Bitmap* out) {
+  OwnedBitmap block;
+  Converter c{l, conversion, out, out, {}};
+  if (!allocate_scratch(l, &c.scratch)) return RET_NO_MEMORY;
+  // Bit-packed pixels (1 and 12 bits) of a block may start inside a byte of the output.
+  if (l.blocks > 1 && out->bits_per_pixel % 8 != 0) {
+    int r = kernel::create_bitmap(&block.bitmap, kernel::kBitmapRecordSize, 1,
+                                  static_cast<std::int32_t>(l.grid.width),
+                                  static_cast<std::int32_t>(l.grid.height), out->bits_per_pixel,
+                                  out->colour_order, nullptr, kernel::kViewTopDown, nullptr, 0);
+    if (r != RET_SUCCESS) return r;
+    c.target = &block.bitmap;
+  }
+  return imgdata::walk_blocks(l, source, {&c, convert_row, place_block});
+}
+
+int data_source(const ImageReadContext& c, imgdata::DataSource* source, std::uint64_t* available) {
+  const NitfImageSubheader& s = *c.subheader;
+  if (s.appended && !s.appended_data.empty()) {
+    source->bytes = s.appended_data.data();
+    source->size = *available = s.appended_data.size();
+    return RET_SUCCESS;
+  }
+  const NitfDocument& d = *c.document;
+  const std::int64_t start = segment_data_offset(d, SegmentKind::kImage, c.index);
+  if (d.file < 0 || start < 0) return RET_FILE_READ;
+  source->file = d.file;
+  source->start = start;
+  *available = d.file_size > start ? static_cast<std::uint64_t>(d.file_size - start) : 0;
+  return RET_SUCCESS;
+}
+
+}  // namespace
+
+std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3]) {
+  const std::uint32_t n = band_total(s);
+  if (n == 0) return 0;
+  if (n <= 2) {
+    const std::uint32_t lut = first_band(s, n, Code::kLut);
+    bands[0] = lut == BandSelection::kNone ? 0 : lut;
+    return 1;
+  }
+  const BandSelection rgb = colour_bands(s, n);
+  bands[0] = rgb.red;
+  bands[1] = rgb.green;
+  bands[2] = rgb.blue;
+  return 3;
+}
+
+namespace {
+
+// The output as a view of the offered canvas, when the painting would copy its pixels
+// onto the canvas unchanged, or (for a reader that takes `levels`) would write each one as
+// the canvas pixel of its grey level. The record gets the output's layout and palette
+// first (no pixel data), then either the canvas's rows or pixel data of its own; a view
+// of levels becomes the picture the canvas then holds, at the canvas's depth.
+int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::int32_t width,
+                       std::int32_t height, GreyLevels* levels) {
+  const NitfImageSubheader& s = *c.subheader;
+  kernel::Bitmap& canvas = *c.onto->canvas;
+  int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, f.bits, f.colour_order,
+                                nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r == RET_SUCCESS && s.colours.present() && f.bits <= 16)
+    r = give_colour_table(c.out, s.colours);
+  if (f.bits == 8) c.out->colour_order = kernel::kColourPalette;
+  if (r != RET_SUCCESS) return r;
+  c.out->width = width;
+  c.out->height = height;
+  // Pixels no block writes (masked blocks) stay zero: a zero sample must paint as zero.
+  const int bytes = levels && !display::copies_natively(*c.out, canvas)
+                        ? display::paints_grey_levels(*c.out, canvas, levels->of)
+                        : 0;
+  if (bytes != 0 && levels->of[0] == 0) {
+    r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, 8 * bytes,
+                              bytes == 1 ? kernel::kColourGrey : kernel::kColourRgb, nullptr,
+                              kernel::kViewTopDown, nullptr, 0);
+    if (r != RET_SUCCESS) return r;
+    c.out->width = width;
+    c.out->height = height;
+    levels->bytes = bytes;
+  } else if (!display::copies_natively(*c.out, canvas)) {
+    return kernel::allocate_pixel_data(c.out);
+  }
+  c.out->bytes_per_line = canvas.bytes_per_line;
+  c.out->view_code = canvas.view_code;
+  c.out->data = canvas.data;
+  c.out->data_size = canvas.data_size;
+  if (!c.onto->blank) std::memset(canvas.data, 0, static_cast<std::size_t>(canvas.data_size));
+  return RET_SUCCESS;
+}
+
+bool fits_canvas(const ImageReadContext& c, const OutputFormat& f, std::uint64_t width,
+                 std::uint64_t height, const GreyLevels* levels) {
+  if (!c.onto || !c.onto->canvas) return false;
+  const kernel::Bitmap& canvas = *c.onto->canvas;
+  const bool depth = f.bits == canvas.bits_per_pixel || levels;
+  return canvas.data && width == static_cast<std::uint64_t>(canvas.width) &&
+         height == static_cast<std::uint64_t>(canvas.height) && depth &&
+         canvas.bytes_per_line > 0 &&
+         static_cast<std::uint64_t>(canvas.bytes_per_line) * height <= canvas.data_size;
+}
+
+}  // namespace
+
+int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels) {
+  if (levels) levels->bytes = 0;
+  const NitfImageSubheader& s = *c.subheader;
+  imgdata::BlockGrid g;
+  OutputFormat f;
+  if (int r = imgdata::block_grid(s, &g); r != RET_SUCCESS) return r;
+  if (int r = output_format(s, &f); r != RET_SUCCESS) return r;
+  const std::uint64_t width = std::uint64_t{g.width} * g.per_row;
+  const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
+  constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+  if (width > kMax || height > kMax) return RET_NO_MEMORY;
+  if (fits_canvas(c, f, width, height, levels))
+    return output_onto_canvas(c, f, static_cast<std::int32_t>(width),
+                              static_cast<std::int32_t>(height), levels);
+  int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1,
+                                static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                                f.bits, f.colour_order, nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r == RET_SUCCESS && s.colours.present() && f.bits <= 16)
+    r = give_colour_table(c.out, s.colours);
+  if (f.bits == 8) c.out->colour_order = kernel::kColourPalette;
+  return r;
+}
+
+// What uncompressed data are read with, all checked against LI and the file before
+// anything is allocated.
+struct UncompressedPlan {
+  SampleConversion conversion;
+  imgdata::DataSource source;
+  BlockLayout layout;
+};
+
+int plan_uncompressed(const ImageReadContext& c, UncompressedPlan* p) {
+  const NitfImageSubheader& s = *c.subheader;
+  std::uint32_t planes[3] = {};
+  const std::uint32_t shown = shown_bands(s, planes);
+  if (shown == 0) return RET_FILE_FORMAT;
+  // Three shown bands are interleaved a byte each into 24 bits.
+  int r = shown == 3 && s.bits_per_pixel != 8
+              ? RET_NOT_SUPPORTED
+              : prepare_sample_conversion(&p->conversion, s.bits_per_pixel, s.significant_bits,
+                                          s.right_justified != 0);
+  std::uint64_t available = 0;
+  if (r == RET_SUCCESS) r = data_source(c, &p->source, &available);
+  if (r == RET_SUCCESS)
+    r = imgdata::describe_blocks(s, c.data_length, available, planes, shown, &p->layout);
+  return r;
+}
+
+int read_uncompressed(const ImageReadContext& c) {
+  UncompressedPlan plan;
+  int r = plan_uncompressed(c, &plan);
+  SampleConversion& conversion = plan.conversion;
+  const imgdata::DataSource& source = plan.source;
+  const BlockLayout& l = plan.layout;
+  GreyLevels levels;
+  if (r == RET_SUCCESS) r = create_output_bitmap(c, &levels);
+  if (levels.bytes != 0) {
+    conversion.levels = levels.of;
+    conversion.level_bytes = levels.bytes;
+  }
+  if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
+    r = scan_range(l, source, &conversion.range);
+  if (r == RET_SUCCESS) r = convert_blocks(l, source, conversion, c.out);
+  if (r == RET_NOT_SUPPORTED) debug_line(c, "pixel layout not supported");
+  return r;
+}
+
+ImageReader image_reader(CompressionCode code) {
+  for (const ReaderEntry& e : kReaders)
+    if (e.code == code) return e.reader;
+  return nullptr;
+}
+
+int check_image_data(NitfDocument* document, std::uint32_t index) {
+  const NitfImageSubheader* s = find_image_subheader(document, index);
+  if (!s || (s->compression != CompressionCode::kNC && s->compression != CompressionCode::kNM))
+    return RET_SUCCESS;
+  const ImageReadContext context{document, index,  s, document->header.images.data(index),
+                                 nullptr,  nullptr};
+  UncompressedPlan plan;
+  const int r = plan_uncompressed(context, &plan);
+  if (r != RET_SUCCESS) debug_line(context, "data cannot back the image's claims");
+  return r;
+}
+
+int read_image(NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
+               const FltLoadRequest* load, const CanvasOutput* onto) {
+  if (!document || !out) return RET_INVALID_PARAMETER;
+  const NitfImageSubheader* s = find_image_subheader(document, index);
+  if (!s) return RET_BAD_ARGUMENT;
+  const ImageReadContext context{document, index, s,   document->header.images.data(index),
+                                 out,      load,  onto};
+  int result = RET_NOT_SUPPORTED;
+  if (ImageReader reader = image_reader(s->compression)) {
+    result = reader(context);
+  } else {
+    debug_line(context, "compression not supported");
+  }
+  if (result != RET_SUCCESS) kernel::free_bitmap(out);
+  return result;
+}
+
+}  // namespace nitf

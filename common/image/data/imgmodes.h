@@ -1,0 +1,105 @@
+// The image data reader: one image segment's data into a kernel bitmap.
+//
+// read_image is the entry the drawing of an image segment calls. It picks the reader for
+// the segment's compression code from one table (imgmodes.cpp); uncompressed data (NC,
+// NM) are read here, in every layout MIL-STD-2500C allows for them: blocked or not, band
+// interleaved by block, pixel, row or band sequential, bi-level, 8 to 64 bits, with block
+// and pad pixel masks. A reader for compressed data gets the same context and makes the
+// output bitmap with create_output_bitmap once it has checked what it must check before
+// allocating anything.
+#pragma once
+
+#include <cstdint>
+
+#include "image/imsubhdr.h"
+#include "kernel.h"
+
+struct FltLoadRequest;
+struct NitfDocument;
+
+namespace nitf {
+
+// A canvas the output may be laid onto (create_output_bitmap), and whether it holds
+// only zeros. The composition offers its own canvas for an image that covers all of it
+// at its own size; it frees the canvas when a drawing fails, so a half-read picture is
+// never seen.
+struct CanvasOutput {
+  kernel::Bitmap* canvas;
+  bool blank;
+};
+
+// What a reader is given. data_length is LI of the segment.
+struct ImageReadContext {
+  ::NitfDocument* document;
+  std::uint32_t index;
+  const NitfImageSubheader* subheader;
+  std::uint64_t data_length;
+  kernel::Bitmap* out;
+  const FltLoadRequest* load;          // may be null; compressed readers pass it to the decoder
+  const CanvasOutput* onto = nullptr;  // may be null
+};
+
+using ImageReader = int (*)(const ImageReadContext& context);
+
+// The reader of a compression code, or null when no reader handles the code.
+ImageReader image_reader(CompressionCode code);
+
+// Reads image `index` of the document into `out`, which must be an empty bitmap record.
+// On success `out` holds the whole block grid, pad pixels included: NPPBH x NBPR by
+// NPPBV x NBPC (an NPPBH or NPPBV of 0 with a single block per row or column stands
+// for NCOLS or NROWS). On failure `out` is left empty (data and palette freed).
+// Results: RET_SUCCESS; RET_INVALID_PARAMETER without document or bitmap; RET_BAD_ARGUMENT
+// for an index not below the image count; RET_NOT_SUPPORTED for a compression code or a
+// pixel layout no reader handles; RET_FAILURE for an IMODE code above 3; RET_FILE_FORMAT
+// for a block geometry or mask the data cannot hold; RET_FILE_READ when the file holds
+// less than LI promises; RET_NO_MEMORY; or a kernel failure. With `onto`, the output
+// may be a view of that canvas's pixels instead (see create_output_bitmap).
+int read_image(::NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
+               const FltLoadRequest* load, const CanvasOutput* onto = nullptr);
+
+// What read_image of an uncompressed image (NC, NM) would find wrong before it
+// allocates: its bands, sample layout, block geometry and mask against LI and the bytes
+// the file holds; RET_SUCCESS for the other codes, whose readers check their streams.
+// The composition asks before it makes its canvas, so that a small file claiming a huge
+// image fails before gigabytes of canvas are filled.
+int check_image_data(::NitfDocument* document, std::uint32_t index);
+
+// The output bitmap of an image: its size (as read_image describes), depth, colour order
+// and palette. One or two bands give NBPP bits per pixel (32 and 64 bits become 8); three
+// or more give 3 x NBPP. 1 bit and 8 bits are palette images, other depths grey for MONO
+// with one or two bands and colour otherwise. The image's colour table, when it has one,
+// becomes the palette of a bitmap of up to 16 bits; otherwise a palette image gets a grey
+// ramp. RET_NOT_SUPPORTED for a depth the kernel has no layout for, RET_FILE_FORMAT for a
+// negative block geometry, RET_NO_MEMORY for a size beyond 2^31 - 1 or the memory cap.
+// When the context offers a canvas of the output's size onto which the painting would
+// copy the output's pixels unchanged (display::copies_natively), the output is instead a
+// view of the canvas's rows (same geometry and palette, the canvas's data, row order and
+// row length, the data not owned), zeroed unless the canvas is blank: the reader then
+// writes the picture where the painting would put it. Readers address its rows through
+// kernel::top_down_row. A reader that passes `levels` also takes, for a grey output of
+// 12 or 16 bits that the painting would turn into canvas pixels by their top 8 bits
+// (display::paints_grey_levels), a view of the canvas at the canvas's depth (grey for 8
+// bits, colour for 24 and 32): it then writes for each sample the levels->bytes first
+// bytes of levels->of[its top 8 bits], and levels->bytes is not 0.
+struct GreyLevels {
+  int bytes = 0;
+  std::uint32_t of[256] = {};
+};
+int create_output_bitmap(const ImageReadContext& context, GreyLevels* levels = nullptr);
+
+// The bands the output shows: for one or two bands, one band (the first coded LU, whose
+// values index the colour table, else band 0); for three or more, the bands chosen as
+// red, green and blue. Returns how many (1 or 3); 0 when the subheader has no bands.
+std::uint32_t shown_bands(const NitfImageSubheader& subheader, std::uint32_t bands[3]);
+
+// The reader of uncompressed data, NC and NM.
+int read_uncompressed(const ImageReadContext& context);
+
+// The readers of compressed data: T.4 bi-level (C1, M1, imgmodes_bilevel.cpp), the JPEG
+// family (C3, C5, C6, C8, I1, M3, M5, M6, M8, imgmodes_jpeg.cpp) and vector quantisation
+// (C4, M4, imgmodes_vq.cpp).
+int read_bilevel_compressed(const ImageReadContext& context);
+int read_jpeg_family(const ImageReadContext& context);
+int read_vector_quantised(const ImageReadContext& context);
+
+}  // namespace nitf

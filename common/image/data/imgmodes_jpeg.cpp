@@ -1,0 +1,420 @@
+// The reader of JPEG-family image data: JPEG (C3, M3), lossless JPEG (C5, M5), JPEG of
+// downsampled data (C6, M6, I1) and JPEG 2000 (C8, M8).
+//
+// A single-block image, and every JPEG 2000 image, is one stream decoded as a whole. A
+// blocked image holds one stream per block (per band and block in IMODE S), found by
+// the block mask or, without one, by the start-of-image markers between them. Each
+// stream is read from the file on its own into a buffer of its length, checked by the
+// file-format library, decoded and placed; only one stream is held at a time.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include <kvntfu.h>
+
+#include "colour/merge.h"
+#include "fileformat/fileformat.h"
+#include "image/data/imgmodes.h"
+#include "image/data/imgmodes_blocks.h"
+#include "image/data/imgmodes_jpeg_scan.h"
+#include "imgproc/combine.h"
+#include "kernel.h"
+
+namespace nitf {
+namespace {
+
+using imgdata::DataSource;
+
+// The application segment put before every MULTI block after the first decoded one:
+// SOI, then APP6 "NITF" whose last two bytes are the stream's own SOI.
+constexpr std::uint8_t kMultiPrefix[27] = {0xFF, 0xD8, 0xFF, 0xE6, 0x00, 0x19, 0x4E, 0x49, 0x54,
+                                           0x46, 0x00, 0x02, 0x00, 0x42, 0x00, 0x02, 0x00, 0x02,
+                                           0x03, 0x08, 0x00, 0x01, 0x00, 0x03, 0x08, 0x01, 0x01};
+constexpr std::size_t kPrefixSize = sizeof kMultiPrefix;
+
+bool accepted_format(std::uint32_t format) {
+  switch (format) {
+    case fileformat::kFormatJpegGrey:
+    case fileformat::kFormatJpegYcc:
+    case fileformat::kFormatJpegProgressive:
+    case fileformat::kFormatJpeg12Bit:
+    case fileformat::kFormatJpegLossless:
+    case fileformat::kFormatJpegMulti:
+    case fileformat::kFormatJpegRgb:
+    case fileformat::kFormatJpegRestart:
+    case fileformat::kFormatJpeg2000:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::uint32_t band_total(const NitfImageSubheader& s) {
+  if (s.band_count <= 0) return 0;
+  return static_cast<std::uint32_t>(
+      std::min(static_cast<std::size_t>(s.band_count), s.bands.size()));
+}
+
+// Bitmap records released whichever way a block ends.
+template <std::size_t N>
+struct OwnedBitmaps {
+  kernel::Bitmap bitmaps[N];
+  OwnedBitmaps() {
+    for (kernel::Bitmap& b : bitmaps) kernel::init_bitmap(&b, kernel::kBitmapRecordSize);
+  }
+  OwnedBitmaps(const OwnedBitmaps&) = delete;
+  OwnedBitmaps& operator=(const OwnedBitmaps&) = delete;
+  ~OwnedBitmaps() {
+    for (kernel::Bitmap& b : bitmaps) kernel::free_bitmap(&b);
+  }
+};
+
+// One stream: where it starts in the data and how many bytes it has.
+struct Stream {
+  std::uint64_t start = 0, length = 0;
+};
+
+// Everything a blocked read shares.
+struct BlockRead {
+  const ImageReadContext& c;
+  DataSource source;
+  jpegscan::Decoder decoder;
+  imgdata::BlockGrid grid;
+  std::uint64_t blocks = 0;
+  std::uint64_t pixels = 0;                // IMDATOFF
+  std::uint64_t end = 0;                   // LI
+  kernel::Buffer<std::uint32_t> recorded;  // the block mask's recorded offsets, sorted
+  std::size_t recorded_count = 0;
+  int skipped = RET_SUCCESS;  // RET_BAD_BLOCK_STREAM once a block was skipped
+};
+
+bool has_block_mask(const NitfImageSubheader& s) {
+  return s.mask.bmrlnth != 0 && s.mask.block_count() != 0;
+}
+
+// Every recorded mask offset must lie inside the data. They are kept sorted so that a
+// stream can run to the next recorded offset above its own, whatever order the blocks
+// are stored in, and even when blocks share one stream.
+int prepare_mask(BlockRead& b) {
+  const ImageMaskTable& m = b.c.subheader->mask;
+  if (!has_block_mask(*b.c.subheader)) return RET_SUCCESS;
+  if (!b.recorded.allocate(m.block_count())) return RET_NO_MEMORY;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < m.block_count(); ++i) {
+    const std::uint32_t entry = m.block_offset(i);
+    if (entry == ImageMaskTable::kNotRecorded) continue;
+    if (entry >= b.end - b.pixels) return RET_FILE_FORMAT;
+    b.recorded[n++] = entry;
+  }
+  std::sort(b.recorded.data(), b.recorded.data() + n);
+  b.recorded_count = n;
+  return RET_SUCCESS;
+}
+
+// The stream of mask record `index`; false when the mask leaves it out.
+bool masked_stream(const BlockRead& b, std::size_t index, Stream* out) {
+  const ImageMaskTable& m = b.c.subheader->mask;
+  if (index >= m.block_count()) return false;
+  const std::uint32_t entry = m.block_offset(index);
+  if (entry == ImageMaskTable::kNotRecorded) return false;
+  const std::uint32_t* first = b.recorded.data();
+  const std::uint32_t* last = first + b.recorded_count;
+  const std::uint32_t* next = std::upper_bound(first, last, entry);
+  out->start = b.pixels + entry;
+  out->length = (next == last ? b.end : b.pixels + *next) - out->start;
+  return true;
+}
+
+// The decoder's options: R, G, B components for RGB images, and for MULTI images that
+// show three bands the selected bands as stored.
+int load_options(const NitfImageSubheader& s, bool sequential, FltLoadOptions* o) {
+  if (int r = fileformat::default_load_options(o, sizeof *o); r != RET_SUCCESS) return r;
+  const bool multi = s.representation == RepresentationCode::kMulti;
+  if (s.representation == RepresentationCode::kRgb || (sequential && multi))
+    o->flags |= KV_LOAD_RGB;
+  std::uint32_t bands[3] = {};
+  if (!sequential && multi && shown_bands(s, bands) == 3) {
+    o->flags |= KV_LOAD_BANDS;
+    o->red_band = bands[0];
+    o->green_band = bands[1];
+    o->blue_band = bands[2];
+  }
+  return RET_SUCCESS;
+}
+
+// Reads one stream straight from the file, asks what it is and decodes it. The buffer
+// keeps room in front for the MULTI prefix, so a prefixed block needs no second read.
+// RET_BAD_BLOCK_STREAM for an empty stream or one of a kind the reader does not accept.
+int decode_stream(const BlockRead& b, const Stream& s, bool prefix, FltLoadOptions* options,
+                  kernel::Bitmap* bitmap) {
+  if (s.length == 0) return RET_BAD_BLOCK_STREAM;
+  if (s.length > UINT32_MAX - kPrefixSize) return RET_NO_MEMORY;
+  kernel::Buffer<std::uint8_t> buffer;
+  if (!buffer.allocate(static_cast<std::size_t>(s.length) + kPrefixSize)) return RET_NO_MEMORY;
+  std::uint8_t* stream = buffer.data() + kPrefixSize;
+  if (int r = b.source.read(s.start, static_cast<std::size_t>(s.length), stream); r != RET_SUCCESS)
+    return r;
+  FltFileInfo info;
+  const auto length = static_cast<std::uint32_t>(s.length);
+  if (fileformat::file_info_from_memory(stream, &info, sizeof info, length) != RET_SUCCESS ||
+      !accepted_format(info.format))
+    return RET_BAD_BLOCK_STREAM;
+  const std::uint8_t* data = stream;
+  std::uint64_t count = s.length;
+  // The prefix's segment ends with the stream's own SOI: only a stream that begins with
+  // one can follow it.
+  if (prefix && s.length >= 2 && stream[0] == 0xFF && stream[1] == 0xD8) {
+    std::memcpy(buffer.data(), kMultiPrefix, kPrefixSize);
+    data = buffer.data();
+    count += kPrefixSize;
+  }
+  return b.decoder.load_from_memory(data, bitmap, 0, fileformat::kColourAsDecoded, count, options);
+}
+
+// Copies a decoded block into the output at its place, cut to the block (a larger
+// picture does not spill into its neighbours). A block whose depth is not the output's
+// cannot be placed and counts as a stream the reader does not accept.
+int place_block(const BlockRead& b, std::uint64_t k, const kernel::Bitmap& block) {
+  if (block.bits_per_pixel != b.c.out->bits_per_pixel) return RET_BAD_BLOCK_STREAM;
+  const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
+  const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
+  return imgproc::combine(b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
+                          static_cast<std::int32_t>(b.grid.height), &block, 0, 0,
+                          imgproc::kCombineCopy, 0);
+}
+
+// Decodes a block's stream straight into its place in the output, as place_block would
+// have copied it; false when that cannot be done (another size or depth, a decoder that
+// cannot decode into place), with the place as it was, so that the caller decodes the
+// block the ordinary way and gets the ordinary result.
+bool decode_in_place(const BlockRead& b, std::uint64_t k, const Stream& s, bool prefix,
+                     FltLoadOptions* options, int* result) {
+  const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
+  const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
+  kernel::Bitmap view;
+  if (kernel::make_view(*b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
+                        static_cast<std::int32_t>(b.grid.height), &view) != RET_SUCCESS)
+    return false;
+  FltLoadOptions into = *options;
+  into.flags |= KV_LOAD_INTO;
+  std::uint8_t* const place = view.data;
+  *result = decode_stream(b, s, prefix, &into, &view);
+  if (view.data != place || (view.flags & kernel::kBitmapDataAllocated)) {
+    // A decoder that ignores the flag hands back a picture of its own.
+    if (*result == RET_SUCCESS) *result = place_block(b, k, view);
+    kernel::free_bitmap(&view);
+    return true;
+  }
+  if (*result == RET_SUCCESS) return true;
+  // The place held zeros (the output starts zeroed and every block has its own place); a
+  // failed decode may have written some of its rows.
+  for (std::int32_t row = 0; row < view.height; ++row)
+    std::memset(kernel::pixel_row(view, row), 0, kernel::packed_row_bytes(view));
+  return *result != RET_NOT_SUPPORTED;
+}
+
+// A skipped block is remembered; any other failure ends the read.
+bool skip(BlockRead& b, int* result) {
+  if (*result != RET_BAD_BLOCK_STREAM) return false;
+  b.skipped = RET_BAD_BLOCK_STREAM;
+  *result = RET_SUCCESS;
+  return true;
+}
+
+int read_blocks(BlockRead& b) {
+  FltLoadOptions options;
+  if (int r = load_options(*b.c.subheader, false, &options); r != RET_SUCCESS) return r;
+  const bool multi = (options.flags & KV_LOAD_BANDS) != 0;
+  const bool masked = has_block_mask(*b.c.subheader);
+  bool decoded_one = false;
+  std::uint64_t cursor = b.pixels;
+  for (std::uint64_t k = 0; k < b.blocks; ++k) {
+    Stream s;
+    if (masked) {
+      if (!masked_stream(b, static_cast<std::size_t>(k), &s)) continue;
+    } else if (cursor >= b.end) {
+      b.skipped = RET_BAD_BLOCK_STREAM;  // the data end before the last blocks' streams
+      break;
+    } else if (k + 1 == b.blocks) {
+      std::uint64_t start = cursor;
+      if (int r = jpegscan::last_marker(b.source, cursor, b.end, &start); r != RET_SUCCESS)
+        return r;
+      s = Stream{start, b.end - start};
+    } else {
+      std::uint64_t next = b.end;
+      if (int r = jpegscan::next_marker(b.source, cursor, b.end, &next); r != RET_SUCCESS) return r;
+      s = Stream{cursor, next - cursor};
+      cursor = next;
+    }
+    int r = RET_SUCCESS;
+    if (decode_in_place(b, k, s, multi && decoded_one, &options, &r)) {
+      if (r == RET_SUCCESS) decoded_one = true;
+      if (skip(b, &r)) continue;
+      if (r != RET_SUCCESS) return r;
+      continue;
+    }
+    OwnedBitmaps<1> block;
+    r = decode_stream(b, s, multi && decoded_one, &options, &block.bitmaps[0]);
+    if (skip(b, &r)) continue;
+    if (r != RET_SUCCESS) return r;
+    decoded_one = true;
+    r = place_block(b, k, block.bitmaps[0]);
+    if (skip(b, &r)) continue;
+    if (r != RET_SUCCESS) return r;
+  }
+  return b.skipped;
+}
+
+// Band sequential data hold every block of band 0, then every block of band 1 and so
+// on, so band b of block k is stream b x blocks + k in file order (its mask record has
+// the same number). Without a mask the stream starts are found once, by one forward
+// scan; there can be no more of them than the data have bytes.
+int find_stream_starts(const BlockRead& b, std::uint64_t streams,
+                       kernel::Buffer<std::uint64_t>* starts, std::uint64_t* found) {
+  *found = 0;
+  const std::uint64_t room = std::min(streams, b.end - b.pixels);
+  if (room == 0) return RET_SUCCESS;
+  if (room > SIZE_MAX / sizeof(std::uint64_t) || !starts->allocate(static_cast<std::size_t>(room)))
+    return RET_NO_MEMORY;
+  std::uint64_t at = b.pixels;
+  while (*found < room && at < b.end) {
+    (*starts)[static_cast<std::size_t>((*found)++)] = at;
+    if (int r = jpegscan::next_marker(b.source, at, b.end, &at); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
+}
+
+int read_band_sequential(BlockRead& b) {
+  const NitfImageSubheader& s = *b.c.subheader;
+  std::uint32_t shown[3] = {};
+  const std::uint32_t count = shown_bands(s, shown);
+  const std::uint32_t bands = band_total(s);
+  std::uint64_t streams = 0;
+  if (count == 0 || kernel::mul_overflows(b.blocks, bands, &streams)) return RET_FILE_FORMAT;
+  FltLoadOptions options;
+  if (int r = load_options(s, true, &options); r != RET_SUCCESS) return r;
+  const bool masked = has_block_mask(s);
+  kernel::Buffer<std::uint64_t> starts;
+  std::uint64_t found = 0;
+  if (!masked) {
+    if (int r = find_stream_starts(b, streams, &starts, &found); r != RET_SUCCESS) return r;
+  }
+  for (std::uint64_t k = 0; k < b.blocks; ++k) {
+    // Merged planes go blue, green, red: the red band into the last entry.
+    OwnedBitmaps<3> planes;
+    int r = RET_SUCCESS;
+    bool recorded = true;
+    for (std::uint32_t i = 0; i < count && r == RET_SUCCESS && recorded; ++i) {
+      const std::uint64_t index = std::uint64_t{shown[i]} * b.blocks + k;
+      Stream st;
+      if (masked) {
+        recorded = masked_stream(b, static_cast<std::size_t>(index), &st);
+        if (!recorded) break;
+      } else if (index < found) {
+        const std::uint64_t stop = index + 1 < found ? starts[index + 1] : b.end;
+        st = Stream{starts[index], stop - starts[index]};
+      }
+      kernel::Bitmap& plane = planes.bitmaps[count == 3 ? 2 - i : 0];
+      r = decode_stream(b, st, false, &options, &plane);
+      if (r == RET_SUCCESS && plane.bits_per_pixel != 8) r = RET_BAD_BLOCK_STREAM;
+    }
+    if (!recorded) continue;
+    if (skip(b, &r)) continue;
+    if (r != RET_SUCCESS) return r;
+    if (count == 1) {
+      r = place_block(b, k, planes.bitmaps[0]);
+    } else {
+      OwnedBitmaps<1> merged;
+      r = colour::merge_planes(&merged.bitmaps[0], planes.bitmaps, kernel::kBitmapRecordSize, 0);
+      // Band pictures of different sizes cannot be one block.
+      if (r == RET_INVALID_PARAMETER) r = RET_BAD_BLOCK_STREAM;
+      if (r == RET_SUCCESS) r = place_block(b, k, merged.bitmaps[0]);
+    }
+    if (skip(b, &r)) continue;
+    if (r != RET_SUCCESS) return r;
+  }
+  return b.skipped;
+}
+
+// Whether the output is a view of the canvas the stream may be decoded into: the
+// stream's picture has the image's size (then the painting would have covered the whole
+// canvas even if the depth turns out to differ) and create_output_bitmap offers the
+// view. Otherwise the output is left empty.
+bool canvas_view(const ImageReadContext& c, const std::uint8_t* stream, std::uint32_t length) {
+  kernel::free_bitmap(c.out);
+  imgdata::BlockGrid g;
+  FltFileInfo info;
+  if (!c.onto || !c.onto->canvas || imgdata::block_grid(*c.subheader, &g) != RET_SUCCESS ||
+      fileformat::file_info_from_memory(stream, &info, sizeof info, length) != RET_SUCCESS ||
+      std::uint64_t{info.width} != std::uint64_t{g.width} * g.per_row ||
+      std::uint64_t{info.height} != std::uint64_t{g.height} * g.per_column)
+    return false;
+  if (create_output_bitmap(c) == RET_SUCCESS && c.out->data == c.onto->canvas->data) return true;
+  kernel::free_bitmap(c.out);
+  return false;
+}
+
+// The whole data as one stream. The decoded picture becomes the output as it is; an
+// 8-bit picture of an image with a colour table shows it, as uncompressed data do.
+int read_single_stream(const ImageReadContext& c, const DataSource& source) {
+  const NitfImageSubheader& s = *c.subheader;
+  const std::uint64_t offset = s.mask.imdatoff;
+  const std::uint64_t length = c.data_length - offset;
+  if (length > UINT32_MAX) return RET_NO_MEMORY;
+  kernel::Buffer<std::uint8_t> buffer;
+  if (!buffer.allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
+  if (int r = source.read(offset, buffer.size(), buffer.data()); r != RET_SUCCESS) return r;
+  FltLoadOptions options;
+  if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
+  const jpegscan::Decoder decoder{c.load};
+  const auto count = static_cast<std::uint32_t>(length);
+  const bool into = canvas_view(c, buffer.data(), count);
+  if (into) options.flags |= KV_LOAD_INTO;
+  int r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
+                                   &options);
+  // A decoder that ignores the flag hands back a picture of its own, as without it.
+  const bool in_place =
+      into && c.out->data == c.onto->canvas->data && !(c.out->flags & kernel::kBitmapDataAllocated);
+  if (in_place && r == RET_NOT_SUPPORTED) {  // another depth: nothing was written
+    kernel::free_bitmap(c.out);
+    options.flags &= ~KV_LOAD_INTO;
+    r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
+                                 &options);
+  } else if (in_place) {
+    return r;
+  }
+  if (r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
+  std::uint32_t entries[kernel::kMaxPaletteEntries];
+  const auto n = static_cast<std::uint32_t>(
+      std::min<std::size_t>(s.colours.entries.size(), kernel::kMaxPaletteEntries));
+  static_assert(sizeof(ColourEntry) == sizeof(std::uint32_t));
+  std::memcpy(entries, s.colours.entries.data(), n * sizeof(std::uint32_t));
+  c.out->colour_order = kernel::kColourPalette;
+  kernel::put_palette(c.out, 0, n, entries);
+  return RET_SUCCESS;
+}
+
+bool one_stream(const NitfImageSubheader& s) {
+  return (s.blocks_per_row < 2 && s.blocks_per_column < 2) ||
+         s.compression == CompressionCode::kC8 || s.compression == CompressionCode::kM8;
+}
+
+}  // namespace
+
+int read_jpeg_family(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  DataSource source;
+  if (int r = jpegscan::open_data(c, &source); r != RET_SUCCESS) return r;
+  if (s.mask.imdatoff >= c.data_length) return RET_FILE_FORMAT;
+  if (one_stream(s)) return read_single_stream(c, source);
+  BlockRead b{c, source,     jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {},
+              0, RET_SUCCESS};
+  if (int r = imgdata::block_grid(s, &b.grid); r != RET_SUCCESS) return r;
+  b.blocks = std::uint64_t{b.grid.per_row} * b.grid.per_column;
+  if (int r = prepare_mask(b); r != RET_SUCCESS) return r;
+  if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
+  if (band_total(s) > 1 && s.mode == ImageModeCode::kSequential) return read_band_sequential(b);
+  return read_blocks(b);
+}
+
+}  // namespace nitf

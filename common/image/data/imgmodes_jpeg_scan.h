@@ -1,0 +1,50 @@
+// What the compressed image readers share: where a segment's data are, which decoder
+// routines a read uses, and the marker scans that cut unmasked JPEG block data into
+// streams.
+//
+// Offsets are counted from the start of the image data (the mask table included), so
+// that LI bounds every one of them; nothing here allocates more than one scan window.
+#pragma once
+
+#include <cstdint>
+
+#include <kvntfu.h>
+
+#include "image/data/imgmodes.h"
+#include "image/data/imgmodes_blocks.h"
+
+namespace nitf::jpegscan {
+
+// The bytes a start-of-image marker begins with, and the scan window: windows overlap by
+// the marker's length less one, and are large enough that a scan over the streams of a
+// blocked image takes few reads (one seek and one read per window).
+constexpr std::uint64_t kWindow = 16384;
+constexpr std::uint64_t kWindowStep = kWindow - 3;
+
+// The image's data: in the file, or in memory for an appended image. RET_FILE_READ when
+// the file holds fewer than LI bytes from the data start (so no stream length taken
+// from LI can ask for bytes that are not there).
+int open_data(const ImageReadContext& context, imgdata::DataSource* source);
+
+// The decoders of one read: the load request's routines where the toolkit gave them,
+// the file-format library's own otherwise.
+struct Decoder {
+  const FltLoadRequest* load = nullptr;
+
+  int load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::int32_t bits_per_pixel,
+                       std::int32_t colour_order, std::uint64_t byte_count,
+                       FltLoadOptions* options) const;
+  FltRawDataCallback set_raw_callback(FltRawDataCallback callback, void* user_data) const;
+};
+
+// The first 0xFF 0xD8 0xFF that starts after `from` and before `end` (the marker's
+// first byte may be at most end - 3): *found is its offset, or `end` when there is none.
+int next_marker(const imgdata::DataSource& source, std::uint64_t from, std::uint64_t end,
+                std::uint64_t* found);
+
+// The last 0xFF 0xD8 0xFF that starts at or after `begin` and ends before `end`:
+// *found is its offset, or `begin` when there is none.
+int last_marker(const imgdata::DataSource& source, std::uint64_t begin, std::uint64_t end,
+                std::uint64_t* found);
+
+}  // namespace nitf::jpegscan

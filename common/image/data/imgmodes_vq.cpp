@@ -1,0 +1,322 @@
+// The reader of vector-quantised image data (IC C4 and M4).
+//
+// The data hold a small header, one lookup offset record per lookup table, the tables
+// (table t gives row t of every kernel) and then a stream of codes, most significant bit
+// first, that runs on across code rows and blocks. Each code selects a kernel that is
+// painted into its block. Every number of the header comes from the file, so all sizes
+// derived from it are checked against LI, with overflow-checked products, before
+// anything is allocated; the bit stream is read through a reader bounded by LI.
+#include <kvntfu.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "core/nitffile.h"
+#include "image/data/imgmodes.h"
+#include "image/data/imgmodes_blocks.h"
+#include "kernel.h"
+
+namespace nitf {
+namespace {
+
+using imgdata::BlockGrid;
+using imgdata::DataSource;
+
+constexpr std::size_t kHeaderBytes = 21;
+constexpr std::size_t kRecordBytes = 14;
+constexpr std::size_t kChunkBytes = 64 * 1024;
+
+struct VqHeader {
+  std::uint32_t code_rows = 0, codes_per_row = 0;
+  std::uint8_t code_bits = 0;
+  std::uint16_t algorithm = 0, table_count = 0, parameter_count = 0;
+  std::uint32_t table_offset = 0;
+  std::uint16_t record_length = 0;
+};
+
+struct LookupRecord {
+  std::uint16_t id = 0;
+  std::uint32_t entries = 0;
+  std::uint16_t values = 0, value_bits = 0;
+  std::uint32_t offset = 0;
+};
+
+std::uint16_t be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
+std::uint32_t be32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
+}
+
+bool multiply(std::uint64_t a, std::uint64_t b, std::uint64_t* out) {
+  return !__builtin_mul_overflow(a, b, out);
+}
+
+// Sequential reads of the image data up to LI, a chunk at a time, so that the code stream
+// costs one file read per 64 KiB rather than one per byte.
+class DataStream {
+ public:
+  DataStream(const DataSource& source, std::uint64_t position, std::uint64_t end)
+      : source_(source), position_(position), end_(end) {}
+
+  bool start() { return chunk_.allocate(kChunkBytes); }
+  std::uint64_t position() const { return position_ - (filled_ - used_); }
+
+  // RET_FILE_READ past LI or when the file holds less.
+  int bytes(std::uint8_t* out, std::size_t count) {
+    while (count > 0) {
+      if (used_ == filled_ && refill() != RET_SUCCESS) return RET_FILE_READ;
+      const std::size_t n = std::min(count, filled_ - used_);
+      std::memcpy(out, chunk_.data() + used_, n);
+      used_ += n;
+      out += n;
+      count -= n;
+    }
+    return RET_SUCCESS;
+  }
+
+ private:
+  int refill() {
+    if (position_ >= end_) return RET_FILE_READ;
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, end_ - position_));
+    if (int r = source_.read(position_, n, chunk_.data()); r != RET_SUCCESS) return r;
+    position_ += n;
+    filled_ = n;
+    used_ = 0;
+    return RET_SUCCESS;
+  }
+
+  const DataSource& source_;
+  std::uint64_t position_, end_;
+  kernel::Buffer<std::uint8_t> chunk_;
+  std::size_t filled_ = 0, used_ = 0;
+};
+
+// Codes of `bits` bits (1 to 32), most significant bit first, without realignment.
+class CodeStream {
+ public:
+  CodeStream(DataStream& data, unsigned bits) : data_(data), bits_(bits) {}
+
+  int next(std::uint32_t* code) {
+    while (held_ < bits_) {
+      std::uint8_t byte = 0;
+      if (int r = data_.bytes(&byte, 1); r != RET_SUCCESS) return r;
+      accumulator_ = accumulator_ << 8 | byte;
+      held_ += 8;
+    }
+    held_ -= bits_;
+    *code = static_cast<std::uint32_t>((accumulator_ >> held_) & ((std::uint64_t{1} << bits_) - 1));
+    accumulator_ &= (std::uint64_t{1} << held_) - 1;  // at most 7 bits stay
+    return RET_SUCCESS;
+  }
+
+ private:
+  DataStream& data_;
+  unsigned bits_;
+  std::uint64_t accumulator_ = 0;
+  unsigned held_ = 0;
+};
+
+int data_source(const ImageReadContext& c, DataSource* source) {
+  const NitfImageSubheader& s = *c.subheader;
+  if (s.appended && !s.appended_data.empty()) {
+    source->bytes = s.appended_data.data();
+    source->size = s.appended_data.size();
+    return RET_SUCCESS;
+  }
+  const NitfDocument& d = *c.document;
+  const std::int64_t start = segment_data_offset(d, SegmentKind::kImage, c.index);
+  if (d.file < 0 || start < 0) return RET_FILE_READ;
+  source->file = d.file;
+  source->start = start;
+  return RET_SUCCESS;
+}
+
+bool recorded(const NitfImageSubheader& s, std::uint64_t k) {
+  if (s.compression != CompressionCode::kM4 || k >= s.mask.block_count()) return true;
+  return s.mask.block_offset(k) != ImageMaskTable::kNotRecorded;
+}
+
+// The output as create_output_bitmap makes it (depth, colour order, palette), cut to
+// the recorded blocks' extent: an unrecorded last block row or column is not shown.
+int create_output(const ImageReadContext& c, std::uint32_t width, std::uint32_t height) {
+  if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
+  kernel::Bitmap* out = c.out;
+  if (static_cast<std::uint32_t>(out->width) == width &&
+      static_cast<std::uint32_t>(out->height) == height)
+    return RET_SUCCESS;
+  kernel::Bitmap smaller;
+  const bool indexed = out->bits_per_pixel <= 8;
+  int r = kernel::create_bitmap(&smaller, kernel::kBitmapRecordSize, 1,
+                                static_cast<std::int32_t>(width), static_cast<std::int32_t>(height),
+                                out->bits_per_pixel, out->colour_order,
+                                indexed ? out->palette : nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r == RET_SUCCESS && !indexed && out->palette_count > 0) {
+    kernel::Palette* palette =
+        kernel::create_palette(out->palette, static_cast<std::uint32_t>(out->palette_count));
+    r = palette ? kernel::set_palette(&smaller, palette) : RET_NO_MEMORY;
+    kernel::free_palette(palette);
+  }
+  smaller.colour_order = out->colour_order;
+  kernel::free_bitmap(out);
+  if (r != RET_SUCCESS) {
+    kernel::free_bitmap(&smaller);
+    return r;
+  }
+  *out = smaller;  // the record takes over the data and palette
+  return RET_SUCCESS;
+}
+
+void put_value(kernel::Bitmap& b, std::uint32_t x, std::uint8_t* row, std::uint16_t value) {
+  switch (b.bits_per_pixel) {
+    case 8:
+      row[x] = static_cast<std::uint8_t>(value);
+      break;
+    case 12:
+      kernel::put_sample12(row, static_cast<std::int32_t>(x), value & 0x0FFF);
+      break;
+    default:
+      std::memcpy(row + std::size_t{x} * 2, &value, 2);
+      break;
+  }
+}
+
+}  // namespace
+
+int read_vector_quantised(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  // Tables hold one value per pixel; three bands would need three kernels per code,
+  // and no layout for that is known.
+  if (s.band_count != 1) return RET_NOT_SUPPORTED;
+  if (s.bits_per_pixel != 8 && s.bits_per_pixel != 12 && s.bits_per_pixel != 16)
+    return RET_NOT_SUPPORTED;
+  BlockGrid g;
+  if (int r = imgdata::block_grid(s, &g); r != RET_SUCCESS) return r;
+  if (g.width == 0 || g.height == 0 || g.per_row == 0 || g.per_column == 0) return RET_FILE_FORMAT;
+
+  DataSource source;
+  if (int r = data_source(c, &source); r != RET_SUCCESS) return r;
+  const std::uint64_t li = c.data_length;
+  const std::uint64_t header_at = s.compression == CompressionCode::kM4 ? s.mask.imdatoff : 0;
+  if (header_at > li) return RET_FILE_FORMAT;
+  DataStream data(source, header_at, li);
+  if (!data.start()) return RET_NO_MEMORY;
+
+  std::uint8_t raw[kHeaderBytes];
+  if (int r = data.bytes(raw, kHeaderBytes); r != RET_SUCCESS) return r;
+  VqHeader h;
+  h.code_rows = be32(raw);
+  h.codes_per_row = be32(raw + 4);
+  h.code_bits = raw[8];
+  h.algorithm = be16(raw + 9);
+  h.table_count = be16(raw + 11);
+  h.parameter_count = be16(raw + 13);
+  h.table_offset = be32(raw + 15);
+  h.record_length = be16(raw + 19);
+  if (h.code_rows == 0 || h.codes_per_row == 0 || h.code_bits == 0 || h.code_bits > 32 ||
+      h.table_count == 0)
+    return RET_FILE_FORMAT;
+  // Integer division: when the kernel does not divide the block, the codes cover the
+  // block's top-left part and the strip beyond stays 0; the code count per block stays
+  // code rows x codes per row, so the stream keeps its alignment.
+  const std::uint32_t kw = g.width / h.codes_per_row;
+  const std::uint32_t kh = g.height / h.code_rows;
+  if (kw == 0 || kh == 0) return RET_FILE_FORMAT;
+  // Table t is row t of every kernel: any other count leaves rows undefined or has
+  // nowhere to go.
+  if (h.table_count != kh) return RET_FILE_FORMAT;
+
+  kernel::Buffer<LookupRecord> records;
+  if (!records.allocate(h.table_count)) return RET_NO_MEMORY;
+  for (std::uint32_t t = 0; t < h.table_count; ++t) {
+    std::uint8_t r14[kRecordBytes];
+    if (int r = data.bytes(r14, kRecordBytes); r != RET_SUCCESS) return r;
+    records[t] = {be16(r14), be32(r14 + 2), be16(r14 + 6), be16(r14 + 8), be32(r14 + 10)};
+  }
+  // Every code needs a row from every table: tables of different lengths leave some
+  // kernels incomplete. Equal lengths also bound the kernels' memory by the table bytes.
+  const std::uint32_t entries = records[0].entries;
+  if (entries == 0) return RET_FILE_FORMAT;
+  for (std::uint32_t t = 1; t < h.table_count; ++t)
+    if (records[t].entries != entries) return RET_FILE_FORMAT;
+  // Values are bytes; a deeper output with tables that say their values are deeper than
+  // 8 bits takes two big-endian bytes per value (kept to the output's depth).
+  const std::uint32_t value_bytes = s.bits_per_pixel > 8 && records[0].value_bits > 8 ? 2 : 1;
+
+  // The tables and the codes of every recorded block must lie inside LI.
+  std::uint64_t table_bytes = 0;
+  if (!multiply(entries, std::uint64_t{kw} * value_bytes, &table_bytes) ||
+      !multiply(table_bytes, h.table_count, &table_bytes))
+    return RET_FILE_FORMAT;
+  const std::uint64_t tables_at = data.position();
+  if (table_bytes > li - tables_at) return RET_FILE_FORMAT;
+  const std::uint64_t blocks = std::uint64_t{g.per_row} * g.per_column;
+  std::uint64_t recorded_blocks = 0, last_x = 0, last_y = 0;
+  for (std::uint64_t k = 0; k < blocks; ++k) {
+    if (!recorded(s, k)) continue;
+    ++recorded_blocks;
+    last_x = std::max<std::uint64_t>(last_x, k % g.per_row);
+    last_y = std::max<std::uint64_t>(last_y, k / g.per_row);
+  }
+  std::uint64_t code_bits = 0;
+  if (!multiply(std::uint64_t{h.code_rows} * h.codes_per_row, h.code_bits, &code_bits) ||
+      !multiply(code_bits, recorded_blocks, &code_bits))
+    return RET_FILE_FORMAT;
+  if (code_bits / 8 + (code_bits % 8 != 0) > li - tables_at - table_bytes) return RET_FILE_FORMAT;
+
+  constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
+  const std::uint64_t width = (last_x + 1) * g.width, height = (last_y + 1) * g.height;
+  if (width > kMax || height > kMax) return RET_NO_MEMORY;
+
+  // Kernels, entry i holding kw x kh values row by row: as many values as the tables,
+  // which lie in LI.
+  const std::uint64_t kernel_values = std::uint64_t{kw} * kh;
+  std::uint64_t all_values = 0;
+  if (!multiply(entries, kernel_values, &all_values) || all_values > kMax) return RET_NO_MEMORY;
+  kernel::Buffer<std::uint16_t> kernels;
+  kernel::Buffer<std::uint8_t> row_bytes;
+  if (!kernels.allocate(static_cast<std::size_t>(all_values)) ||
+      !row_bytes.allocate(std::size_t{kw} * value_bytes))
+    return RET_NO_MEMORY;
+  const std::uint16_t value_mask = static_cast<std::uint16_t>((1u << s.bits_per_pixel) - 1);
+  for (std::uint32_t t = 0; t < h.table_count; ++t) {
+    for (std::uint32_t i = 0; i < entries; ++i) {
+      if (int r = data.bytes(row_bytes.data(), row_bytes.size()); r != RET_SUCCESS) return r;
+      std::uint16_t* v = kernels.data() + i * kernel_values + std::uint64_t{t} * kw;
+      for (std::uint32_t x = 0; x < kw; ++x)
+        v[x] = value_bytes == 1 ? row_bytes[x]
+                                : static_cast<std::uint16_t>(be16(&row_bytes[2 * x]) & value_mask);
+    }
+  }
+
+  if (int r =
+          create_output(c, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
+      r != RET_SUCCESS)
+    return r;
+  kernel::Bitmap& out = *c.out;
+  CodeStream codes(data, h.code_bits);
+  for (std::uint64_t k = 0; k < blocks; ++k) {
+    if (!recorded(s, k)) continue;  // an unrecorded block has no codes in the stream
+    const std::uint64_t x0 = k % g.per_row * g.width, y0 = k / g.per_row * g.height;
+    for (std::uint32_t cr = 0; cr < h.code_rows; ++cr) {
+      for (std::uint32_t cc = 0; cc < h.codes_per_row; ++cc) {
+        std::uint32_t code = 0;
+        if (int r = codes.next(&code); r != RET_SUCCESS) return r;
+        if (code >= entries) return RET_FILE_FORMAT;
+        const std::uint16_t* v = kernels.data() + code * kernel_values;
+        for (std::uint32_t y = 0; y < kh; ++y) {
+          const auto py = static_cast<std::int32_t>(y0 + std::uint64_t{cr} * kh + y);
+          std::uint8_t* row = kernel::storage_row(out, kernel::top_down_row(out, py));
+          if (!row) return RET_INVALID_BITMAP;
+          const std::uint64_t px = x0 + std::uint64_t{cc} * kw;
+          for (std::uint32_t x = 0; x < kw; ++x)
+            put_value(out, static_cast<std::uint32_t>(px + x), row, v[y * kw + x]);
+        }
+      }
+    }
+  }
+  return RET_SUCCESS;
+}
+
+}  // namespace nitf

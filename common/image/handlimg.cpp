@@ -1,0 +1,236 @@
+// Band selection, the bi-level palette, the brightening of dark pictures and the drawing
+// of one image segment: the step between an image reader's bitmap and the canvas.
+#include "image/handlimg.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <optional>
+
+#include "colour/histogram.h"
+#include "colour/intensity.h"
+#include "core/nitffile.h"
+#include "display/paint.h"
+#include "effects/transparent.h"
+#include "image/data/imgmodes.h"
+#include "image/data/imgmodes_blocks.h"
+
+namespace nitf {
+namespace {
+
+using Code = BandRepresentationCode;
+
+// Values a picture may use and still count as too dark to see.
+constexpr std::uint32_t kDarkLevels = 20;
+
+std::uint32_t band_total(const NitfImageSubheader& s) {
+  if (s.band_count <= 0) return 0;
+  return static_cast<std::uint32_t>(
+      std::min<std::size_t>(static_cast<std::size_t>(s.band_count), s.bands.size()));
+}
+
+std::optional<std::uint32_t> first_band(const NitfImageSubheader& s, std::uint32_t n, Code code) {
+  for (std::uint32_t i = 0; i < n; ++i)
+    if (s.bands[i].representation == code) return i;
+  return std::nullopt;
+}
+
+// One index per colour for the three codes; a code found nowhere gives `missing`.
+bool select_by_codes(const NitfImageSubheader& s, std::uint32_t n, const Code (&codes)[3],
+                     std::uint32_t missing, BandSelection* out) {
+  std::optional<std::uint32_t> found[3];
+  for (int c = 0; c < 3; ++c) found[c] = first_band(s, n, codes[c]);
+  if (!found[0] && !found[1] && !found[2]) return false;
+  const std::uint32_t last = n - 1;
+  out->red = std::min(found[0].value_or(missing), last);
+  out->green = std::min(found[1].value_or(missing), last);
+  out->blue = std::min(found[2].value_or(missing), last);
+  return true;
+}
+
+bool is_bilevel(CompressionCode c) {
+  return c == CompressionCode::kC1 || c == CompressionCode::kM1;
+}
+
+bool fits_coordinate(std::int64_t v) {
+  return v >= std::numeric_limits<std::int32_t>::min() &&
+         v <= std::numeric_limits<std::int32_t>::max();
+}
+
+void report_place(const NitfImageSubheader& s, std::int64_t width, std::int64_t height,
+                  std::int64_t top, std::int64_t left) {
+  char line[160];
+  std::snprintf(line, sizeof line,
+                "image segment %u: no place on the canvas for %lld x %lld at (%lld, %lld)\n",
+                s.index, static_cast<long long>(width), static_cast<long long>(height),
+                static_cast<long long>(top), static_cast<long long>(left));
+  kernel::debug_output(line);
+}
+
+// Where the image goes on the canvas: its block grid (or, for C4 and M4, whose masks may
+// leave blocks out, the decoded size) at ILOC plus the attachment offsets.
+int destination(const NitfImageSubheader& s, const kernel::Bitmap& bitmap, std::int64_t row_offset,
+                std::int64_t column_offset, kernel::Rect* out, bool report = true) {
+  imgdata::BlockGrid grid;
+  if (imgdata::block_grid(s, &grid) != RET_SUCCESS) return RET_FILE_FORMAT;
+  const bool own_size =
+      s.compression == CompressionCode::kC4 || s.compression == CompressionCode::kM4;
+  const std::int64_t width = own_size ? bitmap.width : std::int64_t{grid.width} * grid.per_row;
+  const std::int64_t height =
+      own_size ? bitmap.height : std::int64_t{grid.height} * grid.per_column;
+  const std::int64_t left = s.location_column + column_offset;
+  const std::int64_t top = s.location_row + row_offset;
+  if (!fits_coordinate(left) || !fits_coordinate(top) || !fits_coordinate(left + width) ||
+      !fits_coordinate(top + height)) {
+    if (report) report_place(s, width, height, top, left);
+    return RET_FILE_FORMAT;
+  }
+  kernel::set_rect(out, static_cast<std::int32_t>(left), static_cast<std::int32_t>(top),
+                   static_cast<std::int32_t>(left + width),
+                   static_cast<std::int32_t>(top + height));
+  return RET_SUCCESS;
+}
+
+// The image's bitmap, released with the drawing whatever path it takes.
+struct ImageBitmap {
+  kernel::Bitmap bitmap;
+  ImageBitmap() { kernel::init_bitmap(&bitmap, kernel::kBitmapRecordSize); }
+  ImageBitmap(const ImageBitmap&) = delete;
+  ImageBitmap& operator=(const ImageBitmap&) = delete;
+  ~ImageBitmap() { kernel::free_bitmap(&bitmap); }
+};
+
+// The bitmap's logical palette, selected and realised for one painting, then put back.
+class SelectedPalette {
+ public:
+  SelectedPalette(kernel::DrawingContext* dc, const kernel::Bitmap* bitmap)
+      : dc_(dc), palette_(display::palette_for_bitmap(dc, bitmap)) {
+    if (!palette_) return;
+    previous_ = kernel::select_palette(dc_, palette_);
+    kernel::realize_palette(dc_);
+  }
+  SelectedPalette(const SelectedPalette&) = delete;
+  SelectedPalette& operator=(const SelectedPalette&) = delete;
+  ~SelectedPalette() {
+    if (!palette_) return;
+    kernel::select_palette(dc_, previous_);
+    kernel::free_palette(palette_);
+  }
+
+ private:
+  kernel::DrawingContext* dc_;
+  kernel::Palette* palette_;
+  kernel::Palette* previous_ = nullptr;
+};
+
+int paint_image(kernel::DrawingContext* dc, const NitfImageSubheader& s,
+                const kernel::Bitmap& bitmap, const kernel::Rect& place) {
+  std::uint8_t pad = 0;
+  if (!pad_pixel_index(s, &pad))
+    return display::paint(dc, &bitmap, nullptr, &place, display::kSourceCopy);
+  // Entries past the bitmap's palette (or all, without one) stay 0: black.
+  kernel::Buffer<std::uint32_t> colours;
+  if (!colours.allocate(kernel::kMaxPaletteEntries)) return RET_NO_MEMORY;
+  kernel::get_palette(&bitmap, 0, kernel::kMaxPaletteEntries, colours.data());
+  const std::uint32_t transparent = kernel::colour_of_entry(colours[pad]);
+  return effects::transparent_paint(dc, &bitmap, &place, transparent, display::kSourceCopy);
+}
+
+// Whether the image may be read straight into the canvas (CanvasUse::in_place): it is
+// placed over exactly the whole canvas at its block grid's size, the context paints all
+// of the canvas, and nothing would change the pixels between reading and painting. The
+// reader makes the final check, that the painting would copy the pixels unchanged.
+bool covers_canvas(NitfDocument* d, std::uint32_t index, const kernel::DrawingContext& dc,
+                   std::int64_t row_offset, std::int64_t column_offset) {
+  const NitfImageSubheader* s = find_image_subheader(d, index);
+  if (!s || !dc.bitmap || is_bilevel(s->compression) || d->enhancement) return false;
+  if (s->compression == CompressionCode::kC4 || s->compression == CompressionCode::kM4)
+    return false;
+  std::uint8_t pad = 0;
+  if (pad_pixel_index(*s, &pad)) return false;
+  const kernel::Bitmap unused{};  // the place of other codes does not depend on the bitmap
+  kernel::Rect place;
+  if (destination(*s, unused, row_offset, column_offset, &place, false) != RET_SUCCESS)
+    return false;
+  const kernel::Rect whole{0, 0, dc.bitmap->width, dc.bitmap->height};
+  auto same = [](const kernel::Rect& a, const kernel::Rect& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+  };
+  return same(place, whole) && same(dc.clip, whole);
+}
+
+}  // namespace
+
+int select_bands(const NitfImageSubheader& s, BandSelection* out) {
+  *out = BandSelection{0, 0, 0};
+  const std::uint32_t n = band_total(s);
+  if (n == 0) return RET_SUCCESS;
+  if (select_by_codes(s, n, {Code::kRed, Code::kGreen, Code::kBlue}, 0, out)) return RET_SUCCESS;
+  if (select_by_codes(s, n, {Code::kLuminance, Code::kChromaBlue, Code::kChromaRed}, n, out))
+    return RET_SUCCESS;
+  for (Code shared : {Code::kLut, Code::kMono}) {
+    if (auto band = first_band(s, n, shared)) {
+      *out = BandSelection{*band, *band, *band};
+      return RET_SUCCESS;
+    }
+  }
+  const BandSelection& kept = s.selection;
+  const bool remembered = kept.red < BandSelection::kNone && kept.green < BandSelection::kNone &&
+                          kept.blue < BandSelection::kNone;
+  const BandSelection chosen = remembered ? kept : BandSelection{0, 1, 2};
+  *out = BandSelection{std::min(chosen.red, n - 1), std::min(chosen.green, n - 1),
+                       std::min(chosen.blue, n - 1)};
+  return RET_SUCCESS;
+}
+
+void apply_bilevel_colours(const NitfImageSubheader& s, kernel::Bitmap* bitmap) {
+  const auto& table = s.colours.entries;
+  if (table.size() < 2) return;
+  const std::uint32_t swapped[2] = {
+      kernel::palette_entry(table[1].red, table[1].green, table[1].blue),
+      kernel::palette_entry(table[0].red, table[0].green, table[0].blue)};
+  kernel::put_palette(bitmap, 0, 2, swapped);
+}
+
+bool pad_pixel_index(const NitfImageSubheader& s, std::uint8_t* index) {
+  if (s.mask.tpxcdlnth == 0 || s.mask.pad_code.empty()) return false;
+  const std::uint8_t code = s.mask.pad_code[0];
+  *index = is_bilevel(s.compression) ? (code == 0 ? 1 : 0) : code;
+  return true;
+}
+
+void brighten_if_dark(kernel::Bitmap* bitmap) {
+  std::array<std::uint64_t, colour::kHistogramBins> counts{};
+  if (colour::histogram(bitmap, counts.data(), colour::kHistogramBins, 0) != RET_SUCCESS) return;
+  const auto dark_end = counts.begin() + kDarkLevels;
+  const bool dark = std::any_of(counts.begin(), dark_end, [](std::uint64_t c) { return c != 0; });
+  const bool bright = std::any_of(dark_end, counts.end(), [](std::uint64_t c) { return c != 0; });
+  if (dark && !bright) colour::intensity(bitmap, colour::kFullStretch, 0);
+}
+
+int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
+                       std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset,
+                       CanvasUse use) {
+  ImageBitmap image;
+  const CanvasOutput onto{dc ? dc->bitmap : nullptr, use.blank};
+  const bool offered =
+      use.in_place && dc && covers_canvas(d, index, *dc, row_offset, column_offset);
+  if (int r = read_image(d, index, &image.bitmap, load, offered ? &onto : nullptr);
+      r != RET_SUCCESS)
+    return r;
+  const NitfImageSubheader* s = find_image_subheader(d, index);
+  if (!s) return RET_BAD_ARGUMENT;
+  if (is_bilevel(s->compression)) apply_bilevel_colours(*s, &image.bitmap);
+  if (d->enhancement) brighten_if_dark(&image.bitmap);
+  kernel::Rect place;
+  if (int r = destination(*s, image.bitmap, row_offset, column_offset, &place); r != RET_SUCCESS)
+    return r;
+  // Read into the canvas itself: the pixels are where the painting would put them.
+  if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
+  if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
+  SelectedPalette palette(dc, &image.bitmap);
+  return paint_image(dc, *s, image.bitmap, place);
+}
+
+}  // namespace nitf

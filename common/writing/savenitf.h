@@ -1,0 +1,109 @@
+// The writer: a document saved as a complete NITF 2.1 file.
+//
+// KvNitfSaveFile writes the file header, then every segment (images, graphics, texts,
+// data extensions, reserved extensions) as a subheader regenerated from its record and
+// the data copied from the document's source file in bounded chunks, or from the
+// record when the segment was built in memory. Every subheader and data span is
+// measured as it is written and its length entry corrected in place, in one forward
+// pass, so the lengths of a saved file are true whatever the records held.
+// save_document wraps the writer in a temporary file that replaces the target only
+// when everything was written; Kv_NITFSaveFile is its export.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/nitffile.h"
+#include "kernel.h"
+
+namespace nitf {
+
+// Where one kind's length table lies in the output, and what was measured.
+struct WrittenLengths {
+  std::int64_t first_entry = -1;  // offset of the first subheader length field
+  std::uint8_t subheader_width = 0, data_width = 0;
+  kernel::Buffer<std::uint64_t> subheader, data;
+};
+
+class KvNitfSaveFile {
+ public:
+  // Copy chunk and output staging size: a save needs this much memory whatever the
+  // segments' lengths.
+  static constexpr std::size_t kChunkBytes = 4u << 20;
+
+  KvNitfSaveFile(NitfDocument* document, int output);
+  KvNitfSaveFile(const KvNitfSaveFile&) = delete;
+  KvNitfSaveFile& operator=(const KvNitfSaveFile&) = delete;
+
+  int WriteFileHeader();
+  int WriteSegments();
+  // Puts the staged bytes out, writes the true FL and flushes the file.
+  int Finish();
+  // Gives the document's current length tables, FL and HL the values written.
+  void Commit() const;
+  std::int64_t position() const { return flushed_ + static_cast<std::int64_t>(used_); }
+
+  // One fixed field: pad " " left-justifies and fills with spaces, any other pad
+  // right-justifies and fills with its first character. Longer text is cut.
+  int WriteField(const char* text, std::size_t width, const char* pad);
+  // A number zero-filled to the width; RET_INVALID_PARAMETER when it does not fit.
+  int WriteNumber(std::int64_t value, std::size_t width);
+  int WriteBytes(const void* bytes, std::size_t n);
+  // An extension area: its 5-digit length (area + 3, or 0), overflow field and bytes.
+  int WriteExtension(const TreArea& area, const char* overflow);
+  // Copies `length` source bytes from `offset`, a chunk at a time; RET_FILE_READ when
+  // the source does not hold them (checked before anything is read).
+  int CopySource(std::int64_t offset, std::uint64_t length);
+
+  // savenitf_image.cpp
+  int WriteImageSubheader(std::uint32_t index);
+  // From memory for an image built there, else CopyImageData or WriteVqImageData.
+  int WriteImageData(std::uint32_t index);
+  int CopyImageData(std::uint32_t index);
+  int WriteVqImageData(std::uint32_t index);
+  // savenitf_segments.cpp
+  int WriteGraphicSubheader(std::uint32_t index);
+  int WriteGraphicData(std::uint32_t index);
+  int WriteTextSubheader(std::uint32_t index);
+  int WriteTextData(std::uint32_t index);
+  int WriteDesSubheader(std::uint32_t index);
+  int WriteDesData(std::uint32_t index);
+  int WriteReservedSegment(std::uint32_t index);
+
+  NitfDocument& document() const { return *document_; }
+
+ private:
+  int Flush();
+  int WriteLeadingFields();
+  int WriteComments(std::uint32_t index);
+  int WriteBands(std::uint32_t index);
+  int WriteLuts(const NitfImageSubheader& record, const ImageBand& band);
+  int WriteImageTrailer(std::uint32_t index);
+  int Patch(std::int64_t offset, std::int64_t value, std::size_t width);
+  int WriteLengthTable(const LengthTables& table, std::uint32_t count, std::uint8_t subheader_width,
+                       std::uint8_t data_width, WrittenLengths* out);
+  using Step = int (KvNitfSaveFile::*)(std::uint32_t);
+  int WriteSegment(WrittenLengths& lengths, std::uint32_t index, Step subheader, Step data);
+  int Correct(WrittenLengths& lengths, std::uint32_t index, std::uint64_t subheader,
+              std::uint64_t data);
+
+  NitfDocument* document_;
+  int output_;
+  kernel::Buffer<std::uint8_t> stage_;  // bytes not yet written, kChunkBytes
+  std::size_t used_ = 0;
+  std::int64_t flushed_ = 0;  // bytes already in the file
+  std::int64_t fl_at_ = -1, hl_at_ = -1;
+  std::int64_t header_length_ = 0;
+  WrittenLengths images_, graphics_, texts_, des_, res_;
+};
+
+// Saves the document under `name`: written into a new file beside it, flushed and
+// renamed over it only when every write succeeded; on failure the temporary file is
+// removed and the target and the document are as they were. Saving onto the
+// document's own source works: the document keeps reading its open (old) file.
+// Results: RET_SUCCESS, RET_FILE_WRITE (also when no file can be created there),
+// RET_FILE_READ, RET_FILE_FORMAT, RET_NOT_SUPPORTED, RET_INVALID_PARAMETER (a length
+// wider than its field), RET_NO_MEMORY, RET_UNSUPPORTED_PVTYPE.
+int save_document(NitfDocument* document, const wchar_t* name);
+
+}  // namespace nitf

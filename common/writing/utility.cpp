@@ -1,0 +1,70 @@
+// Fixed-field formatting.
+#include "writing/utility.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <kvntfu.h>
+
+#include "core/ntfhdr.h"
+
+namespace nitf {
+
+int CopyTextField(char* field, int width, const char* text) {
+  if (!field || !text || width < 0) return RET_INVALID_PARAMETER;
+  std::size_t n = std::strlen(text);
+  if (n > static_cast<std::size_t>(width)) return RET_INVALID_PARAMETER;
+  std::memset(field, ' ', static_cast<std::size_t>(width));
+  std::memcpy(field, text, n);
+  field[width] = '\0';
+  return RET_SUCCESS;
+}
+
+int FormatNumberField(char* field, int width, std::int64_t value) {
+  if (!field || width <= 0 || width > 20) return RET_INVALID_PARAMETER;
+  char digits[32];
+  int n = value < 0 ? std::snprintf(digits, sizeof digits, "-%0*llu", width - 1,
+                                    0ull - static_cast<unsigned long long>(value))
+                    : std::snprintf(digits, sizeof digits, "%0*lld", width,
+                                    static_cast<long long>(value));
+  if (n != width) return RET_INVALID_PARAMETER;
+  std::memcpy(field, digits, static_cast<std::size_t>(width) + 1);
+  return RET_SUCCESS;
+}
+
+namespace {
+
+int join_parts(char* field, const char* const* parts, int count) {
+  if (!field) return RET_INVALID_PARAMETER;
+  for (int i = 0; i < count; ++i) {
+    if (!parts[i]) return RET_INVALID_PARAMETER;
+  }
+  for (int i = 0; i < count; ++i) {
+    field[2 * i] = parts[i][0];
+    field[2 * i + 1] = parts[i][1];
+  }
+  field[2 * count] = '\0';
+  return RET_SUCCESS;
+}
+
+}  // namespace
+
+int FormatDateTime(char* field, const char* century, const char* year, const char* month,
+                   const char* day, const char* hour, const char* minute, const char* second) {
+  const char* parts[] = {century, year, month, day, hour, minute, second};
+  return join_parts(field, parts, 7);
+}
+
+int FormatDate(char* field, const char* century, const char* year, const char* month,
+               const char* day) {
+  const char* parts[] = {century, year, month, day};
+  return join_parts(field, parts, 4);
+}
+
+int SetFileLength(NitfFileHeaderData* header, std::int64_t length) {
+  if (int r = FormatNumberField(header->fl, 12, length); r != RET_SUCCESS) return r;
+  header->fl_source = header->fl_current = length;
+  return RET_SUCCESS;
+}
+
+}  // namespace nitf

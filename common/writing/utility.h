@@ -1,0 +1,37 @@
+// Fixed-field formatting shared by the setters, the segment builders and the writer.
+//
+// A field of width w is w characters plus NUL. Texts are stored left-justified and
+// space-filled (BCS-A), numbers right-justified and zero-filled (BCS-N). Nothing here
+// ever writes outside the field, and a value that does not fit is refused rather than
+// cut: a cut number would read back as another number.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel.h"
+
+namespace nitf {
+
+struct NitfFileHeaderData;
+
+// Stores `text` in the field, space-filled to `width`. RET_INVALID_PARAMETER (field
+// unchanged) for a null field or text, or a text longer than the width.
+int CopyTextField(char* field, int width, const char* text);
+
+// Stores `value` zero-filled in `width` digits. A negative value carries its minus sign
+// at the front of the field (-5 in five characters is "-0005"), the form every reader
+// parses. RET_INVALID_PARAMETER (field unchanged) when the decimal form is wider than
+// the field.
+int FormatNumberField(char* field, int width, std::int64_t value);
+
+// CCYYMMDDhhmmss from seven two-character parts, and CCYYMMDD from four. The parts are
+// copied as given.
+int FormatDateTime(char* field, const char* century, const char* year, const char* month,
+                   const char* day, const char* hour, const char* minute, const char* second);
+int FormatDate(char* field, const char* century, const char* year, const char* month,
+               const char* day);
+
+// Sets FL (source and current) and its 12-digit text to `length`.
+int SetFileLength(NitfFileHeaderData* header, std::int64_t length);
+
+}  // namespace nitf

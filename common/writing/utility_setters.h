@@ -1,0 +1,49 @@
+// Shared by the setters: locations, extension areas and length bookkeeping.
+//
+// A change that makes a header or subheader longer or shorter moves the document's
+// current lengths, HL and FL (values and texts) by the same amount, so that the getters
+// report what the next save writes. The source lengths, from which the document finds
+// its bytes, never change here.
+#pragma once
+
+#include <cstdint>
+
+struct NitfDocument;
+
+namespace nitf {
+
+struct TreArea;
+enum class SegmentKind : std::int32_t;
+
+// A location of two 5-character groups (ILOC, SLOC, SBND1, SBND2), row first, each
+// zero-filled with a negative value's minus sign at the front of its group: row -12
+// and column 40 give "-001200040". RET_INVALID_PARAMETER (field unchanged) for a value
+// outside -9999..99999.
+int FormatLocationField(char* field, std::int64_t row, std::int64_t column);
+
+// Moves the current subheader length of segment `index` of `kind` (when the table has
+// an entry for it) and FL by `delta`.
+void AdjustSubheaderLength(::NitfDocument* document, SegmentKind kind, std::uint32_t index,
+                           std::int64_t delta);
+// Moves FL (current, and its text) by `delta`.
+void AdjustFileLength(::NitfDocument* document, std::int64_t delta);
+// Moves HL (current) and FL by `delta`.
+void AdjustHeaderLength(::NitfDocument* document, std::int64_t delta);
+
+// What an extension area with a 5-digit length field adds to its (sub)header: the
+// field, and when the length is not 0 the overflow field and the TREs it counts.
+inline std::int64_t ExtensionSpan(std::int64_t length) {
+  return 5 + (length > 0 ? length : 0);
+}
+
+// Replaces an extension area from a setter's values: `length` is the 5-digit length
+// field (overflow field included), `overflow` the 3-digit overflow field, `data` the
+// length - 3 TRE bytes or null. With data the area becomes a copy of them; without data
+// a length of 0 empties the area and any other length must equal the present one.
+// Lengths of 1 to 3 with data, lengths above 99999, negative values and an overflow
+// field wider than 3 digits give RET_INVALID_PARAMETER, a refused copy RET_NO_MEMORY; in
+// both cases nothing changes. *delta receives the change of the (sub)header's length.
+int SetExtensionArea(TreArea* area, char* length_text, char* overflow_text, std::int64_t length,
+                     std::int64_t overflow, const void* data, std::int64_t* delta);
+
+}  // namespace nitf
