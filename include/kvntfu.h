@@ -93,6 +93,7 @@ KV_API void* KV_CALL Kv_NITFGetVectorHandle(NitfDocument* document, int32_t inde
 KV_API int32_t KV_CALL KAVO_Load(void);
 
 #include "kvntfu_bitmap.h"
+#include "kvntfu_fields.h"
 #include "kvntfu_filter.h"
 #include "kvntfu_graphic_text.h"
 #include "kvntfu_image.h"

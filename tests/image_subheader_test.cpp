@@ -457,7 +457,7 @@ TEST(ImageSubheaderCodes, SixteenBitsWithSeveralBands) {
 TEST(ImageSubheaderCodes, CompressionAndBilevelMode) {
   TempDir dir;
   for (int code = 0; code <= 18; ++code) {
-    const char* ic = nitf::compression_text(static_cast<CompressionCode>(code));
+    const char* ic = nitf::name_of(nitf::kCompressions, static_cast<CompressionCode>(code));
     ASSERT_NE(ic, nullptr);
     ImageSpec layout;
     layout.ic = ic;

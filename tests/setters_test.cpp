@@ -42,24 +42,16 @@ std::string lengths_text(const nitf::LengthTables& t) {
 std::string snapshot(NitfDocument& d) {
   nitf::NitfFileHeaderData& h = d.header;
   std::string out;
-  std::size_t n = 0;
-  const nitf::HeaderField* hf = nitf::header_fields(&n);
-  for (std::size_t i = 0; i < n; ++i) out += std::string(hf[i].name) + "=" + hf[i].text(h) + "|";
-  for (const char* t :
-       {h.numi, h.nums, h.numx, h.numt, h.numdes, h.numres, h.udhdl, h.udhofl, h.xhdl, h.xhdlofl})
-    out += std::string(t) + "|";
+  for (const nitf::HeaderField& f : nitf::header_fields())
+    if (f.text) out += std::string(f.name) + "=" + f.text(h) + "|";
   out += area_text(h.udhd) + area_text(h.xhd) + std::to_string(h.hl_current) + " " +
          std::to_string(h.fl_current) + "\n";
   for (const nitf::LengthTables* t : {&h.images, &h.graphics, &h.texts, &h.des, &h.res})
     out += lengths_text(*t) + "\n";
   for (std::uint32_t i = 0; i < d.images.size(); ++i) {
     nitf::NitfImageSubheader& s = *d.images[i];
-    for (auto run : {nitf::image_leading_fields, nitf::image_trailing_fields}) {
-      const nitf::ImageField* f = run(&n);
-      for (std::size_t k = 0; k < n; ++k) out += std::string(f[k].name) + "=" + f[k].text(s) + "|";
-    }
-    out += std::string(s.igeolo) + "|" + s.nicom + "|" + s.ic + "|" + s.comrat + "|" + s.nbands +
-           "|" + s.xbands + "|" + s.udidl + s.udofl + s.ixshdl + s.ixsofl;
+    for (const nitf::ImageField& f : nitf::image_fields())
+      if (f.text) out += std::string(f.name) + "=" + f.text(s) + "|";
     for (std::int32_t c = 0; c < s.comment_count; ++c) out += s.comments[c].text;
     for (std::size_t b = 0; b < s.bands.size(); ++b)
       out += std::string(s.bands[b].irepband) + s.bands[b].isubcat + s.bands[b].ifc +
@@ -69,13 +61,15 @@ std::string snapshot(NitfDocument& d) {
   }
   for (std::uint32_t i = 0; i < d.graphics.size(); ++i) {
     nitf::NitfGraphicSubheader& g = *d.graphics[i];
-    for (const nitf::GraphicField& f : nitf::graphic_fields()) out += std::string(f.text(g)) + "|";
-    out += std::string(g.sxshdl) + g.sxsofl + area_text(g.sxshd) + "\n";
+    for (const nitf::GraphicField& f : nitf::graphic_fields())
+      if (f.text) out += std::string(f.text(g)) + "|";
+    out += area_text(g.sxshd) + "\n";
   }
   for (std::uint32_t i = 0; i < d.texts.size(); ++i) {
     nitf::NitfTextSubheader& t = *d.texts[i];
-    for (const nitf::TextField& f : nitf::text_fields()) out += std::string(f.text(t)) + "|";
-    out += std::string(t.txshdl) + t.txsofl + area_text(t.txshd) + "\n";
+    for (const nitf::TextField& f : nitf::text_fields())
+      if (f.text) out += std::string(f.text(t)) + "|";
+    out += area_text(t.txshd) + "\n";
   }
   return out;
 }

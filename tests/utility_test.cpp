@@ -5,7 +5,8 @@
 
 #include "core/ntfhdr.h"
 #include "testing.h"
-#include "writing/utility.h"
+#include "fields/utility.h"
+#include "writing/utility_setters.h"
 
 namespace {
 

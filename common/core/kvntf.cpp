@@ -9,7 +9,7 @@
 #include "graphics_text/handlgfx.h"
 #include "kernel.h"
 #include "writing/savenitf.h"
-#include "writing/utility.h"
+#include "writing/utility_setters.h"
 
 using nitf::NitfFileHeaderData;
 

@@ -8,160 +8,207 @@
 namespace nitf {
 namespace {
 
-void fill(char* field, char c, std::size_t n) {
-  std::memset(field, c, n);
-  field[n] = '\0';
-}
+using Record = NitfFileHeaderData;
+using Public = NitfHeader;
+using Id = HeaderId;
 
-void put(char* field, const char* text) {
-  std::strcpy(field, text);
-}
-
-template <auto Member>
-char* member_text(NitfFileHeaderData& h) {
-  return h.*Member;
-}
-
-#define KV_FIELD(NAME, member, width, numeric)                                \
-  HeaderField {                                                               \
-    NAME, width, sizeof(((NitfFileHeaderData*)nullptr)->member) - 1, numeric, \
-        member_text<&NitfFileHeaderData::member>                              \
-  }
-
-const HeaderField kFields[] = {
-    KV_FIELD("FHDR", fhdr, 4, false),
-    KV_FIELD("FVER", fver, 5, false),
-    KV_FIELD("CLEVEL", clevel_text, 2, true),
-    KV_FIELD("STYPE", stype, 4, false),
-    KV_FIELD("OSTAID", ostaid, 10, false),
-    KV_FIELD("FDT", fdt, 14, true),
-    KV_FIELD("FTITLE", ftitle, 80, false),
-    KV_FIELD("FSCLAS", fsclas, 1, false),
-    KV_FIELD("FSCLSY", fsclsy, 2, false),
-    KV_FIELD("FSCODE", fscode, 11, false),
-    KV_FIELD("FSCTLH", fsctlh, 2, false),
-    KV_FIELD("FSREL", fsrel, 20, false),
-    KV_FIELD("FSDCTP", fsdctp, 2, false),
-    KV_FIELD("FSDCDT", fsdcdt, 8, false),
-    KV_FIELD("FSDCXM", fsdcxm, 4, false),
-    KV_FIELD("FSDG", fsdg, 1, false),
-    KV_FIELD("FSDGDT", fsdgdt, 8, false),
-    KV_FIELD("FSCLTX", fscltx, 43, false),
-    KV_FIELD("FSCATP", fscatp, 1, false),
-    KV_FIELD("FSCAUT", fscaut, 40, false),
-    KV_FIELD("FSCRSN", fscrsn, 1, false),
-    KV_FIELD("FSSRDT", fssrdt, 8, false),
-    KV_FIELD("FSCTLN", fsctln, 15, false),
-    KV_FIELD("FSCOP", fscop, 5, true),
-    KV_FIELD("FSCPYS", fscpys, 5, true),
-    KV_FIELD("ENCRYP", encryp, 1, true),
-    KV_FIELD("FBKGC", fbkgc, 3, false),
-    KV_FIELD("ONAME", oname, 24, false),
-    KV_FIELD("OPHONE", ophone, 18, false),
-    KV_FIELD("FL", fl, 12, true),
-    KV_FIELD("HL", hl, 6, true),
-};
-#undef KV_FIELD
-
-constexpr std::size_t kFieldCount = sizeof kFields / sizeof kFields[0];
-
-// The checks and conversions that follow a field of the leading run.
-int check_field(NitfFileHeaderData& h, const FieldReader& in, std::string_view name,
-                bool* streaming) {
-  if (name == "FHDR") {
-    if (std::strcmp(h.fhdr, "NITF") != 0 && std::strcmp(h.fhdr, "NSIF") != 0)
-      return in.refuse("FHDR", "neither NITF nor NSIF", RET_FILE_FORMAT);
-    h.valid = 1;
-  } else if (name == "FVER") {
-    if (std::strcmp(h.fver, "02.10") != 0)
-      return in.refuse("FVER", "only version 02.10 is read", RET_UNSUPPORTED_VERSION);
-  } else if (name == "CLEVEL") {
-    if (std::strcmp(h.clevel_text, "03") != 0) {
-      in.refuse("CLEVEL", "only complexity level 03 is read", 0);
-      kernel::message_box("Unsupported CLEVEL", "Error");
-      return RET_UNSUPPORTED_CLEVEL;
-    }
-    h.clevel = 3;
-  } else if (name == "FSCLAS") {
-    if (!std::strchr("CRSTU", h.fsclas[0]) || h.fsclas[0] == '\0')
-      return in.refuse("FSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  } else if (name == "FBKGC") {
-    auto* c = reinterpret_cast<const unsigned char*>(h.fbkgc);
-    h.background = c[0] | (c[1] << 8) | (std::uint32_t{c[2]} << 16);
-  } else if (name == "FL") {
-    if (is_all_nines(h.fl, 12)) *streaming = true;
-    h.fl_source = h.fl_current = parse_decimal64(h.fl);
-  } else if (name == "HL") {
-    h.hl_source = h.hl_current = parse_decimal(h.hl);
-    if (h.hl_source < 0) return in.refuse("HL", "negative", RET_FILE_FORMAT);
-  }
+int check_fhdr(Record& h, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(h.fhdr, "NITF") != 0 && std::strcmp(h.fhdr, "NSIF") != 0)
+    return use.refuse("FHDR", "neither NITF nor NSIF", RET_FILE_FORMAT);
+  h.valid = 1;
   return RET_SUCCESS;
 }
 
-struct KindLayout {
-  const char* count_name;
-  const char* subheader_name;
-  const char* data_name;
-  std::uint8_t subheader_width;
-  std::uint8_t data_width;
-  bool subheader_marks;  // an all-nines subheader length means "written unknown"
-  bool data_marks;
+int check_fver(Record& h, FieldUse& use) {
+  if (use.reading() && std::strcmp(h.fver, "02.10") != 0)
+    return use.refuse("FVER", "only version 02.10 is read", RET_UNSUPPORTED_VERSION);
+  return RET_SUCCESS;
+}
+
+int check_clevel(Record& h, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(h.clevel_text, "03") != 0) {
+    use.refuse("CLEVEL", "only complexity level 03 is read", 0);
+    kernel::message_box("Unsupported CLEVEL", "Error");
+    return RET_UNSUPPORTED_CLEVEL;
+  }
+  h.clevel = 3;
+  return RET_SUCCESS;
+}
+
+int check_fsclas(Record& h, FieldUse& use) {
+  if (use.reading() && (h.fsclas[0] == '\0' || !std::strchr("CRSTU", h.fsclas[0])))
+    return use.refuse("FSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+// FBKGC is three binary bytes, red first.
+int convert_fbkgc(Record& h, FieldUse&) {
+  auto* c = reinterpret_cast<const unsigned char*>(h.fbkgc);
+  h.background = c[0] | (c[1] << 8) | (std::uint32_t{c[2]} << 16);
+  return RET_SUCCESS;
+}
+
+int convert_fl(Record& h, FieldUse& use) {
+  if (is_all_nines(h.fl, 12)) use.marker = true;
+  h.fl_source = h.fl_current = parse_decimal64(h.fl);
+  return RET_SUCCESS;
+}
+
+int convert_hl(Record& h, FieldUse& use) {
+  h.hl_source = h.hl_current = parse_decimal(h.hl);
+  return h.hl_source < 0 ? use.refuse("HL", "negative", RET_FILE_FORMAT) : RET_SUCCESS;
+}
+
+int check_numx(Record& h, FieldUse& use) {
+  if (use.reading() && std::strcmp(h.numx, "000") != 0)
+    return use.refuse("NUMX", "must be 000", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+
+#define KV_TABLE(NAME, width, count) \
+  KV_DESCRIBED(NAME, width, L | Y, KV_FORM_TABLE, offsetof(Public, NAME), offsetof(Public, count))
+#define KV_AREA(NAME, length) \
+  KV_DESCRIBED(NAME, 0, L, KV_FORM_AREA, offsetof(Public, NAME), offsetof(Public, length))
+
+constexpr HeaderField kFields[] = {
+    KV_FIELD(FHDR, fhdr, 4, S | L, KV_FORM_STRING).then(check_fhdr).starting("NITF"),
+    KV_FIELD(FVER, fver, 5, S | L | kByKind, KV_FORM_VERSION).then(check_fver).starting("02.10"),
+    KV_FIELD(CLEVEL, clevel_text, 2, D | S | L | kKindSets, KV_FORM_NUMBER)
+        .then(check_clevel)
+        .starting("03"),
+    KV_FIELD(STYPE, stype, 4, S | L, KV_FORM_STRING).starting("BF01"),
+    KV_FIELD(OSTAID, ostaid, 10, S | L, KV_FORM_STRING).starting(""),
+    KV_FIELD(FDT, fdt, 14, D | S | L, KV_FORM_CHARS).starting("20050101010101"),
+    KV_FIELD(FTITLE, ftitle, 80, S | L, KV_FORM_STRING),
+    KV_FIELD(FSCLAS, fsclas, 1, S | L, KV_FORM_STRING).then(check_fsclas).starting("U"),
+    KV_FIELD(FSCLSY, fsclsy, 2, S, KV_FORM_STRING),
+    KV_FIELD(FSCODE, fscode, 11, S, KV_FORM_STRING),
+    KV_FIELD(FSCTLH, fsctlh, 2, S, KV_FORM_STRING),
+    KV_FIELD(FSREL, fsrel, 20, S, KV_FORM_STRING),
+    KV_FIELD(FSDCTP, fsdctp, 2, S, KV_FORM_STRING),
+    KV_FIELD(FSDCDT, fsdcdt, 8, S, KV_FORM_CHARS),
+    KV_FIELD(FSDCXM, fsdcxm, 4, S, KV_FORM_STRING),
+    KV_FIELD(FSDG, fsdg, 1, S, KV_FORM_STRING),
+    KV_FIELD(FSDGDT, fsdgdt, 8, S, KV_FORM_CHARS),
+    KV_FIELD(FSCLTX, fscltx, 43, S, KV_FORM_STRING),
+    KV_FIELD(FSCATP, fscatp, 1, S, KV_FORM_STRING),
+    KV_FIELD(FSCAUT, fscaut, 40, S, KV_FORM_STRING),
+    KV_FIELD(FSCRSN, fscrsn, 1, S, KV_FORM_STRING),
+    KV_FIELD(FSSRDT, fssrdt, 8, S, KV_FORM_CHARS),
+    KV_FIELD(FSCTLN, fsctln, 15, S, KV_FORM_STRING),
+    KV_FIELD(FSCOP, fscop, 5, D | S, KV_FORM_NUMBER),
+    KV_FIELD(FSCPYS, fscpys, 5, D | S, KV_FORM_NUMBER),
+    KV_FIELD(ENCRYP, encryp, 1, D | S, KV_FORM_NUMBER),
+    KV_FIELD(FBKGC, fbkgc, 3, S | L | kByKind, KV_FORM_COLOUR).then(convert_fbkgc).starting(""),
+    KV_FIELD(ONAME, oname, 24, S | L, KV_FORM_STRING),
+    KV_FIELD(OPHONE, ophone, 18, S | L, KV_FORM_STRING),
+    KV_FIELD(FL, fl, 12, D | L, KV_FORM_NUMBER).then(convert_fl),
+    KV_FIELD(HL, hl, 6, D | L, KV_FORM_NUMBER).then(convert_hl),
+    KV_FIELD(NUMI, numi, 3, D | L | Y, KV_FORM_NUMBER),
+    KV_TABLE(LISH, 6, NUMI),
+    KV_TABLE(LI, 10, NUMI),
+    KV_FIELD(NUMS, nums, 3, D | L | Y, KV_FORM_NUMBER),
+    KV_TABLE(LSSH, 4, NUMS),
+    KV_TABLE(LS, 6, NUMS),
+    KV_FIELD(NUMX, numx, 3, D | L | Y, KV_FORM_NUMBER).then(check_numx),
+    KV_FIELD(NUMT, numt, 3, D | L | Y, KV_FORM_NUMBER),
+    KV_TABLE(LTSH, 4, NUMT),
+    KV_TABLE(LT, 5, NUMT),
+    KV_FIELD(NUMDES, numdes, 3, D | L | Y, KV_FORM_NUMBER),
+    KV_TABLE(LDSH, 4, NUMDES),
+    KV_TABLE(LD, 9, NUMDES),
+    KV_FIELD(NUMRES, numres, 3, D | L | Y, KV_FORM_NUMBER),
+    KV_TABLE(LRESH, 4, NUMRES),
+    KV_TABLE(LRE, 7, NUMRES),
+    KV_FIELD(UDHDL, udhdl, 5, D | S | L | kKindSets, KV_FORM_NUMBER),
+    KV_FIELD(UDHOFL, udhofl, 3, D | S | C | kKindSets, KV_FORM_NUMBER),
+    KV_AREA(UDHD, UDHDL),
+    KV_FIELD(XHDL, xhdl, 5, D | S | L | kKindSets, KV_FORM_NUMBER),
+    KV_FIELD(XHDLOFL, xhdlofl, 3, D | S | C | kKindSets, KV_FORM_NUMBER),
+    KV_AREA(XHD, XHDL),
+};
+static_assert(ids_are_positions<Record>(kFields));
+#undef KV_TABLE
+#undef KV_AREA
+
+constexpr LengthGroup kLengthGroups[] = {
+    {Id::NUMI, Id::LISH, Id::LI, true, true, &Record::images},
+    {Id::NUMS, Id::LSSH, Id::LS, true, false, &Record::graphics},
+    {Id::NUMT, Id::LTSH, Id::LT, true, false, &Record::texts},
+    {Id::NUMDES, Id::LDSH, Id::LD, true, true, &Record::des},
+    {Id::NUMRES, Id::LRESH, Id::LRE, false, false, &Record::res},
 };
 
-constexpr KindLayout kImages{"NUMI", "LISH", "LI", 6, 10, true, true};
-constexpr KindLayout kGraphics{"NUMS", "LSSH", "LS", 4, 6, true, false};
-constexpr KindLayout kTexts{"NUMT", "LTSH", "LT", 4, 5, true, false};
-constexpr KindLayout kDes{"NUMDES", "LDSH", "LD", 4, 9, true, true};
-constexpr KindLayout kRes{"NUMRES", "LRESH", "LRE", 4, 7, false, false};
+constexpr HeaderArea kAreas[] = {
+    {Id::UDHDL, Id::UDHOFL, Id::UDHD, &Record::udhd},
+    {Id::XHDL, Id::XHDLOFL, Id::XHD, &Record::xhd},
+};
+
+const HeaderField& entry(Id id) {
+  return field(std::span<const HeaderField>(kFields), id);
+}
+
+// One entry of a length table; `marks` when all nines means "written unknown".
+int read_length(FieldReader& in, const HeaderField& f, bool marks, std::int64_t* value,
+                FieldUse& use) {
+  char text[16];
+  if (int r = in.text(text, f.width, f.name); r != RET_SUCCESS) return r;
+  if (marks && is_all_nines(text, f.width)) use.marker = true;
+  *value = parse_decimal64(text);
+  return *value < 0 ? in.refuse(f.name, "negative length", RET_FILE_FORMAT) : RET_SUCCESS;
+}
 
 // Reads a count and its pairs of lengths.
-int read_lengths(FieldReader& in, char* count_text, const KindLayout& k, LengthTables* t,
-                 bool* streaming) {
-  if (int r = in.text(count_text, 3, k.count_name); r != RET_SUCCESS) return r;
+int read_lengths(FieldReader& in, Record& h, const LengthGroup& g, FieldUse& use) {
+  const HeaderField &count = entry(g.count), &sub = entry(g.subheader), &data = entry(g.data);
+  char* count_text = count.text(h);
+  if (int r = in.text(count_text, count.width, count.name); r != RET_SUCCESS) return r;
   std::int32_t n = parse_decimal(count_text);
-  if (n < 0) return in.refuse(k.count_name, "negative count", RET_FILE_FORMAT);
-  std::uint64_t pair = std::uint64_t{k.subheader_width} + k.data_width;
-  if (!in.fits(pair * static_cast<std::uint64_t>(n), k.count_name)) return RET_FILE_READ;
+  if (n < 0) return in.refuse(count.name, "negative count", RET_FILE_FORMAT);
+  std::uint64_t pair = std::uint64_t{sub.width} + data.width;
+  if (!in.fits(pair * static_cast<std::uint64_t>(n), count.name)) return RET_FILE_READ;
+  LengthTables& t = h.*g.tables;
   // A bounded re-read that ends inside the table keeps the first values of the rest.
-  if (t->count != n || t->subheader_source.size() != static_cast<std::size_t>(n)) {
-    if (!t->allocate(static_cast<std::size_t>(n))) return RET_NO_MEMORY;
+  if (t.count != n || t.subheader_source.size() != static_cast<std::size_t>(n)) {
+    if (!t.allocate(static_cast<std::size_t>(n))) return RET_NO_MEMORY;
   }
-  t->count = n;
-  char field[16];
+  t.count = n;
   for (std::int32_t i = 0; i < n; ++i) {
-    if (int r = in.text(field, k.subheader_width, k.subheader_name); r != RET_SUCCESS) return r;
-    if (k.subheader_marks && is_all_nines(field, k.subheader_width)) *streaming = true;
-    std::int64_t sh = parse_decimal64(field);
-    if (sh < 0) return in.refuse(k.subheader_name, "negative length", RET_FILE_FORMAT);
-    t->subheader_source[i] = t->subheader_current[i] = static_cast<std::uint64_t>(sh);
-
-    if (int r = in.text(field, k.data_width, k.data_name); r != RET_SUCCESS) return r;
-    if (k.data_marks && is_all_nines(field, k.data_width)) *streaming = true;
-    std::int64_t len = parse_decimal64(field);
-    if (len < 0) return in.refuse(k.data_name, "negative length", RET_FILE_FORMAT);
-    t->data_source[i] = t->data_current[i] = static_cast<std::uint64_t>(len);
+    std::int64_t sh = 0, len = 0;
+    if (int r = read_length(in, sub, g.subheader_marks, &sh, use); r != RET_SUCCESS) return r;
+    t.subheader_source[i] = t.subheader_current[i] = static_cast<std::uint64_t>(sh);
+    if (int r = read_length(in, data, g.data_marks, &len, use); r != RET_SUCCESS) return r;
+    t.data_source[i] = t.data_current[i] = static_cast<std::uint64_t>(len);
   }
   return RET_SUCCESS;
+}
+
+int read_area(FieldReader& in, Record& h, const HeaderArea& a) {
+  const HeaderField &length = entry(a.length), &overflow = entry(a.overflow);
+  ExtensionFields fields{length.text(h), overflow.text(h), length.name, overflow.name,
+                         entry(a.area).name};
+  return read_extension_area(in, fields, &(h.*a.tres));
 }
 
 // Reads every field once. Returns a code, or kBudgetSpent when a bounded read ran out.
-int read_fields(NitfFileHeaderData* h, FieldReader& in, bool* streaming) {
-  for (const HeaderField& f : kFields) {
-    if (int r = in.text(f.text(*h), f.width, f.name); r != RET_SUCCESS) return r;
-    if (int r = check_field(*h, in, f.name, streaming); r != RET_SUCCESS) return r;
+int read_fields(Record* h, FieldReader& in, FieldUse& use) {
+  const std::span<const HeaderField> table(kFields);
+  if (int r = read_run(table, Id::FHDR, Id::HL, *h, in, use); r != RET_SUCCESS) return r;
+  for (const LengthGroup& g : kLengthGroups) {
+    if (int r = read_lengths(in, *h, g, use); r != RET_SUCCESS) return r;
+    // NUMX sits between the graphics' and the texts' lengths.
+    if (g.count == Id::NUMS) {
+      if (int r = read_field(entry(Id::NUMX), *h, in, use); r != RET_SUCCESS) return r;
+    }
   }
-  if (int r = read_lengths(in, h->numi, kImages, &h->images, streaming); r != RET_SUCCESS) return r;
-  if (int r = read_lengths(in, h->nums, kGraphics, &h->graphics, streaming); r != RET_SUCCESS)
-    return r;
-  if (int r = in.text(h->numx, 3, "NUMX"); r != RET_SUCCESS) return r;
-  if (std::strcmp(h->numx, "000") != 0) return in.refuse("NUMX", "must be 000", RET_FILE_FORMAT);
-  if (int r = read_lengths(in, h->numt, kTexts, &h->texts, streaming); r != RET_SUCCESS) return r;
-  if (int r = read_lengths(in, h->numdes, kDes, &h->des, streaming); r != RET_SUCCESS) return r;
-  if (int r = read_lengths(in, h->numres, kRes, &h->res, streaming); r != RET_SUCCESS) return r;
-  ExtensionFields user{h->udhdl, h->udhofl, "UDHDL", "UDHOFL", "UDHD"};
-  if (int r = read_extension_area(in, user, &h->udhd); r != RET_SUCCESS) return r;
-  ExtensionFields extended{h->xhdl, h->xhdlofl, "XHDL", "XHDLOFL", "XHD"};
-  return read_extension_area(in, extended, &h->xhd);
+  for (const HeaderArea& a : kAreas)
+    if (int r = read_area(in, *h, a); r != RET_SUCCESS) return r;
+  return RET_SUCCESS;
 }
 
 }  // namespace
@@ -180,45 +227,30 @@ void LengthTables::reset() {
 }
 
 NitfFileHeaderData::NitfFileHeaderData() {
-  put(fhdr, "NITF");
-  put(fver, "02.10");
-  put(clevel_text, "03");
-  put(stype, "BF01");
-  put(ostaid, "");
-  put(fdt, "20050101010101");
-  fill(ftitle, ' ', 80);
-  put(fsclas, "U");
-  fill(fsclsy, ' ', 2);
-  fill(fscode, ' ', 40);
-  fill(fsctlh, ' ', 40);
-  fill(fsrel, ' ', 40);
-  fill(fsdctp, ' ', 2);
-  fill(fsdcdt, ' ', 8);
-  fill(fsdcxm, ' ', 4);
-  fill(fsdg, ' ', 1);
-  fill(fsdgdt, ' ', 8);
-  fill(fscltx, ' ', 43);
-  fill(fscatp, ' ', 1);
-  fill(fscaut, ' ', 40);
-  fill(fscrsn, ' ', 1);
-  fill(fssrdt, ' ', 8);
-  fill(fsctln, ' ', 20);
-  fill(oname, ' ', 27);
-  fill(ophone, ' ', 18);
-  for (char* f : {fscop, fscpys, encryp, fbkgc, fl, hl, numi, nums, numx, numt, numdes, numres,
-                  udhdl, udhofl, xhdl, xhdlofl})
-    f[0] = '\0';
+  set_defaults(std::span<const HeaderField>(kFields), *this);
 }
 
-const HeaderField* header_fields(std::size_t* count) {
-  *count = kFieldCount;
+std::span<const HeaderField> header_fields() {
   return kFields;
 }
 
-const HeaderField* find_header_field(std::string_view name) {
-  for (const HeaderField& f : kFields) {
-    if (name == f.name) return &f;
-  }
+std::span<const LengthGroup> length_groups() {
+  return kLengthGroups;
+}
+
+const LengthGroup* length_group_counted_by(HeaderId id) {
+  for (const LengthGroup& g : kLengthGroups)
+    if (g.count == id) return &g;
+  return nullptr;
+}
+
+std::span<const HeaderArea> header_areas() {
+  return kAreas;
+}
+
+const HeaderArea* header_area_of(HeaderId id) {
+  for (const HeaderArea& a : kAreas)
+    if (a.length == id) return &a;
   return nullptr;
 }
 
@@ -229,8 +261,9 @@ int read_file_header(NitfFileHeaderData* header, const HeaderSource& source, Rea
     if (budget < 4) return RET_SUCCESS;
   }
   FieldReader in(source.handle, source.file_size, "file header", budget);
-  bool streaming = false;
-  int r = read_fields(header, in, &streaming);
+  FieldUse use{&in};
+  int r = read_fields(header, in, use);
+  const bool streaming = use.marker;
   if (mode == ReadMode::kBounded) {
     // What the re-read took is consumed, whether it ran to the end or out of budget;
     // the re-read never starts another one, even when the replacement data itself

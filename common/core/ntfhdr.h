@@ -9,11 +9,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
+#include <span>
 
-#include "core/fieldreader.h"
 #include "core/strmfhdr.h"
 #include "core/trearea.h"
+#include "fields/field_table.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 
 namespace nitf {
@@ -48,30 +49,99 @@ struct NitfFileHeaderData {
   LengthTables images, graphics, texts, des, res;
   TreArea udhd, xhd;
 
-  // Text fields in file order, each with room for its width (more for the five the
-  // public setter may widen) plus NUL.
+  // The fields' characters as read or set, in file order, each with room for its
+  // width and a NUL. FBKGC holds three binary bytes.
   char fhdr[5], fver[6], clevel_text[3], stype[5], ostaid[11], fdt[15], ftitle[81];
-  char fsclas[2], fsclsy[3], fscode[41], fsctlh[41], fsrel[41], fsdctp[3], fsdcdt[9];
+  char fsclas[2], fsclsy[3], fscode[12], fsctlh[3], fsrel[21], fsdctp[3], fsdcdt[9];
   char fsdcxm[5], fsdg[2], fsdgdt[9], fscltx[44], fscatp[2], fscaut[41], fscrsn[2];
-  char fssrdt[9], fsctln[21], fscop[6], fscpys[6], encryp[2], fbkgc[4], oname[28];
+  char fssrdt[9], fsctln[16], fscop[6], fscpys[6], encryp[2], fbkgc[4], oname[25];
   char ophone[19], fl[13], hl[7], numi[4], nums[4], numx[4], numt[4], numdes[4];
   char numres[4], udhdl[6], udhofl[4], xhdl[6], xhdlofl[4];
 };
 
-// One fixed field of the header's leading run (FHDR to HL): the table drives the
-// reader, and the writer and the client's listing read the same widths from it.
-struct HeaderField {
-  const char* name;
-  std::uint8_t width;  // in the file
-  std::uint8_t room;   // in the record, without the NUL
-  bool numeric;        // BCS-N digits
-  char* (*text)(NitfFileHeaderData&);
+// The file header's fields in file order; each value is its entry's position in the
+// table.
+enum class HeaderId {
+  FHDR,
+  FVER,
+  CLEVEL,
+  STYPE,
+  OSTAID,
+  FDT,
+  FTITLE,
+  FSCLAS,
+  FSCLSY,
+  FSCODE,
+  FSCTLH,
+  FSREL,
+  FSDCTP,
+  FSDCDT,
+  FSDCXM,
+  FSDG,
+  FSDGDT,
+  FSCLTX,
+  FSCATP,
+  FSCAUT,
+  FSCRSN,
+  FSSRDT,
+  FSCTLN,
+  FSCOP,
+  FSCPYS,
+  ENCRYP,
+  FBKGC,
+  ONAME,
+  OPHONE,
+  FL,
+  HL,
+  NUMI,
+  LISH,
+  LI,
+  NUMS,
+  LSSH,
+  LS,
+  NUMX,
+  NUMT,
+  LTSH,
+  LT,
+  NUMDES,
+  LDSH,
+  LD,
+  NUMRES,
+  LRESH,
+  LRE,
+  UDHDL,
+  UDHOFL,
+  UDHD,
+  XHDL,
+  XHDLOFL,
+  XHD,
 };
 
-// The fields FHDR to HL in file order.
-const HeaderField* header_fields(std::size_t* count);
-// A field of the leading run by its NITF name, or null.
-const HeaderField* find_header_field(std::string_view name);
+using HeaderField = Field<NitfFileHeaderData>;
+
+// The file header's field table.
+std::span<const HeaderField> header_fields();
+
+// One segment kind's count and table of subheader and data lengths.
+struct LengthGroup {
+  HeaderId count, subheader, data;   // NUMI, LISH, LI
+  bool subheader_marks, data_marks;  // whether an all-nines entry means "written unknown"
+  LengthTables NitfFileHeaderData::*tables;
+};
+
+// Images, graphics, texts, data extensions and reserved extensions, in file order.
+std::span<const LengthGroup> length_groups();
+// The group whose count field is `id`, or null.
+const LengthGroup* length_group_counted_by(HeaderId id);
+
+// The user-defined and extended header areas: length, overflow and area fields.
+struct HeaderArea {
+  HeaderId length, overflow, area;
+  TreArea NitfFileHeaderData::*tres;
+};
+std::span<const HeaderArea> header_areas();
+// The area whose length field is `id`, or null.
+const HeaderArea* header_area_of(HeaderId id);
 
 // Length of a file header without segments and extensions.
 inline constexpr std::int64_t kMinimalHeaderLength = 388;

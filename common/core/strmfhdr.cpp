@@ -6,7 +6,7 @@
 
 #include <kvntfu.h>
 
-#include "core/fieldreader.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 
 namespace nitf {

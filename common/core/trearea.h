@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/fieldreader.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 
 namespace nitf {

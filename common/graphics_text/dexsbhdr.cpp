@@ -13,68 +13,74 @@
 namespace nitf {
 namespace {
 
-template <auto Member>
-char* member_text(NitfDesSubheader& r) {
-  return r.*Member;
-}
+using Record = NitfDesSubheader;
+using Id = DesId;
 
-#define KV_FIELD(NAME, member, width, numeric)                   \
-  DesField {                                                     \
-    NAME, width, numeric, member_text<&NitfDesSubheader::member> \
-  }
-
-const DesField kFields[] = {
-    KV_FIELD("DE", de, 2, false),
-    KV_FIELD("DESID", desid, 25, false),
-    KV_FIELD("DESVER", desver, 2, true),
-    KV_FIELD("DESCLAS", desclas, 1, false),
-    KV_FIELD("DESCLSY", desclsy, 2, false),
-    KV_FIELD("DESCODE", descode, 11, false),
-    KV_FIELD("DESCTLH", desctlh, 2, false),
-    KV_FIELD("DESREL", desrel, 20, false),
-    KV_FIELD("DESDCTP", desdctp, 2, false),
-    KV_FIELD("DESDCDT", desdcdt, 8, false),
-    KV_FIELD("DESDCXM", desdcxm, 4, false),
-    KV_FIELD("DESDG", desdg, 1, false),
-    KV_FIELD("DESDGDT", desdgdt, 8, false),
-    KV_FIELD("DESCLTX", descltx, 43, false),
-    KV_FIELD("DESCATP", descatp, 1, false),
-    KV_FIELD("DESCAUT", descaut, 40, false),
-    KV_FIELD("DESCRSN", descrsn, 1, false),
-    KV_FIELD("DESSRDT", dessrdt, 8, false),
-    KV_FIELD("DESCTLN", desctln, 15, false),
-};
-#undef KV_FIELD
-
-// DE to DESCTLN.
-constexpr std::size_t kSecurityEnd = kDesSubheaderLength - 4;
-
-int check_field(NitfDesSubheader& r, const FieldReader& in, std::string_view name) {
-  if (name == "DE") {
-    if (std::strcmp(r.de, "DE") != 0)
-      return in.refuse("DE", "not a data extension subheader", RET_FILE_FORMAT);
-    r.read = 1;
-  } else if (name == "DESVER") {
-    std::int32_t version = parse_decimal(r.desver);
-    if (version < 0 || version > 99) return in.refuse("DESVER", "not 0 to 99", RET_FILE_FORMAT);
-  } else if (name == "DESCLAS") {
-    if (r.desclas[0] == '\0' || !std::strchr("CRSTU", r.desclas[0]))
-      return in.refuse("DESCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  }
+int check_de(Record& r, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(r.de, "DE") != 0)
+    return use.refuse("DE", "not a data extension subheader", RET_FILE_FORMAT);
+  r.read = 1;
   return RET_SUCCESS;
 }
 
-int read_overflow_fields(NitfDesSubheader* r, FieldReader& in) {
-  if (!in.fits(9, "DESOFLW and DESITEM")) return RET_FILE_READ;
-  if (int rc = in.text(r->desoflw, 6, "DESOFLW"); rc != RET_SUCCESS) return rc;
-  return in.text(r->desitem, 3, "DESITEM");
+int check_desver(Record& r, FieldUse& use) {
+  std::int32_t version = parse_decimal(r.desver);
+  if (use.reading() && (version < 0 || version > 99))
+    return use.refuse("DESVER", "not 0 to 99", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+int check_desclas(Record& r, FieldUse& use) {
+  if (use.reading() && (r.desclas[0] == '\0' || !std::strchr("CRSTU", r.desclas[0])))
+    return use.refuse("DESCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+bool overflows(const Record& r) {
+  return des_has_overflow_fields(r);
+}
+
+constexpr std::uint32_t D = KV_FIELD_DIGITS, L = KV_FIELD_LISTED, Y = KV_FIELD_LAYOUT,
+                        C = KV_FIELD_CONDITIONAL;
+
+constexpr DesField kFields[] = {
+    KV_HIDDEN(DE, de, 2, Y).then(check_de),
+    KV_HIDDEN(DESID, desid, 25, L | Y),
+    KV_HIDDEN(DESVER, desver, 2, D).then(check_desver),
+    KV_HIDDEN(DESCLAS, desclas, 1, 0).then(check_desclas),
+    KV_HIDDEN(DESCLSY, desclsy, 2, 0),
+    KV_HIDDEN(DESCODE, descode, 11, 0),
+    KV_HIDDEN(DESCTLH, desctlh, 2, 0),
+    KV_HIDDEN(DESREL, desrel, 20, 0),
+    KV_HIDDEN(DESDCTP, desdctp, 2, 0),
+    KV_HIDDEN(DESDCDT, desdcdt, 8, 0),
+    KV_HIDDEN(DESDCXM, desdcxm, 4, 0),
+    KV_HIDDEN(DESDG, desdg, 1, 0),
+    KV_HIDDEN(DESDGDT, desdgdt, 8, 0),
+    KV_HIDDEN(DESCLTX, descltx, 43, 0),
+    KV_HIDDEN(DESCATP, descatp, 1, 0),
+    KV_HIDDEN(DESCAUT, descaut, 40, 0),
+    KV_HIDDEN(DESCRSN, descrsn, 1, 0),
+    KV_HIDDEN(DESSRDT, dessrdt, 8, 0),
+    KV_HIDDEN(DESCTLN, desctln, 15, 0),
+    KV_HIDDEN(DESOFLW, desoflw, 6, C | Y).when(overflows),
+    KV_HIDDEN(DESITEM, desitem, 3, D | C | Y).when(overflows),
+    KV_HIDDEN(DESSHL, desshl, 4, D | Y),
+    KV_DESCRIBED(DESSHF, 0, 0, KV_FORM_NONE, -1, -1),
+};
+static_assert(ids_are_positions<Record>(kFields));
+
+const DesField& entry(Id id) {
+  return field(std::span<const DesField>(kFields), id);
 }
 
 // DESSHL and the user-defined fields it counts, checked against the subheader before
 // the buffer is made.
 int read_user_fields(NitfDesSubheader* r, FieldReader& in) {
-  if (!in.fits(4, "DESSHL")) return RET_FILE_READ;
-  if (int rc = in.text(r->desshl, 4, "DESSHL"); rc != RET_SUCCESS) return rc;
+  const DesField& length = entry(Id::DESSHL);
+  if (!in.fits(length.width, "DESSHL")) return RET_FILE_READ;
+  if (int rc = in.text(r->desshl, length.width, "DESSHL"); rc != RET_SUCCESS) return rc;
   std::int32_t n = parse_decimal(r->desshl);
   if (n < 0) return in.refuse("DESSHL", "negative length", RET_FILE_FORMAT);
   if (n == 0) return RET_SUCCESS;
@@ -90,14 +96,12 @@ int read_user_fields(NitfDesSubheader* r, FieldReader& in) {
 }
 
 int read_fields(NitfDesSubheader* r, FieldReader& in) {
-  if (!in.fits(kSecurityEnd, "DE to DESCTLN")) return RET_FILE_READ;
-  for (const DesField& f : kFields) {
-    if (int rc = in.text(f.text(*r), f.width, f.name); rc != RET_SUCCESS) return rc;
-    if (int rc = check_field(*r, in, f.name); rc != RET_SUCCESS) return rc;
-  }
-  if (des_has_overflow_fields(*r)) {
-    if (int rc = read_overflow_fields(r, in); rc != RET_SUCCESS) return rc;
-  }
+  const std::span<const DesField> table(kFields);
+  if (!in.fits(static_cast<std::uint64_t>(run_length(table, Id::DE, Id::DESCTLN, *r)),
+               "DE to DESCTLN"))
+    return RET_FILE_READ;
+  FieldUse use{&in};
+  if (int rc = read_run(table, Id::DE, Id::DESITEM, *r, in, use); rc != RET_SUCCESS) return rc;
   return read_user_fields(r, in);
 }
 

@@ -11,18 +11,15 @@
 #include <cstdint>
 #include <span>
 
-#include "core/fieldreader.h"
 #include "core/segments.h"
 #include "core/strmfhdr.h"
+#include "fields/field_table.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 
 struct NitfDocument;
 
 namespace nitf {
-
-// DE to DESCTLN, then DESSHL: a data extension subheader without the overflow fields
-// and without user-defined fields.
-inline constexpr std::size_t kDesSubheaderLength = 200;
 
 struct NitfDesSubheader {
   // A new record is all zeros and holds no buffer.
@@ -46,13 +43,35 @@ struct NitfDesSubheader {
 
 using DesSubheaderList = SegmentList<NitfDesSubheader>;
 
-// One fixed field, DE to DESCTLN, in file order.
-struct DesField {
-  const char* name;
-  std::uint8_t width;
-  bool numeric;
-  char* (*text)(NitfDesSubheader&);
+// The data extension subheader's fields in file order; each value is its entry's
+// position. DESSHF is the user-defined fields' bytes.
+enum class DesId {
+  DE,
+  DESID,
+  DESVER,
+  DESCLAS,
+  DESCLSY,
+  DESCODE,
+  DESCTLH,
+  DESREL,
+  DESDCTP,
+  DESDCDT,
+  DESDCXM,
+  DESDG,
+  DESDGDT,
+  DESCLTX,
+  DESCATP,
+  DESCAUT,
+  DESCRSN,
+  DESSRDT,
+  DESCTLN,
+  DESOFLW,
+  DESITEM,
+  DESSHL,
+  DESSHF,
 };
+
+using DesField = Field<NitfDesSubheader>;
 
 std::span<const DesField> des_fields();
 

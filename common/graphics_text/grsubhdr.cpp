@@ -4,88 +4,123 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include <kvntfu.h>
 
 #include "core/nitffile.h"
+#include "fields/utility.h"
 
 namespace nitf {
 namespace {
 
-void blanks(char* field, std::size_t n) {
-  std::memset(field, ' ', n);
-  field[n] = '\0';
-}
-
-template <auto Member>
-char* member_text(NitfGraphicSubheader& r) {
-  return r.*Member;
-}
-
-#define KV_FIELD(NAME, member, width, numeric)                      \
-  GraphicField {                                                    \
-    NAME, width, sizeof(NitfGraphicSubheader::member) - 1, numeric, \
-        member_text<&NitfGraphicSubheader::member>                  \
-  }
-
-const GraphicField kFields[] = {
-    KV_FIELD("SY", sy, 2, false),           KV_FIELD("SID", sid, 10, false),
-    KV_FIELD("SNAME", sname, 20, false),    KV_FIELD("SSCLAS", ssclas, 1, false),
-    KV_FIELD("SSCLSY", ssclsy, 2, false),   KV_FIELD("SSCODE", sscode, 11, false),
-    KV_FIELD("SSCTLH", ssctlh, 2, false),   KV_FIELD("SSREL", ssrel, 20, false),
-    KV_FIELD("SSDCTP", ssdctp, 2, false),   KV_FIELD("SSDCDT", ssdcdt, 8, false),
-    KV_FIELD("SSDCXM", ssdcxm, 4, false),   KV_FIELD("SSDG", ssdg, 1, false),
-    KV_FIELD("SSDGDT", ssdgdt, 8, false),   KV_FIELD("SSCLTX", sscltx, 43, false),
-    KV_FIELD("SSCATP", sscatp, 1, false),   KV_FIELD("SSCAUT", sscaut, 40, false),
-    KV_FIELD("SSCRSN", sscrsn, 1, false),   KV_FIELD("SSSRDT", sssrdt, 8, false),
-    KV_FIELD("SSCTLN", ssctln, 15, false),  KV_FIELD("ENCRYP", encryp, 1, true),
-    KV_FIELD("SFMT", sfmt, 1, false),       KV_FIELD("SSTRUCT", sstruct, 13, true),
-    KV_FIELD("SDLVL", sdlvl_text, 3, true), KV_FIELD("SALVL", salvl_text, 3, true),
-    KV_FIELD("SLOC", sloc, 10, true),       KV_FIELD("SBND1", sbnd1, 10, true),
-    KV_FIELD("SCOLOR", scolor, 1, false),   KV_FIELD("SBND2", sbnd2, 10, true),
-    KV_FIELD("SRES2", sres2, 2, true),
-};
-#undef KV_FIELD
+using Record = NitfGraphicSubheader;
+using Public = NitfGraphicHeader;
+using Id = GraphicId;
 
 bool one_of(char c, const char* allowed) {
   return c != '\0' && std::strchr(allowed, c) != nullptr;
 }
 
-// The checks and conversions that follow a field.
-int check_field(NitfGraphicSubheader& r, const FieldReader& in, std::string_view name) {
-  if (name == "SY") {
-    if (std::strcmp(r.sy, "SY") != 0)
-      return in.refuse("SY", "not a graphic subheader", RET_FILE_FORMAT);
-    r.read = 1;
-  } else if (name == "SSCLAS") {
-    if (!one_of(r.ssclas[0], "CRSTU"))
-      return in.refuse("SSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  } else if (name == "SFMT") {
-    if (!one_of(r.sfmt[0], "COB")) return in.refuse("SFMT", "not one of C, O, B", RET_FILE_FORMAT);
-  } else if (name == "SDLVL") {
-    r.sdlvl = parse_decimal(r.sdlvl_text);
-  } else if (name == "SALVL") {
-    r.salvl = parse_decimal(r.salvl_text);
-  } else if (name == "SLOC") {
-    r.sloc_row = coordinate_group(r.sloc, 0);
-    r.sloc_column = coordinate_group(r.sloc, 1);
-  } else if (name == "SBND1") {
-    r.sbnd1_first = coordinate_group(r.sbnd1, 0);
-    r.sbnd1_second = coordinate_group(r.sbnd1, 1);
-  } else if (name == "SBND2") {
-    r.sbnd2_first = coordinate_group(r.sbnd2, 0);
-    r.sbnd2_second = coordinate_group(r.sbnd2, 1);
-  }
+int check_sy(Record& r, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(r.sy, "SY") != 0)
+    return use.refuse("SY", "not a graphic subheader", RET_FILE_FORMAT);
+  r.read = 1;
   return RET_SUCCESS;
 }
 
-int read_fields(NitfGraphicSubheader* r, FieldReader& in, std::int64_t end) {
-  if (!in.fits(kGraphicSubheaderLength, "SY to SXSHDL")) return RET_FILE_READ;
-  for (const GraphicField& f : kFields) {
-    if (int rc = in.text(f.text(*r), f.width, f.name); rc != RET_SUCCESS) return rc;
-    if (int rc = check_field(*r, in, f.name); rc != RET_SUCCESS) return rc;
-  }
+int check_ssclas(Record& r, FieldUse& use) {
+  if (use.reading() && !one_of(r.ssclas[0], "CRSTU"))
+    return use.refuse("SSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+int check_sfmt(Record& r, FieldUse& use) {
+  if (use.reading() && !one_of(r.sfmt[0], "COB"))
+    return use.refuse("SFMT", "not one of C, O, B", RET_FILE_FORMAT);
+  return RET_SUCCESS;
+}
+
+int convert_sdlvl(Record& r, FieldUse&) {
+  r.sdlvl = parse_decimal(r.sdlvl_text);
+  return RET_SUCCESS;
+}
+
+int convert_salvl(Record& r, FieldUse&) {
+  r.salvl = parse_decimal(r.salvl_text);
+  return RET_SUCCESS;
+}
+
+template <auto Text, auto Row, auto Column>
+int convert_location(Record& r, FieldUse&) {
+  r.*Row = coordinate_group(r.*Text, 0);
+  r.*Column = coordinate_group(r.*Text, 1);
+  return RET_SUCCESS;
+}
+
+// The writer puts the placement the record works from, and colour CGM: the only kind
+// the NITF 2.1 profile knows.
+const char* encode_sdlvl(const Record& r, char* scratch, int width) {
+  return number_text(scratch, width, r.sdlvl);
+}
+
+const char* encode_salvl(const Record& r, char* scratch, int width) {
+  return number_text(scratch, width, r.salvl);
+}
+
+const char* encode_scolor(const Record&, char*, int) {
+  return "C";
+}
+
+constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+constexpr int kString = KV_FORM_STRING, kChars = KV_FORM_CHARS, kNumber = KV_FORM_NUMBER;
+
+constexpr GraphicField kFields[] = {
+    KV_FIELD(SY, sy, 2, S | Y, kString).then(check_sy).starting("SY"),
+    KV_FIELD(SID, sid, 10, S | L, kString).starting("ID        "),
+    KV_FIELD(SNAME, sname, 20, S | L, kString),
+    KV_FIELD(SSCLAS, ssclas, 1, S, kString).then(check_ssclas).starting("U"),
+    KV_FIELD(SSCLSY, ssclsy, 2, S, kString),
+    KV_FIELD(SSCODE, sscode, 11, S, kString),
+    KV_FIELD(SSCTLH, ssctlh, 2, S, kString),
+    KV_FIELD(SSREL, ssrel, 20, S, kString),
+    KV_FIELD(SSDCTP, ssdctp, 2, S, kString),
+    KV_FIELD(SSDCDT, ssdcdt, 8, S, kChars),
+    KV_FIELD(SSDCXM, ssdcxm, 4, S, kString),
+    KV_FIELD(SSDG, ssdg, 1, S, kString),
+    KV_FIELD(SSDGDT, ssdgdt, 8, S, kChars),
+    KV_FIELD(SSCLTX, sscltx, 43, S, kString),
+    KV_FIELD(SSCATP, sscatp, 1, S, kString),
+    KV_FIELD(SSCAUT, sscaut, 40, S, kString),
+    KV_FIELD(SSCRSN, sscrsn, 1, S, kString),
+    KV_FIELD(SSSRDT, sssrdt, 8, S, kChars),
+    KV_FIELD(SSCTLN, ssctln, 15, S, kString),
+    KV_FIELD(ENCRYP, encryp, 1, D | S, kNumber),
+    KV_FIELD(SFMT, sfmt, 1, S | L | Y, kString).then(check_sfmt).starting("C"),
+    KV_FIELD(SSTRUCT, sstruct, 13, D | S, kNumber),
+    KV_FIELD(SDLVL, sdlvl_text, 3, D | S | L, kNumber).then(convert_sdlvl).written(encode_sdlvl),
+    KV_FIELD(SALVL, salvl_text, 3, D | S | L, kNumber).then(convert_salvl).written(encode_salvl),
+    KV_LOCATION(SLOC, sloc, SLOC_ROW, SLOC_COLUMN, S | L)
+        .then(convert_location<&Record::sloc, &Record::sloc_row, &Record::sloc_column>),
+    KV_LOCATION(SBND1, sbnd1, SBND1_ROW, SBND1_COLUMN, S | L)
+        .then(convert_location<&Record::sbnd1, &Record::sbnd1_first, &Record::sbnd1_second>),
+    KV_FIELD(SCOLOR, scolor, 1, S, kString).written(encode_scolor),
+    KV_LOCATION(SBND2, sbnd2, SBND2_ROW, SBND2_COLUMN, S | L)
+        .then(convert_location<&Record::sbnd2, &Record::sbnd2_first, &Record::sbnd2_second>),
+    KV_FIELD(SRES2, sres2, 2, D | S, kNumber),
+    KV_FIELD(SXSHDL, sxshdl, 5, D | S | kKindSets, kNumber),
+    KV_FIELD(SXSOFL, sxsofl, 3, D | S | C | kKindSets, kNumber),
+    KV_DESCRIBED(SXSHD, 0, L, KV_FORM_AREA, offsetof(Public, SXSHD), offsetof(Public, SXSHDL)),
+};
+static_assert(ids_are_positions<Record>(kFields));
+
+int read_fields(Record* r, FieldReader& in, std::int64_t end) {
+  const std::span<const GraphicField> table(kFields);
+  if (!in.fits(static_cast<std::uint64_t>(graphic_subheader_length()), "SY to SXSHDL"))
+    return RET_FILE_READ;
+  FieldUse use{&in};
+  if (int rc = read_run(table, Id::SY, Id::SRES2, *r, in, use); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->sxshdl, r->sxsofl, "SXSHDL", "SXSOFL", "SXSHD"};
   if (int rc = read_extension_area(in, extension, &r->sxshd); rc != RET_SUCCESS) return rc;
   if (in.position() > end) return in.refuse("SXSOFL", "runs past the subheader", RET_FILE_READ);
@@ -96,37 +131,15 @@ int read_fields(NitfGraphicSubheader* r, FieldReader& in, std::int64_t end) {
 
 NitfGraphicSubheader::NitfGraphicSubheader(NitfDocument* owner, std::uint32_t position)
     : document(owner), index(position) {
-  std::strcpy(sy, "SY");
-  std::strcpy(sid, "ID        ");
-  std::strcpy(ssclas, "U");
-  std::strcpy(sfmt, "C");
-  blanks(sname, 20);
-  for (char* f : {sscode, ssctlh, ssrel, sscaut}) blanks(f, 40);
-  blanks(ssclsy, 2);
-  blanks(ssdctp, 2);
-  blanks(ssdcdt, 8);
-  blanks(ssdcxm, 4);
-  blanks(ssdg, 1);
-  blanks(ssdgdt, 8);
-  blanks(sscltx, 43);
-  blanks(sscatp, 1);
-  blanks(sscrsn, 1);
-  blanks(sssrdt, 8);
-  blanks(ssctln, 20);
-  blanks(scolor, 1);
+  set_defaults(std::span<const GraphicField>(kFields), *this);
 }
 
 std::span<const GraphicField> graphic_fields() {
   return kFields;
 }
 
-std::int32_t coordinate_group(const char* field, int group) {
-  // The module's conversion already takes a leading minus sign, which is what the
-  // group form "-0010" means; no character needs replacing first.
-  std::string_view text(field);
-  std::size_t at = static_cast<std::size_t>(group) * 5;
-  if (at >= text.size()) return 0;
-  return parse_decimal(text.substr(at, 5));
+std::int64_t graphic_subheader_length() {
+  return widths(std::span<const GraphicField>(kFields), Id::SY, Id::SXSHDL);
 }
 
 // Graphic subheaders carry no length a streaming writer leaves unknown, so they are

@@ -11,19 +11,17 @@
 #include <cstdint>
 #include <span>
 
-#include "core/fieldreader.h"
 #include "core/segments.h"
 #include "core/strmfhdr.h"
 #include "core/trearea.h"
+#include "fields/field_table.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 #include "vector/drawing.h"
 
 struct NitfDocument;
 
 namespace nitf {
-
-// SY to SXSHDL: a NITF 2.1 graphic subheader without an extension area.
-inline constexpr std::size_t kGraphicSubheaderLength = 258;
 
 struct NitfGraphicSubheader {
   // A new record holds the defaults an appended graphic starts from.
@@ -46,12 +44,11 @@ struct NitfGraphicSubheader {
   std::int32_t sbnd1_first = 0, sbnd1_second = 0;
   std::int32_t sbnd2_first = 0, sbnd2_second = 0;
 
-  // Fields as read. SSCODE, SSCTLH, SSREL and SSCTLN have the room the public setter
-  // accepts, wider than their field in a NITF 2.1 file.
-  char sy[3] = {}, sname[21] = {}, ssclas[2] = {}, ssclsy[3] = {}, sscode[41] = {};
-  char ssctlh[41] = {}, ssrel[41] = {}, ssdctp[3] = {}, ssdcdt[9] = {}, ssdcxm[5] = {};
+  // The fields' characters as read or set, each with room for its width and a NUL.
+  char sy[3] = {}, sname[21] = {}, ssclas[2] = {}, ssclsy[3] = {}, sscode[12] = {};
+  char ssctlh[3] = {}, ssrel[21] = {}, ssdctp[3] = {}, ssdcdt[9] = {}, ssdcxm[5] = {};
   char ssdg[2] = {}, ssdgdt[9] = {}, sscltx[44] = {}, sscatp[2] = {}, sscaut[41] = {};
-  char sscrsn[2] = {}, sssrdt[9] = {}, ssctln[21] = {}, encryp[2] = {}, sfmt[2] = {};
+  char sscrsn[2] = {}, sssrdt[9] = {}, ssctln[16] = {}, encryp[2] = {}, sfmt[2] = {};
   char sstruct[14] = {}, sdlvl_text[4] = {}, salvl_text[4] = {}, sloc[11] = {};
   char sbnd1[11] = {}, scolor[2] = {}, sbnd2[11] = {}, sres2[3] = {}, sxshdl[6] = {};
   char sxsofl[4] = {};
@@ -65,20 +62,47 @@ struct NitfGraphicSubheader {
 
 using GraphicSubheaderList = SegmentList<NitfGraphicSubheader>;
 
-// One fixed field, SY to SRES2, in file order.
-struct GraphicField {
-  const char* name;
-  std::uint8_t width;  // in the file
-  std::uint8_t room;   // in the record, without the NUL
-  bool numeric;        // BCS-N digits
-  char* (*text)(NitfGraphicSubheader&);
+// The graphic subheader's fields in file order; each value is its entry's position.
+enum class GraphicId {
+  SY,
+  SID,
+  SNAME,
+  SSCLAS,
+  SSCLSY,
+  SSCODE,
+  SSCTLH,
+  SSREL,
+  SSDCTP,
+  SSDCDT,
+  SSDCXM,
+  SSDG,
+  SSDGDT,
+  SSCLTX,
+  SSCATP,
+  SSCAUT,
+  SSCRSN,
+  SSSRDT,
+  SSCTLN,
+  ENCRYP,
+  SFMT,
+  SSTRUCT,
+  SDLVL,
+  SALVL,
+  SLOC,
+  SBND1,
+  SCOLOR,
+  SBND2,
+  SRES2,
+  SXSHDL,
+  SXSOFL,
+  SXSHD,
 };
 
-std::span<const GraphicField> graphic_fields();
+using GraphicField = Field<NitfGraphicSubheader>;
 
-// One 5-character group (0 or 1) of SLOC, SBND1 or SBND2 as a number; a minus sign in
-// front of the group makes it negative. A field shorter than the group gives 0.
-std::int32_t coordinate_group(const char* field, int group);
+std::span<const GraphicField> graphic_fields();
+// SY to SXSHDL: the length of a subheader without an extension area.
+std::int64_t graphic_subheader_length();
 
 // Reads the subheader at the current file position, never past the subheader length
 // the file header gives for this segment. On success the position is restored.

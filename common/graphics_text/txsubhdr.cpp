@@ -10,78 +10,81 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include <kvntfu.h>
 
 #include "core/nitffile.h"
 #include "core/records.h"
+#include "fields/utility.h"
 
 namespace nitf {
 namespace {
 
-void blanks(char* field, std::size_t n) {
-  std::memset(field, ' ', n);
-  field[n] = '\0';
-}
-
-template <auto Member>
-char* member_text(NitfTextSubheader& r) {
-  return r.*Member;
-}
-
-#define KV_FIELD(NAME, member, width, numeric)                   \
-  TextField {                                                    \
-    NAME, width, sizeof(NitfTextSubheader::member) - 1, numeric, \
-        member_text<&NitfTextSubheader::member>                  \
-  }
-
-const TextField kFields[] = {
-    KV_FIELD("TE", te, 2, false),
-    KV_FIELD("TEXTID", textid, 7, false),
-    KV_FIELD("TXTALVL", txtalvl_text, 3, true),
-    KV_FIELD("TXTDT", txtdt, 14, true),
-    KV_FIELD("TXTITL", txtitl, 80, false),
-    KV_FIELD("TSCLAS", tsclas, 1, false),
-    KV_FIELD("TSCLSY", tsclsy, 2, false),
-    KV_FIELD("TSCODE", tscode, 11, false),
-    KV_FIELD("TSCTLH", tsctlh, 2, false),
-    KV_FIELD("TSREL", tsrel, 20, false),
-    KV_FIELD("TSDCTP", tsdctp, 2, false),
-    KV_FIELD("TSDCDT", tsdcdt, 8, false),
-    KV_FIELD("TSDCXM", tsdcxm, 4, false),
-    KV_FIELD("TSDG", tsdg, 1, false),
-    KV_FIELD("TSDGDT", tsdgdt, 8, false),
-    KV_FIELD("TSCLTX", tscltx, 43, false),
-    KV_FIELD("TSCATP", tscatp, 1, false),
-    KV_FIELD("TSCAUT", tscaut, 40, false),
-    KV_FIELD("TSCRSN", tscrsn, 1, false),
-    KV_FIELD("TSSRDT", tssrdt, 8, false),
-    KV_FIELD("TSCTLN", tsctln, 15, false),
-    KV_FIELD("ENCRYP", encryp, 1, true),
-    KV_FIELD("TXTFMT", txtfmt, 3, false),
-};
-#undef KV_FIELD
+using Record = NitfTextSubheader;
+using Public = NitfTextHeader;
+using Id = TextId;
 
 // TSCLAS and TXTFMT are kept as read: producers write values outside the standard's
 // lists, and nothing in the module depends on them.
-int check_field(NitfTextSubheader& r, const FieldReader& in, std::string_view name) {
-  if (name == "TE") {
-    if (std::strcmp(r.te, "TE") != 0)
-      return in.refuse("TE", "not a text subheader", RET_FILE_FORMAT);
-    r.read = 1;
-  } else if (name == "TXTALVL") {
-    r.txtalvl = parse_decimal(r.txtalvl_text);
-  }
+int check_te(Record& r, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(r.te, "TE") != 0)
+    return use.refuse("TE", "not a text subheader", RET_FILE_FORMAT);
+  r.read = 1;
   return RET_SUCCESS;
 }
 
+int convert_txtalvl(Record& r, FieldUse&) {
+  r.txtalvl = parse_decimal(r.txtalvl_text);
+  return RET_SUCCESS;
+}
+
+const char* encode_txtalvl(const Record& r, char* scratch, int width) {
+  return number_text(scratch, width, r.txtalvl);
+}
+
+constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+constexpr int kString = KV_FORM_STRING, kChars = KV_FORM_CHARS, kNumber = KV_FORM_NUMBER;
+
+constexpr TextField kFields[] = {
+    KV_FIELD(TE, te, 2, S | Y, kString).then(check_te).starting("TE"),
+    KV_FIELD(TEXTID, textid, 7, S | L, kString).starting("ID     "),
+    KV_FIELD(TXTALVL, txtalvl_text, 3, D | S, kNumber)
+        .then(convert_txtalvl)
+        .written(encode_txtalvl),
+    KV_FIELD(TXTDT, txtdt, 14, D | S, kChars).starting("              "),
+    KV_FIELD(TXTITL, txtitl, 80, S | L, kString),
+    KV_FIELD(TSCLAS, tsclas, 1, S, kString).starting("U"),
+    KV_FIELD(TSCLSY, tsclsy, 2, S, kString),
+    KV_FIELD(TSCODE, tscode, 11, S, kString),
+    KV_FIELD(TSCTLH, tsctlh, 2, S, kString),
+    KV_FIELD(TSREL, tsrel, 20, S, kString),
+    KV_FIELD(TSDCTP, tsdctp, 2, S, kString),
+    KV_FIELD(TSDCDT, tsdcdt, 8, S, kChars),
+    KV_FIELD(TSDCXM, tsdcxm, 4, S, kString),
+    KV_FIELD(TSDG, tsdg, 1, S, kString),
+    KV_FIELD(TSDGDT, tsdgdt, 8, S, kChars),
+    KV_FIELD(TSCLTX, tscltx, 43, S, kString),
+    KV_FIELD(TSCATP, tscatp, 1, S, kString),
+    KV_FIELD(TSCAUT, tscaut, 40, S, kString),
+    KV_FIELD(TSCRSN, tscrsn, 1, S, kString),
+    KV_FIELD(TSSRDT, tssrdt, 8, S, kChars),
+    KV_FIELD(TSCTLN, tsctln, 15, S, kString),
+    KV_FIELD(ENCRYP, encryp, 1, D | S, kNumber),
+    KV_FIELD(TXTFMT, txtfmt, 3, S | L, kString).starting("STA"),
+    KV_FIELD(TXSHDL, txshdl, 5, D | S | kKindSets, kNumber),
+    KV_FIELD(TXSOFL, txsofl, 3, D | S | C | kKindSets, kNumber),
+    KV_DESCRIBED(TXSHD, 0, L, KV_FORM_AREA, offsetof(Public, TXSHD), offsetof(Public, TXSHDL)),
+};
+static_assert(ids_are_positions<Record>(kFields));
+
 int read_fields(NitfTextSubheader* r, FieldReader& in, std::int64_t end) {
-  if (!in.fits(kTextSubheaderLength, "TE to TXSHDL")) return RET_FILE_READ;
-  for (const TextField& f : kFields) {
-    if (int rc = in.text(f.text(*r), f.width, f.name); rc != RET_SUCCESS) return rc;
-    if (int rc = check_field(*r, in, f.name); rc != RET_SUCCESS) return rc;
-  }
+  const std::span<const TextField> table(kFields);
+  if (!in.fits(static_cast<std::uint64_t>(text_subheader_length()), "TE to TXSHDL"))
+    return RET_FILE_READ;
+  FieldUse use{&in};
+  if (int rc = read_run(table, Id::TE, Id::TXTFMT, *r, in, use); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->txshdl, r->txsofl, "TXSHDL", "TXSOFL", "TXSHD"};
   if (int rc = read_extension_area(in, extension, &r->txshd); rc != RET_SUCCESS) return rc;
   if (in.position() > end) return in.refuse("TXSOFL", "runs past the subheader", RET_FILE_READ);
@@ -103,28 +106,15 @@ int report_short_text(std::uint32_t index, std::int64_t at, std::uint64_t length
 
 NitfTextSubheader::NitfTextSubheader(NitfDocument* owner, std::uint32_t position)
     : document(owner), index(position) {
-  std::strcpy(te, "TE");
-  std::strcpy(textid, "ID        ");
-  std::strcpy(tsclas, "U");
-  std::strcpy(txtfmt, "STA");
-  blanks(txtdt, 14);
-  blanks(txtitl, 80);
-  blanks(tsclsy, 2);
-  for (char* f : {tscode, tsctlh, tsrel, tscaut}) blanks(f, 40);
-  blanks(tsdctp, 2);
-  blanks(tsdcdt, 8);
-  blanks(tsdcxm, 4);
-  blanks(tsdg, 1);
-  blanks(tsdgdt, 8);
-  blanks(tscltx, 43);
-  blanks(tscatp, 1);
-  blanks(tscrsn, 1);
-  blanks(tssrdt, 8);
-  blanks(tsctln, 20);
+  set_defaults(std::span<const TextField>(kFields), *this);
 }
 
 std::span<const TextField> text_fields() {
   return kFields;
+}
+
+std::int64_t text_subheader_length() {
+  return widths(std::span<const TextField>(kFields), Id::TE, Id::TXSHDL);
 }
 
 // Text subheaders carry no length a streaming writer leaves unknown: the streaming

@@ -11,18 +11,16 @@
 #include <cstdint>
 #include <span>
 
-#include "core/fieldreader.h"
 #include "core/segments.h"
 #include "core/strmfhdr.h"
 #include "core/trearea.h"
+#include "fields/field_table.h"
+#include "fields/fieldreader.h"
 #include "kernel.h"
 
 struct NitfDocument;
 
 namespace nitf {
-
-// TE to TXSHDL: a NITF 2.1 text subheader without an extension area.
-inline constexpr std::size_t kTextSubheaderLength = 282;
 
 struct NitfTextSubheader {
   // A new record holds the defaults an appended text segment starts from.
@@ -38,29 +36,53 @@ struct NitfTextSubheader {
   std::int32_t read = 0;  // 1 once a valid "TE" was read
   std::int32_t txtalvl = 0;
 
-  // Fields as read. TEXTID, TSCODE, TSCTLH, TSREL and TSCTLN have the room the public
-  // setter accepts, wider than their field in a NITF 2.1 file (TEXTID is 7 there).
-  char textid[11] = {}, te[3] = {}, txtdt[15] = {}, txtalvl_text[4] = {}, txtitl[81] = {};
-  char tsclas[2] = {}, tsclsy[3] = {}, tscode[41] = {}, tsctlh[41] = {}, tsrel[41] = {};
+  // The fields' characters as read or set, each with room for its width and a NUL.
+  char textid[8] = {}, te[3] = {}, txtdt[15] = {}, txtalvl_text[4] = {}, txtitl[81] = {};
+  char tsclas[2] = {}, tsclsy[3] = {}, tscode[12] = {}, tsctlh[3] = {}, tsrel[21] = {};
   char tsdctp[3] = {}, tsdcdt[9] = {}, tsdcxm[5] = {}, tsdg[2] = {}, tsdgdt[9] = {};
   char tscltx[44] = {}, tscatp[2] = {}, tscaut[41] = {}, tscrsn[2] = {}, tssrdt[9] = {};
-  char tsctln[21] = {}, encryp[2] = {}, txtfmt[4] = {}, txshdl[6] = {}, txsofl[4] = {};
+  char tsctln[16] = {}, encryp[2] = {}, txtfmt[4] = {}, txshdl[6] = {}, txsofl[4] = {};
 
   TreArea txshd;
 };
 
 using TextSubheaderList = SegmentList<NitfTextSubheader>;
 
-// One fixed field, TE to TXTFMT, in file order.
-struct TextField {
-  const char* name;
-  std::uint8_t width;  // in the file
-  std::uint8_t room;   // in the record, without the NUL
-  bool numeric;        // BCS-N digits
-  char* (*text)(NitfTextSubheader&);
+// The text subheader's fields in file order; each value is its entry's position.
+enum class TextId {
+  TE,
+  TEXTID,
+  TXTALVL,
+  TXTDT,
+  TXTITL,
+  TSCLAS,
+  TSCLSY,
+  TSCODE,
+  TSCTLH,
+  TSREL,
+  TSDCTP,
+  TSDCDT,
+  TSDCXM,
+  TSDG,
+  TSDGDT,
+  TSCLTX,
+  TSCATP,
+  TSCAUT,
+  TSCRSN,
+  TSSRDT,
+  TSCTLN,
+  ENCRYP,
+  TXTFMT,
+  TXSHDL,
+  TXSOFL,
+  TXSHD,
 };
 
+using TextField = Field<NitfTextSubheader>;
+
 std::span<const TextField> text_fields();
+// TE to TXSHDL: the length of a subheader without an extension area.
+std::int64_t text_subheader_length();
 
 // Reads the subheader at the current file position, never past the subheader length
 // the file header gives for this segment. On success the position is restored.

@@ -11,6 +11,7 @@
 #include "image/imsubhdr.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -22,39 +23,33 @@
 #include <kvntfu.h>
 
 #include "core/nitffile.h"
-#include "writing/utility.h"
+#include "fields/utility.h"
 
 namespace nitf {
 namespace {
 
 using R = NitfImageSubheader;
+using Record = NitfImageSubheader;
+using Public = NitfImageHeader;
+using Id = ImageId;
 
-void fill(char* field, char c, std::size_t n) {
-  std::memset(field, c, n);
-  field[n] = '\0';
-}
+// Conversions run after their field was read or set.
 
-template <auto Member>
-char* member_text(R& r) {
-  return r.*Member;
-}
-
-// Conversions run right after their field was read.
-
-int check_im(R& r, const FieldReader& in, bool*) {
-  if (std::strcmp(r.im, "IM") != 0) return in.refuse("IM", "not IM", RET_FILE_FORMAT);
+int check_im(R& r, FieldUse& use) {
+  if (!use.reading()) return RET_SUCCESS;
+  if (std::strcmp(r.im, "IM") != 0) return use.refuse("IM", "not IM", RET_FILE_FORMAT);
   r.segment_read = 1;
   return RET_SUCCESS;
 }
 
-int check_isclas(R& r, const FieldReader& in, bool*) {
-  if (r.isclas[0] == '\0' || !std::strchr("CRSTU", r.isclas[0]))
-    return in.refuse("ISCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
+int check_isclas(R& r, FieldUse& use) {
+  if (use.reading() && (r.isclas[0] == '\0' || !std::strchr("CRSTU", r.isclas[0])))
+    return use.refuse("ISCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
   return RET_SUCCESS;
 }
 
 template <auto Text, auto Value>
-int to_number(R& r, const FieldReader&, bool*) {
+int to_number(R& r, FieldUse&) {
   using T = std::remove_reference_t<decltype(r.*Value)>;
   r.*Value = static_cast<T>(parse_decimal(r.*Text));
   return RET_SUCCESS;
@@ -62,86 +57,68 @@ int to_number(R& r, const FieldReader&, bool*) {
 
 // A size or count that a writer of unknown lengths fills with nines.
 template <auto Text, auto Value>
-int to_marked_number(R& r, const FieldReader& in, bool* marker) {
+int to_marked_number(R& r, FieldUse& use) {
   constexpr std::size_t width = sizeof(std::declval<R&>().*Text) - 1;
-  if (is_all_nines(r.*Text, width)) *marker = true;
-  return to_number<Text, Value>(r, in, marker);
+  if (use.reading() && is_all_nines(r.*Text, width)) use.marker = true;
+  return to_number<Text, Value>(r, use);
 }
 
-int convert_pvtype(R& r, const FieldReader& in, bool*) {
-  if (r.pvtype[0] == 'B') {
-    r.pixel_type = PixelValueTypeCode::kBilevel;
-  } else if (r.pvtype[0] == 'I') {
-    r.pixel_type = PixelValueTypeCode::kInteger;
-  } else {
-    in.refuse("PVTYPE", "neither INT nor B", 0);
-    kernel::message_box("Unsupported PVTYPE", "Error");
-    return RET_UNSUPPORTED_PVTYPE;
-  }
+int convert_pvtype(R& r, FieldUse& use) {
+  if (code_of(kPixelTypes, r.pvtype, &r.pixel_type)) return RET_SUCCESS;
+  if (!use.reading()) return RET_INVALID_PARAMETER;
+  use.refuse("PVTYPE", "neither INT nor B", 0);
+  kernel::message_box("Unsupported PVTYPE", "Error");
+  return RET_UNSUPPORTED_PVTYPE;
+}
+
+// A file's IREP outside the table keeps the code the record had; a setter's is refused.
+int convert_irep(R& r, FieldUse& use) {
+  return code_of(kRepresentations, r.irep, &r.representation) || use.reading()
+             ? RET_SUCCESS
+             : RET_INVALID_PARAMETER;
+}
+
+// A file's PJUST is right-justified unless it says L; a setter's must be L or R.
+int convert_pjust(R& r, FieldUse& use) {
+  JustificationCode code = JustificationCode::kRight;
+  if (!code_of(kJustifications, r.pjust, &code) && !use.reading()) return RET_INVALID_PARAMETER;
+  r.right_justified = code != JustificationCode::kLeft;
   return RET_SUCCESS;
 }
 
-struct RepresentationName {
-  const char* text;
-  RepresentationCode code;
-};
+// A file's IC outside the table is kept, for the image readers to refuse.
+int convert_ic(R& r, FieldUse& use) {
+  if (code_of(kCompressions, r.ic, &r.compression)) return RET_SUCCESS;
+  r.compression = CompressionCode::kUnknown;
+  return use.reading() ? RET_SUCCESS : RET_INVALID_PARAMETER;
+}
 
-// Compared on each candidate's own length, so "RGB/LUT" must come before "RGB".
-constexpr RepresentationName kRepresentations[] = {
-    {"MONO", RepresentationCode::kMono},
-    {"RGB/LUT", RepresentationCode::kRgbLut},
-    {"RGB", RepresentationCode::kRgb},
-    {"MULTI", RepresentationCode::kMulti},
-    {"NODISPLY", RepresentationCode::kNoDisplay},
-    {"NVECTOR", RepresentationCode::kNVector},
-    {"POLAR", RepresentationCode::kPolar},
-    {"VPH", RepresentationCode::kVph},
-    {"YCbCr601", RepresentationCode::kYCbCr601},
-};
-
-// An IREP outside the table keeps the code the record had.
-int convert_irep(R& r, const FieldReader&, bool*) {
-  representation_code(r.irep, &r.representation);
+// COMRAT names the coding scheme of bi-level images; a file's other text keeps the
+// mode the record had, a setter's clears it.
+int convert_comrat(R& r, FieldUse& use) {
+  if (!code_of(kBilevelModes, r.comrat, &r.bilevel_mode) && !use.reading())
+    r.bilevel_mode = BilevelModeCode::kNone;
   return RET_SUCCESS;
 }
 
-int convert_pjust(R& r, const FieldReader&, bool*) {
-  r.right_justified = r.pjust[0] != 'L';
-  return RET_SUCCESS;
+int convert_imode(R& r, FieldUse& use) {
+  if (code_of(kImageModes, r.imode, &r.mode)) return RET_SUCCESS;
+  return use.refuse("IMODE", "not one of B, P, R, S", RET_FILE_FORMAT);
 }
 
-constexpr char kModes[] = "BPRS";  // in ImageModeCode order
-
-int convert_imode(R& r, const FieldReader& in, bool*) {
-  const char* at = r.imode[0] ? std::strchr(kModes, r.imode[0]) : nullptr;
-  if (!at) return in.refuse("IMODE", "not one of B, P, R, S", RET_FILE_FORMAT);
-  r.mode = static_cast<ImageModeCode>(at - kModes);
-  return RET_SUCCESS;
-}
-
-int convert_nbpp(R& r, const FieldReader& in, bool*) {
+int convert_nbpp(R& r, FieldUse& use) {
   r.bits_per_pixel = parse_decimal(r.nbpp);
-  if (r.band_count > 1 && r.bits_per_pixel == 16) {
-    in.refuse("NBPP", "16 bits per band with more than one band", 0);
+  if (use.reading() && r.band_count > 1 && r.bits_per_pixel == 16) {
+    use.refuse("NBPP", "16 bits per band with more than one band", 0);
     kernel::message_box("Unsupported BPP", "Error");
     return RET_UNSUPPORTED_BPP;
   }
   return RET_SUCCESS;
 }
 
-// One 5-character half of ILOC; a leading '-' negates the digits after it.
-std::int32_t location_half(const char* half) {
-  char digits[6];
-  std::memcpy(digits, half, 5);
-  digits[5] = '\0';
-  if (digits[0] != '-') return parse_decimal(digits);
-  digits[0] = '0';
-  return -parse_decimal(digits);
-}
-
-int convert_iloc(R& r, const FieldReader&, bool*) {
-  r.location_row = location_half(r.iloc);
-  r.location_column = location_half(r.iloc + 5);
+int convert_iloc(R& r, FieldUse&) {
+  r.location_row = coordinate_group(r.iloc, 0);
+  r.location_column = coordinate_group(r.iloc, 1);
   return RET_SUCCESS;
 }
 
@@ -159,90 +136,222 @@ double decimal_value(const char* text) {
   return sign * value;
 }
 
-int convert_imag(R& r, const FieldReader&, bool*) {
+int convert_imag(R& r, FieldUse&) {
   magnification_of(r.imag, &r.magnification);
   return RET_SUCCESS;
 }
 
-#define KV_FIELD(NAME, member, width, numeric, convert)                           \
-  ImageField {                                                                    \
-    NAME, width, sizeof(R::member) - 1, numeric, member_text<&R::member>, convert \
+bool has_igeolo(const R& r) {
+  return r.icords[0] != ' ';
+}
+
+// COMRAT is absent only for the two uncompressed codes; an unknown IC carries it.
+bool has_comrat(const R& r) {
+  return std::strcmp(r.ic, "NC") != 0 && std::strcmp(r.ic, "NM") != 0;
+}
+
+bool has_xbands(const R& r) {
+  return r.nbands_value == 0;
+}
+
+// The writer puts the values the record works from, so a code or size changed through
+// its value is written as it now is.
+template <auto Value>
+const char* encode_number(const R& r, char* scratch, int width) {
+  return number_text(scratch, width, r.*Value);
+}
+
+const char* encode_pvtype(const R& r, char*, int) {
+  return name_of(kPixelTypes, r.pixel_type);
+}
+
+const char* encode_irep(const R& r, char*, int) {
+  return name_of(kRepresentations, r.representation);
+}
+
+const char* encode_pjust(const R& r, char*, int) {
+  return r.right_justified ? "R" : "L";
+}
+
+const char* encode_ic(const R& r, char*, int) {
+  return name_of(kCompressions, r.compression);
+}
+
+// C1 and M1 carry their coding scheme in COMRAT; every other code keeps its stored
+// text (a compression rate, or a JPEG 2000 "N045"), which no value of the record holds.
+const char* encode_comrat(const R& r, char*, int) {
+  const bool bilevel =
+      r.compression == CompressionCode::kC1 || r.compression == CompressionCode::kM1;
+  const char* mode = name_of(kBilevelModes, r.bilevel_mode);
+  return bilevel && mode ? mode : r.comrat;
+}
+
+const char* encode_imode(const R& r, char*, int) {
+  return name_of(kImageModes, r.mode);
+}
+
+const char* encode_imag(const R& r, char* scratch, int) {
+  return magnification_text(r.imag, r.magnification, scratch) ? scratch : nullptr;
+}
+
+constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+constexpr int kString = KV_FORM_STRING, kChars = KV_FORM_CHARS, kNumber = KV_FORM_UNSIGNED;
+
+#define KV_AREA(NAME, length) \
+  KV_DESCRIBED(NAME, 0, L, KV_FORM_AREA, offsetof(Public, NAME), offsetof(Public, length))
+
+constexpr ImageField kFields[] = {
+    KV_FIELD(IM, im, 2, S | Y, kString).then(check_im).starting("IM"),
+    KV_FIELD(IID1, iid1, 10, S | L, kString).starting("Missing ID"),
+    KV_FIELD(IDATIM, idatim, 14, D | S, kChars).starting("              "),
+    KV_FIELD(TGTID, tgtid, 17, S, kString),
+    KV_FIELD(IID2, iid2, 80, S, kString),
+    KV_FIELD(ISCLAS, isclas, 1, S, kString).then(check_isclas).starting("U"),
+    KV_FIELD(ISCLSY, isclsy, 2, S, kString),
+    KV_FIELD(ISCODE, iscode, 11, S, kString),
+    KV_FIELD(ISCTLH, isctlh, 2, S, kString),
+    KV_FIELD(ISREL, isrel, 20, S, kString),
+    KV_FIELD(ISDCTP, isdctp, 2, S, kString),
+    KV_FIELD(ISDCDT, isdcdt, 8, S, kChars),
+    KV_FIELD(ISDCXM, isdcxm, 4, S, kString),
+    KV_FIELD(ISDG, isdg, 1, S, kString),
+    KV_FIELD(ISDGDT, isdgdt, 8, S, kChars),
+    KV_FIELD(ISCLTX, iscltx, 43, S, kString),
+    KV_FIELD(ISCATP, iscatp, 1, S, kString),
+    KV_FIELD(ISCAUT, iscaut, 40, S, kString),
+    KV_FIELD(ISCRSN, iscrsn, 1, S, kString),
+    KV_FIELD(ISSRDT, issrdt, 8, S, kChars),
+    KV_FIELD(ISCTLN, isctln, 15, S, kString),
+    KV_FIELD(ENCRYP, encryp, 1, D | S, kNumber),
+    KV_FIELD(ISORCE, isorce, 42, S, kString),
+    KV_FIELD(NROWS, nrows, 8, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::nrows, &R::rows>)
+        .written(encode_number<&R::rows>),
+    KV_FIELD(NCOLS, ncols, 8, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::ncols, &R::columns>)
+        .written(encode_number<&R::columns>),
+    KV_FIELD(PVTYPE, pvtype, 3, S | L | Y, kString).then(convert_pvtype).written(encode_pvtype),
+    KV_FIELD(IREP, irep, 8, S | L, kString).then(convert_irep).written(encode_irep),
+    KV_FIELD(ICAT, icat, 8, S | L, kString).starting("VIS"),
+    KV_FIELD(ABPP, abpp, 2, D | S | L | Y, kNumber)
+        .then(to_number<&R::abpp, &R::significant_bits>)
+        .written(encode_number<&R::significant_bits>),
+    KV_FIELD(PJUST, pjust, 1, S | Y, kString).then(convert_pjust).written(encode_pjust),
+    KV_FIELD(ICORDS, icords, 1, S, kString),
+    KV_FIELD(IGEOLO, igeolo, 60, S | C, kString).when(has_igeolo),
+    KV_FIELD(NICOM, nicom, 1, D | S | L | kKindSets, kNumber),
+    KV_FIELD(IC, ic, 2, S | L | Y, kString).then(convert_ic).written(encode_ic),
+    KV_FIELD(COMRAT, comrat, 4, S | L | C, kString)
+        .then(convert_comrat)
+        .written(encode_comrat)
+        .when(has_comrat),
+    KV_FIELD(NBANDS, nbands, 1, D | S | L | Y | kKindSets, kNumber),
+    KV_FIELD(XBANDS, xbands, 5, D | S | L | Y | C | kKindSets, kNumber).when(has_xbands),
+    KV_FIELD(ISYNC, isync, 1, D | S, kNumber),
+    KV_FIELD(IMODE, imode, 1, S | L | Y, kString)
+        .then(convert_imode)
+        .written(encode_imode)
+        .starting("P"),
+    KV_FIELD(NBPR, nbpr, 4, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::nbpr, &R::blocks_per_row>)
+        .written(encode_number<&R::blocks_per_row>),
+    KV_FIELD(NBPC, nbpc, 4, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::nbpc, &R::blocks_per_column>)
+        .written(encode_number<&R::blocks_per_column>),
+    KV_FIELD(NPPBH, nppbh, 4, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::nppbh, &R::block_width>)
+        .written(encode_number<&R::block_width>),
+    KV_FIELD(NPPBV, nppbv, 4, D | S | L | Y, kNumber)
+        .then(to_marked_number<&R::nppbv, &R::block_height>)
+        .written(encode_number<&R::block_height>),
+    KV_FIELD(NBPP, nbpp, 2, D | S | L | Y, kNumber)
+        .then(convert_nbpp)
+        .written(encode_number<&R::bits_per_pixel>),
+    KV_FIELD(IDLVL, idlvl, 3, D | S | L, kNumber)
+        .then(to_number<&R::idlvl, &R::display_level>)
+        .written(encode_number<&R::display_level>),
+    KV_FIELD(IALVL, ialvl, 3, D | S | L, kNumber)
+        .then(to_number<&R::ialvl, &R::attachment_level>)
+        .written(encode_number<&R::attachment_level>),
+    KV_LOCATION(ILOC, iloc, ILOC_ROW, ILOC_COLUMN, S | L).then(convert_iloc),
+    KV_FIELD(IMAG, imag, 4, S | L, kString).then(convert_imag).written(encode_imag).starting(""),
+    KV_FIELD(UDIDL, udidl, 5, D | S | kKindSets, kNumber),
+    KV_FIELD(UDOFL, udofl, 3, D | S | C | kKindSets, kNumber),
+    KV_AREA(UDID, UDIDL),
+    KV_FIELD(IXSHDL, ixshdl, 5, D | S | kKindSets, kNumber),
+    KV_FIELD(IXSOFL, ixsofl, 3, D | S | C | kKindSets, kNumber),
+    KV_AREA(IXSHD, IXSHDL),
+};
+static_assert(ids_are_positions<Record>(kFields));
+#undef KV_AREA
+
+// The band table: IREPBANDn's code and the LUT counts are written from their values.
+int convert_irepband(ImageBand& b, FieldUse&) {
+  b.representation = BandRepresentationCode::kNone;
+  code_of(kBandRepresentations, b.irepband, &b.representation);
+  return RET_SUCCESS;
+}
+
+const char* encode_irepband(const ImageBand& b, char*, int) {
+  const char* name = name_of(kBandRepresentations, b.representation);
+  return name ? name : b.representation == BandRepresentationCode::kNone ? "  " : nullptr;
+}
+
+int convert_nluts(ImageBand& b, FieldUse&) {
+  b.lut_count = parse_decimal(b.nluts);  // one character: 0 to 9
+  return RET_SUCCESS;
+}
+
+int convert_nelut(ImageBand& b, FieldUse& use) {
+  b.lut_entries = parse_decimal(b.nelut);
+  return b.lut_entries < 0 ? use.refuse("NELUTn", "negative", RET_FILE_FORMAT) : RET_SUCCESS;
+}
+
+bool has_luts(const ImageBand& b) {
+  return b.lut_count != 0;
+}
+
+template <auto Value>
+const char* encode_band_number(const ImageBand& b, char* scratch, int width) {
+  return number_text(scratch, width, b.*Value);
+}
+
+#define KV_BAND(ID, NAME, member, width, flags)                                                   \
+  Field<ImageBand> {                                                                              \
+    static_cast<int>(ID), NAME, width, flags, &member_text<&ImageBand::member, width, ImageBand>, \
+        nullptr, KV_FORM_NONE, -1, -1                                                             \
   }
 
-const ImageField kLeading[] = {
-    KV_FIELD("IM", im, 2, false, check_im),
-    KV_FIELD("IID1", iid1, 10, false, nullptr),
-    KV_FIELD("IDATIM", idatim, 14, true, nullptr),
-    KV_FIELD("TGTID", tgtid, 17, false, nullptr),
-    KV_FIELD("IID2", iid2, 80, false, nullptr),
-    KV_FIELD("ISCLAS", isclas, 1, false, check_isclas),
-    KV_FIELD("ISCLSY", isclsy, 2, false, nullptr),
-    KV_FIELD("ISCODE", iscode, 11, false, nullptr),
-    KV_FIELD("ISCTLH", isctlh, 2, false, nullptr),
-    KV_FIELD("ISREL", isrel, 20, false, nullptr),
-    KV_FIELD("ISDCTP", isdctp, 2, false, nullptr),
-    KV_FIELD("ISDCDT", isdcdt, 8, false, nullptr),
-    KV_FIELD("ISDCXM", isdcxm, 4, false, nullptr),
-    KV_FIELD("ISDG", isdg, 1, false, nullptr),
-    KV_FIELD("ISDGDT", isdgdt, 8, false, nullptr),
-    KV_FIELD("ISCLTX", iscltx, 43, false, nullptr),
-    KV_FIELD("ISCATP", iscatp, 1, false, nullptr),
-    KV_FIELD("ISCAUT", iscaut, 40, false, nullptr),
-    KV_FIELD("ISCRSN", iscrsn, 1, false, nullptr),
-    KV_FIELD("ISSRDT", issrdt, 8, false, nullptr),
-    KV_FIELD("ISCTLN", isctln, 15, false, nullptr),
-    KV_FIELD("ENCRYP", encryp, 1, true, nullptr),
-    KV_FIELD("ISORCE", isorce, 42, false, nullptr),
-    KV_FIELD("NROWS", nrows, 8, true, (to_marked_number<&R::nrows, &R::rows>)),
-    KV_FIELD("NCOLS", ncols, 8, true, (to_marked_number<&R::ncols, &R::columns>)),
-    KV_FIELD("PVTYPE", pvtype, 3, false, convert_pvtype),
-    KV_FIELD("IREP", irep, 8, false, convert_irep),
-    KV_FIELD("ICAT", icat, 8, false, nullptr),
-    KV_FIELD("ABPP", abpp, 2, true, (to_number<&R::abpp, &R::significant_bits>)),
-    KV_FIELD("PJUST", pjust, 1, false, convert_pjust),
-    KV_FIELD("ICORDS", icords, 1, false, nullptr),
+constexpr Field<ImageBand> kBandFields[] = {
+    KV_BAND(BandId::IREPBAND, "IREPBANDn", irepband, 2, 0)
+        .then(convert_irepband)
+        .written(encode_irepband),
+    KV_BAND(BandId::ISUBCAT, "ISUBCATn", isubcat, 6, 0),
+    KV_BAND(BandId::IFC, "IFCn", ifc, 1, 0),
+    KV_BAND(BandId::IMFLT, "IMFLTn", imflt, 3, 0),
+    KV_BAND(BandId::NLUTS, "NLUTSn", nluts, 1, KV_FIELD_DIGITS)
+        .then(convert_nluts)
+        .written(encode_band_number<&ImageBand::lut_count>),
+    KV_BAND(BandId::NELUT, "NELUTn", nelut, 5, KV_FIELD_DIGITS | KV_FIELD_CONDITIONAL)
+        .then(convert_nelut)
+        .written(encode_band_number<&ImageBand::lut_entries>)
+        .when(has_luts),
 };
+static_assert(ids_are_positions<ImageBand>(kBandFields));
+#undef KV_BAND
 
-const ImageField kTrailing[] = {
-    KV_FIELD("ISYNC", isync, 1, true, nullptr),
-    KV_FIELD("IMODE", imode, 1, false, convert_imode),
-    KV_FIELD("NBPR", nbpr, 4, true, (to_marked_number<&R::nbpr, &R::blocks_per_row>)),
-    KV_FIELD("NBPC", nbpc, 4, true, (to_marked_number<&R::nbpc, &R::blocks_per_column>)),
-    KV_FIELD("NPPBH", nppbh, 4, true, (to_marked_number<&R::nppbh, &R::block_width>)),
-    KV_FIELD("NPPBV", nppbv, 4, true, (to_marked_number<&R::nppbv, &R::block_height>)),
-    KV_FIELD("NBPP", nbpp, 2, true, convert_nbpp),
-    KV_FIELD("IDLVL", idlvl, 3, true, (to_number<&R::idlvl, &R::display_level>)),
-    KV_FIELD("IALVL", ialvl, 3, true, (to_number<&R::ialvl, &R::attachment_level>)),
-    KV_FIELD("ILOC", iloc, 10, true, convert_iloc),
-    KV_FIELD("IMAG", imag, 4, false, convert_imag),
-};
-#undef KV_FIELD
-
-const std::span<const ImageField> kRuns[] = {kLeading, kTrailing};
-
-struct BandName {
-  const char* text;
-  BandRepresentationCode code;
-};
-
-// Compared on each candidate's own length: R, G, B, M and Y on their first character.
-constexpr BandName kBandNames[] = {
-    {"LU", BandRepresentationCode::kLut},        {"R", BandRepresentationCode::kRed},
-    {"G", BandRepresentationCode::kGreen},       {"B", BandRepresentationCode::kBlue},
-    {"M", BandRepresentationCode::kMono},        {"Y", BandRepresentationCode::kLuminance},
-    {"Cb", BandRepresentationCode::kChromaBlue}, {"Cr", BandRepresentationCode::kChromaRed},
-};
-
-constexpr const char* kCompressionTexts[] = {"NC", "NM", "C0", "C1", "C2", "C3", "C4",
-                                             "C5", "C6", "C8", "I1", "M0", "M1", "M2",
-                                             "M3", "M4", "M5", "M6", "M8"};
+const ImageField& entry(Id id) {
+  return field(std::span<const ImageField>(kFields), id);
+}
 
 // One read: the cursor, the replacement bytes a re-read may take (negative when
 // unbounded) and whether a streaming marker was seen.
 struct ReadState {
+  ReadState(FieldReader& reader, std::int64_t replacement) : in(reader), budget(replacement) {}
   FieldReader& in;
   std::int64_t budget;
-  bool marker = false;
+  FieldUse use{&in};
 };
 
 // Whether n bytes for `name` may be allocated and read: kBudgetSpent beyond the
@@ -252,19 +361,15 @@ int ensure_room(const ReadState& s, std::uint64_t n, const char* name) {
   return s.in.fits(n, name) ? RET_SUCCESS : RET_FILE_READ;
 }
 
-int read_run(R& r, ReadState& s, const ImageField* fields, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    const ImageField& f = fields[i];
-    if (int x = s.in.text(f.text(r), f.width, f.name); x != RET_SUCCESS) return x;
-    if (!f.convert) continue;
-    if (int x = f.convert(r, s.in, &s.marker); x != RET_SUCCESS) return x;
-  }
-  return RET_SUCCESS;
+int run(R& r, ReadState& s, Id first, Id last) {
+  return read_run(std::span<const ImageField>(kFields), first, last, r, s.in, s.use);
 }
 
+// NICOM and the comments: put into the record only once all were read.
 int read_comments(R& r, ReadState& s) {
+  const ImageField& count = entry(Id::NICOM);
   char count_text[2];
-  if (int x = s.in.text(count_text, 1, "NICOM"); x != RET_SUCCESS) return x;
+  if (int x = s.in.text(count_text, count.width, count.name); x != RET_SUCCESS) return x;
   std::int32_t n = parse_decimal(count_text);  // one character: 0 to 9
   if (int x = ensure_room(s, 80 * static_cast<std::uint64_t>(n), "ICOMn"); x != RET_SUCCESS)
     return x;
@@ -276,23 +381,6 @@ int read_comments(R& r, ReadState& s) {
   r.comments = std::move(comments);
   r.comment_count = n;
   std::memcpy(r.nicom, count_text, sizeof count_text);
-  return RET_SUCCESS;
-}
-
-BilevelModeCode bilevel_mode(const char* comrat, BilevelModeCode unchanged) {
-  if (std::strncmp(comrat, "1D", 2) == 0) return BilevelModeCode::k1D;
-  if (std::strncmp(comrat, "2DS", 3) == 0) return BilevelModeCode::k2DS;
-  if (std::strncmp(comrat, "2DH", 3) == 0) return BilevelModeCode::k2DH;
-  return unchanged;
-}
-
-int read_compression(R& r, ReadState& s) {
-  if (int x = s.in.text(r.ic, 2, "IC"); x != RET_SUCCESS) return x;
-  r.compression = compression_code(r.ic);
-  // COMRAT is absent only for the two uncompressed codes; an unknown IC carries it.
-  if (std::strcmp(r.ic, "NC") == 0 || std::strcmp(r.ic, "NM") == 0) return RET_SUCCESS;
-  if (int x = s.in.text(r.comrat, 4, "COMRAT"); x != RET_SUCCESS) return x;
-  r.bilevel_mode = bilevel_mode(r.comrat, r.bilevel_mode);
   return RET_SUCCESS;
 }
 
@@ -331,46 +419,36 @@ int read_luts(const ImageBand& b, ColourTable* colours, ReadState& s) {
 }
 
 int read_band(ImageBand& b, ColourTable* colours, ReadState& s) {
-  b.representation = BandRepresentationCode::kNone;
-  const struct {
-    char* text;
-    std::size_t width;
-    const char* name;
-  } fields[] = {{b.irepband, 2, "IREPBANDn"},
-                {b.isubcat, 6, "ISUBCATn"},
-                {b.ifc, 1, "IFCn"},
-                {b.imflt, 3, "IMFLTn"},
-                {b.nluts, 1, "NLUTSn"}};
-  for (const auto& f : fields) {
-    if (int x = s.in.text(f.text, f.width, f.name); x != RET_SUCCESS) return x;
-  }
-  band_representation_code(b.irepband, &b.representation);
-  b.lut_count = parse_decimal(b.nluts);  // one character: 0 to 9
-  if (b.lut_count == 0) return RET_SUCCESS;
-  if (int x = s.in.text(b.nelut, 5, "NELUTn"); x != RET_SUCCESS) return x;
-  b.lut_entries = parse_decimal(b.nelut);
-  if (b.lut_entries < 0) return s.in.refuse("NELUTn", "negative", RET_FILE_FORMAT);
-  return b.lut_entries == 0 ? RET_SUCCESS : read_luts(b, colours, s);
+  const std::span<const Field<ImageBand>> table(kBandFields);
+  if (int x = read_run(table, BandId::IREPBAND, BandId::NELUT, b, s.in, s.use); x != RET_SUCCESS)
+    return x;
+  return b.lut_count == 0 || b.lut_entries == 0 ? RET_SUCCESS : read_luts(b, colours, s);
 }
 
 // NBANDS, and XBANDS when NBANDS is 0.
 int read_band_count(ReadState& s, char* nbands, char* xbands, std::int32_t* count) {
-  if (int x = s.in.text(nbands, 1, "NBANDS"); x != RET_SUCCESS) return x;
+  const ImageField &n = entry(Id::NBANDS), &x = entry(Id::XBANDS);
+  if (int r = s.in.text(nbands, n.width, n.name); r != RET_SUCCESS) return r;
   *count = parse_decimal(nbands);
   if (*count != 0) return RET_SUCCESS;
-  if (int x = s.in.text(xbands, 5, "XBANDS"); x != RET_SUCCESS) return x;
+  if (int r = s.in.text(xbands, x.width, x.name); r != RET_SUCCESS) return r;
   *count = parse_decimal(xbands);
-  return *count < 0 ? s.in.refuse("XBANDS", "negative", RET_FILE_FORMAT) : RET_SUCCESS;
+  return *count < 0 ? s.in.refuse(x.name, "negative", RET_FILE_FORMAT) : RET_SUCCESS;
 }
 
-// IREPBANDn to NLUTSn: the fewest bytes one band takes.
-constexpr std::uint64_t kMinimalBandBytes = 13;
+// The fewest bytes one band takes: its fields without NELUTn.
+std::uint64_t minimal_band_bytes() {
+  ImageBand none{};
+  return static_cast<std::uint64_t>(run_length(std::span<const Field<ImageBand>>(kBandFields),
+                                               BandId::IREPBAND, BandId::NELUT, none));
+}
 
+// The band count and the bands: put into the record only once all were read.
 int read_bands(R& r, ReadState& s) {
   char nbands[2], xbands[6] = "";
   std::int32_t count = 0;
   if (int x = read_band_count(s, nbands, xbands, &count); x != RET_SUCCESS) return x;
-  std::uint64_t least = kMinimalBandBytes * static_cast<std::uint64_t>(count);
+  std::uint64_t least = minimal_band_bytes() * static_cast<std::uint64_t>(count);
   if (int x = ensure_room(s, least, "band fields"); x != RET_SUCCESS) return x;
   kernel::Buffer<ImageBand> bands;
   if (!bands.allocate(static_cast<std::size_t>(count))) return RET_NO_MEMORY;
@@ -385,24 +463,21 @@ int read_bands(R& r, ReadState& s) {
   return RET_SUCCESS;
 }
 
-int read_extensions(R& r, ReadState& s) {
-  ExtensionFields user{r.udidl, r.udofl, "UDIDL", "UDOFL", "UDID"};
-  if (int x = read_extension_area(s.in, user, &r.udid); x != RET_SUCCESS) return x;
-  ExtensionFields extended{r.ixshdl, r.ixsofl, "IXSHDL", "IXSOFL", "IXSHD"};
-  return read_extension_area(s.in, extended, &r.ixshd);
+int read_area(R& r, ReadState& s, Id length, Id overflow, Id area, TreArea* tres) {
+  const ImageField &l = entry(length), &o = entry(overflow);
+  ExtensionFields fields{l.text(r), o.text(r), l.name, o.name, entry(area).name};
+  return read_extension_area(s.in, fields, tres);
 }
 
 // Every field of the subheader, IM to IXSHD.
 int read_fields(R& r, ReadState& s) {
-  if (int x = read_run(r, s, kLeading, std::size(kLeading)); x != RET_SUCCESS) return x;
-  if (r.icords[0] != ' ') {
-    if (int x = s.in.text(r.igeolo, 60, "IGEOLO"); x != RET_SUCCESS) return x;
-  }
+  if (int x = run(r, s, Id::IM, Id::IGEOLO); x != RET_SUCCESS) return x;
   if (int x = read_comments(r, s); x != RET_SUCCESS) return x;
-  if (int x = read_compression(r, s); x != RET_SUCCESS) return x;
+  if (int x = run(r, s, Id::IC, Id::COMRAT); x != RET_SUCCESS) return x;
   if (int x = read_bands(r, s); x != RET_SUCCESS) return x;
-  if (int x = read_run(r, s, kTrailing, std::size(kTrailing)); x != RET_SUCCESS) return x;
-  return read_extensions(r, s);
+  if (int x = run(r, s, Id::ISYNC, Id::IMAG); x != RET_SUCCESS) return x;
+  if (int x = read_area(r, s, Id::UDIDL, Id::UDOFL, Id::UDID, &r.udid); x != RET_SUCCESS) return x;
+  return read_area(r, s, Id::IXSHDL, Id::IXSOFL, Id::IXSHD, &r.ixshd);
 }
 
 std::uint32_t big_endian32(const std::uint8_t* p) {
@@ -483,8 +558,8 @@ int read_in_segment(R& r, NitfDocument& d, std::int64_t start, const char* conte
   FieldReader in(d.file, end_within(d.file_size, start, lish), context);
   ReadState s{in, -1};
   int result = read_fields(r, s);
-  *marker = s.marker;
-  if (result != RET_SUCCESS || s.marker || !is_masked(r.compression)) return result;
+  *marker = s.use.marker;
+  if (result != RET_SUCCESS || s.use.marker || !is_masked(r.compression)) return result;
   FieldReader data(d.file, end_within(d.file_size, start, lish + li), context);
   ReadState mask{data, -1};
   return read_mask_table(r, mask);
@@ -540,94 +615,40 @@ bool magnification_of(const char* imag, double* value) {
   return true;
 }
 
-CompressionCode compression_code(std::string_view ic) {
-  for (std::size_t i = 0; i < std::size(kCompressionTexts); ++i) {
-    if (ic == kCompressionTexts[i]) return static_cast<CompressionCode>(i);
+bool magnification_text(const char* imag, double v, char out[5]) {
+  double stored = 1.0;
+  if (!magnification_of(imag, &stored)) stored = 1.0;
+  if (stored == v && imag[0] != '\0') {
+    std::snprintf(out, 5, "%s", imag);
+    return true;
   }
-  return CompressionCode::kUnknown;
-}
-
-const char* compression_text(CompressionCode code) {
-  auto i = static_cast<std::size_t>(code);
-  return i < std::size(kCompressionTexts) ? kCompressionTexts[i] : nullptr;
-}
-
-bool is_masked(CompressionCode code) {
-  switch (code) {
-    case CompressionCode::kNM:
-    case CompressionCode::kM0:
-    case CompressionCode::kM1:
-    case CompressionCode::kM3:
-    case CompressionCode::kM4:
-    case CompressionCode::kM5:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool representation_code(const char* text, RepresentationCode* code) {
-  for (const RepresentationName& e : kRepresentations) {
-    if (std::strncmp(text, e.text, std::strlen(e.text)) == 0) {
-      *code = e.code;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool band_representation_code(const char* text, BandRepresentationCode* code) {
-  for (const BandName& e : kBandNames) {
-    if (std::strncmp(text, e.text, std::strlen(e.text)) == 0) {
-      *code = e.code;
-      return true;
-    }
-  }
-  return false;
+  char text[32];
+  auto reads_back = [&](int n) {
+    double back = 0;
+    return n > 0 && n <= 4 && magnification_of(text, &back) && back == v;
+  };
+  bool found = false;
+  for (int digits = 0; digits <= 3 && !found; ++digits)
+    found = reads_back(std::snprintf(text, sizeof text, "%.*f", digits, v));
+  if (!found && v > 0 && v < 1)
+    found = reads_back(std::snprintf(text, sizeof text, "/%.0f", std::round(1.0 / v)));
+  for (int digits = 3; digits >= 0 && !found; --digits)
+    found = std::snprintf(text, sizeof text, "%.*f", digits, v) <= 4;
+  if (found) std::memcpy(out, text, 5);
+  return found;
 }
 
 NitfImageSubheader::NitfImageSubheader(NitfDocument* owner, std::uint32_t position)
     : document(owner), index(position) {
-  for (std::span<const ImageField> run : kRuns) {
-    for (const ImageField& f : run) {
-      char* text = f.text(*this);
-      if (f.numeric) {
-        text[0] = '\0';
-      } else {
-        fill(text, ' ', f.room);
-      }
-    }
-  }
-  std::strcpy(im, "IM");
-  std::strcpy(iid1, "Missing ID");
-  fill(idatim, ' ', 14);
-  std::strcpy(isclas, "U");
-  std::strcpy(icat, "VIS");
-  std::strcpy(imode, "P");
-  imag[0] = '\0';
-  fill(igeolo, ' ', 60);
-  fill(ic, ' ', 2);
-  fill(comrat, ' ', 4);
-  for (char* f : {nicom, nbands, xbands, udidl, udofl, ixshdl, ixsofl}) f[0] = '\0';
+  set_defaults(std::span<const ImageField>(kFields), *this);
 }
 
-const ImageField* image_leading_fields(std::size_t* count) {
-  *count = std::size(kLeading);
-  return kLeading;
+std::span<const ImageField> image_fields() {
+  return kFields;
 }
 
-const ImageField* image_trailing_fields(std::size_t* count) {
-  *count = std::size(kTrailing);
-  return kTrailing;
-}
-
-const ImageField* find_image_field(std::string_view name) {
-  for (std::span<const ImageField> run : kRuns) {
-    for (const ImageField& f : run) {
-      if (name == f.name) return &f;
-    }
-  }
-  return nullptr;
+std::span<const Field<ImageBand>> band_fields() {
+  return kBandFields;
 }
 
 kernel::Tracked<NitfImageSubheader> create_imsubhdr(NitfDocument* owner, std::uint32_t index) {
@@ -689,7 +710,7 @@ int set_band_count(NitfImageSubheader* r, std::int32_t count) {
 int set_band_representation(NitfImageSubheader* r, std::uint32_t band, const char* text) {
   BandRepresentationCode code;
   if (band >= static_cast<std::uint32_t>(std::max(r->band_count, 0)) || band >= r->bands.size() ||
-      !text || !band_representation_code(text, &code))
+      !text || !code_of(kBandRepresentations, text, &code))
     return RET_INVALID_PARAMETER;
   r->bands[band].representation = code;
   return RET_SUCCESS;

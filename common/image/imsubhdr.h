@@ -12,86 +12,25 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/fieldreader.h"
 #include "core/segments.h"
 #include "core/strmfhdr.h"
 #include "core/trearea.h"
+#include "fields/field_table.h"
+#include "fields/fieldreader.h"
+#include "image/imcodes.h"
 #include "kernel.h"
 
 struct NitfDocument;
 
 namespace nitf {
 
-enum class PixelValueTypeCode : std::int32_t { kInteger = 0, kBilevel = 1 };
-
-enum class RepresentationCode : std::int32_t {
-  kMono = 0,
-  kRgb = 1,
-  kRgbLut = 2,
-  kMulti = 3,
-  kNoDisplay = 4,
-  kNVector = 5,
-  kPolar = 6,
-  kVph = 7,
-  kYCbCr601 = 8,
-};
-
-// The values follow the order of MIL-STD-2500C's IC list. kUnknown stands for an IC the
-// table does not hold: the reader keeps it, the image readers refuse it.
-enum class CompressionCode : std::int32_t {
-  kNC = 0,
-  kNM = 1,
-  kC0 = 2,
-  kC1 = 3,
-  kC2 = 4,
-  kC3 = 5,
-  kC4 = 6,
-  kC5 = 7,
-  kC6 = 8,
-  kC8 = 9,
-  kI1 = 10,
-  kM0 = 11,
-  kM1 = 12,
-  kM2 = 13,
-  kM3 = 14,
-  kM4 = 15,
-  kM5 = 16,
-  kM6 = 17,
-  kM8 = 18,
-  kUnknown = 19,
-};
-
-enum class BandRepresentationCode : std::int32_t {
-  kNone = 0,
-  kLut = 1,
-  kRed = 2,
-  kGreen = 3,
-  kBlue = 4,
-  kMono = 5,
-  kLuminance = 6,
-  kChromaBlue = 7,
-  kChromaRed = 8,
-};
-
-enum class ImageModeCode : std::int32_t { kBlock = 0, kPixel = 1, kRow = 2, kSequential = 3 };
-
-// From COMRAT of bi-level (C1/M1) images; kNone for every other COMRAT.
-enum class BilevelModeCode : std::int32_t { k1D = 0, k2DS = 1, k2DH = 2, kNone = 3 };
-
 // The magnification of an IMAG text: a decimal number, or "/n" for 1/n. False when
 // the text means nothing (a divisor below 1): the reader then keeps the value it had.
 bool magnification_of(const char* imag, double* value);
-// The code of an IC text, kUnknown when the table does not hold it.
-CompressionCode compression_code(std::string_view ic);
-// The two-character IC of a code, or null for kUnknown.
-const char* compression_text(CompressionCode code);
-// True for the codes whose data begin with an image data mask table.
-bool is_masked(CompressionCode code);
-// The code of an IREP text (each name compared on its own length); false when the text
-// matches no entry.
-bool representation_code(const char* text, RepresentationCode* code);
-// The code of an IREPBANDn text; false when the text matches no entry.
-bool band_representation_code(const char* text, BandRepresentationCode* code);
+// The IMAG text of `magnification`: the stored text while it still says that value,
+// otherwise the shortest form that fits four characters and reads back the same, the
+// nearest four-character form when none does. False for 10000 and more, or no number.
+bool magnification_text(const char* imag, double magnification, char out[5]);
 
 // One palette entry, in the kernel's order.
 struct ColourEntry {
@@ -113,6 +52,11 @@ struct ImageBand {
   std::int32_t lut_count;    // NLUTSn
   std::int32_t lut_entries;  // NELUTn, 0 when the band has no LUTs
 };
+
+// One band's fields, IREPBANDn to NELUTn, in file order; the values are the entries'
+// positions.
+enum class BandId { IREPBAND, ISUBCAT, IFC, IMFLT, NLUTS, NELUT };
+std::span<const Field<ImageBand>> band_fields();
 
 struct ImageComment {
   char text[81];
@@ -176,11 +120,11 @@ struct NitfImageSubheader {
   ImageMaskTable mask;
   BilevelModeCode bilevel_mode = BilevelModeCode::kNone;
 
-  // Text fields in file order, each with room for its width (more for the four the
-  // public setter may widen, as in the file header) plus NUL.
-  char im[3], iid1[11], idatim[15], tgtid[18], iid2[81], isclas[2], isclsy[3], iscode[41];
-  char isctlh[41], isrel[41], isdctp[3], isdcdt[9], isdcxm[5], isdg[2], isdgdt[9];
-  char iscltx[44], iscatp[2], iscaut[41], iscrsn[2], issrdt[9], isctln[21], encryp[2];
+  // The fields' characters as read or set, in file order, each with room for its width
+  // and a NUL.
+  char im[3], iid1[11], idatim[15], tgtid[18], iid2[81], isclas[2], isclsy[3], iscode[12];
+  char isctlh[3], isrel[21], isdctp[3], isdcdt[9], isdcxm[5], isdg[2], isdgdt[9];
+  char iscltx[44], iscatp[2], iscaut[41], iscrsn[2], issrdt[9], isctln[16], encryp[2];
   char isorce[43], nrows[9], ncols[9], pvtype[4], irep[9], icat[9], abpp[3], pjust[2];
   char icords[2], igeolo[61], nicom[2];
   kernel::Buffer<ImageComment> comments;
@@ -202,24 +146,69 @@ struct NitfImageSubheader {
 
 using ImageSubheaderList = SegmentList<NitfImageSubheader>;
 
-// One fixed field of the subheader's two unconditional runs (IM to ICORDS, ISYNC to
-// IMAG). The reader walks the table; the writer and the listing read the same widths.
-struct ImageField {
-  const char* name;
-  std::uint8_t width;  // in the file
-  std::uint8_t room;   // in the record, without the NUL
-  bool numeric;        // BCS-N digits
-  char* (*text)(NitfImageSubheader&);
-  // Converts or checks the field once read; null when the text is all there is. Sets
-  // *marker when the field holds a streaming marker.
-  int (*convert)(NitfImageSubheader&, const FieldReader&, bool* marker);
+// The image subheader's fields in file order; each value is its entry's position. The
+// comments (ICOMn) and the bands follow NICOM and NBANDS/XBANDS; UDID and IXSHD are the
+// extension areas.
+enum class ImageId {
+  IM,
+  IID1,
+  IDATIM,
+  TGTID,
+  IID2,
+  ISCLAS,
+  ISCLSY,
+  ISCODE,
+  ISCTLH,
+  ISREL,
+  ISDCTP,
+  ISDCDT,
+  ISDCXM,
+  ISDG,
+  ISDGDT,
+  ISCLTX,
+  ISCATP,
+  ISCAUT,
+  ISCRSN,
+  ISSRDT,
+  ISCTLN,
+  ENCRYP,
+  ISORCE,
+  NROWS,
+  NCOLS,
+  PVTYPE,
+  IREP,
+  ICAT,
+  ABPP,
+  PJUST,
+  ICORDS,
+  IGEOLO,
+  NICOM,
+  IC,
+  COMRAT,
+  NBANDS,
+  XBANDS,
+  ISYNC,
+  IMODE,
+  NBPR,
+  NBPC,
+  NPPBH,
+  NPPBV,
+  NBPP,
+  IDLVL,
+  IALVL,
+  ILOC,
+  IMAG,
+  UDIDL,
+  UDOFL,
+  UDID,
+  IXSHDL,
+  IXSOFL,
+  IXSHD,
 };
 
-// The runs IM..ICORDS (leading) and ISYNC..IMAG (trailing) in file order.
-const ImageField* image_leading_fields(std::size_t* count);
-const ImageField* image_trailing_fields(std::size_t* count);
-// A field of either run by its NITF name, or null.
-const ImageField* find_image_field(std::string_view name);
+using ImageField = Field<NitfImageSubheader>;
+
+std::span<const ImageField> image_fields();
 
 // A new tracked record bound to its document; null without memory.
 kernel::Tracked<NitfImageSubheader> create_imsubhdr(::NitfDocument* owner, std::uint32_t index);
@@ -252,25 +241,12 @@ NitfImageSubheader* find_image_subheader(::NitfDocument* document, std::uint32_t
 // The subheader's length as the record describes it: what the writer puts into the file.
 std::int64_t image_subheader_length(const NitfImageSubheader& record);
 
-// Per-field setters (imsubhdr_set.cpp). Each stores its field at the width of the file
-// and the value the readers work from, and returns RET_SUCCESS or, leaving the record
-// as it was, RET_INVALID_PARAMETER for a null or over-long text or a value outside
-// the field's codes: PVTYPE B or I, PJUST L or R, IMODE B, P, R or S, IREP and IC from
-// their tables. COMRAT also sets the bi-level mode ("1D", "2DS", "2DH", else none);
-// IMAG takes "/n" as 1/n. set_image_number takes a numeric field of the two runs by
-// name (NROWS, NBPR, IDLVL...). set_comment replaces comment n below the count.
-// set_pad_code copies (TPXCDLNTH + 7) / 8 bytes of pad pixel code (RET_NO_MEMORY).
-int set_pvtype(NitfImageSubheader* record, const char* text);
-int set_irep(NitfImageSubheader* record, const char* text);
-int set_pjust(NitfImageSubheader* record, const char* text);
-int set_icords(NitfImageSubheader* record, const char* text);
-int set_ic(NitfImageSubheader* record, const char* text);
-int set_comrat(NitfImageSubheader* record, const char* text);
-int set_imode(NitfImageSubheader* record, const char* text);
-int set_image_number(NitfImageSubheader* record, const char* name, std::int64_t value);
+// A setter's change of one field (imsubhdr_set.cpp): the text or number stored at the
+// field's width and the record's values brought up to date, as Kv_NITFSetImageHeader
+// does. RET_SUCCESS, or RET_INVALID_PARAMETER with the field as it was: a null or
+// over-long text, a code outside its table, a number wider than the field.
+int set_image_text(NitfImageSubheader* record, ImageId field, const char* text);
+int set_image_number(NitfImageSubheader* record, ImageId field, std::int64_t value);
 int set_location(NitfImageSubheader* record, std::int64_t row, std::int64_t column);
-int set_imag(NitfImageSubheader* record, const char* text);
-int set_comment(NitfImageSubheader* record, std::uint32_t n, const char* text);
-int set_pad_code(NitfImageSubheader* record, const void* code);
 
 }  // namespace nitf

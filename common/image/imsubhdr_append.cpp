@@ -9,11 +9,11 @@
 #include <kvntfu.h>
 
 #include "core/nitffile.h"
+#include "fields/utility.h"
 #include "fileformat/save.h"
 #include "image/imsubhdr.h"
 #include "kernel/bitmap.h"
 #include "kernel/global_memory.h"
-#include "writing/utility.h"
 
 namespace nitf {
 namespace {
@@ -57,36 +57,37 @@ void describe(NitfImageSubheader* r, const NitfDocument& d, const kernel::Bitmap
   older_date(d.header.fdt, true, idatim);
   std::memcpy(r->idatim, idatim, sizeof idatim);
   const std::int32_t width = bitmap.width, height = bitmap.height;
-  const std::pair<const char*, std::int64_t> numbers[] = {
-      {"ENCRYP", 0},
-      {"ABPP", 8},
-      {"NBPP", 8},
-      {"NBPR", 1},
-      {"NBPC", 1},
-      {"NROWS", height},
-      {"NCOLS", width},
-      {"NPPBH", width > kLargestBlockSide ? 0 : width},
-      {"NPPBV", height > kLargestBlockSide ? 0 : height},
-      {"ISYNC", 0},
-      {"IDLVL", highest_display_level(d) + 1},
-      {"IALVL", 0}};
-  for (const auto& [name, value] : numbers) set_image_number(r, name, value);
+  const std::pair<ImageId, std::int64_t> numbers[] = {
+      {ImageId::ENCRYP, 0},
+      {ImageId::ABPP, 8},
+      {ImageId::NBPP, 8},
+      {ImageId::NBPR, 1},
+      {ImageId::NBPC, 1},
+      {ImageId::NROWS, height},
+      {ImageId::NCOLS, width},
+      {ImageId::NPPBH, width > kLargestBlockSide ? 0 : width},
+      {ImageId::NPPBV, height > kLargestBlockSide ? 0 : height},
+      {ImageId::ISYNC, 0},
+      {ImageId::IDLVL, highest_display_level(d) + 1},
+      {ImageId::IALVL, 0},
+      {ImageId::NICOM, 0},
+      {ImageId::UDIDL, 0},
+      {ImageId::IXSHDL, 0}};
+  for (const auto& [id, value] : numbers) set_image_number(r, id, value);
+  const bool grey = bits == 8;
+  const std::pair<ImageId, const char*> texts[] = {
+      {ImageId::IMAG, "1.0"},
+      {ImageId::PJUST, "R"},
+      {ImageId::IC, "C3"},
+      {ImageId::COMRAT, "    "},
+      {ImageId::PVTYPE, "INT"},
+      {ImageId::ICORDS, " "},
+      {ImageId::IREP, grey                                 ? "MONO"
+                      : format == fileformat::kSaveJpegYcc ? "YCbCr601"
+                                                           : "RGB"},
+      {ImageId::IMODE, grey ? "B" : "P"}};
+  for (const auto& [id, text] : texts) set_image_text(r, id, text);
   set_location(r, 0, 0);
-  set_imag(r, "1.0");
-  set_pjust(r, "R");
-  set_ic(r, "C3");
-  set_comrat(r, "    ");
-  set_pvtype(r, "INT");
-  set_icords(r, " ");
-  FormatNumberField(r->nicom, 1, 0);
-  FormatNumberField(r->udidl, 5, 0);
-  FormatNumberField(r->ixshdl, 5, 0);
-  if (bits == 8) {
-    set_irep(r, "MONO");
-    set_imode(r, "B");
-  } else {
-    set_irep(r, format == fileformat::kSaveJpegYcc ? "YCbCr601" : "RGB");
-  }
 }
 
 int make_bands(NitfImageSubheader* r, std::int32_t format, std::int32_t bits) {

@@ -10,9 +10,9 @@
 
 #include <kvntfu.h>
 
-#include "core/fieldreader.h"
 #include "core/nitffile.h"
 #include "core/records.h"
+#include "fields/fieldreader.h"
 #include "image/imsubhdr.h"
 #include "kernel.h"
 
@@ -41,11 +41,6 @@ void* block_out(std::size_t room, const void* data, std::size_t n) {
   return block;
 }
 
-struct StringMember {
-  void* slot;
-  const char* text;
-};
-
 // Leaves IXSHD, UDID and TPXCD as the caller had them unless their length says the
 // subheader has them; the caller's old IXSHD is released, as the record documents.
 void clear_filled_members(const NitfImageSubheader& s, NitfImageHeader* r) {
@@ -55,63 +50,12 @@ void clear_filled_members(const NitfImageSubheader& s, NitfImageHeader* r) {
   if (s.mask.tpxcdlnth != 0) nitf::store_member(&r->TPXCD, nullptr);
 }
 
-bool put_strings(nitf::OutList& out, const NitfImageSubheader& s, NitfImageHeader* r) {
-  const StringMember strings[] = {
-      {&r->IM, s.im},         {&r->IID1, s.iid1},     {&r->TGTID, s.tgtid},
-      {&r->IID2, s.iid2},     {&r->ISCLAS, s.isclas}, {&r->ISCLSY, s.isclsy},
-      {&r->ISCODE, s.iscode}, {&r->ISCTLH, s.isctlh}, {&r->ISREL, s.isrel},
-      {&r->ISDCTP, s.isdctp}, {&r->ISDCXM, s.isdcxm}, {&r->ISDG, s.isdg},
-      {&r->ISCLTX, s.iscltx}, {&r->ISCATP, s.iscatp}, {&r->ISCAUT, s.iscaut},
-      {&r->ISCRSN, s.iscrsn}, {&r->ISCTLN, s.isctln}, {&r->ISORCE, s.isorce},
-      {&r->PVTYPE, s.pvtype}, {&r->IREP, s.irep},     {&r->ICAT, s.icat},
-      {&r->PJUST, s.pjust},   {&r->ICORDS, s.icords}, {&r->IGEOLO, s.igeolo},
-      {&r->IC, s.ic},         {&r->COMRAT, s.comrat}, {&r->IMODE, s.imode},
-      {&r->IMAG, s.imag},
-  };
-  for (const StringMember& m : strings) nitf::store_member(m.slot, nullptr);
-  for (const StringMember& m : strings) {
-    if (!out.put(m.slot, nitf::copy_out_string(m.text))) return false;
-  }
-  return true;
-}
-
-// An ILOC half through a zeroed buffer of its own: a leading '-' gives a negative value.
-std::int32_t location_half(const char* half) {
-  char digits[6] = {};
-  std::memcpy(digits, half, 5);
-  return nitf::parse_decimal(digits);
-}
-
-void put_numbers(NitfImageSubheader& s, NitfImageHeader* r) {
-  r->ENCRYP = number(s.encryp);
-  r->NROWS = number(s.nrows);
-  r->NCOLS = number(s.ncols);
-  r->ABPP = number(s.abpp);
-  r->NICOM = number(s.nicom);
-  r->NBANDS = number(s.nbands);
-  r->XBANDS = number(s.xbands);
-  r->ISYNC = number(s.isync);
-  r->NBPR = number(s.nbpr);
-  r->NBPC = number(s.nbpc);
-  r->NPPBH = number(s.nppbh);
-  r->NPPBV = number(s.nppbv);
-  r->NBPP = number(s.nbpp);
-  r->IDLVL = number(s.idlvl);
-  r->IALVL = number(s.ialvl);
-  r->ILOC_ROW = location_half(s.iloc);
-  r->ILOC_COLUMN = location_half(s.iloc + 5);
-  r->UDIDL = number(s.udidl);
-  r->UDOFL = number(s.udofl);
-  r->IXSHDL = number(s.ixshdl);
-  r->IXSOFL = number(s.ixsofl);
+// The image data mask table's header, which the image's data hold.
+void put_mask_header(NitfImageSubheader& s, NitfImageHeader* r) {
   r->IMDATOFF = through_text(s, s.mask.imdatoff);
   r->BMRLNTH = static_cast<std::uint16_t>(through_text(s, s.mask.bmrlnth));
   r->TMRLNTH = static_cast<std::uint16_t>(through_text(s, s.mask.tmrlnth));
   r->TPXCDLNTH = static_cast<std::uint16_t>(through_text(s, s.mask.tpxcdlnth));
-  std::memcpy(r->IDATIM, s.idatim, sizeof r->IDATIM);
-  std::memcpy(r->ISDCDT, s.isdcdt, sizeof r->ISDCDT);
-  std::memcpy(r->ISDGDT, s.isdgdt, sizeof r->ISDGDT);
-  std::memcpy(r->ISSRDT, s.issrdt, sizeof r->ISSRDT);
 }
 
 bool put_areas(nitf::OutList& out, const NitfImageSubheader& s, NitfImageHeader* r) {
@@ -166,9 +110,10 @@ KV_API int32_t KV_CALL Kv_NITFGetImageHeader(NitfDocument* document, uint32_t in
   NitfImageSubheader* s = nitf::find_image_subheader(document, index);
   if (!s) return RET_BAD_ARGUMENT;
   clear_filled_members(*s, record);
-  put_numbers(*s, record);
+  put_mask_header(*s, record);
   nitf::OutList out;
-  if (!put_strings(out, *s, record) || !put_areas(out, *s, record) || !put_comments(*s, record)) {
+  if (!nitf::get_fields(nitf::image_fields(), *s, record, out) || !put_areas(out, *s, record) ||
+      !put_comments(*s, record)) {
     out.release_all();
     release_array(&record->ICOM, record->NICOM);
     return RET_NO_MEMORY;
@@ -178,18 +123,11 @@ KV_API int32_t KV_CALL Kv_NITFGetImageHeader(NitfDocument* document, uint32_t in
 
 KV_API int32_t KV_CALL Kv_NITFFreeImageHeader(NitfImageHeader* r) {
   if (!r) return RET_BAD_ARGUMENT;
-  void* before_comments[] = {
-      &r->IM,     &r->IID1,   &r->TGTID,  &r->IID2, &r->ISCLAS, &r->ISCLSY, &r->ISCODE, &r->ISCTLH,
-      &r->ISREL,  &r->ISDCTP, &r->ISDCXM, &r->ISDG, &r->ISCLTX, &r->ISCATP, &r->ISCAUT, &r->ISCRSN,
-      &r->ISCTLN, &r->ISORCE, &r->PVTYPE, &r->IREP, &r->ICAT,   &r->PJUST,  &r->ICORDS, &r->IGEOLO};
-  for (void* member : before_comments) nitf::release_member(member);
+  nitf::release_strings(nitf::image_fields(), r);
   release_array(&r->ICOM, r->NICOM);
-  nitf::release_member(&r->IC);
-  nitf::release_member(&r->COMRAT);
   release_band_texts(r);
   for (void* member :
-       {static_cast<void*>(&r->IMODE), static_cast<void*>(&r->IMAG), static_cast<void*>(&r->UDID),
-        static_cast<void*>(&r->IXSHD), static_cast<void*>(&r->TPXCD)})
+       {static_cast<void*>(&r->UDID), static_cast<void*>(&r->IXSHD), static_cast<void*>(&r->TPXCD)})
     nitf::release_member(member);
   return RET_SUCCESS;
 }

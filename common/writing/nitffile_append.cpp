@@ -12,14 +12,14 @@
 
 #include <kvntfu.h>
 
-#include "core/fieldreader.h"
 #include "core/nitffile.h"
 #include "core/utility_canvas.h"
+#include "fields/fieldreader.h"
+#include "fields/utility.h"
 #include "fileformat/save.h"
 #include "graphics_text/handlgfx.h"
 #include "kernel/global_memory.h"
 #include "vector/drawing.h"
-#include "writing/utility.h"
 #include "writing/utility_setters.h"
 
 namespace nitf {
@@ -181,7 +181,7 @@ int append_graphic_segment(NitfDocument* d, vector::Drawing* drawing,
   if (int r = drawing_to_cgm(drawing, &record->cgm); r != RET_SUCCESS) return r;
   record->has_cgm = 1;
   StagedLengths lengths;
-  if (int r = lengths.stage(d->header.graphics, kGraphicSubheaderLength, record->cgm.size());
+  if (int r = lengths.stage(d->header.graphics, graphic_subheader_length(), record->cgm.size());
       r != RET_SUCCESS)
     return r;
   if (d->graphics.size() != index) return RET_FAILURE;
@@ -267,7 +267,7 @@ int append_text_segment(NitfDocument* d, const wchar_t* name) {
   record->has_memory_text = 1;
   const std::size_t size = record->memory_text.size() - 1;
   StagedLengths lengths;
-  if (int r = lengths.stage(d->header.texts, kTextSubheaderLength, size); r != RET_SUCCESS)
+  if (int r = lengths.stage(d->header.texts, text_subheader_length(), size); r != RET_SUCCESS)
     return r;
   if (d->texts.size() != index) return RET_FAILURE;
   try {

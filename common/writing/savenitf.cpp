@@ -16,7 +16,7 @@
 
 #include <kvntfu.h>
 
-#include "writing/utility.h"
+#include "fields/utility.h"
 
 namespace nitf {
 namespace {
@@ -167,56 +167,82 @@ int KvNitfSaveFile::WriteLengthTable(const LengthTables& t, std::uint32_t count,
 // FHDR to HL; FL and HL are left to be corrected once known.
 int KvNitfSaveFile::WriteLeadingFields() {
   NitfFileHeaderData& h = document_->header;
-  std::size_t n = 0;
-  const HeaderField* fields = header_fields(&n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const HeaderField& f = fields[k];
+  const auto table = header_fields();
+  for (auto id = HeaderId::FHDR; id <= HeaderId::HL; id = HeaderId(int(id) + 1)) {
+    const HeaderField& f = field(table, id);
     int r;
-    if (std::strcmp(f.name, "FBKGC") == 0) {
+    if (id == HeaderId::FBKGC) {
       // Binary, lowest byte of the stored colour first.
       const std::uint8_t colour[3] = {static_cast<std::uint8_t>(h.background),
                                       static_cast<std::uint8_t>(h.background >> 8),
                                       static_cast<std::uint8_t>(h.background >> 16)};
       r = WriteBytes(colour, 3);
-    } else if (std::strcmp(f.name, "FL") == 0 || std::strcmp(f.name, "HL") == 0) {
-      (f.name[0] == 'F' ? fl_at_ : hl_at_) = position();
+    } else if (id == HeaderId::FL || id == HeaderId::HL) {
+      (id == HeaderId::FL ? fl_at_ : hl_at_) = position();
       r = WriteNumber(0, f.width);
     } else {
-      r = WriteField(f.text(h), f.width, f.numeric ? "0" : " ");
+      r = WriteTableField(f, h);
     }
     if (r != RET_SUCCESS) return r;
   }
   return RET_SUCCESS;
 }
 
+// The record count of the segment kind a length group describes, and where its
+// written entries are remembered.
+std::size_t KvNitfSaveFile::GroupCount(HeaderId count) const {
+  const NitfDocument& d = *document_;
+  switch (count) {
+    case HeaderId::NUMI:
+      return d.images.size();
+    case HeaderId::NUMS:
+      return d.graphics.size();
+    case HeaderId::NUMT:
+      return d.texts.size();
+    case HeaderId::NUMDES:
+      return d.des.size();
+    default:
+      return static_cast<std::size_t>(std::max(d.header.res.count, 0));
+  }
+}
+
+WrittenLengths& KvNitfSaveFile::Written(HeaderId count) {
+  switch (count) {
+    case HeaderId::NUMI:
+      return images_;
+    case HeaderId::NUMS:
+      return graphics_;
+    case HeaderId::NUMT:
+      return texts_;
+    case HeaderId::NUMDES:
+      return des_;
+    default:
+      return res_;
+  }
+}
+
 int KvNitfSaveFile::WriteFileHeader() {
   if (int r = WriteLeadingFields(); r != RET_SUCCESS) return r;
   NitfFileHeaderData& h = document_->header;
-  const NitfDocument& d = *document_;
-  struct Kind {
-    const LengthTables& table;
-    std::size_t count;
-    std::uint8_t subheader_width, data_width;
-    WrittenLengths* out;
-  };
-  const Kind kinds[] = {{h.images, d.images.size(), 6, 10, &images_},
-                        {h.graphics, d.graphics.size(), 4, 6, &graphics_},
-                        {h.texts, d.texts.size(), 4, 5, &texts_},
-                        {h.des, d.des.size(), 4, 9, &des_},
-                        {h.res, static_cast<std::size_t>(std::max(h.res.count, 0)), 4, 7, &res_}};
-  for (const Kind& k : kinds) {
-    if (int r = WriteNumber(static_cast<std::int64_t>(k.count), 3); r != RET_SUCCESS) return r;
-    auto count = static_cast<std::uint32_t>(k.count);
-    if (int r = WriteLengthTable(k.table, count, k.subheader_width, k.data_width, k.out);
+  const auto table = header_fields();
+  for (const LengthGroup& g : length_groups()) {
+    const std::size_t count = GroupCount(g.count);
+    if (int r = WriteNumber(static_cast<std::int64_t>(count), field(table, g.count).width);
+        r != RET_SUCCESS)
+      return r;
+    if (int r = WriteLengthTable(h.*g.tables, static_cast<std::uint32_t>(count),
+                                 field(table, g.subheader).width, field(table, g.data).width,
+                                 &Written(g.count));
         r != RET_SUCCESS)
       return r;
     // NUMX (always 000 in a file the reader accepts) sits between graphics and texts.
-    if (k.out == &graphics_) {
-      if (int r = WriteField(h.numx, 3, "0"); r != RET_SUCCESS) return r;
+    if (g.count == HeaderId::NUMS) {
+      if (int r = WriteTableField(field(table, HeaderId::NUMX), h); r != RET_SUCCESS) return r;
     }
   }
-  if (int r = WriteExtension(h.udhd, h.udhofl); r != RET_SUCCESS) return r;
-  if (int r = WriteExtension(h.xhd, h.xhdlofl); r != RET_SUCCESS) return r;
+  for (const HeaderArea& a : header_areas())
+    if (int r = WriteExtension(h.*a.tres, field(table, a.overflow).text(h)); r != RET_SUCCESS)
+      return r;
   header_length_ = position();
   return Patch(hl_at_, header_length_, 6);
 }

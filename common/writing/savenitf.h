@@ -10,10 +10,14 @@
 // when everything was written; Kv_NITFSaveFile is its export.
 #pragma once
 
+#include <kvntfu.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "core/nitffile.h"
+#include "fields/field_table.h"
 #include "kernel.h"
 
 namespace nitf {
@@ -51,6 +55,21 @@ class KvNitfSaveFile {
   int WriteBytes(const void* bytes, std::size_t n);
   // An extension area: its 5-digit length (area + 3, or 0), overflow field and bytes.
   int WriteExtension(const TreArea& area, const char* overflow);
+  // One field of a table, when the record's file has it: its encoded or stored text.
+  template <class R>
+  int WriteTableField(const Field<R>& f, const R& r) {
+    if (!f.in_file(r)) return RET_SUCCESS;
+    char scratch[32];
+    const char* text = f.encode ? f.encode(r, scratch, f.width) : f.text(const_cast<R&>(r));
+    return text ? WriteField(text, f.width, f.digits() ? "0" : " ") : RET_INVALID_PARAMETER;
+  }
+  // The fields from `first` to `last`, both included.
+  template <class R, class Id>
+  int WriteRun(std::span<const Field<R>> table, Id first, Id last, const R& r) {
+    for (auto i = static_cast<std::size_t>(first); i <= static_cast<std::size_t>(last); ++i)
+      if (int x = WriteTableField(table[i], r); x != RET_SUCCESS) return x;
+    return RET_SUCCESS;
+  }
   // Copies `length` source bytes from `offset`, a chunk at a time; RET_FILE_READ when
   // the source does not hold them (checked before anything is read).
   int CopySource(std::int64_t offset, std::uint64_t length);
@@ -75,10 +94,11 @@ class KvNitfSaveFile {
  private:
   int Flush();
   int WriteLeadingFields();
+  std::size_t GroupCount(HeaderId count) const;
+  WrittenLengths& Written(HeaderId count);
   int WriteComments(std::uint32_t index);
   int WriteBands(std::uint32_t index);
   int WriteLuts(const NitfImageSubheader& record, const ImageBand& band);
-  int WriteImageTrailer(std::uint32_t index);
   int Patch(std::int64_t offset, std::int64_t value, std::size_t width);
   int WriteLengthTable(const LengthTables& table, std::uint32_t count, std::uint8_t subheader_width,
                        std::uint8_t data_width, WrittenLengths* out);

@@ -1,10 +1,8 @@
-// The writer's image segments: the subheader regenerated from its record, and the data
-// copied from the source (vector-quantised data after a check of its header).
-//
-// The field tables of imsubhdr give the order and widths; codes and numbers are written
-// from the record's values, everything else from its stored texts. The image data mask
-// table belongs to the data (MIL-STD-2500C): it is copied with them, so LISH measures
-// the subheader alone.
+// The writer's image segments: the subheader regenerated from its record through the
+// field tables (codes and sizes from the record's values, everything else from its
+// stored texts), and the data copied from the source (vector-quantised data after a
+// check of its header). The image data mask table belongs to the data: it is copied
+// with them, so LISH measures the subheader alone.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -20,18 +18,7 @@ namespace nitf {
 namespace {
 
 using R = NitfImageSubheader;
-
-constexpr const char* kRepresentationTexts[] = {
-    "MONO", "RGB", "RGB/LUT", "MULTI", "NODISPLY", "NVECTOR", "POLAR", "VPH", "YCbCr601"};
-constexpr const char* kBandTexts[] = {"  ", "LU", "R", "G", "B", "M", "Y", "Cb", "Cr"};
-constexpr const char* kBilevelTexts[] = {"1D", "2DS", "2DH"};
-constexpr const char* kModeTexts[] = {"B", "P", "R", "S"};
-
-template <class Code, std::size_t N>
-const char* code_text(Code code, const char* const (&texts)[N]) {
-  auto i = static_cast<std::size_t>(code);
-  return i < N ? texts[i] : nullptr;
-}
+using Id = ImageId;
 
 int unknown_code(const R& r, const char* field) {
   char line[96];
@@ -41,86 +28,30 @@ int unknown_code(const R& r, const char* field) {
   return RET_FILE_FORMAT;
 }
 
-// The stored text while it still says the record's value (a setter may have changed
-// the value since); otherwise the shortest form that fits and reads back the same,
-// the nearest four-character form when none does.
-int imag_text(const R& r, char out[5]) {
-  double stored = 1.0;
-  if (!magnification_of(r.imag, &stored)) stored = 1.0;
-  if (stored == r.magnification && r.imag[0] != '\0') {
-    std::snprintf(out, 5, "%s", r.imag);
-    return RET_SUCCESS;
+// The codes the writer puts from the record's values must have names in the file.
+int check_codes(const R& r) {
+  if (r.pixel_type != PixelValueTypeCode::kInteger &&
+      r.pixel_type != PixelValueTypeCode::kBilevel) {
+    kernel::message_box("Unsupported PVTYPE", "Error");
+    return RET_UNSUPPORTED_PVTYPE;
   }
-  const double v = r.magnification;
-  char text[32];
-  auto reads_back = [&](int n) {
-    double back = 0;
-    return n > 0 && n <= 4 && magnification_of(text, &back) && back == v;
-  };
-  bool found = false;
-  for (int digits = 0; digits <= 3 && !found; ++digits)
-    found = reads_back(std::snprintf(text, sizeof text, "%.*f", digits, v));
-  if (!found && v > 0 && v < 1)
-    found = reads_back(std::snprintf(text, sizeof text, "/%.0f", std::round(1.0 / v)));
-  for (int digits = 3; digits >= 0 && !found; --digits)
-    found = std::snprintf(text, sizeof text, "%.*f", digits, v) <= 4;
-  if (!found) return RET_INVALID_PARAMETER;  // 10000 and more, or not a number
-  std::memcpy(out, text, 5);
+  if (!name_of(kRepresentations, r.representation)) return unknown_code(r, "IREP");
+  if (!name_of(kCompressions, r.compression)) return unknown_code(r, "IC");
+  if (!name_of(kImageModes, r.mode)) return unknown_code(r, "IMODE");
   return RET_SUCCESS;
-}
-
-// C1 and M1 carry their coding scheme in COMRAT; every other code keeps its stored
-// text (a compression rate, or a JPEG 2000 "N045"), which no value of the record holds.
-const char* comrat_text(const R& r) {
-  bool bilevel = r.compression == CompressionCode::kC1 || r.compression == CompressionCode::kM1;
-  const char* mode = code_text(r.bilevel_mode, kBilevelTexts);
-  return bilevel && mode ? mode : r.comrat;
 }
 
 }  // namespace
 
 int KvNitfSaveFile::WriteImageSubheader(std::uint32_t i) {
   R& r = *document().images[i];
-  if (r.pixel_type != PixelValueTypeCode::kInteger &&
-      r.pixel_type != PixelValueTypeCode::kBilevel) {
-    kernel::message_box("Unsupported PVTYPE", "Error");
-    return RET_UNSUPPORTED_PVTYPE;
-  }
-  const char* irep = code_text(r.representation, kRepresentationTexts);
-  if (!irep) return unknown_code(r, "IREP");
-  std::size_t n = 0;
-  const ImageField* leading = image_leading_fields(&n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const ImageField& f = leading[k];
-    std::string_view name = f.name;
-    int x;
-    if (name == "NROWS" || name == "NCOLS") {
-      x = WriteNumber(name == "NROWS" ? r.rows : r.columns, 8);
-    } else if (name == "PVTYPE") {
-      x = WriteField(r.pixel_type == PixelValueTypeCode::kBilevel ? "B" : "INT", 3, " ");
-    } else if (name == "IREP") {
-      x = WriteField(irep, 8, " ");
-    } else if (name == "ABPP") {
-      x = WriteNumber(r.significant_bits, 2);
-    } else if (name == "PJUST") {
-      x = WriteField(r.right_justified ? "R" : "L", 1, " ");
-    } else {
-      x = WriteField(f.text(r), f.width, f.numeric ? "0" : " ");
-    }
-    if (x != RET_SUCCESS) return x;
-  }
-  if (r.icords[0] != ' ') {
-    if (int x = WriteField(r.igeolo, 60, " "); x != RET_SUCCESS) return x;
-  }
+  const auto table = image_fields();
+  if (int x = check_codes(r); x != RET_SUCCESS) return x;
+  if (int x = WriteRun(table, Id::IM, Id::IGEOLO, r); x != RET_SUCCESS) return x;
   if (int x = WriteComments(i); x != RET_SUCCESS) return x;
-  const char* ic = compression_text(r.compression);
-  if (!ic) return unknown_code(r, "IC");
-  if (int x = WriteField(ic, 2, " "); x != RET_SUCCESS) return x;
-  if (r.compression != CompressionCode::kNC && r.compression != CompressionCode::kNM) {
-    if (int x = WriteField(comrat_text(r), 4, " "); x != RET_SUCCESS) return x;
-  }
+  if (int x = WriteRun(table, Id::IC, Id::COMRAT, r); x != RET_SUCCESS) return x;
   if (int x = WriteBands(i); x != RET_SUCCESS) return x;
-  if (int x = WriteImageTrailer(i); x != RET_SUCCESS) return x;
+  if (int x = WriteRun(table, Id::ISYNC, Id::IMAG, r); x != RET_SUCCESS) return x;
   if (int x = WriteExtension(r.udid, r.udofl); x != RET_SUCCESS) return x;
   return WriteExtension(r.ixshd, r.ixsofl);
 }
@@ -129,7 +60,9 @@ int KvNitfSaveFile::WriteComments(std::uint32_t i) {
   const R& r = *document().images[i];
   if (r.comment_count < 0 || static_cast<std::size_t>(r.comment_count) > r.comments.size())
     return unknown_code(r, "comment array for its NICOM");
-  if (int x = WriteNumber(r.comment_count, 1); x != RET_SUCCESS) return x;
+  if (int x = WriteNumber(r.comment_count, field(image_fields(), Id::NICOM).width);
+      x != RET_SUCCESS)
+    return x;
   for (std::int32_t c = 0; c < r.comment_count; ++c) {
     if (int x = WriteField(r.comments[c].text, 80, " "); x != RET_SUCCESS) return x;
   }
@@ -139,23 +72,21 @@ int KvNitfSaveFile::WriteComments(std::uint32_t i) {
 // NBANDS as read (XBANDS carries the count when it is 0), then each band's fields.
 int KvNitfSaveFile::WriteBands(std::uint32_t i) {
   const R& r = *document().images[i];
+  const auto table = image_fields();
   std::int32_t count = r.nbands_value != 0 ? r.nbands_value : r.band_count;
   if (count < 0 || count > r.band_count || static_cast<std::size_t>(count) > r.bands.size())
     return unknown_code(r, "band array for its band count");
-  if (int x = WriteNumber(r.nbands_value, 1); x != RET_SUCCESS) return x;
+  if (int x = WriteNumber(r.nbands_value, field(table, Id::NBANDS).width); x != RET_SUCCESS)
+    return x;
   if (r.nbands_value == 0) {
-    if (int x = WriteNumber(count, 5); x != RET_SUCCESS) return x;
+    if (int x = WriteNumber(count, field(table, Id::XBANDS).width); x != RET_SUCCESS) return x;
   }
   for (std::int32_t b = 0; b < count; ++b) {
     const ImageBand& band = r.bands[b];
-    const char* irepband = code_text(band.representation, kBandTexts);
-    if (!irepband) return unknown_code(r, "IREPBANDn");
-    int x = WriteField(irepband, 2, " ");
-    if (x == RET_SUCCESS) x = WriteField(band.isubcat, 6, " ");
-    if (x == RET_SUCCESS) x = WriteField(band.ifc, 1, "0");
-    if (x == RET_SUCCESS) x = WriteField(band.imflt, 3, " ");
-    if (x == RET_SUCCESS) x = WriteNumber(band.lut_count, 1);
-    if (x == RET_SUCCESS && band.lut_count != 0) x = WriteNumber(band.lut_entries, 5);
+    if (!name_of(kBandRepresentations, band.representation) &&
+        band.representation != BandRepresentationCode::kNone)
+      return unknown_code(r, "IREPBANDn");
+    int x = WriteRun(band_fields(), BandId::IREPBAND, BandId::NELUT, band);
     if (x == RET_SUCCESS && band.lut_count != 0 && band.lut_entries != 0) x = WriteLuts(r, band);
     if (x != RET_SUCCESS) return x;
   }
@@ -183,41 +114,6 @@ int KvNitfSaveFile::WriteLuts(const NitfImageSubheader& r, const ImageBand& band
       lut[e] = t == 0 ? c.red : t == 1 ? c.green : c.blue;
     }
     if (int x = WriteBytes(lut.data(), entries); x != RET_SUCCESS) return x;
-  }
-  return RET_SUCCESS;
-}
-
-// ISYNC to IMAG.
-int KvNitfSaveFile::WriteImageTrailer(std::uint32_t i) {
-  R& r = *document().images[i];
-  const char* mode = code_text(r.mode, kModeTexts);
-  if (!mode) return unknown_code(r, "IMODE");
-  char imag[5];
-  if (int x = imag_text(r, imag); x != RET_SUCCESS) return x;
-  const struct {
-    const char* name;
-    std::int64_t value;
-  } numbers[] = {{"NBPR", r.blocks_per_row},   {"NBPC", r.blocks_per_column},
-                 {"NPPBH", r.block_width},     {"NPPBV", r.block_height},
-                 {"NBPP", r.bits_per_pixel},   {"IDLVL", r.display_level},
-                 {"IALVL", r.attachment_level}};
-  std::size_t n = 0;
-  const ImageField* trailing = image_trailing_fields(&n);
-  for (std::size_t k = 0; k < n; ++k) {
-    const ImageField& f = trailing[k];
-    std::string_view name = f.name;
-    int x = RET_FILE_FORMAT;
-    if (name == "IMODE") {
-      x = WriteField(mode, 1, "0");
-    } else if (name == "IMAG") {
-      x = WriteField(imag, 4, " ");
-    } else {
-      const auto* number = std::find_if(std::begin(numbers), std::end(numbers),
-                                        [&](const auto& e) { return name == e.name; });
-      x = number != std::end(numbers) ? WriteNumber(number->value, f.width)
-                                      : WriteField(f.text(r), f.width, f.numeric ? "0" : " ");
-    }
-    if (x != RET_SUCCESS) return x;
   }
   return RET_SUCCESS;
 }

@@ -2,49 +2,16 @@
 // the records through their field tables, extension areas written back as held, and
 // the data taken from memory (appended segments) or copied from the source.
 #include <cstring>
-#include <string_view>
 
 #include <kvntfu.h>
 
 #include "writing/savenitf.h"
 
 namespace nitf {
-namespace {
-
-// A number the record keeps converted, by field name; null for a plain text field.
-struct Converted {
-  const char* name;
-  std::int64_t value;
-};
-
-template <class Fields, class Record>
-int write_fields(KvNitfSaveFile& w, const Fields& fields, Record& r,
-                 std::initializer_list<Converted> numbers) {
-  for (const auto& f : fields) {
-    int x = RET_SUCCESS;
-    const Converted* number = nullptr;
-    for (const Converted& c : numbers) {
-      if (std::strcmp(c.name, f.name) == 0) number = &c;
-    }
-    if (number) {
-      x = w.WriteNumber(number->value, f.width);
-    } else if (std::strcmp(f.name, "SCOLOR") == 0) {
-      // The NITF 2.1 profile knows colour CGM only.
-      x = w.WriteField("C", 1, " ");
-    } else {
-      x = w.WriteField(f.text(r), f.width, f.numeric ? "0" : " ");
-    }
-    if (x != RET_SUCCESS) return x;
-  }
-  return RET_SUCCESS;
-}
-
-}  // namespace
 
 int KvNitfSaveFile::WriteGraphicSubheader(std::uint32_t i) {
   NitfGraphicSubheader& r = *document().graphics[i];
-  if (int x = write_fields(*this, graphic_fields(), r, {{"SDLVL", r.sdlvl}, {"SALVL", r.salvl}});
-      x != RET_SUCCESS)
+  if (int x = WriteRun(graphic_fields(), GraphicId::SY, GraphicId::SRES2, r); x != RET_SUCCESS)
     return x;
   return WriteExtension(r.sxshd, r.sxsofl);
 }
@@ -59,8 +26,7 @@ int KvNitfSaveFile::WriteGraphicData(std::uint32_t i) {
 
 int KvNitfSaveFile::WriteTextSubheader(std::uint32_t i) {
   NitfTextSubheader& r = *document().texts[i];
-  if (int x = write_fields(*this, text_fields(), r, {{"TXTALVL", r.txtalvl}}); x != RET_SUCCESS)
-    return x;
+  if (int x = WriteRun(text_fields(), TextId::TE, TextId::TXTFMT, r); x != RET_SUCCESS) return x;
   return WriteExtension(r.txshd, r.txsofl);
 }
 
@@ -76,17 +42,14 @@ int KvNitfSaveFile::WriteTextData(std::uint32_t i) {
   return CopySource(segment_data_offset(d, SegmentKind::kText, i), d.header.texts.data(i));
 }
 
-// DESOFLW and DESITEM exactly where the reader reads them; DESSHL is the length of the
-// user-defined fields the record holds.
 int KvNitfSaveFile::WriteDesSubheader(std::uint32_t i) {
   NitfDesSubheader& r = *document().des[i];
-  if (int x = write_fields(*this, des_fields(), r, {}); x != RET_SUCCESS) return x;
-  if (des_has_overflow_fields(r)) {
-    if (int x = WriteField(r.desoflw, 6, " "); x != RET_SUCCESS) return x;
-    if (int x = WriteField(r.desitem, 3, "0"); x != RET_SUCCESS) return x;
-  }
+  const auto table = des_fields();
+  if (int x = WriteRun(table, DesId::DE, DesId::DESITEM, r); x != RET_SUCCESS) return x;
   std::size_t n = r.desshf.empty() ? 0 : r.desshf.size() - 1;
-  if (int x = WriteNumber(static_cast<std::int64_t>(n), 4); x != RET_SUCCESS) return x;
+  if (int x = WriteNumber(static_cast<std::int64_t>(n), field(table, DesId::DESSHL).width);
+      x != RET_SUCCESS)
+    return x;
   return WriteBytes(r.desshf.data(), n);
 }
 

@@ -1,12 +1,12 @@
-// What the header setters share: locations, length bookkeeping and extension areas.
+// What the header setters share: length bookkeeping and extension areas.
 #include <cstring>
 
 #include <kvntfu.h>
 
-#include "core/fieldreader.h"
 #include "core/nitffile.h"
 #include "core/trearea.h"
-#include "writing/utility.h"
+#include "fields/fieldreader.h"
+#include "fields/utility.h"
 #include "writing/utility_setters.h"
 
 namespace nitf {
@@ -20,13 +20,9 @@ void adjust_file_length(NitfFileHeaderData& h, std::int64_t delta) {
 
 }  // namespace
 
-int FormatLocationField(char* field, std::int64_t row, std::int64_t column) {
-  char groups[2][6];
-  if (!field || FormatNumberField(groups[0], 5, row) != RET_SUCCESS ||
-      FormatNumberField(groups[1], 5, column) != RET_SUCCESS)
-    return RET_INVALID_PARAMETER;
-  std::memcpy(field, groups[0], 5);
-  std::memcpy(field + 5, groups[1], 6);
+int SetFileLength(NitfFileHeaderData* header, std::int64_t length) {
+  if (int r = FormatNumberField(header->fl, 12, length); r != RET_SUCCESS) return r;
+  header->fl_source = header->fl_current = length;
   return RET_SUCCESS;
 }
 

@@ -1,4 +1,4 @@
-// Shared by the setters: locations, extension areas and length bookkeeping.
+// Shared by the setters: extension areas and length bookkeeping.
 //
 // A change that makes a header or subheader longer or shorter moves the document's
 // current lengths, HL and FL (values and texts) by the same amount, so that the getters
@@ -12,14 +12,12 @@ struct NitfDocument;
 
 namespace nitf {
 
+struct NitfFileHeaderData;
 struct TreArea;
 enum class SegmentKind : std::int32_t;
 
-// A location of two 5-character groups (ILOC, SLOC, SBND1, SBND2), row first, each
-// zero-filled with a negative value's minus sign at the front of its group: row -12
-// and column 40 give "-001200040". RET_INVALID_PARAMETER (field unchanged) for a value
-// outside -9999..99999.
-int FormatLocationField(char* field, std::int64_t row, std::int64_t column);
+// Sets FL (source and current) and its 12-digit text to `length`.
+int SetFileLength(NitfFileHeaderData* header, std::int64_t length);
 
 // Moves the current subheader length of segment `index` of `kind` (when the table has
 // an entry for it) and FL by `delta`.

@@ -1,19 +1,21 @@
 // nitf info: what a file holds, built from the module's public records only, as any
 // application would see it.
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "fields.h"
 #include "listing.h"
 
 namespace cli {
 namespace {
 
-std::vector<long long> table(const uint32_t* values, int32_t count) {
+std::vector<long long> table(const uint32_t* values, long long count) {
   std::vector<long long> out;
-  for (int32_t i = 0; values && i < count; ++i) out.push_back(values[i]);
+  for (long long i = 0; values && i < count; ++i) out.push_back(values[i]);
   return out;
 }
 
@@ -35,105 +37,67 @@ std::vector<std::string> tre_tags(const uint8_t* area, long long length_field) {
   return tags;
 }
 
-void add_tres(Section& s, const char* count_key, const char* tags_key, const uint8_t* area,
-              long long length_field) {
-  std::vector<std::string> tags = tre_tags(area, length_field);
-  s.number(count_key, static_cast<long long>(tags.size()));
-  s.texts(tags_key, tags);
+template <class T>
+T* pointer_at(const void* record, int offset) {
+  T* p;
+  std::memcpy(&p, member_at(record, offset), sizeof p);
+  return p;
 }
 
-Section header_section(const NitfHeader& h) {
-  char version[16];
-  std::snprintf(version, sizeof version, "%05.2f", static_cast<double>(h.FVER));
-  Section s;
-  s.text("fhdr", trimmed(h.FHDR));
-  s.text("fver", version);
-  s.number("clevel", h.CLEVEL);
-  s.text("stype", trimmed(h.STYPE));
-  s.text("ostaid", trimmed(h.OSTAID));
-  s.text("fdt", trimmed(h.FDT, sizeof h.FDT));
-  s.text("ftitle", trimmed(h.FTITLE));
-  s.text("fsclas", trimmed(h.FSCLAS));
-  s.text("oname", trimmed(h.ONAME));
-  s.text("ophone", trimmed(h.OPHONE));
-  s.number("fl", h.FL);
-  s.number("hl", h.HL);
-  s.numbers("background", {h.FBKGC[0], h.FBKGC[1], h.FBKGC[2]});
-  s.number("numi", h.NUMI);
-  s.numbers("lish", table(h.LISH, h.NUMI));
-  s.numbers("li", table(h.LI, h.NUMI));
-  s.number("nums", h.NUMS);
-  s.numbers("lssh", table(h.LSSH, h.NUMS));
-  s.numbers("ls", table(h.LS, h.NUMS));
-  s.number("numx", h.NUMX);
-  s.number("numt", h.NUMT);
-  s.numbers("ltsh", table(h.LTSH, h.NUMT));
-  s.numbers("lt", table(h.LT, h.NUMT));
-  s.number("numdes", h.NUMDES);
-  s.numbers("ldsh", table(h.LDSH, h.NUMDES));
-  s.numbers("ld", table(h.LD, h.NUMDES));
-  s.number("numres", h.NUMRES);
-  s.numbers("lresh", table(h.LRESH, h.NUMRES));
-  s.numbers("lre", table(h.LRE, h.NUMRES));
-  s.number("udhdl", h.UDHDL);
-  add_tres(s, "udhd_tres", "udhd_tags", h.UDHD, h.UDHDL);
-  s.number("xhdl", h.XHDL);
-  add_tres(s, "xhd_tres", "xhd_tags", h.XHD, h.XHDL);
-  return s;
+// One listed field, as its form holds it. An extension area shows as the number of its
+// TREs and their tags; a conditional number that is 0 stands for a field the file
+// does not have.
+void add_field(Section& s, const void* r, const NitfFieldInfo& f) {
+  const std::string key = lower_name(f);
+  switch (f.form) {
+    case KV_FORM_STRING:
+      s.text(key.c_str(), trimmed(pointer_at<const char>(r, f.offset)));
+      break;
+    case KV_FORM_CHARS:
+      s.text(key.c_str(), trimmed(static_cast<const char*>(member_at(r, f.offset)),
+                                  static_cast<std::size_t>(f.width)));
+      break;
+    case KV_FORM_NUMBER:
+    case KV_FORM_UNSIGNED:
+      if ((f.flags & KV_FIELD_CONDITIONAL) && number_at(r, f, f.offset) == 0) break;
+      s.number(key.c_str(), number_at(r, f, f.offset));
+      break;
+    case KV_FORM_LOCATION:
+      s.numbers(key.c_str(), location_of(r, f));
+      break;
+    case KV_FORM_VERSION: {
+      float version;
+      std::memcpy(&version, member_at(r, f.offset), sizeof version);
+      char text[16];
+      std::snprintf(text, sizeof text, "%05.2f", static_cast<double>(version));
+      s.text(key.c_str(), text);
+      break;
+    }
+    case KV_FORM_COLOUR: {
+      const auto* c = static_cast<const uint8_t*>(member_at(r, f.offset));
+      s.numbers("background", {c[0], c[1], c[2]});
+      break;
+    }
+    case KV_FORM_TABLE:
+      s.numbers(key.c_str(),
+                table(pointer_at<const uint32_t>(r, f.offset), number_at(r, f, f.second_offset)));
+      break;
+    case KV_FORM_AREA: {
+      const std::vector<std::string> tags =
+          tre_tags(pointer_at<const uint8_t>(r, f.offset), number_at(r, f, f.second_offset));
+      s.number((key + "_tres").c_str(), static_cast<long long>(tags.size()));
+      s.texts((key + "_tags").c_str(), tags);
+      break;
+    }
+  }
 }
 
-Section image_section(int index, const NitfImageHeader& m) {
+// The fields of the kind's table that a listing shows, in file order.
+Section section(int kind, const void* record, int index) {
   Section s;
-  s.number("index", index);
-  s.text("iid1", trimmed(m.IID1));
-  s.number("nrows", m.NROWS);
-  s.number("ncols", m.NCOLS);
-  s.text("pvtype", trimmed(m.PVTYPE));
-  s.text("irep", trimmed(m.IREP));
-  s.text("icat", trimmed(m.ICAT));
-  s.number("abpp", m.ABPP);
-  s.number("nbpp", m.NBPP);
-  s.text("ic", trimmed(m.IC));
-  s.text("comrat", trimmed(m.COMRAT));
-  s.number(m.NBANDS == 0 ? "xbands" : "nbands", m.NBANDS == 0 ? m.XBANDS : m.NBANDS);
-  s.text("imode", trimmed(m.IMODE));
-  s.number("nbpr", m.NBPR);
-  s.number("nbpc", m.NBPC);
-  s.number("nppbh", m.NPPBH);
-  s.number("nppbv", m.NPPBV);
-  s.number("idlvl", m.IDLVL);
-  s.number("ialvl", m.IALVL);
-  s.numbers("iloc", {m.ILOC_ROW, m.ILOC_COLUMN});
-  s.text("imag", trimmed(m.IMAG));
-  s.number("nicom", m.NICOM);
-  add_tres(s, "udid_tres", "udid_tags", reinterpret_cast<const uint8_t*>(m.UDID), m.UDIDL);
-  add_tres(s, "ixshd_tres", "ixshd_tags", m.IXSHD, m.IXSHDL);
-  return s;
-}
-
-Section graphic_section(int index, const NitfGraphicHeader& g) {
-  Section s;
-  s.number("index", index);
-  s.text("sid", trimmed(g.SID));
-  s.text("sname", trimmed(g.SNAME));
-  s.text("sfmt", trimmed(g.SFMT));
-  s.number("sdlvl", g.SDLVL);
-  s.number("salvl", g.SALVL);
-  s.numbers("sloc", {g.SLOC_ROW, g.SLOC_COLUMN});
-  s.numbers("sbnd1", {g.SBND1_ROW, g.SBND1_COLUMN});
-  s.numbers("sbnd2", {g.SBND2_ROW, g.SBND2_COLUMN});
-  add_tres(s, "sxshd_tres", "sxshd_tags", g.SXSHD, g.SXSHDL);
-  return s;
-}
-
-Section text_section(int index, const NitfTextHeader& t, long long length) {
-  Section s;
-  s.number("index", index);
-  s.text("textid", trimmed(t.TEXTID));
-  s.text("txtitl", trimmed(t.TXTITL));
-  s.text("txtfmt", trimmed(t.TXTFMT));
-  s.number("lt", length);
-  add_tres(s, "txshd_tres", "txshd_tags", t.TXSHD, t.TXSHDL);
+  if (index >= 0) s.number("index", index);
+  for (const NitfFieldInfo& f : fields_of(kind))
+    if (f.flags & KV_FIELD_LISTED) add_field(s, record, f);
   return s;
 }
 
@@ -176,20 +140,20 @@ struct Listing {
 int collect(const std::string& file, NitfDocument* doc, Listing* out) {
   NitfHeader h{};
   if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
-  out->header = header_section(h);
+  out->header = section(KV_FIELDS_FILE, &h, -1);
   out->des = des_sections(file, h);
   Kv_NITFFreeNITFHeader(&h);  // the sections hold copies of what they show
   for (int i = 0; i < Kv_NITFGetImageHeaderCount(doc); ++i) {
     NitfImageHeader m{};
     if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS)
       return r;
-    out->images.push_back(image_section(i, m));
+    out->images.push_back(section(KV_FIELDS_IMAGE, &m, i));
     Kv_NITFFreeImageHeader(&m);
   }
   for (int i = 0; i < Kv_NITFGetGraphicHeaderCount(doc); ++i) {
     NitfGraphicHeader g{};
     if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) return r;
-    out->graphics.push_back(graphic_section(i, g));
+    out->graphics.push_back(section(KV_FIELDS_GRAPHIC, &g, i));
     Kv_NITFFreeGraphicHeader(&g);
   }
   for (int i = 0; i < Kv_NITFGetTextHeaderCount(doc); ++i) {
@@ -197,7 +161,9 @@ int collect(const std::string& file, NitfDocument* doc, Listing* out) {
     if (int r = Kv_NITFGetTextHeader(doc, i, &t); r != RET_SUCCESS) return r;
     uint32_t length = 0;
     Kv_NITFGetTextSegment(doc, i, nullptr, &length);
-    out->texts.push_back(text_section(i, t, length));
+    Section s = section(KV_FIELDS_TEXT, &t, i);
+    s.number("lt", length);
+    out->texts.push_back(std::move(s));
     Kv_NITFFreeTextHeader(&t);
   }
   return RET_SUCCESS;

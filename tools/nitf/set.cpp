@@ -13,156 +13,36 @@
 #include <vector>
 
 #include "cli.h"
+#include "fields.h"
 
 namespace cli {
 namespace {
 
-// How a member is given on the command line and stored in its record.
-enum class Kind {
-  kText,   // char*, at most `width` characters
-  kInt,    // int32_t or uint32_t
-  kPair,   // two int32_t members, the second right after the first: "ROW,COLUMN"
-  kChars,  // `width` inline characters, given in full
-  kColour  // FBKGC: "R,G,B"
-};
-
-struct Member {
-  const char* name;
-  Kind kind;
-  std::size_t offset;
-  int width;  // texts the file header would silently refuse; inline characters
-};
-
-#define KV_TEXT(R, NAME, w) \
-  { #NAME, Kind::kText, offsetof(R, NAME), w }
-#define KV_INT(R, NAME) \
-  { #NAME, Kind::kInt, offsetof(R, NAME), 0 }
-#define KV_CHARS(R, NAME, w) \
-  { #NAME, Kind::kChars, offsetof(R, NAME), w }
-
-const Member kHeader[] = {
-    KV_TEXT(NitfHeader, STYPE, 4),   KV_TEXT(NitfHeader, OSTAID, 10),
-    KV_TEXT(NitfHeader, FTITLE, 80), KV_TEXT(NitfHeader, FSCLAS, 1),
-    KV_TEXT(NitfHeader, FSCLSY, 2),  KV_TEXT(NitfHeader, FSCODE, 11),
-    KV_TEXT(NitfHeader, FSCTLH, 2),  KV_TEXT(NitfHeader, FSREL, 20),
-    KV_TEXT(NitfHeader, FSDCTP, 2),  KV_TEXT(NitfHeader, FSDCXM, 4),
-    KV_TEXT(NitfHeader, FSDG, 1),    KV_TEXT(NitfHeader, FSCLTX, 43),
-    KV_TEXT(NitfHeader, FSCATP, 1),  KV_TEXT(NitfHeader, FSCAUT, 40),
-    KV_TEXT(NitfHeader, FSCRSN, 1),  KV_TEXT(NitfHeader, FSCTLN, 15),
-    KV_TEXT(NitfHeader, ONAME, 24),  KV_TEXT(NitfHeader, OPHONE, 18),
-    KV_INT(NitfHeader, FSCOP),       KV_INT(NitfHeader, FSCPYS),
-    KV_INT(NitfHeader, ENCRYP),      KV_CHARS(NitfHeader, FSSRDT, 8),
-    KV_CHARS(NitfHeader, FSDGDT, 8), KV_CHARS(NitfHeader, FSDCDT, 8),
-    KV_CHARS(NitfHeader, FDT, 14),   {"FBKGC", Kind::kColour, offsetof(NitfHeader, FBKGC), 0},
-};
-
-const Member kImage[] = {
-    KV_TEXT(NitfImageHeader, IID1, 0),
-    KV_TEXT(NitfImageHeader, TGTID, 0),
-    KV_TEXT(NitfImageHeader, IID2, 0),
-    KV_TEXT(NitfImageHeader, ISCLAS, 0),
-    KV_TEXT(NitfImageHeader, ISCLSY, 0),
-    KV_TEXT(NitfImageHeader, ISCODE, 0),
-    KV_TEXT(NitfImageHeader, ISCTLH, 0),
-    KV_TEXT(NitfImageHeader, ISREL, 0),
-    KV_TEXT(NitfImageHeader, ISDCTP, 0),
-    KV_TEXT(NitfImageHeader, ISDCXM, 0),
-    KV_TEXT(NitfImageHeader, ISDG, 0),
-    KV_TEXT(NitfImageHeader, ISCLTX, 0),
-    KV_TEXT(NitfImageHeader, ISCATP, 0),
-    KV_TEXT(NitfImageHeader, ISCAUT, 0),
-    KV_TEXT(NitfImageHeader, ISCRSN, 0),
-    KV_TEXT(NitfImageHeader, ISCTLN, 0),
-    KV_TEXT(NitfImageHeader, ISORCE, 0),
-    KV_TEXT(NitfImageHeader, PVTYPE, 0),
-    KV_TEXT(NitfImageHeader, IREP, 0),
-    KV_TEXT(NitfImageHeader, ICAT, 0),
-    KV_TEXT(NitfImageHeader, PJUST, 0),
-    KV_TEXT(NitfImageHeader, ICORDS, 0),
-    KV_TEXT(NitfImageHeader, IGEOLO, 0),
-    KV_TEXT(NitfImageHeader, IC, 0),
-    KV_TEXT(NitfImageHeader, COMRAT, 0),
-    KV_TEXT(NitfImageHeader, IMODE, 0),
-    KV_TEXT(NitfImageHeader, IMAG, 0),
-    KV_CHARS(NitfImageHeader, IDATIM, 14),
-    KV_CHARS(NitfImageHeader, ISDCDT, 8),
-    KV_CHARS(NitfImageHeader, ISDGDT, 8),
-    KV_CHARS(NitfImageHeader, ISSRDT, 8),
-    KV_INT(NitfImageHeader, ENCRYP),
-    KV_INT(NitfImageHeader, NROWS),
-    KV_INT(NitfImageHeader, NCOLS),
-    KV_INT(NitfImageHeader, ABPP),
-    KV_INT(NitfImageHeader, NBPR),
-    KV_INT(NitfImageHeader, NBPC),
-    KV_INT(NitfImageHeader, NPPBH),
-    KV_INT(NitfImageHeader, NPPBV),
-    KV_INT(NitfImageHeader, NBPP),
-    KV_INT(NitfImageHeader, IDLVL),
-    KV_INT(NitfImageHeader, IALVL),
-    // ILOC is row then column on the command line; the record has the column first.
-    {"ILOC", Kind::kPair, offsetof(NitfImageHeader, ILOC_COLUMN), -1},
-};
-
-const Member kGraphic[] = {
-    KV_TEXT(NitfGraphicHeader, SID, 0),
-    KV_TEXT(NitfGraphicHeader, SNAME, 0),
-    KV_TEXT(NitfGraphicHeader, SSCLAS, 0),
-    KV_TEXT(NitfGraphicHeader, SSCLSY, 0),
-    KV_TEXT(NitfGraphicHeader, SSCODE, 0),
-    KV_TEXT(NitfGraphicHeader, SSCTLH, 0),
-    KV_TEXT(NitfGraphicHeader, SSREL, 0),
-    KV_TEXT(NitfGraphicHeader, SSDCTP, 0),
-    KV_TEXT(NitfGraphicHeader, SSDCXM, 0),
-    KV_TEXT(NitfGraphicHeader, SSDG, 0),
-    KV_TEXT(NitfGraphicHeader, SSCLTX, 0),
-    KV_TEXT(NitfGraphicHeader, SSCATP, 0),
-    KV_TEXT(NitfGraphicHeader, SSCAUT, 0),
-    KV_TEXT(NitfGraphicHeader, SSCRSN, 0),
-    KV_TEXT(NitfGraphicHeader, SSCTLN, 0),
-    KV_TEXT(NitfGraphicHeader, SCOLOR, 0),
-    KV_CHARS(NitfGraphicHeader, SSDCDT, 8),
-    KV_CHARS(NitfGraphicHeader, SSDGDT, 8),
-    KV_CHARS(NitfGraphicHeader, SSSRDT, 8),
-    KV_INT(NitfGraphicHeader, ENCRYP),
-    KV_INT(NitfGraphicHeader, SDLVL),
-    KV_INT(NitfGraphicHeader, SALVL),
-    KV_INT(NitfGraphicHeader, SRES2),
-    {"SLOC", Kind::kPair, offsetof(NitfGraphicHeader, SLOC_ROW), 1},
-    {"SBND1", Kind::kPair, offsetof(NitfGraphicHeader, SBND1_ROW), 1},
-    {"SBND2", Kind::kPair, offsetof(NitfGraphicHeader, SBND2_ROW), 1},
-};
-
-const Member kText[] = {
-    KV_TEXT(NitfTextHeader, TEXTID, 0),  KV_TEXT(NitfTextHeader, TXTITL, 0),
-    KV_TEXT(NitfTextHeader, TSCLAS, 0),  KV_TEXT(NitfTextHeader, TSCLSY, 0),
-    KV_TEXT(NitfTextHeader, TSCODE, 0),  KV_TEXT(NitfTextHeader, TSCTLH, 0),
-    KV_TEXT(NitfTextHeader, TSREL, 0),   KV_TEXT(NitfTextHeader, TSDCTP, 0),
-    KV_TEXT(NitfTextHeader, TSDCXM, 0),  KV_TEXT(NitfTextHeader, TSDG, 0),
-    KV_TEXT(NitfTextHeader, TSCLTX, 0),  KV_TEXT(NitfTextHeader, TSCATP, 0),
-    KV_TEXT(NitfTextHeader, TSCAUT, 0),  KV_TEXT(NitfTextHeader, TSCRSN, 0),
-    KV_TEXT(NitfTextHeader, TSCTLN, 0),  KV_TEXT(NitfTextHeader, TXTFMT, 0),
-    KV_CHARS(NitfTextHeader, TXTDT, 14), KV_CHARS(NitfTextHeader, TSDCDT, 8),
-    KV_CHARS(NitfTextHeader, TSDGDT, 8), KV_CHARS(NitfTextHeader, TSSRDT, 8),
-    KV_INT(NitfTextHeader, ENCRYP),      KV_INT(NitfTextHeader, TXTALVL),
-};
-#undef KV_TEXT
-#undef KV_INT
-#undef KV_CHARS
-
+// The header kinds `nitf set` reaches, by the prefix of their fields on the command line.
 struct Segment {
   const char* prefix;
-  const Member* members;
-  std::size_t count;
+  int kind;  // KV_FIELDS_*
 };
 
-const Segment kSegments[] = {{"", kHeader, std::size(kHeader)},
-                             {"image", kImage, std::size(kImage)},
-                             {"graphic", kGraphic, std::size(kGraphic)},
-                             {"text", kText, std::size(kText)}};
+const Segment kSegments[] = {{"", KV_FIELDS_FILE},
+                             {"image", KV_FIELDS_IMAGE},
+                             {"graphic", KV_FIELDS_GRAPHIC},
+                             {"text", KV_FIELDS_TEXT}};
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// The forms a command-line value can be written into.
+bool settable(const NitfFieldInfo& f) {
+  switch (f.form) {
+    case KV_FORM_STRING:
+    case KV_FORM_CHARS:
+    case KV_FORM_NUMBER:
+    case KV_FORM_UNSIGNED:
+    case KV_FORM_LOCATION:
+    case KV_FORM_COLOUR:
+    case KV_FORM_VERSION:
+      return (f.flags & KV_FIELD_SETTABLE) != 0;
+    default:
+      return false;
+  }
 }
 
 bool parse_int(const std::string& text, long long* out) {
@@ -188,7 +68,7 @@ bool parse_list(const std::string& text, std::size_t n, long long* out) {
 struct Assignment {
   std::string field, value;
   const Segment* segment = nullptr;
-  const Member* member = nullptr;
+  const NitfFieldInfo* member = nullptr;
   int index = 0;
 };
 
@@ -212,50 +92,64 @@ bool resolve(const std::string& arg, Assignment* a) {
     a->index = static_cast<int>(index);
     name = name.substr(close + 2);
   }
-  for (std::size_t i = 0; i < a->segment->count; ++i)
-    if (lower(a->segment->members[i].name) == name) a->member = &a->segment->members[i];
-  return a->member != nullptr;
+  a->member = find_field(a->segment->kind, name);
+  return a->member != nullptr && settable(*a->member);
+}
+
+void put_int(unsigned char* at, long long value) {
+  const auto n = static_cast<std::int32_t>(value);
+  std::memcpy(at, &n, sizeof n);
 }
 
 // Changes the member in the record; the string's storage lives in `keep`. `*old` gets
 // the getter's pointer of a text member, to be put back before the record is freed.
+// A text longer than its field is refused here, since the file header's setter would
+// silently keep the old one.
 const char* change(void* record, const Assignment& a, std::string* keep, char** old) {
-  unsigned char* at = static_cast<unsigned char*>(record) + a.member->offset;
+  const NitfFieldInfo& f = *a.member;
+  // The library takes these, but the data stay as stored: a new value would describe
+  // data the file does not hold, and no reader could open the result.
+  if (f.flags & KV_FIELD_LAYOUT)
+    return "describes the stored data, which a change would not convert";
+  unsigned char* at = static_cast<unsigned char*>(record) + f.offset;
   long long v[3] = {};
-  switch (a.member->kind) {
-    case Kind::kText: {
-      if (a.member->width > 0 && a.value.size() > std::size_t(a.member->width))
-        return "longer than its field";
+  switch (f.form) {
+    case KV_FORM_STRING: {
+      if (a.value.size() > std::size_t(f.width)) return "longer than its field";
       *keep = a.value;
       char* text = keep->data();
       std::memcpy(old, at, sizeof *old);
       std::memcpy(at, &text, sizeof text);
       return nullptr;
     }
-    case Kind::kInt: {
+    case KV_FORM_NUMBER:
+    case KV_FORM_UNSIGNED:
       if (!parse_int(a.value, v)) return "not a number";
-      const auto n = static_cast<std::int32_t>(v[0]);
-      std::memcpy(at, &n, sizeof n);
+      put_int(at, v[0]);
       return nullptr;
-    }
-    case Kind::kPair: {
+    case KV_FORM_LOCATION:
       if (!parse_list(a.value, 2, v)) return "not ROW,COLUMN";
-      const std::int32_t first = static_cast<std::int32_t>(a.member->width < 0 ? v[1] : v[0]);
-      const std::int32_t second = static_cast<std::int32_t>(a.member->width < 0 ? v[0] : v[1]);
-      std::memcpy(at, &first, sizeof first);
-      std::memcpy(at + sizeof first, &second, sizeof second);
+      put_int(at, v[0]);
+      put_int(static_cast<unsigned char*>(record) + f.second_offset, v[1]);
       return nullptr;
-    }
-    case Kind::kChars:
-      if (a.value.size() != std::size_t(a.member->width)) return "not of the field's length";
+    case KV_FORM_CHARS:
+      if (a.value.size() != std::size_t(f.width)) return "not of the field's length";
       std::memcpy(at, a.value.data(), a.value.size());
       return nullptr;
-    case Kind::kColour:
+    case KV_FORM_COLOUR:
       if (!parse_list(a.value, 3, v) || v[0] < 0 || v[0] > 255 || v[1] < 0 || v[1] > 255 ||
           v[2] < 0 || v[2] > 255)
         return "not R,G,B from 0 to 255";
       for (int i = 0; i < 3; ++i) at[i] = static_cast<unsigned char>(v[i]);
       return nullptr;
+    case KV_FORM_VERSION: {
+      char* end = nullptr;
+      const float version = std::strtof(a.value.c_str(), &end);
+      if (a.value.empty() || *end != '\0' || !(version >= 0 && version < 100))
+        return "not a version such as 02.10";
+      std::memcpy(at, &version, sizeof version);
+      return nullptr;
+    }
   }
   return "cannot be set";
 }
@@ -293,18 +187,19 @@ int set_image(NitfDocument* d, int i, NitfImageHeader* r) {
 
 int apply(NitfDocument* d, const Assignment& a, const char** why) {
   *why = nullptr;
-  const std::string prefix = a.segment->prefix;
-  if (prefix.empty())
-    return apply<NitfHeader>(d, a, get_header, set_header, Kv_NITFFreeNITFHeader, why);
-  if (prefix == "image") {
-    if (a.index >= Kv_NITFGetImageHeaderCount(d)) return RET_BAD_ARGUMENT;
-    return apply<NitfImageHeader>(d, a, get_image, set_image, Kv_NITFFreeImageHeader, why);
+  switch (a.segment->kind) {
+    case KV_FIELDS_FILE:
+      return apply<NitfHeader>(d, a, get_header, set_header, Kv_NITFFreeNITFHeader, why);
+    case KV_FIELDS_IMAGE:
+      if (a.index >= Kv_NITFGetImageHeaderCount(d)) return RET_BAD_ARGUMENT;
+      return apply<NitfImageHeader>(d, a, get_image, set_image, Kv_NITFFreeImageHeader, why);
+    case KV_FIELDS_GRAPHIC:
+      return apply<NitfGraphicHeader>(d, a, Kv_NITFGetGraphicHeader, Kv_NITFSetGraphicHeader,
+                                      Kv_NITFFreeGraphicHeader, why);
+    default:
+      return apply<NitfTextHeader>(d, a, Kv_NITFGetTextHeader, Kv_NITFSetTextHeader,
+                                   Kv_NITFFreeTextHeader, why);
   }
-  if (prefix == "graphic")
-    return apply<NitfGraphicHeader>(d, a, Kv_NITFGetGraphicHeader, Kv_NITFSetGraphicHeader,
-                                    Kv_NITFFreeGraphicHeader, why);
-  return apply<NitfTextHeader>(d, a, Kv_NITFGetTextHeader, Kv_NITFSetTextHeader,
-                               Kv_NITFFreeTextHeader, why);
 }
 
 void print_fields() {
@@ -318,8 +213,9 @@ void print_fields() {
     std::printf("%s fields:\n ",
                 *s.prefix ? (std::string(s.prefix) + "[N].").c_str() : "file header");
     int column = 1;
-    for (std::size_t i = 0; i < s.count; ++i) {
-      const std::string name = lower(s.members[i].name);
+    for (const NitfFieldInfo& f : fields_of(s.kind)) {
+      if (!settable(f) || (f.flags & KV_FIELD_LAYOUT)) continue;
+      const std::string name = lower_name(f);
       if (column + name.size() + 1 > 78) {
         std::printf("\n ");
         column = 1;

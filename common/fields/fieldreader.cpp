@@ -1,5 +1,5 @@
 // Fixed-width field reading and the module's decimal conversion.
-#include "core/fieldreader.h"
+#include "fields/fieldreader.h"
 
 #include <cinttypes>
 #include <cstdio>

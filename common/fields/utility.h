@@ -12,8 +12,6 @@
 
 namespace nitf {
 
-struct NitfFileHeaderData;
-
 // Stores `text` in the field, space-filled to `width`. RET_INVALID_PARAMETER (field
 // unchanged) for a null field or text, or a text longer than the width.
 int CopyTextField(char* field, int width, const char* text);
@@ -24,6 +22,10 @@ int CopyTextField(char* field, int width, const char* text);
 // the field.
 int FormatNumberField(char* field, int width, std::int64_t value);
 
+// FormatNumberField into `scratch` (room for width + 1): the characters, or null when
+// the value does not fit.
+const char* number_text(char* scratch, int width, std::int64_t value);
+
 // CCYYMMDDhhmmss from seven two-character parts, and CCYYMMDD from four. The parts are
 // copied as given.
 int FormatDateTime(char* field, const char* century, const char* year, const char* month,
@@ -31,7 +33,10 @@ int FormatDateTime(char* field, const char* century, const char* year, const cha
 int FormatDate(char* field, const char* century, const char* year, const char* month,
                const char* day);
 
-// Sets FL (source and current) and its 12-digit text to `length`.
-int SetFileLength(NitfFileHeaderData* header, std::int64_t length);
+// A location of two 5-character groups (ILOC, SLOC, SBND1, SBND2), row first, each
+// zero-filled with a negative value's minus sign at the front of its group: row -12
+// and column 40 give "-001200040". RET_INVALID_PARAMETER (field unchanged) for a value
+// outside -9999..99999.
+int FormatLocationField(char* field, std::int64_t row, std::int64_t column);
 
 }  // namespace nitf

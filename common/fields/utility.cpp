@@ -1,12 +1,10 @@
 // Fixed-field formatting.
-#include "writing/utility.h"
+#include "fields/utility.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include <kvntfu.h>
-
-#include "core/ntfhdr.h"
 
 namespace nitf {
 
@@ -30,6 +28,10 @@ int FormatNumberField(char* field, int width, std::int64_t value) {
   if (n != width) return RET_INVALID_PARAMETER;
   std::memcpy(field, digits, static_cast<std::size_t>(width) + 1);
   return RET_SUCCESS;
+}
+
+const char* number_text(char* scratch, int width, std::int64_t value) {
+  return FormatNumberField(scratch, width, value) == RET_SUCCESS ? scratch : nullptr;
 }
 
 namespace {
@@ -61,9 +63,13 @@ int FormatDate(char* field, const char* century, const char* year, const char* m
   return join_parts(field, parts, 4);
 }
 
-int SetFileLength(NitfFileHeaderData* header, std::int64_t length) {
-  if (int r = FormatNumberField(header->fl, 12, length); r != RET_SUCCESS) return r;
-  header->fl_source = header->fl_current = length;
+int FormatLocationField(char* field, std::int64_t row, std::int64_t column) {
+  char groups[2][6];
+  if (!field || FormatNumberField(groups[0], 5, row) != RET_SUCCESS ||
+      FormatNumberField(groups[1], 5, column) != RET_SUCCESS)
+    return RET_INVALID_PARAMETER;
+  std::memcpy(field, groups[0], 5);
+  std::memcpy(field + 5, groups[1], 6);
   return RET_SUCCESS;
 }
 

@@ -1,0 +1,54 @@
+/*
+ * Kvntfu field tables: what the module knows of each header's fixed fields.
+ *
+ * Every header kind has one table of its fields in file order: the name, the width in
+ * the file, and where and how the kind's public record holds the field. The module's
+ * reader, writer, getters and setters work from the same tables, so an application that
+ * lists, prints or edits fields by name (the client `nitf` does) needs no list of its
+ * own. Tables are constant and belong to the module; nothing is freed.
+ * Included by kvntfu.h; not meant to be included on its own.
+ */
+#ifndef KVNTFU_FIELDS_H
+#define KVNTFU_FIELDS_H
+
+/* Header kinds. */
+#define KV_FIELDS_FILE 0    /* NitfHeader */
+#define KV_FIELDS_IMAGE 1   /* NitfImageHeader */
+#define KV_FIELDS_GRAPHIC 2 /* NitfGraphicHeader */
+#define KV_FIELDS_TEXT 3    /* NitfTextHeader */
+#define KV_FIELDS_DES 4     /* no public record: every form is KV_FORM_NONE */
+
+/* How the public record holds a field. */
+#define KV_FORM_NONE 0     /* not in the record */
+#define KV_FORM_STRING 1   /* char*: the characters as stored, NUL after them */
+#define KV_FORM_CHARS 2    /* char[width], no NUL (dates) */
+#define KV_FORM_NUMBER 3   /* int32_t */
+#define KV_FORM_LOCATION 4 /* int32_t row at offset, int32_t column at second_offset */
+#define KV_FORM_COLOUR 5   /* uint8_t[3]: red, green, blue */
+#define KV_FORM_VERSION 6  /* float: 2.1 for "02.10" */
+#define KV_FORM_TABLE 7    /* uint32_t*: one entry per segment; the count at second_offset */
+#define KV_FORM_AREA 8     /* uint8_t*: the TREs; the length field at second_offset */
+#define KV_FORM_UNSIGNED 9 /* uint32_t */
+
+/* Flags. */
+#define KV_FIELD_DIGITS 0x01      /* BCS-N: digits, right-justified and zero-filled */
+#define KV_FIELD_SETTABLE 0x02    /* the kind's setter takes it from the record */
+#define KV_FIELD_LAYOUT 0x04      /* describes the stored data: a change makes them unreadable */
+#define KV_FIELD_LISTED 0x08      /* one of the fields a short listing shows */
+#define KV_FIELD_CONDITIONAL 0x10 /* in the file only when earlier fields ask for it */
+
+typedef struct NitfFieldInfo {
+  const char* name;      /* "FTITLE" */
+  int32_t width;         /* characters in the file (a table or area: of one entry or 0) */
+  int32_t form;          /* KV_FORM_* */
+  int32_t offset;        /* of the member in the public record; -1 for KV_FORM_NONE */
+  int32_t second_offset; /* see the forms; -1 when unused */
+  uint32_t flags;        /* KV_FIELD_* */
+} NitfFieldInfo;
+
+/* The fields of header kind `kind` (KV_FIELDS_*) in file order. Returns RET_SUCCESS,
+ * or RET_BAD_ARGUMENT for an unknown kind or a null pointer. */
+KV_API int32_t KV_CALL Kv_NITFGetFieldTable(int32_t kind, const NitfFieldInfo** fields,
+                                            int32_t* count);
+
+#endif /* KVNTFU_FIELDS_H */
