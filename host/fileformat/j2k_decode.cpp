@@ -343,7 +343,7 @@ bool decodes_in_pieces(const opj_image_t& header, StreamKind kind, const J2kHead
          width * height * header.numcomps * 4 > kWholeUpTo;
 }
 
-// A decoded strip of `rows` rows from row `top`: every component of the picture's width.
+// Whether a decoded strip holds what was asked: every component `width` by `rows`.
 bool strip_as_asked(const opj_image_t& image, std::uint32_t width, std::uint32_t rows) {
   if (check_decoded(image) != RET_SUCCESS) return false;
   for (std::uint32_t c = 0; c < image.numcomps; ++c)

@@ -4,9 +4,10 @@
 // Uncompressed data of every kind go through one walk (imgmodes_blocks): bi-level data
 // are 1-bit planes, one or two bands show one band, three or more show the bands chosen
 // as red, green and blue, and IMODE only changes where a band's samples lie. Rows are
-// converted whole by the sample conversion of the utility unit; a single-block image is
-// converted straight into the output, a blocked one through one block bitmap that is
-// placed with the image-processing combine.
+// converted whole by the sample conversion of the utility unit, straight into the
+// output at their block's place; only a blocked image of bit-packed pixels (1 or 12
+// bits), whose blocks may start inside an output byte, goes through one block bitmap
+// that is placed with the image-processing combine.
 #include "image/data/imgmodes.h"
 
 #include "image/handlimg.h"
