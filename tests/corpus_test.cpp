@@ -1,9 +1,11 @@
-// Replays tests/corpus: every input that once broke a reader (most found by the fuzz
-// harnesses of fuzz/) runs through the same calls as the harness that found it, here
-// without libFuzzer and under the test build's sanitizers. tests/corpus/expected lists
-// each file with the codes it must now give and where it came from. Also the limits a
-// hostile file's claims run into: huge images and maximal segment tables give a code
-// at once.
+// Replays tests/corpus: hostile inputs, each run through the calls the fuzz harnesses of
+// fuzz/ make, here without libFuzzer and under the test build's sanitizers. None came
+// from the fuzzers so far: the NITF files were generated and the CGM files made by hand,
+// each to take a reader down a path a hostile file takes (an attachment ring, a claimed
+// grid the data cannot hold, a length past the end); an input a harness finds joins
+// them. tests/corpus/expected lists each file with the codes it must give and where it
+// came from. Also the limits a hostile file's claims run into: huge images and maximal
+// segment tables give a code at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -69,8 +71,8 @@ std::vector<std::string> corpus_files() {
 // Each replayed call must come back well within the harnesses' timeout.
 constexpr auto kTimeBound = std::chrono::seconds(5);
 
-// Under the harnesses' allocation cap, so that each file takes the paths it took when
-// it was found.
+// Under the harnesses' allocation cap, so that each file takes the paths it would take
+// under a harness.
 class CorpusReplay : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override { kernel::set_allocation_cap(fuzzing::kHarnessAllocationCap); }
@@ -100,7 +102,7 @@ TEST_P(CorpusReplay, GivesItsCodesWithoutReports) {
   const std::wstring file = wide(path);
   EXPECT_EQ(timed("open", [&] { return fuzzing::walk_document(file); }), e.open);
   EXPECT_EQ(timed("fltInfo", [&] { return fuzzing::describe(file); }), e.info);
-  // The variant the load harness used for this file: its length.
+  // The variant the load harness would choose for this file: its length.
   EXPECT_EQ(
       timed("fltLoad",
             [&] { return fuzzing::load_rows(file, static_cast<std::uint32_t>(bytes.size())); }),

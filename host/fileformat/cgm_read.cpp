@@ -1,8 +1,10 @@
 // The binary CGM decoder behind load_vector_from_memory.
 //
-// Two layers: an element cursor over the bounded input (header, long form, partitions
-// joined into one scratch buffer, pad bytes) and a parameter reader whose every read is
-// checked against the element's own length, so no parameter can reach outside the data.
+// Three layers: an element cursor over the bounded input (header, long form, partitions
+// joined into one scratch buffer, pad bytes); a parameter reader whose every read is
+// checked against the element's own length, so no parameter can reach outside the data;
+// and the loader, one handler per element class and per drawn element, which turns the
+// metafile into the drawing's layers, fonts and objects.
 // Every loop advances by at least one element header, and every allocation is bounded
 // by the element it comes from or the drawing's caps: hostile data ends in a code.
 #include "fileformat/cgm_read.h"
@@ -30,9 +32,9 @@ class ElementCursor {
   ElementCursor(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
   bool at_end() const { return pos_ >= size_; }
 
-  // The next element, RET_FILE_FORMAT when its header or parameters run past the data.
-  // A partitioned element's pieces are joined in `scratch`, which `element` then points
-  // into until the next call.
+  // The next element, RET_FILE_FORMAT when its header or parameters run past the data
+  // (RET_NO_MEMORY when its pieces cannot be joined). A partitioned element's pieces are
+  // joined in `scratch`, which `element` then points into until the next call.
   std::int32_t next(Element* element, kernel::Buffer<std::uint8_t>* scratch) {
     std::uint16_t word = 0;
     if (!read_word(&word)) return RET_FILE_FORMAT;
@@ -44,37 +46,7 @@ class ElementCursor {
     std::uint16_t long_word = 0;
     if (!read_word(&long_word)) return RET_FILE_FORMAT;
     if (!(long_word & 0x8000)) return take(long_word & 0x7FFF, element);
-
-    // Partitioned: measure every piece first (each is checked against the data), then
-    // copy them into one buffer no larger than the data itself.
-    const std::size_t start = pos_ - 4;
-    std::size_t total = 0;
-    bool more = true;
-    std::uint16_t piece = long_word;
-    while (true) {
-      const std::size_t n = piece & 0x7FFF;
-      more = piece & 0x8000;
-      if (n > size_ - pos_) return RET_FILE_FORMAT;
-      total += n;
-      pos_ += n + (n & 1);
-      if (pos_ > size_) pos_ = size_;  // a missing final pad byte is forgiven
-      if (!more) break;
-      if (!read_word(&piece)) return RET_FILE_FORMAT;
-    }
-    const std::size_t end = pos_;
-    if (!scratch->allocate(std::max<std::size_t>(total, 1))) return RET_NO_MEMORY;
-    std::size_t at = start + 2, filled = 0;
-    do {
-      piece = std::uint16_t(data_[at] << 8 | data_[at + 1]);
-      at += 2;
-      const std::size_t n = piece & 0x7FFF;
-      std::memcpy(scratch->data() + filled, data_ + at, n);
-      filled += n;
-      at += n + (n & 1);
-    } while ((piece & 0x8000) && at < end);
-    element->data = scratch->data();
-    element->size = total;
-    return RET_SUCCESS;
+    return partitioned(long_word, element, scratch);
   }
 
  private:
@@ -84,6 +56,48 @@ class ElementCursor {
     pos_ += 2;
     return true;
   }
+  // Partitioned: every piece is measured first (each is checked against the data),
+  // then they are copied into one buffer no larger than the data itself.
+  std::int32_t partitioned(std::uint16_t first_piece, Element* element,
+                           kernel::Buffer<std::uint8_t>* scratch) {
+    const std::size_t first_at = pos_ - 2;
+    std::size_t total = 0;
+    if (std::int32_t r = measure_pieces(first_piece, &total); r != RET_SUCCESS) return r;
+    if (!scratch->allocate(std::max<std::size_t>(total, 1))) return RET_NO_MEMORY;
+    join_pieces(first_at, pos_, scratch->data());
+    element->data = scratch->data();
+    element->size = total;
+    return RET_SUCCESS;
+  }
+
+  // Steps over the pieces from the one whose length word `piece` is, adding up their
+  // lengths in `total`.
+  std::int32_t measure_pieces(std::uint16_t piece, std::size_t* total) {
+    while (true) {
+      const std::size_t n = piece & 0x7FFF;
+      if (n > size_ - pos_) return RET_FILE_FORMAT;
+      *total += n;
+      pos_ += n + (n & 1);
+      if (pos_ > size_) pos_ = size_;  // a missing final pad byte is forgiven
+      if (!(piece & 0x8000)) return RET_SUCCESS;
+      if (!read_word(&piece)) return RET_FILE_FORMAT;
+    }
+  }
+
+  // Copies the measured pieces, the first one's length word at `at`, up to `end`.
+  void join_pieces(std::size_t at, std::size_t end, std::uint8_t* out) const {
+    std::size_t filled = 0;
+    std::uint16_t piece = 0;
+    do {
+      piece = std::uint16_t(data_[at] << 8 | data_[at + 1]);
+      at += 2;
+      const std::size_t n = piece & 0x7FFF;
+      std::memcpy(out + filled, data_ + at, n);
+      filled += n;
+      at += n + (n & 1);
+    } while ((piece & 0x8000) && at < end);
+  }
+
   std::int32_t take(std::size_t length, Element* element) {
     if (length > size_ - pos_) return RET_FILE_FORMAT;
     element->data = data_ + pos_;
@@ -274,6 +288,41 @@ class Params {
   const PictureState& pic_;
 };
 
+// The attributes that need nothing but their parameters.
+struct AttributeReader {
+  std::uint32_t id;
+  void (*read)(Params& p, vector::Attributes& a);
+};
+
+constexpr AttributeReader kAttributeReaders[] = {
+    {2, [](Params& p, vector::Attributes& a) { a.line_type = std::int32_t(p.index()); }},
+    {3,  // LINE WIDTH
+     [](Params& p, vector::Attributes& a) {
+       a.line_width = a.line_width_mode == 0 ? std::fabs(p.vdc()) : p.real();
+     }},
+    {4, [](Params& p, vector::Attributes& a) { a.line_colour = p.colour(); }},
+    {14, [](Params& p, vector::Attributes& a) { a.text_colour = p.colour(); }},
+    {15, [](Params& p, vector::Attributes& a) { a.character_height = std::fabs(p.vdc()); }},
+    {16,  // CHARACTER ORIENTATION
+     [](Params& p, vector::Attributes& a) {
+       a.up = p.direction();
+       a.base = p.direction();
+     }},
+    {22,
+     [](Params& p, vector::Attributes& a) {
+       a.interior_style = vector::InteriorStyle(std::clamp<std::int64_t>(p.enumerated(), 0, 4));
+     }},
+    {23, [](Params& p, vector::Attributes& a) { a.fill_colour = p.colour(); }},
+    {24, [](Params& p, vector::Attributes& a) { a.hatch_index = std::int32_t(p.index()); }},
+    {27, [](Params& p, vector::Attributes& a) { a.edge_type = std::int32_t(p.index()); }},
+    {28,  // EDGE WIDTH
+     [](Params& p, vector::Attributes& a) {
+       a.edge_width = a.edge_width_mode == 0 ? std::fabs(p.vdc()) : p.real();
+     }},
+    {29, [](Params& p, vector::Attributes& a) { a.edge_colour = p.colour(); }},
+    {30, [](Params& p, vector::Attributes& a) { a.edge_visible = p.enumerated() == 1; }},
+};
+
 class Loader {
  public:
   explicit Loader(vector::Drawing* out) : out_(out) {}
@@ -296,30 +345,28 @@ class Loader {
   // DEFAULTS REPLACEMENT is read.
   std::int32_t element(const Element& e, PictureState* state) {
     Params p(e, meta_, *state);
-    std::int32_t r = RET_SUCCESS;
-    switch (e.cls) {
-      case 0:
-        r = delimiter(e, p);
-        break;
-      case 1:
-        r = metafile_descriptor(e, p);
-        break;
-      case 2:
-      case 3:
-        r = picture_descriptor(e, p, state);
-        break;
-      case 4:
-        r = primitive(e, p);
-        break;
-      case 5:
-        r = attribute(e, p, state);
-        break;
-      default:
-        break;  // escapes, external and segment elements: nothing to draw
-    }
-    if (r != RET_SUCCESS) return r;
+    if (std::int32_t r = dispatch(e, p, state); r != RET_SUCCESS) return r;
     if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
     return RET_SUCCESS;
+  }
+
+  std::int32_t dispatch(const Element& e, Params& p, PictureState* state) {
+    switch (e.cls) {
+      case 0:
+        return delimiter(e, p);
+      case 1:
+        return metafile_descriptor(e, p);
+      case 2:
+        return picture_descriptor(e, p, state);
+      case 3:
+        return control(e, p, state);
+      case 4:
+        return primitive(e, p);
+      case 5:
+        return attribute(e, p, state);
+      default:
+        return RET_SUCCESS;  // escapes, external and segment elements: nothing to draw
+    }
   }
 
   std::int32_t delimiter(const Element& e, Params& p) {
@@ -340,49 +387,54 @@ class Loader {
       case 3:  // VDC TYPE
         meta_.vdc_real_type = p.enumerated() == 1;
         return RET_SUCCESS;
-      case 4:    // INTEGER PRECISION
-      case 6:    // INDEX PRECISION
-      case 8: {  // COLOUR INDEX PRECISION
-        const std::int64_t bits = p.integer();
-        if (p.short_read()) return RET_FILE_FORMAT;
-        if (!valid_bits(bits)) return RET_FILE_FORMAT;
-        (e.id == 4   ? meta_.integer_bits
-         : e.id == 6 ? meta_.index_bits
-                     : meta_.colour_index_bits) = std::int32_t(bits);
-        return RET_SUCCESS;
-      }
-      case 7: {  // COLOUR PRECISION
-        const std::int64_t bits = p.integer();
-        if (p.short_read()) return RET_FILE_FORMAT;
-        if (!valid_bits(bits)) return RET_FILE_FORMAT;
-        meta_.colour_bits = std::int32_t(bits);
-        return RET_SUCCESS;
-      }
-      case 5:  // REAL PRECISION
+      case 4:  // INTEGER PRECISION
+        return precision(p, &meta_.integer_bits);
+      case 5:
         return real_precision(p, &meta_.real);
-      case 10:  // COLOUR VALUE EXTENT
-        for (int c = 0; c < 3; ++c) meta_.colour_min[c] = std::uint32_t(p.uint(meta_.colour_bits));
-        for (int c = 0; c < 3; ++c) meta_.colour_max[c] = std::uint32_t(p.uint(meta_.colour_bits));
-        return RET_SUCCESS;
+      case 6:  // INDEX PRECISION
+        return precision(p, &meta_.index_bits);
+      case 7:  // COLOUR PRECISION
+        return precision(p, &meta_.colour_bits);
+      case 8:  // COLOUR INDEX PRECISION
+        return precision(p, &meta_.colour_index_bits);
+      case 10:
+        return colour_value_extent(p);
       case 12:  // METAFILE DEFAULTS REPLACEMENT: elements that change the defaults
         return defaults_replacement(e);
-      case 13: {  // FONT LIST
-        meta_.font_base = std::int32_t(out_->fonts.count);
-        meta_.font_count = 0;
-        while (p.remaining() > 0 && !p.short_read()) {
-          kernel::Buffer<char> name;
-          std::uint32_t length = 0;
-          if (!p.string(&name, &length)) return RET_NO_MEMORY;
-          if (std::int32_t r = vector::add_font(out_, name.data(), length, nullptr);
-              r != RET_SUCCESS)
-            return r;
-          ++meta_.font_count;
-        }
-        return RET_SUCCESS;
-      }
+      case 13:
+        return font_list(p);
       default:
         return RET_SUCCESS;
     }
+  }
+
+  // A precision given as a bit count: a whole number of bytes up to four.
+  std::int32_t precision(Params& p, std::int32_t* out) {
+    const std::int64_t bits = p.integer();
+    if (p.short_read() || !valid_bits(bits)) return RET_FILE_FORMAT;
+    *out = std::int32_t(bits);
+    return RET_SUCCESS;
+  }
+
+  std::int32_t colour_value_extent(Params& p) {
+    for (int c = 0; c < 3; ++c) meta_.colour_min[c] = std::uint32_t(p.uint(meta_.colour_bits));
+    for (int c = 0; c < 3; ++c) meta_.colour_max[c] = std::uint32_t(p.uint(meta_.colour_bits));
+    return RET_SUCCESS;
+  }
+
+  // The metafile's fonts are appended to the drawing's; TEXT FONT INDEX counts from them.
+  std::int32_t font_list(Params& p) {
+    meta_.font_base = std::int32_t(out_->fonts.count);
+    meta_.font_count = 0;
+    while (p.remaining() > 0 && !p.short_read()) {
+      kernel::Buffer<char> name;
+      std::uint32_t length = 0;
+      if (!p.string(&name, &length)) return RET_NO_MEMORY;
+      if (std::int32_t r = vector::add_font(out_, name.data(), length, nullptr); r != RET_SUCCESS)
+        return r;
+      ++meta_.font_count;
+    }
+    return RET_SUCCESS;
   }
 
   std::int32_t real_precision(Params& p, RealPrecision* out) {
@@ -414,31 +466,36 @@ class Loader {
   }
 
   std::int32_t picture_descriptor(const Element& e, Params& p, PictureState* s) {
-    if (e.cls == 2) {
-      switch (e.id) {
-        case 2:  // COLOUR SELECTION MODE
-          s->colour_mode = p.enumerated() == 1;
-          return RET_SUCCESS;
-        case 3:  // how line widths are given: absolute or scaled
-          s->attributes.line_width_mode = std::int32_t(p.enumerated());
-          return RET_SUCCESS;
-        case 5:  // how edge widths are given
-          s->attributes.edge_width_mode = std::int32_t(p.enumerated());
-          return RET_SUCCESS;
-        case 6: {  // VDC EXTENT: raw values, as the direction is what they decide
-          double v[4];
-          for (double& x : v) x = p.vdc();
-          if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
-          std::copy(v, v + 4, s->extent);
-          s->has_extent = true;
-          s->flip = v[1] > v[3];
-          if (s == &picture_) note_extent(*s);
-          return RET_SUCCESS;
-        }
-        default:
-          return RET_SUCCESS;
-      }
+    switch (e.id) {
+      case 2:  // COLOUR SELECTION MODE
+        s->colour_mode = p.enumerated() == 1;
+        return RET_SUCCESS;
+      case 3:  // how line widths are given: absolute or scaled
+        s->attributes.line_width_mode = std::int32_t(p.enumerated());
+        return RET_SUCCESS;
+      case 5:  // how edge widths are given
+        s->attributes.edge_width_mode = std::int32_t(p.enumerated());
+        return RET_SUCCESS;
+      case 6:
+        return vdc_extent(p, s);
+      default:
+        return RET_SUCCESS;
     }
+  }
+
+  // VDC EXTENT: kept as raw values, as the direction is what they decide.
+  std::int32_t vdc_extent(Params& p, PictureState* s) {
+    double v[4];
+    for (double& x : v) x = p.vdc();
+    if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
+    std::copy(v, v + 4, s->extent);
+    s->has_extent = true;
+    s->flip = v[1] > v[3];
+    if (s == &picture_) note_extent(*s);
+    return RET_SUCCESS;
+  }
+
+  std::int32_t control(const Element& e, Params& p, PictureState* s) {
     switch (e.id) {
       case 1: {  // VDC INTEGER PRECISION
         const std::int64_t bits = p.integer();
@@ -464,65 +521,28 @@ class Loader {
   }
 
   std::int32_t attribute(const Element& e, Params& p, PictureState* s) {
-    vector::Attributes& a = s->attributes;
-    switch (e.id) {
-      case 2:  // LINE TYPE
-        a.line_type = std::int32_t(p.index());
-        break;
-      case 3:  // LINE WIDTH
-        a.line_width = a.line_width_mode == 0 ? std::fabs(p.vdc()) : p.real();
-        break;
-      case 4:
-        a.line_colour = p.colour();
-        break;
-      case 10: {  // TEXT FONT INDEX, 1 for the metafile's first font
-        const std::int64_t i = p.index();
-        a.font = i >= 1 && i <= meta_.font_count ? meta_.font_base + std::int32_t(i - 1) : -1;
-        break;
-      }
-      case 14:
-        a.text_colour = p.colour();
-        break;
-      case 15:  // CHARACTER HEIGHT
-        a.character_height = std::fabs(p.vdc());
-        break;
-      case 16:  // CHARACTER ORIENTATION
-        a.up = p.direction();
-        a.base = p.direction();
-        break;
-      case 22:
-        a.interior_style = vector::InteriorStyle(std::clamp<std::int64_t>(p.enumerated(), 0, 4));
-        break;
-      case 23:
-        a.fill_colour = p.colour();
-        break;
-      case 24:
-        a.hatch_index = std::int32_t(p.index());
-        break;
-      case 27:
-        a.edge_type = std::int32_t(p.index());
-        break;
-      case 28:  // EDGE WIDTH
-        a.edge_width = a.edge_width_mode == 0 ? std::fabs(p.vdc()) : p.real();
-        break;
-      case 29:
-        a.edge_colour = p.colour();
-        break;
-      case 30:
-        a.edge_visible = p.enumerated() == 1;
-        break;
-      case 34: {  // COLOUR TABLE: a starting index, then direct colours
-        std::uint64_t i = p.uint(meta_.colour_index_bits);
-        const std::size_t each = std::size_t(meta_.colour_bits) / 8 * 3;
-        while (p.remaining() >= each && !p.short_read()) {
-          const std::uint32_t c = p.direct_colour();
-          if (i < 256) s->table[i] = c;
-          ++i;
-        }
-        break;
-      }
-      default:
-        break;
+    if (e.id == 10) return text_font_index(p, &s->attributes);
+    if (e.id == 34) return colour_table(p, s);
+    for (const AttributeReader& reader : kAttributeReaders)
+      if (reader.id == e.id) reader.read(p, s->attributes);
+    return RET_SUCCESS;
+  }
+
+  // TEXT FONT INDEX: 1 for the metafile's first font.
+  std::int32_t text_font_index(Params& p, vector::Attributes* a) {
+    const std::int64_t i = p.index();
+    a->font = i >= 1 && i <= meta_.font_count ? meta_.font_base + std::int32_t(i - 1) : -1;
+    return RET_SUCCESS;
+  }
+
+  // COLOUR TABLE: a starting index, then direct colours.
+  std::int32_t colour_table(Params& p, PictureState* s) {
+    std::uint64_t i = p.uint(meta_.colour_index_bits);
+    const std::size_t each = std::size_t(meta_.colour_bits) / 8 * 3;
+    while (p.remaining() >= each && !p.short_read()) {
+      const std::uint32_t c = p.direct_colour();
+      if (i < 256) s->table[i] = c;
+      ++i;
     }
     return RET_SUCCESS;
   }
@@ -550,113 +570,151 @@ class Loader {
   }
 
   std::int32_t primitive(const Element& e, Params& p) {
-    using vector::ObjectKind;
-    vector::ObjectDescription d;
-    Vertex v[5];
     switch (e.id) {
-      case 1:    // POLYLINE
-      case 7:    // POLYGON
-      case 8: {  // POLYGON SET
-        kernel::Buffer<Vertex> points;
-        std::uint32_t n = 0;
-        if (std::int32_t r = vertex_list(p, e.id == 8 ? 2 : 0, &points, &n); r != RET_SUCCESS)
-          return r;
-        if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
-        if (n == 0) return RET_SUCCESS;
-        d.points = points.data();
-        d.point_count = n;
-        return add(e.id == 1   ? ObjectKind::kPolyline
-                   : e.id == 7 ? ObjectKind::kPolygon
-                               : ObjectKind::kPolygonSet,
-                   d);
-      }
-      case 2: {  // DISJOINT POLYLINE: one line per pair of points
-        kernel::Buffer<Vertex> points;
-        std::uint32_t n = 0;
-        if (std::int32_t r = vertex_list(p, 0, &points, &n); r != RET_SUCCESS) return r;
-        if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
-        for (std::uint32_t i = 0; i + 1 < n; i += 2) {
-          d.points = points.data() + i;
-          d.point_count = 2;
-          if (std::int32_t r = add(ObjectKind::kPolyline, d); r != RET_SUCCESS) return r;
-        }
-        return RET_SUCCESS;
-      }
-      case 4:    // TEXT
-      case 5: {  // RESTRICTED TEXT: its box is not kept
-        if (e.id == 5) {
-          p.vdc();
-          p.vdc();
-        }
-        v[0] = p.point();
-        p.enumerated();  // final or not: every piece is drawn where it says
-        kernel::Buffer<char> text;
-        std::uint32_t length = 0;
-        if (!p.string(&text, &length)) return RET_NO_MEMORY;
-        if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
-        d.points = v;
-        d.point_count = 1;
-        d.text = text.data();
-        d.text_length = length;
-        return add(ObjectKind::kText, d);
-      }
-      case 11:  // RECTANGLE
-        v[0] = p.point();
-        v[1] = p.point();
-        d.point_count = 2;
-        break;
-      case 12:  // CIRCLE
-        v[0] = p.point();
-        d.radius = std::fabs(p.vdc());
-        d.point_count = 1;
-        break;
+      case 1:  // POLYLINE
+      case 7:  // POLYGON
+      case 8:  // POLYGON SET
+        return point_list(e, p);
+      case 2:
+        return disjoint_polyline(p);
+      case 4:  // TEXT
+      case 5:  // RESTRICTED TEXT
+        return text(e, p);
       case 13:  // CIRCULAR ARC 3 POINT
       case 14:  // and its CLOSE form
-        v[0] = p.point();
-        v[1] = p.point();
-        v[2] = p.point();
-        if (e.id == 14)
-          d.closure = p.enumerated() == 1 ? vector::ArcClosure::kChord : vector::ArcClosure::kPie;
-        if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
-        return three_point_arc(v, d);
-      case 15:  // CIRCULAR ARC CENTRE
-      case 16:  // CIRCULAR ARC CENTRE CLOSE
-        v[0] = p.point();
-        d.start = p.direction();
-        d.end = p.direction();
-        d.radius = std::fabs(p.vdc());
-        if (e.id == 16)
-          d.closure = p.enumerated() == 1 ? vector::ArcClosure::kChord : vector::ArcClosure::kPie;
-        // Mirroring turns the counter-clockwise sweep clockwise; exchanging the ends
-        // gives the same arc counter-clockwise again.
-        if (picture_.flip) std::swap(d.start, d.end);
-        d.point_count = 1;
-        break;
-      case 17:  // ELLIPSE
-      case 18:  // ELLIPTICAL ARC
-      case 19:  // ELLIPTICAL ARC CLOSE
-        v[0] = p.point();
-        v[1] = p.point();
-        v[2] = p.point();
-        if (e.id >= 18) {
-          d.start = p.direction();
-          d.end = p.direction();
-        }
-        if (e.id == 19)
-          d.closure = p.enumerated() == 1 ? vector::ArcClosure::kChord : vector::ArcClosure::kPie;
-        d.point_count = 3;
-        break;
+        return arc_through_points(e, p);
+      case 11:
+      case 12:
+      case 15:
+      case 16:
+      case 17:
+      case 18:
+      case 19:
+        return shape(e, p);
       default:
         return RET_SUCCESS;  // markers, cell arrays, GDPs: not in the profile's drawings
     }
+  }
+
+  std::int32_t point_list(const Element& e, Params& p) {
+    using vector::ObjectKind;
+    kernel::Buffer<Vertex> points;
+    std::uint32_t n = 0;
+    if (std::int32_t r = vertex_list(p, e.id == 8 ? 2 : 0, &points, &n); r != RET_SUCCESS) return r;
+    if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
+    if (n == 0) return RET_SUCCESS;
+    vector::ObjectDescription d;
+    d.points = points.data();
+    d.point_count = n;
+    return add(e.id == 1   ? ObjectKind::kPolyline
+               : e.id == 7 ? ObjectKind::kPolygon
+                           : ObjectKind::kPolygonSet,
+               d);
+  }
+
+  // DISJOINT POLYLINE: one line per pair of points.
+  std::int32_t disjoint_polyline(Params& p) {
+    kernel::Buffer<Vertex> points;
+    std::uint32_t n = 0;
+    if (std::int32_t r = vertex_list(p, 0, &points, &n); r != RET_SUCCESS) return r;
+    if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
+    vector::ObjectDescription d;
+    for (std::uint32_t i = 0; i + 1 < n; i += 2) {
+      d.points = points.data() + i;
+      d.point_count = 2;
+      if (std::int32_t r = add(vector::ObjectKind::kPolyline, d); r != RET_SUCCESS) return r;
+    }
+    return RET_SUCCESS;
+  }
+
+  // TEXT, or RESTRICTED TEXT, whose box is not kept.
+  std::int32_t text(const Element& e, Params& p) {
+    if (e.id == 5) {
+      p.vdc();
+      p.vdc();
+    }
+    Vertex at = p.point();
+    p.enumerated();  // final or not: every piece is drawn where it says
+    kernel::Buffer<char> bytes;
+    std::uint32_t length = 0;
+    if (!p.string(&bytes, &length)) return RET_NO_MEMORY;
+    if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
+    vector::ObjectDescription d;
+    d.points = &at;
+    d.point_count = 1;
+    d.text = bytes.data();
+    d.text_length = length;
+    return add(vector::ObjectKind::kText, d);
+  }
+
+  vector::ArcClosure closure(Params& p) {
+    return p.enumerated() == 1 ? vector::ArcClosure::kChord : vector::ArcClosure::kPie;
+  }
+
+  std::int32_t arc_through_points(const Element& e, Params& p) {
+    vector::ObjectDescription d;
+    Vertex v[3];
+    for (Vertex& x : v) x = p.point();
+    if (e.id == 14) d.closure = closure(p);
+    if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
+    return three_point_arc(v, d);
+  }
+
+  // The shapes of a few points and numbers: RECTANGLE, CIRCLE, the centred circular
+  // arcs and the ellipses.
+  std::int32_t shape(const Element& e, Params& p) {
+    using vector::ObjectKind;
+    vector::ObjectDescription d;
+    Vertex v[3];
+    ObjectKind kind = ObjectKind::kRectangle;
+    if (e.id == 11) {
+      v[0] = p.point();
+      v[1] = p.point();
+      d.point_count = 2;
+    } else if (e.id == 12) {
+      kind = circle(p, v, &d);
+    } else if (e.id <= 16) {
+      kind = centred_arc(e, p, v, &d);
+    } else {
+      kind = ellipse(e, p, v, &d);
+    }
     if (p.short_read() || p.bad_number()) return RET_FILE_FORMAT;
     d.points = v;
-    const ObjectKind kind = e.id == 11   ? ObjectKind::kRectangle
-                            : e.id == 12 ? ObjectKind::kCircle
-                            : e.id <= 16 ? ObjectKind::kCircularArc
-                            : e.id == 17 ? ObjectKind::kEllipse
-                                         : ObjectKind::kEllipticalArc;
     return add(kind, d);
+  }
+
+  vector::ObjectKind circle(Params& p, Vertex* v, vector::ObjectDescription* d) {
+    v[0] = p.point();
+    d->radius = std::fabs(p.vdc());
+    d->point_count = 1;
+    return vector::ObjectKind::kCircle;
+  }
+
+  // CIRCULAR ARC CENTRE and its CLOSE form.
+  vector::ObjectKind centred_arc(const Element& e, Params& p, Vertex* v,
+                                 vector::ObjectDescription* d) {
+    v[0] = p.point();
+    d->start = p.direction();
+    d->end = p.direction();
+    d->radius = std::fabs(p.vdc());
+    if (e.id == 16) d->closure = closure(p);
+    // Mirroring turns the counter-clockwise sweep clockwise; exchanging the ends
+    // gives the same arc counter-clockwise again.
+    if (picture_.flip) std::swap(d->start, d->end);
+    d->point_count = 1;
+    return vector::ObjectKind::kCircularArc;
+  }
+
+  // ELLIPSE, ELLIPTICAL ARC and its CLOSE form.
+  vector::ObjectKind ellipse(const Element& e, Params& p, Vertex* v, vector::ObjectDescription* d) {
+    for (int i = 0; i < 3; ++i) v[i] = p.point();
+    if (e.id >= 18) {
+      d->start = p.direction();
+      d->end = p.direction();
+    }
+    if (e.id == 19) d->closure = closure(p);
+    d->point_count = 3;
+    return e.id == 17 ? vector::ObjectKind::kEllipse : vector::ObjectKind::kEllipticalArc;
   }
 
   // An arc through three points becomes a centred arc; three points on a line become

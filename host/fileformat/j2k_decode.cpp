@@ -343,7 +343,7 @@ bool decodes_in_pieces(const opj_image_t& header, StreamKind kind, const J2kHead
          width * height * header.numcomps * 4 > kWholeUpTo;
 }
 
-// A decoded strip of `rows` rows from row `top`: every component of the picture's width.
+// Whether a decoded strip holds what was asked: every component `width` by `rows`.
 bool strip_as_asked(const opj_image_t& image, std::uint32_t width, std::uint32_t rows) {
   if (check_decoded(image) != RET_SUCCESS) return false;
   for (std::uint32_t c = 0; c < image.numcomps; ++c)
@@ -397,43 +397,68 @@ std::int32_t decode_strips(opj_codec_t* codec, opj_stream_t* source, opj_image_t
   return opj_end_decompress(codec, source) ? RET_SUCCESS : RET_FILE_FORMAT;
 }
 
+// A tile as opj_read_tile_header describes it.
+struct TileHeader {
+  OPJ_UINT32 index = 0, size = 0, components = 0;
+  OPJ_INT32 x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  std::uint32_t width() const { return static_cast<std::uint32_t>(x1 - x0); }
+  std::uint32_t height() const { return static_cast<std::uint32_t>(y1 - y0); }
+};
+
+// The tile must lie inside the picture and have the picture's components.
+bool tile_inside(const TileHeader& t, const opj_image_t& image) {
+  return t.components == image.numcomps && t.x0 >= static_cast<OPJ_INT32>(image.x0) &&
+         t.y0 >= static_cast<OPJ_INT32>(image.y0) && t.x1 > t.x0 && t.y1 > t.y0 &&
+         static_cast<OPJ_UINT32>(t.x1) <= image.x1 && static_cast<OPJ_UINT32>(t.y1) <= image.y1;
+}
+
+// The planes of a tile's data, each component's samples after the other's; false when
+// the tile's data size is not theirs.
+bool tile_planes(const opj_image_t& image, const TileHeader& t, Plane* planes) {
+  const std::uint32_t w = t.width(), h = t.height();
+  std::uint64_t expected = 0;
+  for (std::uint32_t c = 0; c < image.numcomps; ++c) {
+    const opj_image_comp_t& comp = image.comps[c];
+    const std::uint32_t bytes = comp.prec <= 8 ? 1 : (comp.prec <= 16 ? 2 : 4);
+    planes[c] = Plane{nullptr, bytes, comp.sgnd != 0, comp.prec, w, h};
+    expected += std::uint64_t{w} * h * bytes;
+  }
+  return expected == t.size;
+}
+
+// Decodes one tile into `data` (grown when it is too small) and fills its place.
+std::int32_t decode_tile(opj_codec_t* codec, opj_stream_t* source, const opj_image_t& image,
+                         const TileHeader& t, const Layout& l, Plane* planes,
+                         kernel::Buffer<std::uint8_t>* data, kernel::Bitmap* out) {
+  if (!tile_planes(image, t, planes)) return RET_FILE_FORMAT;
+  if (data->size() < t.size && !data->allocate(t.size)) return RET_NO_MEMORY;
+  if (!opj_decode_tile_data(codec, t.index, data->data(), t.size, source)) return RET_FILE_FORMAT;
+  const std::uint8_t* at = data->data();
+  for (std::uint32_t c = 0; c < image.numcomps; ++c) {
+    planes[c].data = at;
+    at += std::size_t{t.width()} * t.height() * planes[c].bytes;
+  }
+  const Place place{static_cast<std::uint32_t>(t.x0) - image.x0,
+                    static_cast<std::uint32_t>(t.y0) - image.y0};
+  return fill(l, planes, place, out);
+}
+
 std::int32_t decode_tiles(opj_codec_t* codec, opj_stream_t* source, const opj_image_t& image,
                           const Layout& l, kernel::Bitmap* out) {
   kernel::Buffer<Plane> planes;
   kernel::Buffer<std::uint8_t> data;
   if (!planes.allocate(image.numcomps)) return RET_NO_MEMORY;
   for (;;) {
-    OPJ_UINT32 index = 0, size = 0, components = 0;
-    OPJ_INT32 tx0 = 0, ty0 = 0, tx1 = 0, ty1 = 0;
+    TileHeader t;
     OPJ_BOOL more = OPJ_FALSE;
-    if (!opj_read_tile_header(codec, source, &index, &size, &tx0, &ty0, &tx1, &ty1, &components,
-                              &more))
+    if (!opj_read_tile_header(codec, source, &t.index, &t.size, &t.x0, &t.y0, &t.x1, &t.y1,
+                              &t.components, &more))
       return RET_FILE_FORMAT;
     if (!more) break;
-    // The tile must lie inside the picture and its data hold each component's samples.
-    if (components != image.numcomps || tx0 < static_cast<OPJ_INT32>(image.x0) ||
-        ty0 < static_cast<OPJ_INT32>(image.y0) || tx1 <= tx0 || ty1 <= ty0 ||
-        static_cast<OPJ_UINT32>(tx1) > image.x1 || static_cast<OPJ_UINT32>(ty1) > image.y1)
-      return RET_FILE_FORMAT;
-    const auto w = static_cast<std::uint32_t>(tx1 - tx0), h = static_cast<std::uint32_t>(ty1 - ty0);
-    std::uint64_t expected = 0;
-    for (std::uint32_t c = 0; c < image.numcomps; ++c) {
-      const opj_image_comp_t& comp = image.comps[c];
-      const std::uint32_t bytes = comp.prec <= 8 ? 1 : (comp.prec <= 16 ? 2 : 4);
-      planes[c] = Plane{nullptr, bytes, comp.sgnd != 0, comp.prec, w, h};
-      expected += std::uint64_t{w} * h * bytes;
-    }
-    if (expected != size) return RET_FILE_FORMAT;
-    if (data.size() < size && !data.allocate(size)) return RET_NO_MEMORY;
-    if (!opj_decode_tile_data(codec, index, data.data(), size, source)) return RET_FILE_FORMAT;
-    const std::uint8_t* at = data.data();
-    for (std::uint32_t c = 0; c < image.numcomps; ++c) {
-      planes[c].data = at;
-      at += std::size_t{w} * h * planes[c].bytes;
-    }
-    const Place place{static_cast<std::uint32_t>(tx0) - image.x0,
-                      static_cast<std::uint32_t>(ty0) - image.y0};
-    if (const std::int32_t r = fill(l, planes.data(), place, out); r != RET_SUCCESS) return r;
+    if (!tile_inside(t, image)) return RET_FILE_FORMAT;
+    if (const std::int32_t r = decode_tile(codec, source, image, t, l, planes.data(), &data, out);
+        r != RET_SUCCESS)
+      return r;
   }
   return opj_end_decompress(codec, source) ? RET_SUCCESS : RET_FILE_FORMAT;
 }

@@ -6,8 +6,9 @@
 // the whole stream. The header and the stream are read through a client stream that
 // joins them without copying the data. libtiff's messages go to the debug sink; a code
 // word that is not T.4, a row of the wrong length or a stream that ends before the last
-// row gives RET_FILE_FORMAT. Rows are stored with a set bit for white: libtiff gives a set bit for
-// black (PhotometricInterpretation MinIsWhite), and the bitmap's palette has black at 0.
+// row gives RET_FILE_FORMAT. Rows are stored with a set bit for white: libtiff gives a
+// set bit for black (PhotometricInterpretation MinIsWhite), and the bitmap's palette
+// has black at 0.
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -41,14 +42,18 @@ void put32(std::uint8_t* p, std::uint32_t v) {
   put16(p + 2, v >> 16);
 }
 
-// A little-endian TIFF header with one directory (entries in ascending tag order).
-TiffHeader tiff_header(const FltRawFormat& format, std::uint32_t byte_count) {
-  constexpr std::uint16_t kShort = 3, kLong = 4;
+constexpr std::uint16_t kShort = 3, kLong = 4;
+
+// One directory entry: tag, type, value (a count of 1 each).
+using Entry = std::array<std::uint32_t, 3>;
+
+// The directory's entries, in ascending tag order as TIFF wants them.
+std::array<Entry, kEntries> directory(const FltRawFormat& format, std::uint32_t byte_count) {
   const std::uint32_t width = static_cast<std::uint32_t>(format.width);
   const std::uint32_t height = static_cast<std::uint32_t>(format.height);
   const std::uint32_t t4_options =
       format.format == kFormatT4TwoDimensional ? GROUP3OPT_2DENCODING : 0;
-  const std::uint32_t entries[kEntries][3] = {
+  return {{
       {TIFFTAG_IMAGEWIDTH, kLong, width},
       {TIFFTAG_IMAGELENGTH, kLong, height},
       {TIFFTAG_BITSPERSAMPLE, kShort, 1},
@@ -59,21 +64,27 @@ TiffHeader tiff_header(const FltRawFormat& format, std::uint32_t byte_count) {
       {TIFFTAG_ROWSPERSTRIP, kLong, height},
       {TIFFTAG_STRIPBYTECOUNTS, kLong, byte_count},
       {TIFFTAG_T4OPTIONS, kLong, t4_options},
-  };
+  }};
+}
+
+void put_entry(std::uint8_t* at, const Entry& entry) {
+  put16(at, entry[0]);
+  put16(at + 2, entry[1]);
+  put32(at + 4, 1);
+  if (entry[1] == kShort)
+    put16(at + 8, entry[2]);
+  else
+    put32(at + 8, entry[2]);
+}
+
+// A little-endian TIFF header with one directory.
+TiffHeader tiff_header(const FltRawFormat& format, std::uint32_t byte_count) {
+  const std::array<Entry, kEntries> entries = directory(format, byte_count);
   TiffHeader h{};
   std::memcpy(h.data(), "II*\0", 4);
   put32(h.data() + 4, 8);
   put16(h.data() + 8, kEntries);
-  for (std::size_t i = 0; i < kEntries; ++i) {
-    std::uint8_t* e = h.data() + 10 + 12 * i;
-    put16(e, entries[i][0]);
-    put16(e + 2, entries[i][1]);
-    put32(e + 4, 1);
-    if (entries[i][1] == kShort)
-      put16(e + 8, entries[i][2]);
-    else
-      put32(e + 8, entries[i][2]);
-  }
+  for (std::size_t i = 0; i < kEntries; ++i) put_entry(h.data() + 10 + 12 * i, entries[i]);
   return h;  // the next-directory offset stays 0
 }
 

@@ -78,23 +78,26 @@ Mappings& mappings() {
   return *instance;
 }
 
-// A zeroed block of `bytes` (at least kLargeBlock, at most the cap) on 2 MiB boundaries:
-// the mapping is made one huge page larger and cut to the aligned part.
-void* map_large(std::size_t bytes) {
-  const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  {
-    Mappings& m = mappings();
-    std::lock_guard<std::mutex> guard(m.lock);
-    for (Kept& k : m.kept) {
-      if (k.block && k.length == length) {
-        void* block = k.block;
-        k = Kept{};
-        m.blocks[block] = length;
-        std::memset(block, 0, bytes);  // the rest is never handed out before a new fill
-        return block;
-      }
+// A kept mapping of `length` bytes, its first `bytes` zeroed again; null when none is
+// kept. The rest of it is never handed out before a new fill.
+void* reuse_kept(std::size_t length, std::size_t bytes) {
+  Mappings& m = mappings();
+  std::lock_guard<std::mutex> guard(m.lock);
+  for (Kept& k : m.kept) {
+    if (k.block && k.length == length) {
+      void* block = k.block;
+      k = Kept{};
+      m.blocks[block] = length;
+      std::memset(block, 0, bytes);
+      return block;
     }
   }
+  return nullptr;
+}
+
+// A fresh mapping of `length` bytes on a 2 MiB boundary: mapped one huge page larger
+// and cut to the aligned part.
+void* map_aligned(std::size_t length) {
   const std::size_t mapped = length + kHugePage;
   void* raw = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
@@ -103,7 +106,16 @@ void* map_large(std::size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const std::size_t tail = mapped - (aligned - start) - length;
   if (tail) munmap(reinterpret_cast<void*>(aligned + length), tail);
-  void* block = reinterpret_cast<void*>(aligned);
+  return reinterpret_cast<void*>(aligned);
+}
+
+// A zeroed block of `bytes` (at least kLargeBlock, at most the cap) on 2 MiB
+// boundaries, a kept mapping of its size when there is one.
+void* map_large(std::size_t bytes) {
+  const std::size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  if (void* block = reuse_kept(length, bytes)) return block;
+  void* block = map_aligned(length);
+  if (!block) return nullptr;
   madvise(block, length, MADV_HUGEPAGE);  // a hint: without it the block still works
   Mappings& m = mappings();
   std::lock_guard<std::mutex> guard(m.lock);

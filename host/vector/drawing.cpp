@@ -83,6 +83,30 @@ struct Box {
   }
 };
 
+// Centre c with conjugate half-diameters u, v: c + u cos t + v sin t, whose extent
+// along x is hypot(u.x, v.x) and along y hypot(u.y, v.y).
+void add_ellipse_box(const Vertex* p, Box* box) {
+  const double ux = p[1].x - p[0].x, uy = p[1].y - p[0].y;
+  const double vx = p[2].x - p[0].x, vy = p[2].y - p[0].y;
+  const double hx = std::hypot(ux, vx), hy = std::hypot(uy, vy);
+  box->add(p[0].x - hx, p[0].y - hy);
+  box->add(p[0].x + hx, p[0].y + hy);
+}
+
+// No font metrics here: an estimate of half the height per character.
+void add_text_box(const Object& o, const Vertex* p, Box* box) {
+  const Attributes& a = o.attributes;
+  const double h = a.character_height;
+  const double ul = std::hypot(a.up.x, a.up.y), bl = std::hypot(a.base.x, a.base.y);
+  const Point2 up = ul > 0 ? Point2{a.up.x / ul, a.up.y / ul} : Point2{0, 1};
+  const Point2 base = bl > 0 ? Point2{a.base.x / bl, a.base.y / bl} : Point2{1, 0};
+  const double w = 0.5 * h * o.text_length;
+  box->add(p[0].x, p[0].y);
+  box->add(p[0].x + up.x * h, p[0].y + up.y * h);
+  box->add(p[0].x + base.x * w, p[0].y + base.y * w);
+  box->add(p[0].x + base.x * w + up.x * h, p[0].y + base.y * w + up.y * h);
+}
+
 void add_object_box(const Drawing& d, const Object& o, Box* box) {
   const Vertex* p = d.points.begin() + o.first_point;
   switch (o.kind) {
@@ -94,34 +118,54 @@ void add_object_box(const Drawing& d, const Object& o, Box* box) {
       return;
     }
     case ObjectKind::kEllipse:
-    case ObjectKind::kEllipticalArc: {
-      // Centre c with conjugate half-diameters u, v: c + u cos t + v sin t, whose
-      // extent along x is hypot(u.x, v.x) and along y hypot(u.y, v.y).
-      const double ux = p[1].x - p[0].x, uy = p[1].y - p[0].y;
-      const double vx = p[2].x - p[0].x, vy = p[2].y - p[0].y;
-      const double hx = std::hypot(ux, vx), hy = std::hypot(uy, vy);
-      box->add(p[0].x - hx, p[0].y - hy);
-      box->add(p[0].x + hx, p[0].y + hy);
+    case ObjectKind::kEllipticalArc:
+      add_ellipse_box(p, box);
       return;
-    }
-    case ObjectKind::kText: {
-      // No font metrics here: an estimate of half the height per character.
-      const Attributes& a = o.attributes;
-      const double h = a.character_height;
-      const double ul = std::hypot(a.up.x, a.up.y), bl = std::hypot(a.base.x, a.base.y);
-      const Point2 up = ul > 0 ? Point2{a.up.x / ul, a.up.y / ul} : Point2{0, 1};
-      const Point2 base = bl > 0 ? Point2{a.base.x / bl, a.base.y / bl} : Point2{1, 0};
-      const double w = 0.5 * h * o.text_length;
-      box->add(p[0].x, p[0].y);
-      box->add(p[0].x + up.x * h, p[0].y + up.y * h);
-      box->add(p[0].x + base.x * w, p[0].y + base.y * w);
-      box->add(p[0].x + base.x * w + up.x * h, p[0].y + base.y * w + up.y * h);
+    case ObjectKind::kText:
+      add_text_box(o, p, box);
       return;
-    }
     default:
       for (std::uint32_t i = 0; i < o.point_count; ++i) box->add(p[i].x, p[i].y);
       return;
   }
+}
+
+// The checks add_object makes before it changes anything: a known kind with enough
+// points, and every number finite.
+std::int32_t check_description(ObjectKind kind, const ObjectDescription& d) {
+  const std::uint32_t need = minimum_points(kind);
+  if (need == 0 || d.point_count < need || !d.points) return RET_INVALID_PARAMETER;
+  if (d.text_length && !d.text) return RET_INVALID_PARAMETER;
+  for (std::uint32_t i = 0; i < d.point_count; ++i)
+    if (!finite(d.points[i].x) || !finite(d.points[i].y)) return RET_INVALID_PARAMETER;
+  const Attributes& a = d.attributes;
+  if (!finite(d.radius) || !finite(d.start) || !finite(d.end) || !finite(a.line_width) ||
+      !finite(a.edge_width) || !finite(a.character_height) || !finite(a.up) || !finite(a.base))
+    return RET_INVALID_PARAMETER;
+  return RET_SUCCESS;
+}
+
+// Copies an object's description, points and text into the pools, which have room.
+void store_object(Drawing* drawing, ObjectKind kind, const ObjectDescription& d) {
+  Object& o = drawing->objects.begin()[drawing->objects.count++];
+  o = Object{};
+  o.kind = kind;
+  o.layer = drawing->active_layer;
+  o.first_point = drawing->points.count;
+  o.point_count = d.point_count;
+  o.radius = d.radius;
+  o.start = d.start;
+  o.end = d.end;
+  o.closure = d.closure;
+  o.attributes = d.attributes;
+  std::memcpy(drawing->points.begin() + drawing->points.count, d.points,
+              d.point_count * sizeof(Vertex));
+  drawing->points.count += d.point_count;
+  o.text_offset = drawing->text.count;
+  o.text_length = d.text_length;
+  if (d.text_length)
+    std::memcpy(drawing->text.begin() + drawing->text.count, d.text, d.text_length);
+  drawing->text.count += d.text_length;
 }
 
 }  // namespace
@@ -239,19 +283,7 @@ void init_object_description(ObjectDescription* description) {
 std::int32_t add_object(Drawing* drawing, std::int32_t /*reserved*/, ObjectKind kind,
                         const ObjectDescription* description, std::int32_t /*flags*/) {
   if (!drawing || !description) return RET_MISSING_DATA;
-  const std::uint32_t need = minimum_points(kind);
-  if (need == 0 || description->point_count < need || !description->points)
-    return RET_INVALID_PARAMETER;
-  if (description->text_length && !description->text) return RET_INVALID_PARAMETER;
-  for (std::uint32_t i = 0; i < description->point_count; ++i)
-    if (!finite(description->points[i].x) || !finite(description->points[i].y))
-      return RET_INVALID_PARAMETER;
-  const Attributes& a = description->attributes;
-  if (!finite(description->radius) || !finite(description->start) || !finite(description->end) ||
-      !finite(a.line_width) || !finite(a.edge_width) || !finite(a.character_height) ||
-      !finite(a.up) || !finite(a.base))
-    return RET_INVALID_PARAMETER;
-
+  if (std::int32_t r = check_description(kind, *description); r != RET_SUCCESS) return r;
   if (drawing->active_layer < 0) {
     LayerDescription first;
     static constexpr char16_t kName[] = u"Layer 1";
@@ -264,27 +296,7 @@ std::int32_t add_object(Drawing* drawing, std::int32_t /*reserved*/, ObjectKind 
       !reserve(drawing->points, description->point_count, kMaxPoints) ||
       !reserve(drawing->text, description->text_length, kMaxTextBytes))
     return RET_NO_MEMORY;
-
-  Object& o = drawing->objects.begin()[drawing->objects.count++];
-  o = Object{};
-  o.kind = kind;
-  o.layer = drawing->active_layer;
-  o.first_point = drawing->points.count;
-  o.point_count = description->point_count;
-  o.radius = description->radius;
-  o.start = description->start;
-  o.end = description->end;
-  o.closure = description->closure;
-  o.attributes = a;
-  std::memcpy(drawing->points.begin() + drawing->points.count, description->points,
-              description->point_count * sizeof(Vertex));
-  drawing->points.count += description->point_count;
-  o.text_offset = drawing->text.count;
-  o.text_length = description->text_length;
-  if (description->text_length)
-    std::memcpy(drawing->text.begin() + drawing->text.count, description->text,
-                description->text_length);
-  drawing->text.count += description->text_length;
+  store_object(drawing, kind, *description);
   return RET_SUCCESS;
 }
 

@@ -125,26 +125,21 @@ bool clip_segment(P a, P b, double lo_x, double lo_y, double hi_x, double hi_y, 
   return true;
 }
 
-// Strokes a chain of points. Solid chains go to Cairo whole (so joins are drawn);
-// dashed ones segment by segment, each cut to the tile with the dash phase carried
-// along, so a dashed line thousands of tiles long costs only what is visible.
-void stroke_chain(cairo_t* cr, const std::vector<P>& pts, bool closed, const Pen& pen, double tw,
-                  double th) {
-  if (pts.empty()) return;
-  set_colour(cr, pen.colour);
-  cairo_set_line_width(cr, pen.width);
-  double dashes[6];
-  const int n = dashes_for(pen.type, pen.width, dashes);
-  if (n == 0) {
-    cairo_set_dash(cr, nullptr, 0, 0);
-    cairo_new_path(cr);
-    cairo_move_to(cr, pts[0].x, pts[0].y);
-    for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, pts[i].x, pts[i].y);
-    if (closed) cairo_close_path(cr);
-    if (pts.size() == 1) cairo_line_to(cr, pts[0].x, pts[0].y);
-    cairo_stroke(cr);
-    return;
-  }
+// A solid chain goes to Cairo whole, so that its joins are drawn.
+void stroke_solid(cairo_t* cr, const std::vector<P>& pts, bool closed) {
+  cairo_set_dash(cr, nullptr, 0, 0);
+  cairo_new_path(cr);
+  cairo_move_to(cr, pts[0].x, pts[0].y);
+  for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, pts[i].x, pts[i].y);
+  if (closed) cairo_close_path(cr);
+  if (pts.size() == 1) cairo_line_to(cr, pts[0].x, pts[0].y);
+  cairo_stroke(cr);
+}
+
+// A dashed chain goes segment by segment, each cut to the tile (with a margin of the
+// pen's width) and its dash phase carried along from the segments before.
+void stroke_dashed(cairo_t* cr, const std::vector<P>& pts, bool closed, const Pen& pen,
+                   const double* dashes, int n, double tw, double th) {
   double period = 0;
   for (int i = 0; i < n; ++i) period += dashes[i];
   const double m = pen.width + 2;
@@ -166,6 +161,21 @@ void stroke_chain(cairo_t* cr, const std::vector<P>& pts, bool closed, const Pen
   cairo_set_dash(cr, nullptr, 0, 0);
 }
 
+// Strokes a chain of points with the pen. Dashed chains are cut to the tile, so a
+// dashed line thousands of tiles long costs only what is visible.
+void stroke_chain(cairo_t* cr, const std::vector<P>& pts, bool closed, const Pen& pen, double tw,
+                  double th) {
+  if (pts.empty()) return;
+  set_colour(cr, pen.colour);
+  cairo_set_line_width(cr, pen.width);
+  double dashes[6];
+  const int n = dashes_for(pen.type, pen.width, dashes);
+  if (n == 0)
+    stroke_solid(cr, pts, closed);
+  else
+    stroke_dashed(cr, pts, closed, pen, dashes, n, tw, th);
+}
+
 // Strokes the current path (a curve) with the pen.
 void stroke_path(cairo_t* cr, const Pen& pen, double length) {
   set_colour(cr, pen.colour);
@@ -175,6 +185,61 @@ void stroke_path(cairo_t* cr, const Pen& pen, double length) {
   cairo_set_dash(cr, n ? dashes : nullptr, n, 0);
   cairo_stroke_preserve(cr);
   cairo_set_dash(cr, nullptr, 0, 0);
+}
+
+constexpr double kHatchGap = 8;
+
+// Horizontal and vertical hatch lines over the box, on a fixed grid of the tile so
+// that neighbouring hatches line up.
+void add_straight_hatch(cairo_t* cr, bool horizontal, bool vertical, double x0, double y0,
+                        double x1, double y1) {
+  if (horizontal)
+    for (double y = std::floor(y0 / kHatchGap) * kHatchGap + 0.5; y <= y1; y += kHatchGap) {
+      cairo_move_to(cr, x0, y);
+      cairo_line_to(cr, x1, y);
+    }
+  if (vertical)
+    for (double x = std::floor(x0 / kHatchGap) * kHatchGap + 0.5; x <= x1; x += kHatchGap) {
+      cairo_move_to(cr, x, y0);
+      cairo_line_to(cr, x, y1);
+    }
+}
+
+// Diagonal hatch lines over the box, on the same grid. Positive slope in the world
+// rises to the right: on the canvas x + y is constant along such a line.
+void add_diagonal_hatch(cairo_t* cr, bool positive, bool negative, double x0, double y0, double x1,
+                        double y1) {
+  const double span = (x1 - x0) + (y1 - y0);
+  if (positive)
+    for (double s = std::floor((x0 + y0) / kHatchGap) * kHatchGap; s <= x1 + y1; s += kHatchGap) {
+      cairo_move_to(cr, s - y0, y0);
+      cairo_line_to(cr, s - y0 - span, y0 + span);
+    }
+  if (negative)
+    for (double s = std::floor((x0 - y1) / kHatchGap) * kHatchGap; s <= x1 - y0; s += kHatchGap) {
+      cairo_move_to(cr, s + y0, y0);
+      cairo_line_to(cr, s + y0 + span, y0 + span);
+    }
+}
+
+// Hatches the inside of the current path in the fill colour; the path is kept.
+void hatch_path(cairo_t* cr, const Attributes& a) {
+  cairo_save(cr);
+  cairo_clip_preserve(cr);
+  double x0, y0, x1, y1;
+  cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
+  cairo_path_t* path = cairo_copy_path(cr);
+  cairo_new_path(cr);
+  const int h = a.hatch_index;
+  add_straight_hatch(cr, h == 1 || h == 5, h == 2 || h == 5, x0, y0, x1, y1);
+  add_diagonal_hatch(cr, h == 3 || h == 6, h == 4 || h == 6, x0, y0, x1, y1);
+  set_colour(cr, a.fill_colour);
+  cairo_set_line_width(cr, 1);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+  cairo_new_path(cr);
+  cairo_append_path(cr, path);
+  cairo_path_destroy(path);
 }
 
 // Fills the current path by the interior style; the path is kept for the edges.
@@ -193,49 +258,9 @@ void fill_path(cairo_t* cr, const Attributes& a) {
       cairo_set_line_width(cr, 1);
       cairo_stroke_preserve(cr);
       return;
-    case InteriorStyle::kHatch: {
-      cairo_save(cr);
-      cairo_clip_preserve(cr);
-      double x0, y0, x1, y1;
-      cairo_clip_extents(cr, &x0, &y0, &x1, &y1);
-      cairo_path_t* path = cairo_copy_path(cr);
-      cairo_new_path(cr);
-      const double gap = 8;
-      const int h = a.hatch_index;
-      const bool horizontal = h == 1 || h == 5, vertical = h == 2 || h == 5;
-      const bool positive = h == 3 || h == 6, negative = h == 4 || h == 6;
-      // Lines on a fixed grid of the tile, so neighbouring hatches line up.
-      if (horizontal)
-        for (double y = std::floor(y0 / gap) * gap + 0.5; y <= y1; y += gap) {
-          cairo_move_to(cr, x0, y);
-          cairo_line_to(cr, x1, y);
-        }
-      if (vertical)
-        for (double x = std::floor(x0 / gap) * gap + 0.5; x <= x1; x += gap) {
-          cairo_move_to(cr, x, y0);
-          cairo_line_to(cr, x, y1);
-        }
-      const double span = (x1 - x0) + (y1 - y0);
-      // Positive slope in the world rises to the right: on the canvas x + y is constant.
-      if (positive)
-        for (double s = std::floor((x0 + y0) / gap) * gap; s <= x1 + y1; s += gap) {
-          cairo_move_to(cr, s - y0, y0);
-          cairo_line_to(cr, s - y0 - span, y0 + span);
-        }
-      if (negative)
-        for (double s = std::floor((x0 - y1) / gap) * gap; s <= x1 - y0; s += gap) {
-          cairo_move_to(cr, s + y0, y0);
-          cairo_line_to(cr, s + y0 + span, y0 + span);
-        }
-      set_colour(cr, a.fill_colour);
-      cairo_set_line_width(cr, 1);
-      cairo_stroke(cr);
-      cairo_restore(cr);
-      cairo_new_path(cr);
-      cairo_append_path(cr, path);
-      cairo_path_destroy(path);
+    case InteriorStyle::kHatch:
+      hatch_path(cr, a);
       return;
-    }
     case InteriorStyle::kEmpty:
     default:
       return;
@@ -262,10 +287,9 @@ void paint_polygon(cairo_t* cr, const std::vector<P>& pts, const Attributes& a, 
   if (a.edge_visible) stroke_chain(cr, pts, true, edge_pen(a), tw, th);
 }
 
-void paint_polygon_set(cairo_t* cr, const Vertex* v, std::uint32_t count, const Mapper& m,
-                       const Attributes& a, double tw, double th) {
-  if (count < 2) return;
-  // The fill: every close flag (2, 3) ends a contour; the last one ends anyway.
+// The path of a polygon set's contours: every close flag (2, 3) ends a contour; the
+// last one ends anyway.
+void polygon_set_path(cairo_t* cr, const Vertex* v, std::uint32_t count, const Mapper& m) {
   cairo_new_path(cr);
   bool open = false;
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -281,12 +305,12 @@ void paint_polygon_set(cairo_t* cr, const Vertex* v, std::uint32_t count, const 
     }
   }
   if (open) cairo_close_path(cr);
-  fill_path(cr, a);
-  cairo_new_path(cr);
-  if (!a.edge_visible) return;
-  // The edges: the edge out of a vertex is drawn when its flag is 1 or 3; out of a
-  // close vertex it leads back to the contour's first vertex.
-  const Pen pen = edge_pen(a);
+}
+
+// The edge out of a vertex is drawn when its flag is 1 or 3; out of a close vertex it
+// leads back to the contour's first vertex.
+void stroke_polygon_set_edges(cairo_t* cr, const Vertex* v, std::uint32_t count, const Mapper& m,
+                              const Pen& pen, double tw, double th) {
   std::uint32_t first = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
     const bool closes = v[i].edge == 2 || v[i].edge == 3 || i + 1 == count;
@@ -297,6 +321,28 @@ void paint_polygon_set(cairo_t* cr, const Vertex* v, std::uint32_t count, const 
   }
 }
 
+void paint_polygon_set(cairo_t* cr, const Vertex* v, std::uint32_t count, const Mapper& m,
+                       const Attributes& a, double tw, double th) {
+  if (count < 2) return;
+  polygon_set_path(cr, v, count, m);
+  fill_path(cr, a);
+  cairo_new_path(cr);
+  if (a.edge_visible) stroke_polygon_set_edges(cr, v, count, m, edge_pen(a), tw, th);
+}
+
+// The path of the unit circle's arc from t0 to t1, or the whole circle, in the
+// conic's own coordinates.
+void conic_path(cairo_t* cr, bool whole, double t0, double t1, ArcClosure closure) {
+  if (whole) {
+    cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
+    cairo_close_path(cr);
+    return;
+  }
+  if (closure == ArcClosure::kPie) cairo_move_to(cr, 0, 0);
+  cairo_arc(cr, 0, 0, 1, t0, t1);
+  if (closure != ArcClosure::kOpen) cairo_close_path(cr);
+}
+
 // An ellipse given by its centre and the ends of two conjugate diameters (tile
 // coordinates), whole (t0 == t1 == 0, closed) or the arc from parameter t0 to t1.
 void paint_conic(cairo_t* cr, P c, P e1, P e2, bool whole, double t0, double t1, ArcClosure closure,
@@ -304,10 +350,11 @@ void paint_conic(cairo_t* cr, P c, P e1, P e2, bool whole, double t0, double t1,
   const double ax = e1.x - c.x, ay = e1.y - c.y, bx = e2.x - c.x, by = e2.y - c.y;
   const double det = ax * by - ay * bx;
   const double length = 2 * kPi * std::max(std::hypot(ax, ay), std::hypot(bx, by));
+  const bool open = !whole && closure == ArcClosure::kOpen;
   if (!std::isfinite(det) || std::fabs(det) < 1e-9) {
     // Flat: the conic is the segment its first diameter spans.
     stroke_chain(cr, {{c.x - ax, c.y - ay}, {c.x + ax, c.y + ay}}, false,
-                 whole || closure != ArcClosure::kOpen ? edge_pen(a) : line_pen(a), tw, th);
+                 open ? line_pen(a) : edge_pen(a), tw, th);
     return;
   }
   cairo_new_path(cr);
@@ -315,16 +362,9 @@ void paint_conic(cairo_t* cr, P c, P e1, P e2, bool whole, double t0, double t1,
   cairo_matrix_t mx;
   cairo_matrix_init(&mx, ax, ay, bx, by, c.x, c.y);
   cairo_transform(cr, &mx);
-  if (whole) {
-    cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
-    cairo_close_path(cr);
-  } else {
-    if (closure == ArcClosure::kPie) cairo_move_to(cr, 0, 0);
-    cairo_arc(cr, 0, 0, 1, t0, t1);
-    if (closure != ArcClosure::kOpen) cairo_close_path(cr);
-  }
+  conic_path(cr, whole, t0, t1, closure);
   cairo_restore(cr);  // back to pixels, so widths are not stretched with the conic
-  if (!whole && closure == ArcClosure::kOpen) {
+  if (open) {
     stroke_path(cr, line_pen(a), length);
   } else {
     fill_path(cr, a);
@@ -341,12 +381,23 @@ double parameter_of(P a, P b, P d) {
   return std::atan2(w, u);
 }
 
-std::string face_for(const char* name) {
+std::string upper_case(const char* name) {
   std::string upper(name ? name : "");
   for (auto& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  if (upper.find("TIMES") != std::string::npos) return "DejaVu Serif";
-  if (upper.find("COURIER") != std::string::npos) return "DejaVu Sans Mono";
-  return "DejaVu Sans";  // Helvetica, Arial and everything unknown
+  return upper;
+}
+
+// The DejaVu face standing in for a font name, bold when the name says so.
+void select_face(cairo_t* cr, const char* font) {
+  const std::string upper = upper_case(font);
+  const char* face = "DejaVu Sans";  // Helvetica, Arial and everything unknown
+  if (upper.find("TIMES") != std::string::npos)
+    face = "DejaVu Serif";
+  else if (upper.find("COURIER") != std::string::npos)
+    face = "DejaVu Sans Mono";
+  const bool bold = upper.find("BOLD") != std::string::npos;
+  cairo_select_font_face(cr, face, CAIRO_FONT_SLANT_NORMAL,
+                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
 }
 
 // Text bytes are single-byte characters (ISO 8859-1): Cairo wants UTF-8, and refuses
@@ -367,37 +418,12 @@ std::string utf8_of(const char* text, std::uint32_t length) {
   return out;
 }
 
-void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m) {
-  const Attributes& a = o.attributes;
-  if (o.point_count < 1 || o.text_length == 0 ||
-      std::uint64_t(o.text_offset) + o.text_length > drawing.text.count)
-    return;
-  const std::string text = utf8_of(drawing.text.begin() + o.text_offset, o.text_length);
-  double height = a.character_height;
-  if (!std::isfinite(height) || height <= 0) return;
-  height = std::min(height, kMaxWidth);
-  const char* font = font_name(drawing, a);
-  const std::string upper_font = [&] {
-    std::string s(font ? font : "");
-    for (auto& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    return s;
-  }();
-  const bool bold = upper_font.find("BOLD") != std::string::npos;
-  cairo_select_font_face(cr, face_for(font).c_str(), CAIRO_FONT_SLANT_NORMAL,
-                         bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-  // FreeType is asked for at most kFontSize pixels (far larger sizes fail inside it and
-  // Cairo loses memory on that path); the outline is scaled up to the full height.
-  const double size = std::min(height, kFontSize);
-  cairo_set_font_size(cr, size);
-  const P at = m.map(drawing.points.begin()[o.first_point]);
-  // The glyphs' x axis follows the base vector and their up (Cairo's -y) the up
-  // vector, both turned into canvas directions.
-  P base = Mapper::direction(a.base.x, a.base.y), up = Mapper::direction(a.up.x, a.up.y);
+// Where outlines taken at `size` pixels go: scaled to the height, turned so that the
+// glyphs' x axis follows the base vector and their up (Cairo's -y) the up vector (both
+// as canvas directions), moved to the anchor.
+cairo_matrix_t text_placement(const Attributes& a, double height, double size, P at) {
+  const P base = Mapper::direction(a.base.x, a.base.y), up = Mapper::direction(a.up.x, a.up.y);
   const double bl = std::hypot(base.x, base.y), ul = std::hypot(up.x, up.y);
-  // Outlines are taken at kFontSize without any transformation: Cairo builds its
-  // FreeType size from the font matrix and the transformation together, and far larger
-  // sizes fail inside FreeType (losing memory in Cairo on the way). The outline is
-  // then placed by hand: scaled to the height, turned, moved to the anchor.
   cairo_matrix_t place;
   cairo_matrix_init_scale(&place, height / size, height / size);
   if (std::isfinite(bl) && std::isfinite(ul) && bl > 0 && ul > 0 &&
@@ -408,11 +434,16 @@ void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapp
   }
   place.x0 = at.x - 0.5;
   place.y0 = at.y - 0.5;
+  return place;
+}
+
+// The text's outline as the current path, placed by `place`. A path rather than glyph
+// images: a huge character height is then clipped to the tile instead of rasterised
+// whole.
+void text_outline(cairo_t* cr, const std::string& text, const cairo_matrix_t& place) {
   cairo_identity_matrix(cr);
   cairo_new_path(cr);
   cairo_move_to(cr, 0, 0);
-  // As a path rather than glyph images: a huge character height is then clipped to
-  // the tile instead of rasterised whole.
   cairo_text_path(cr, text.c_str());
   cairo_path_t* path = cairo_copy_path(cr);
   cairo_new_path(cr);
@@ -428,9 +459,75 @@ void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapp
     cairo_append_path(cr, path);
   }
   cairo_path_destroy(path);
+}
+
+void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m) {
+  const Attributes& a = o.attributes;
+  if (o.point_count < 1 || o.text_length == 0 ||
+      std::uint64_t(o.text_offset) + o.text_length > drawing.text.count)
+    return;
+  const std::string text = utf8_of(drawing.text.begin() + o.text_offset, o.text_length);
+  double height = a.character_height;
+  if (!std::isfinite(height) || height <= 0) return;
+  height = std::min(height, kMaxWidth);
+  select_face(cr, font_name(drawing, a));
+  // Outlines are taken at no more than kFontSize pixels and without any transformation:
+  // Cairo builds its FreeType size from the font matrix and the transformation
+  // together, and far larger sizes fail inside FreeType (losing memory in Cairo on the
+  // way). The outline is then placed by hand.
+  const double size = std::min(height, kFontSize);
+  cairo_set_font_size(cr, size);
+  const P at = m.map(drawing.points.begin()[o.first_point]);
+  text_outline(cr, text, text_placement(a, height, size, at));
   set_colour(cr, a.text_colour);
   cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
   cairo_fill(cr);
+}
+
+std::vector<P> mapped(const Vertex* v, std::uint32_t count, const Mapper& m) {
+  std::vector<P> pts;
+  for (std::uint32_t i = 0; i < count; ++i) pts.push_back(m.map(v[i]));
+  return pts;
+}
+
+// A circle, or the arc of it from the start to the end direction.
+void paint_circle(cairo_t* cr, const Object& o, const Vertex* v, const Mapper& m, double tw,
+                  double th) {
+  const double r = std::min(std::fabs(o.radius), kFar);
+  if (!std::isfinite(r) || r <= 0) return;
+  const P c = m.map(v[0]);
+  // A circle is the ellipse of two perpendicular radii; the second points along
+  // world +y, so the conic's sense is counter-clockwise in the world.
+  const P e1{c.x + r, c.y}, e2{c.x, c.y - r};
+  if (o.kind == ObjectKind::kCircle) {
+    paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, o.attributes, tw, th);
+    return;
+  }
+  const P ax{r, 0}, bx{0, -r};
+  const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
+  const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
+  paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, o.attributes, tw, th);
+}
+
+// An ellipse, or the arc of it from the start to the end direction.
+void paint_ellipse(cairo_t* cr, const Object& o, const Vertex* v, const Mapper& m, double tw,
+                   double th) {
+  const P c = m.map(v[0]), e1 = m.map(v[1]), e2 = m.map(v[2]);
+  if (o.kind == ObjectKind::kEllipse) {
+    paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, o.attributes, tw, th);
+    return;
+  }
+  const P ax{e1.x - c.x, e1.y - c.y}, bx{e2.x - c.x, e2.y - c.y};
+  const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
+  const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
+  paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, o.attributes, tw, th);
+}
+
+void paint_rectangle(cairo_t* cr, const Vertex* v, const Mapper& m, const Attributes& a, double tw,
+                     double th) {
+  const std::vector<P> pts = {m.map(v[0].x, v[0].y), m.map(v[1].x, v[0].y), m.map(v[1].x, v[1].y),
+                              m.map(v[0].x, v[1].y)};
+  paint_polygon(cr, pts, a, tw, th);
 }
 
 void paint_object(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m, double tw,
@@ -438,72 +535,36 @@ void paint_object(cairo_t* cr, const Drawing& drawing, const Object& o, const Ma
   if (std::uint64_t(o.first_point) + o.point_count > drawing.points.count) return;
   const Vertex* v = drawing.points.begin() + o.first_point;
   const Attributes& a = o.attributes;
-  std::vector<P> pts;
   switch (o.kind) {
     case ObjectKind::kPolyline:
-      for (std::uint32_t i = 0; i < o.point_count; ++i) pts.push_back(m.map(v[i]));
-      stroke_chain(cr, pts, false, line_pen(a), tw, th);
+      stroke_chain(cr, mapped(v, o.point_count, m), false, line_pen(a), tw, th);
       return;
     case ObjectKind::kPolygon:
-      for (std::uint32_t i = 0; i < o.point_count; ++i) pts.push_back(m.map(v[i]));
-      paint_polygon(cr, pts, a, tw, th);
+      paint_polygon(cr, mapped(v, o.point_count, m), a, tw, th);
       return;
     case ObjectKind::kPolygonSet:
       paint_polygon_set(cr, v, o.point_count, m, a, tw, th);
       return;
-    case ObjectKind::kRectangle: {
-      if (o.point_count < 2) return;
-      pts = {m.map(v[0].x, v[0].y), m.map(v[1].x, v[0].y), m.map(v[1].x, v[1].y),
-             m.map(v[0].x, v[1].y)};
-      paint_polygon(cr, pts, a, tw, th);
+    case ObjectKind::kRectangle:
+      if (o.point_count >= 2) paint_rectangle(cr, v, m, a, tw, th);
       return;
-    }
     case ObjectKind::kCircle:
-    case ObjectKind::kCircularArc: {
-      if (o.point_count < 1) return;
-      const double r = std::min(std::fabs(o.radius), kFar);
-      if (!std::isfinite(r) || r <= 0) return;
-      const P c = m.map(v[0]);
-      // A circle is the ellipse of two perpendicular radii; the second points along
-      // world +y, so the conic's sense is counter-clockwise in the world.
-      const P e1{c.x + r, c.y}, e2{c.x, c.y - r};
-      if (o.kind == ObjectKind::kCircle) {
-        paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, a, tw, th);
-      } else {
-        const P ax{r, 0}, bx{0, -r};
-        const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
-        const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
-        paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, a, tw, th);
-      }
+    case ObjectKind::kCircularArc:
+      if (o.point_count >= 1) paint_circle(cr, o, v, m, tw, th);
       return;
-    }
     case ObjectKind::kEllipse:
-    case ObjectKind::kEllipticalArc: {
-      if (o.point_count < 3) return;
-      const P c = m.map(v[0]), e1 = m.map(v[1]), e2 = m.map(v[2]);
-      if (o.kind == ObjectKind::kEllipse) {
-        paint_conic(cr, c, e1, e2, true, 0, 0, ArcClosure::kOpen, a, tw, th);
-      } else {
-        const P ax{e1.x - c.x, e1.y - c.y}, bx{e2.x - c.x, e2.y - c.y};
-        const double t0 = parameter_of(ax, bx, Mapper::direction(o.start.x, o.start.y));
-        const double t1 = parameter_of(ax, bx, Mapper::direction(o.end.x, o.end.y));
-        paint_conic(cr, c, e1, e2, false, t0, t1, o.closure, a, tw, th);
-      }
+    case ObjectKind::kEllipticalArc:
+      if (o.point_count >= 3) paint_ellipse(cr, o, v, m, tw, th);
       return;
-    }
     case ObjectKind::kText:
       paint_text(cr, drawing, o, m);
       return;
   }
 }
 
-}  // namespace
-
-int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, double origin_row,
-                  double origin_column, std::uint32_t background) {
-  (void)background;  // the canvas already shows it; painting blends over the canvas
-  if (!dc) return RET_INVALID_PARAMETER;
-  kernel::Bitmap* bitmap = dc->bitmap;
+// The bitmap of a drawing context that painting can write: 24 or 32 bits a pixel, its
+// rows inside its data.
+int check_canvas(const kernel::Bitmap* bitmap) {
   if (!bitmap || !bitmap->data || bitmap->width < 0 || bitmap->height < 0)
     return RET_INVALID_BITMAP;
   const int bpp = bitmap->bits_per_pixel;
@@ -513,13 +574,74 @@ int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, do
       std::uint64_t(bitmap->width) * bytes > std::uint64_t(bitmap->bytes_per_line) ||
       std::uint64_t(bitmap->bytes_per_line) * std::uint64_t(bitmap->height) > bitmap->data_size)
     return RET_INVALID_BITMAP;
-  if (!std::isfinite(origin_row) || !std::isfinite(origin_column)) return RET_INVALID_PARAMETER;
-  kernel::Rect visible;
-  if (!kernel::intersect_rect(dc->clip, kernel::Rect{0, 0, bitmap->width, bitmap->height},
-                              &visible))
-    return RET_SUCCESS;
-  if (drawing.objects.count == 0) return RET_SUCCESS;
+  return RET_SUCCESS;
+}
 
+// One tile of the canvas: its place, its size and the scratch rows it is painted in.
+struct Tile {
+  std::int32_t left, top, width, height;
+  std::uint8_t* scratch;
+  int stride;
+  std::uint32_t* scratch_row(std::int32_t y) const {
+    return reinterpret_cast<std::uint32_t*>(scratch + std::size_t(y) * stride);
+  }
+};
+
+// In: the canvas pixels, opaque, as native 0xAARRGGBB words.
+void copy_to_scratch(const kernel::Bitmap& bitmap, const Tile& t) {
+  const std::size_t bytes = std::size_t(bitmap.bits_per_pixel / 8);
+  for (std::int32_t y = 0; y < t.height; ++y) {
+    const std::uint8_t* row = kernel::storage_row(bitmap, kernel::top_down_row(bitmap, t.top + y));
+    std::uint32_t* out = t.scratch_row(y);
+    for (std::int32_t x = 0; x < t.width; ++x) {
+      const std::uint8_t* p = row + std::size_t(t.left + x) * bytes;
+      out[x] = 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
+    }
+  }
+}
+
+// Out: every pixel stays opaque, so the premultiplied words are the colours.
+void copy_from_scratch(kernel::Bitmap& bitmap, const Tile& t) {
+  const std::size_t bytes = std::size_t(bitmap.bits_per_pixel / 8);
+  for (std::int32_t y = 0; y < t.height; ++y) {
+    std::uint8_t* row = kernel::storage_row(bitmap, kernel::top_down_row(bitmap, t.top + y));
+    const std::uint32_t* in = t.scratch_row(y);
+    for (std::int32_t x = 0; x < t.width; ++x) {
+      std::uint8_t* p = row + std::size_t(t.left + x) * bytes;
+      p[0] = static_cast<std::uint8_t>(in[x]);
+      p[1] = static_cast<std::uint8_t>(in[x] >> 8);
+      p[2] = static_cast<std::uint8_t>(in[x] >> 16);
+      if (bytes == 4) p[3] = 0;
+    }
+  }
+}
+
+// Every object drawn on the tile's scratch rows.
+int paint_tile(const Drawing& drawing, const Tile& t, double origin_row, double origin_column) {
+  cairo_surface_t* surface = cairo_image_surface_create_for_data(t.scratch, CAIRO_FORMAT_ARGB32,
+                                                                 t.width, t.height, t.stride);
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    return RET_NO_MEMORY;
+  }
+  const Mapper m{origin_row, origin_column, double(t.left), double(t.top)};
+  for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
+    // A context per object: a Cairo error (a singular matrix, say) stops only the
+    // object that caused it.
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+    paint_object(cr, drawing, drawing.objects.begin()[i], m, t.width, t.height);
+    cairo_destroy(cr);
+  }
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  return RET_SUCCESS;
+}
+
+// The visible part of the canvas tile by tile, through one scratch buffer of the
+// largest tile's size.
+int paint_tiles(kernel::Bitmap& bitmap, const kernel::Rect& visible, const Drawing& drawing,
+                double origin_row, double origin_column) {
   const std::int32_t tile_w = std::min(kTile, visible.right - visible.left);
   const std::int32_t tile_h = std::min(kTile, visible.bottom - visible.top);
   const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, tile_w);
@@ -527,57 +649,41 @@ int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, do
   auto* scratch =
       static_cast<std::uint8_t*>(kernel::allocate(std::size_t(stride), std::size_t(tile_h)));
   if (!scratch) return RET_NO_MEMORY;
-
   int result = RET_SUCCESS;
   for (std::int32_t top = visible.top; top < visible.bottom && result == RET_SUCCESS;
        top += kTile) {
     for (std::int32_t left = visible.left; left < visible.right; left += kTile) {
-      const std::int32_t w = std::min(kTile, visible.right - left);
-      const std::int32_t h = std::min(kTile, visible.bottom - top);
-      // In: the canvas pixels, opaque, as native 0xAARRGGBB words.
-      for (std::int32_t y = 0; y < h; ++y) {
-        const std::uint8_t* row =
-            kernel::storage_row(*bitmap, kernel::top_down_row(*bitmap, top + y));
-        auto* out = reinterpret_cast<std::uint32_t*>(scratch + std::size_t(y) * stride);
-        for (std::int32_t x = 0; x < w; ++x) {
-          const std::uint8_t* p = row + std::size_t(left + x) * bytes;
-          out[x] = 0xFF000000u | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
-        }
-      }
-      cairo_surface_t* surface =
-          cairo_image_surface_create_for_data(scratch, CAIRO_FORMAT_ARGB32, w, h, stride);
-      if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        result = RET_NO_MEMORY;
-        break;
-      }
-      const Mapper m{origin_row, origin_column, double(left), double(top)};
-      for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
-        // A context per object: a Cairo error (a singular matrix, say) stops only the
-        // object that caused it.
-        cairo_t* cr = cairo_create(surface);
-        cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-        paint_object(cr, drawing, drawing.objects.begin()[i], m, w, h);
-        cairo_destroy(cr);
-      }
-      cairo_surface_flush(surface);
-      cairo_surface_destroy(surface);
-      // Out: every pixel stays opaque, so the premultiplied words are the colours.
-      for (std::int32_t y = 0; y < h; ++y) {
-        std::uint8_t* row = kernel::storage_row(*bitmap, kernel::top_down_row(*bitmap, top + y));
-        const auto* in = reinterpret_cast<const std::uint32_t*>(scratch + std::size_t(y) * stride);
-        for (std::int32_t x = 0; x < w; ++x) {
-          std::uint8_t* p = row + std::size_t(left + x) * bytes;
-          p[0] = static_cast<std::uint8_t>(in[x]);
-          p[1] = static_cast<std::uint8_t>(in[x] >> 8);
-          p[2] = static_cast<std::uint8_t>(in[x] >> 16);
-          if (bytes == 4) p[3] = 0;
-        }
-      }
+      const Tile t{left,
+                   top,
+                   std::min(kTile, visible.right - left),
+                   std::min(kTile, visible.bottom - top),
+                   scratch,
+                   stride};
+      copy_to_scratch(bitmap, t);
+      result = paint_tile(drawing, t, origin_row, origin_column);
+      if (result != RET_SUCCESS) break;
+      copy_from_scratch(bitmap, t);
     }
   }
   kernel::free(scratch);
   return result;
+}
+
+}  // namespace
+
+int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, double origin_row,
+                  double origin_column, std::uint32_t background) {
+  (void)background;  // the canvas already shows it; painting blends over the canvas
+  if (!dc) return RET_INVALID_PARAMETER;
+  if (int r = check_canvas(dc->bitmap); r != RET_SUCCESS) return r;
+  kernel::Bitmap* bitmap = dc->bitmap;
+  if (!std::isfinite(origin_row) || !std::isfinite(origin_column)) return RET_INVALID_PARAMETER;
+  kernel::Rect visible;
+  if (!kernel::intersect_rect(dc->clip, kernel::Rect{0, 0, bitmap->width, bitmap->height},
+                              &visible))
+    return RET_SUCCESS;
+  if (drawing.objects.count == 0) return RET_SUCCESS;
+  return paint_tiles(*bitmap, visible, drawing, origin_row, origin_column);
 }
 
 }  // namespace vector

@@ -4,9 +4,10 @@
 // Uncompressed data of every kind go through one walk (imgmodes_blocks): bi-level data
 // are 1-bit planes, one or two bands show one band, three or more show the bands chosen
 // as red, green and blue, and IMODE only changes where a band's samples lie. Rows are
-// converted whole by the sample conversion of the utility unit; a single-block image is
-// converted straight into the output, a blocked one through one block bitmap that is
-// placed with the image-processing combine.
+// converted whole by the sample conversion of the utility unit, straight into the
+// output at their block's place; only a blocked image of bit-packed pixels (1 or 12
+// bits), whose blocks may start inside an output byte, goes through one block bitmap
+// that is placed with the image-processing combine.
 #include "image/data/imgmodes.h"
 
 #include "image/handlimg.h"
@@ -288,6 +289,26 @@ std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3]) {
 
 namespace {
 
+// The record of a view of grey levels: the canvas's depth, grey or RGB.
+int levels_record(kernel::Bitmap* out, int bytes, std::int32_t width, std::int32_t height) {
+  const int r = kernel::create_bitmap(out, kernel::kBitmapRecordSize, 1, 0, 0, 8 * bytes,
+                                      bytes == 1 ? kernel::kColourGrey : kernel::kColourRgb,
+                                      nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r != RET_SUCCESS) return r;
+  out->width = width;
+  out->height = height;
+  return RET_SUCCESS;
+}
+
+// The output's rows become the canvas's, cleared unless the canvas is still blank.
+void share_canvas_rows(kernel::Bitmap* out, const kernel::Bitmap& canvas, bool blank) {
+  out->bytes_per_line = canvas.bytes_per_line;
+  out->view_code = canvas.view_code;
+  out->data = canvas.data;
+  out->data_size = canvas.data_size;
+  if (!blank) std::memset(canvas.data, 0, static_cast<std::size_t>(canvas.data_size));
+}
+
 // The output as a view of the offered canvas, when the painting would copy its pixels
 // onto the canvas unchanged, or (for a reader that takes `levels`) would write each one as
 // the canvas pixel of its grey level. The record gets the output's layout and palette
@@ -310,21 +331,13 @@ int output_onto_canvas(const ImageReadContext& c, const OutputFormat& f, std::in
                         ? display::paints_grey_levels(*c.out, canvas, levels->of)
                         : 0;
   if (bytes != 0 && levels->of[0] == 0) {
-    r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1, 0, 0, 8 * bytes,
-                              bytes == 1 ? kernel::kColourGrey : kernel::kColourRgb, nullptr,
-                              kernel::kViewTopDown, nullptr, 0);
+    r = levels_record(c.out, bytes, width, height);
     if (r != RET_SUCCESS) return r;
-    c.out->width = width;
-    c.out->height = height;
     levels->bytes = bytes;
   } else if (!display::copies_natively(*c.out, canvas)) {
     return kernel::allocate_pixel_data(c.out);
   }
-  c.out->bytes_per_line = canvas.bytes_per_line;
-  c.out->view_code = canvas.view_code;
-  c.out->data = canvas.data;
-  c.out->data_size = canvas.data_size;
-  if (!c.onto->blank) std::memset(canvas.data, 0, static_cast<std::size_t>(canvas.data_size));
+  share_canvas_rows(c.out, canvas, c.onto->blank);
   return RET_SUCCESS;
 }
 

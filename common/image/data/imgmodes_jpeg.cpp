@@ -5,7 +5,8 @@
 // blocked image holds one stream per block (per band and block in IMODE S), found by
 // the block mask or, without one, by the start-of-image markers between them. Each
 // stream is read from the file on its own into a buffer of its length, checked by the
-// file-format library, decoded and placed; only one stream is held at a time.
+// file-format library and decoded straight into its place in the output where the
+// decoder can, or decoded and then copied there; only one stream is held at a time.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -221,6 +222,42 @@ bool skip(BlockRead& b, int* result) {
   return true;
 }
 
+// Block k's stream when the data have no mask: from the cursor up to the next
+// start-of-image marker, which the cursor moves to; the last block's runs from the last
+// marker to the end of the data.
+int unmasked_stream(const BlockRead& b, std::uint64_t k, std::uint64_t* cursor, Stream* s) {
+  if (k + 1 == b.blocks) {
+    std::uint64_t start = *cursor;
+    if (int r = jpegscan::last_marker(b.source, *cursor, b.end, &start); r != RET_SUCCESS) return r;
+    *s = Stream{start, b.end - start};
+    return RET_SUCCESS;
+  }
+  std::uint64_t next = b.end;
+  if (int r = jpegscan::next_marker(b.source, *cursor, b.end, &next); r != RET_SUCCESS) return r;
+  *s = Stream{*cursor, next - *cursor};
+  *cursor = next;
+  return RET_SUCCESS;
+}
+
+// Decodes block k's stream into its place, straight there when the decoder can; a
+// skipped block counts as read. `decoded` is set once a block has been decoded.
+int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltLoadOptions* options,
+               bool* decoded) {
+  int r = RET_SUCCESS;
+  if (decode_in_place(b, k, s, prefix, options, &r)) {
+    if (r == RET_SUCCESS) *decoded = true;
+    skip(b, &r);
+    return r;
+  }
+  OwnedBitmaps<1> block;
+  r = decode_stream(b, s, prefix, options, &block.bitmaps[0]);
+  if (skip(b, &r) || r != RET_SUCCESS) return r;
+  *decoded = true;
+  r = place_block(b, k, block.bitmaps[0]);
+  skip(b, &r);
+  return r;
+}
+
 int read_blocks(BlockRead& b) {
   FltLoadOptions options;
   if (int r = load_options(*b.c.subheader, false, &options); r != RET_SUCCESS) return r;
@@ -235,32 +272,11 @@ int read_blocks(BlockRead& b) {
     } else if (cursor >= b.end) {
       b.skipped = RET_BAD_BLOCK_STREAM;  // the data end before the last blocks' streams
       break;
-    } else if (k + 1 == b.blocks) {
-      std::uint64_t start = cursor;
-      if (int r = jpegscan::last_marker(b.source, cursor, b.end, &start); r != RET_SUCCESS)
-        return r;
-      s = Stream{start, b.end - start};
-    } else {
-      std::uint64_t next = b.end;
-      if (int r = jpegscan::next_marker(b.source, cursor, b.end, &next); r != RET_SUCCESS) return r;
-      s = Stream{cursor, next - cursor};
-      cursor = next;
+    } else if (int r = unmasked_stream(b, k, &cursor, &s); r != RET_SUCCESS) {
+      return r;
     }
-    int r = RET_SUCCESS;
-    if (decode_in_place(b, k, s, multi && decoded_one, &options, &r)) {
-      if (r == RET_SUCCESS) decoded_one = true;
-      if (skip(b, &r)) continue;
-      if (r != RET_SUCCESS) return r;
-      continue;
-    }
-    OwnedBitmaps<1> block;
-    r = decode_stream(b, s, multi && decoded_one, &options, &block.bitmaps[0]);
-    if (skip(b, &r)) continue;
-    if (r != RET_SUCCESS) return r;
-    decoded_one = true;
-    r = place_block(b, k, block.bitmaps[0]);
-    if (skip(b, &r)) continue;
-    if (r != RET_SUCCESS) return r;
+    if (int r = read_block(b, k, s, multi && decoded_one, &options, &decoded_one); r != RET_SUCCESS)
+      return r;
   }
   return b.skipped;
 }
@@ -284,52 +300,75 @@ int find_stream_starts(const BlockRead& b, std::uint64_t streams,
   return RET_SUCCESS;
 }
 
+// Where band sequential streams are found: by the mask, or among the starts found.
+struct BandStreams {
+  bool masked = false;
+  kernel::Buffer<std::uint64_t> starts;
+  std::uint64_t found = 0;
+};
+
+// Stream `index` in file order; false when the mask leaves it out. A stream beyond the
+// starts found is empty.
+bool band_stream(const BlockRead& b, const BandStreams& streams, std::uint64_t index, Stream* s) {
+  if (streams.masked) return masked_stream(b, static_cast<std::size_t>(index), s);
+  if (index < streams.found) {
+    const std::uint64_t stop = index + 1 < streams.found ? streams.starts[index + 1] : b.end;
+    *s = Stream{streams.starts[index], stop - streams.starts[index]};
+  }
+  return true;
+}
+
+// Decodes the `count` shown bands of block k into 8-bit planes. Merged planes go blue,
+// green, red: the red band into the last entry. `recorded` is cleared when the mask
+// leaves one of them out.
+int decode_planes(const BlockRead& b, const BandStreams& streams, const std::uint32_t* shown,
+                  std::uint32_t count, std::uint64_t k, FltLoadOptions* options,
+                  kernel::Bitmap* planes, bool* recorded) {
+  int r = RET_SUCCESS;
+  for (std::uint32_t i = 0; i < count && r == RET_SUCCESS; ++i) {
+    Stream st;
+    *recorded = band_stream(b, streams, std::uint64_t{shown[i]} * b.blocks + k, &st);
+    if (!*recorded) break;
+    kernel::Bitmap& plane = planes[count == 3 ? 2 - i : 0];
+    r = decode_stream(b, st, false, options, &plane);
+    if (r == RET_SUCCESS && plane.bits_per_pixel != 8) r = RET_BAD_BLOCK_STREAM;
+  }
+  return r;
+}
+
+// Places block k's planes, merged into one picture when there are several.
+int place_planes(const BlockRead& b, std::uint64_t k, std::uint32_t count, kernel::Bitmap* planes) {
+  if (count == 1) return place_block(b, k, planes[0]);
+  OwnedBitmaps<1> merged;
+  int r = colour::merge_planes(&merged.bitmaps[0], planes, kernel::kBitmapRecordSize, 0);
+  // Band pictures of different sizes cannot be one block.
+  if (r == RET_INVALID_PARAMETER) r = RET_BAD_BLOCK_STREAM;
+  if (r == RET_SUCCESS) r = place_block(b, k, merged.bitmaps[0]);
+  return r;
+}
+
 int read_band_sequential(BlockRead& b) {
   const NitfImageSubheader& s = *b.c.subheader;
   std::uint32_t shown[3] = {};
   const std::uint32_t count = shown_bands(s, shown);
-  const std::uint32_t bands = band_total(s);
-  std::uint64_t streams = 0;
-  if (count == 0 || kernel::mul_overflows(b.blocks, bands, &streams)) return RET_FILE_FORMAT;
+  std::uint64_t total = 0;
+  if (count == 0 || kernel::mul_overflows(b.blocks, band_total(s), &total)) return RET_FILE_FORMAT;
   FltLoadOptions options;
   if (int r = load_options(s, true, &options); r != RET_SUCCESS) return r;
-  const bool masked = has_block_mask(s);
-  kernel::Buffer<std::uint64_t> starts;
-  std::uint64_t found = 0;
-  if (!masked) {
-    if (int r = find_stream_starts(b, streams, &starts, &found); r != RET_SUCCESS) return r;
+  BandStreams streams;
+  streams.masked = has_block_mask(s);
+  if (!streams.masked) {
+    if (int r = find_stream_starts(b, total, &streams.starts, &streams.found); r != RET_SUCCESS)
+      return r;
   }
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
-    // Merged planes go blue, green, red: the red band into the last entry.
     OwnedBitmaps<3> planes;
-    int r = RET_SUCCESS;
     bool recorded = true;
-    for (std::uint32_t i = 0; i < count && r == RET_SUCCESS && recorded; ++i) {
-      const std::uint64_t index = std::uint64_t{shown[i]} * b.blocks + k;
-      Stream st;
-      if (masked) {
-        recorded = masked_stream(b, static_cast<std::size_t>(index), &st);
-        if (!recorded) break;
-      } else if (index < found) {
-        const std::uint64_t stop = index + 1 < found ? starts[index + 1] : b.end;
-        st = Stream{starts[index], stop - starts[index]};
-      }
-      kernel::Bitmap& plane = planes.bitmaps[count == 3 ? 2 - i : 0];
-      r = decode_stream(b, st, false, &options, &plane);
-      if (r == RET_SUCCESS && plane.bits_per_pixel != 8) r = RET_BAD_BLOCK_STREAM;
-    }
+    int r = decode_planes(b, streams, shown, count, k, &options, planes.bitmaps, &recorded);
     if (!recorded) continue;
     if (skip(b, &r)) continue;
     if (r != RET_SUCCESS) return r;
-    if (count == 1) {
-      r = place_block(b, k, planes.bitmaps[0]);
-    } else {
-      OwnedBitmaps<1> merged;
-      r = colour::merge_planes(&merged.bitmaps[0], planes.bitmaps, kernel::kBitmapRecordSize, 0);
-      // Band pictures of different sizes cannot be one block.
-      if (r == RET_INVALID_PARAMETER) r = RET_BAD_BLOCK_STREAM;
-      if (r == RET_SUCCESS) r = place_block(b, k, merged.bitmaps[0]);
-    }
+    r = place_planes(b, k, count, planes.bitmaps);
     if (skip(b, &r)) continue;
     if (r != RET_SUCCESS) return r;
   }
@@ -354,8 +393,37 @@ bool canvas_view(const ImageReadContext& c, const std::uint8_t* stream, std::uin
   return false;
 }
 
-// The whole data as one stream. The decoded picture becomes the output as it is; an
-// 8-bit picture of an image with a colour table shows it, as uncompressed data do.
+// Decodes the whole stream into the output, straight into the canvas when
+// create_output_bitmap offers a view of it; `in_place` tells whether it went there.
+int decode_whole(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
+                 FltLoadOptions* options, bool* in_place) {
+  const jpegscan::Decoder decoder{c.load};
+  const bool into = canvas_view(c, data, count);
+  if (into) options->flags |= KV_LOAD_INTO;
+  int r = decoder.load_from_memory(data, c.out, 0, fileformat::kColourAsDecoded, count, options);
+  // A decoder that ignores the flag hands back a picture of its own, as without it.
+  *in_place =
+      into && c.out->data == c.onto->canvas->data && !(c.out->flags & kernel::kBitmapDataAllocated);
+  if (!*in_place || r != RET_NOT_SUPPORTED) return r;
+  // Another depth: nothing was written, and the picture is decoded on its own.
+  *in_place = false;
+  kernel::free_bitmap(c.out);
+  options->flags &= ~KV_LOAD_INTO;
+  return decoder.load_from_memory(data, c.out, 0, fileformat::kColourAsDecoded, count, options);
+}
+
+// An 8-bit picture of an image with a colour table shows it, as uncompressed data do.
+void show_colour_table(const NitfImageSubheader& s, kernel::Bitmap* out) {
+  std::uint32_t entries[kernel::kMaxPaletteEntries];
+  const auto n = static_cast<std::uint32_t>(
+      std::min<std::size_t>(s.colours.entries.size(), kernel::kMaxPaletteEntries));
+  static_assert(sizeof(ColourEntry) == sizeof(std::uint32_t));
+  std::memcpy(entries, s.colours.entries.data(), n * sizeof(std::uint32_t));
+  out->colour_order = kernel::kColourPalette;
+  kernel::put_palette(out, 0, n, entries);
+}
+
+// The whole data as one stream. The decoded picture becomes the output as it is.
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   const NitfImageSubheader& s = *c.subheader;
   const std::uint64_t offset = s.mask.imdatoff;
@@ -366,31 +434,11 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   if (int r = source.read(offset, buffer.size(), buffer.data()); r != RET_SUCCESS) return r;
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
-  const jpegscan::Decoder decoder{c.load};
-  const auto count = static_cast<std::uint32_t>(length);
-  const bool into = canvas_view(c, buffer.data(), count);
-  if (into) options.flags |= KV_LOAD_INTO;
-  int r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
-                                   &options);
-  // A decoder that ignores the flag hands back a picture of its own, as without it.
-  const bool in_place =
-      into && c.out->data == c.onto->canvas->data && !(c.out->flags & kernel::kBitmapDataAllocated);
-  if (in_place && r == RET_NOT_SUPPORTED) {  // another depth: nothing was written
-    kernel::free_bitmap(c.out);
-    options.flags &= ~KV_LOAD_INTO;
-    r = decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, count,
-                                 &options);
-  } else if (in_place) {
-    return r;
-  }
-  if (r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
-  std::uint32_t entries[kernel::kMaxPaletteEntries];
-  const auto n = static_cast<std::uint32_t>(
-      std::min<std::size_t>(s.colours.entries.size(), kernel::kMaxPaletteEntries));
-  static_assert(sizeof(ColourEntry) == sizeof(std::uint32_t));
-  std::memcpy(entries, s.colours.entries.data(), n * sizeof(std::uint32_t));
-  c.out->colour_order = kernel::kColourPalette;
-  kernel::put_palette(c.out, 0, n, entries);
+  bool in_place = false;
+  const int r =
+      decode_whole(c, buffer.data(), static_cast<std::uint32_t>(length), &options, &in_place);
+  if (in_place || r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
+  show_colour_table(s, c.out);
   return RET_SUCCESS;
 }
 

@@ -4,8 +4,8 @@
 // (table t gives row t of every kernel) and then a stream of codes, most significant bit
 // first, that runs on across code rows and blocks. Each code selects a kernel that is
 // painted into its block. Every number of the header comes from the file, so all sizes
-// derived from it are checked against LI, with overflow-checked products, before
-// anything is allocated; the bit stream is read through a reader bounded by LI.
+// derived from it are checked against LI, with overflow-checked products, before the
+// kernels or the output are allocated; every read goes through a reader bounded by LI.
 #include <kvntfu.h>
 
 #include <algorithm>
@@ -182,29 +182,35 @@ void put_value(kernel::Bitmap& b, std::uint32_t x, std::uint8_t* row, std::uint1
   }
 }
 
-}  // namespace
+// What the header, the lookup records and the block grid fix for the whole image.
+struct VqLayout {
+  BlockGrid grid;
+  VqHeader header;
+  std::uint32_t kernel_width = 0, kernel_height = 0;
+  std::uint32_t entries = 0;      // kernels in the codebook, as every table has rows
+  std::uint32_t value_bytes = 1;  // of one table value
+  std::uint64_t blocks() const { return std::uint64_t{grid.per_row} * grid.per_column; }
+  std::uint64_t kernel_values() const { return std::uint64_t{kernel_width} * kernel_height; }
+};
 
-int read_vector_quantised(const ImageReadContext& c) {
-  const NitfImageSubheader& s = *c.subheader;
+// The blocks whose codes the stream holds, and how far across and down they reach.
+struct RecordedBlocks {
+  std::uint64_t count = 0, last_x = 0, last_y = 0;
+};
+
+int check_layout(const NitfImageSubheader& s, BlockGrid* g) {
   // Tables hold one value per pixel; three bands would need three kernels per code,
   // and no layout for that is known.
   if (s.band_count != 1) return RET_NOT_SUPPORTED;
   if (s.bits_per_pixel != 8 && s.bits_per_pixel != 12 && s.bits_per_pixel != 16)
     return RET_NOT_SUPPORTED;
-  BlockGrid g;
-  if (int r = imgdata::block_grid(s, &g); r != RET_SUCCESS) return r;
-  if (g.width == 0 || g.height == 0 || g.per_row == 0 || g.per_column == 0) return RET_FILE_FORMAT;
+  if (int r = imgdata::block_grid(s, g); r != RET_SUCCESS) return r;
+  if (g->width == 0 || g->height == 0 || g->per_row == 0 || g->per_column == 0)
+    return RET_FILE_FORMAT;
+  return RET_SUCCESS;
+}
 
-  DataSource source;
-  if (int r = data_source(c, &source); r != RET_SUCCESS) return r;
-  const std::uint64_t li = c.data_length;
-  const std::uint64_t header_at = s.compression == CompressionCode::kM4 ? s.mask.imdatoff : 0;
-  if (header_at > li) return RET_FILE_FORMAT;
-  DataStream data(source, header_at, li);
-  if (!data.start()) return RET_NO_MEMORY;
-
-  std::uint8_t raw[kHeaderBytes];
-  if (int r = data.bytes(raw, kHeaderBytes); r != RET_SUCCESS) return r;
+VqHeader parse_header(const std::uint8_t* raw) {
   VqHeader h;
   h.code_rows = be32(raw);
   h.codes_per_row = be32(raw + 4);
@@ -214,109 +220,186 @@ int read_vector_quantised(const ImageReadContext& c) {
   h.parameter_count = be16(raw + 13);
   h.table_offset = be32(raw + 15);
   h.record_length = be16(raw + 19);
+  return h;
+}
+
+// The header, and the kernel size it gives the blocks.
+int read_header(DataStream& data, VqLayout* q) {
+  std::uint8_t raw[kHeaderBytes];
+  if (int r = data.bytes(raw, kHeaderBytes); r != RET_SUCCESS) return r;
+  const VqHeader h = q->header = parse_header(raw);
   if (h.code_rows == 0 || h.codes_per_row == 0 || h.code_bits == 0 || h.code_bits > 32 ||
       h.table_count == 0)
     return RET_FILE_FORMAT;
   // Integer division: when the kernel does not divide the block, the codes cover the
   // block's top-left part and the strip beyond stays 0; the code count per block stays
   // code rows x codes per row, so the stream keeps its alignment.
-  const std::uint32_t kw = g.width / h.codes_per_row;
-  const std::uint32_t kh = g.height / h.code_rows;
-  if (kw == 0 || kh == 0) return RET_FILE_FORMAT;
+  q->kernel_width = q->grid.width / h.codes_per_row;
+  q->kernel_height = q->grid.height / h.code_rows;
+  if (q->kernel_width == 0 || q->kernel_height == 0) return RET_FILE_FORMAT;
   // Table t is row t of every kernel: any other count leaves rows undefined or has
   // nowhere to go.
-  if (h.table_count != kh) return RET_FILE_FORMAT;
+  if (h.table_count != q->kernel_height) return RET_FILE_FORMAT;
+  return RET_SUCCESS;
+}
 
+// The lookup offset records, which give the kernel count and the size of a value.
+int read_records(DataStream& data, const NitfImageSubheader& s, VqLayout* q) {
+  const std::uint32_t count = q->header.table_count;
   kernel::Buffer<LookupRecord> records;
-  if (!records.allocate(h.table_count)) return RET_NO_MEMORY;
-  for (std::uint32_t t = 0; t < h.table_count; ++t) {
+  if (!records.allocate(count)) return RET_NO_MEMORY;
+  for (std::uint32_t t = 0; t < count; ++t) {
     std::uint8_t r14[kRecordBytes];
     if (int r = data.bytes(r14, kRecordBytes); r != RET_SUCCESS) return r;
     records[t] = {be16(r14), be32(r14 + 2), be16(r14 + 6), be16(r14 + 8), be32(r14 + 10)};
   }
   // Every code needs a row from every table: tables of different lengths leave some
   // kernels incomplete. Equal lengths also bound the kernels' memory by the table bytes.
-  const std::uint32_t entries = records[0].entries;
-  if (entries == 0) return RET_FILE_FORMAT;
-  for (std::uint32_t t = 1; t < h.table_count; ++t)
-    if (records[t].entries != entries) return RET_FILE_FORMAT;
+  q->entries = records[0].entries;
+  if (q->entries == 0) return RET_FILE_FORMAT;
+  for (std::uint32_t t = 1; t < count; ++t)
+    if (records[t].entries != q->entries) return RET_FILE_FORMAT;
   // Values are bytes; a deeper output with tables that say their values are deeper than
   // 8 bits takes two big-endian bytes per value (kept to the output's depth).
-  const std::uint32_t value_bytes = s.bits_per_pixel > 8 && records[0].value_bits > 8 ? 2 : 1;
+  q->value_bytes = s.bits_per_pixel > 8 && records[0].value_bits > 8 ? 2 : 1;
+  return RET_SUCCESS;
+}
 
-  // The tables and the codes of every recorded block must lie inside LI.
-  std::uint64_t table_bytes = 0;
-  if (!multiply(entries, std::uint64_t{kw} * value_bytes, &table_bytes) ||
-      !multiply(table_bytes, h.table_count, &table_bytes))
-    return RET_FILE_FORMAT;
-  const std::uint64_t tables_at = data.position();
-  if (table_bytes > li - tables_at) return RET_FILE_FORMAT;
-  const std::uint64_t blocks = std::uint64_t{g.per_row} * g.per_column;
-  std::uint64_t recorded_blocks = 0, last_x = 0, last_y = 0;
-  for (std::uint64_t k = 0; k < blocks; ++k) {
+RecordedBlocks recorded_blocks(const NitfImageSubheader& s, const VqLayout& q) {
+  RecordedBlocks b;
+  for (std::uint64_t k = 0; k < q.blocks(); ++k) {
     if (!recorded(s, k)) continue;
-    ++recorded_blocks;
-    last_x = std::max<std::uint64_t>(last_x, k % g.per_row);
-    last_y = std::max<std::uint64_t>(last_y, k / g.per_row);
+    ++b.count;
+    b.last_x = std::max<std::uint64_t>(b.last_x, k % q.grid.per_row);
+    b.last_y = std::max<std::uint64_t>(b.last_y, k / q.grid.per_row);
   }
+  return b;
+}
+
+// The tables and the codes of every recorded block must lie inside LI, which the
+// tables start `tables_at` bytes into.
+int check_lengths(const NitfImageSubheader& s, const VqLayout& q, std::uint64_t tables_at,
+                  std::uint64_t li, RecordedBlocks* blocks) {
+  std::uint64_t table_bytes = 0;
+  if (!multiply(q.entries, std::uint64_t{q.kernel_width} * q.value_bytes, &table_bytes) ||
+      !multiply(table_bytes, q.header.table_count, &table_bytes))
+    return RET_FILE_FORMAT;
+  if (table_bytes > li - tables_at) return RET_FILE_FORMAT;
+  *blocks = recorded_blocks(s, q);
+  const VqHeader& h = q.header;
   std::uint64_t code_bits = 0;
   if (!multiply(std::uint64_t{h.code_rows} * h.codes_per_row, h.code_bits, &code_bits) ||
-      !multiply(code_bits, recorded_blocks, &code_bits))
+      !multiply(code_bits, blocks->count, &code_bits))
     return RET_FILE_FORMAT;
   if (code_bits / 8 + (code_bits % 8 != 0) > li - tables_at - table_bytes) return RET_FILE_FORMAT;
+  return RET_SUCCESS;
+}
 
-  constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
-  const std::uint64_t width = (last_x + 1) * g.width, height = (last_y + 1) * g.height;
-  if (width > kMax || height > kMax) return RET_NO_MEMORY;
+constexpr std::uint64_t kMaxInt32 = std::numeric_limits<std::int32_t>::max();
 
-  // Kernels, entry i holding kw x kh values row by row: as many values as the tables,
-  // which lie in LI.
-  const std::uint64_t kernel_values = std::uint64_t{kw} * kh;
+// The output reaches as far as the recorded blocks do.
+int output_size(const BlockGrid& g, const RecordedBlocks& b, std::uint32_t* width,
+                std::uint32_t* height) {
+  const std::uint64_t w = (b.last_x + 1) * g.width, h = (b.last_y + 1) * g.height;
+  if (w > kMaxInt32 || h > kMaxInt32) return RET_NO_MEMORY;
+  *width = static_cast<std::uint32_t>(w);
+  *height = static_cast<std::uint32_t>(h);
+  return RET_SUCCESS;
+}
+
+// The codebook: kernel i holds kernel_width x kernel_height values row by row, row t
+// coming from entry i of table t. As many values as the tables hold, which lie in LI.
+int read_kernels(DataStream& data, const NitfImageSubheader& s, const VqLayout& q,
+                 kernel::Buffer<std::uint16_t>* kernels) {
+  const std::uint64_t kernel_values = q.kernel_values();
   std::uint64_t all_values = 0;
-  if (!multiply(entries, kernel_values, &all_values) || all_values > kMax) return RET_NO_MEMORY;
-  kernel::Buffer<std::uint16_t> kernels;
+  if (!multiply(q.entries, kernel_values, &all_values) || all_values > kMaxInt32)
+    return RET_NO_MEMORY;
   kernel::Buffer<std::uint8_t> row_bytes;
-  if (!kernels.allocate(static_cast<std::size_t>(all_values)) ||
-      !row_bytes.allocate(std::size_t{kw} * value_bytes))
+  if (!kernels->allocate(static_cast<std::size_t>(all_values)) ||
+      !row_bytes.allocate(std::size_t{q.kernel_width} * q.value_bytes))
     return RET_NO_MEMORY;
   const std::uint16_t value_mask = static_cast<std::uint16_t>((1u << s.bits_per_pixel) - 1);
-  for (std::uint32_t t = 0; t < h.table_count; ++t) {
-    for (std::uint32_t i = 0; i < entries; ++i) {
+  for (std::uint32_t t = 0; t < q.header.table_count; ++t) {
+    for (std::uint32_t i = 0; i < q.entries; ++i) {
       if (int r = data.bytes(row_bytes.data(), row_bytes.size()); r != RET_SUCCESS) return r;
-      std::uint16_t* v = kernels.data() + i * kernel_values + std::uint64_t{t} * kw;
-      for (std::uint32_t x = 0; x < kw; ++x)
-        v[x] = value_bytes == 1 ? row_bytes[x]
-                                : static_cast<std::uint16_t>(be16(&row_bytes[2 * x]) & value_mask);
-    }
-  }
-
-  if (int r =
-          create_output(c, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height));
-      r != RET_SUCCESS)
-    return r;
-  kernel::Bitmap& out = *c.out;
-  CodeStream codes(data, h.code_bits);
-  for (std::uint64_t k = 0; k < blocks; ++k) {
-    if (!recorded(s, k)) continue;  // an unrecorded block has no codes in the stream
-    const std::uint64_t x0 = k % g.per_row * g.width, y0 = k / g.per_row * g.height;
-    for (std::uint32_t cr = 0; cr < h.code_rows; ++cr) {
-      for (std::uint32_t cc = 0; cc < h.codes_per_row; ++cc) {
-        std::uint32_t code = 0;
-        if (int r = codes.next(&code); r != RET_SUCCESS) return r;
-        if (code >= entries) return RET_FILE_FORMAT;
-        const std::uint16_t* v = kernels.data() + code * kernel_values;
-        for (std::uint32_t y = 0; y < kh; ++y) {
-          const auto py = static_cast<std::int32_t>(y0 + std::uint64_t{cr} * kh + y);
-          std::uint8_t* row = kernel::storage_row(out, kernel::top_down_row(out, py));
-          if (!row) return RET_INVALID_BITMAP;
-          const std::uint64_t px = x0 + std::uint64_t{cc} * kw;
-          for (std::uint32_t x = 0; x < kw; ++x)
-            put_value(out, static_cast<std::uint32_t>(px + x), row, v[y * kw + x]);
-        }
-      }
+      std::uint16_t* v = kernels->data() + i * kernel_values + std::uint64_t{t} * q.kernel_width;
+      for (std::uint32_t x = 0; x < q.kernel_width; ++x)
+        v[x] = q.value_bytes == 1
+                   ? row_bytes[x]
+                   : static_cast<std::uint16_t>(be16(&row_bytes[2 * x]) & value_mask);
     }
   }
   return RET_SUCCESS;
+}
+
+// One kernel's values with its top-left corner at (x0, y0) of the output.
+int paint_kernel(kernel::Bitmap& out, const VqLayout& q, const std::uint16_t* v, std::uint64_t x0,
+                 std::uint64_t y0) {
+  const std::uint32_t kw = q.kernel_width;
+  for (std::uint32_t y = 0; y < q.kernel_height; ++y) {
+    const auto py = static_cast<std::int32_t>(y0 + y);
+    std::uint8_t* row = kernel::storage_row(out, kernel::top_down_row(out, py));
+    if (!row) return RET_INVALID_BITMAP;
+    for (std::uint32_t x = 0; x < kw; ++x)
+      put_value(out, static_cast<std::uint32_t>(x0 + x), row, v[y * kw + x]);
+  }
+  return RET_SUCCESS;
+}
+
+// Block k's codes, code row by code row, each painting its kernel.
+int paint_block(CodeStream& codes, const VqLayout& q, const std::uint16_t* kernels,
+                kernel::Bitmap& out, std::uint64_t k) {
+  const BlockGrid& g = q.grid;
+  const std::uint64_t x0 = k % g.per_row * g.width, y0 = k / g.per_row * g.height;
+  for (std::uint32_t cr = 0; cr < q.header.code_rows; ++cr) {
+    for (std::uint32_t cc = 0; cc < q.header.codes_per_row; ++cc) {
+      std::uint32_t code = 0;
+      if (int r = codes.next(&code); r != RET_SUCCESS) return r;
+      if (code >= q.entries) return RET_FILE_FORMAT;
+      if (int r = paint_kernel(out, q, kernels + code * q.kernel_values(),
+                               x0 + std::uint64_t{cc} * q.kernel_width,
+                               y0 + std::uint64_t{cr} * q.kernel_height);
+          r != RET_SUCCESS)
+        return r;
+    }
+  }
+  return RET_SUCCESS;
+}
+
+int paint_blocks(const NitfImageSubheader& s, const VqLayout& q, const std::uint16_t* kernels,
+                 DataStream& data, kernel::Bitmap& out) {
+  CodeStream codes(data, q.header.code_bits);
+  for (std::uint64_t k = 0; k < q.blocks(); ++k) {
+    if (!recorded(s, k)) continue;  // an unrecorded block has no codes in the stream
+    if (int r = paint_block(codes, q, kernels, out, k); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
+}
+
+}  // namespace
+
+int read_vector_quantised(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  VqLayout q;
+  if (int r = check_layout(s, &q.grid); r != RET_SUCCESS) return r;
+  DataSource source;
+  if (int r = data_source(c, &source); r != RET_SUCCESS) return r;
+  const std::uint64_t li = c.data_length;
+  const std::uint64_t header_at = s.compression == CompressionCode::kM4 ? s.mask.imdatoff : 0;
+  if (header_at > li) return RET_FILE_FORMAT;
+  DataStream data(source, header_at, li);
+  if (!data.start()) return RET_NO_MEMORY;
+  if (int r = read_header(data, &q); r != RET_SUCCESS) return r;
+  if (int r = read_records(data, s, &q); r != RET_SUCCESS) return r;
+  RecordedBlocks blocks;
+  if (int r = check_lengths(s, q, data.position(), li, &blocks); r != RET_SUCCESS) return r;
+  std::uint32_t width = 0, height = 0;
+  if (int r = output_size(q.grid, blocks, &width, &height); r != RET_SUCCESS) return r;
+  kernel::Buffer<std::uint16_t> kernels;
+  if (int r = read_kernels(data, s, q, &kernels); r != RET_SUCCESS) return r;
+  if (int r = create_output(c, width, height); r != RET_SUCCESS) return r;
+  return paint_blocks(s, q, kernels.data(), data, *c.out);
 }
 
 }  // namespace nitf
