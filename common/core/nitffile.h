@@ -80,14 +80,17 @@ std::int64_t position_at_segment_data(NitfDocument* document, SegmentKind kind,
 // RET_SUCCESS or a code and, on failure, leaves the document exactly as it was.
 
 // One kind's length tables grown by a new segment, made before the document changes.
+// The kind is named by its count field in the file header (NUMI, NUMS, NUMT).
 struct StagedLengths {
+  explicit StagedLengths(HeaderId count_field) : count(count_field) {}
+  HeaderId count;
   LengthTables tables;
-  // Copies `from` and adds the entry: RET_FAILURE when the kind holds 999 segments
-  // already, RET_NO_MEMORY.
-  int stage(const LengthTables& from, std::uint64_t subheader, std::uint64_t data);
-  // Puts the tables in place, writes the new count into `count_text`, and moves HL by
-  // the width of one length pair and FL by that and the new segment's lengths.
-  void commit(NitfDocument* document, LengthTables* into, char* count_text, int pair_width);
+  // Copies the document's tables and adds the entry: RET_FAILURE when the kind holds
+  // 999 segments already, RET_NO_MEMORY.
+  int stage(const NitfDocument& document, std::uint64_t subheader, std::uint64_t data);
+  // Puts the tables in place, writes the new count, and moves HL by the width of one
+  // length pair and FL by that and the new segment's lengths.
+  void commit(NitfDocument* document);
 };
 
 // Moves the bytes of an encoder's global memory handle into `out` and frees the handle

@@ -88,6 +88,10 @@ int store_number(char* text, std::size_t width, std::int64_t value) {
   return FormatNumberField(text, static_cast<int>(width), value);
 }
 
+int store_location(char* text, std::int64_t row, std::int64_t column) {
+  return FormatLocationField(text, row, column);
+}
+
 int set_generic(char* text, std::size_t width, int form, const void* member,
                 const void* second_member, LongText long_text) {
   const int w = static_cast<int>(width);

@@ -259,8 +259,10 @@ int check_generic(int form, std::size_t width, const void* member, const void* s
 // the characters unchanged.
 int set_generic(char* text, std::size_t width, int form, const void* member,
                 const void* second_member, LongText long_text);
-// A number zero-filled to the width (FormatNumberField).
+// A number zero-filled to the width (FormatNumberField), and a location's two groups
+// (FormatLocationField).
 int store_number(char* text, std::size_t width, std::int64_t value);
+int store_location(char* text, std::int64_t row, std::int64_t column);
 
 // Runs the conversion of characters a setter just stored; when it refuses them, the
 // `old` characters are put back.
@@ -295,6 +297,14 @@ int put_text(const Field<R>& f, R& r, const char* text) {
   if (int x = set_generic(f.text(r), f.width, KV_FORM_STRING, &text, nullptr, LongText::kRefuse);
       x != RET_SUCCESS)
     return x;
+  return converted_or_restored(f, r, old);
+}
+
+template <class R>
+int put_location(const Field<R>& f, R& r, std::int64_t row, std::int64_t column) {
+  char old[256];
+  std::memcpy(old, f.text(r), f.width + 1u);
+  if (int x = store_location(f.text(r), row, column); x != RET_SUCCESS) return x;
   return converted_or_restored(f, r, old);
 }
 

@@ -120,10 +120,9 @@ int append_image_segment(NitfDocument* d, const kernel::Bitmap* bitmap, std::int
   record->appended = 1;
   describe(record.get(), *d, *bitmap, format, bits_per_pixel);
   if (int x = make_bands(record.get(), format, bits_per_pixel); x != RET_SUCCESS) return x;
-  StagedLengths lengths;
+  StagedLengths lengths(HeaderId::NUMI);
   const auto subheader = static_cast<std::uint64_t>(image_subheader_length(*record));
-  if (int x = lengths.stage(d->header.images, subheader, record->appended_data.size());
-      x != RET_SUCCESS)
+  if (int x = lengths.stage(*d, subheader, record->appended_data.size()); x != RET_SUCCESS)
     return x;
   try {
     d->images.reserve(index + 1);
@@ -132,7 +131,7 @@ int append_image_segment(NitfDocument* d, const kernel::Bitmap* bitmap, std::int
   }
   d->images.push_back(std::move(record));
   d->image_count = index + 1;
-  lengths.commit(d, &d->header.images, d->header.numi, 16);
+  lengths.commit(d);
   return RET_SUCCESS;
 }
 

@@ -155,10 +155,7 @@ int set_image_number(NitfImageSubheader* r, ImageId id, std::int64_t value) {
 }
 
 int set_location(NitfImageSubheader* r, std::int64_t row, std::int64_t column) {
-  const ImageField& f = entry(Id::ILOC);
-  if (int x = FormatLocationField(f.text(*r), row, column); x != RET_SUCCESS) return x;
-  FieldUse use;
-  return f.convert(*r, use);
+  return put_location(entry(Id::ILOC), *r, row, column);
 }
 
 }  // namespace nitf

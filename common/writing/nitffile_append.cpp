@@ -101,7 +101,8 @@ int take_global_memory(kernel::GlobalMemory* handle, std::uint32_t size,
   return result;
 }
 
-int StagedLengths::stage(const LengthTables& from, std::uint64_t subheader, std::uint64_t data) {
+int StagedLengths::stage(const NitfDocument& d, std::uint64_t subheader, std::uint64_t data) {
+  const LengthTables& from = d.header.*length_group_counted_by(count)->tables;
   const std::size_t n = static_cast<std::size_t>(std::max(from.count, 0));
   if (n >= 999) return RET_FAILURE;
   if (!tables.allocate(n + 1)) return RET_NO_MEMORY;
@@ -117,12 +118,16 @@ int StagedLengths::stage(const LengthTables& from, std::uint64_t subheader, std:
   return RET_SUCCESS;
 }
 
-void StagedLengths::commit(NitfDocument* d, LengthTables* into, char* count_text, int pair_width) {
+void StagedLengths::commit(NitfDocument* d) {
+  const LengthGroup& g = *length_group_counted_by(count);
+  const auto fields = header_fields();
   const std::uint64_t added = tables.subheader_current[std::size_t(tables.count) - 1] +
                               tables.data_current[std::size_t(tables.count) - 1];
-  *into = std::move(tables);
-  FormatNumberField(count_text, 3, into->count);
-  AdjustHeaderLength(d, pair_width);
+  LengthTables& into = d->header.*g.tables;
+  into = std::move(tables);
+  const HeaderField& count_field = field(fields, count);
+  FormatNumberField(count_field.text(d->header), count_field.width, into.count);
+  AdjustHeaderLength(d, field(fields, g.subheader).width + field(fields, g.data).width);
   AdjustFileLength(d, static_cast<std::int64_t>(added));
 }
 
@@ -157,9 +162,11 @@ void older_date(const char* fdt, bool seconds_too, char out[15]) {
   out[14] = '\0';
 }
 
-int append_graphic_segment(NitfDocument* d, vector::Drawing* drawing,
-                           const std::int32_t rectangle[4]) {
-  if (d->graphic_count + 1 > 999) return RET_FAILURE;
+namespace {
+
+// Checks the drawing, moves it below the origin and gives it the caller's viewport;
+// `*b` receives the rows and columns its ink covers.
+int prepare_drawing(vector::Drawing* drawing, const std::int32_t rectangle[4], Bounds* b) {
   if (int r = check_drawing(drawing); r != RET_SUCCESS) return r;
   vector::Point3 lower, upper;
   if (vector::bounds(drawing, &lower, &upper) != RET_SUCCESS) return RET_EMPTY_VECTOR;
@@ -169,20 +176,38 @@ int append_graphic_segment(NitfDocument* d, vector::Drawing* drawing,
   vector::set_view_origin(drawing, 0, 0);
   vector::set_view_zoom(drawing, 0);
   vector::set_view_rotation(drawing, 0);
-
   vector::bounds(drawing, &lower, &upper);
-  const Bounds b = painted_bounds(lower, upper, ink_margin(*drawing));
-  if (!fits_location(b.top) || !fits_location(b.left) || !fits_location(b.bottom) ||
-      !fits_location(b.right))
-    return RET_INVALID_PARAMETER;
+  *b = painted_bounds(lower, upper, ink_margin(*drawing));
+  const bool fits = fits_location(b->top) && fits_location(b->left) && fits_location(b->bottom) &&
+                    fits_location(b->right);
+  return fits ? RET_SUCCESS : RET_INVALID_PARAMETER;
+}
+
+// Drawn above everything the document has, attached to what is drawn first, and
+// bounded by its ink.
+void place_graphic(NitfGraphicSubheader& g, const NitfDocument& d, const Bounds& b) {
+  const auto table = graphic_fields();
+  std::int32_t lowest = 0;
+  put_number(field(table, GraphicId::SDLVL), g, highest_display_level(d) + 1);
+  put_number(field(table, GraphicId::SALVL), g, lowest_display_level(d, &lowest) ? lowest : 0);
+  put_location(field(table, GraphicId::SBND1), g, b.top, b.left);
+  put_location(field(table, GraphicId::SBND2), g, b.bottom, b.right);
+}
+
+}  // namespace
+
+int append_graphic_segment(NitfDocument* d, vector::Drawing* drawing,
+                           const std::int32_t rectangle[4]) {
+  if (d->graphic_count + 1 > 999) return RET_FAILURE;
+  Bounds b{};
+  if (int r = prepare_drawing(drawing, rectangle, &b); r != RET_SUCCESS) return r;
   const std::uint32_t index = d->graphic_count;
   auto record = kernel::make_tracked<NitfGraphicSubheader>(d, index);
   if (!record) return RET_NO_MEMORY;
   if (int r = drawing_to_cgm(drawing, &record->cgm); r != RET_SUCCESS) return r;
   record->has_cgm = 1;
-  StagedLengths lengths;
-  if (int r = lengths.stage(d->header.graphics, graphic_subheader_length(), record->cgm.size());
-      r != RET_SUCCESS)
+  StagedLengths lengths(HeaderId::NUMS);
+  if (int r = lengths.stage(*d, graphic_subheader_length(), record->cgm.size()); r != RET_SUCCESS)
     return r;
   if (d->graphics.size() != index) return RET_FAILURE;
   try {
@@ -190,23 +215,10 @@ int append_graphic_segment(NitfDocument* d, vector::Drawing* drawing,
   } catch (const std::bad_alloc&) {
     return RET_NO_MEMORY;
   }
-
-  NitfGraphicSubheader& g = *record;
-  g.sdlvl = highest_display_level(*d) + 1;
-  std::int32_t lowest = 0;
-  if (lowest_display_level(*d, &lowest)) g.salvl = lowest;
-  FormatNumberField(g.sdlvl_text, 3, g.sdlvl);
-  FormatNumberField(g.salvl_text, 3, g.salvl);
-  FormatLocationField(g.sbnd1, b.top, b.left);
-  FormatLocationField(g.sbnd2, b.bottom, b.right);
-  g.sbnd1_first = static_cast<std::int32_t>(b.top);
-  g.sbnd1_second = static_cast<std::int32_t>(b.left);
-  g.sbnd2_first = static_cast<std::int32_t>(b.bottom);
-  g.sbnd2_second = static_cast<std::int32_t>(b.right);
-
+  place_graphic(*record, *d, b);
   d->graphics.push_back(std::move(record));
   d->graphic_count = index + 1;
-  lengths.commit(d, &d->header.graphics, d->header.nums, 10);
+  lengths.commit(d);
   return RET_SUCCESS;
 }
 
@@ -266,9 +278,8 @@ int append_text_segment(NitfDocument* d, const wchar_t* name) {
   if (int r = read_text_file(name, &record->memory_text); r != RET_SUCCESS) return r;
   record->has_memory_text = 1;
   const std::size_t size = record->memory_text.size() - 1;
-  StagedLengths lengths;
-  if (int r = lengths.stage(d->header.texts, text_subheader_length(), size); r != RET_SUCCESS)
-    return r;
+  StagedLengths lengths(HeaderId::NUMT);
+  if (int r = lengths.stage(*d, text_subheader_length(), size); r != RET_SUCCESS) return r;
   if (d->texts.size() != index) return RET_FAILURE;
   try {
     d->texts.reserve(index + 1);
@@ -277,13 +288,11 @@ int append_text_segment(NitfDocument* d, const wchar_t* name) {
   }
   older_date(d->header.fdt, false, record->txtdt);
   std::int32_t lowest = 0;
-  if (lowest_display_level(*d, &lowest)) {
-    record->txtalvl = lowest;
-    FormatNumberField(record->txtalvl_text, 3, lowest);
-  }
+  if (lowest_display_level(*d, &lowest))
+    put_number(field(text_fields(), TextId::TXTALVL), *record, lowest);
   d->texts.push_back(std::move(record));
   d->text_count = index + 1;
-  lengths.commit(d, &d->header.texts, d->header.numt, 9);
+  lengths.commit(d);
   return RET_SUCCESS;
 }
 
