@@ -65,6 +65,16 @@ typedef struct NitfDocument NitfDocument;
 /* Lifecycle. `name` may be null: an empty document to fill and save. */
 KV_API int32_t KV_CALL Kv_NITFCreate(NitfDocument** handle, const wchar_t* name);
 KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name);
+
+/* Options of Kv_NITFCreateEx. */
+#define KV_NITF_EXTENDED 0x1u /* extended reading: complexity levels 01 to 09 */
+
+/* Kv_NITFCreate with options: 0 behaves exactly as Kv_NITFCreate; KV_NITF_EXTENDED reads
+ * files beyond what Kv_NITFCreate takes (see docs/architecture.md, "Extended reading").
+ * Unknown option bits give RET_INVALID_PARAMETER. */
+KV_API int32_t KV_CALL Kv_NITFCreateEx(NitfDocument** handle, const wchar_t* name,
+                                       uint32_t options);
+KV_API int32_t KV_CALL Kv_NITFCreateExA(NitfDocument** handle, const char* name, uint32_t options);
 KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle);
 KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* document);
 

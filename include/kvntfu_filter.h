@@ -13,6 +13,7 @@
 #define KV_NITF_FORMAT_ID 248
 #define KV_LOAD_FIXED_CANVAS 0x00040000u /* a fixed 2048 x 2048 canvas */
 #define KV_LOAD_ENHANCE 0x00080000u      /* brighten very dark images */
+#define KV_LOAD_EXTENDED 0x00100000u     /* extended reading, as KV_NITF_EXTENDED */
 #define KV_LOAD_RGB 0x4000u              /* decoder: three components are R, G, B */
 #define KV_LOAD_BANDS 0x8000u            /* decoder: use the three band indices */
 #define KV_LOAD_INTO 0x00010000u         /* decoder: decode into the caller's bitmap */

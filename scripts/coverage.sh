@@ -19,8 +19,9 @@ status=0
 [ $status -eq 0 ] || { echo "coverage: some tests failed (build/coverage/ctest.log)" >&2; tail -n 30 build/coverage/ctest.log >&2; }
 for part in common host; do
   printf '%-8s ' "$part/"
+  # gcovr removes and recreates its output file, so it never writes to /dev/null.
   gcovr -r . --object-directory build/coverage --filter "$part/" --exclude-unreachable-branches \
-    --print-summary -o /dev/null 2>/dev/null | grep '^lines:'
+    --print-summary -o "build/coverage/$part.txt" 2>/dev/null | grep '^lines:'
 done
 printf '%-8s ' "both"
 gcovr -r . --object-directory build/coverage --filter common/ --filter host/ --print-summary \

@@ -19,11 +19,13 @@ void destroy_document(NitfDocument* document) {
   kernel::TrackedDeleter{}(document);
 }
 
-int32_t create(NitfDocument** handle, const wchar_t* name) {
+int32_t create(NitfDocument** handle, const wchar_t* name, uint32_t options) {
   kernel::Tracked<NitfDocument> document = kernel::make_tracked<NitfDocument>();
   if (!document) return RET_NO_MEMORY;
   if (!handle) return RET_NO_MEMORY;
   *handle = nullptr;
+  if (options & ~KV_NITF_EXTENDED) return RET_INVALID_PARAMETER;
+  document->extended = (options & KV_NITF_EXTENDED) != 0;
   if (name) {
     if (!kernel::file_exists(name)) return RET_FILE_NOT_FOUND;
     int r = nitf::parse_file(document.get(), name);
@@ -38,21 +40,35 @@ int32_t create(NitfDocument** handle, const wchar_t* name) {
   return RET_SUCCESS;
 }
 
-}  // namespace
-
-KV_API int32_t KV_CALL Kv_NITFCreate(NitfDocument** handle, const wchar_t* name) {
-  return create(handle, name);
-}
-
-KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name) {
+// The narrow twins convert the name through the kernel and call the same logic.
+int32_t create_narrow(NitfDocument** handle, const char* name, uint32_t options) {
   wchar_t* wide = nullptr;
   if (name) {
     wide = kernel::wide_copy(name);
     if (!wide) return RET_NO_MEMORY;
   }
-  int32_t r = create(handle, wide);
+  int32_t r = create(handle, wide, options);
   kernel::release_wide(wide);
   return r;
+}
+
+}  // namespace
+
+KV_API int32_t KV_CALL Kv_NITFCreate(NitfDocument** handle, const wchar_t* name) {
+  return create(handle, name, 0);
+}
+
+KV_API int32_t KV_CALL Kv_NITFCreateA(NitfDocument** handle, const char* name) {
+  return create_narrow(handle, name, 0);
+}
+
+KV_API int32_t KV_CALL Kv_NITFCreateEx(NitfDocument** handle, const wchar_t* name,
+                                       uint32_t options) {
+  return create(handle, name, options);
+}
+
+KV_API int32_t KV_CALL Kv_NITFCreateExA(NitfDocument** handle, const char* name, uint32_t options) {
+  return create_narrow(handle, name, options);
 }
 
 KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle) {

@@ -86,7 +86,7 @@ int parse_file(NitfDocument* d, const wchar_t* name) {
   // An unusable handle is not an error here: the first header read fails instead.
   d->file = kernel::open_file(name, kernel::kModeRead, kernel::kPermRead);
   d->file_size = kernel::file_size(d->file);
-  HeaderSource source{d->file, d->file_size, &d->streaming, &sfh};
+  HeaderSource source{d->file, d->file_size, &d->streaming, &sfh, d->extended != 0};
   if (int r = read_file_header(&d->header, source, ReadMode::kNormal); r < 1) return r;
 
   const NitfFileHeaderData& h = d->header;

@@ -36,6 +36,7 @@ struct NitfDocument {
   std::int64_t file_size = 0;     // its size when it was opened
   std::int32_t enhancement = 0;   // load option 0x00080000
   std::int32_t fixed_canvas = 0;  // load option 0x00040000
+  std::int32_t extended = 0;      // KV_NITF_EXTENDED or load option KV_LOAD_EXTENDED
   nitf::StreamingState streaming;
   std::int32_t header_present = 0;
   nitf::NitfFileHeaderData header;

@@ -57,6 +57,7 @@ void apply_options(FltLoadOptions* options, NitfDocument* d) {
   options->flags |= kOptionsOnEntry;
   d->fixed_canvas = (options->flags & KV_LOAD_FIXED_CANVAS) != 0;
   d->enhancement = (options->flags & KV_LOAD_ENHANCE) != 0;
+  d->extended = (options->flags & KV_LOAD_EXTENDED) != 0;
 }
 
 // A missing file is told apart from one that cannot be read, as the document API does.

@@ -20,14 +20,25 @@ int check_fhdr(Record& h, FieldUse& use) {
   return RET_SUCCESS;
 }
 
+// NSIF 1.0 is NITF 2.1 under another name: its files carry FHDR NSIF, FVER 01.00 and
+// the 2.1 layout, and are read and saved as they are.
 int check_fver(Record& h, FieldUse& use) {
-  if (use.reading() && std::strcmp(h.fver, "02.10") != 0)
-    return use.refuse("FVER", "only version 02.10 is read", RET_UNSUPPORTED_VERSION);
-  return RET_SUCCESS;
+  if (!use.reading() || std::strcmp(h.fver, "02.10") == 0) return RET_SUCCESS;
+  if (std::strcmp(h.fhdr, "NSIF") == 0 && std::strcmp(h.fver, "01.00") == 0) return RET_SUCCESS;
+  return use.refuse("FVER", "only version 02.10 (NSIF 01.00) is read", RET_UNSUPPORTED_VERSION);
 }
 
+// Extended reading takes every level from 01 to 09 and keeps it; the level bounds
+// nothing the module reads, since every length is checked against the file anyway.
 int check_clevel(Record& h, FieldUse& use) {
   if (!use.reading()) return RET_SUCCESS;
+  const std::int32_t level = parse_decimal(h.clevel_text);
+  const bool digits = h.clevel_text[0] >= '0' && h.clevel_text[0] <= '9' &&
+                      h.clevel_text[1] >= '0' && h.clevel_text[1] <= '9';
+  if (use.extended && digits && level >= 1 && level <= 9) {
+    h.clevel = level;
+    return RET_SUCCESS;
+  }
   if (std::strcmp(h.clevel_text, "03") != 0) {
     use.refuse("CLEVEL", "only complexity level 03 is read", 0);
     kernel::message_box("Unsupported CLEVEL", "Error");
@@ -262,6 +273,7 @@ int read_file_header(NitfFileHeaderData* header, const HeaderSource& source, Rea
   }
   FieldReader in(source.handle, source.file_size, "file header", budget);
   FieldUse use{&in};
+  use.extended = source.extended;
   int r = read_fields(header, in, use);
   const bool streaming = use.marker;
   if (mode == ReadMode::kBounded) {

@@ -152,6 +152,7 @@ struct HeaderSource {
   std::int64_t file_size;
   StreamingState* streaming;
   StreamingFileHeader* sfh;
+  bool extended = false;  // the document reads extended: complexity levels 01 to 09
 };
 
 // Reads the file header at the current position. In normal mode a header whose lengths

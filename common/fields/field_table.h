@@ -34,7 +34,8 @@ inline constexpr std::uint32_t kPublicFlags = 0xFF;
 // Why a conversion runs: after a read from a file, or after a setter stored a value.
 struct FieldUse {
   const FieldReader* in = nullptr;  // set while reading: where refusals are reported
-  bool marker = false;              // a reader saw a length or size a streaming writer left unknown
+  bool marker = false;    // a reader saw a length or size a streaming writer left unknown
+  bool extended = false;  // the document reads extended (KV_NITF_EXTENDED)
 
   bool reading() const { return in != nullptr; }
   // A refusal: while reading it is reported with the field and gives `read_code`; a

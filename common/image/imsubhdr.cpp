@@ -348,7 +348,10 @@ const ImageField& entry(Id id) {
 // One read: the cursor, the replacement bytes a re-read may take (negative when
 // unbounded) and whether a streaming marker was seen.
 struct ReadState {
-  ReadState(FieldReader& reader, std::int64_t replacement) : in(reader), budget(replacement) {}
+  ReadState(FieldReader& reader, std::int64_t replacement, const NitfDocument& d)
+      : in(reader), budget(replacement) {
+    use.extended = d.extended != 0;
+  }
   FieldReader& in;
   std::int64_t budget;
   FieldUse use{&in};
@@ -556,12 +559,12 @@ int read_in_segment(R& r, NitfDocument& d, std::int64_t start, const char* conte
   std::uint64_t lish = d.header.images.subheader(r.index);
   std::uint64_t li = d.header.images.data(r.index);
   FieldReader in(d.file, end_within(d.file_size, start, lish), context);
-  ReadState s{in, -1};
+  ReadState s{in, -1, d};
   int result = read_fields(r, s);
   *marker = s.use.marker;
   if (result != RET_SUCCESS || s.use.marker || !is_masked(r.compression)) return result;
   FieldReader data(d.file, end_within(d.file_size, start, lish + li), context);
-  ReadState mask{data, -1};
+  ReadState mask{data, -1, d};
   return read_mask_table(r, mask);
 }
 
@@ -569,7 +572,7 @@ int read_in_segment(R& r, NitfDocument& d, std::int64_t start, const char* conte
 // ran to the end or out of budget.
 int read_replacement(R& r, NitfDocument& d, std::int64_t budget, const char* context) {
   FieldReader in(d.file, d.file_size, context, budget);
-  ReadState s{in, budget};
+  ReadState s{in, budget, d};
   int result = read_fields(r, s);
   if (result == RET_SUCCESS && is_masked(r.compression)) result = read_mask_table(r, s);
   d.streaming.replacement_consumed += in.taken();
