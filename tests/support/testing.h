@@ -43,11 +43,16 @@ inline fs::path sample(const std::string& relative) {
                    << " (set NITF_SAMPLES)";                                         \
   } while (0)
 
-// Every .ntf/.nsf/.NTF file below the samples folder, sorted.
-inline std::vector<fs::path> all_samples() {
+// The second folder of real files (../shared/more-samples), most of them refused.
+inline fs::path more_samples_dir() {
+  return samples_dir().parent_path() / "more-samples";
+}
+
+// Every .ntf/.nsf/.NTF file below the samples folder (or `folder`), sorted.
+inline std::vector<fs::path> all_samples(const fs::path& folder = samples_dir()) {
   std::vector<fs::path> out;
-  if (!fs::exists(samples_dir())) return out;
-  for (const auto& e : fs::recursive_directory_iterator(samples_dir())) {
+  if (!fs::exists(folder)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
     std::string ext = e.path().extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (e.is_regular_file() && (ext == ".ntf" || ext == ".nsf")) out.push_back(e.path());
@@ -172,13 +177,15 @@ struct SampleCgm {
   std::vector<std::uint8_t> data;
 };
 
-// Every CGM graphic of every sample. SFMT is byte 200 of a graphic subheader (SY to
-// ENCRYP come before it); only file headers are read, so a sample whose images the
-// parser refuses still counts.
+// Every CGM graphic of every sample of both folders. SFMT is byte 200 of a graphic
+// subheader (SY to ENCRYP come before it); only file headers are read, so a sample whose
+// images the parser refuses still counts.
 inline std::vector<SampleCgm> sample_cgm_segments() {
   constexpr std::int64_t kSfmtOffset = 200;
   std::vector<SampleCgm> out;
-  for (const fs::path& path : all_samples()) {
+  std::vector<fs::path> files = all_samples(), more = all_samples(more_samples_dir());
+  files.insert(files.end(), more.begin(), more.end());
+  for (const fs::path& path : files) {
     Parsed parsed = read_header_only(path);
     if (parsed.result != RET_SUCCESS) continue;
     const NitfDocument& doc = *parsed.document;
