@@ -1,7 +1,7 @@
 // The file-format library's decoders against the codecs' own tools: every JPEG and JPEG
 // 2000 stream of the real samples and the JPEG variants producers write (made here with
 // libjpeg-turbo) against djpeg and opj_decompress, large JPEG 2000 pictures decoded in
-// pieces, T.4 against libtiff's encoder. Hostile streams (cut, scrambled, absurd sizes)
+// pieces, T.4 against libtiff's encoder. Damaged streams (cut, overwritten, absurd sizes)
 // must give a code, leave the caller's record as it was and leave nothing allocated.
 #include <gtest/gtest.h>
 #include <jpeglib.h>
@@ -79,7 +79,6 @@ bool is_jpeg(const Bytes& s) {  // SOI, after any fill bytes
 struct Stream {
   std::string name;
   Bytes data;
-  bool whole = true;  // false: from an SOI marker found in the file to the file's end
 };
 
 // Every JPEG and JPEG 2000 image segment of the samples. In the files of the second
@@ -97,7 +96,7 @@ std::vector<Stream> sample_streams() {
     for (std::size_t i = 0; i + 3 < file.size(); ++i)
       if (file[i] == 0xFF && file[i + 1] == 0xD8 && file[i + 2] == 0xFF)
         out.push_back({f.filename().string() + "@" + std::to_string(i),
-                       Bytes(file.begin() + long(i), file.end()), false});
+                       Bytes(file.begin() + long(i), file.end())});
   }
   for (const fs::path& f : files) {
     std::vector<Bytes> images = image_data(f);
@@ -310,8 +309,9 @@ TEST_F(HostCodec, SampleStreamsMatchTheirTools) {
     const FltFileInfo info = info_of(s.data, &result);
     if (!truth) {
       EXPECT_NE(load(s.data, b.get()), RET_SUCCESS);
-      EXPECT_TRUE(!s.whole || info.format == ff::kFormatJpeg12Bit ||
-                  info.format == ff::kFormatJpegLossless);
+      EXPECT_TRUE(result != RET_SUCCESS || info.format == ff::kFormatJpeg12Bit ||
+                  info.format == ff::kFormatJpegLossless)
+          << info.format;
       continue;
     }
     ASSERT_EQ(load(s.data, b.get()), RET_SUCCESS);
@@ -405,10 +405,7 @@ TEST_F(HostCodec, JpegVariantsMatchDjpeg) {
     EXPECT_EQ(b->bits_per_pixel, colour ? 24 : 8);
     EXPECT_EQ(b->colour_order, colour ? kernel::kColourRgb : kernel::kColourGrey);
     EXPECT_EQ(b->view_code, kernel::kViewTopDown);
-    EXPECT_LE(
-        max_difference(*b.get(), *truth,
-                       (v.flags & KV_LOAD_BANDS) ? v.bands : std::array<std::uint32_t, 3>{0, 1, 2}),
-        1);
+    EXPECT_LE(max_difference(*b.get(), *truth, v.bands), 1);
     if (!v.format) continue;
     std::int32_t result = 0;
     const FltFileInfo info = info_of(v.stream, &result);
@@ -667,16 +664,6 @@ TEST_F(HostCodec, DamagedStreams) {
     }
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
-  for (int round = 0; round < 50; ++round) {  // random data, behind a JPEG signature or not
-    Bytes s(200 + round * 37);
-    for (auto& byte : s) byte = std::uint8_t(next());
-    if (round % 2) s[0] = 0xFF, s[1] = 0xD8, s[2] = 0xFF;
-    OwnedBitmap b;
-    EXPECT_NE(load(s, b.get()), RET_SUCCESS) << round;
-    RawDescription d = t4(round % 3 ? 67 : 66, 64, 64);
-    RawCallbackScope scope(&d);
-    EXPECT_TRUE(round % 2 || load(s, b.get()) != RET_SUCCESS) << "as T.4, round " << round;
-  }
 }
 
 // Kinds libjpeg-turbo's 8-bit build cannot decode are refused by name; what is not a
