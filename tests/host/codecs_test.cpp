@@ -497,14 +497,11 @@ TEST_F(HostCodec, LargeJpeg2000InPieces) {
 struct RawDescription {
   FltRawFormat format{};
   std::int32_t result = RET_SUCCESS;
-  int calls = 0;
 };
 
 std::int32_t KV_CALL describe(void* user, FltRawFormat* format) {
-  auto* d = static_cast<RawDescription*>(user);
-  ++d->calls;
-  *format = d->format;
-  return d->result;
+  *format = static_cast<RawDescription*>(user)->format;
+  return static_cast<RawDescription*>(user)->result;
 }
 
 // Installs the description (none for null) while alive, then puts back what was there.
@@ -586,7 +583,6 @@ TEST_F(HostCodec, T4MatchesLibtiff) {
     RawCallbackScope scope(&d);
     OwnedBitmap b;
     ASSERT_EQ(load(stream, b.get(), nullptr, 1, kernel::kColourRgb), RET_SUCCESS);
-    EXPECT_GE(d.calls, 1);
     ASSERT_TRUE(b->width == w && b->height == h && b->bits_per_pixel == 1 && b->palette_count == 2);
     EXPECT_EQ(b->palette[0], kernel::palette_entry(0, 0, 0));
     EXPECT_EQ(b->palette[1], kernel::palette_entry(255, 255, 255));

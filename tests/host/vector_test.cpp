@@ -81,8 +81,8 @@ vector::ObjectDescription filled(std::uint32_t colour,
 using HostVector = testing_support::LeakChecked;
 
 // One object on a white 64 x 64 canvas of either row order and 24 or 32 bits: where ink
-// (of the given colour, or dark) must be and where the canvas stays white. World y runs up from the
-// canvas row `top`; world x 0 is canvas column `origin`.
+// (of the given colour, or dark) must be and where the canvas stays white. World y runs
+// up from the canvas row `top`; world x 0 is canvas column `origin`.
 TEST_F(HostVector, InkWhereEachObjectLies) {
   using Points = std::vector<std::pair<int, int>>;
   const struct {
