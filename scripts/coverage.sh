@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds build/coverage with gcc's --coverage (no sanitizers), runs every test and prints
-# the line coverage of common/ and host/ (gcovr).
+# the line coverage of common/ and host/ (gcovr). The export test is left out: gcov's
+# runtime adds exports of its own to the library. The per-file figures are in
+# build/coverage/coverage.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ -x scripts/install-deps.sh ] && scripts/install-deps.sh
@@ -12,7 +14,8 @@ cmake -S . -B build/coverage -DCMAKE_BUILD_TYPE=Debug "${launcher[@]}" \
 cmake --build build/coverage -j"$(nproc)" >/dev/null
 find build/coverage -name '*.gcda' -delete
 status=0
-(cd build/coverage && ctest -j"$(nproc)" --timeout 900 >ctest.log 2>&1) || status=$?
+(cd build/coverage && ctest -j"$(nproc)" --timeout 900 -E ExportsOnlyTheApi >ctest.log 2>&1) ||
+  status=$?
 [ $status -eq 0 ] || { echo "coverage: some tests failed (build/coverage/ctest.log)" >&2; tail -n 30 build/coverage/ctest.log >&2; }
 for part in common host; do
   printf '%-8s ' "$part/"
