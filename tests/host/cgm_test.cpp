@@ -352,7 +352,7 @@ void round_trip(const vector::Drawing& d, Drawing* back, Bytes* bytes) {
   EXPECT_EQ(dump(*back, d.has_extent), dump(d));
 }
 
-// Every CGM graphic of both sample folders: it reads inside its declared extent, comes
+// Every CGM graphic of the samples: it reads inside its declared extent, comes
 // back the same once written, and written again gives the same bytes. Cut anywhere
 // before END METAFILE, or with any byte overwritten, it gives a code and nothing else.
 TEST_F(HostCgm, RealSegments) {

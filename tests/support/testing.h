@@ -177,15 +177,13 @@ struct SampleCgm {
   std::vector<std::uint8_t> data;
 };
 
-// Every CGM graphic of every sample of both folders. SFMT is byte 200 of a graphic
-// subheader (SY to ENCRYP come before it); only file headers are read, so a sample whose
-// images the parser refuses still counts.
+// Every CGM graphic of every sample. SFMT is byte 200 of a graphic subheader (SY to
+// ENCRYP come before it); only file headers are read, so a sample whose images the
+// parser refuses still counts.
 inline std::vector<SampleCgm> sample_cgm_segments() {
   constexpr std::int64_t kSfmtOffset = 200;
   std::vector<SampleCgm> out;
-  std::vector<fs::path> files = all_samples(), more = all_samples(more_samples_dir());
-  files.insert(files.end(), more.begin(), more.end());
-  for (const fs::path& path : files) {
+  for (const fs::path& path : all_samples()) {
     Parsed parsed = read_header_only(path);
     if (parsed.result != RET_SUCCESS) continue;
     const NitfDocument& doc = *parsed.document;
