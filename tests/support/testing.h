@@ -43,11 +43,16 @@ inline fs::path sample(const std::string& relative) {
                    << " (set NITF_SAMPLES)";                                         \
   } while (0)
 
-// Every .ntf/.nsf/.NTF file below the samples folder, sorted.
-inline std::vector<fs::path> all_samples() {
+// The second folder of real files (../shared/more-samples), most of them refused.
+inline fs::path more_samples_dir() {
+  return samples_dir().parent_path() / "more-samples";
+}
+
+// Every .ntf/.nsf/.NTF file below the samples folder (or `folder`), sorted.
+inline std::vector<fs::path> all_samples(const fs::path& folder = samples_dir()) {
   std::vector<fs::path> out;
-  if (!fs::exists(samples_dir())) return out;
-  for (const auto& e : fs::recursive_directory_iterator(samples_dir())) {
+  if (!fs::exists(folder)) return out;
+  for (const auto& e : fs::recursive_directory_iterator(folder)) {
     std::string ext = e.path().extension().string();
     for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (e.is_regular_file() && (ext == ".ntf" || ext == ".nsf")) out.push_back(e.path());

@@ -1,0 +1,740 @@
+// The file-format library's decoders against the codecs' own tools: every JPEG and JPEG
+// 2000 stream of the real samples and the JPEG variants producers write (made here with
+// libjpeg-turbo) against djpeg and opj_decompress, large JPEG 2000 pictures decoded in
+// pieces, T.4 against libtiff's encoder. Damaged streams (cut, overwritten, absurd sizes)
+// must give a code, leave the caller's record as it was and leave nothing allocated.
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fileformat/fileformat.h"
+#include "kernel/bitmap.h"
+#include "kernel/memory.h"
+#include "testing.h"
+
+namespace {
+
+namespace ff = fileformat;
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using testing_support::AllocationCap;
+using testing_support::OwnedBitmap;
+using testing_support::TempDir;
+using HostCodec = testing_support::LeakChecked;
+
+constexpr std::uint32_t kRecord = kernel::kBitmapRecordSize;
+
+Bytes slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+fs::path spill(const TempDir& dir, const std::string& name, const Bytes& b) {
+  return dir.write(name, std::string(b.begin(), b.end()));
+}
+
+// The data of every image segment of a file, found as the module finds them: HL and the
+// length tables.
+std::vector<Bytes> image_data(const fs::path& path) {
+  auto parsed = testing_support::read_header_only(path);
+  std::vector<Bytes> out;
+  const Bytes file = slurp(path);
+  for (std::uint32_t i = 0; parsed.result == RET_SUCCESS && i < parsed.document->image_count; ++i) {
+    const auto at = nitf::segment_data_offset(*parsed.document, nitf::SegmentKind::kImage, i);
+    const std::uint64_t length = parsed.document->header.images.data(i);
+    if (at < 0 || std::uint64_t(at) + length > file.size()) break;
+    out.emplace_back(file.begin() + at, file.begin() + at + std::int64_t(length));
+  }
+  return out;
+}
+
+Bytes sample_data(const char* name) {
+  const auto all = image_data(testing_support::sample(name));
+  return all.empty() ? Bytes{} : all[0];
+}
+
+bool is_j2k(const Bytes& s) {  // a codestream's SOC, or a JP2 signature box
+  return s.size() > 4 && ((s[0] == 0xFF && s[1] == 0x4F) || (s[0] == 0 && s[3] == 0x0C));
+}
+
+bool is_jpeg(const Bytes& s) {  // SOI, after any fill bytes
+  std::size_t at = 0;
+  while (at + 1 < s.size() && s[at + 1] == 0xFF) ++at;
+  return at + 1 < s.size() && s[at] == 0xFF && s[at + 1] == 0xD8;
+}
+
+struct Stream {
+  std::string name;
+  Bytes data;
+};
+
+// Every JPEG and JPEG 2000 image segment of the samples. In the files of the second
+// folder the header reader refuses (other versions and complexity levels) JPEG streams
+// are found by their SOI marker.
+std::vector<Stream> sample_streams() {
+  std::vector<Stream> out;
+  auto files = testing_support::all_samples();
+  for (const fs::path& f : testing_support::all_samples(testing_support::more_samples_dir())) {
+    if (!image_data(f).empty()) {
+      files.push_back(f);
+      continue;
+    }
+    const Bytes file = slurp(f);
+    for (std::size_t i = 0; i + 3 < file.size(); ++i)
+      if (file[i] == 0xFF && file[i + 1] == 0xD8 && file[i + 2] == 0xFF)
+        out.push_back({f.filename().string() + "@" + std::to_string(i),
+                       Bytes(file.begin() + long(i), file.end())});
+  }
+  for (const fs::path& f : files) {
+    std::vector<Bytes> images = image_data(f);
+    for (std::size_t i = 0; i < images.size(); ++i)
+      if (is_jpeg(images[i]) || is_j2k(images[i]))
+        out.push_back({f.filename().string() + "#" + std::to_string(i), std::move(images[i])});
+  }
+  return out;
+}
+
+// A binary PNM (P5 or P6, 8 or 16 bits per sample).
+struct Pnm {
+  int width = 0, height = 0, channels = 0;
+  std::uint32_t maxval = 0;
+  std::vector<std::uint32_t> samples;
+  std::uint32_t at(int x, int y, int c) const {
+    return samples[(std::size_t(y) * width + x) * channels + c];
+  }
+};
+
+std::optional<Pnm> parse_pnm(const Bytes& d) {
+  std::istringstream in(std::string(d.begin(), d.end()));
+  std::string magic;
+  Pnm p;
+  in >> magic;
+  while ((in >> std::ws).peek() == '#') in.ignore(1 << 20, '\n');  // opj_decompress's comment
+  in >> p.width >> p.height >> p.maxval;
+  in.get();
+  p.channels = magic == "P6" ? 3 : 1;
+  const std::size_t at = std::size_t(in.tellg()), bytes = p.maxval > 255 ? 2 : 1;
+  const std::size_t count = std::size_t(p.width) * p.height * p.channels;
+  if (!in || (magic != "P5" && magic != "P6") || d.size() < at + count * bytes) return {};
+  for (std::size_t i = at; i < at + count * bytes; i += bytes)
+    p.samples.push_back(bytes == 1 ? d[i] : std::uint32_t(d[i]) << 8 | d[i + 1]);
+  return p;
+}
+
+// The picture the stream's own tool makes of it: djpeg (from the SOI marker, as djpeg
+// wants it) or opj_decompress. None when the tool makes no whole picture of it.
+std::optional<Pnm> oracle(const Bytes& s) {
+  TempDir dir;
+  const bool j2k = is_j2k(s);
+  std::size_t at = 0;
+  while (!j2k && at + 1 < s.size() && s[at + 1] == 0xFF) ++at;
+  const fs::path in =
+      spill(dir, j2k ? (s[0] ? "s.j2k" : "s.jp2") : "s.jpg", Bytes(s.begin() + long(at), s.end()));
+  const std::string out = dir.file("o.pnm").string();
+  const std::string command = j2k ? "opj_decompress -quiet -i " + in.string() + " -o " + out
+                                  : "djpeg -pnm -outfile " + out + " " + in.string();
+  // djpeg's status is 2 after warnings (extraneous bytes, say), with a whole picture.
+  if (std::system((command + " >/dev/null 2>&1").c_str()) == -1) return std::nullopt;
+  return parse_pnm(slurp(out));
+}
+
+// An oracle sample of `maxval` scaled to `bits`, rounding to nearest; 8-bit grey keeps
+// its value (palette indices and grey levels of at most 8 bits are not rescaled).
+std::uint32_t expected_sample(std::uint32_t s, std::uint32_t maxval, int bits) {
+  const std::uint64_t top = (std::uint64_t{1} << bits) - 1;
+  if (maxval == top || (bits == 8 && maxval < 255)) return s;
+  return std::uint32_t((std::uint64_t{s} * top + maxval / 2) / maxval);
+}
+
+// The largest difference between the bitmap and the oracle (a size mismatch is a
+// failure). A 24-bit bitmap's red, green and blue are the oracle's channel[0], [1], [2].
+int max_difference(const kernel::Bitmap& b, const Pnm& p,
+                   std::array<std::uint32_t, 3> channel = {0, 1, 2}) {
+  if (b.width != p.width || b.height != p.height) return ADD_FAILURE() << "size differs", 1 << 20;
+  int worst = 0;
+  for (int y = 0; y < b.height; ++y) {
+    const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
+    for (int x = 0; x < b.width; ++x)
+      for (int c = 0; c < (b.bits_per_pixel == 24 ? 3 : 1); ++c) {
+        int got = row[x];
+        if (b.bits_per_pixel == 24) got = row[3 * x + 2 - c];  // stored B, G, R
+        if (b.bits_per_pixel == 16) got = row[2 * x] | row[2 * x + 1] << 8;
+        const int bits = b.bits_per_pixel == 16 ? 16 : 8;
+        const int want = int(expected_sample(
+            p.at(x, y, int(std::min(channel[c], std::uint32_t(p.channels - 1)))), p.maxval, bits));
+        worst = std::max(worst, std::abs(got - want));
+      }
+  }
+  return worst;
+}
+
+std::int32_t load(const Bytes& s, kernel::Bitmap* b, const FltLoadOptions* o = nullptr,
+                  std::int32_t bits = 0, std::int32_t order = ff::kColourAsDecoded) {
+  return ff::load_from_memory(s.data(), b, kRecord, bits, order, std::uint32_t(s.size()), o);
+}
+
+FltLoadOptions options(std::uint32_t flags, std::array<std::uint32_t, 3> bands = {0, 1, 2}) {
+  FltLoadOptions o;
+  EXPECT_EQ(ff::default_load_options(&o, ff::kLoadOptionsSize), RET_SUCCESS);
+  o.flags |= flags;
+  o.red_band = bands[0], o.green_band = bands[1], o.blue_band = bands[2];
+  return o;
+}
+
+FltFileInfo info_of(const Bytes& s, std::int32_t* result = nullptr) {
+  FltFileInfo info;
+  std::memset(&info, 0xAB, sizeof info);  // what the call does not write shows
+  const auto r =
+      ff::file_info_from_memory(s.data(), &info, ff::kFileInfoSize, std::uint32_t(s.size()));
+  if (result) *result = r;
+  return info;
+}
+
+// A 2 x 2 8-bit bitmap that a failed load must leave exactly as it was.
+void make_sentinel(OwnedBitmap& b) {
+  ASSERT_EQ(kernel::create_bitmap(b.get(), kRecord, 1, 2, 2, 8, kernel::kColourGrey, nullptr,
+                                  kernel::kViewTopDown, nullptr, 0),
+            RET_SUCCESS);
+  std::memset(b->data, 0x5A, b->data_size);
+}
+
+void expect_sentinel(kernel::Bitmap& b, const std::string& where) {
+  ASSERT_TRUE(b.width == 2 && b.bits_per_pixel == 8 && b.data) << where;
+  EXPECT_EQ(b.data[0], 0x5A) << where;
+}
+
+// ---------------------------------------------------------------------------------------
+// JPEG streams made here: libjpeg-turbo's encoder with the variants producers write.
+
+// Smooth ramps with a sharp diagonal edge and fine texture, so that colour mix-ups,
+// wrong component order and misplaced blocks all show.
+Bytes pattern(int width, int height, int components) {
+  Bytes px;
+  for (int i = 0; i < width * height * components; ++i) {
+    const int x = i / components % width, y = i / components / width, c = i % components;
+    int v = c == 0   ? x * 255 / std::max(1, width - 1)
+            : c == 1 ? y * 255 / std::max(1, height - 1)
+                     : (x + 2 * y) % 64 * 4;
+    if (c == 3) v = 255 - v / 2;
+    px.push_back(std::uint8_t(x > y ? (v + 96 * (c + 1)) & 0xFF : v));
+  }
+  return px;
+}
+
+using Tweak = std::function<void(jpeg_compress_struct&)>;
+
+// libjpeg-turbo's stream of the pattern (45 x 37: partial blocks at both edges) with
+// what `tweak` changes of libjpeg's defaults for the components.
+Bytes encode(int components, const Tweak& tweak = {}, int width = 45, int height = 37,
+             Bytes pixels = {}) {
+  if (pixels.empty()) pixels = pattern(width, height, components);
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = JDIMENSION(width);
+  c.image_height = JDIMENSION(height);
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : components == 3 ? JCS_RGB : JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 85, TRUE);
+  if (tweak) tweak(c);
+  jpeg_start_compress(&c, TRUE);
+  for (JSAMPROW row = pixels.data(); c.next_scanline < c.image_height; row += width * components)
+    jpeg_write_scanlines(&c, &row, 1);
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes stream(out, out + size);
+  std::free(out);
+  return stream;
+}
+
+void progressive(jpeg_compress_struct& c) {
+  jpeg_simple_progression(&c);
+}
+// R, G, B as they are, with the Adobe marker (transform 0) libjpeg writes for them.
+void rgb(jpeg_compress_struct& c) {
+  jpeg_set_colorspace(&c, JCS_RGB);
+}
+// The same with nothing that says RGB, as NITF producers write them: identifiers 1, 2, 3
+// and no marker (libjpeg alone takes them for YCbCr).
+void unmarked_rgb(jpeg_compress_struct& c) {
+  jpeg_set_colorspace(&c, JCS_RGB);
+  c.write_Adobe_marker = FALSE;
+  for (int i = 0; i < 3; ++i) c.comp_info[i].component_id = i + 1;
+}
+
+// A generated stream with its frame marker and precision rewritten.
+Bytes with_frame(std::uint8_t marker, std::uint8_t precision, Bytes s = encode(1)) {
+  for (std::size_t i = 2; i + 4 < s.size(); ++i)
+    if (s[i] == 0xFF && s[i + 1] == 0xC0) {
+      s[i + 1] = marker, s[i + 4] = precision;
+      break;
+    }
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// Real streams and generated variants against their tools.
+
+// Where djpeg or opj_decompress decodes a sample stream the loader must give the same
+// picture and describe it; where the tool refuses (12-bit and lossless JPEG, or what only
+// looked like a stream) so must the loader. A colour JPEG 2000 stream's components are
+// picked by band selection too.
+TEST_F(HostCodec, SampleStreamsMatchTheirTools) {
+  REQUIRE_SAMPLES();
+  const auto streams = sample_streams();
+  ASSERT_GE(streams.size(), 30u);
+  for (const Stream& s : streams) {
+    SCOPED_TRACE(s.name);
+    const auto truth = oracle(s.data);
+    OwnedBitmap b;
+    std::int32_t result = 0;
+    const FltFileInfo info = info_of(s.data, &result);
+    if (!truth) {
+      EXPECT_NE(load(s.data, b.get()), RET_SUCCESS);
+      EXPECT_TRUE(result != RET_SUCCESS || info.format == ff::kFormatJpeg12Bit ||
+                  info.format == ff::kFormatJpegLossless)
+          << info.format;
+      continue;
+    }
+    ASSERT_EQ(load(s.data, b.get()), RET_SUCCESS);
+    EXPECT_LE(max_difference(*b.get(), *truth), 1);
+    EXPECT_EQ(result, RET_SUCCESS);
+    EXPECT_EQ(info.format == ff::kFormatJpeg2000, is_j2k(s.data));
+    EXPECT_TRUE(info.width == std::uint32_t(b->width) && info.height == std::uint32_t(b->height));
+    EXPECT_EQ(info.bits_per_pixel, std::uint32_t(b->bits_per_pixel));
+    if (!is_j2k(s.data) || truth->channels != 3) continue;
+    const FltLoadOptions bands = options(KV_LOAD_BANDS, {2, 0, 0}),
+                         bad = options(KV_LOAD_BANDS, {0, 1, 3});
+    ASSERT_EQ(load(s.data, b.get(), &bands), RET_SUCCESS);
+    EXPECT_LE(max_difference(*b.get(), *truth, {2, 0, 0}), 1);
+    EXPECT_EQ(load(s.data, b.get(), &bad), RET_INVALID_PARAMETER);
+  }
+}
+
+struct Variant {
+  std::string name;
+  Bytes stream, truth;       // truth: the stream djpeg decodes to the expected picture
+  std::uint32_t format = 0;  // the file-information kind, when checked
+  std::uint32_t flags = 0;
+  std::array<std::uint32_t, 3> bands{0, 1, 2};
+};
+
+std::vector<Variant> variants() {
+  std::vector<Variant> v;
+  auto add = [&](std::string name, Bytes s, std::uint32_t format, Bytes truth = {},
+                 std::uint32_t flags = 0, std::array<std::uint32_t, 3> bands = {0, 1, 2}) {
+    if (truth.empty()) truth = s;
+    v.push_back({std::move(name), std::move(s), std::move(truth), format, flags, bands});
+  };
+  const Bytes plain = encode(3), grey = encode(1), marked = encode(3, rgb);
+  const Bytes unmarked = encode(3, unmarked_rgb);
+  add("Grey", grey, 5);
+  add("Colour", plain, 10);
+  add("NoJfif", encode(3, [](auto& c) { c.write_JFIF_header = FALSE; }), 10);
+  add("RgbAdobe", marked, 24);
+  add("GreyProgressive", encode(1, progressive), 11);
+  add("Progressive", encode(3, progressive), 11);
+  add("GreyRestarts", encode(1, [](auto& c) { c.restart_interval = 1; }), 26);
+  add("Restarts", encode(3, [](auto& c) { c.restart_interval = 3; }), 26);
+  add("ProgressiveRestarts", encode(3, [](auto& c) { progressive(c), c.restart_interval = 2; }),
+      11);
+  add("OnePixel", encode(3, {}, 1, 1), 10);
+  add("OneRow", encode(1, {}, 300, 1), 5);
+  add("OneColumn", encode(3, {}, 1, 70), 10);
+  add("Extended8Bit", with_frame(0xC1, 8), 0);
+  // The RGB flag reads unmarked components as R, G, B and changes nothing where the
+  // stream states its colours (JFIF, an Adobe transform, grey).
+  add("Unmarked", unmarked, 10);
+  add("UnmarkedAsRgb", unmarked, 10, marked, KV_LOAD_RGB);
+  add("JfifAsRgb", plain, 0, {}, KV_LOAD_RGB);
+  add("AdobeYccAsRgb",
+      encode(3, [](auto& c) { c.write_JFIF_header = FALSE, c.write_Adobe_marker = TRUE; }), 0, {},
+      KV_LOAD_RGB);
+  add("GreyAsRgb", grey, 0, {}, KV_LOAD_RGB);
+  // Band selection takes stored components in any order, a grey one repeated.
+  add("Bands201", marked, 0, {}, KV_LOAD_BANDS | KV_LOAD_RGB, {2, 0, 1});
+  add("Bands111", marked, 0, {}, KV_LOAD_BANDS | KV_LOAD_RGB, {1, 1, 1});
+  add("GreyBands", grey, 0, {}, KV_LOAD_BANDS, {0, 0, 0});
+  // Four components (CMYK as Adobe writes it) give the first three: the oracle is an RGB
+  // stream of those three, coded with the same tables.
+  const Bytes px4 = pattern(45, 37, 4);
+  Bytes px3;
+  for (std::size_t i = 0; i < px4.size(); i += 4) px3.insert(px3.end(), &px4[i], &px4[i] + 3);
+  add("FourComponents", encode(4, {}, 45, 37, px4), ff::kFormatJpegMulti,
+      encode(3, rgb, 45, 37, px3));
+  // Before the SOI marker: fill bytes (i_3025b has six), and the 27-byte NITF APP6 prefix
+  // the blocked reader puts before a re-read block.
+  Bytes filled(5, 0xFF),
+      prefixed = {0xFF, 0xD8, 0xFF, 0xE6, 0, 0x19, 'N', 'I', 'T', 'F', 0, 2, 0, 0x42,
+                  0,    2,    0,    2,    3, 8,    0,   1,   0,   3,   8, 1, 1};
+  filled.insert(filled.end(), plain.begin(), plain.end());
+  prefixed.insert(prefixed.end(), plain.begin(), plain.end());
+  add("FillBytes", filled, 10, plain);
+  add("NitfPrefix", prefixed, 10, plain);
+  return v;
+}
+
+TEST_F(HostCodec, JpegVariantsMatchDjpeg) {
+  REQUIRE_TOOL("djpeg");
+  for (const Variant& v : variants()) {
+    SCOPED_TRACE(v.name);
+    const auto truth = oracle(v.truth);
+    ASSERT_TRUE(truth);
+    const FltLoadOptions o = options(v.flags, v.bands);
+    OwnedBitmap b;
+    ASSERT_EQ(load(v.stream, b.get(), &o), RET_SUCCESS);
+    const bool colour = (v.flags & KV_LOAD_BANDS) || truth->channels == 3;
+    EXPECT_EQ(b->bits_per_pixel, colour ? 24 : 8);
+    EXPECT_EQ(b->colour_order, colour ? kernel::kColourRgb : kernel::kColourGrey);
+    EXPECT_EQ(b->view_code, kernel::kViewTopDown);
+    EXPECT_LE(max_difference(*b.get(), *truth, v.bands), 1);
+    if (!v.format) continue;
+    std::int32_t result = 0;
+    const FltFileInfo info = info_of(v.stream, &result);
+    ASSERT_EQ(result, RET_SUCCESS);
+    EXPECT_EQ(info.format, v.format);
+    EXPECT_TRUE(info.width == std::uint32_t(b->width) && info.height == std::uint32_t(b->height));
+    EXPECT_EQ(info.bits_per_pixel, std::uint32_t(b->bits_per_pixel));
+    EXPECT_TRUE(info.image_size_low == b->data_size && info.image_size_high == 0);
+  }
+}
+
+// Pictures of more than 16 MiB of OpenJPEG samples are decoded in pieces: a codestream of
+// one tile in strips of rows (their edges inside code blocks at every level), one of
+// several tiles tile by tile. The pixels must be opj_decompress's exactly, a cut stream
+// is refused, and decoding into a view of a larger picture (KV_LOAD_INTO) writes the same
+// pixels there and nothing around them; a view of another size is refused untouched.
+// Grey deeper than 8 bits becomes 16-bit grey over the full range.
+TEST_F(HostCodec, LargeJpeg2000InPieces) {
+  REQUIRE_TOOL("opj_compress");
+  REQUIRE_TOOL("opj_decompress");
+  TempDir dir;
+  auto picture = [&](const char* name, int w, int h, int channels, int maxval) {
+    const std::string head = (channels == 3 ? "P6\n" : "P5\n") + std::to_string(w) + " " +
+                             std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
+    Bytes file(head.begin(), head.end());
+    for (int i = 0; i < w * h * channels; ++i) {
+      const int x = i / channels % w, y = i / channels / w, c = i % channels;
+      const int v = (x * (3 + c) + y * 5 + (x * y + c * 7) % 29 * 9) % (maxval + 1);
+      if (maxval > 255) file.push_back(std::uint8_t(v >> 8));
+      file.push_back(std::uint8_t(v));
+    }
+    spill(dir, name, file);
+  };
+  picture("rgb.ppm", 1200, 1208, 3, 255);
+  picture("grey.pgm", 2100, 2048, 1, 4095);
+  for (const auto& [input, how] : {std::pair{"rgb.ppm", "-I -r 8"},
+                                   {"rgb.ppm", "-b 32,128 -r 4"},
+                                   {"rgb.ppm", "-t 512,384 -r 6"},
+                                   {"grey.pgm", "-r 5"}}) {
+    SCOPED_TRACE(how);
+    const fs::path out = dir.file("out.j2k");
+    const std::string command = std::string("opj_compress ") + how + " -i " +
+                                dir.file(input).string() + " -o " + out.string();
+    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
+    const Bytes stream = slurp(out);
+    const auto truth = oracle(stream);
+    ASSERT_TRUE(truth);
+    OwnedBitmap b, refused;
+    ASSERT_EQ(load(stream, b.get()), RET_SUCCESS);
+    EXPECT_EQ(max_difference(*b.get(), *truth), 0);
+    EXPECT_EQ(
+        load(Bytes(stream.begin(), stream.begin() + long(stream.size() * 3 / 5)), refused.get()),
+        RET_FILE_FORMAT);
+    EXPECT_EQ(refused->data, nullptr);
+    if (truth->channels == 1) {
+      EXPECT_TRUE(b->bits_per_pixel == 16 && b->colour_order == kernel::kColourGrey);
+      EXPECT_EQ(info_of(stream).bits_per_pixel, 16u);
+      EXPECT_EQ(load(stream, refused.get(), nullptr, 8), RET_NOT_SUPPORTED)
+          << "no depth conversion";
+      EXPECT_EQ(load(stream, refused.get(), nullptr, 16), RET_SUCCESS);
+      continue;
+    }
+    OwnedBitmap big, want;  // the same 24-bit picture twice: a place is decoded into one
+    for (OwnedBitmap* p : {&big, &want}) {
+      ASSERT_EQ(
+          kernel::create_bitmap(p->get(), kRecord, 1, b->width + 7, b->height + 3, 24,
+                                kernel::kColourRgb, nullptr, kernel::kViewBottomUp, nullptr, 0),
+          RET_SUCCESS);
+      kernel::fill_bitmap(p->get(), 0x123456);
+    }
+    const FltLoadOptions into = options(KV_LOAD_INTO);
+    kernel::Bitmap place, narrow, spot;
+    ASSERT_EQ(kernel::make_view(*big.get(), 4, 2, b->width, b->height, &place), RET_SUCCESS);
+    ASSERT_EQ(kernel::make_view(*big.get(), 4, 2, b->width, b->height - 1, &narrow), RET_SUCCESS);
+    ASSERT_EQ(kernel::make_view(*want.get(), 4, 2, b->width, b->height, &spot), RET_SUCCESS);
+    EXPECT_EQ(load(stream, &narrow, &into), RET_NOT_SUPPORTED);
+    EXPECT_EQ(std::memcmp(big->data, want->data, big->data_size), 0);
+    for (int y = 0; y < b->height; ++y)
+      std::memcpy(kernel::pixel_row(spot, kernel::top_down_row(spot, y)),
+                  kernel::storage_row(*b.get(), y), 3 * std::size_t(b->width));
+    ASSERT_EQ(load(stream, &place, &into), RET_SUCCESS);
+    EXPECT_EQ(std::memcmp(big->data, want->data, big->data_size), 0);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// T.4, which has no signature: the raw-data callback describes it.
+
+struct RawDescription {
+  FltRawFormat format{};
+  std::int32_t result = RET_SUCCESS;
+};
+
+std::int32_t KV_CALL describe(void* user, FltRawFormat* format) {
+  *format = static_cast<RawDescription*>(user)->format;
+  return static_cast<RawDescription*>(user)->result;
+}
+
+// Installs the description (none for null) while alive, then puts back what was there.
+class RawCallbackScope {
+ public:
+  explicit RawCallbackScope(RawDescription* d)
+      : previous_(ff::set_raw_data_callback(d ? describe : nullptr, d)) {}
+  ~RawCallbackScope() { ff::set_raw_data_callback(previous_, nullptr); }
+
+ private:
+  FltRawDataCallback previous_;
+};
+
+RawDescription t4(std::int32_t format, std::int32_t width, std::int32_t height) {
+  return {FltRawFormat{format, width, height, 1, 0, 0, 1}};
+}
+
+// A raw T.4 stream of `picture` (1 = black) written by libtiff's Group 3 encoder.
+Bytes encode_t4(const std::vector<std::uint8_t>& picture, int w, int h, bool two_d) {
+  TempDir dir;
+  const std::string path = dir.file("fax.tif").string();
+  TIFF* out = TIFFOpen(path.c_str(), "w");
+  if (!out) return {};
+  TIFFSetField(out, TIFFTAG_IMAGEWIDTH, w);
+  TIFFSetField(out, TIFFTAG_IMAGELENGTH, h);
+  TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, h);
+  TIFFSetField(out, TIFFTAG_GROUP3OPTIONS, two_d ? GROUP3OPT_2DENCODING : 0);
+  std::vector<std::uint8_t> row(std::size_t(w + 7) / 8);
+  for (int y = 0; y < h; ++y) {
+    std::fill(row.begin(), row.end(), 0);
+    for (int x = 0; x < w; ++x)
+      if (picture[std::size_t(y) * w + x]) row[x / 8] |= std::uint8_t(0x80 >> x % 8);
+    TIFFWriteScanline(out, row.data(), std::uint32_t(y), 0);
+  }
+  TIFFClose(out);
+  TIFF* in = TIFFOpen(path.c_str(), "r");
+  if (!in) return {};
+  Bytes raw(std::size_t(TIFFRawStripSize(in, 0)));
+  raw.resize(std::size_t(
+      std::max<tmsize_t>(0, TIFFReadRawStrip(in, 0, raw.data(), tmsize_t(raw.size())))));
+  TIFFClose(in);
+  return raw;
+}
+
+// Pixels whose bit is not the inverse of the picture's (a set bit is white), and set
+// bits in the padding past the width.
+int wrong_bits(const kernel::Bitmap& b, const std::vector<std::uint8_t>& picture) {
+  int wrong = 0;
+  for (int y = 0; y < b.height; ++y)
+    for (int x = 0; x < b.bytes_per_line * 8; ++x) {
+      const int bit = (kernel::storage_row(b, y)[x / 8] >> (7 - x % 8)) & 1;
+      wrong += x < b.width ? bit != !picture[std::size_t(y) * b.width + x] : bit;
+    }
+  return wrong;
+}
+
+// Streams libtiff wrote, one- and two-dimensional, come back bit for bit; without a
+// callback such a stream is not recognised.
+TEST_F(HostCodec, T4MatchesLibtiff) {
+  const int w = 203, h = 61;  // a width that is not a multiple of 8
+  std::vector<std::uint8_t> picture;
+  for (int i = 0; i < w * h; ++i) {
+    const int x = i % w, y = i / w;
+    picture.push_back(
+        std::uint8_t(((x / 7 + y / 5) % 3 == 0) || (x == y) || (x * x + y * y) % 31 < 4));
+  }
+  for (bool two_d : {false, true}) {
+    SCOPED_TRACE(two_d ? "2D" : "1D");
+    const Bytes stream = encode_t4(picture, w, h, two_d);
+    ASSERT_FALSE(stream.empty());
+    std::int32_t result = 0;
+    EXPECT_EQ(info_of(stream, &result).format, 0u);
+    EXPECT_EQ(result, RET_FILE_FORMAT);
+    RawDescription d = t4(two_d ? 67 : 66, w, h);
+    RawCallbackScope scope(&d);
+    OwnedBitmap b;
+    ASSERT_EQ(load(stream, b.get(), nullptr, 1, kernel::kColourRgb), RET_SUCCESS);
+    ASSERT_TRUE(b->width == w && b->height == h && b->bits_per_pixel == 1 && b->palette_count == 2);
+    EXPECT_EQ(b->palette[0], kernel::palette_entry(0, 0, 0));
+    EXPECT_EQ(b->palette[1], kernel::palette_entry(255, 255, 255));
+    EXPECT_EQ(wrong_bits(*b.get(), picture), 0);
+    const FltFileInfo info = info_of(stream, &result);
+    EXPECT_TRUE(result == RET_SUCCESS && info.format == std::uint32_t(d.format.format) &&
+                info.bits_per_pixel == 1);
+    EXPECT_EQ(info.image_size_low, b->data_size);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Hostile streams and arguments.
+
+// Damaged streams: cut anywhere (at every byte, or in steps for large streams) they are
+// refused; with any header byte (frame, tables, boxes, SIZ) set to 0 or 0xFF they give
+// a code or a picture, quickly and within an allocation cap, and random bytes anywhere
+// the same. A refusal leaves the caller's record as it was.
+TEST_F(HostCodec, DamagedStreams) {
+  REQUIRE_SAMPLES();
+  const Bytes fax = sample_data("jitc/i_3041a.ntf");
+  auto without_eoc = [](const char* name) {  // which OpenJPEG may do without
+    const Bytes s = sample_data(name);
+    return Bytes(s.begin(), s.end() - 2);
+  };
+  const struct {
+    const char* what;
+    Bytes stream;
+    std::size_t cut_step, header;
+    bool fax = false;
+  } cases[] = {
+      {"grey", encode(1), 1, 400},
+      {"progressive", encode(3, progressive), 1, 700},
+      {"restarts", encode(3, [](auto& c) { c.restart_interval = 2; }), 1, 700},
+      {"codestream", without_eoc("j2k/p0_12a.ntf"), 1, 60},
+      {"mono", without_eoc("j2k/001_006_64x64_s_8_1_mono_j2c.ntf"), 1, 60},
+      {"tiles", without_eoc("j2k/p1_06b.ntf"), 7, 60},
+      {"JP2", without_eoc("j2k/066_389x298_s_11_3_rgb_jp2.ntf"), 4001, 140},
+      {"T.4", fax, fax.size() / 97 + 1, 0, true},
+  };
+  RawDescription description = t4(67, 512, 512);
+  std::uint32_t seed = 12345;
+  auto next = [&] { return (seed = seed * 1664525u + 1013904223u) >> 16; };
+  const auto start = std::chrono::steady_clock::now();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RawCallbackScope scope(c.fax ? &description : nullptr);
+    AllocationCap cap(64u << 20);
+    OwnedBitmap b;
+    make_sentinel(b);
+    for (std::size_t cut = 1; cut < c.stream.size(); cut += c.cut_step) {
+      ASSERT_NE(ff::load_from_memory(c.stream.data(), b.get(), kRecord, 0, 4, std::uint32_t(cut),
+                                     nullptr),
+                RET_SUCCESS)
+          << "cut at " << cut;
+      ASSERT_NO_FATAL_FAILURE(expect_sentinel(*b.get(), "cut"));
+    }
+    auto damaged = [&](const Bytes& s) {
+      OwnedBitmap d;
+      make_sentinel(d);
+      const bool decoded = load(s, d.get()) == RET_SUCCESS;
+      EXPECT_TRUE(decoded ? d->data && d->width > 0 : d->width == 2 && d->data[0] == 0x5A);
+      (void)info_of(s);
+    };
+    for (std::size_t at = 0; at < std::min(c.header, c.stream.size()); ++at)
+      for (std::uint8_t v : {0x00, 0xFF}) {
+        Bytes s = c.stream;
+        s[at] = v;
+        damaged(s);
+      }
+    for (int round = 0; round < (c.cut_step == 1 ? 100 : 20); ++round) {
+      Bytes s = c.stream;
+      for (int k = 0; k < 1 + round % 8; ++k) s[next() % s.size()] = std::uint8_t(next());
+      damaged(s);
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(120));
+}
+
+// Kinds libjpeg-turbo's 8-bit build cannot decode are refused by name; what is not a
+// stream is not recognised; T.4 descriptions that do not fit the data or cannot be
+// decoded are refused.
+TEST_F(HostCodec, RefusedStreams) {
+  REQUIRE_SAMPLES();
+  const Bytes fax = sample_data("jitc/i_3041a.ntf"), zeros(64, 0);
+  RawDescription refused = t4(67, 8, 8);
+  refused.result = RET_INVALID_PARAMETER - 100;  // any code of the caller's, passed on
+  // A JP2 file (up to four components once decoded) whose SIZ claims Xsiz, Ysiz, XTsiz
+  // and YTsiz of 2^31 - 1.
+  Bytes huge = sample_data("j2k/066_389x298_s_11_3_rgb_jp2.ntf");
+  const std::uint8_t soc_siz[] = {0xFF, 0x4F, 0xFF, 0x51};
+  const auto siz = std::search(huge.begin(), huge.end(), soc_siz, soc_siz + 4) - huge.begin();
+  for (long at : {8, 12, 24, 28})
+    huge[siz + at] = 0x7F, huge[siz + at + 1] = huge[siz + at + 2] = huge[siz + at + 3] = 0xFF;
+  const struct {
+    const char* what;
+    Bytes stream;
+    std::int32_t expected;
+    std::int64_t kind = -1;  // the file-information kind, when checked (0: not recognised)
+    std::optional<RawDescription> raw = {};
+  } cases[] = {
+      {"12-bit", with_frame(0xC1, 12), RET_NOT_SUPPORTED, ff::kFormatJpeg12Bit},
+      {"lossless", with_frame(0xC3, 8), RET_NOT_SUPPORTED, ff::kFormatJpegLossless},
+      {"hierarchical", with_frame(0xC5, 8), RET_NOT_SUPPORTED, ff::kFormatJpegHierarchical},
+      {"PNG", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13}, RET_FILE_FORMAT, 0},
+      {"SOI and EOI", {0xFF, 0xD8, 0xFF, 0xD9}, RET_FILE_FORMAT, 0},
+      {"cut in a table", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x43, 0x00}, RET_FILE_FORMAT, 0},
+      {"SOC alone", {0xFF, 0x4F, 0xFF, 0x51, 0x00}, RET_FILE_FORMAT, 0},
+      {"huge JPEG 2000 tile", huge, RET_NO_MEMORY},
+      {"T.4 without description", zeros, RET_FILE_FORMAT},
+      {"2D described as 1D", fax, RET_FILE_FORMAT, -1, t4(66, 512, 512)},
+      {"a row more than the data", fax, RET_FILE_FORMAT, -1, t4(67, 512, 513)},
+      {"description refused", zeros, refused.result, -1, refused},
+      {"raw kind 70", zeros, RET_NOT_SUPPORTED, -1, t4(70, 8, 8)},
+      {"zero width T.4", zeros, RET_INVALID_PARAMETER, -1, t4(67, 0, 8)},
+      {"huge T.4", zeros, RET_NO_MEMORY, -1, t4(66, 0x7FFFFFFF, 0x7FFFFFFF)},
+  };
+  for (auto c : cases) {
+    SCOPED_TRACE(c.what);
+    RawCallbackScope scope(c.raw ? &*c.raw : nullptr);
+    AllocationCap cap(64u << 20);
+    OwnedBitmap b;
+    make_sentinel(b);
+    EXPECT_EQ(load(c.stream, b.get()), c.expected);
+    expect_sentinel(*b.get(), c.what);
+    std::int32_t result = 0;
+    const FltFileInfo info = info_of(c.stream, &result);
+    if (c.kind < 0) continue;
+    EXPECT_EQ(info.format, std::uint32_t(c.kind));
+    EXPECT_EQ(result, c.kind ? RET_SUCCESS : RET_FILE_FORMAT);
+    EXPECT_TRUE(c.kind || info.width == 0) << "the record is cleared";
+  }
+}
+
+// Bad arguments are refused and leave the record as it was; a depth other than the
+// stream's is not converted.
+TEST_F(HostCodec, ArgumentsAreChecked) {
+  const Bytes s = encode(3, rgb);
+  OwnedBitmap b;
+  make_sentinel(b);
+  const auto n = std::uint32_t(s.size());
+  EXPECT_EQ(ff::load_from_memory(s.data(), b.get(), kRecord - 1, 0, 4, n, nullptr),
+            RET_INVALID_PARAMETER);
+  EXPECT_EQ(ff::load_from_memory(s.data(), b.get(), kRecord, 0, 3, n, nullptr),
+            RET_INVALID_PARAMETER);
+  EXPECT_EQ(ff::load_from_memory(nullptr, b.get(), kRecord, 0, 4, n, nullptr), RET_MISSING_DATA);
+  EXPECT_EQ(load(s, b.get(), nullptr, 8), RET_NOT_SUPPORTED);
+  const FltLoadOptions past = options(KV_LOAD_BANDS, {0, 3, 1});
+  EXPECT_EQ(load(s, b.get(), &past), RET_INVALID_PARAMETER);
+  expect_sentinel(*b.get(), "after refused arguments");
+  EXPECT_EQ(load(s, b.get(), nullptr, 24, kernel::kColourPalette), RET_SUCCESS);
+  EXPECT_EQ(b->width, 45) << "the record was replaced";
+}
+
+}  // namespace

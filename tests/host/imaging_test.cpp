@@ -1,0 +1,742 @@
+// Kernel bitmaps, palettes and drawing contexts, and the imaging services the image
+// drawing relies on: block placement (combine), the histogram and brightening of dark
+// images, the merging of band planes, painting with and without a transparent colour.
+// Expected pictures are built pixel by pixel from the documented rules with helpers of
+// this file, never from the code under test, and compared byte for byte so that a stray
+// write in padding or beside a span shows. Refusals leave their records as they were.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "colour/histogram.h"
+#include "colour/intensity.h"
+#include "colour/merge.h"
+#include "display/paint.h"
+#include "effects/transparent.h"
+#include "imgproc/combine.h"
+#include "kernel/bitmap.h"
+#include "kernel/dc.h"
+#include "kernel/memory.h"
+#include "kernel/palette.h"
+#include "testing.h"
+
+namespace {
+
+using kernel::Bitmap;
+using kernel::Rect;
+using testing_support::OwnedBitmap;
+using Bytes = std::vector<std::uint8_t>;
+using HostKernel = testing_support::LeakChecked;  // no palette or context left alive
+using HostImaging = testing_support::LeakChecked;
+
+constexpr std::uint32_t kSize = kernel::kBitmapRecordSize;
+constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kMin = std::numeric_limits<std::int32_t>::min();
+constexpr int kGrey = kernel::kColourGrey, kIndex = kernel::kColourPalette,
+              kRgb = kernel::kColourRgb;
+constexpr int kTopDown = kernel::kViewTopDown, kBottomUp = kernel::kViewBottomUp;
+
+std::int32_t create(OwnedBitmap& b, std::int32_t width, std::int32_t height, int bpp, int order,
+                    int view = kTopDown, const std::uint32_t* palette = nullptr,
+                    const void* data = nullptr, std::uint64_t data_size = 0) {
+  return kernel::create_bitmap(b.get(), kSize, 1, width, height, bpp, order, palette, view, data,
+                               data_size);
+}
+
+void make(OwnedBitmap& b, std::int32_t width, std::int32_t height, int bpp, int order,
+          int view = kTopDown) {
+  ASSERT_EQ(create(b, width, height, bpp, order, view), RET_SUCCESS);
+}
+
+// 0x00BBGGRR, as the painters' callers give colours.
+constexpr std::uint32_t rgb(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return r | g << 8 | b << 16;
+}
+
+std::uint8_t* display_row(Bitmap& b, std::int32_t y) {
+  return kernel::storage_row(b, kernel::top_down_row(b, y));
+}
+
+// The stored value of pixel (x, y) of any layout: for 24 and 32 bits the bytes read
+// little-endian (blue lowest), the unused byte included.
+std::uint32_t get_pixel(Bitmap& b, std::int32_t x, std::int32_t y) {
+  const std::uint8_t* row = display_row(b, y);
+  if (b.bits_per_pixel == 1) return (row[x / 8] >> (7 - x % 8)) & 1;
+  if (b.bits_per_pixel == 12) return kernel::sample12(row, x);
+  std::uint32_t v = 0;
+  for (int k = b.bits_per_pixel / 8 - 1; k >= 0; --k)
+    v = v << 8 | row[x * (b.bits_per_pixel / 8) + k];
+  return v;
+}
+
+void set_pixel(Bitmap& b, std::int32_t x, std::int32_t y, std::uint32_t v) {
+  std::uint8_t* row = display_row(b, y);
+  if (b.bits_per_pixel == 1)
+    row[x / 8] = std::uint8_t((row[x / 8] & ~(0x80 >> x % 8)) | (v & 1) << (7 - x % 8));
+  else if (b.bits_per_pixel == 12)
+    kernel::put_sample12(row, x, std::uint16_t(v));
+  else
+    for (int k = 0; k < b.bits_per_pixel / 8; ++k)
+      row[x * (b.bits_per_pixel / 8) + k] = std::uint8_t(v >> 8 * k);
+}
+
+// A colour (0x00BBGGRR) as a 24-bit pixel stores it, and back: the byte order reverses.
+constexpr std::uint32_t swap_rb(std::uint32_t c) {
+  return rgb((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF);
+}
+
+std::uint32_t colour_at(Bitmap& b, std::int32_t x, std::int32_t y) {
+  return swap_rb(get_pixel(b, x, y) & 0xFFFFFF);
+}
+
+Bytes data_of(const Bitmap& b) {
+  return Bytes(b.data, b.data + b.data_size);
+}
+
+// Deterministic bytes covering every bit pattern, padding included.
+void scramble(Bitmap& b, std::uint32_t seed) {
+  for (std::uint64_t i = 0; i < b.data_size; ++i)
+    b.data[i] = std::uint8_t((seed = seed * 1664525u + 1013904223u) >> 24);
+}
+
+struct Context {
+  kernel::DrawingContext* dc;
+  explicit Context(Bitmap* canvas) : dc(kernel::device_context_for_bitmap(canvas)) {}
+  ~Context() { kernel::delete_device_context(dc); }
+};
+
+// The layouts, with the row length at a width of 7 (every layout but 32 bits pads it)
+// and a row of 7 pixels filled with red A0, green E0, blue C0: luminance 0xC9, nearest
+// grey of the ramp 0xC0, of black and white, white.
+constexpr std::uint32_t kFill = 0x00C0E0A0;
+struct Layout {
+  const char* name;
+  int bpp, order;
+  std::int32_t line;
+  Bytes filled;
+};
+
+Bytes repeat(const Bytes& unit, int times, const Bytes& tail) {
+  Bytes out;
+  for (int i = 0; i < times; ++i) out.insert(out.end(), unit.begin(), unit.end());
+  out.insert(out.end(), tail.begin(), tail.end());
+  return out;
+}
+
+const std::vector<Layout> kLayouts = {
+    {"Bit1", 1, kIndex, 4, {0xFE, 0, 0, 0}},
+    {"Index8", 8, kIndex, 8, repeat({0xC0}, 7, {0})},
+    {"Grey8", 8, kGrey, 8, repeat({0xC9}, 7, {0})},
+    {"Grey12", 12, kGrey, 12, repeat({0x9C, 0xCC, 0xC9}, 3, {0x9C, 0x0C, 0})},
+    {"Grey16", 16, kGrey, 16, repeat({0xC9, 0xC9}, 7, {0, 0})},
+    {"Bgr24", 24, kRgb, 24, repeat({0xC0, 0xE0, 0xA0}, 7, {0, 0, 0})},
+    {"Bgrx32", 32, kRgb, 28, repeat({0xC0, 0xE0, 0xA0, 0}, 7, {})},
+};
+
+Bytes row_of(const OwnedBitmap& b, std::int32_t row) {
+  Bytes out(std::size_t(b.b.bytes_per_line), 0xEE);
+  EXPECT_EQ(kernel::get_row(&b.b, out.data(), row, std::uint32_t(out.size())), RET_SUCCESS);
+  return out;
+}
+
+// ---------------------------------------------------------------------------------
+// Kernel bitmaps
+
+// Geometry, the row map (display row 0 is the last storage row bottom-up), given data
+// copied in storage order, row transfers that address storage rows, and fills that
+// write every row and leave padding zero.
+TEST_F(HostKernel, Layouts) {
+  for (const Layout& l : kLayouts)
+    for (int view : {kTopDown, kBottomUp}) {
+      SCOPED_TRACE(std::string(l.name) + (view == kTopDown ? " top-down" : " bottom-up"));
+      const auto line = std::size_t(l.line);
+      Bytes data(line * 5);
+      for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 7 + 3);
+      OwnedBitmap b;
+      ASSERT_EQ(create(b, 7, 5, l.bpp, l.order, view, nullptr, data.data(), data.size()),
+                RET_SUCCESS);
+      EXPECT_TRUE(b->bytes_per_line == l.line && b->data_size == data.size());
+      EXPECT_TRUE(b->flags & kernel::kBitmapDataAllocated);
+      EXPECT_EQ(data_of(b.b), data);
+      EXPECT_EQ(kernel::top_down_row(b.b, 0), view == kBottomUp ? 4 : 0);
+      EXPECT_TRUE(kernel::storage_row(b.b, 4) == b->data + 4 * line &&
+                  !kernel::storage_row(b.b, 5) && !kernel::storage_row(b.b, -1));
+      Bytes written;
+      for (std::int32_t r = 0; r < 5; ++r) {
+        Bytes row(line);
+        for (std::size_t i = 0; i < line; ++i) row[i] = std::uint8_t(r * 50 + i + 1);
+        ASSERT_EQ(kernel::put_row(b.get(), row.data(), r, std::uint32_t(line)), RET_SUCCESS);
+        EXPECT_EQ(row_of(b, r), row);
+        written.insert(written.end(), row.begin(), row.end());
+      }
+      EXPECT_EQ(data_of(b.b), written);
+      ASSERT_EQ(kernel::fill_bitmap(b.get(), 0x00FFFFFF), RET_SUCCESS);  // must not show through
+      ASSERT_EQ(kernel::fill_bitmap(b.get(), kFill), RET_SUCCESS);
+      for (std::int32_t r = 0; r < 5; ++r) EXPECT_EQ(row_of(b, r), l.filled);
+      ASSERT_EQ(kernel::fill_bitmap(b.get(), 0), RET_SUCCESS);  // black is 0 at every depth
+      EXPECT_EQ(data_of(b.b), Bytes(data.size(), 0));
+    }
+}
+
+// 12-bit samples share three bytes; row transfers stop at the row's end and the
+// bitmap's rows; pixel data come and go without the palette, filled at most to the image.
+TEST_F(HostKernel, RowsAndPixelData) {
+  std::uint8_t row[6] = {0, 0, 0, 0, 0, 0xEE};
+  kernel::put_sample12(row, 0, 0xABC);
+  kernel::put_sample12(row, 1, 0x123);
+  kernel::put_sample12(row, 2, 0xFFF);
+  EXPECT_EQ(Bytes(row, row + 6), (Bytes{0xBC, 0x3A, 0x12, 0xFF, 0x0F, 0xEE}));
+  OwnedBitmap b;
+  make(b, 5, 3, 8, kIndex);
+  ASSERT_EQ(kernel::fill_bitmap(b.get(), 0x00101010), RET_SUCCESS);
+  Bytes buffer(20, 0xEE), wide(20, 0x99);
+  EXPECT_EQ(kernel::get_row(b.get(), buffer.data(), 1, 20), RET_SUCCESS);
+  EXPECT_EQ(buffer, repeat({0x10}, 5, repeat({0}, 3, Bytes(12, 0xEE))));
+  EXPECT_EQ(kernel::put_row(b.get(), wide.data(), 0, 20), RET_SUCCESS);  // only 8 bytes land
+  EXPECT_EQ(kernel::put_row(b.get(), wide.data(), 2, 3), RET_SUCCESS);
+  EXPECT_EQ(data_of(b.b),
+            repeat({0x99}, 8, repeat({0x10}, 5, {0, 0, 0, 0x99, 0x99, 0x99, 0x10, 0x10, 0, 0, 0})));
+  for (std::int32_t r : {-1, 3, kMin}) {
+    EXPECT_EQ(kernel::get_row(b.get(), buffer.data(), r, 8), RET_INVALID_PARAMETER) << r;
+    EXPECT_EQ(kernel::put_row(b.get(), wide.data(), r, 8), RET_INVALID_PARAMETER) << r;
+  }
+  EXPECT_EQ(kernel::get_row(b.get(), nullptr, 0, 8), RET_INVALID_PARAMETER);
+  EXPECT_EQ(kernel::put_row(b.get(), nullptr, 0, 8), RET_INVALID_PARAMETER);
+  kernel::free_pixel_data(b.get());
+  EXPECT_TRUE(!b->data && b->palette_count == 256);
+  ASSERT_EQ(kernel::fill_pixel_data(b.get(), wide.data(), 20), RET_SUCCESS);
+  EXPECT_EQ(data_of(b.b), repeat({0x99}, 20, Bytes(4, 0)));
+  ASSERT_EQ(kernel::fill_pixel_data(b.get(), buffer.data(), 3), RET_SUCCESS);
+  EXPECT_EQ(data_of(b.b), repeat({0x10}, 3, repeat({0x99}, 17, Bytes(4, 0))));
+  EXPECT_EQ(kernel::fill_pixel_data(b.get(), nullptr, 4), RET_INVALID_PARAMETER);
+}
+
+// Palettes: the caller's or a grey ramp (entries past the ramp black), transfers cut to
+// the palette, fills that match a colour by its entry (R and B swapped must not win, and
+// only indices the depth can hold count), palette objects copied into bitmaps.
+TEST_F(HostKernel, Palettes) {
+  std::vector<std::uint32_t> given(300, kernel::palette_entry(0xFF, 0xFF, 0xFF)), back(2);
+  given[0] = kernel::palette_entry(0, 0, 0), given[1] = kernel::palette_entry(0, 0, 200),
+  given[8] = kernel::palette_entry(255, 255, 255);
+  given[57] = kernel::palette_entry(0x33, 0x22, 0x11),
+  given[200] = kernel::palette_entry(0x11, 0x22, 0x33);
+  for (const auto& [bits, index, level] :
+       {std::tuple{1, 1u, 255u}, {1, 255u, 0u}, {4, 1u, 17u}, {4, 16u, 0u}}) {
+    std::uint32_t* ramp = kernel::grey_palette(bits);
+    ASSERT_NE(ramp, nullptr) << bits;
+    EXPECT_EQ(ramp[index], kernel::palette_entry(level, level, level)) << bits << "," << index;
+    kernel::free(ramp);
+  }
+  EXPECT_TRUE(!kernel::grey_palette(0) && !kernel::grey_palette(9));
+  OwnedBitmap bits, indexed, deep;
+  make(bits, 8, 1, 1, kIndex);
+  EXPECT_EQ(kernel::put_palette(bits.get(), 0, 255, given.data() + 56), RET_SUCCESS);  // two
+  EXPECT_EQ(kernel::get_palette(bits.get(), 0, 255, back.data()), RET_SUCCESS);
+  EXPECT_EQ(back, std::vector<std::uint32_t>(given.begin() + 56, given.begin() + 58));
+  EXPECT_EQ(kernel::put_palette(bits.get(), 2, 1, back.data()), RET_INVALID_PARAMETER);
+  EXPECT_EQ(kernel::get_palette(bits.get(), 0xFFFFFFFF, 2, back.data()), RET_INVALID_PARAMETER);
+  ASSERT_EQ(create(indexed, 2, 2, 8, kIndex, kTopDown, given.data()), RET_SUCCESS);
+  ASSERT_EQ(kernel::fill_bitmap(indexed.get(), 0x00332211), RET_SUCCESS);
+  EXPECT_EQ(row_of(indexed, 1), (Bytes{200, 200, 0, 0}));
+  // A palette object wider than the depth (a lookup table set into a 1-bit image): only
+  // indices 0 and 1 can be drawn, however close a later entry is.
+  make(deep, 2, 2, 16, kGrey);
+  for (std::uint32_t count : {16u, 300u, 0u}) {
+    Bitmap* to = count == 16 ? bits.get() : deep.get();
+    kernel::Palette* p = kernel::create_palette(count ? given.data() : nullptr, count);
+    ASSERT_EQ(kernel::set_palette(to, p), RET_SUCCESS);
+    kernel::free_palette(p);
+    EXPECT_EQ(to->palette_count, std::int32_t(std::min(count, 256u)));
+  }
+  ASSERT_EQ(kernel::fill_bitmap(bits.get(), 0x00FFFFFF), RET_SUCCESS);
+  EXPECT_EQ(row_of(bits, 0), (Bytes{0xFF, 0, 0, 0}));
+  EXPECT_EQ(kernel::set_palette(deep.get(), nullptr), RET_INVALID_PARAMETER);
+}
+
+// Hostile sizes give no memory and an empty record; a record whose fields were edited
+// past its data is not filled; an empty one is.
+TEST_F(HostKernel, HostileSizes) {
+  OwnedBitmap b;
+  EXPECT_EQ(create(b, kMax, kMax, 32, kRgb), RET_NO_MEMORY);
+  EXPECT_EQ(create(b, kMax, 1, 32, kRgb), RET_NO_MEMORY);       // a row over 2 GiB
+  EXPECT_EQ(create(b, 65536, 65536, 32, kRgb), RET_NO_MEMORY);  // 16 GiB
+  {
+    testing_support::AllocationCap cap(1 << 16);
+    EXPECT_EQ(create(b, 1000, 1000, 24, kRgb), RET_NO_MEMORY);
+    EXPECT_TRUE(!b->data && !b->palette && !(b->flags & kernel::kBitmapDataAllocated));
+    ASSERT_EQ(create(b, 100, 100, 8, kIndex), RET_SUCCESS);
+    b->width = b->height = 1000;  // the same record re-allocated above the cap
+    EXPECT_EQ(kernel::allocate_pixel_data(b.get()), RET_NO_MEMORY);
+    EXPECT_EQ(b->data, nullptr);
+  }
+  ASSERT_EQ(create(b, 4, 4, 24, kRgb), RET_SUCCESS);
+  b->width = 4000;
+  EXPECT_EQ(kernel::fill_bitmap(b.get(), kFill), RET_INVALID_PARAMETER);
+  b->width = 4, b->height = 400;
+  EXPECT_EQ(kernel::fill_bitmap(b.get(), kFill), RET_INVALID_PARAMETER);
+  b->height = 4;
+  OwnedBitmap empty;
+  EXPECT_EQ(kernel::fill_bitmap(empty.get(), kFill), RET_SUCCESS);
+  Rect visible;
+  EXPECT_FALSE(kernel::intersect_rect(Rect{640, 0, 700, 10}, Rect{0, 0, 640, 480}, &visible));
+}
+
+// ---------------------------------------------------------------------------------
+// Combine
+
+struct Placement {
+  std::int32_t x, y, width, height, source_x, source_y;
+};
+
+// Every destination pixel whose offset from (x, y) lies in the rectangle and whose
+// source pixel exists takes that source pixel; nothing else changes.
+TEST_F(HostImaging, CombinePlacesExactlyAndClips) {
+  const Placement placements[] = {
+      {3, 1, 5, 3, 0, 0},        // odd destination x: inside a byte, second 12-bit half
+      {4, 2, 6, 3, 1, 1},        // odd source x onto even destination x
+      {5, 0, 7, 4, 3, 0},        // both odd
+      {2, 3, 11, 5, 0, 0},       // the whole source
+      {-2, -1, 6, 4, 0, 0},      // off the top left: the source's left columns are cut
+      {17, 5, 11, 5, 0, 0},      // past the right and bottom edges
+      {1, 1, 40, 40, 3, 2},      // running past the source
+      {6, 2, 5, 3, -2, -1},      // before the source
+      {0, 0, kMax, kMax, 0, 0},  // sizes that overflow any sum
+      {kMin, 0, kMax, 3, 0, 0},  // ends just before the destination
+      {kMax, kMax, 5, 3, 0, 0},  // nothing to copy
+      {3, 1, 0, 3, 0, 0},
+  };
+  for (const Layout& l : kLayouts)
+    for (int from : {kTopDown, kBottomUp})
+      for (int to : {kTopDown, kBottomUp})
+        for (const Placement& p : placements) {
+          SCOPED_TRACE(::testing::Message() << l.name << " views " << from << to << " at " << p.x
+                                            << "," << p.y << " size " << p.width << "x" << p.height
+                                            << " from " << p.source_x << "," << p.source_y);
+          OwnedBitmap source, target, expected;
+          make(source, 11, 5, l.bpp, l.order, from);
+          make(target, 21, 7, l.bpp, l.order, to);
+          make(expected, 21, 7, l.bpp, l.order, to);
+          scramble(source.b, 7);
+          scramble(target.b, 99);
+          std::memcpy(expected->data, target->data, target->data_size);
+          for (std::int32_t Y = 0; Y < 7; ++Y)
+            for (std::int32_t X = 0; X < 21; ++X) {
+              const std::int64_t i = std::int64_t(X) - p.x, j = std::int64_t(Y) - p.y;
+              const std::int64_t sx = p.source_x + i, sy = p.source_y + j;
+              if (i >= 0 && j >= 0 && i < p.width && j < p.height && sx >= 0 && sy >= 0 &&
+                  sx < 11 && sy < 5)
+                set_pixel(expected.b, X, Y,
+                          get_pixel(source.b, std::int32_t(sx), std::int32_t(sy)));
+            }
+          EXPECT_EQ(imgproc::combine(target.get(), p.x, p.y, p.width, p.height, source.get(),
+                                     p.source_x, p.source_y, imgproc::kCombineCopy, 0),
+                    RET_SUCCESS);
+          EXPECT_EQ(data_of(target.b), data_of(expected.b));
+        }
+}
+
+// ---------------------------------------------------------------------------------
+// Histogram, intensity, plane merge
+
+// One level per pixel: deeper grey counts its top eight bits, colour its largest channel
+// (32 bits ignore the unused byte); junk in the padding is not counted.
+TEST_F(HostImaging, Histogram) {
+  const struct {
+    int bpp, order;
+    std::vector<std::uint32_t> pixels;  // stored values, one row
+    std::vector<std::pair<int, std::uint64_t>> counts;
+  } cases[] = {
+      {8, kGrey, {0, 5, 5, 19, 200, 255, 5}, {{0, 1}, {5, 3}, {19, 1}, {200, 1}, {255, 1}}},
+      {8, kIndex, {3, 3, 250}, {{3, 2}, {250, 1}}},
+      {1, kIndex, {1, 0, 1, 1, 0, 1, 1, 1, 0, 1, 1}, {{0, 3}, {1, 8}}},
+      {12, kGrey, {0x0FF, 0xABC, 0x010, 0xAB0, 0xFFF}, {{0x0F, 1}, {0xAB, 2}, {1, 1}, {0xFF, 1}}},
+      {16, kGrey, {0xABCD, 0x00FF, 0xAB00}, {{0xAB, 2}, {0, 1}}},
+      {24, kRgb, {0x0AC81E, 0, 0x090000, 0x020411}, {{200, 1}, {0, 1}, {9, 1}, {17, 1}}},
+      {32, kRgb, {0xFA030201u, 0x00000000u}, {{3, 1}, {0, 1}}},
+  };
+  for (const auto& c : cases) {
+    OwnedBitmap b;
+    const auto width = std::int32_t(c.pixels.size());
+    make(b, width, 2, c.bpp, c.order, kBottomUp);
+    scramble(b.b, 5);
+    for (std::int32_t i = 0; i < 2 * width; ++i)
+      set_pixel(b.b, i % width, i / width, c.pixels[std::size_t(i % width)]);
+    std::vector<std::uint64_t> counts(256, 77), expected(256, 0);
+    ASSERT_EQ(colour::histogram(b.get(), counts.data(), 256, 0), RET_SUCCESS);
+    for (const auto& [level, n] : c.counts) expected[std::size_t(level)] = 2 * n;
+    EXPECT_EQ(counts, expected) << c.bpp << " bits, order " << c.order;
+  }
+}
+
+// Whether the image drawing would brighten the bitmap: something below 20, nothing above.
+bool looks_dark(Bitmap* b) {
+  std::vector<std::uint64_t> counts(256);
+  EXPECT_EQ(colour::histogram(b, counts.data(), 256, 0), RET_SUCCESS);
+  std::uint64_t low = 0, high = 0;
+  for (int v = 0; v < 256; ++v) (v < 20 ? low : high) += counts[std::size_t(v)];
+  return low > 0 && high == 0;
+}
+
+// The rule on samples: the largest level present maps to round(full x min(value, 350)
+// / 350), the others in proportion, rounded. Colour keeps its hue (the unused byte too);
+// a palette image changes only its palette (unused entries follow, up to white).
+TEST_F(HostImaging, Intensity) {
+  const struct {
+    int bpp;
+    std::int32_t value;
+    std::vector<std::uint32_t> before, after;
+  } cases[] = {
+      {8, 350, {0, 5, 10, 19}, {0, 67, 134, 255}},
+      {8, 1000, {0, 5, 10, 19}, {0, 67, 134, 255}},
+      {8, 175, {0, 5, 10, 19}, {0, 34, 67, 128}},
+      {8, 0, {0, 5, 10, 19}, {0, 0, 0, 0}},
+      {8, 350, {0, 19, 255}, {0, 19, 255}},
+      {8, 350, {0, 0, 0}, {0, 0, 0}},
+      {12, 350, {0, 100, 300, 299, 1}, {0, 1365, 4095, 4081, 14}},
+      {16, 350, {0, 1000, 5000, 4999}, {0, 13107, 65535, 65522}},
+      {1, 350, {0, 1, 0}, {0, 1, 0}},
+  };
+  for (const auto& c : cases) {
+    OwnedBitmap b, expected;
+    const auto width = std::int32_t(c.before.size());
+    make(b, width, 3, c.bpp, kGrey, kBottomUp);
+    make(expected, width, 3, c.bpp, kGrey, kBottomUp);
+    scramble(b.b, 11);
+    std::memcpy(expected->data, b->data, b->data_size);  // the same junk in the padding
+    for (std::int32_t i = 0; i < 3 * width; ++i) {
+      set_pixel(b.b, i % width, i / width, c.before[std::size_t(i % width)]);
+      set_pixel(expected.b, i % width, i / width, c.after[std::size_t(i % width)]);
+    }
+    ASSERT_EQ(colour::intensity(b.get(), c.value, 0), RET_SUCCESS);
+    EXPECT_EQ(data_of(b.b), data_of(expected.b)) << c.bpp << " bits at " << c.value;
+  }
+  for (int bpp : {24, 32}) {
+    OwnedBitmap b;
+    make(b, 3, 1, bpp, kRgb);
+    set_pixel(b.b, 0, 0, 0xEE000A13u);  // blue 19, green 10, red 0 (unused byte EE)
+    set_pixel(b.b, 1, 0, 0x00030201u);
+    EXPECT_TRUE(looks_dark(b.get()));
+    ASSERT_EQ(colour::intensity(b.get(), colour::kFullStretch, 0), RET_SUCCESS);
+    EXPECT_EQ(get_pixel(b.b, 0, 0), (bpp == 32 ? 0xEE000000u : 0u) | 0x0086FFu) << bpp;
+    EXPECT_EQ(get_pixel(b.b, 1, 0), 0x281B0Du);  // 3, 2, 1 -> 40, 27, 13
+    EXPECT_EQ(get_pixel(b.b, 2, 0), 0u);
+    EXPECT_FALSE(looks_dark(b.get()));
+  }
+  OwnedBitmap indexed, bits;
+  make(indexed, 4, 2, 8, kIndex);  // the kernel's grey ramp: entry i is grey i
+  const std::uint32_t indices[] = {0, 3, 19, 3};
+  for (std::int32_t x = 0; x < 4; ++x) set_pixel(indexed.b, x, 0, indices[x]);
+  indexed->palette[3] = kernel::palette_entry(3, 0, 1);
+  const Bytes pixels = data_of(indexed.b);
+  EXPECT_TRUE(looks_dark(indexed.get()));
+  ASSERT_EQ(colour::intensity(indexed.get(), colour::kFullStretch, 0), RET_SUCCESS);
+  EXPECT_EQ(data_of(indexed.b), pixels);
+  EXPECT_EQ(indexed->palette[0], kernel::palette_entry(0, 0, 0));
+  EXPECT_EQ(indexed->palette[3], kernel::palette_entry(40, 0, 13));
+  EXPECT_EQ(indexed->palette[19], kernel::palette_entry(255, 255, 255));
+  EXPECT_EQ(indexed->palette[10], kernel::palette_entry(134, 134, 134));
+  EXPECT_EQ(indexed->palette[200], kernel::palette_entry(255, 255, 255));
+  make(bits, 9, 1, 1, kIndex);  // a 1-bit image whose "white" is a dark red
+  bits->palette[1] = kernel::palette_entry(12, 0, 0);
+  set_pixel(bits.b, 8, 0, 1);
+  ASSERT_EQ(colour::intensity(bits.get(), colour::kFullStretch, 0), RET_SUCCESS);
+  EXPECT_EQ(bits->palette[1], kernel::palette_entry(255, 0, 0));
+}
+
+// Planes arrive in reverse band order (entry 0 is blue), in either row order, into a
+// bitmap the merge makes or one given.
+TEST_F(HostImaging, MergePlanes) {
+  struct Planes {
+    Bitmap p[3];
+    ~Planes() {
+      for (Bitmap& b : p) kernel::free_bitmap(&b);
+    }
+  } planes;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(kernel::create_bitmap(&planes.p[i], kSize, 1, 3, 2, 8, kGrey, nullptr,
+                                    i == 1 ? kBottomUp : kTopDown, nullptr, 0),
+              RET_SUCCESS);
+    for (std::int32_t j = 0; j < 6; ++j)
+      set_pixel(planes.p[i], j % 3, j / 3, std::uint32_t(100 * i + 10 * (j / 3) + j % 3));
+  }
+  OwnedBitmap made, given;
+  ASSERT_EQ(colour::merge_planes(made.get(), planes.p, kSize, 0), RET_SUCCESS);
+  EXPECT_TRUE(made->bits_per_pixel == 24 && made->colour_order == kRgb);
+  make(given, 3, 2, 24, kRgb, kBottomUp);
+  ASSERT_EQ(colour::merge_planes(given.get(), planes.p, kSize, 0), RET_SUCCESS);
+  for (Bitmap* b : {made.get(), given.get()})
+    for (std::uint32_t j = 0; j < 6; ++j) {
+      const std::uint32_t level = 10 * (j / 3) + j % 3;
+      EXPECT_EQ(colour_at(*b, j % 3, j / 3), rgb(200 + level, 100 + level, level)) << j;
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Paint
+
+constexpr std::uint32_t kBackdrop = rgb(0x5A, 0x6B, 0x7C);
+constexpr std::int64_t kNone = -1;  // an expectation of "the backdrop shows"
+
+void make_canvas(OwnedBitmap& canvas, std::int32_t w, std::int32_t h, int bpp = 24,
+                 int view = kTopDown) {
+  make(canvas, w, h, bpp, bpp == 8 ? kGrey : kRgb, view);
+  ASSERT_EQ(kernel::fill_bitmap(canvas.get(), kBackdrop), RET_SUCCESS);
+}
+
+// A 24-bit source whose pixel (x, y) is rgb(10 + x, 20 + y, 30 + x + y).
+constexpr std::uint32_t marker(std::int32_t x, std::int32_t y) {
+  return rgb(std::uint32_t(10 + x), std::uint32_t(20 + y), std::uint32_t(30 + x + y));
+}
+
+void make_marked(OwnedBitmap& b, std::int32_t w, std::int32_t h) {
+  make(b, w, h, 24, kRgb);
+  for (std::int32_t i = 0; i < w * h; ++i)
+    set_pixel(b.b, i % w, i / w, swap_rb(marker(i % w, i / w)));
+}
+
+// Every canvas pixel: what `shown(x, y)` says, or the backdrop where it returns none.
+template <class Shown>
+void expect_canvas(Bitmap& canvas, Shown shown) {
+  for (std::int32_t y = 0; y < canvas.height; ++y)
+    for (std::int32_t x = 0; x < canvas.width; ++x) {
+      const std::int64_t want = shown(x, y);
+      EXPECT_EQ(colour_at(canvas, x, y), want == kNone ? kBackdrop : std::uint32_t(want))
+          << "at " << x << "," << y;
+    }
+}
+
+// Where nearest-neighbour painting takes a destination coordinate from: the source
+// pixel under the target pixel's centre, (at - from + 1/2) x count / (to - from).
+std::int32_t nearest(std::int32_t at, std::int32_t from, std::int32_t to, std::int32_t first,
+                     std::int32_t count) {
+  const std::int64_t offset = 2 * (std::int64_t(at) - from) + 1, span = std::int64_t(to) - from;
+  return first + std::int32_t(offset * count / (2 * span));
+}
+
+// A marked source (or part of it) painted into a 6 x 6 canvas: stretched, shrunk, cut by
+// the canvas edges and by the context's clip; huge rectangles must not overflow.
+TEST_F(HostImaging, PaintStretchesAndClips) {
+  const Rect whole{0, 0, 0, 0}, all{0, 0, 6, 6};
+  const struct {
+    const char* name;
+    std::int32_t width, height;  // of the source
+    Rect part, into, clip;       // part: of the source, none for the whole
+  } cases[] = {
+      {"doubled", 2, 2, whole, {1, 1, 5, 5}, all},
+      {"shrunk and uneven", 4, 3, whole, {0, 0, 2, 5}, all},  // columns 4 -> 2, rows 3 -> 5
+      {"part of the source", 5, 4, {2, 1, 4, 3}, {0, 0, 4, 2}, all},
+      {"negative offset", 4, 4, whole, {-2, -1, 2, 3}, all},
+      {"negative and stretched", 4, 4, whole, {-3, -3, 5, 5}, all},
+      {"beyond the canvas", 4, 4, whole, {4, 3, 8, 7}, all},
+      {"wholly above", 4, 4, whole, {-10, -10, -2, -2}, all},
+      {"wholly beyond", 4, 4, whole, {6, 0, 10, 4}, all},
+      {"empty", 4, 4, whole, {2, 2, 2, 6}, all},
+      {"context clip", 4, 4, whole, {0, 0, 4, 4}, {1, 2, 3, 3}},
+      {"clip past the canvas", 4, 4, whole, {2, 2, 6, 6}, {-5, -5, 50, 50}},
+      {"huge destination", 4, 4, whole, {-(1 << 30), -(1 << 30), kMax, kMax}, all},
+      {"widest destination", 4, 4, whole, {kMin, kMin, kMax, kMax}, all},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OwnedBitmap source, canvas;
+    make_marked(source, c.width, c.height);
+    make_canvas(canvas, 6, 6);
+    Context context(canvas.get());
+    context.dc->clip = c.clip;
+    const bool has_part = c.part.right > c.part.left;
+    const Rect from = has_part ? c.part : Rect{0, 0, c.width, c.height}, &to = c.into;
+    ASSERT_EQ(display::paint(context.dc, source.get(), has_part ? &c.part : nullptr, &to,
+                             display::kSourceCopy),
+              RET_SUCCESS);
+    expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
+      if (x < to.left || y < to.top || x >= to.right || y >= to.bottom) return kNone;
+      if (x < c.clip.left || y < c.clip.top || x >= c.clip.right || y >= c.clip.bottom)
+        return kNone;
+      return marker(nearest(x, to.left, to.right, from.left, from.right - from.left),
+                    nearest(y, to.top, to.bottom, from.top, from.bottom - from.top));
+    });
+  }
+}
+
+// Every source layout in either row order shows the same picture on a 24- or 32-bit
+// canvas in either row order, as painted and doubled: palettes through their colours
+// (a grey bitmap's palette, no grey ramp, is ignored), deeper grey by its top eight
+// bits, colour as stored. A 32-bit canvas keeps a 32-bit source's unused byte and gets
+// 0 there from the others.
+TEST_F(HostImaging, PaintLayouts) {
+  const std::map<int, std::vector<std::uint32_t>> values = {
+      {1, {0, 1, 1, 0, 1, 0}},
+      {8, {0, 7, 255, 128, 3, 64}},
+      {12, {0xABC, 0x00F, 0xFFF, 0x010, 0x7F0, 0x800}},
+      {16, {0xABCD, 0x00FF, 0xFFFF, 0x0100, 0x7FFF, 0x8000}},
+      {24, {0x010203, 0xFFFFFF, 0, 0x80FF00, 0x123456, 0xFEDCBA}},
+      {32, {0xFF010203, 0x00FFFFFF, 0x11000000, 0x0080FF00, 0x123456, 0xFEDCBA}}};
+  for (const Layout& l : kLayouts)
+    for (int source_view : {kTopDown, kBottomUp})
+      for (int canvas_view : {kTopDown, kBottomUp})
+        for (int canvas_bpp : {24, 32})
+          for (const Rect& into : {Rect{2, 1, 5, 3}, Rect{1, 1, 7, 5}}) {
+            SCOPED_TRACE(::testing::Message()
+                         << l.name << " views " << source_view << canvas_view << " onto "
+                         << canvas_bpp << " bits, scale " << (into.right - into.left) / 3);
+            const auto& v = values.at(l.bpp);
+            OwnedBitmap source, canvas;
+            make(source, 3, 2, l.bpp, l.order, source_view);
+            for (std::int32_t i = 0; i < source->palette_count; ++i)
+              source->palette[i] = kernel::palette_entry(std::uint8_t(i), std::uint8_t(255 - i),
+                                                         std::uint8_t(i * 7));
+            for (std::int32_t i = 0; i < 6; ++i)
+              set_pixel(source.b, i % 3, i / 3, v[std::size_t(i)]);
+            auto shown = [&](std::uint32_t value) {
+              if (l.order == kIndex) return kernel::colour_of_entry(source->palette[value]);
+              const std::uint32_t g = value >> (l.bpp - 8);
+              return l.order == kGrey ? rgb(g, g, g) : swap_rb(value & 0xFFFFFF);
+            };
+            make_canvas(canvas, 8, 6, canvas_bpp, canvas_view);
+            Context context(canvas.get());
+            ASSERT_EQ(
+                display::paint(context.dc, source.get(), nullptr, &into, display::kSourceCopy),
+                RET_SUCCESS);
+            const std::int32_t scale = (into.right - into.left) / 3;
+            for (std::int32_t y = 0; y < 6; ++y)
+              for (std::int32_t x = 0; x < 8; ++x) {
+                const bool inside =
+                    x >= into.left && y >= into.top && x < into.right && y < into.bottom;
+                const std::uint32_t value =
+                    inside ? v[std::size_t(3 * ((y - into.top) / scale) + (x - into.left) / scale)]
+                           : 0;
+                EXPECT_EQ(colour_at(canvas.b, x, y), inside ? shown(value) : kBackdrop)
+                    << x << "," << y;
+                EXPECT_TRUE(canvas_bpp == 24 ||
+                            get_pixel(canvas.b, x, y) >> 24 == (l.bpp == 32 ? value >> 24 : 0))
+                    << "the unused byte at " << x << "," << y;
+              }
+          }
+}
+
+// 8-bit canvases: grey takes the luminance (BT.601), a palette canvas the index of the
+// colour's entry (the first of equal ones, never a near one).
+TEST_F(HostImaging, EightBitCanvases) {
+  OwnedBitmap colours, on_grey, on_index;
+  make(colours, 4, 1, 24, kRgb, kBottomUp);
+  const std::uint32_t painted[] = {rgb(255, 0, 0), rgb(0, 0, 255), rgb(128, 128, 128),
+                                   rgb(255, 255, 255)};
+  for (std::int32_t x = 0; x < 4; ++x) set_pixel(colours.b, x, 0, swap_rb(painted[x]));
+  make(on_grey, 8, 2, 8, kGrey);
+  make(on_index, 8, 2, 8, kIndex, kBottomUp);
+  const std::uint32_t places[] = {200, 17, 90, 255}, levels[] = {76, 29, 128, 255};
+  for (int i = 0; i < 4; ++i) on_index->palette[places[i]] = kernel::entry_of_colour(painted[i]);
+  on_index->palette[128] = kernel::palette_entry(127, 128, 128);  // near, not equal
+  on_index->palette[91] = on_index->palette[90];                  // equal, but later
+  const Rect into{0, 0, 8, 2};
+  for (Bitmap* canvas : {on_grey.get(), on_index.get()}) {
+    Context context(canvas);
+    EXPECT_EQ(display::paint(context.dc, colours.get(), nullptr, &into, display::kSourceCopy),
+              RET_SUCCESS);
+  }
+  for (std::int32_t x = 0; x < 8; ++x) {
+    EXPECT_EQ(get_pixel(on_grey.b, x, 1), levels[x / 2]) << x;
+    EXPECT_EQ(get_pixel(on_index.b, x, 0), places[x / 2]) << x;
+  }
+}
+
+// Exactly the transparent colour is skipped: by colour for palette sources (whatever the
+// entry's flag byte), by the three bytes for 24 and 32 bits, by the grey shown for deep
+// grey.
+TEST_F(HostImaging, TransparentPaint) {
+  constexpr std::uint32_t kKey = rgb(1, 2, 3);
+  const std::uint32_t colours[] = {kKey, rgb(1, 2, 4), kKey, rgb(0, 2, 3), rgb(1, 3, 3), kKey};
+  OwnedBitmap palette_source, colour_source, x_source;
+  make(palette_source, 6, 1, 8, kIndex);
+  make(colour_source, 6, 1, 24, kRgb, kBottomUp);
+  make(x_source, 6, 1, 32, kRgb);
+  const std::uint32_t indices[] = {0, 1, 5, 2, 3, 0};
+  for (std::int32_t x = 0; x < 6; ++x) {
+    palette_source->palette[indices[x]] =
+        kernel::entry_of_colour(colours[x]) | (x == 2 ? 0xFF000000u : 0);
+    set_pixel(palette_source.b, x, 0, indices[x]);
+    set_pixel(colour_source.b, x, 0, swap_rb(colours[x]));
+    set_pixel(x_source.b, x, 0, swap_rb(colours[x]) | 0x7F000000u);
+  }
+  for (Bitmap* source : {palette_source.get(), colour_source.get(), x_source.get()}) {
+    OwnedBitmap canvas;
+    make_canvas(canvas, 12, 3, 24, kBottomUp);
+    Context context(canvas.get());
+    const Rect into{0, 1, 12, 3};  // each source pixel covers 2 x 2
+    ASSERT_EQ(effects::transparent_paint(context.dc, source, &into, kKey, display::kSourceCopy),
+              RET_SUCCESS);
+    SCOPED_TRACE(source->bits_per_pixel);
+    expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
+      return y == 0 || colours[x / 2] == kKey ? kNone : colours[x / 2];
+    });
+  }
+  OwnedBitmap deep, canvas;
+  make(deep, 3, 1, 12, kGrey);
+  set_pixel(deep.b, 0, 0, 0x40F);  // shows grey 0x40: transparent
+  set_pixel(deep.b, 1, 0, 0x410);
+  set_pixel(deep.b, 2, 0, 0x3FF);
+  make_canvas(canvas, 3, 1, 8);
+  const std::uint32_t backdrop = get_pixel(canvas.b, 0, 0);
+  Context context(canvas.get());
+  const Rect into{0, 0, 3, 1};
+  ASSERT_EQ(effects::transparent_paint(context.dc, deep.get(), &into, rgb(0x40, 0x40, 0x40),
+                                       display::kSourceCopy),
+            RET_SUCCESS);
+  EXPECT_TRUE(backdrop != 0x40 && get_pixel(canvas.b, 0, 0) == backdrop);
+  EXPECT_TRUE(get_pixel(canvas.b, 1, 0) == 0x41u && get_pixel(canvas.b, 2, 0) == 0x3Fu);
+}
+
+// A refusal of each kind from every imaging call (records whose fields no longer describe
+// their data among them) leaves the destination as it was.
+TEST_F(HostImaging, Refusals) {
+  OwnedBitmap target, source, deeper, canvas, small, empty;
+  make(target, 8, 8, 8, kIndex);
+  make_marked(source, 4, 4);
+  make(deeper, 4, 4, 16, kGrey);
+  make_canvas(canvas, 6, 6);
+  make(small, 2, 2, 24, kRgb);
+  scramble(target.b, 1);
+  const Bytes target_before = data_of(target.b), canvas_before = data_of(canvas.b);
+  constexpr auto kBad = RET_INVALID_PARAMETER, kBitmap = RET_INVALID_BITMAP;
+  auto combine = [&](const Bitmap* from, std::int32_t op = imgproc::kCombineCopy) {
+    return imgproc::combine(target.get(), 0, 0, 4, 4, from, 0, 0, op, 0);
+  };
+  EXPECT_EQ(combine(empty.get()), kBitmap);
+  EXPECT_EQ(combine(deeper.get()), kBad);
+  deeper->bits_per_pixel = 8;
+  EXPECT_EQ(combine(deeper.get(), 801), RET_NOT_SUPPORTED);
+  for (auto edit : {&Bitmap::bytes_per_line, &Bitmap::height, &Bitmap::width}) {
+    const std::int32_t was = deeper.b.*edit;  // rows too short, more rows than the data hold
+    deeper.b.*edit = edit == &Bitmap::bytes_per_line ? 3 : kMax;
+    EXPECT_EQ(combine(deeper.get()), kBitmap);
+    deeper.b.*edit = was;
+  }
+  EXPECT_EQ(data_of(target.b), target_before);
+  Bitmap planes[3] = {deeper.b, deeper.b, small.b};  // 4 x 4, 4 x 4 and 2 x 2
+  EXPECT_EQ(colour::merge_planes(nullptr, planes, kSize, 0), kBad);
+  EXPECT_EQ(colour::merge_planes(small.get(), planes, kSize, 0), kBad);
+  planes[2] = deeper.b;
+  EXPECT_EQ(colour::merge_planes(small.get(), planes, kSize, 0), kBad) << "a 2 x 2 target";
+  Context context(canvas.get());
+  const Rect into{0, 0, 4, 4}, inverted{4, 0, 0, 4}, outside{0, 0, 5, 4};
+  const auto copy = display::kSourceCopy;
+  EXPECT_EQ(display::paint(context.dc, source.get(), nullptr, nullptr, copy), kBad);
+  EXPECT_EQ(display::paint(context.dc, source.get(), &outside, &into, copy), kBad);
+  EXPECT_EQ(display::paint(context.dc, source.get(), nullptr, &inverted, copy), kBad);
+  EXPECT_EQ(display::paint(context.dc, nullptr, nullptr, &into, copy), kBitmap);
+  EXPECT_EQ(display::paint(context.dc, source.get(), nullptr, &into, 0x00EE0086),
+            RET_NOT_SUPPORTED);
+  canvas->data_size -= 1;  // the canvas one byte short of its last row
+  EXPECT_EQ(effects::transparent_paint(context.dc, source.get(), &into, 0, copy), kBitmap);
+  canvas->data_size += 1;
+  EXPECT_EQ(data_of(canvas.b), canvas_before);
+}
+
+}  // namespace
