@@ -132,7 +132,7 @@ TEST(SharedLibrary, ExportsOnlyTheApi) {
       "Kv_NITFSetTextHeader Kv_NITFFreeTextHeader Kv_NITFGetTextSegment "
       "Kv_NITFAppendImageSegment Kv_NITFAppendGraphicSegment Kv_NITFSetVectorHandle "
       "Kv_NITFAppendTextSegment Kv_NITFAppendTextSegmentA GetActual_Width_Height "
-      "Kv_NitfDrawObjects Kv_NtfRenderBitmap fltInfo fltLoad fltSave Kv_NITFGetFieldTable ");
+      "Kv_NitfDrawObjects Kv_NtfRenderBitmap fltInfo fltLoad fltSave Kv_NITFGetFieldTable Kv_NITFCreateEx Kv_NITFCreateExA ");
   const std::set<std::string> allowed{std::istream_iterator<std::string>(documented), {}};
   std::istringstream listing(command_output(std::string("nm -D --defined-only ") + KVNTF_LIBRARY));
   std::set<std::string> exported;

@@ -20,7 +20,7 @@ std::string bytes_at(const std::string& file, std::int64_t at, std::size_t n) {
 }
 
 bool refused_version(const fs::path& p) {
-  return p.filename() == "U_0006A.NTF" || p.filename() == "ns3034d.nsf";
+  return p.filename() == "U_0006A.NTF";
 }
 
 // Every subheader of every real sample starts with its kind's two letters where the

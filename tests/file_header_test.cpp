@@ -49,7 +49,9 @@ TEST(FileHeader, RealSamplesOfThisAndOtherVersions) {
   ASSERT_EQ(p.result, RET_SUCCESS);
   EXPECT_EQ(p.document->header.fl_source, 388);
   EXPECT_EQ(parse(sample("misc/U_0006A.NTF")).result, RET_UNSUPPORTED_VERSION);
-  EXPECT_EQ(parse(sample("misc/ns3034d.nsf")).result, RET_UNSUPPORTED_VERSION);
+  Parsed nsif = parse(sample("misc/ns3034d.nsf"));  // NSIF 1.0: the NITF 2.1 layout
+  ASSERT_EQ(nsif.result, RET_SUCCESS);
+  EXPECT_STREQ(nsif.document->header.fver, "01.00");
 }
 
 // NSIF is read like NITF; the version, the magic, CLEVEL and FSCLAS are checked.
