@@ -217,8 +217,6 @@ TEST_F(Composition, CanvasSize) {
   EXPECT_EQ(canvas_of(p.document.get()), "code " + std::to_string(RET_NO_MEMORY));
   s.block_width = -4;
   EXPECT_EQ(canvas_of(p.document.get()), format);
-  REQUIRE_SAMPLES();
-  EXPECT_EQ(canvas_of(parse(sample("misc/test_blank.ntf")).document.get()), "2048x2048");
 }
 
 // ----- Drawing -------------------------------------------------------------------------
@@ -528,14 +526,10 @@ TEST_F(Composition, FilterLoad) {
   ImageSpec three = grey_image(4, 1);
   three.nrows = three.nppbv = 3;
   std::string pixels = std::string(4, 10) + std::string(4, 20) + std::string(4, 30);
-  for (int bits : {24, 32}) {
-    Loader l(file_of(dir, {{three, pixels}}), bits);
-    ASSERT_EQ(l.load(), RET_SUCCESS) << bits;
-    EXPECT_EQ(l.calls, (std::vector<std::string>{"7 0 1", "3 1 1", "11 2 1"}));
-    for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < 4 * bits / 8; ++x)
-        EXPECT_EQ(l.rows[y][x], bits == 32 && x % 4 == 3 ? 0 : 10 * (y + 1)) << y << "," << x;
-  }
+  Loader l(file_of(dir, {{three, pixels}}), 24);
+  ASSERT_EQ(l.load(), RET_SUCCESS);
+  EXPECT_EQ(l.calls, (std::vector<std::string>{"7 0 1", "3 1 1", "11 2 1"}));
+  for (int y = 0; y < 3; ++y) EXPECT_EQ(l.rows[y].substr(0, 12), std::string(12, 10 * (y + 1)));
   three.nrows = three.nppbv = 1;
   Loader one(file_of(dir, {{three, pixels.substr(0, 4)}}), 24);
   EXPECT_EQ(one.load(), RET_SUCCESS);
@@ -628,9 +622,9 @@ std::uint32_t value_at(int x, int y, int band) {
   return std::uint32_t((x * 7 + y * 13) ^ (band * 85) ^ (x * y)) & 0xFF;
 }
 
-// An uncompressed image of blocks x blocks blocks (R, G, B for three bands), the blocks in
-// `order` masked (empty: all), samples of value_at widened to NBPP; or with IC C3, one
-// JPEG stream a block.
+// An uncompressed image of per_row x per_column blocks (R, G, B for three bands), only the
+// blocks in `order` stored behind a mask (empty: all, no mask), samples of value_at
+// widened to NBPP.
 std::pair<ImageSpec, std::string> layout(int per_row, int per_column, int width, int height,
                                          int bands, const std::string& imode = "B", int nbpp = 8,
                                          std::vector<int> order = {}) {
@@ -645,6 +639,7 @@ std::pair<ImageSpec, std::string> layout(int per_row, int per_column, int width,
   return {s, p.bytes};
 }
 
+// The same as C3, one JPEG stream a block.
 std::pair<ImageSpec, std::string> jpeg(int blocks, int bands) {
   auto s = layout(blocks, blocks, 24, 16, bands, bands == 3 ? "P" : "B");
   s.first.ic = "C3", s.first.comrat = "00.0", s.second.clear();

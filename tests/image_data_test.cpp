@@ -161,12 +161,12 @@ TEST_P(SampleImages, Oracles) {
   for (const char* tool : {"gdal_translate", "djpeg", "opj_decompress"}) REQUIRE_TOOL(tool);
   const auto& [file, index] = GetParam();
   auto d = decode_image(file, index);
-  const auto& s = d->image(index);
   ASSERT_EQ(d->result, RET_SUCCESS);
+  const auto& s = d->image(index);
   const std::string ic(s.ic, 2);
   EXPECT_TRUE(ic == "I1" || d->bitmap.width == s.blocks_per_row * s.block_width) << "pad kept";
   const bool stream = ic != "NC" && ic != "NM" && ic != "C1";
-  if (s.bits_per_pixel == 12) {
+  if (file.stem() == "i_3430a") {
     auto twin = decode_image(sample("jitc/i_3405a.ntf"));
     ASSERT_EQ(twin->result, RET_SUCCESS);
     int far = 0;
