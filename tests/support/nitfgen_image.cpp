@@ -71,7 +71,58 @@ std::string big_endian(std::uint64_t value, int bytes) {
   return out;
 }
 
+// Most significant bit first; finish() pads the last byte.
+class Bits {
+ public:
+  void put(std::uint64_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i, ++used_) {
+      if (used_ % 8 == 0) bytes_ += '\0';
+      if (value >> i & 1) bytes_.back() = static_cast<char>(bytes_.back() | 0x80 >> used_ % 8);
+    }
+  }
+  std::string finish() {
+    used_ = 0;
+    return std::move(bytes_);
+  }
+
+ private:
+  std::string bytes_;
+  int used_ = 0;
+};
+
 }  // namespace
+
+std::string image_file(const ImageSpec& layout, const std::string& pixels) {
+  FileSpec file;
+  file.images.push_back(image_segment(layout, pixels));
+  return build(file);
+}
+
+Pixels image_pixels(const ImageSpec& s, const SampleAt& sample, std::vector<int> order) {
+  const int bands = static_cast<int>(s.bands.size()), blocks = s.nbpr * s.nbpc;
+  const int w = s.nppbh ? s.nppbh : static_cast<int>(s.ncols);
+  const int h = s.nppbv ? s.nppbv : static_cast<int>(s.nrows);
+  const int units = s.imode == "S" ? blocks * bands : blocks;
+  const bool p = s.imode == "P", r = s.imode == "R", interleaved = p || r;
+  if (order.empty())
+    for (int u = 0; u < units; ++u) order.push_back(u);
+  Pixels out;
+  out.offsets.assign(static_cast<std::size_t>(units), 0xFFFFFFFF);
+  Bits bits;
+  for (int u : order) {
+    out.offsets[static_cast<std::size_t>(u)] = static_cast<std::uint32_t>(out.bytes.size());
+    const int k = u % blocks, x0 = k % s.nbpr * w, y0 = k / s.nbpr * h;
+    for (int plane = 0; plane < (s.imode == "B" ? bands : 1); ++plane)
+      for (int y = 0; y < h; ++y)
+        for (int i = 0; i < w * (interleaved ? bands : 1); ++i) {
+          const int band = p ? i % bands : r ? i / w : s.imode == "B" ? plane : u / blocks;
+          const int x = p ? i / bands : r ? i % w : i;
+          bits.put(sample(band, x0 + x, y0 + y), s.nbpp);
+        }
+    out.bytes += bits.finish();
+  }
+  return out;
+}
 
 std::string location(int row, int column) {
   return number(row, 5) + number(column, 5);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,6 +41,11 @@ struct MaskSpec {
   std::string tpxcd;  // (TPXCDLNTH + 7) / 8 bytes
 };
 
+// A mask of block records alone.
+inline MaskSpec block_mask(std::vector<std::uint32_t> records, long long imdatoff = -1) {
+  return {imdatoff, std::move(records), {}, 0, {}};
+}
+
 struct ImageSpec {
   long long nrows = 8, ncols = 8;
   std::string pvtype = "INT", irep = "MONO", icat = "VIS";
@@ -68,6 +74,22 @@ std::string image_subheader(const ImageSpec& layout);
 std::string mask_table(const MaskSpec& mask);
 // An image segment: the subheader, then the mask table (if any) and the pixel bytes.
 Segment image_segment(const ImageSpec& layout, const std::string& pixels);
+// A file of one image segment.
+std::string image_file(const ImageSpec& layout, const std::string& pixels);
+
+// Uncompressed pixel data: sample(band, x, y) of the whole block grid, NBPP bits each,
+// most significant bit first, in the order IMODE gives (B: each block's band planes; P:
+// pixel by pixel; R: row by row, one band after another; S: every block of band 0, then
+// of band 1 ...). A unit (a block, or in S one band of a block) ends on a byte. `order`
+// lists the units in the order they are stored (S numbers band b of block k b x blocks
+// + k); units not listed are left out. Empty: every unit in sequence.
+using SampleAt = std::function<std::uint64_t(int band, int x, int y)>;
+struct Pixels {
+  std::string bytes;
+  std::vector<std::uint32_t> offsets;  // per unit; 0xFFFFFFFF for one left out
+};
+Pixels image_pixels(const ImageSpec& layout, const SampleAt& sample, std::vector<int> order = {});
+
 // An ILOC text: two 5-character halves, a negative half written with a leading '-'.
 std::string location(int row, int column);
 

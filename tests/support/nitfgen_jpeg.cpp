@@ -10,7 +10,7 @@
 namespace nitfgen {
 
 std::string jpeg_stream(int w, int h, int components, int quality,
-                        const std::function<std::uint32_t(int x, int y)>& pixel) {
+                        const std::function<std::uint32_t(int x, int y)>& pixel, bool stored_rgb) {
   jpeg_compress_struct cinfo{};
   jpeg_error_mgr err{};
   cinfo.err = jpeg_std_error(&err);  // the generator's own inputs: errors end the tool
@@ -23,6 +23,7 @@ std::string jpeg_stream(int w, int h, int components, int quality,
   cinfo.input_components = components;
   cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
   jpeg_set_defaults(&cinfo);
+  if (stored_rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<unsigned char> row(static_cast<std::size_t>(w) * components);

@@ -9,8 +9,10 @@
 namespace nitfgen {
 
 // A baseline JPEG of a w x h picture. With 1 component `pixel` gives the grey value;
-// with 3 it gives 0xRRGGBB and the stream is YCbCr (JFIF). Quality 1..100.
+// with 3 it gives 0xRRGGBB and the stream is YCbCr (JFIF), or with `stored_rgb` the three
+// values as they are (Adobe). Quality 1..100.
 std::string jpeg_stream(int w, int h, int components, int quality,
-                        const std::function<std::uint32_t(int x, int y)>& pixel);
+                        const std::function<std::uint32_t(int x, int y)>& pixel,
+                        bool stored_rgb = false);
 
 }  // namespace nitfgen

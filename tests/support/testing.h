@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -128,14 +129,54 @@ struct DecodedImage {
   }
 };
 
-// Parses the file and reads one image; `result` is the first failing step's code.
-inline std::unique_ptr<DecodedImage> decode_image(const fs::path& p, std::uint32_t index = 0) {
+// Parses the file and reads one image (with the decoders of `load`, when given); `result`
+// is the first failing step's code.
+inline std::unique_ptr<DecodedImage> decode_image(const fs::path& p, std::uint32_t index = 0,
+                                                  const FltLoadRequest* load = nullptr) {
   auto d = std::make_unique<DecodedImage>();
   d->parsed = parse(p);
   d->result = d->parsed.result;
   if (d->result == RET_SUCCESS)
-    d->result = nitf::read_image(d->parsed.document.get(), index, &d->bitmap, nullptr);
+    d->result = nitf::read_image(d->parsed.document.get(), index, &d->bitmap, load);
   return d;
+}
+
+// Image `index` of the file `bytes` cut at eight places in its subheader and data, then
+// `variants` times with three bytes of its subheader or first `data_bytes` bytes of data
+// replaced at random: a cut image gives a code, a damaged one a code or a picture, and a
+// code always leaves the output empty.
+inline void expect_damage_refused(const std::string& bytes, std::uint32_t index, int variants,
+                                  std::size_t data_bytes) {
+  TempDir dir;
+  const fs::path original = dir.write("original.ntf", bytes);
+  Parsed p = parse(original);
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  const auto start =
+      static_cast<std::size_t>(nitf::segment_offset(*p.document, nitf::SegmentKind::kImage, index));
+  const auto data = static_cast<std::size_t>(
+      nitf::segment_data_offset(*p.document, nitf::SegmentKind::kImage, index));
+  const std::size_t end = data + p.document->header.images.data(index);
+  auto check = [&](const std::string& changed, bool cut) {
+    auto d = decode_image(dir.write("damaged.ntf", changed), index);
+    const kernel::Bitmap& b = d->bitmap;
+    EXPECT_TRUE(!cut || d->result != RET_SUCCESS) << "cut at " << changed.size();
+    if (d->result != RET_SUCCESS) {
+      EXPECT_TRUE(b.data == nullptr && b.palette == nullptr && b.width == 0) << d->result;
+    }
+  };
+  for (int k = 1; k <= 8; ++k) check(bytes.substr(0, start + (end - start) * k / 8 - 1), true);
+  std::mt19937 random(static_cast<unsigned>(bytes.size() + index));
+  const char junk[] = "0123456789 -9\xFF";
+  const std::size_t until = std::min(end, data + data_bytes);
+  for (int v = 0; v < variants; ++v) {
+    std::string changed = bytes;
+    for (int n = 0; n < 3; ++n) {  // the subheader and the data get as many hits
+      const std::size_t at = random() % 2 || until == data ? start + random() % (data - start)
+                                                           : data + random() % (until - data);
+      changed[at] = random() % 2 ? junk[random() % (sizeof junk - 1)] : static_cast<char>(random());
+    }
+    check(changed, false);
+  }
 }
 
 // Pixel (x, y) of a bitmap, in display order; for 24 bits `channel` 0 is blue, 2 red.
