@@ -8,7 +8,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libopenjp2-7-dev libopenjp2-tools libtiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
-  gdal-bin python3-gdal python3 gcovr
+  gdal-bin python3-gdal python3 gcovr dpkg-dev
 )
 
 missing=()

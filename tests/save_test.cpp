@@ -441,7 +441,9 @@ TEST_F(Save, ClientCopiesAndReportsFailures) {
                                         std::to_string(fs::file_size(in)) + " bytes\n");
   std::string failing = tool + " copy " + in.string() + " /proc/kvntfu.ntf 2>" + out + ".txt";
   EXPECT_EQ(WEXITSTATUS(std::system(failing.c_str())), 1);
-  EXPECT_EQ(bytes_of(out + ".txt"), "nitf: " + in.string() + ": cannot write the file (-5)\n");
+  EXPECT_EQ(bytes_of(out + ".txt"), "nitf: " + in.string() +
+                                        ": cannot write the file: save: no new file can be made "
+                                        "beside the target (-5)\n");
 }
 
 }  // namespace

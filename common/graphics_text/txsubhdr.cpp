@@ -141,8 +141,9 @@ int read_text_segment(NitfDocument* d, std::uint32_t index, char* buffer) {
   const NitfTextSubheader* r = index < d->texts.size() ? d->texts[index].get() : nullptr;
   if (!r) return RET_FAILURE;
   if (r->has_memory_text) {
+    // Every byte of the appended file, zero bytes included; the NUL after them is ours.
     const kernel::Buffer<char>& text = r->memory_text;
-    std::size_t n = text.empty() ? 0 : strnlen(text.data(), text.size());
+    std::size_t n = text.empty() ? 0 : text.size() - 1;
     if (n) std::memcpy(buffer, text.data(), n);
     buffer[n] = '\0';
     return RET_SUCCESS;

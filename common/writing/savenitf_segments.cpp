@@ -30,13 +30,14 @@ int KvNitfSaveFile::WriteTextSubheader(std::uint32_t i) {
   return WriteExtension(r.txshd, r.txsofl);
 }
 
-// Appended text up to its NUL; text of the source as many bytes as LT says, none for 0.
+// Appended text with every byte of its file; text of the source as many bytes as LT
+// says, none for 0.
 int KvNitfSaveFile::WriteTextData(std::uint32_t i) {
   const NitfDocument& d = document();
   const NitfTextSubheader& r = *d.texts[i];
   if (r.has_memory_text) {
     const kernel::Buffer<char>& text = r.memory_text;
-    return WriteBytes(text.data(), text.empty() ? 0 : strnlen(text.data(), text.size()));
+    return WriteBytes(text.data(), text.empty() ? 0 : text.size() - 1);
   }
   if (i >= d.source_text_count) return RET_SUCCESS;
   return CopySource(segment_data_offset(d, SegmentKind::kText, i), d.header.texts.data(i));

@@ -79,9 +79,9 @@ def main():
         has_cgm = os.path.isdir(samples) and cgm_of_sample(samples, "jitc/i_3113g.ntf", cgm) > 0
         out = os.path.join(tmp, "made.ntf")
         args = [tool, "create", out, "--title", "Made by nitf create",
-                "--image", os.path.join(tmp, "rgb.png"), "--quality", "255",
-                "--image", os.path.join(tmp, "grey.pgm"), "--quality", "255",
-                "--image", os.path.join(tmp, "rgb.ppm"), "--rgb", "--quality", "255",
+                "--image", os.path.join(tmp, "rgb.png"), "--quality", "100",
+                "--image", os.path.join(tmp, "grey.pgm"), "--quality", "100",
+                "--image", os.path.join(tmp, "rgb.ppm"), "--rgb", "--quality", "100",
                 "--text", text] + (["--graphic", cgm] if has_cgm else [])
         run = subprocess.run(args, capture_output=True, text=True)
         check(run.returncode == 0, "nitf create failed: " + run.stderr)

@@ -13,6 +13,32 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// Options every command takes, given before or after the command's own.
+struct Settings {
+  bool strict = false;  // --strict: the module's reading without KV_NITF_EXTENDED
+  bool quiet = false;   // --quiet: no progress on standard error
+};
+Settings& settings();
+// The load-option bits every fltInfo and fltLoad of the client carries.
+uint32_t reading_flags();
+
+// Routes the module's message boxes and debug lines through the client, so that a
+// failure prints one line with the reason the module gave (KVNTF_DEBUG=1 still shows
+// every debug line).
+void install_sinks();
+
+// Progress of work that takes more than about a second, on standard error, only when
+// it is a terminal and --quiet was not given.
+class Progress {
+ public:
+  void update(const char* what, uint64_t done, uint64_t total);
+  void done();
+
+ private:
+  double started_ = -1, shown_ = 0;
+  bool visible_ = false;
+};
+
 // What a return code means, for a person.
 const char* describe(int code);
 // Prints "nitf: FILE: <what went wrong> (<code>)" and returns kExitFailed.
@@ -28,7 +54,9 @@ class Document {
   ~Document() {
     if (handle_) Kv_NITFDestroy(&handle_);
   }
-  int open(const std::string& path) { return Kv_NITFCreateA(&handle_, path.c_str()); }
+  int open(const std::string& path) {
+    return Kv_NITFCreateExA(&handle_, path.c_str(), settings().strict ? 0 : KV_NITF_EXTENDED);
+  }
   NitfDocument* get() const { return handle_; }
 
  private:

@@ -229,8 +229,8 @@ int run_info(const std::vector<std::string>& args) {
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
   Listing listing;
   if (int r = collect(file, doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
-  listing.has_canvas =
-      canvas_info(file, 0, &listing.canvas_width, &listing.canvas_height) == RET_SUCCESS;
+  listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
+                                   &listing.canvas_height) == RET_SUCCESS;
   if (json) {
     print_json(listing);
   } else {

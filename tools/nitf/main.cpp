@@ -1,4 +1,8 @@
 // nitf: a person's way into the Kvntfu module.
+//
+// The command table below is the one list of commands: dispatch, `nitf help` and
+// `nitf COMMAND --help` all read it. Options every command takes (--strict, --quiet) may
+// stand anywhere on the line.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -6,51 +10,133 @@
 
 #include "cli.h"
 
+#ifndef KVNTF_VERSION_TEXT
+#define KVNTF_VERSION_TEXT "unknown"
+#endif
+
 namespace {
 
-const char kUsage[] =
-    "usage: nitf COMMAND [ARGS]\n"
+struct Command {
+  const char* name;
+  const char* usage;  // the first line, then what it does
+  int (*run)(const std::vector<std::string>&);
+};
+
+const Command kCommands[] = {
+    {"info",
+     "info FILE [--json]\n"
+     "    The file header and every segment of FILE; --json as one JSON object whose keys\n"
+     "    are the lower-case NITF field names.\n",
+     cli::run_info},
+    {"text",
+     "text FILE [INDEX]\n"
+     "    The bytes of text segment INDEX (every text segment without INDEX), as stored.\n",
+     cli::run_text},
+    {"render",
+     "render FILE [-o OUT] [--bpp 8|24|32] [--fixed-canvas] [--enhance] [--discard]\n"
+     "    Every image, graphic, symbol and label of FILE composed onto one canvas. OUT's\n"
+     "    ending picks the format: .png, .tif or .tiff, .jpg or .jpeg, .ppm, .pgm (an\n"
+     "    8-bit canvas); '-o -' writes a PNG to standard output; without -o the picture\n"
+     "    goes into the current folder, named after FILE with .png. A grey picture is\n"
+     "    written in grey. --bpp: the canvas depth (24). --fixed-canvas: a 2048 x 2048\n"
+     "    canvas, cropping what lies beyond. --enhance: brightens images whose every\n"
+     "    pixel is below 20 (deep or radiometric data that would show black).\n"
+     "    --discard: composes every row and writes nothing, for timing.\n",
+     cli::run_render},
+    {"copy",
+     "copy IN OUT\n"
+     "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"
+     "    completely written).\n",
+     cli::run_copy},
+    {"set",
+     "set IN OUT FIELD=VALUE ...\n"
+     "    Header fields of IN changed and saved as OUT: ftitle=TEXT, image[0].iid1=TEXT,\n"
+     "    image[0].iloc=ROW,COL, graphic[1].sloc=ROW,COL, fbkgc=R,G,B; nitf set --help\n"
+     "    lists every field. Fields that describe the stored data (sizes, codes, counts)\n"
+     "    are refused.\n",
+     cli::run_set},
+    {"create",
+     "create OUT [--title TEXT] [--fdt CCYYMMDDhhmmss]\n"
+     "       [--image FILE [--rgb] [--quality Q] [--iloc ROW,COL] [--level N]]...\n"
+     "       [--graphic FILE.cgm]... [--text FILE]...\n"
+     "    A new file of pictures (PNG, PPM/PGM or JPEG, stored JPEG-compressed as YCbCr,\n"
+     "    or RGB with --rgb, at quality Q from 1 to 100, 75 by default), CGM drawings and\n"
+     "    text files, in the order given. FDT is the current UTC time unless --fdt;\n"
+     "    --iloc places an image, --level sets its display level.\n",
+     cli::run_create},
+    {"append",
+     "append IN OUT [the segment options of create]\n"
+     "    IN with the segments added, saved as OUT.\n",
+     cli::run_append},
+};
+
+const char kOptions[] =
+    "options of every command:\n"
+    "  --strict    read as the module does without extended reading: NITF 2.1 and NSIF\n"
+    "              1.0 of complexity level 03, 8-bit multi-band and INT or B pixels only\n"
+    "  --quiet     no progress on standard error\n"
+    "  --help      the command's usage\n"
     "\n"
-    "commands:\n"
-    "  info FILE [--json]   print the file header and the segments of FILE\n"
-    "  text FILE [INDEX]    write text segment INDEX (all, without INDEX) as stored\n"
-    "  render FILE [-o OUT] [--bpp 8|24|32] [--fixed-canvas] [--enhance] [--discard]\n"
-    "                       compose the images of FILE onto one canvas and write it as\n"
-    "                       PNG, or binary PPM (OUT ending .ppm) or PGM (.pgm, with an\n"
-    "                       8-bit canvas); OUT defaults to FILE with .png; --discard\n"
-    "                       composes every row and writes nothing (for timing)\n"
-    "  copy IN OUT          open IN and save it unchanged as OUT; prints what was written\n"
-    "  set IN OUT FIELD=VALUE ...\n"
-    "                       change header fields of IN and save the result as OUT\n"
-    "                       (nitf set --help lists the fields)\n"
-    "  create OUT [--title TEXT] [--image FILE [--rgb] [--quality Q]]...\n"
-    "             [--graphic FILE.cgm]... [--text FILE]...\n"
-    "                       a new file of the pictures (PNG, PPM/PGM, JPEG; JPEG-compressed,\n"
-    "                       YCbCr or with --rgb RGB, Q from 2 to 255, 190 by default),\n"
-    "                       CGM drawings and texts, in the order given\n"
-    "  append IN OUT [the segment options of create]\n"
-    "                       IN with the segments added, saved as OUT\n"
-    "  help                 print this text\n";
+    "exit codes: 0 done, 1 the module refused the file or the work failed (one line on\n"
+    "standard error says why), 2 the command line was wrong.\n";
+
+void print_usage(std::FILE* out) {
+  std::fputs("usage: nitf COMMAND [ARGS] [--strict] [--quiet]\n\ncommands:\n", out);
+  for (const Command& c : kCommands) std::fprintf(out, "  %s", c.usage);
+  std::fputs("  help | --help | --version\n\n", out);
+  std::fputs(kOptions, out);
+}
+
+const Command* find(const std::string& name) {
+  for (const Command& c : kCommands)
+    if (name == c.name) return &c;
+  return nullptr;
+}
+
+// Takes the options every command shares out of `args`; true when --help was among them.
+bool take_shared_options(std::vector<std::string>* args) {
+  bool help = false;
+  std::vector<std::string> rest;
+  for (const std::string& a : *args) {
+    if (a == "--strict") {
+      cli::settings().strict = true;
+    } else if (a == "--quiet") {
+      cli::settings().quiet = true;
+    } else if (a == "--help" || a == "-h") {
+      help = true;
+    } else {
+      rest.push_back(a);
+    }
+  }
+  *args = rest;
+  return help;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs(kUsage, stderr);
+    std::fputs("nitf: no command given\nTry 'nitf help'.\n", stderr);
     return cli::kExitUsage;
   }
-  std::string command = argv[1];
+  const std::string command = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
   if (command == "help" || command == "--help" || command == "-h") {
-    std::fputs(kUsage, stdout);
+    print_usage(stdout);
     return cli::kExitOk;
   }
-  if (command == "info") return cli::run_info(args);
-  if (command == "text") return cli::run_text(args);
-  if (command == "render") return cli::run_render(args);
-  if (command == "copy") return cli::run_copy(args);
-  if (command == "set") return cli::run_set(args);
-  if (command == "create") return cli::run_create(args);
-  if (command == "append") return cli::run_append(args);
-  return cli::usage_error("unknown command '" + command + "'");
+  if (command == "--version") {
+    std::printf("nitf %s\n", KVNTF_VERSION_TEXT);
+    return cli::kExitOk;
+  }
+  const Command* c = find(command);
+  if (!c) return cli::usage_error("unknown command '" + command + "'");
+  const bool help = take_shared_options(&args);
+  if (help && command != "set") {
+    std::printf("usage: nitf %s\n%s", c->usage, kOptions);
+    return cli::kExitOk;
+  }
+  if (help) args.insert(args.begin(), "--help");  // set lists its fields
+  cli::install_sinks();
+  return c->run(args);
 }

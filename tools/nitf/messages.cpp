@@ -1,9 +1,81 @@
-// What the module's return codes mean, and how the client reports them.
+// What the module's return codes mean, how the client reports them, and the settings
+// and progress every command shares.
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <kvhost.h>
 
 #include "cli.h"
 
 namespace cli {
+namespace {
+
+// The first reason the module gave on its debug sink: the field or stream that failed.
+// Lines that only mark the making and freeing of a document's objects, or repeat that
+// a parse ended, are not reasons.
+std::string& first_reason() {
+  static std::string reason;
+  return reason;
+}
+
+void KV_CALL on_debug(void*, const char* text) {
+  if (std::getenv("KVNTF_DEBUG")) std::fputs(text, stderr);
+  std::string line(text);
+  while (!line.empty() && (line.back() == '\n' || line.front() == '\n'))
+    line.erase(line.back() == '\n' ? line.size() - 1 : 0, 1);
+  if (line.empty() || line == "AllocateObjects" || line == "FreeObjects" ||
+      line.find("ends the parse with") != std::string::npos || !first_reason().empty())
+    return;
+  // The failure's line ends with the return code, which the client prints anyway.
+  const std::size_t code = line.rfind(" (-");
+  if (code != std::string::npos && line.back() == ')') line.erase(code);
+  first_reason() = line;
+}
+
+// The message boxes say what the return code says; the code's line covers them.
+void KV_CALL on_message(void*, const char*, const char*) {}
+
+double now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+Settings& settings() {
+  static Settings s;
+  return s;
+}
+
+uint32_t reading_flags() {
+  return settings().strict ? 0u : KV_LOAD_EXTENDED;
+}
+
+void install_sinks() {
+  KvHost_SetDebugSink(on_debug, nullptr);
+  KvHost_SetMessageSink(on_message, nullptr);
+}
+
+void Progress::update(const char* what, uint64_t done, uint64_t total) {
+  if (settings().quiet || total == 0) return;
+  const double t = now();
+  if (started_ < 0) started_ = t;
+  if (t - started_ < 1.0 || t - shown_ < 0.2 || !isatty(STDERR_FILENO)) return;
+  shown_ = t;
+  visible_ = true;
+  std::fprintf(stderr, "\rnitf: %s %3d%%", what, static_cast<int>(done * 100 / total));
+  std::fflush(stderr);
+}
+
+void Progress::done() {
+  if (visible_) std::fputs("\r\033[K", stderr);
+  visible_ = false;
+}
 
 const char* describe(int code) {
   switch (code) {
@@ -18,7 +90,7 @@ const char* describe(int code) {
     case RET_FILE_READ:
       return "the file is cut short or cannot be read";
     case RET_FILE_FORMAT:
-      return "not a valid NITF file (a field fails its check)";
+      return "a field or the data fail their check";
     case RET_FILE_NOT_FOUND:
       return "no such file";
     case RET_INVALID_PARAMETER:
@@ -32,7 +104,7 @@ const char* describe(int code) {
     case RET_INVALID_BITS_PER_PIXEL:
       return "bits per pixel must be 8 or 24";
     case RET_UNSUPPORTED_VERSION:
-      return "unsupported NITF version (only 02.10 is read)";
+      return "unsupported NITF version";
     case RET_INVALID_DOCUMENT:
       return "no document";
     case RET_EMPTY_VECTOR:
@@ -42,7 +114,7 @@ const char* describe(int code) {
     case RET_UNSUPPORTED_PVTYPE:
       return "unsupported pixel value type";
     case RET_UNSUPPORTED_CLEVEL:
-      return "unsupported complexity level (only 03 is read)";
+      return "unsupported complexity level";
     case RET_UNSUPPORTED_BPP:
       return "unsupported bits per pixel";
     case RET_BAD_BLOCK_STREAM:
@@ -55,7 +127,9 @@ const char* describe(int code) {
 }
 
 int fail(const std::string& file, int code) {
-  std::fprintf(stderr, "nitf: %s: %s (%d)\n", file.c_str(), describe(code), code);
+  const std::string& reason = first_reason();
+  std::fprintf(stderr, "nitf: %s: %s%s%s (%d)\n", file.c_str(), describe(code),
+               reason.empty() ? "" : ": ", reason.c_str(), code);
   return kExitFailed;
 }
 

@@ -1,9 +1,11 @@
-// nitf render: the composed picture of a file as a PNG, a binary PPM or PGM, or nothing
-// (--discard, for timing the composition alone). The client asks the module the way the
-// toolkit's file-format library does: fltInfo for the canvas size, then fltLoad, whose
-// row callback hands each row, top row first, to the writer.
+// nitf render: the composed picture of a file as a picture file (PNG, TIFF, JPEG, binary
+// PPM or PGM) or nothing (--discard, for timing the composition alone). The client asks
+// the module the way the toolkit's file-format library does: fltInfo for the canvas
+// size, then fltLoad, whose row callback hands each row, top row first, to the writer.
 #include <malloc.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,52 +13,40 @@
 #include <string>
 #include <vector>
 
+#include <kvhost.h>
+
 #include "cli.h"
-#include "fileformat/fileformat.h"
-#include "png_writer.h"
+#include "picture_writer.h"
 #include "pnm_writer.h"
 
 namespace cli {
 namespace {
 
-// fltLoad takes the caller's decoders for the compressed readers, as the toolkit's
-// file-format library hands over its own. The client offers the host's.
-int32_t KV_CALL host_load_from_memory(const void* buffer, KvBitmap* bitmap, uint32_t size,
-                                      int32_t bits_per_pixel, int32_t colour_order,
-                                      uint32_t byte_count, FltLoadOptions* options) {
-  return fileformat::load_from_memory(buffer, reinterpret_cast<kernel::Bitmap*>(bitmap), size,
-                                      bits_per_pixel, colour_order, byte_count, options);
-}
-
-FltRawDataCallback KV_CALL host_raw_callback(FltRawDataCallback callback, void* user_data) {
-  return fileformat::set_raw_data_callback(callback, user_data);
-}
-
-enum class Output { kPng, kPpm, kPgm, kDiscard };
+enum class Output { kPicture, kPpm, kPgm, kDiscard };
 
 struct RenderOptions {
   std::string file, out;
   int bits_per_pixel = 24;
   bool bits_given = false;
-  Output output = Output::kPng;
+  Output output = Output::kPicture;
+  PictureFormat format = PictureFormat::kPng;
   uint32_t flags = 0;
 };
 
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// Where the rows go: one writer by the output's kind, or nowhere.
+// Where the rows go: one writer by the output's kind, or nowhere; and, for renders that
+// take a while, how far they are.
 struct RowSink {
-  Output output = Output::kPng;
-  PngWriter png;
+  Output output = Output::kPicture;
+  PictureWriter picture;
   PnmWriter pnm;
-  uint32_t rows = 0;
+  uint32_t rows = 0, height = 0;
+  Progress progress;
 
-  bool open(const RenderOptions& o, uint32_t width, uint32_t height) {
+  bool open(const RenderOptions& o, uint32_t width, uint32_t canvas_height) {
+    height = canvas_height;
     switch (output) {
-      case Output::kPng:
-        return png.open(o.out, width, height, o.bits_per_pixel);
+      case Output::kPicture:
+        return picture.open(o.out, o.format, width, height, o.bits_per_pixel);
       case Output::kPpm:
       case Output::kPgm:
         return pnm.open(o.out, width, height, o.bits_per_pixel, output == Output::kPgm);
@@ -67,13 +57,16 @@ struct RowSink {
   }
   bool write_row(const uint8_t* row) {
     if (output == Output::kDiscard) return true;
-    return output == Output::kPng ? png.write_row(row) : pnm.write_row(row);
+    return output == Output::kPicture ? picture.write_row(row) : pnm.write_row(row);
   }
   bool finish() {
+    progress.done();
     if (output == Output::kDiscard) return true;
-    return output == Output::kPng ? png.finish() : pnm.finish();
+    return output == Output::kPicture ? picture.finish() : pnm.finish();
   }
-  const std::string& error() const { return output == Output::kPng ? png.error() : pnm.error(); }
+  const std::string& error() const {
+    return output == Output::kPicture ? picture.error() : pnm.error();
+  }
 };
 
 int32_t KV_CALL on_row(void*, FltTargetDescription*, uint8_t* row, int32_t, int32_t, int32_t,
@@ -81,22 +74,37 @@ int32_t KV_CALL on_row(void*, FltTargetDescription*, uint8_t* row, int32_t, int3
   auto* sink = static_cast<RowSink*>(user_data);
   if (!sink->write_row(row)) return 0;
   ++sink->rows;
+  sink->progress.update("rendering", sink->rows, sink->height);
   return 1;
 }
 
-// The output kind from the options and OUT's ending; a PGM takes an 8-bit canvas.
+// The output file and its kind. Without -o the picture goes into the current folder,
+// named after FILE with .png; "-o -" writes a PNG to standard output; otherwise the
+// ending picks the format, and an ending no writer has is refused.
 int choose_output(RenderOptions* o) {
   if (o->output == Output::kDiscard) {
     if (!o->out.empty()) return usage_error("render: --discard writes no file; drop -o");
     return kExitOk;
   }
-  if (o->out.empty()) o->out = std::filesystem::path(o->file).replace_extension(".png").string();
-  if (ends_with(o->out, ".ppm")) o->output = Output::kPpm;
-  if (ends_with(o->out, ".pgm")) {
+  if (o->out.empty())
+    o->out = std::filesystem::path(o->file).filename().replace_extension(".png").string();
+  std::string ending = std::filesystem::path(o->out).extension().string();
+  for (char& c : ending) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (o->out == "-" || ending == ".png") return kExitOk;
+  if (ending == ".tif" || ending == ".tiff") {
+    o->format = PictureFormat::kTiff;
+  } else if (ending == ".jpg" || ending == ".jpeg") {
+    o->format = PictureFormat::kJpeg;
+  } else if (ending == ".ppm") {
+    o->output = Output::kPpm;
+  } else if (ending == ".pgm") {
     if (o->bits_given && o->bits_per_pixel != 8)
       return usage_error("render: a .pgm file takes an 8-bit canvas (--bpp 8)");
     o->output = Output::kPgm;
     o->bits_per_pixel = 8;
+  } else {
+    return usage_error("render: cannot write '" + o->out +
+                       "': the name must end in .png, .tif, .tiff, .jpg, .jpeg, .ppm or .pgm");
   }
   return kExitOk;
 }
@@ -130,6 +138,7 @@ int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
     }
   }
   if (o->file.empty()) return usage_error("render: no file given");
+  o->flags |= reading_flags();
   return choose_output(o);
 }
 
@@ -144,8 +153,8 @@ int load_rows(const RenderOptions& o, const std::wstring& name, RowSink* sink) {
   request->row_callback = on_row;
   request->user_data = sink;
   request->load_options = &options;
-  request->load_from_memory = host_load_from_memory;
-  request->set_raw_callback = host_raw_callback;
+  request->load_from_memory = KvHost_LoadFromMemory;
+  request->set_raw_callback = KvHost_SetRawDataCallback;
   request->required = 1;
   return fltLoad(request.get());
 }
@@ -222,10 +231,11 @@ int run_render(const std::vector<std::string>& args) {
     std::fprintf(stderr, "nitf: %s: %s\n", o.out.c_str(), sink.error().c_str());
     return kExitFailed;
   }
+  // A picture on standard output is all that goes there.
   if (o.output == Output::kDiscard)
     std::printf("nitf: composed %s (%u x %u), %u rows discarded\n", o.file.c_str(), width, height,
                 sink.rows);
-  else
+  else if (o.out != "-")
     std::printf("nitf: wrote %s (%u x %u)\n", o.out.c_str(), width, height);
   return kExitOk;
 }
