@@ -38,7 +38,7 @@ ToolRun run(const std::string& args) {
   return r;
 }
 
-TEST(Cli, InfoOfTheDemoFile) {
+TEST(Cli, Info) {
   TempDir dir;
   const std::string bytes = nitfgen::build(nitfgen::demo_file());
   const std::string path = dir.write("demo.ntf", bytes).string();
@@ -61,7 +61,7 @@ TEST(Cli, InfoOfTheDemoFile) {
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
 }
 
-TEST(Cli, FailuresAndUsage) {
+TEST(Cli, Failures) {
   ToolRun missing = run("info /nonexistent.ntf");
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_EQ(missing.err, "nitf: /nonexistent.ntf: no such file (-10)\n");
@@ -125,7 +125,7 @@ Picture read_pnm(const std::string& path) {
 
 // The demo file's picture as PNG, PPM and PGM of the same pixels; --discard composes
 // every row and writes nothing.
-TEST(Cli, RenderWritesThePicture) {
+TEST(Cli, Render) {
   TempDir dir;
   const std::string path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file())).string();
   const std::string png = dir.file("24.png").string(), png8 = dir.file("8.png").string();
@@ -175,13 +175,13 @@ TEST(Cli, RenderWritesThePicture) {
 }
 
 // The bundled demo file is what the generator makes.
-TEST(DemoFile, MatchesTheGenerator) {
+TEST(DemoFile, MatchesGenerator) {
   EXPECT_EQ(nitfgen::read_file(std::string(KVNTF_SOURCE_DIR) + "/samples/demo.ntf"),
             nitfgen::build(nitfgen::demo_file()))
       << "regenerate with: build/debug/bin/nitf-make-demo samples/demo.ntf";
 }
 
-TEST(Cli, CopyReportsAndFails) {
+TEST(Cli, Copy) {
   TempDir dir;
   nitfgen::FileSpec layout;
   layout.texts.push_back({nitfgen::text_subheader(), "text"});
@@ -200,7 +200,7 @@ TEST(Cli, CopyReportsAndFails) {
 
 // nitf set on every kind of segment, then values refused by the module or the client,
 // fields that describe the stored data among them: nothing is written.
-TEST(Cli, SetChangesFieldsOfEveryKind) {
+TEST(Cli, Set) {
   REQUIRE_SAMPLES();
   TempDir dir;
   const std::string in = sample("jitc/i_3113g.ntf").string(), out = dir.file("set.ntf").string();
@@ -235,7 +235,7 @@ TEST(Cli, SetChangesFieldsOfEveryKind) {
 }
 
 // The help lists the settable fields, none that describes the stored data.
-TEST(Cli, SetHelpListsNoLayoutField) {
+TEST(Cli, SetHelp) {
   ToolRun help = run("set --help");
   ASSERT_EQ(help.exit_code, 0);
   std::istringstream words(help.out);

@@ -79,7 +79,7 @@ class CorpusReplay : public ::testing::TestWithParam<std::string> {
   void TearDown() override { kernel::set_allocation_cap(0); }
 };
 
-TEST_P(CorpusReplay, GivesItsCodesWithoutReports) {
+TEST_P(CorpusReplay, Codes) {
   const std::string name = GetParam();
   const auto expected = read_expected();
   auto it = expected.find(name);
@@ -150,7 +150,7 @@ std::string one_image(long long rows, long long columns, int blocks, int block_s
 // Images of 99999 x 99999 grey pixels (about 10 GB, beyond the 4 GiB cap) in blocks or
 // in one; 40000 x 30000 under the cap, which 64 bytes of data cannot hold, found before
 // the canvas is filled.
-TEST(Limits, ImagesBeyondTheCapOrTheirData) {
+TEST(Limits, HugeImages) {
   const std::vector<int> cap = {RET_SUCCESS, RET_NO_MEMORY, RET_NO_MEMORY, RET_NO_MEMORY};
   EXPECT_EQ(run_all(one_image(99999, 99999, 98, 1024)), cap);
   EXPECT_EQ(run_all(one_image(99999, 99999, 1, 0)), cap);
@@ -164,7 +164,7 @@ std::string patch(std::string bytes, std::size_t at, const std::string& text) {
   return bytes;
 }
 
-TEST(Limits, NineHundredNinetyNineSegmentsOfMaximalLength) {
+TEST(Limits, MaximalSegments) {
   // 999 images of LISH 999998 and LI 9999999998, then 999 texts of LT 99998: lengths no
   // file holds, refused before anything is allocated for them. (All nines would mark
   // a streaming file, a different path.)

@@ -27,7 +27,7 @@ using namespace testing_support;
 // SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0;
 // a date is made of two-character parts, none of them missing.
 // A TRE area is walked by its CEL fields alone, never backwards and never past its end.
-TEST(FixedFields, LocationGroupsAndTreCounts) {
+TEST(FixedFields, GroupsDatesTres) {
   const std::tuple<const char*, std::int32_t, std::int32_t> groups[] = {
       {"-0010-0020", -10, -20}, {"00100-0005", 100, -5}, {"9999999999", 99999, 99999},
       {"  12  -3  ", 12, -3},   {"  12 abcde", 12, 0},   {"-0000-9999", 0, -9999},
@@ -97,7 +97,7 @@ void expect_read(std::span<const nitf::Field<R>> table, R& record, const Want& w
 
 // The generator lays every field out from its own list of names and widths: a reader
 // whose width of one field differs misplaces it or every field after it.
-TEST(FieldTables, ReadersAgreeWithTheGenerator) {
+TEST(FieldTables, AgreeWithGenerator) {
   nitfgen::FileSpec file;
   nitfgen::ImageSpec image;
   nitfgen::GraphicSpec graphic;
@@ -171,7 +171,7 @@ int compare_fields(std::span<const nitf::Field<R>> table, R& record, const std::
 
 // Every field of every image, file header and data extension of every sample as GDAL
 // reads it.
-TEST(FieldTables, ReadersAgreeWithGdal) {
+TEST(FieldTables, AgreeWithGdal) {
   REQUIRE_SAMPLES();
   REQUIRE_TOOL("gdalinfo");
   int fields = 0;
@@ -283,7 +283,7 @@ std::string damaged_file(const Checked& c) {
 // What each checked field gives for a value it refuses, and each count or length for a
 // claim beyond what the segment holds: found before anything is allocated for it (with
 // allocations capped, allocating first would give RET_NO_MEMORY instead).
-TEST(FieldTables, CheckedFieldsAndClaimedLengths) {
+TEST(FieldTables, CheckedAndClaimed) {
   const std::string nul(1, '\0');
   const struct {
     Kind kind;

@@ -17,7 +17,7 @@ using namespace testing_support;
 
 // ----- Text segments ---------------------------------------------------------------------
 
-TEST(TextSegment, ArgumentsAndLengths) {
+TEST(TextSegment, Arguments) {
   TempDir dir;
   nitfgen::FileSpec layout;
   layout.texts.push_back({nitfgen::text_subheader(), "hello"});
@@ -54,7 +54,7 @@ TEST(TextSegment, ArgumentsAndLengths) {
 // ----- Data extensions ---------------------------------------------------------------------
 
 // DESOFLW and DESITEM follow DESCTLN only in TRE_OVERFLOW, trailing blanks aside.
-TEST(DataExtension, OverflowFieldsOnlyInTreOverflow) {
+TEST(DataExtension, OverflowFields) {
   const std::pair<const char*, bool> cases[] = {
       {"TRE_OVERFLOW             ", true},  {"TRE_OVERFLOW", true},
       {" TRE_OVERFLOW            ", false}, {"TRE_OVERFLOWX            ", false},

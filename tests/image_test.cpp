@@ -35,7 +35,7 @@ struct OneImage {
 // What the reader makes of texts outside the code tables: a file's IREP keeps the code
 // the record had, an unknown IC is kept with its COMRAT, PJUST is right unless L, an IMAG
 // that means nothing keeps 1. The summary: IC and bi-level codes, PJUST, IMAG, IREP.
-TEST(ImageCodes, TextsOutsideTheTables) {
+TEST(ImageCodes, OutsideTheTables) {
   const std::pair<void (*)(ImageSpec&), const char*> cases[] = {
       {[](ImageSpec& s) { s.irep = "XYZ"; }, "0 3 1 1 1"},
       {[](ImageSpec& s) { s.ic = "Z9", s.comrat = "1D  "; }, "19 0 1 1 0"},
@@ -147,7 +147,7 @@ TEST(ImageMask, RecordsInFileOrder) {
 
 // Counts the subheader or the mask table claim, checked against the segment (LISH, or
 // LI for the mask table) before anything is allocated for them.
-TEST(ImageMask, ClaimsBeyondTheSegment) {
+TEST(ImageMask, Claims) {
   ImageSpec lut;
   lut.bands[0].nluts_text = "9";
   lut.bands[0].nelut_text = "65536";
@@ -194,7 +194,7 @@ Parsed streamed(const TempDir& dir, const ImageSpec& marked, const std::string& 
   return parse(dir.write("stream.ntf", nitfgen::build_streaming(file, tail)));
 }
 
-TEST(ImageStreaming, MarkedSubheaderIsReadAgainFromTheEnd) {
+TEST(ImageStreaming, ReadAgain) {
   TempDir dir;
   ImageSpec real;
   real.nrows = 512;

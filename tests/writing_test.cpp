@@ -244,7 +244,7 @@ class Save : public LeakChecked {
   TempDir dir_;
 };
 
-TEST_F(Save, EverySampleComesBackTheSame) {
+TEST_F(Save, EverySample) {
   REQUIRE_SAMPLES();
   for (const fs::path& p : all_samples()) round_trip(p);
   // Its image of IXSHDL 00003 gets an area of no TREs, which the image setter refuses.
@@ -253,7 +253,7 @@ TEST_F(Save, EverySampleComesBackTheSame) {
 
 // Lengths that lie are made true: a streaming file's all-nines lengths, five bytes of
 // padding counted in a LISH.
-TEST_F(Save, LengthsDescribeTheBytesWritten) {
+TEST_F(Save, TrueLengths) {
   nitfgen::FileSpec f;
   f.images.push_back(nitfgen::image_segment({}, std::string(64, '\x44')));
   f.texts.push_back({nitfgen::text_subheader(), "abc"});
@@ -285,7 +285,7 @@ TEST_F(Save, LengthsDescribeTheBytesWritten) {
 }
 
 // The empty document of Kv_NITFCreate is the 388-byte header of a file without segments.
-TEST_F(Save, EmptyDocumentIsTheBareHeader) {
+TEST_F(Save, EmptyDocument) {
   PublicDoc doc;
   ASSERT_EQ(Kv_NITFSaveFile(doc.d, wide(dir_.file("empty.ntf")).c_str()), RET_SUCCESS);
   const std::string b = nitfgen::read_file(dir_.file("empty.ntf").string());
@@ -304,7 +304,7 @@ void expect_only(const TempDir& dir, std::set<std::string> names) {
   EXPECT_EQ(found, names);
 }
 
-TEST_F(Save, TargetThatCannotBeCreated) {
+TEST_F(Save, BadTarget) {
   PublicDoc doc;
   const fs::path locked = dir_.file("locked");
   fs::create_directories(locked / "folder");
@@ -321,7 +321,7 @@ TEST_F(Save, TargetThatCannotBeCreated) {
 
 // A save onto the open source (also through a link) replaces it and the document reads
 // on; a source cut short after opening fails the save and leaves the target as it was.
-TEST_F(Save, OwnSourceAndSourceCutShort) {
+TEST_F(Save, OwnOrCutSource) {
   nitfgen::FileSpec f;
   f.images.push_back(nitfgen::image_segment({}, std::string(64, '\x55')));
   f.texts.push_back({nitfgen::text_subheader(), std::string(5000, 't')});
@@ -349,7 +349,7 @@ TEST_F(Save, OwnSourceAndSourceCutShort) {
 // Hostile records give codes, and no file: a claimed LI of 9 999 999 999 is found before
 // anything is allocated for it, VQ data without kernels and unknown codes are refused,
 // and a fourth LUT, which no record keeps, cannot be written.
-TEST_F(Save, HostileRecordsGiveCodesAndNoFile) {
+TEST_F(Save, HostileRecords) {
   nitfgen::FileSpec f;
   f.images.push_back(nitfgen::vq_segment(false));
   Parsed p = parse(dir_.write("in.ntf", nitfgen::build(f)));
@@ -447,7 +447,7 @@ void expect_fields_round_trip(Open open, const Kind& kind, int index, int* chang
   }
 }
 
-TEST_F(Setters, EveryFieldThroughItsDescription) {
+TEST_F(Setters, EveryField) {
   REQUIRE_SAMPLES();
   auto with_be = [] { return PublicDoc(sample("misc/WithBE.ntf")); };
   auto i_3113g = [] { return PublicDoc(sample("jitc/i_3113g.ntf")); };
@@ -529,7 +529,7 @@ TEST_F(Setters, Refusals) {
 
 // A change that brings a part in or takes one out moves the subheader's length (HL for
 // the file header) and FL by what it adds, and the saved file reads back.
-TEST_F(Setters, LengthsFollowWhatAChangeAdds) {
+TEST_F(Setters, Lengths) {
   nitfgen::ImageSpec image;
   image.comments = {"one", "two"};
   nitfgen::FileSpec file;
@@ -604,7 +604,7 @@ constexpr std::int32_t kRectangle[4] = {0, 0, 10, 10};
 
 // A new record's text fields are blank across their width: get and set of an appended
 // image, graphic or text are taken, and a field changed alone stays alone.
-TEST_F(Setters, AppendedRecordsTakeTheirOwnValuesBack) {
+TEST_F(Setters, AppendedRecords) {
   auto appended = [] {
     PublicDoc doc;
     TempDir dir;
@@ -624,7 +624,7 @@ using Append = LeakChecked;
 
 // Appended images are seen at once and the same after a save; each lies one display level
 // above every segment, dated a second before the file, a part of 01 passed over.
-TEST_F(Append, ImagesSeenAtOnceAndAfterSaving) {
+TEST_F(Append, Images) {
   PublicDoc doc;
   std::memcpy(doc.d->header.fdt, "20261206103001", 14);
   Picture colour(64, 48, 24), grey(40, 30, 8), wide(8200, 2, 8);
@@ -653,7 +653,7 @@ std::string lengths(NitfDocument* d) {
 }
 
 // A refused append leaves the document as it was.
-TEST_F(Append, RefusalsChangeNothing) {
+TEST_F(Append, Refusals) {
   PublicDoc doc;
   TempDir dir;
   Picture picture(8, 8, 24), wide(70000, 1, 8), tiny(1, 1, 8);
@@ -685,7 +685,7 @@ TEST_F(Append, RefusalsChangeNothing) {
 }
 
 // Texts come from files as they are, attached to the lowest display level.
-TEST_F(Append, TextsFromFiles) {
+TEST_F(Append, Texts) {
   REQUIRE_SAMPLES();
   TempDir dir;
   const std::string bytes(1000, 'x');
@@ -726,7 +726,7 @@ void expect_inside_sbnd(NitfDocument* d, const char* when) {
 
 // Drawings become graphics painted inside their bounds, at once and after a save; a
 // drawing above the origin is moved down; over an image it lies a level above it.
-TEST_F(Append, DrawingsPaintedInsideTheirBounds) {
+TEST_F(Append, Drawings) {
   PublicDoc doc, over;
   Drawing below(20, -60, 200, -10), above(0, 0, 100, 40);
   ASSERT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &below.d, kRectangle), RET_SUCCESS);
@@ -753,7 +753,7 @@ TEST_F(Append, DrawingsPaintedInsideTheirBounds) {
 }
 
 // A replaced drawing keeps the graphic's placement and subheader.
-TEST_F(Append, ReplacedDrawingKeepsItsPlacement) {
+TEST_F(Append, ReplacedDrawing) {
   REQUIRE_SAMPLES();
   PublicDoc doc(sample("jitc/i_3113g.ntf"));
   const std::string sloc = doc.d->graphics[1]->sloc;
