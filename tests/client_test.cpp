@@ -110,19 +110,4 @@ TEST(Client, CreateStoresWhatItIsGiven) {
         << bad;
 }
 
-TEST(Client, SetRefusesLayoutFields) {
-  REQUIRE_SAMPLES();
-  TempDir dir;
-  const std::string out = dir.file("s.ntf").string();
-  for (const char* field : {"image[0].nrows=5", "image[0].ic=C3", "image[0].nbands=2"}) {
-    ToolRun r = nitf("set " + sample("jitc/i_3001a.ntf").string() + " " + out + " " + field);
-    EXPECT_EQ(r.code, 1) << field;
-    EXPECT_NE(r.err.find(std::string(field).substr(0, std::string(field).find('='))),
-              std::string::npos)
-        << r.err;
-    EXPECT_FALSE(fs::exists(out));
-  }
-  EXPECT_EQ(nitf("set --help").out.find("nrows"), std::string::npos);
-}
-
 }  // namespace

@@ -14,6 +14,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/nitffile.h"
@@ -178,6 +179,19 @@ inline void expect_damage_refused(const std::string& bytes, std::uint32_t index,
     check(changed, false);
   }
 }
+// A document of the public API, destroyed at the end of its scope.
+struct PublicDoc {
+  NitfDocument* d = nullptr;
+  int result = 0;
+  PublicDoc() : result(Kv_NITFCreate(&d, nullptr)) {}
+  explicit PublicDoc(const fs::path& p) : result(Kv_NITFCreateA(&d, p.c_str())) {}
+  PublicDoc(PublicDoc&& other) noexcept
+      : d(std::exchange(other.d, nullptr)), result(other.result) {}
+  PublicDoc& operator=(PublicDoc&&) = delete;
+  ~PublicDoc() {
+    if (d) Kv_NITFDestroy(&d);
+  }
+};
 
 // Pixel (x, y) of a bitmap, in display order; for 24 bits `channel` 0 is blue, 2 red.
 inline std::uint32_t pixel_value(const kernel::Bitmap& b, int x, int y, int channel = 0) {

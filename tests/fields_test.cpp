@@ -1,0 +1,349 @@
+// The field tables and what every kind shares: fixed-field formatting, location groups,
+// TRE counting, the descriptions handed to applications, the readers' agreement with the
+// generator's independent layout, and the code each checked field or claimed length gives.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <tuple>
+
+#include "core/ntfhdr.h"
+#include "core/trearea.h"
+#include "fields/utility.h"
+#include "graphics_text/dexsbhdr.h"
+#include "graphics_text/grsubhdr.h"
+#include "graphics_text/txsubhdr.h"
+#include "image/imsubhdr.h"
+#include "nitfgen_image.h"
+#include "nitfgen_segments.h"
+#include "testing.h"
+#include "writing/utility_setters.h"
+
+namespace {
+
+using namespace testing_support;
+
+// SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0;
+// a date is made of two-character parts, none of them missing.
+// A TRE area is walked by its CEL fields alone, never backwards and never past its end.
+TEST(FixedFields, GroupsDatesTres) {
+  const std::tuple<const char*, std::int32_t, std::int32_t> groups[] = {
+      {"-0010-0020", -10, -20}, {"00100-0005", 100, -5}, {"9999999999", 99999, 99999},
+      {"  12  -3  ", 12, -3},   {"  12 abcde", 12, 0},   {"-0000-9999", 0, -9999},
+      {"0012", 12, 0}};
+  for (const auto& [text, row, column] : groups) {
+    EXPECT_EQ(nitf::coordinate_group(text, 0), row) << text;
+    EXPECT_EQ(nitf::coordinate_group(text, 1), column) << text;
+  }
+  char text[15];
+  EXPECT_EQ(nitf::FormatLocationField(text, -3, 0), RET_SUCCESS);
+  EXPECT_STREQ(text, "-000300000");
+  EXPECT_EQ(nitf::FormatDateTime(text, "20", "26", "12", "06", "19", "30", "45"), RET_SUCCESS);
+  EXPECT_STREQ(text, "20261206193045");
+  EXPECT_EQ(nitf::FormatDate(text, "19", "99", nullptr, "31"), RET_INVALID_PARAMETER);
+  EXPECT_STREQ(text, "20261206193045");
+  auto count = [](const std::string& s, std::size_t n) {
+    return nitf::CountTres(reinterpret_cast<const std::uint8_t*>(s.data()), n);
+  };
+  const std::string overrun = nitfgen::tre("A", "0123456789") + "B     00003abc";
+  EXPECT_EQ(count(overrun, 35), 2u);
+  EXPECT_EQ(count(overrun, 0), 0u);
+  EXPECT_EQ(count("TAG   xxxxxTAG   00000", 22), 2u);  // a CEL without digits advances 11
+  EXPECT_EQ(count("TAG   -0005", 11), 1u);
+}
+
+// ----- The descriptions ---------------------------------------------------------------
+
+TEST(FieldTables, Arguments) {
+  const NitfFieldInfo* fields = nullptr;
+  int32_t count = 0;
+  for (int32_t kind : {-1, KV_FIELDS_DES + 1})
+    EXPECT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_BAD_ARGUMENT) << kind;
+  EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_FILE, nullptr, &count), RET_BAD_ARGUMENT);
+  EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_FILE, &fields, nullptr), RET_BAD_ARGUMENT);
+  for (int32_t kind = KV_FIELDS_FILE; kind <= KV_FIELDS_DES; ++kind) {
+    ASSERT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_SUCCESS);
+    EXPECT_GT(count, 20);
+  }
+  EXPECT_EQ(nitf::find_field(nitf::image_fields(), "NOSUCH"), nullptr);
+}
+
+// ----- The readers against the generator ------------------------------------------------
+
+using Want = std::map<std::string, std::string>;
+
+// Gives every plain field of a table (no check or conversion, not a count, always in
+// the file) that `take` accepts a value of its own that fills it.
+template <class R, class Take>
+void fill(std::span<const nitf::Field<R>> table, nitfgen::FieldValues& values, Want& want,
+          int& next, Take take) {
+  for (const auto& f : table) {
+    if (!f.text || f.convert || (f.flags & (KV_FIELD_CONDITIONAL | nitf::kByKind)) || !take(f))
+      continue;
+    const char c = f.digits() ? char('1' + next % 9) : char('a' + next % 26);
+    ++next;
+    values[f.name] = want[f.name] = std::string(f.width, c);
+  }
+}
+
+template <class R>
+void expect_read(std::span<const nitf::Field<R>> table, R& record, const Want& want) {
+  for (const auto& f : table)
+    if (auto it = want.find(f.name); it != want.end()) {
+      EXPECT_EQ(f.text(record), it->second) << f.name;
+    }
+}
+
+// The generator lays every field out from its own list of names and widths: a reader
+// whose width of one field differs misplaces it or every field after it.
+TEST(FieldTables, AgreeWithGenerator) {
+  nitfgen::FileSpec file;
+  nitfgen::ImageSpec image;
+  nitfgen::GraphicSpec graphic;
+  nitfgen::TextSpec text;
+  nitfgen::DesSpec des;
+  Want want[5];
+  int next = 0;
+  auto all = [](const auto&) { return true; };
+  fill(nitf::header_fields(), file.fields, want[0], next,
+       [](const nitf::HeaderField& f) { return f.id < int(nitf::HeaderId::FL); });
+  fill(nitf::image_fields(), image.fields, want[1], next,
+       [](const nitf::ImageField& f) { return f.id != int(nitf::ImageId::ICORDS); });
+  fill(nitf::graphic_fields(), graphic.fields, want[2], next, all);
+  fill(nitf::text_fields(), text.fields, want[3], next, all);
+  fill(nitf::des_fields(), des.fields, want[4], next, [](const nitf::DesField& f) {
+    return f.id == int(nitf::DesId::DESID) || f.id > int(nitf::DesId::DESVER);
+  });
+  des.desid = des.fields["DESID"];
+  des.fields.erase("DESID");
+  des.fields.erase("DESSHL");
+  want[4].erase("DESSHL");
+  file.images.push_back(nitfgen::image_segment(image, std::string(64, 'p')));
+  file.graphics.push_back({nitfgen::graphic_subheader(graphic), "CGM"});
+  file.texts.push_back({nitfgen::text_subheader(text), "text"});
+  file.des.push_back({nitfgen::des_subheader_full(des), "data"});
+  TempDir dir;
+  Parsed p = parse(dir.write("fields.ntf", nitfgen::build(file)));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  NitfDocument& d = *p.document;
+  expect_read(nitf::header_fields(), d.header, want[0]);
+  expect_read(nitf::image_fields(), *d.images[0], want[1]);
+  expect_read(nitf::graphic_fields(), *d.graphics[0], want[2]);
+  expect_read(nitf::text_fields(), *d.texts[0], want[3]);
+  expect_read(nitf::des_fields(), *d.des[0], want[4]);
+  EXPECT_GT(next, 100);
+}
+
+// ----- Against GDAL ---------------------------------------------------------------------
+
+// GDAL trims blanks on both sides and prints counts and levels as numbers.
+bool same_field(std::string ours, std::string gdal) {
+  for (std::string* s : {&ours, &gdal}) {
+    s->erase(s->find_last_not_of(' ') + 1);
+    s->erase(0, s->find_first_not_of(' '));
+  }
+  char *end_ours = nullptr, *end_gdal = nullptr;
+  const long long a = std::strtoll(ours.c_str(), &end_ours, 10),
+                  b = std::strtoll(gdal.c_str(), &end_gdal, 10);
+  return ours == gdal || (!ours.empty() && !gdal.empty() && !*end_ours && !*end_gdal && a == b);
+}
+
+// Every field of the table that GDAL lists (as `before` NAME `after` value `end`, between
+// `from` and `until`) against the record's text; how many were compared.
+template <class R>
+int compare_fields(std::span<const nitf::Field<R>> table, R& record, const std::string& out,
+                   const std::string& before, const std::string& after, char end,
+                   std::size_t from = 0, std::size_t until = std::string::npos) {
+  int compared = 0;
+  for (const auto& f : table) {
+    const std::size_t at = out.find(before + f.name + after, from);
+    if (!f.text || !f.in_file(record) || f.form == KV_FORM_COLOUR || f.id == 0 || at >= until)
+      continue;
+    const std::size_t value = at + before.size() + std::strlen(f.name) + after.size();
+    const std::string gdal = out.substr(value, out.find(end, value) - value);
+    EXPECT_TRUE(same_field(f.text(record), gdal))
+        << f.name << ": " << f.text(record) << " / " << gdal;
+    ++compared;
+  }
+  return compared;
+}
+
+// Every field of every image, file header and data extension of every sample as GDAL
+// reads it.
+TEST(FieldTables, AgreeWithGdal) {
+  REQUIRE_SAMPLES();
+  REQUIRE_TOOL("gdalinfo");
+  int fields = 0;
+  for (const fs::path& path : all_samples()) {
+    MessageCapture quiet;
+    Parsed p = parse(path);
+    if (p.result != RET_SUCCESS) continue;
+    NitfDocument& d = *p.document;
+    SCOPED_TRACE(path.filename().string());
+    for (std::uint32_t i = 0; i < d.image_count; ++i) {
+      const std::string name = "'NITF_IM:" + std::to_string(i) + ":" + path.string() + "'";
+      const std::string json = command_output("gdalinfo -json -mdd all " + name + " 2>/dev/null");
+      fields += compare_fields(nitf::image_fields(), *d.images[i], json, "\"NITF_", "\":\"", '"');
+      if (i == 0)
+        fields += compare_fields(nitf::header_fields(), d.header, json, "\"NITF_", "\":\"", '"');
+    }
+    const std::string xml =
+        command_output("gdalinfo -mdd xml:DES '" + path.string() + "' 2>/dev/null");
+    std::size_t from = 0;
+    for (std::uint32_t i = 0; i < d.des_count; ++i) {
+      from = xml.find("<des name=", from + 1);
+      ASSERT_NE(from, std::string::npos);
+      fields += compare_fields(nitf::des_fields(), *d.des[i], xml, "<field name=\"", "\" value=\"",
+                               '"', from, xml.find("<des name=", from + 1));
+      if (!d.des[i]->desshf.empty()) {
+        EXPECT_NE(
+            xml.find("\"DESSHF\" value=\"" + std::string(d.des[i]->desshf.data()) + "\"", from),
+            std::string::npos);
+      }
+    }
+  }
+  EXPECT_GT(fields, 1000);
+}
+
+// ----- Checked fields and claimed lengths -------------------------------------------------
+
+// Where a field of a default record of the kind starts in its subheader.
+template <class R>
+std::size_t offset_in(std::span<const nitf::Field<R>> table, const std::string& name) {
+  const R record(nullptr, 0);
+  std::size_t at = 0;
+  for (const auto& f : table) {
+    if (name == f.name) return at;
+    if (f.text && f.in_file(record)) at += f.width;
+  }
+  ADD_FAILURE() << name;
+  return 0;
+}
+
+// Where a field of the file header starts (a length table: its first entry), up to UDHDL.
+std::size_t header_offset(const std::string& bytes, const std::string& name) {
+  const auto table = nitf::header_fields();
+  std::size_t at = 0, count = 0;
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    const auto& f = table[i];
+    if (f.form == KV_FORM_TABLE) {  // subheader and data lengths alternate
+      const auto& data = table[++i];
+      if (name == f.name || name == data.name) return at + (name == f.name ? 0 : f.width);
+      at += std::size_t(f.width + data.width) * count;
+    } else {
+      if (name == f.name) return at;
+      count = std::size_t(std::max(0, std::atoi(bytes.substr(at, f.width).c_str())));
+      at += f.width;
+    }
+  }
+  ADD_FAILURE() << name;
+  return 0;
+}
+
+enum Kind { kFile, kImage, kGraphic, kText, kDes };
+
+struct Checked {
+  Kind kind;
+  const char* name;
+  std::string value;
+};
+
+// An image of three bands with two comments, a graphic and a text with extension areas,
+// and a data extension with user fields; `c` changes one field of it.
+std::string damaged_file(const Checked& c) {
+  nitfgen::ImageSpec image;
+  image.irep = "RGB";
+  image.bands = {nitfgen::BandSpec{"R"}, nitfgen::BandSpec{"G"}, nitfgen::BandSpec{"B"}};
+  image.comments = {"one", "two"};
+  if (c.kind == kImage) image.fields[c.name] = c.value;
+  if (c.kind == kImage && std::string(c.name) == "XBANDS") image.fields["NBANDS"] = "0";
+  nitfgen::DesSpec des;
+  des.desshf = "0123456789";
+  nitfgen::FileSpec file;
+  file.images.push_back(nitfgen::image_segment(image, std::string(2000, 'p')));
+  file.graphics.push_back(
+      {nitfgen::graphic_subheader({{}, true, nitfgen::tre("ABCDEF", "0123456789")}), "CGM"});
+  file.texts.push_back({nitfgen::text_subheader({{}, true, nitfgen::tre("TXTTRE", "abc")}),
+                        std::string(50000, 't')});
+  file.des.push_back({nitfgen::des_subheader_full(des), std::string(20000, 'd')});
+  std::string bytes = nitfgen::build(file);
+  if (c.kind == kFile) return bytes.replace(header_offset(bytes, c.name), c.value.size(), c.value);
+  if (c.kind == kImage) return bytes;
+  const std::size_t hl = std::stoul(bytes.substr(header_offset(bytes, "HL"), 6));
+  std::size_t at = hl + file.images[0].subheader.size() + file.images[0].data.size();
+  if (c.kind == kGraphic) at += offset_in(nitf::graphic_fields(), c.name);
+  if (c.kind >= kText) at += file.graphics[0].subheader.size() + 3;
+  if (c.kind == kText) at += offset_in(nitf::text_fields(), c.name);
+  if (c.kind == kDes)
+    at += file.texts[0].subheader.size() + 50000 + offset_in(nitf::des_fields(), c.name);
+  return bytes.replace(at, c.value.size(), c.value);
+}
+
+// What each checked field gives for a value it refuses, and each count or length for a
+// claim beyond what the segment holds: found before anything is allocated for it (with
+// allocations capped, allocating first would give RET_NO_MEMORY instead).
+TEST(FieldTables, CheckedAndClaimed) {
+  const std::string nul(1, '\0');
+  const struct {
+    Kind kind;
+    int code;
+    std::vector<std::pair<const char*, std::string>> values;
+  } cases[] = {{kFile, RET_SUCCESS, {{"FHDR", "NSIF"}, {"FSCLAS", "T"}}},
+               {kFile,
+                RET_FILE_FORMAT,
+                {{"FHDR", "NITX"},
+                 {"FSCLAS", "u"},
+                 {"HL", "-00001"},
+                 {"NUMI", "-01"},
+                 {"NUMX", "  0"},
+                 {"LT", "-0005"},
+                 {"NUMRES", "-01"},
+                 {"UDHDL", "00002"},
+                 {"UDHDL", "-0005"}}},
+               {kFile, RET_FILE_READ, {{"LISH", "000300"}, {"LSSH", "0257"}, {"UDHDL", "99999"}}},
+               {kFile, RET_UNSUPPORTED_VERSION, {{"FVER", "02.00"}, {"FVER", "02.1 "}}},
+               {kFile, RET_UNSUPPORTED_CLEVEL, {{"CLEVEL", "05"}}},
+               {kImage, RET_SUCCESS, {{"PVTYPE", "B"}}},
+               {kImage,
+                RET_FILE_FORMAT,
+                {{"IM", "XX"},
+                 {"ISCLAS", " "},
+                 {"IMODE", "b"},
+                 {"XBANDS", "-0001"},
+                 {"UDIDL", "00002"},
+                 {"IXSHDL", "00001"}}},
+               {kImage,
+                RET_FILE_READ,
+                {{"NICOM", "9"}, {"XBANDS", "99999"}, {"UDIDL", "99999"}, {"IXSHDL", "99998"}}},
+               {kImage, RET_UNSUPPORTED_PVTYPE, {{"PVTYPE", "SI"}}},
+               {kImage, RET_UNSUPPORTED_BPP, {{"NBPP", "16"}}},
+               {kGraphic, RET_SUCCESS, {{"SFMT", "B"}, {"SXSHDL", "00024"}}},
+               {kGraphic,
+                RET_FILE_FORMAT,
+                {{"SY", "sy"}, {"SSCLAS", nul}, {"SFMT", "c"}, {"SXSHDL", "-0005"}}},
+               {kGraphic, RET_FILE_READ, {{"SXSHDL", "00025"}, {"SXSHDL", "99999"}}},
+               {kText, RET_SUCCESS, {{"TSCLAS", "X"}}},
+               {kText, RET_FILE_FORMAT, {{"TE", "TX"}, {"TXSHDL", "00002"}}},
+               {kText, RET_FILE_READ, {{"TXSHDL", "50000"}}},
+               {kDes,
+                RET_FILE_FORMAT,
+                {{"DE", "SY"}, {"DESVER", "-9"}, {"DESCLAS", "X"}, {"DESSHL", "-001"}}},
+               {kDes, RET_FILE_READ, {{"DESSHL", "9999"}}}};
+  TempDir dir;
+  for (const auto& group : cases) {
+    for (const auto& [name, value] : group.values) {
+      const fs::path path = dir.write("checked.ntf", damaged_file({group.kind, name, value}));
+      std::size_t before = kernel::live_objects();
+      MessageCapture messages;
+      {
+        AllocationCap cap(4096);
+        EXPECT_EQ(parse(path).result, group.code) << name << "=" << value;
+      }
+      EXPECT_EQ(kernel::live_objects(), before) << name;
+      EXPECT_EQ(messages.messages().size(), group.code <= RET_UNSUPPORTED_PVTYPE ? 1u : 0u) << name;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,231 @@
+// The image subheader: every field of every image of every sample against GDAL, the
+// reader's codes, LUTs and mask tables, the streaming re-read, and claims no segment
+// can hold.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "image/imsubhdr.h"
+#include "nitfgen_image.h"
+#include "testing.h"
+
+namespace {
+
+using namespace testing_support;
+using nitf::NitfImageSubheader;
+using nitfgen::BandSpec;
+using nitfgen::ImageSpec;
+using nitfgen::MaskSpec;
+
+// A document of one generated image, its subheader read by the parse driver.
+struct OneImage {
+  TempDir dir;
+  Parsed p;
+  explicit OneImage(const ImageSpec& layout, const std::string& pixels = "") {
+    nitfgen::FileSpec file;
+    file.images.push_back(nitfgen::image_segment(layout, pixels));
+    p = parse(dir.write("image.ntf", nitfgen::build(file)));
+  }
+  const NitfImageSubheader& image() const { return *p.document->images[0]; }
+};
+
+// ----- Codes -------------------------------------------------------------------------------
+
+// What the reader makes of texts outside the code tables: a file's IREP keeps the code
+// the record had, an unknown IC is kept with its COMRAT, PJUST is right unless L, an IMAG
+// that means nothing keeps 1. The summary: IC and bi-level codes, PJUST, IMAG, IREP.
+TEST(ImageCodes, OutsideTheTables) {
+  const std::pair<void (*)(ImageSpec&), const char*> cases[] = {
+      {[](ImageSpec& s) { s.irep = "XYZ"; }, "0 3 1 1 1"},
+      {[](ImageSpec& s) { s.ic = "Z9", s.comrat = "1D  "; }, "19 0 1 1 0"},
+      {[](ImageSpec& s) { s.ic = "C1", s.comrat = "00.0"; }, "3 3 1 1 0"},
+      {[](ImageSpec& s) { s.pjust = "L"; }, "0 3 0 1 0"},
+      {[](ImageSpec& s) { s.pjust = " ", s.imag = "/0"; }, "0 3 1 1 0"},
+      {[](ImageSpec& s) { s.imag = ".5"; }, "0 3 1 0.5 0"}};
+  for (const auto& [edit, summary] : cases) {
+    ImageSpec layout;
+    edit(layout);
+    OneImage o(layout);
+    ASSERT_EQ(o.p.result, RET_SUCCESS) << summary;
+    const NitfImageSubheader& r = o.image();
+    std::ostringstream out;
+    out << int(r.compression) << " " << int(r.bilevel_mode) << " " << r.right_justified << " "
+        << r.magnification << " " << int(r.representation);
+    EXPECT_EQ(out.str(), summary);
+  }
+}
+
+// The IMAG text a changed magnification is written as: the stored text while it still
+// says the value, else the shortest that reads back the same.
+TEST(ImageCodes, MagnificationText) {
+  const struct {
+    const char* stored;
+    double value;
+    const char* text;
+  } cases[] = {{"/2  ", 0.5, "/2  "}, {"1.0 ", 0.25, "0.25"},  {"1.0 ", 0.125, "/8"},
+               {"1.0 ", 2.0, "2"},    {"1.0 ", 1.0 / 3, "/3"}, {"", 1.0, "1"}};
+  for (const auto& c : cases) {
+    char out[5] = {};
+    ASSERT_TRUE(nitf::magnification_text(c.stored, c.value, out)) << c.value;
+    EXPECT_STREQ(out, c.text) << c.value;
+  }
+  char out[5];
+  EXPECT_FALSE(nitf::magnification_text("1.0 ", 10000, out));
+}
+
+// ----- LUTs and masks ---------------------------------------------------------------------
+
+std::vector<int> rgb(const nitf::ColourEntry& e) {
+  return {e.red, e.green, e.blue};
+}
+
+// One table is grey, three are red, green and blue; with two blue stays 0; a fourth is
+// read past. The last band with tables makes the colour table.
+TEST(ImageLuts, TablesPerBand) {
+  ImageSpec layout;
+  layout.irep = "MULTI";
+  layout.bands = {BandSpec("LU"), BandSpec("M"), BandSpec("LU"), BandSpec("LU")};
+  layout.bands[0].luts = {std::string(4, '\x01'), std::string(4, '\x02'), std::string(4, '\x03')};
+  layout.bands[2].luts = {"\xA0\xA1", "\xB0\xB1"};
+  layout.bands[3].luts = {"\x01", "\x02", "\x03", "\x04"};
+  layout.idlvl = 7;
+  OneImage four(layout);
+  ASSERT_EQ(four.p.result, RET_SUCCESS);
+  ASSERT_EQ(four.image().colours.entries.size(), 1u);
+  EXPECT_EQ(rgb(four.image().colours.entries[0]), (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(four.image().display_level, 7) << "every table was read past";
+  layout.bands.pop_back();
+  OneImage two(layout);
+  ASSERT_EQ(two.p.result, RET_SUCCESS);
+  EXPECT_EQ(rgb(two.image().colours.entries[1]), (std::vector<int>{0xA1, 0xB1, 0}));
+  layout.bands = {BandSpec("LU")};
+  layout.bands[0].luts = {std::string("\x00\x10\xC8", 3)};
+  OneImage grey(layout);
+  ASSERT_EQ(grey.p.result, RET_SUCCESS);
+  EXPECT_EQ(rgb(grey.image().colours.entries[2]), (std::vector<int>{200, 200, 200}));
+}
+
+// Records are kept as the file holds them; band sequential images record every band's
+// blocks, other modes each block once. The getter passes the header through decimal text.
+TEST(ImageMask, RecordsInFileOrder) {
+  ImageSpec layout;
+  layout.ic = "NM";
+  layout.irep = "RGB";
+  layout.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
+  layout.nbpr = 2;
+  layout.imode = "S";
+  layout.mask = MaskSpec{};
+  layout.mask->block_records = {0, 0xFFFFFFFF, 128, 192, 256, 320};
+  layout.mask->pad_records = {0x01020304, 64, 0, 0, 0, 0};
+  layout.mask->tpxcdlnth = 12;
+  layout.mask->tpxcd = "\x0A\x0B";
+  OneImage s(layout, std::string(384, 'p'));
+  ASSERT_EQ(s.p.result, RET_SUCCESS);
+  const nitf::ImageMaskTable& m = s.image().mask;
+  EXPECT_EQ(m.imdatoff, 10u + 2 + 48);
+  ASSERT_EQ(m.block_count(), 6u);
+  EXPECT_EQ(m.block_offset(1), nitf::ImageMaskTable::kNotRecorded);
+  EXPECT_EQ(m.pad_offset(0), 0x01020304u);
+  EXPECT_EQ(std::memcmp(m.pad_records.data(), "\x01\x02\x03\x04", 4), 0) << "kept as in the file";
+  EXPECT_EQ(m.pad_offset(6), 0u) << "the entry after the records";
+  EXPECT_EQ(m.pad_code[1], 0x0B);
+
+  layout.imode = "B";
+  layout.mask->block_records = {0, 192};
+  layout.mask->pad_records.clear();
+  layout.mask->imdatoff = 0xFFFFFFF0;
+  OneImage b(layout, std::string(384, 'p'));
+  ASSERT_EQ(b.p.result, RET_SUCCESS);
+  EXPECT_EQ(b.image().mask.block_offset(1), 192u);
+  NitfImageHeader h{};
+  ASSERT_EQ(Kv_NITFGetImageHeader(b.p.document.get(), 0, &h), RET_SUCCESS);
+  EXPECT_EQ(value(h.IMDATOFF), 2147483647u);
+  EXPECT_EQ(value(h.TPXCD)[1], 0x0B);
+  Kv_NITFFreeImageHeader(&h);
+}
+
+// Counts the subheader or the mask table claim, checked against the segment (LISH, or
+// LI for the mask table) before anything is allocated for them.
+TEST(ImageMask, Claims) {
+  ImageSpec lut;
+  lut.bands[0].nluts_text = "9";
+  lut.bands[0].nelut_text = "65536";
+  ImageSpec negative_lut = lut;
+  negative_lut.bands[0].nelut_text = "-0002";
+  ImageSpec mask;
+  mask.ic = "NM";
+  mask.nbpr = mask.nbpc = 5000;
+  mask.mask = MaskSpec{};
+  mask.mask->block_records = {0};
+  ImageSpec negative_grid = mask;
+  negative_grid.fields["NBPR"] = "-001";
+  ImageSpec beyond_li = mask;  // 10 of 10 000 records: the data end first
+  beyond_li.ic = "M3";
+  beyond_li.nbpr = beyond_li.nbpc = 100;
+  beyond_li.mask->block_records.assign(10, 0);
+  beyond_li.mask->imdatoff = 50;
+  const std::pair<ImageSpec, int> cases[] = {{lut, RET_FILE_READ},
+                                             {negative_lut, RET_FILE_FORMAT},
+                                             {mask, RET_FILE_READ},
+                                             {negative_grid, RET_FILE_FORMAT},
+                                             {beyond_li, RET_FILE_READ}};
+  std::size_t before = kernel::live_objects();
+  for (const auto& [layout, code] : cases) {
+    nitfgen::FileSpec file;
+    file.images.push_back(nitfgen::image_segment(layout, std::string(40, 'x')));
+    file.texts.push_back({std::string(285, ' '), std::string(50000, 't')});  // bytes after LI
+    TempDir dir;
+    const fs::path path = dir.write("claims.ntf", nitfgen::build(file));
+    AllocationCap cap(64 * 1024);
+    EXPECT_EQ(parse(path).result, code);
+  }
+  EXPECT_EQ(kernel::live_objects(), before);
+}
+
+// ----- The streaming re-read ----------------------------------------------------------------
+
+// A streaming file whose image subheader is `marked`, the replacement data holding `tail`
+// after the real file header.
+Parsed streamed(const TempDir& dir, const ImageSpec& marked, const std::string& tail) {
+  nitfgen::FileSpec file;
+  file.images.push_back(nitfgen::image_segment(marked, std::string(64, 'p')));
+  file.streaming = true;
+  return parse(dir.write("stream.ntf", nitfgen::build_streaming(file, tail)));
+}
+
+TEST(ImageStreaming, ReadAgain) {
+  TempDir dir;
+  ImageSpec real;
+  real.nrows = 512;
+  real.nbpr = 3;
+  real.fields["IID1"] = "REAL";
+  ImageSpec marked = real;
+  marked.fields["NROWS"] = "99999999";
+  marked.fields["IID1"] = "MARKED";
+  const std::string tail = nitfgen::image_subheader(real);
+  Parsed p = streamed(dir, marked, tail);
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  EXPECT_EQ(p.document->images[0]->rows, 512u);
+  EXPECT_EQ(std::string(p.document->images[0]->iid1), nitfgen::text("REAL", 10));
+  EXPECT_EQ(p.document->streaming.bytes_to_end, 4 + 7) << "only the closing frame is left";
+
+  // NROWS and NCOLS end 349 bytes in: a shorter replacement leaves NBPR as marked.
+  marked = real;
+  marked.fields["NBPR"] = "9999";
+  marked.fields["NCOLS"] = "00000001";
+  p = streamed(dir, marked, tail.substr(0, 349));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  EXPECT_EQ(p.document->images[0]->columns, 8u);
+  EXPECT_STREQ(p.document->images[0]->nbpr, "9999");
+
+  // Markers in the replacement are taken as they are; without a streaming header, refused.
+  p = streamed(dir, marked, nitfgen::image_subheader(marked));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  EXPECT_STREQ(p.document->images[0]->nbpr, "9999");
+  nitfgen::FileSpec plain;
+  plain.images.push_back(nitfgen::image_segment(marked, std::string(64, 'p')));
+  EXPECT_EQ(parse(dir.write("plain.ntf", nitfgen::build(plain))).result, RET_INVALID_PARAMETER);
+}
+
+}  // namespace
