@@ -15,6 +15,7 @@
 #include "core/strmfhdr.h"
 #include "graphics_text/dexsbhdr.h"
 #include "graphics_text/grsubhdr.h"
+#include "graphics_text/lasubhdr.h"
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 
@@ -46,11 +47,13 @@ struct NitfDocument {
   std::uint32_t image_count = 0, graphic_count = 0, text_count = 0;
   std::uint32_t source_image_count = 0, source_graphic_count = 0, source_text_count = 0;
   std::uint32_t des_count = 0, res_count = 0;
+  std::uint32_t label_count = 0;  // NITF 2.0 only
 
   nitf::ImageSubheaderList images;
   nitf::GraphicSubheaderList graphics;
   nitf::TextSubheaderList texts;
   nitf::DesSubheaderList des;
+  nitf::LabelSubheaderList labels;
 };
 
 namespace nitf {
