@@ -163,7 +163,7 @@ KV_API int32_t KV_CALL Kv_NITFAppendTextSegment(NitfDocument* d, const wchar_t* 
 KV_API int32_t KV_CALL Kv_NITFAppendTextSegmentA(NitfDocument* d, const char* name) {
   wchar_t* wide = name ? kernel::wide_copy(name) : nullptr;
   if (!wide) return -1;
-  int32_t r = d ? nitf::append_text_segment(d, wide) : RET_INVALID_DOCUMENT;
+  int32_t r = Kv_NITFAppendTextSegment(d, wide);
   kernel::release_wide(wide);
   return r;
 }

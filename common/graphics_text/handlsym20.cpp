@@ -45,9 +45,11 @@ int add(vector::Drawing* d, vector::ObjectKind kind, vector::ObjectDescription& 
   return vector::add_object(d, 0, kind, &o, 0);
 }
 
-// A solid rectangle over columns [left, right) and rows [top, bottom) of the frame.
+// A solid rectangle over columns [left, right) and rows [top, bottom) of the frame. The
+// painter puts a world point at a pixel's centre: a pixel's area is half a unit around it.
 int add_cells(vector::Drawing* d, double left, double top, double right, double bottom,
               std::uint32_t colour) {
+  left -= 0.5, top -= 0.5, right -= 0.5, bottom -= 0.5;
   vector::ObjectDescription o;
   vector::init_object_description(&o);
   o.attributes.interior_style = vector::InteriorStyle::kSolid;
