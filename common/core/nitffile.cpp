@@ -120,7 +120,7 @@ const LengthTables* tables_of(const NitfFileHeaderData& h, SegmentKind kind) {
     case SegmentKind::kGraphic:
       return &h.graphics;
     case SegmentKind::kLabel:
-      return &h.labels;
+      return h.nitf20 ? &h.labels : nullptr;  // only NITF 2.0 has labels
     case SegmentKind::kText:
       return &h.texts;
     case SegmentKind::kDataExtension:

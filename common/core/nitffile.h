@@ -68,7 +68,8 @@ int allocate_segment_objects(NitfDocument* document);
 // document keeps what was read; callers discard it.
 int parse_file(NitfDocument* document, const wchar_t* name);
 
-// The length tables of one segment kind (none for an unknown kind).
+// The length tables of one segment kind (none for an unknown kind, or labels outside
+// NITF 2.0).
 const LengthTables* tables_of(const NitfFileHeaderData& header, SegmentKind kind);
 
 // File offset of a segment's subheader, or of its data; -1 for an unknown kind. These

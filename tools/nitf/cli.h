@@ -28,7 +28,9 @@ class Document {
   ~Document() {
     if (handle_) Kv_NITFDestroy(&handle_);
   }
-  int open(const std::string& path) { return Kv_NITFCreateA(&handle_, path.c_str()); }
+  int open(const std::string& path, uint32_t options = 0) {
+    return Kv_NITFCreateExA(&handle_, path.c_str(), options);
+  }
   NitfDocument* get() const { return handle_; }
 
  private:
