@@ -58,6 +58,17 @@ TEST_F(Nitf20, Samples) {
     Doc doc(c.file, KV_NITF_EXTENDED);
     ASSERT_EQ(doc.result, c.extended);
     if (doc.result != RET_SUCCESS) continue;
+    // Records taken out and set back change nothing the save writes.
+    NitfHeader h{};
+    ASSERT_EQ(Kv_NITFGetNITFHeader(doc.d, &h), RET_SUCCESS);
+    EXPECT_EQ(Kv_NITFSetNITFHeader(doc.d, &h), RET_SUCCESS);
+    Kv_NITFFreeNITFHeader(&h);
+    for (uint32_t i = 0; i < uint32_t(Kv_NITFGetImageHeaderCount(doc.d)); ++i) {
+      NitfImageHeader m{};
+      ASSERT_EQ(Kv_NITFGetImageHeader(doc.d, i, &m), RET_SUCCESS);
+      EXPECT_EQ(Kv_NITFSetImageHeader(doc.d, i, &m), RET_SUCCESS);
+      Kv_NITFFreeImageHeader(&m);
+    }
     const fs::path copy = dir.file(c.file.filename().string());
     const bool whole = c.file.filename() != "RPFTOC01.ON2";
     ASSERT_EQ(Kv_NITFSaveFileA(doc.d, copy.string().c_str()), whole ? RET_SUCCESS : RET_FILE_READ);
@@ -142,6 +153,16 @@ TEST_F(Nitf20, SymbolsAndLabels) {
   ASSERT_EQ(GetActual_Width_Height(doc.d, &width, &height), RET_SUCCESS);
   EXPECT_EQ(width, 112u) << "the circle reaches furthest right";
   EXPECT_EQ(height, 162u) << "the label's second line lowest";
+  char text[64];
+  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_LABEL, 0, "LLOC", text, sizeof text), 1);
+  EXPECT_STREQ(text, "0013000010");
+  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_SYMBOL, 3, "SNUM", text, sizeof text), 1);
+  EXPECT_STREQ(text, "000002");
+  EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, KV_FIELDS_LABEL), 1);
+  NitfGraphicHeader g{};
+  ASSERT_EQ(Kv_NITFGetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);
+  EXPECT_EQ(Kv_NITFSetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);
+  Kv_NITFFreeGraphicHeader(&g);
   Rendered r;
   ASSERT_EQ(r.result = Kv_NtfRenderBitmap(&r.bitmap, doc.d), RET_SUCCESS);
   std::vector<int> ink(bounds.size());
