@@ -17,6 +17,14 @@
 #define KV_FIELDS_GRAPHIC 2 /* NitfGraphicHeader */
 #define KV_FIELDS_TEXT 3    /* NitfTextHeader */
 #define KV_FIELDS_DES 4     /* no public record: every form is KV_FORM_NONE */
+/* NITF 2.0 (MIL-STD-2500A), read with extended reading: a kind or'ed with
+ * KV_FIELDS_NITF20 is that kind's 2.0 table. A document read from a 2.0 file (its
+ * header record's FVER is 2.0) has these layouts; symbols are its graphics, and labels
+ * exist in 2.0 files only. Fields the public records do not hold are KV_FORM_NONE:
+ * Kv_NITFGetFieldText reads their characters. */
+#define KV_FIELDS_NITF20 0x20
+#define KV_FIELDS_SYMBOL (KV_FIELDS_GRAPHIC | KV_FIELDS_NITF20) /* NitfGraphicHeader */
+#define KV_FIELDS_LABEL (5 | KV_FIELDS_NITF20)                  /* no public record */
 
 /* How the public record holds a field. */
 #define KV_FORM_NONE 0     /* not in the record */
@@ -50,5 +58,18 @@ typedef struct NitfFieldInfo {
  * or RET_BAD_ARGUMENT for an unknown kind or a null pointer. */
 KV_API int32_t KV_CALL Kv_NITFGetFieldTable(int32_t kind, const NitfFieldInfo** fields,
                                             int32_t* count);
+
+/* The characters of field `name` of segment `index` of `kind` (KV_FIELDS_*; the index
+ * is unused for the file header), as the document holds them in its own layout (the
+ * KV_FIELDS_NITF20 bit is not needed), with a NUL after them; "" for a conditional
+ * field the segment's file does not have. Returns RET_SUCCESS; RET_FAILURE without a
+ * document; RET_BAD_ARGUMENT for an unknown kind, a null name or buffer; RET_INVALID_PARAMETER
+ * for an index not below the kind's count, a field the layout lacks or keeps in no
+ * characters (tables, areas, binary colours), or a buffer of `size` bytes too small. */
+KV_API int32_t KV_CALL Kv_NITFGetFieldText(NitfDocument* document, int32_t kind, int32_t index,
+                                           const char* name, char* buffer, int32_t size);
+/* The number of segments of `kind` (image, graphic or symbol, label, text, data
+ * extension) in the document; 0 without a document or for another kind. */
+KV_API int32_t KV_CALL Kv_NITFGetSegmentCount(NitfDocument* document, int32_t kind);
 
 #endif /* KVNTFU_FIELDS_H */

@@ -1,6 +1,7 @@
 // The document API's exports: lifecycle, status, counts, saving and appending.
 // Each export checks its arguments, hands over to the unit that does the work and
 // returns the module's codes; nothing here is remembered between calls.
+#include <cstdio>
 #include <cstring>
 
 #include <kvntfu.h>
@@ -117,9 +118,23 @@ KV_API void* KV_CALL Kv_NITFGetVectorHandle(NitfDocument* d, int32_t index) {
   return d->graphics[i].get();
 }
 
+namespace {
+
+// A NITF 2.0 document is kept as it was read: the appenders build 2.1 subheaders.
+bool refuses_append(const NitfDocument* d, const char* what) {
+  if (!d || !d->header.nitf20) return false;
+  char line[128];
+  std::snprintf(line, sizeof line, "%s: a NITF 2.0 document takes no new segments\n", what);
+  kernel::debug_output(line);
+  return true;
+}
+
+}  // namespace
+
 KV_API int32_t KV_CALL Kv_NITFAppendImageSegment(NitfDocument* d, KvBitmap* bitmap, int32_t format,
                                                  int32_t bits_per_pixel, int32_t quality) {
   if (!d) return RET_INVALID_DOCUMENT;
+  if (refuses_append(d, "append image")) return RET_NOT_SUPPORTED;
   return nitf::append_image_segment(d, reinterpret_cast<const kernel::Bitmap*>(bitmap), format,
                                     bits_per_pixel, quality);
 }
@@ -127,25 +142,28 @@ KV_API int32_t KV_CALL Kv_NITFAppendImageSegment(NitfDocument* d, KvBitmap* bitm
 KV_API int32_t KV_CALL Kv_NITFAppendGraphicSegment(NitfDocument* d, void* vector,
                                                    const int32_t* rectangle) {
   if (!d || !rectangle) return RET_INVALID_DOCUMENT;
+  if (refuses_append(d, "append graphic")) return RET_NOT_SUPPORTED;
   return nitf::append_graphic_segment(d, static_cast<vector::Drawing*>(vector), rectangle);
 }
 
 KV_API int32_t KV_CALL Kv_NITFSetVectorHandle(NitfDocument* d, int32_t index, void* vector) {
   if (!d) return RET_INVALID_DOCUMENT;
   if (index < 0) return RET_INVALID_PARAMETER;
+  if (refuses_append(d, "set vector handle")) return RET_NOT_SUPPORTED;
   return nitf::set_vector_handle(d, static_cast<std::uint32_t>(index),
                                  static_cast<const vector::Drawing*>(vector));
 }
 
 KV_API int32_t KV_CALL Kv_NITFAppendTextSegment(NitfDocument* d, const wchar_t* name) {
   if (!d) return RET_INVALID_DOCUMENT;
+  if (refuses_append(d, "append text")) return RET_NOT_SUPPORTED;
   return nitf::append_text_segment(d, name);
 }
 
 KV_API int32_t KV_CALL Kv_NITFAppendTextSegmentA(NitfDocument* d, const char* name) {
   wchar_t* wide = name ? kernel::wide_copy(name) : nullptr;
   if (!wide) return -1;
-  int32_t r = d ? nitf::append_text_segment(d, wide) : RET_INVALID_DOCUMENT;
+  int32_t r = Kv_NITFAppendTextSegment(d, wide);
   kernel::release_wide(wide);
   return r;
 }

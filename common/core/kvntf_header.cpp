@@ -117,7 +117,7 @@ namespace {
 // length without room for its overflow field.
 int check_record(const NitfHeader* r, NitfFileHeaderData& h) {
   const auto* base = reinterpret_cast<const unsigned char*>(r);
-  for (const nitf::HeaderField& f : nitf::header_fields()) {
+  for (const nitf::HeaderField& f : nitf::header_fields(h)) {
     if (!nitf::generic_settable(f)) continue;
     const void* second = f.second >= 0 ? base + f.second : nullptr;
     if (int x = nitf::check_generic(f.form, f.width, base + f.offset, second); x != RET_SUCCESS)
@@ -140,7 +140,8 @@ int check_record(const NitfHeader* r, NitfFileHeaderData& h) {
 // The generic fields (a string longer than its field is not taken: the field keeps
 // its text), then the three the header keeps in forms of its own.
 void set_texts(const NitfHeader* r, NitfFileHeaderData& h) {
-  for (const nitf::HeaderField& f : nitf::header_fields())
+  // A NITF 2.0 header takes them at its own widths.
+  for (const nitf::HeaderField& f : nitf::header_fields(h))
     if (nitf::generic_settable(f)) nitf::set_field(f, h, r, nitf::LongText::kIgnore);
   if ((r->CLEVEL >= 1 && r->CLEVEL <= 7) || r->CLEVEL == 99) {
     h.clevel = r->CLEVEL;

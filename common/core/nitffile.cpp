@@ -63,6 +63,8 @@ int release_document_objects(NitfDocument* d) {
   d->graphics.clear();
   d->texts.clear();
   d->des.clear();
+  d->labels.clear();
+  d->header.labels.reset();
   d->header.images.reset();
   d->header.graphics.reset();
   d->header.texts.reset();
@@ -78,6 +80,7 @@ int allocate_segment_objects(NitfDocument* d) {
   if (int r = build_list(&d->images, d, d->image_count); r != RET_SUCCESS) return r;
   if (int r = build_list(&d->graphics, d, d->graphic_count); r != RET_SUCCESS) return r;
   if (int r = build_list(&d->texts, d, d->text_count); r != RET_SUCCESS) return r;
+  if (int r = build_list(&d->labels, d, d->label_count); r != RET_SUCCESS) return r;
   return build_list(&d->des, d, d->des_count);
 }
 
@@ -94,6 +97,7 @@ int parse_file(NitfDocument* d, const wchar_t* name) {
   d->image_count = d->source_image_count = static_cast<std::uint32_t>(h.images.count);
   d->graphic_count = d->source_graphic_count = static_cast<std::uint32_t>(h.graphics.count);
   d->text_count = d->source_text_count = static_cast<std::uint32_t>(h.texts.count);
+  d->label_count = static_cast<std::uint32_t>(h.labels.count);
   d->des_count = static_cast<std::uint32_t>(h.des.count);
   d->res_count = static_cast<std::uint32_t>(h.res.count);
   d->background = h.background;
@@ -102,6 +106,9 @@ int parse_file(NitfDocument* d, const wchar_t* name) {
   if (int r = read_list(d, d->images, SegmentKind::kImage, &sfh, read_imsubhdr); r < 1) return r;
   if (int r = read_list(d, d->graphics, SegmentKind::kGraphic, &sfh, read_grsubhdr); r < 1)
     return r;
+  auto read_label = [](NitfLabelSubheader* r, NitfDocument* doc, StreamingFileHeader*,
+                       ReadMode mode) { return read_lasubhdr(r, doc, mode); };
+  if (int r = read_list(d, d->labels, SegmentKind::kLabel, &sfh, read_label); r < 1) return r;
   if (int r = read_list(d, d->texts, SegmentKind::kText, &sfh, read_txsubhdr); r < 1) return r;
   return read_list(d, d->des, SegmentKind::kDataExtension, &sfh, read_dexsbhdr);
 }
@@ -112,6 +119,8 @@ const LengthTables* tables_of(const NitfFileHeaderData& h, SegmentKind kind) {
       return &h.images;
     case SegmentKind::kGraphic:
       return &h.graphics;
+    case SegmentKind::kLabel:
+      return h.nitf20 ? &h.labels : nullptr;  // only NITF 2.0 has labels
     case SegmentKind::kText:
       return &h.texts;
     case SegmentKind::kDataExtension:
@@ -128,8 +137,12 @@ std::int64_t segment_offset(const NitfDocument& d, SegmentKind kind, std::uint32
   std::uint64_t at = static_cast<std::uint64_t>(h.hl_source);
   if (kind != SegmentKind::kImage && d.image_count != 0)
     at += span_of(h.images, d.source_image_count);
-  if ((kind == SegmentKind::kText || kind == SegmentKind::kDataExtension) && d.graphic_count != 0)
-    at += span_of(h.graphics, d.source_graphic_count);
+  const bool after_graphics = kind == SegmentKind::kLabel || kind == SegmentKind::kText ||
+                              kind == SegmentKind::kDataExtension;
+  if (after_graphics && d.graphic_count != 0) at += span_of(h.graphics, d.source_graphic_count);
+  // Labels lie between symbols and texts; only NITF 2.0 files have any.
+  if ((kind == SegmentKind::kText || kind == SegmentKind::kDataExtension) && d.label_count != 0)
+    at += span_of(h.labels, d.label_count);
   if (kind == SegmentKind::kDataExtension && d.text_count != 0)
     at += span_of(h.texts, d.source_text_count);
   at += span_of(*own, index);

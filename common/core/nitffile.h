@@ -15,6 +15,7 @@
 #include "core/strmfhdr.h"
 #include "graphics_text/dexsbhdr.h"
 #include "graphics_text/grsubhdr.h"
+#include "graphics_text/lasubhdr.h"
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 
@@ -46,11 +47,13 @@ struct NitfDocument {
   std::uint32_t image_count = 0, graphic_count = 0, text_count = 0;
   std::uint32_t source_image_count = 0, source_graphic_count = 0, source_text_count = 0;
   std::uint32_t des_count = 0, res_count = 0;
+  std::uint32_t label_count = 0;  // NITF 2.0 only
 
   nitf::ImageSubheaderList images;
   nitf::GraphicSubheaderList graphics;
   nitf::TextSubheaderList texts;
   nitf::DesSubheaderList des;
+  nitf::LabelSubheaderList labels;
 };
 
 namespace nitf {
@@ -65,7 +68,8 @@ int allocate_segment_objects(NitfDocument* document);
 // document keeps what was read; callers discard it.
 int parse_file(NitfDocument* document, const wchar_t* name);
 
-// The length tables of one segment kind (none for an unknown kind).
+// The length tables of one segment kind (none for an unknown kind, or labels outside
+// NITF 2.0).
 const LengthTables* tables_of(const NitfFileHeaderData& header, SegmentKind kind);
 
 // File offset of a segment's subheader, or of its data; -1 for an unknown kind. These

@@ -12,6 +12,7 @@
 #include "core/nitffile.h"
 #include "core/utility_canvas.h"
 #include "graphics_text/handlgfx.h"
+#include "graphics_text/handlsym20.h"
 #include "image/data/imgmodes.h"
 #include "image/handlimg.h"
 #include "kernel.h"
@@ -84,8 +85,13 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
       kernel::fill_bitmap(dc->bitmap, use.background);
       use.fill_pending = false;
     }
-    result = image ? nitf::draw_image_segment(load, dc, d, e.index, row, column, use)
-                   : nitf::draw_graphic_segment(dc, d, e.index, row, column);
+    if (image) {
+      result = nitf::draw_image_segment(load, dc, d, e.index, row, column, use);
+    } else if (e.kind == static_cast<std::int32_t>(SegmentKind::kLabel)) {
+      result = nitf::draw_label_segment(dc, d, e.index, row, column);
+    } else {
+      result = nitf::draw_graphic_segment(dc, d, e.index, row, column);
+    }
     use.blank = false;
     use.fill_pending = false;
   }

@@ -22,9 +22,15 @@ int check_fhdr(Record& h, FieldUse& use) {
 
 // NSIF 1.0 is NITF 2.1 under another name: its files carry FHDR NSIF, FVER 01.00 and
 // the 2.1 layout, and are read and saved as they are.
+// NITF 2.0 is read only when the document reads extended; its fields then follow the
+// 2.0 table from CLEVEL on.
 int check_fver(Record& h, FieldUse& use) {
   if (!use.reading() || std::strcmp(h.fver, "02.10") == 0) return RET_SUCCESS;
   if (std::strcmp(h.fhdr, "NSIF") == 0 && std::strcmp(h.fver, "01.00") == 0) return RET_SUCCESS;
+  if (use.extended && std::strcmp(h.fhdr, "NITF") == 0 && std::strcmp(h.fver, "02.00") == 0) {
+    h.nitf20 = 1;
+    return RET_SUCCESS;
+  }
   return use.refuse("FVER", "only version 02.10 (NSIF 01.00) is read", RET_UNSUPPORTED_VERSION);
 }
 
@@ -144,6 +150,78 @@ constexpr HeaderField kFields[] = {
     KV_AREA(XHD, XHDL),
 };
 static_assert(ids_are_positions<Record>(kFields));
+
+// The NITF 2.0 header: most entries are the 2.1 ones; the security group, FDT
+// (DDHHMMSSZMONYY), ONAME and the labels' count and lengths are its own.
+namespace v20 {
+using Id = Header20Id;
+#define KV_SAME(NAME) ::nitf::as(kFields[static_cast<int>(HeaderId::NAME)], Id::NAME)
+
+bool has_fsdevt(const Record& h) {
+  return std::strcmp(h.fsdwng, "999998") == 0;
+}
+
+constexpr HeaderField kFields20[] = {
+    KV_SAME(FHDR),
+    KV_SAME(FVER),
+    KV_SAME(CLEVEL),
+    KV_SAME(STYPE),
+    KV_SAME(OSTAID),
+    KV_FIELD(FDT, fdt, 14, S | L, KV_FORM_CHARS),
+    KV_SAME(FTITLE),
+    KV_SAME(FSCLAS),
+    KV_FIELD(FSCODE, fscode, 40, S, KV_FORM_STRING),
+    KV_FIELD(FSCTLH, fsctlh, 40, S, KV_FORM_STRING),
+    KV_FIELD(FSREL, fsrel, 40, S, KV_FORM_STRING),
+    KV_FIELD(FSCAUT, fscaut, 20, S, KV_FORM_STRING),
+    KV_FIELD(FSCTLN, fsctln, 20, S, KV_FORM_STRING),
+    KV_HIDDEN(FSDWNG, fsdwng, 6, 0),
+    KV_HIDDEN(FSDEVT, fsdevt, 40, C).when(has_fsdevt),
+    KV_SAME(FSCOP),
+    KV_SAME(FSCPYS),
+    KV_SAME(ENCRYP),
+    KV_FIELD(ONAME, oname, 27, S | L, KV_FORM_STRING),
+    KV_SAME(OPHONE),
+    KV_SAME(FL),
+    KV_SAME(HL),
+    KV_SAME(NUMI),
+    KV_SAME(LISH),
+    KV_SAME(LI),
+    KV_SAME(NUMS),
+    KV_SAME(LSSH),
+    KV_SAME(LS),
+    KV_HIDDEN(NUML, numl, 3, D | L | Y),
+    KV_DESCRIBED(LLSH, 4, L | Y, KV_FORM_NONE, -1, -1),
+    KV_DESCRIBED(LL, 3, L | Y, KV_FORM_NONE, -1, -1),
+    KV_SAME(NUMT),
+    KV_SAME(LTSH),
+    KV_SAME(LT),
+    KV_SAME(NUMDES),
+    KV_SAME(LDSH),
+    KV_SAME(LD),
+    KV_SAME(NUMRES),
+    KV_SAME(LRESH),
+    KV_SAME(LRE),
+    KV_SAME(UDHDL),
+    KV_SAME(UDHOFL),
+    KV_SAME(UDHD),
+    KV_SAME(XHDL),
+    KV_SAME(XHDLOFL),
+    KV_SAME(XHD),
+};
+static_assert(ids_are_positions<Record>(kFields20));
+#undef KV_SAME
+
+// NITF 2.0 knows no streaming file header: no length marks anything.
+constexpr LengthGroup20 kLengthGroups20[] = {
+    {Id::NUMI, Id::LISH, Id::LI, false, false, &Record::images},
+    {Id::NUMS, Id::LSSH, Id::LS, false, false, &Record::graphics},
+    {Id::NUML, Id::LLSH, Id::LL, false, false, &Record::labels},
+    {Id::NUMT, Id::LTSH, Id::LT, false, false, &Record::texts},
+    {Id::NUMDES, Id::LDSH, Id::LD, false, false, &Record::des},
+    {Id::NUMRES, Id::LRESH, Id::LRE, false, false, &Record::res},
+};
+}  // namespace v20
 #undef KV_TABLE
 #undef KV_AREA
 
@@ -175,8 +253,11 @@ int read_length(FieldReader& in, const HeaderField& f, bool marks, std::int64_t*
 }
 
 // Reads a count and its pairs of lengths.
-int read_lengths(FieldReader& in, Record& h, const LengthGroup& g, FieldUse& use) {
-  const HeaderField &count = entry(g.count), &sub = entry(g.subheader), &data = entry(g.data);
+template <class Id>
+int read_lengths(FieldReader& in, Record& h, std::span<const HeaderField> table,
+                 const LengthGroupOf<Id>& g, FieldUse& use) {
+  const HeaderField &count = field(table, g.count), &sub = field(table, g.subheader),
+                    &data = field(table, g.data);
   char* count_text = count.text(h);
   if (int r = in.text(count_text, count.width, count.name); r != RET_SUCCESS) return r;
   std::int32_t n = parse_decimal(count_text);
@@ -206,12 +287,27 @@ int read_area(FieldReader& in, Record& h, const HeaderArea& a) {
   return read_extension_area(in, fields, &(h.*a.tres));
 }
 
+// The rest of a NITF 2.0 header, from CLEVEL on.
+int read_fields20(Record* h, FieldReader& in, FieldUse& use) {
+  const std::span<const HeaderField> table(v20::kFields20);
+  using v20::Id;
+  if (int r = read_run(table, Id::CLEVEL, Id::HL, *h, in, use); r != RET_SUCCESS) return r;
+  for (const LengthGroup20& g : v20::kLengthGroups20)
+    if (int r = read_lengths(in, *h, table, g, use); r != RET_SUCCESS) return r;
+  use.marker = false;
+  for (const HeaderArea& a : kAreas)
+    if (int r = read_area(in, *h, a); r != RET_SUCCESS) return r;
+  return RET_SUCCESS;
+}
+
 // Reads every field once. Returns a code, or kBudgetSpent when a bounded read ran out.
 int read_fields(Record* h, FieldReader& in, FieldUse& use) {
   const std::span<const HeaderField> table(kFields);
-  if (int r = read_run(table, Id::FHDR, Id::HL, *h, in, use); r != RET_SUCCESS) return r;
+  if (int r = read_run(table, Id::FHDR, Id::FVER, *h, in, use); r != RET_SUCCESS) return r;
+  if (h->nitf20) return read_fields20(h, in, use);
+  if (int r = read_run(table, Id::CLEVEL, Id::HL, *h, in, use); r != RET_SUCCESS) return r;
   for (const LengthGroup& g : kLengthGroups) {
-    if (int r = read_lengths(in, *h, g, use); r != RET_SUCCESS) return r;
+    if (int r = read_lengths(in, *h, table, g, use); r != RET_SUCCESS) return r;
     // NUMX sits between the graphics' and the texts' lengths.
     if (g.count == Id::NUMS) {
       if (int r = read_field(entry(Id::NUMX), *h, in, use); r != RET_SUCCESS) return r;
@@ -245,8 +341,20 @@ std::span<const HeaderField> header_fields() {
   return kFields;
 }
 
+std::span<const HeaderField> header20_fields() {
+  return v20::kFields20;
+}
+
+std::span<const HeaderField> header_fields(const NitfFileHeaderData& h) {
+  return h.nitf20 ? header20_fields() : header_fields();
+}
+
 std::span<const LengthGroup> length_groups() {
   return kLengthGroups;
+}
+
+std::span<const LengthGroup20> length_groups20() {
+  return v20::kLengthGroups20;
 }
 
 const LengthGroup* length_group_counted_by(HeaderId id) {

@@ -16,6 +16,7 @@
 #include "image/data/imgmodes_blocks.h"
 
 #include "graphics_text/handlgfx.h"
+#include "graphics_text/handlsym20.h"
 
 namespace nitf {
 namespace {
@@ -56,6 +57,8 @@ class LevelIndex {
       if (d.images[i]) remember(images_, d.images[i]->display_level, i);
     for (std::size_t i = d.graphics.size(); i-- > 0;)
       if (d.graphics[i]) remember(graphics_, d.graphics[i]->sdlvl, i);
+    for (std::size_t i = d.labels.size(); i-- > 0;)
+      if (d.labels[i]) remember(labels_, d.labels[i]->ldlvl, i);
   }
 
   bool find(SegmentKind kind, std::int32_t level, Placement* out) const {
@@ -65,10 +68,14 @@ class LevelIndex {
       if (images_[slot] == 0) return false;
       const NitfImageSubheader& s = *document_.images[images_[slot] - 1];
       *out = {s.attachment_level, s.location_row, s.location_column};
-    } else {
+    } else if (kind == SegmentKind::kGraphic) {
       if (graphics_[slot] == 0) return false;
       const NitfGraphicSubheader& g = *document_.graphics[graphics_[slot] - 1];
       *out = {g.salvl, g.sloc_row, g.sloc_column};
+    } else {
+      if (labels_[slot] == 0) return false;
+      const NitfLabelSubheader& l = *document_.labels[labels_[slot] - 1];
+      *out = {l.lalvl, l.lloc_row, l.lloc_column};
     }
     return true;
   }
@@ -83,12 +90,14 @@ class LevelIndex {
   }
 
   const NitfDocument& document_;
-  Table images_{}, graphics_{};
+  Table images_{}, graphics_{}, labels_{};
 };
 
 std::int32_t attachment_level_of(const NitfDocument& d, const DrawEntry& e) {
   if (e.kind == static_cast<std::int32_t>(SegmentKind::kImage))
     return e.index < d.images.size() && d.images[e.index] ? d.images[e.index]->attachment_level : 0;
+  if (e.kind == static_cast<std::int32_t>(SegmentKind::kLabel))
+    return e.index < d.labels.size() && d.labels[e.index] ? d.labels[e.index]->lalvl : 0;
   return e.index < d.graphics.size() && d.graphics[e.index] ? d.graphics[e.index]->salvl : 0;
 }
 
@@ -126,6 +135,8 @@ int image_extent(const NitfImageSubheader& s, std::uint32_t index, std::int64_t 
 int entry_extent(NitfDocument& d, const DrawEntry& e, Extent* out) {
   std::int64_t row = 0, column = 0;
   attachment_offset(d, e, &row, &column);
+  if (e.kind == static_cast<std::int32_t>(SegmentKind::kLabel))
+    return label_extent(&d, e.index, row, column, &out->right, &out->bottom);
   if (e.kind != static_cast<std::int32_t>(SegmentKind::kImage))
     return graphic_extent(&d, e.index, row, column, &out->right, &out->bottom);
   const NitfImageSubheader* s = e.index < d.images.size() ? d.images[e.index].get() : nullptr;
@@ -164,7 +175,8 @@ int size_from_extent(const Extent& most, std::uint32_t* width, std::uint32_t* he
 
 int build_draw_list(const NitfDocument& d, DrawList* out) {
   out->entries.reset();
-  const std::size_t count = std::size_t{count_present(d.images)} + count_present(d.graphics);
+  const std::size_t count =
+      std::size_t{count_present(d.images)} + count_present(d.graphics) + count_present(d.labels);
   if (count == 0) return RET_SUCCESS;
   if (!out->entries.allocate(count)) return RET_NO_MEMORY;
   DrawEntry* e = out->entries.data();
@@ -174,6 +186,8 @@ int build_draw_list(const NitfDocument& d, DrawList* out) {
   for (std::uint32_t j = 0; j < d.graphics.size(); ++j)
     if (d.graphics[j])
       *e++ = {static_cast<std::int32_t>(SegmentKind::kGraphic), d.graphics[j]->sdlvl, j};
+  for (std::uint32_t k = 0; k < d.labels.size(); ++k)
+    if (d.labels[k]) *e++ = {static_cast<std::int32_t>(SegmentKind::kLabel), d.labels[k]->ldlvl, k};
   exchange_sort(out->entries.data(), count);
   return RET_SUCCESS;
 }
@@ -188,7 +202,7 @@ void attachment_offset(const NitfDocument& d, const DrawEntry& entry, std::int64
   // Images are followed first, then graphics, and again while either pass moved on.
   for (bool moved = true; moved;) {
     moved = false;
-    for (SegmentKind kind : {SegmentKind::kImage, SegmentKind::kGraphic}) {
+    for (SegmentKind kind : {SegmentKind::kImage, SegmentKind::kGraphic, SegmentKind::kLabel}) {
       Placement p;
       while (index.find(kind, level, &p)) {
         level_slot(level, &slot);

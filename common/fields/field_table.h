@@ -34,8 +34,8 @@ inline constexpr std::uint32_t kPublicFlags = 0xFF;
 // Why a conversion runs: after a read from a file, or after a setter stored a value.
 struct FieldUse {
   const FieldReader* in = nullptr;  // set while reading: where refusals are reported
-  bool marker = false;    // a reader saw a length or size a streaming writer left unknown
-  bool extended = false;  // the document reads extended (KV_NITF_EXTENDED)
+  bool marker = false;              // a reader saw a length or size a streaming writer left unknown
+  bool extended = false;            // the document reads extended (KV_NITF_EXTENDED)
 
   bool reading() const { return in != nullptr; }
   // A refusal: while reading it is reported with the field and gives `read_code`; a
@@ -126,6 +126,15 @@ char* member_text(R& r) {
 #define KV_LOCATION(NAME, member, row, column, flags)                                \
   KV_ENTRY(Id::NAME, #NAME, member, 10, (flags) | KV_FIELD_DIGITS, KV_FORM_LOCATION, \
            offsetof(Public, row), offsetof(Public, column))
+
+// The same entry under another table's id: the table of another version of a layout
+// shares the entries of the fields both versions have alike.
+template <class R, class Id>
+constexpr Field<R> as(const Field<R>& f, Id id) {
+  Field<R> g = f;
+  g.id = static_cast<int>(id);
+  return g;
+}
 
 // True when every entry's id is its position: lookups by id index the table.
 template <class R>

@@ -9,6 +9,7 @@
 #include <kvntfu.h>
 
 #include "core/nitffile.h"
+#include "graphics_text/lasubhdr.h"
 
 namespace nitf {
 namespace {
@@ -71,6 +72,46 @@ constexpr DesField kFields[] = {
 };
 static_assert(ids_are_positions<Record>(kFields));
 
+namespace v20 {
+using Id = Des20Id;
+#define KV_SAME(NAME) ::nitf::as(kFields[static_cast<int>(DesId::NAME)], Id::NAME)
+
+bool has_desdevt(const Record& r) {
+  return downgrades_on_event(r.desdwng);
+}
+
+std::string_view trimmed(const char* text) {
+  std::string_view id(text);
+  std::size_t last = id.find_last_not_of(' ');
+  return last == std::string_view::npos ? std::string_view() : id.substr(0, last + 1);
+}
+
+bool overflows20(const Record& r) {
+  const std::string_view tag = trimmed(r.desid);
+  return tag == "Registered Extensions" || tag == "Controlled Extensions";
+}
+
+constexpr DesField kFields20[] = {
+    KV_SAME(DE),
+    KV_HIDDEN(DESTAG, desid, 25, L | Y),
+    KV_SAME(DESVER),
+    KV_SAME(DESCLAS),
+    KV_HIDDEN(DESCODE, descode, 40, 0),
+    KV_HIDDEN(DESCTLH, desctlh, 40, 0),
+    KV_HIDDEN(DESREL, desrel, 40, 0),
+    KV_HIDDEN(DESCAUT, descaut, 20, 0),
+    KV_HIDDEN(DESCTLN, desctln, 20, 0),
+    KV_HIDDEN(DESDWNG, desdwng, 6, 0),
+    KV_HIDDEN(DESDEVT, desdevt, 40, C).when(has_desdevt),
+    KV_HIDDEN(DESOFLW, desoflw, 6, C | Y).when(overflows20),
+    KV_HIDDEN(DESITEM, desitem, 3, D | C | Y).when(overflows20),
+    KV_SAME(DESSHL),
+    KV_SAME(DESSHF),
+};
+static_assert(ids_are_positions<Record>(kFields20));
+#undef KV_SAME
+}  // namespace v20
+
 const DesField& entry(Id id) {
   return field(std::span<const DesField>(kFields), id);
 }
@@ -95,13 +136,18 @@ int read_user_fields(NitfDesSubheader* r, FieldReader& in) {
   return RET_SUCCESS;
 }
 
+// DE to DESITEM of the record's layout, then DESSHL and the user-defined fields.
 int read_fields(NitfDesSubheader* r, FieldReader& in) {
-  const std::span<const DesField> table(kFields);
-  if (!in.fits(static_cast<std::uint64_t>(run_length(table, Id::DE, Id::DESCTLN, *r)),
-               "DE to DESCTLN"))
+  const std::span<const DesField> table = des_fields(*r);
+  const bool nitf20 = r->document->header.nitf20 != 0;
+  const std::size_t security_end =
+      nitf20 ? std::size_t(v20::Id::DESDWNG) : std::size_t(Id::DESCTLN);
+  const std::size_t last = nitf20 ? std::size_t(v20::Id::DESITEM) : std::size_t(Id::DESITEM);
+  if (!in.fits(static_cast<std::uint64_t>(run_length(table, std::size_t{0}, security_end, *r)),
+               "DE to the security fields"))
     return RET_FILE_READ;
   FieldUse use{&in};
-  if (int rc = read_run(table, Id::DE, Id::DESITEM, *r, in, use); rc != RET_SUCCESS) return rc;
+  if (int rc = read_run(table, std::size_t{0}, last, *r, in, use); rc != RET_SUCCESS) return rc;
   return read_user_fields(r, in);
 }
 
@@ -109,6 +155,14 @@ int read_fields(NitfDesSubheader* r, FieldReader& in) {
 
 std::span<const DesField> des_fields() {
   return kFields;
+}
+
+std::span<const DesField> des20_fields() {
+  return v20::kFields20;
+}
+
+std::span<const DesField> des_fields(const NitfDesSubheader& r) {
+  return r.document && r.document->header.nitf20 ? des20_fields() : des_fields();
 }
 
 bool des_has_overflow_fields(const NitfDesSubheader& r) {

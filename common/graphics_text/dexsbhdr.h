@@ -31,10 +31,11 @@ struct NitfDesSubheader {
 
   std::int32_t read = 0;  // 1 once a valid "DE" was read
   char de[3] = {}, desid[26] = {}, desver[3] = {};
-  char desclas[2] = {}, desclsy[3] = {}, descode[12] = {}, desctlh[3] = {}, desrel[21] = {};
+  // The security fields have the room of the wider of the two versions' layouts.
+  char desclas[2] = {}, desclsy[3] = {}, descode[41] = {}, desctlh[41] = {}, desrel[41] = {};
   char desdctp[3] = {}, desdcdt[9] = {}, desdcxm[5] = {}, desdg[2] = {}, desdgdt[9] = {};
   char descltx[44] = {}, descatp[2] = {}, descaut[41] = {}, descrsn[2] = {}, dessrdt[9] = {};
-  char desctln[16] = {};
+  char desctln[21] = {}, desdwng[7] = {}, desdevt[41] = {};
   char desoflw[7] = {}, desitem[4] = {};  // empty unless des_has_overflow_fields
   char desshl[5] = {};
   // DESSHL bytes and a NUL; empty when DESSHL is 0.
@@ -71,9 +72,33 @@ enum class DesId {
   DESSHF,
 };
 
+// The NITF 2.0 data extension subheader's fields (MIL-STD-2500A): DESTAG where 2.1 has
+// DESID, the 2.0 security group; DESOFLW and DESITEM follow for the registered and
+// controlled extensions' overflow.
+enum class Des20Id {
+  DE,
+  DESTAG,
+  DESVER,
+  DESCLAS,
+  DESCODE,
+  DESCTLH,
+  DESREL,
+  DESCAUT,
+  DESCTLN,
+  DESDWNG,
+  DESDEVT,
+  DESOFLW,
+  DESITEM,
+  DESSHL,
+  DESSHF,
+};
+
 using DesField = Field<NitfDesSubheader>;
 
 std::span<const DesField> des_fields();
+std::span<const DesField> des20_fields();
+// The table of the record's document: des20_fields() for a NITF 2.0 file.
+std::span<const DesField> des_fields(const NitfDesSubheader& record);
 
 // True when DESID, without its trailing blanks, is TRE_OVERFLOW: only then do DESOFLW
 // (6) and DESITEM (3) follow the security fields.

@@ -9,6 +9,7 @@
 
 #include "core/nitffile.h"
 #include "fields/utility.h"
+#include "graphics_text/lasubhdr.h"
 
 namespace nitf {
 namespace {
@@ -115,6 +116,75 @@ constexpr GraphicField kFields[] = {
 };
 static_assert(ids_are_positions<Record>(kFields));
 
+// The NITF 2.0 symbol: STYPE where 2.1 has SFMT (C, B or O alike), the 2.0 security
+// group, the bitmap and object fields, and SCOLOR as stored.
+namespace v20 {
+using Id = Symbol20Id;
+#define KV_SAME(NAME) ::nitf::as(kFields[static_cast<int>(GraphicId::NAME)], Id::NAME)
+
+bool has_ssdevt(const Record& r) {
+  return downgrades_on_event(r.ssdwng);
+}
+
+constexpr GraphicField kFields20[] = {
+    KV_SAME(SY),
+    KV_SAME(SID),
+    KV_SAME(SNAME),
+    KV_SAME(SSCLAS),
+    KV_FIELD(SSCODE, sscode, 40, S, kString),
+    KV_FIELD(SSCTLH, ssctlh, 40, S, kString),
+    KV_FIELD(SSREL, ssrel, 40, S, kString),
+    KV_FIELD(SSCAUT, sscaut, 20, S, kString),
+    KV_FIELD(SSCTLN, ssctln, 20, S, kString),
+    KV_HIDDEN(SSDWNG, ssdwng, 6, 0),
+    KV_HIDDEN(SSDEVT, ssdevt, 40, C).when(has_ssdevt),
+    KV_SAME(ENCRYP),
+    KV_ENTRY(Id::STYPE, "STYPE", sfmt, 1, S | L | Y, kString, offsetof(Public, SFMT), -1)
+        .then(check_sfmt),
+    KV_HIDDEN(NLIPS, nlips, 4, D | L | Y),
+    KV_HIDDEN(NPIXPL, npixpl, 4, D | L | Y),
+    KV_HIDDEN(NWDTH, nwdth, 4, D | L),
+    KV_HIDDEN(NBPP, nbpp, 1, D | L | Y),
+    KV_SAME(SDLVL),
+    KV_SAME(SALVL),
+    KV_SAME(SLOC),
+    KV_HIDDEN(SLOC2, sloc2, 10, D | L)
+        .then(convert_location<&Record::sloc2, &Record::sloc2_row, &Record::sloc2_column>),
+    KV_FIELD(SCOLOR, scolor, 1, S | L, kString),
+    KV_HIDDEN(SNUM, snum, 6, L),
+    KV_HIDDEN(SROT, srot, 3, D | L),
+    KV_HIDDEN(NELUT, nelut, 3, D | L | Y),
+    KV_DESCRIBED(DLUT, 0, C | Y, KV_FORM_NONE, -1, -1),
+    KV_SAME(SXSHDL),
+    KV_SAME(SXSOFL),
+    KV_SAME(SXSHD),
+};
+static_assert(ids_are_positions<Record>(kFields20));
+#undef KV_SAME
+
+// NELUT entries of three bytes, checked against the subheader before the table is made.
+int read_dlut(Record* r, FieldReader& in) {
+  const std::int32_t n = parse_decimal(r->nelut);
+  if (n < 0) return in.refuse("NELUT", "negative", RET_FILE_FORMAT);
+  if (n == 0) return RET_SUCCESS;
+  const auto size = static_cast<std::size_t>(n) * 3;
+  if (!in.fits(size, "DLUT")) return RET_FILE_READ;
+  if (!r->dlut.allocate(size)) return RET_NO_MEMORY;
+  return in.bytes(r->dlut.data(), size, "DLUT");
+}
+
+int read_fields(Record* r, FieldReader& in, std::int64_t end) {
+  const std::span<const GraphicField> table(kFields20);
+  FieldUse use{&in};
+  if (int rc = read_run(table, Id::SY, Id::NELUT, *r, in, use); rc != RET_SUCCESS) return rc;
+  if (int rc = read_dlut(r, in); rc != RET_SUCCESS) return rc;
+  ExtensionFields extension{r->sxshdl, r->sxsofl, "SXSHDL", "SXSOFL", "SXSHD"};
+  if (int rc = read_extension_area(in, extension, &r->sxshd); rc != RET_SUCCESS) return rc;
+  if (in.position() > end) return in.refuse("SXSOFL", "runs past the subheader", RET_FILE_READ);
+  return RET_SUCCESS;
+}
+}  // namespace v20
+
 int read_fields(Record* r, FieldReader& in, std::int64_t end) {
   const std::span<const GraphicField> table(kFields);
   if (!in.fits(static_cast<std::uint64_t>(graphic_subheader_length()), "SY to SXSHDL"))
@@ -138,6 +208,14 @@ std::span<const GraphicField> graphic_fields() {
   return kFields;
 }
 
+std::span<const GraphicField> symbol20_fields() {
+  return v20::kFields20;
+}
+
+std::span<const GraphicField> graphic_fields(const NitfGraphicSubheader& r) {
+  return r.document && r.document->header.nitf20 ? symbol20_fields() : graphic_fields();
+}
+
 std::int64_t graphic_subheader_length() {
   return widths(std::span<const GraphicField>(kFields), Id::SY, Id::SXSHDL);
 }
@@ -151,7 +229,8 @@ int read_grsubhdr(NitfGraphicSubheader* r, NitfDocument* d, StreamingFileHeader*
   char context[40];
   std::snprintf(context, sizeof context, "graphic subheader %u", r->index);
   FieldReader in(d->file, end, context);
-  if (int rc = read_fields(r, in, end); rc != RET_SUCCESS) return rc;
+  const int rc = d->header.nitf20 ? v20::read_fields(r, in, end) : read_fields(r, in, end);
+  if (rc != RET_SUCCESS) return rc;
   return kernel::seek_file(d->file, start, kernel::kSeekSet) == start ? RET_SUCCESS : RET_FILE_READ;
 }
 

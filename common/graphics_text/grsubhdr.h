@@ -45,13 +45,21 @@ struct NitfGraphicSubheader {
   std::int32_t sbnd2_first = 0, sbnd2_second = 0;
 
   // The fields' characters as read or set, each with room for its width and a NUL.
-  char sy[3] = {}, sname[21] = {}, ssclas[2] = {}, ssclsy[3] = {}, sscode[12] = {};
-  char ssctlh[3] = {}, ssrel[21] = {}, ssdctp[3] = {}, ssdcdt[9] = {}, ssdcxm[5] = {};
+  // The security fields have the room of the wider of the two versions' layouts.
+  char sy[3] = {}, sname[21] = {}, ssclas[2] = {}, ssclsy[3] = {}, sscode[41] = {};
+  char ssctlh[41] = {}, ssrel[41] = {}, ssdctp[3] = {}, ssdcdt[9] = {}, ssdcxm[5] = {};
   char ssdg[2] = {}, ssdgdt[9] = {}, sscltx[44] = {}, sscatp[2] = {}, sscaut[41] = {};
-  char sscrsn[2] = {}, sssrdt[9] = {}, ssctln[16] = {}, encryp[2] = {}, sfmt[2] = {};
+  char sscrsn[2] = {}, sssrdt[9] = {}, ssctln[21] = {}, encryp[2] = {}, sfmt[2] = {};
   char sstruct[14] = {}, sdlvl_text[4] = {}, salvl_text[4] = {}, sloc[11] = {};
   char sbnd1[11] = {}, scolor[2] = {}, sbnd2[11] = {}, sres2[3] = {}, sxshdl[6] = {};
   char sxsofl[4] = {};
+
+  // NITF 2.0 symbols (STYPE is kept in sfmt): bitmap size and depth, line width, the
+  // second location, symbol number, rotation and the bitmap's colour table.
+  char ssdwng[7] = {}, ssdevt[41] = {}, nlips[5] = {}, npixpl[5] = {}, nwdth[5] = {};
+  char nbpp[2] = {}, sloc2[11] = {}, snum[7] = {}, srot[4] = {}, nelut[4] = {};
+  std::int32_t sloc2_row = 0, sloc2_column = 0;
+  kernel::Buffer<std::uint8_t> dlut;  // NELUT entries of red, green, blue
 
   TreArea sxshd;
 
@@ -98,9 +106,45 @@ enum class GraphicId {
   SXSHD,
 };
 
+// The NITF 2.0 symbol subheader's fields (MIL-STD-2500A) in file order.
+enum class Symbol20Id {
+  SY,
+  SID,
+  SNAME,
+  SSCLAS,
+  SSCODE,
+  SSCTLH,
+  SSREL,
+  SSCAUT,
+  SSCTLN,
+  SSDWNG,
+  SSDEVT,
+  ENCRYP,
+  STYPE,
+  NLIPS,
+  NPIXPL,
+  NWDTH,
+  NBPP,
+  SDLVL,
+  SALVL,
+  SLOC,
+  SLOC2,
+  SCOLOR,
+  SNUM,
+  SROT,
+  NELUT,
+  DLUT,
+  SXSHDL,
+  SXSOFL,
+  SXSHD,
+};
+
 using GraphicField = Field<NitfGraphicSubheader>;
 
 std::span<const GraphicField> graphic_fields();
+std::span<const GraphicField> symbol20_fields();
+// The table of the record's document: symbol20_fields() for a NITF 2.0 file.
+std::span<const GraphicField> graphic_fields(const NitfGraphicSubheader& record);
 // SY to SXSHDL: the length of a subheader without an extension area.
 std::int64_t graphic_subheader_length();
 

@@ -10,6 +10,7 @@
 
 #include "core/nitffile.h"
 #include "fileformat/cgm_read.h"
+#include "graphics_text/handlsym20.h"
 #include "vector/drawing.h"
 #include "vector/paint.h"
 
@@ -86,7 +87,11 @@ int load_graphic(NitfDocument* d, std::uint32_t index) {
                                                 static_cast<std::uint32_t>(data.size()), nullptr);
         break;
       case 'O':
-        r = add_object_layer(&drawing);
+        r = d->header.nitf20 ? symbol20_drawing(*g, data, &drawing) : add_object_layer(&drawing);
+        break;
+      case 'B':
+        // Only a NITF 2.0 symbol has a bitmap's size and depth.
+        r = d->header.nitf20 ? symbol20_drawing(*g, data, &drawing) : RET_NOT_SUPPORTED;
         break;
       default:
         r = RET_NOT_SUPPORTED;
@@ -122,7 +127,7 @@ int draw_graphic_segment(kernel::DrawingContext* dc, NitfDocument* d, std::uint3
                          std::int64_t row_offset, std::int64_t column_offset) {
   if (int r = load_graphic(d, index); r != RET_SUCCESS) return r;
   const NitfGraphicSubheader& g = *d->graphics[index];
-  if (!dc || g.sfmt[0] != 'C') return RET_SUCCESS;
+  if (!dc || (g.sfmt[0] != 'C' && !d->header.nitf20)) return RET_SUCCESS;
   return vector::paint_drawing(dc, g.vector, static_cast<double>(g.sloc_row + row_offset),
                                static_cast<double>(g.sloc_column + column_offset), d->background);
 }

@@ -85,17 +85,20 @@ int set_fields(NitfDocument* d, Record& s, const void* record, nitf::SegmentKind
 }
 
 int set_graphic(NitfDocument* d, NitfGraphicSubheader& g, const NitfGraphicHeader& r) {
+  // The record's own layout: a NITF 2.0 symbol takes its fields at the 2.0 widths.
+  const auto table = nitf::graphic_fields(g);
   const AreaSetting area{
-      static_cast<int>(nitf::GraphicId::SXSHDL), g.sxshd, g.sxshdl, g.sxsofl, r.SXSHDL, r.SXSOFL,
+      nitf::find_field(table, "SXSHDL")->id,  g.sxshd, g.sxshdl, g.sxsofl, r.SXSHDL, r.SXSOFL,
       nitf::load_member<const void>(&r.SXSHD)};
-  return set_fields(d, g, &r, nitf::SegmentKind::kGraphic, nitf::graphic_fields(), area);
+  return set_fields(d, g, &r, nitf::SegmentKind::kGraphic, table, area);
 }
 
 int set_text(NitfDocument* d, NitfTextSubheader& t, const NitfTextHeader& r) {
+  const auto table = nitf::text_fields(t);
   const AreaSetting area{
-      static_cast<int>(nitf::TextId::TXSHDL), t.txshd, t.txshdl, t.txsofl, r.TXSHDL, r.TXSOFL,
+      nitf::find_field(table, "TXSHDL")->id,  t.txshd, t.txshdl, t.txsofl, r.TXSHDL, r.TXSOFL,
       nitf::load_member<const void>(&r.TXSHD)};
-  return set_fields(d, t, &r, nitf::SegmentKind::kText, nitf::text_fields(), area);
+  return set_fields(d, t, &r, nitf::SegmentKind::kText, table, area);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "core/nitffile.h"
 #include "core/records.h"
 #include "fields/utility.h"
+#include "graphics_text/lasubhdr.h"
 
 namespace nitf {
 namespace {
@@ -79,12 +80,47 @@ constexpr TextField kFields[] = {
 };
 static_assert(ids_are_positions<Record>(kFields));
 
+namespace v20 {
+using Id = Text20Id;
+#define KV_SAME(NAME) ::nitf::as(kFields[static_cast<int>(TextId::NAME)], Id::NAME)
+
+bool has_tsdevt(const Record& r) {
+  return downgrades_on_event(r.tsdwng);
+}
+
+constexpr TextField kFields20[] = {
+    KV_SAME(TE),
+    KV_FIELD(TEXTID, textid, 10, S | L, kString),
+    KV_FIELD(TXTDT, txtdt, 14, S, kChars),
+    KV_SAME(TXTITL),
+    KV_SAME(TSCLAS),
+    KV_FIELD(TSCODE, tscode, 40, S, kString),
+    KV_FIELD(TSCTLH, tsctlh, 40, S, kString),
+    KV_FIELD(TSREL, tsrel, 40, S, kString),
+    KV_FIELD(TSCAUT, tscaut, 20, S, kString),
+    KV_FIELD(TSCTLN, tsctln, 20, S, kString),
+    KV_HIDDEN(TSDWNG, tsdwng, 6, 0),
+    KV_HIDDEN(TSDEVT, tsdevt, 40, C).when(has_tsdevt),
+    KV_SAME(ENCRYP),
+    KV_SAME(TXTFMT),
+    KV_SAME(TXSHDL),
+    KV_SAME(TXSOFL),
+    KV_SAME(TXSHD),
+};
+static_assert(ids_are_positions<Record>(kFields20));
+#undef KV_SAME
+}  // namespace v20
+
+// TE to TXTFMT of the record's layout, then the extension area.
 int read_fields(NitfTextSubheader* r, FieldReader& in, std::int64_t end) {
-  const std::span<const TextField> table(kFields);
-  if (!in.fits(static_cast<std::uint64_t>(text_subheader_length()), "TE to TXSHDL"))
+  const std::span<const TextField> table = text_fields(*r);
+  const std::size_t last =
+      r->document->header.nitf20 ? std::size_t(v20::Id::TXTFMT) : std::size_t(Id::TXTFMT);
+  if (!in.fits(static_cast<std::uint64_t>(run_length(table, std::size_t{0}, last + 1, *r)),
+               "TE to TXSHDL"))
     return RET_FILE_READ;
   FieldUse use{&in};
-  if (int rc = read_run(table, Id::TE, Id::TXTFMT, *r, in, use); rc != RET_SUCCESS) return rc;
+  if (int rc = read_run(table, std::size_t{0}, last, *r, in, use); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->txshdl, r->txsofl, "TXSHDL", "TXSOFL", "TXSHD"};
   if (int rc = read_extension_area(in, extension, &r->txshd); rc != RET_SUCCESS) return rc;
   if (in.position() > end) return in.refuse("TXSOFL", "runs past the subheader", RET_FILE_READ);
@@ -111,6 +147,14 @@ NitfTextSubheader::NitfTextSubheader(NitfDocument* owner, std::uint32_t position
 
 std::span<const TextField> text_fields() {
   return kFields;
+}
+
+std::span<const TextField> text20_fields() {
+  return v20::kFields20;
+}
+
+std::span<const TextField> text_fields(const NitfTextSubheader& r) {
+  return r.document && r.document->header.nitf20 ? text20_fields() : text_fields();
 }
 
 std::int64_t text_subheader_length() {

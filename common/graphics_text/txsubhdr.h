@@ -37,11 +37,14 @@ struct NitfTextSubheader {
   std::int32_t txtalvl = 0;
 
   // The fields' characters as read or set, each with room for its width and a NUL.
-  char textid[8] = {}, te[3] = {}, txtdt[15] = {}, txtalvl_text[4] = {}, txtitl[81] = {};
-  char tsclas[2] = {}, tsclsy[3] = {}, tscode[12] = {}, tsctlh[3] = {}, tsrel[21] = {};
+  // TEXTID and the security fields have the room of the wider of the two versions'
+  // layouts.
+  char textid[11] = {}, te[3] = {}, txtdt[15] = {}, txtalvl_text[4] = {}, txtitl[81] = {};
+  char tsclas[2] = {}, tsclsy[3] = {}, tscode[41] = {}, tsctlh[41] = {}, tsrel[41] = {};
   char tsdctp[3] = {}, tsdcdt[9] = {}, tsdcxm[5] = {}, tsdg[2] = {}, tsdgdt[9] = {};
   char tscltx[44] = {}, tscatp[2] = {}, tscaut[41] = {}, tscrsn[2] = {}, tssrdt[9] = {};
-  char tsctln[16] = {}, encryp[2] = {}, txtfmt[4] = {}, txshdl[6] = {}, txsofl[4] = {};
+  char tsctln[21] = {}, encryp[2] = {}, txtfmt[4] = {}, txshdl[6] = {}, txsofl[4] = {};
+  char tsdwng[7] = {}, tsdevt[41] = {};  // NITF 2.0 only
 
   TreArea txshd;
 };
@@ -78,9 +81,34 @@ enum class TextId {
   TXSHD,
 };
 
+// The NITF 2.0 text subheader's fields (MIL-STD-2500A): a 10-character TEXTID and no
+// attachment level, the 2.0 security group.
+enum class Text20Id {
+  TE,
+  TEXTID,
+  TXTDT,
+  TXTITL,
+  TSCLAS,
+  TSCODE,
+  TSCTLH,
+  TSREL,
+  TSCAUT,
+  TSCTLN,
+  TSDWNG,
+  TSDEVT,
+  ENCRYP,
+  TXTFMT,
+  TXSHDL,
+  TXSOFL,
+  TXSHD,
+};
+
 using TextField = Field<NitfTextSubheader>;
 
 std::span<const TextField> text_fields();
+std::span<const TextField> text20_fields();
+// The table of the record's document: text20_fields() for a NITF 2.0 file.
+std::span<const TextField> text_fields(const NitfTextSubheader& record);
 // TE to TXSHDL: the length of a subheader without an extension area.
 std::int64_t text_subheader_length();
 

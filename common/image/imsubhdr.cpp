@@ -24,6 +24,7 @@
 
 #include "core/nitffile.h"
 #include "fields/utility.h"
+#include "graphics_text/lasubhdr.h"
 
 namespace nitf {
 namespace {
@@ -286,6 +287,69 @@ constexpr ImageField kFields[] = {
 static_assert(ids_are_positions<Record>(kFields));
 #undef KV_AREA
 
+namespace v20 {
+using Id = Image20Id;
+#define KV_SAME(NAME) ::nitf::as(kFields[static_cast<int>(ImageId::NAME)], Id::NAME)
+
+bool has_isdevt(const R& r) {
+  return downgrades_on_event(r.isdwng);
+}
+
+bool has_igeolo20(const R& r) {
+  return r.icords[0] != 'N';
+}
+
+constexpr ImageField kFields20[] = {
+    KV_SAME(IM),
+    KV_ENTRY(Id::IID, "IID", iid1, 10, S | L, kString, offsetof(Public, IID1), -1),
+    KV_FIELD(IDATIM, idatim, 14, S, kChars),
+    KV_SAME(TGTID),
+    KV_ENTRY(Id::ITITLE, "ITITLE", iid2, 80, S, kString, offsetof(Public, IID2), -1),
+    KV_SAME(ISCLAS),
+    KV_FIELD(ISCODE, iscode, 40, S, kString),
+    KV_FIELD(ISCTLH, isctlh, 40, S, kString),
+    KV_FIELD(ISREL, isrel, 40, S, kString),
+    KV_FIELD(ISCAUT, iscaut, 20, S, kString),
+    KV_FIELD(ISCTLN, isctln, 20, S, kString),
+    KV_HIDDEN(ISDWNG, isdwng, 6, 0),
+    KV_HIDDEN(ISDEVT, isdevt, 40, C).when(has_isdevt),
+    KV_SAME(ENCRYP),
+    KV_SAME(ISORCE),
+    KV_SAME(NROWS),
+    KV_SAME(NCOLS),
+    KV_SAME(PVTYPE),
+    KV_SAME(IREP),
+    KV_SAME(ICAT),
+    KV_SAME(ABPP),
+    KV_SAME(PJUST),
+    KV_SAME(ICORDS),
+    KV_FIELD(IGEOLO, igeolo, 60, S | C, kString).when(has_igeolo20),
+    KV_SAME(NICOM),
+    KV_SAME(IC),
+    KV_SAME(COMRAT),
+    KV_SAME(NBANDS),
+    KV_SAME(ISYNC),
+    KV_SAME(IMODE),
+    KV_SAME(NBPR),
+    KV_SAME(NBPC),
+    KV_SAME(NPPBH),
+    KV_SAME(NPPBV),
+    KV_SAME(NBPP),
+    KV_SAME(IDLVL),
+    KV_SAME(IALVL),
+    KV_SAME(ILOC),
+    KV_SAME(IMAG),
+    KV_SAME(UDIDL),
+    KV_SAME(UDOFL),
+    KV_SAME(UDID),
+    KV_SAME(IXSHDL),
+    KV_SAME(IXSOFL),
+    KV_SAME(IXSHD),
+};
+static_assert(ids_are_positions<Record>(kFields20));
+#undef KV_SAME
+}  // namespace v20
+
 // The band table: IREPBANDn's code and the LUT counts are written from their values.
 int convert_irepband(ImageBand& b, FieldUse&) {
   b.representation = BandRepresentationCode::kNone;
@@ -349,11 +413,12 @@ const ImageField& entry(Id id) {
 // unbounded) and whether a streaming marker was seen.
 struct ReadState {
   ReadState(FieldReader& reader, std::int64_t replacement, const NitfDocument& d)
-      : in(reader), budget(replacement) {
+      : in(reader), budget(replacement), nitf20(d.header.nitf20 != 0) {
     use.extended = d.extended != 0;
   }
   FieldReader& in;
   std::int64_t budget;
+  bool nitf20;  // the 2.0 layout: no XBANDS
   FieldUse use{&in};
 };
 
@@ -434,6 +499,7 @@ int read_band_count(ReadState& s, char* nbands, char* xbands, std::int32_t* coun
   if (int r = s.in.text(nbands, n.width, n.name); r != RET_SUCCESS) return r;
   *count = parse_decimal(nbands);
   if (*count != 0) return RET_SUCCESS;
+  if (s.nitf20) return s.in.refuse(n.name, "0 bands", RET_FILE_FORMAT);
   if (int r = s.in.text(xbands, x.width, x.name); r != RET_SUCCESS) return r;
   *count = parse_decimal(xbands);
   return *count < 0 ? s.in.refuse(x.name, "negative", RET_FILE_FORMAT) : RET_SUCCESS;
@@ -472,8 +538,27 @@ int read_area(R& r, ReadState& s, Id length, Id overflow, Id area, TreArea* tres
   return read_extension_area(s.in, fields, tres);
 }
 
+int run20(R& r, ReadState& s, v20::Id first, v20::Id last) {
+  return read_run(std::span<const ImageField>(v20::kFields20), first, last, r, s.in, s.use);
+}
+
+// The NITF 2.0 subheader: the same groups in the 2.0 table's runs.
+int read_fields20(R& r, ReadState& s) {
+  using v20::Id;
+  if (int x = run20(r, s, Id::IM, Id::IGEOLO); x != RET_SUCCESS) return x;
+  if (int x = read_comments(r, s); x != RET_SUCCESS) return x;
+  if (int x = run20(r, s, Id::IC, Id::COMRAT); x != RET_SUCCESS) return x;
+  if (int x = read_bands(r, s); x != RET_SUCCESS) return x;
+  if (int x = run20(r, s, Id::ISYNC, Id::IMAG); x != RET_SUCCESS) return x;
+  if (int x = read_area(r, s, ImageId::UDIDL, ImageId::UDOFL, ImageId::UDID, &r.udid);
+      x != RET_SUCCESS)
+    return x;
+  return read_area(r, s, ImageId::IXSHDL, ImageId::IXSOFL, ImageId::IXSHD, &r.ixshd);
+}
+
 // Every field of the subheader, IM to IXSHD.
 int read_fields(R& r, ReadState& s) {
+  if (s.nitf20) return read_fields20(r, s);
   if (int x = run(r, s, Id::IM, Id::IGEOLO); x != RET_SUCCESS) return x;
   if (int x = read_comments(r, s); x != RET_SUCCESS) return x;
   if (int x = run(r, s, Id::IC, Id::COMRAT); x != RET_SUCCESS) return x;
@@ -648,6 +733,10 @@ NitfImageSubheader::NitfImageSubheader(NitfDocument* owner, std::uint32_t positi
 
 std::span<const ImageField> image_fields() {
   return kFields;
+}
+
+std::span<const ImageField> image20_fields() {
+  return v20::kFields20;
 }
 
 std::span<const Field<ImageBand>> band_fields() {

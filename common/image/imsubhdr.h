@@ -122,9 +122,11 @@ struct NitfImageSubheader {
 
   // The fields' characters as read or set, in file order, each with room for its width
   // and a NUL.
-  char im[3], iid1[11], idatim[15], tgtid[18], iid2[81], isclas[2], isclsy[3], iscode[12];
-  char isctlh[3], isrel[21], isdctp[3], isdcdt[9], isdcxm[5], isdg[2], isdgdt[9];
-  char iscltx[44], iscatp[2], iscaut[41], iscrsn[2], issrdt[9], isctln[16], encryp[2];
+  // The security fields have the room of the wider of the two versions' layouts.
+  char im[3], iid1[11], idatim[15], tgtid[18], iid2[81], isclas[2], isclsy[3], iscode[41];
+  char isctlh[41], isrel[41], isdctp[3], isdcdt[9], isdcxm[5], isdg[2], isdgdt[9];
+  char iscltx[44], iscatp[2], iscaut[41], iscrsn[2], issrdt[9], isctln[21], encryp[2];
+  char isdwng[7] = {}, isdevt[41] = {};  // NITF 2.0 only
   char isorce[43], nrows[9], ncols[9], pvtype[4], irep[9], icat[9], abpp[3], pjust[2];
   char icords[2], igeolo[61], nicom[2];
   kernel::Buffer<ImageComment> comments;
@@ -206,9 +208,61 @@ enum class ImageId {
   IXSHD,
 };
 
+// The NITF 2.0 image subheader's fields (MIL-STD-2500A): IID and ITITLE where 2.1 has
+// IID1 and IID2 (the public record holds them there), the 2.0 security group, ICORDS
+// U, G, C or N (IGEOLO unless N), no XBANDS; the rest as 2.1.
+enum class Image20Id {
+  IM,
+  IID,
+  IDATIM,
+  TGTID,
+  ITITLE,
+  ISCLAS,
+  ISCODE,
+  ISCTLH,
+  ISREL,
+  ISCAUT,
+  ISCTLN,
+  ISDWNG,
+  ISDEVT,
+  ENCRYP,
+  ISORCE,
+  NROWS,
+  NCOLS,
+  PVTYPE,
+  IREP,
+  ICAT,
+  ABPP,
+  PJUST,
+  ICORDS,
+  IGEOLO,
+  NICOM,
+  IC,
+  COMRAT,
+  NBANDS,
+  ISYNC,
+  IMODE,
+  NBPR,
+  NBPC,
+  NPPBH,
+  NPPBV,
+  NBPP,
+  IDLVL,
+  IALVL,
+  ILOC,
+  IMAG,
+  UDIDL,
+  UDOFL,
+  UDID,
+  IXSHDL,
+  IXSOFL,
+  IXSHD,
+};
+
 using ImageField = Field<NitfImageSubheader>;
 
 std::span<const ImageField> image_fields();
+std::span<const ImageField> image20_fields();
 
 // A new tracked record bound to its document; null without memory.
 kernel::Tracked<NitfImageSubheader> create_imsubhdr(::NitfDocument* owner, std::uint32_t index);

@@ -118,10 +118,12 @@ int set_group(R* r, const NitfImageHeader& h, Id id) {
 
 // The members in subheader order, up to the first refused, then the mask table header.
 int set_all(R* r, const NitfImageHeader& h) {
-  for (const ImageField& f : image_fields()) {
+  // A NITF 2.0 image takes its fields at the 2.0 widths; its groups are the 2.1 ones.
+  const bool v20 = r->document && r->document->header.nitf20;
+  for (const ImageField& f : v20 ? image20_fields() : image_fields()) {
     int x = RET_SUCCESS;
     if (f.flags & kKindSets) {
-      x = set_group(r, h, static_cast<Id>(f.id));
+      x = set_group(r, h, static_cast<Id>(find_field(image_fields(), f.name)->id));
     } else if (generic_settable(f)) {
       x = set_field(f, *r, &h, LongText::kRefuse);
     }

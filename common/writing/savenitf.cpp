@@ -222,6 +222,7 @@ WrittenLengths& KvNitfSaveFile::Written(HeaderId count) {
 }
 
 int KvNitfSaveFile::WriteFileHeader() {
+  if (document_->header.nitf20) return WriteFileHeader20();
   if (int r = WriteLeadingFields(); r != RET_SUCCESS) return r;
   NitfFileHeaderData& h = document_->header;
   const auto table = header_fields();
@@ -287,6 +288,8 @@ int KvNitfSaveFile::WriteSegments() {
        &KvNitfSaveFile::WriteImageData},
       {graphics_, d.graphics.size(), &KvNitfSaveFile::WriteGraphicSubheader,
        &KvNitfSaveFile::WriteGraphicData},
+      {labels_, d.labels.size(), &KvNitfSaveFile::WriteLabelSubheader,
+       &KvNitfSaveFile::WriteLabelData},
       {texts_, d.texts.size(), &KvNitfSaveFile::WriteTextSubheader, &KvNitfSaveFile::WriteTextData},
       {des_, d.des.size(), &KvNitfSaveFile::WriteDesSubheader, &KvNitfSaveFile::WriteDesData},
   };
@@ -323,11 +326,9 @@ int KvNitfSaveFile::Finish() {
 
 void KvNitfSaveFile::Commit() const {
   NitfFileHeaderData& h = document_->header;
-  const std::pair<LengthTables*, const WrittenLengths*> kinds[] = {{&h.images, &images_},
-                                                                   {&h.graphics, &graphics_},
-                                                                   {&h.texts, &texts_},
-                                                                   {&h.des, &des_},
-                                                                   {&h.res, &res_}};
+  const std::pair<LengthTables*, const WrittenLengths*> kinds[] = {
+      {&h.images, &images_}, {&h.graphics, &graphics_}, {&h.labels, &labels_},
+      {&h.texts, &texts_},   {&h.des, &des_},           {&h.res, &res_}};
   for (const auto& [table, written] : kinds) {
     for (std::size_t i = 0; i < written->subheader.size(); ++i) {
       if (i < table->subheader_current.size()) table->subheader_current[i] = written->subheader[i];

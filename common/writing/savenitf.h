@@ -1,4 +1,5 @@
-// The writer: a document saved as a complete NITF 2.1 file.
+// The writer: a document saved as a complete NITF 2.1 file (a NITF 2.0 one for a
+// document read from a 2.0 file).
 //
 // KvNitfSaveFile writes the file header, then every segment (images, graphics, texts,
 // data extensions, reserved extensions) as a subheader regenerated from its record and
@@ -88,6 +89,12 @@ class KvNitfSaveFile {
   int WriteDesSubheader(std::uint32_t index);
   int WriteDesData(std::uint32_t index);
   int WriteReservedSegment(std::uint32_t index);
+  // savenitf20.cpp: the NITF 2.0 layouts of a document read from a 2.0 file.
+  int WriteFileHeader20();
+  int WriteImageSubheader20(std::uint32_t index);
+  int WriteSymbolSubheader20(std::uint32_t index);
+  int WriteLabelSubheader(std::uint32_t index);
+  int WriteLabelData(std::uint32_t index);
 
   NitfDocument& document() const { return *document_; }
 
@@ -96,6 +103,8 @@ class KvNitfSaveFile {
   int WriteLeadingFields();
   std::size_t GroupCount(HeaderId count) const;
   WrittenLengths& Written(HeaderId count);
+  std::size_t CountOf(LengthTables NitfFileHeaderData::*tables) const;
+  WrittenLengths& WrittenOf(LengthTables NitfFileHeaderData::*tables);
   int WriteComments(std::uint32_t index);
   int WriteBands(std::uint32_t index);
   int WriteLuts(const NitfImageSubheader& record, const ImageBand& band);
@@ -114,7 +123,7 @@ class KvNitfSaveFile {
   std::int64_t flushed_ = 0;  // bytes already in the file
   std::int64_t fl_at_ = -1, hl_at_ = -1;
   std::int64_t header_length_ = 0;
-  WrittenLengths images_, graphics_, texts_, des_, res_;
+  WrittenLengths images_, graphics_, labels_, texts_, des_, res_;
 };
 
 // Saves the document under `name`: written into a new file beside it, flushed and

@@ -43,7 +43,12 @@ int check_codes(const R& r) {
 
 }  // namespace
 
+int check_image_codes(const R& r) {
+  return check_codes(r);
+}
+
 int KvNitfSaveFile::WriteImageSubheader(std::uint32_t i) {
+  if (document().header.nitf20) return WriteImageSubheader20(i);
   R& r = *document().images[i];
   const auto table = image_fields();
   if (int x = check_codes(r); x != RET_SUCCESS) return x;
@@ -122,8 +127,10 @@ int KvNitfSaveFile::WriteImageData(std::uint32_t i) {
   const R& r = *document().images[i];
   if (r.appended && !r.appended_data.empty())
     return WriteBytes(r.appended_data.data(), r.appended_data.size());
-  if (r.compression == CompressionCode::kC4 || r.compression == CompressionCode::kM4)
-    return WriteVqImageData(i);
+  // NITF 2.0 map frames keep their VQ tables in RPF sections the VQ header check does
+  // not know: a 2.0 document's data go out as they came in.
+  const bool vq = r.compression == CompressionCode::kC4 || r.compression == CompressionCode::kM4;
+  if (vq && !document().header.nitf20) return WriteVqImageData(i);
   return CopyImageData(i);
 }
 

@@ -10,6 +10,7 @@
 namespace nitf {
 
 int KvNitfSaveFile::WriteGraphicSubheader(std::uint32_t i) {
+  if (document().header.nitf20) return WriteSymbolSubheader20(i);
   NitfGraphicSubheader& r = *document().graphics[i];
   if (int x = WriteRun(graphic_fields(), GraphicId::SY, GraphicId::SRES2, r); x != RET_SUCCESS)
     return x;
@@ -26,7 +27,10 @@ int KvNitfSaveFile::WriteGraphicData(std::uint32_t i) {
 
 int KvNitfSaveFile::WriteTextSubheader(std::uint32_t i) {
   NitfTextSubheader& r = *document().texts[i];
-  if (int x = WriteRun(text_fields(), TextId::TE, TextId::TXTFMT, r); x != RET_SUCCESS) return x;
+  const auto table = text_fields(r);
+  // TXTFMT is the last entry before the extension area in both layouts.
+  const auto last = static_cast<std::size_t>(find_field(table, "TXTFMT")->id);
+  if (int x = WriteRun(table, std::size_t{0}, last, r); x != RET_SUCCESS) return x;
   return WriteExtension(r.txshd, r.txsofl);
 }
 
@@ -45,10 +49,12 @@ int KvNitfSaveFile::WriteTextData(std::uint32_t i) {
 
 int KvNitfSaveFile::WriteDesSubheader(std::uint32_t i) {
   NitfDesSubheader& r = *document().des[i];
-  const auto table = des_fields();
-  if (int x = WriteRun(table, DesId::DE, DesId::DESITEM, r); x != RET_SUCCESS) return x;
+  const auto table = des_fields(r);
+  // DESITEM is the last entry before DESSHL in both layouts.
+  const auto last = static_cast<std::size_t>(find_field(table, "DESITEM")->id);
+  if (int x = WriteRun(table, std::size_t{0}, last, r); x != RET_SUCCESS) return x;
   std::size_t n = r.desshf.empty() ? 0 : r.desshf.size() - 1;
-  if (int x = WriteNumber(static_cast<std::int64_t>(n), field(table, DesId::DESSHL).width);
+  if (int x = WriteNumber(static_cast<std::int64_t>(n), field(table, last + 1).width);
       x != RET_SUCCESS)
     return x;
   return WriteBytes(r.desshf.data(), n);

@@ -129,17 +129,51 @@ std::vector<Section> des_sections(const std::string& path, const NitfHeader& h) 
   return out;
 }
 
+// A NITF 2.0 document's segment of `kind`: every listed field of the kind's 2.0 table
+// as the characters the document holds.
+Section section20(NitfDocument* doc, int kind, int index) {
+  Section s;
+  if (index >= 0) s.number("index", index);
+  for (const NitfFieldInfo& f : fields_of(kind | KV_FIELDS_NITF20)) {
+    char text[128];
+    if ((f.flags & KV_FIELD_LISTED) &&
+        Kv_NITFGetFieldText(doc, kind, index, f.name, text, sizeof text) == RET_SUCCESS)
+      s.text(lower_name(f).c_str(), trimmed(text));
+  }
+  return s;
+}
+
 struct Listing {
   Section header;
-  std::vector<Section> images, graphics, texts, des;
+  bool nitf20 = false;  // symbols are the graphics, and labels are listed
+  std::vector<Section> images, graphics, labels, texts, des;
   // The composed canvas as fltInfo describes it; left out when fltInfo refuses the file.
   bool has_canvas = false;
   uint32_t canvas_width = 0, canvas_height = 0;
 };
 
+// Every segment of a NITF 2.0 document, kind by kind.
+void collect20(NitfDocument* doc, Listing* out) {
+  out->nitf20 = true;
+  out->header = section20(doc, KV_FIELDS_FILE, -1);
+  const std::pair<int, std::vector<Section>*> kinds[] = {{KV_FIELDS_IMAGE, &out->images},
+                                                         {KV_FIELDS_GRAPHIC, &out->graphics},
+                                                         {KV_FIELDS_LABEL, &out->labels},
+                                                         {KV_FIELDS_TEXT, &out->texts},
+                                                         {KV_FIELDS_DES, &out->des}};
+  for (const auto& [kind, list] : kinds)
+    for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
+      list->push_back(section20(doc, kind, i));
+}
+
 int collect(const std::string& file, NitfDocument* doc, Listing* out) {
   NitfHeader h{};
   if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
+  if (h.FVER > 1.95f && h.FVER < 2.05f) {
+    Kv_NITFFreeNITFHeader(&h);
+    collect20(doc, out);
+    return RET_SUCCESS;
+  }
   out->header = section(KV_FIELDS_FILE, &h, -1);
   out->des = des_sections(file, h);
   Kv_NITFFreeNITFHeader(&h);  // the sections hold copies of what they show
@@ -180,8 +214,13 @@ void print_json(const Listing& l) {
     json.end_object();
   }
   const std::pair<const char*, const std::vector<Section>*> lists[] = {
-      {"images", &l.images}, {"graphics", &l.graphics}, {"texts", &l.texts}, {"des", &l.des}};
+      {"images", &l.images},
+      {l.nitf20 ? "symbols" : "graphics", &l.graphics},
+      {"labels", l.nitf20 ? &l.labels : nullptr},
+      {"texts", &l.texts},
+      {"des", &l.des}};
   for (const auto& [key, sections] : lists) {
+    if (!sections) continue;
     json.begin_array(key);
     for (const Section& s : *sections) {
       json.begin_object();
@@ -198,7 +237,11 @@ void print_text(const Listing& l) {
   l.header.print_text(0);
   if (l.has_canvas) std::printf("%-10s %u x %u\n", "CANVAS", l.canvas_width, l.canvas_height);
   const std::pair<const char*, const std::vector<Section>*> lists[] = {
-      {"image", &l.images}, {"graphic", &l.graphics}, {"text", &l.texts}, {"des", &l.des}};
+      {"image", &l.images},
+      {l.nitf20 ? "symbol" : "graphic", &l.graphics},
+      {"label", &l.labels},
+      {"text", &l.texts},
+      {"des", &l.des}};
   for (const auto& [name, sections] : lists) {
     for (std::size_t i = 0; i < sections->size(); ++i) {
       std::printf("\n%s %zu\n", name, i);

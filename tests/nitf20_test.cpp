@@ -1,0 +1,225 @@
+// NITF 2.0 in extended reading: the real 2.0 files open (or give the code their damage
+// calls for), save byte for byte, and generated 2.0 files with symbols of the three
+// kinds and labels compose within their bounds; strict reading still refuses them.
+#include <gtest/gtest.h>
+
+#include <kvntfu.h>
+
+#include <random>
+
+#include "nitfgen20.h"
+#include "nitfgen_cgm.h"
+#include "testing.h"
+
+namespace {
+
+using namespace testing_support;
+namespace cgm = nitfgen::cgm;
+namespace v20 = nitfgen::v20;
+
+using Nitf20 = LeakChecked;
+
+struct Doc {
+  NitfDocument* d = nullptr;
+  int result = 0;
+  Doc(const fs::path& p, std::uint32_t options) {
+    result = Kv_NITFCreateExA(&d, p.string().c_str(), options);
+  }
+  ~Doc() { Kv_NITFDestroy(&d); }
+};
+
+fs::path nitf20(const char* name) {
+  return more_samples_dir() / "nitf20" / name;
+}
+
+TEST_F(Nitf20, Samples) {
+  REQUIRE_SAMPLES();
+  struct Case {
+    fs::path file;
+    int extended;
+    const char* why;
+  };
+  const Case cases[] = {
+      {nitf20("U_4017A.NTF"), RET_SUCCESS, "12-bit JPEG; headers only"},
+      {nitf20("00027010.ON9"), RET_SUCCESS, "map frame: VQ, RPF extensions, a DES"},
+      {nitf20("A.TOC"), RET_SUCCESS, "a table of contents in a DES, no image"},
+      {nitf20("RPFTOC01.ON2"), RET_SUCCESS, "cut short in the image data: the headers are whole"},
+      {sample("misc/U_0006A.NTF"), RET_SUCCESS, "2.0 with an image"},
+      {nitf20("testtest.on9"), RET_FILE_READ, "cut short inside its DES subheader"},
+      {nitf20("bug2_crash.ntf"), RET_FILE_FORMAT, "broken on purpose: CLEVEL 0D and worse"},
+      {nitf20("bug6_hangs.ntf"), RET_UNSUPPORTED_CLEVEL, "broken on purpose: CLEVEL 0D"},
+      {nitf20("U_0002A.NTF"), RET_UNSUPPORTED_VERSION, "NITF 1.1 is not read"},
+  };
+  MessageCapture boxes;
+  TempDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.filename().string() + ": " + c.why);
+    EXPECT_EQ(Doc(c.file, 0).result, RET_UNSUPPORTED_VERSION);
+    Doc doc(c.file, KV_NITF_EXTENDED);
+    ASSERT_EQ(doc.result, c.extended);
+    if (doc.result != RET_SUCCESS) continue;
+    // Records taken out and set back change nothing the save writes.
+    NitfHeader h{};
+    ASSERT_EQ(Kv_NITFGetNITFHeader(doc.d, &h), RET_SUCCESS);
+    EXPECT_EQ(Kv_NITFSetNITFHeader(doc.d, &h), RET_SUCCESS);
+    Kv_NITFFreeNITFHeader(&h);
+    for (uint32_t i = 0; i < uint32_t(Kv_NITFGetImageHeaderCount(doc.d)); ++i) {
+      NitfImageHeader m{};
+      ASSERT_EQ(Kv_NITFGetImageHeader(doc.d, i, &m), RET_SUCCESS);
+      EXPECT_EQ(Kv_NITFSetImageHeader(doc.d, i, &m), RET_SUCCESS);
+      Kv_NITFFreeImageHeader(&m);
+    }
+    const fs::path copy = dir.file(c.file.filename().string());
+    const bool whole = c.file.filename() != "RPFTOC01.ON2";
+    ASSERT_EQ(Kv_NITFSaveFileA(doc.d, copy.string().c_str()), whole ? RET_SUCCESS : RET_FILE_READ);
+    if (!whole) continue;
+    EXPECT_EQ(nitfgen::read_file(copy.string()), nitfgen::read_file(c.file.string()));
+    if (!have_tool("gdalinfo")) continue;
+    auto info = [](const fs::path& p) {
+      std::string s = command_output("gdalinfo -checksum -nofl '" + p.string() + "' 2>/dev/null");
+      return s.substr(std::min(s.find("Size is"), s.size()));
+    };
+    EXPECT_EQ(info(copy), info(c.file));
+    EXPECT_NE(info(copy).find("NITF_FHDR=NITF02.00"), std::string::npos);
+  }
+}
+
+// Three bytes, red first.
+std::string rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+  return std::string{char(r), char(g), char(b)};
+}
+
+// A CGM rectangle, a 4 x 3 bitmap through its LUT, a line, an arrow, a circle, a
+// rectangle and an ellipse, and a two-line label, on a black canvas (2.0 has no FBKGC).
+struct Bound {
+  int left, top, right, bottom;  // the rows and columns the ink may touch, inclusive
+};
+
+std::string symbols_file(std::vector<Bound>* bounds) {
+  v20::FileSpec f;
+  auto symbol = [&](nitfgen::FieldValues v, const std::string& data, const std::string& lut,
+                    Bound b) {
+    f.symbols.push_back({v20::symbol_subheader(v, lut), data});
+    bounds->push_back(b);
+  };
+  const cgm::Bytes body = cgm::cat({cgm::edge_colour(255, 255, 255), cgm::interior_style(1),
+                                    cgm::fill_colour(255, 255, 255), cgm::rectangle(0, 0, 20, 10)});
+  const std::string picture = cgm::nitf_graphic(body, 20, 10);
+  symbol({{"STYPE", "C"}, {"SDLVL", "1"}, {"SLOC", "0001000010"}}, picture, "", {9, 9, 31, 21});
+  // Rows of 4 pixels at 8 bits: 0 0 1 1 / 1 1 0 0 / 2 2 2 2; LUT 0 black, 1 red, 2 green.
+  const std::string bitmap = std::string("\0\0\1\1\1\1\0\0\2\2\2\2", 12);
+  symbol({{"STYPE", "B"},
+          {"SDLVL", "2"},
+          {"NLIPS", "3"},
+          {"NPIXPL", "4"},
+          {"NBPP", "8"},
+          {"SLOC", "0005000060"}},
+         bitmap, rgb(0, 0, 0) + rgb(255, 0, 0) + rgb(0, 255, 0), {60, 50, 63, 52});
+  const char* objects[][3] = {{"1", "0003000030", "0004000070"},   // line
+                              {"2", "0006000030", "0007000070"},   // arrow
+                              {"3", "0010000100", "0010000110"},   // circle of radius 10
+                              {"4", "0009000030", "0011000050"},   // rectangle
+                              {"5", "0009000060", "0011000080"}};  // ellipse
+  const Bound object_bounds[] = {
+      {29, 29, 71, 41}, {29, 52, 71, 75}, {89, 89, 111, 111}, {29, 89, 51, 111}, {59, 89, 81, 111}};
+  for (int k = 0; k < 5; ++k)
+    symbol({{"STYPE", "O"},
+            {"SDLVL", std::to_string(3 + k)},
+            {"SNUM", objects[k][0]},
+            {"NWDTH", "2"},
+            {"SCOLOR", "W"},
+            {"SLOC", objects[k][1]},
+            {"SLOC2", objects[k][2]}},
+           "", "", object_bounds[k]);
+  f.labels.push_back(
+      {v20::label_subheader({{"LCW", "10"}, {"LCH", "16"}, {"LDLVL", "9"}, {"LLOC", "0013000010"}},
+                            rgb(255, 255, 0), rgb(0, 0, 255)),
+       "AB\r\nCDE"});
+  bounds->push_back({10, 130, 39, 161});
+  f.texts.push_back({v20::text_subheader(), "a 2.0 text"});
+  return v20::build(f);
+}
+
+TEST_F(Nitf20, SymbolsAndLabels) {
+  std::vector<Bound> bounds;
+  TempDir dir;
+  const fs::path file = dir.write("symbols.ntf", symbols_file(&bounds));
+  EXPECT_EQ(Doc(file, 0).result, RET_UNSUPPORTED_VERSION);
+  Doc doc(file, KV_NITF_EXTENDED);
+  ASSERT_EQ(doc.result, RET_SUCCESS);
+  EXPECT_EQ(Kv_NITFGetGraphicHeaderCount(doc.d), 7);
+  EXPECT_EQ(Kv_NITFGetTextHeaderCount(doc.d), 1);
+  uint32_t width = 0, height = 0;
+  ASSERT_EQ(GetActual_Width_Height(doc.d, &width, &height), RET_SUCCESS);
+  EXPECT_EQ(width, 112u) << "the circle reaches furthest right";
+  EXPECT_EQ(height, 162u) << "the label's second line lowest";
+  char text[64];
+  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_LABEL, 0, "LLOC", text, sizeof text), 1);
+  EXPECT_STREQ(text, "0013000010");
+  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_SYMBOL, 3, "SNUM", text, sizeof text), 1);
+  EXPECT_STREQ(text, "000002");
+  EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, KV_FIELDS_LABEL), 1);
+  NitfGraphicHeader g{};
+  ASSERT_EQ(Kv_NITFGetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);
+  EXPECT_EQ(Kv_NITFSetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);
+  Kv_NITFFreeGraphicHeader(&g);
+  Rendered r;
+  ASSERT_EQ(r.result = Kv_NtfRenderBitmap(&r.bitmap, doc.d), RET_SUCCESS);
+  std::vector<int> ink(bounds.size());
+  for (int y = 0; y < int(height); ++y) {
+    for (int x = 0; x < int(width); ++x) {
+      if (r.at(x, y) == 0) continue;
+      bool inside = false;
+      for (std::size_t k = 0; k < bounds.size(); ++k) {
+        const Bound& b = bounds[k];
+        if (x < b.left || x > b.right || y < b.top || y > b.bottom) continue;
+        inside = true;
+        ++ink[k];
+      }
+      EXPECT_TRUE(inside) << "ink at " << x << "," << y;
+    }
+  }
+  for (std::size_t k = 0; k < ink.size(); ++k) EXPECT_GT(ink[k], 0) << "segment " << k;
+  EXPECT_EQ(r.at(62, 50), 0x0000FFu) << "bitmap: red through the LUT";
+  EXPECT_EQ(r.at(61, 52), 0x00FF00u) << "bitmap: green";
+  EXPECT_EQ(r.at(60, 50), 0u) << "bitmap: black";
+  EXPECT_EQ(r.at(11, 131), 0xFF0000u) << "label background: blue";
+  EXPECT_EQ(r.at(15, 15), 0xFFFFFFu) << "CGM rectangle";
+
+  const fs::path copy = dir.file("copy.ntf");
+  ASSERT_EQ(Kv_NITFSaveFileA(doc.d, copy.string().c_str()), RET_SUCCESS);
+  EXPECT_EQ(nitfgen::read_file(copy.string()), nitfgen::read_file(file.string()));
+  MessageCapture boxes;
+  EXPECT_EQ(Kv_NITFAppendTextSegmentA(doc.d, file.string().c_str()), RET_NOT_SUPPORTED);
+  EXPECT_EQ(Kv_NITFGetTextHeaderCount(doc.d), 1);
+}
+
+// Every cut inside the subheaders and data gives a code; damaged bytes give a code or a
+// picture, never a crash, under the sanitizers.
+TEST_F(Nitf20, Damage) {
+  std::vector<Bound> bounds;
+  const std::string bytes = symbols_file(&bounds);
+  TempDir dir;
+  MessageCapture boxes;
+  const std::size_t header = 388 - 3 + 15 + 7 * 10 + 10 + 10;  // through the length tables
+  for (std::size_t cut = 40; cut < bytes.size(); cut += 37) {
+    Doc doc(dir.write("cut.ntf", bytes.substr(0, cut)), KV_NITF_EXTENDED);
+    Rendered r;
+    if (doc.result == RET_SUCCESS) r.result = Kv_NtfRenderBitmap(&r.bitmap, doc.d);
+    EXPECT_TRUE(doc.result != RET_SUCCESS || r.result != RET_SUCCESS) << "cut at " << cut;
+  }
+  std::mt19937 random(20);
+  for (int v = 0; v < 200; ++v) {
+    std::string changed = bytes;
+    for (int n = 0; n < 3; ++n)
+      changed[header + random() % (bytes.size() - header)] = static_cast<char>(random());
+    Doc doc(dir.write("damaged.ntf", changed), KV_NITF_EXTENDED);
+    Rendered r;
+    if (doc.result == RET_SUCCESS) r.result = Kv_NtfRenderBitmap(&r.bitmap, doc.d);
+    if (r.result != RET_SUCCESS) {
+      EXPECT_EQ(r.bitmap.data, nullptr);
+    }
+  }
+}
+
+}  // namespace
