@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""What extended reading should show of an image, worked out from GDAL's samples: unsigned
-samples of up to 16 bits by their top 8 bits after widening their ABPP significant bits
-(the low ones, or the high ones when PJUST is L) to the sample width;
-other samples (unsigned 32 and 64 bits, signed, float, complex magnitudes) stretched
-linearly from the smallest to the largest finite value of the shown bands onto 0..255
-(NaN and infinities 0); with "ycc", the three bands as Y, Cb, Cr turned into R, G, B
-(ITU-R BT.601, full range). Writes a binary PGM (one band) or PPM (three).
+"""What extended reading should show of an image, worked out from GDAL's samples: a single
+band with a colour table through the table; unsigned samples of up to 16 bits by their
+top 8 bits after widening their ABPP significant bits (the low ones, or the high ones
+when PJUST is L) to the sample width; other samples (unsigned 32 and 64 bits, signed,
+float, complex magnitudes) stretched linearly from the smallest to the largest finite
+value of the shown bands onto 0..255 (NaN and infinities 0); with "ycc", the three bands
+as Y, Cb, Cr turned into R, G, B (ITU-R BT.601, full range). Writes a binary PGM (one
+band) or PPM (three).
 
 usage: levels.py FILE OUT BANDS [ycc]    (BANDS: GDAL's band numbers, "1" or "1,2,3")
 """
@@ -18,7 +19,16 @@ gdal.UseExceptions()
 gdal.PushErrorHandler("CPLQuietErrorHandler")
 
 
+def through_table(band):
+    table = band.GetColorTable()
+    entries = [table.GetColorEntry(i)[:3] for i in range(table.GetCount())]
+    entries += [(0, 0, 0)] * (256 - len(entries))
+    return np.moveaxis(np.array(entries, np.uint8)[band.ReadAsArray()], -1, 0)
+
+
 def levels(ds, bands):
+    if len(bands) == 1 and ds.GetRasterBand(bands[0]).GetColorTable():
+        return through_table(ds.GetRasterBand(bands[0]))
     a = np.stack([ds.GetRasterBand(b).ReadAsArray() for b in bands])
     if a.dtype.kind == "u" and a.dtype.itemsize <= 2:
         bits = 8 * a.dtype.itemsize
@@ -52,7 +62,7 @@ def main():
         a = rgb_of_ycc(a)
     h, w = a.shape[1:]
     with open(out, "wb") as f:
-        f.write(b"P%d\n%d %d\n255\n" % (6 if len(bands) == 3 else 5, w, h))
+        f.write(b"P%d\n%d %d\n255\n" % (6 if a.shape[0] == 3 else 5, w, h))
         f.write(np.ascontiguousarray(np.moveaxis(a, 0, -1)).tobytes())
 
 

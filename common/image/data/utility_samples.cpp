@@ -131,7 +131,22 @@ void stretch(const SampleConversion& c, const std::uint8_t* source, std::size_t 
   }
 }
 
-// A stored sample of a stretched conversion as a number: NaN for none to show.
+bool has_levels(PixelValueTypeCode type, int bits) {
+  switch (type) {
+    case PixelValueTypeCode::kInteger:
+      return bits == 8 || bits == 12 || bits == 16 || bits == 32 || bits == 64;
+    case PixelValueTypeCode::kSigned:
+      return bits == 8 || bits == 16 || bits == 32 || bits == 64;
+    case PixelValueTypeCode::kReal:
+      return bits == 32 || bits == 64;
+    case PixelValueTypeCode::kComplex:
+      return bits == 64;
+    default:
+      return false;
+  }
+}
+
+// A stored sample of a stretched conversion as a number.
 double stored_value(const LevelConversion& c, const std::uint8_t* p) {
   const int bytes = c.stored_bits / 8;
   const std::uint64_t v = big_endian(p, c.type == PixelValueTypeCode::kComplex ? 4 : bytes);
@@ -253,32 +268,13 @@ void convert_samples(const SampleConversion& c, const std::uint8_t* source, std:
 
 int prepare_level_conversion(LevelConversion* c, PixelValueTypeCode type, int stored_bits,
                              int significant_bits, bool right_justified) {
-  using PV = PixelValueTypeCode;
-  const int b = stored_bits;
-  bool known = false;
-  switch (type) {
-    case PV::kInteger:
-      known = b == 8 || b == 12 || b == 16 || b == 32 || b == 64;
-      break;
-    case PV::kSigned:
-      known = b == 8 || b == 16 || b == 32 || b == 64;
-      break;
-    case PV::kReal:
-      known = b == 32 || b == 64;
-      break;
-    case PV::kComplex:
-      known = b == 64;
-      break;
-    default:
-      break;
-  }
-  if (!known) return RET_NOT_SUPPORTED;
+  if (!has_levels(type, stored_bits)) return RET_NOT_SUPPORTED;
   c->type = type;
-  c->stored_bits = b;
-  c->stretched = type != PV::kInteger || b >= 32;
+  c->stored_bits = stored_bits;
+  c->stretched = type != PixelValueTypeCode::kInteger || stored_bits >= 32;
   c->range = ValueRange{};
   if (c->stretched) return RET_SUCCESS;
-  return prepare_sample_conversion(&c->widening, b, significant_bits, right_justified);
+  return prepare_sample_conversion(&c->widening, stored_bits, significant_bits, right_justified);
 }
 
 void scan_level_range(const LevelConversion& c, const std::uint8_t* row, std::uint64_t first_bit,
