@@ -138,9 +138,6 @@ struct OwnedBitmap {
   ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
 };
 
-// Rows of the shown bands to pixels: straight into the output at the block's place when
-// the output's pixels are whole bytes (and always for a single block), else into the
-// block bitmap, which is placed into the output once its rows are done.
 // What uncompressed data are read with, all checked against LI and the file before
 // anything is allocated. Extended reading turns every shown band into 8-bit levels
 // (`leveled`) when the strict conversion has no display for it, chooses the output's
@@ -156,6 +153,9 @@ struct UncompressedPlan {
   BlockLayout layout;
 };
 
+// Rows of the shown bands to pixels: straight into the output at the block's place when
+// the output's pixels are whole bytes (and always for a single block), else into the
+// block bitmap, which is placed into the output once its rows are done.
 struct Converter {
   const BlockLayout& layout;
   const UncompressedPlan& plan;
@@ -465,7 +465,7 @@ int plan_uncompressed(const ImageReadContext& c, UncompressedPlan* p) {
   std::uint32_t planes[3] = {};
   const std::uint32_t shown = shown_bands(s, planes, extended);
   if (shown == 0) return RET_FILE_FORMAT;
-  // Three shown bands are interleaved a byte each into 24 bits.
+  // The strict reader interleaves three shown bands a byte each into 24 bits.
   int r = extended ? plan_extended(s, planes, shown, p)
           : shown == 3 && s.bits_per_pixel != 8
               ? RET_NOT_SUPPORTED
