@@ -532,6 +532,11 @@ std::vector<Extended> extended_cases() {
                    return bits_of(float(wave(b, x, y))) << 32 | bits_of(float(wave(b + 1, y, x)));
                  },
                  "1", kPvtype});
+  // Three uncoded 32-bit bands of an RGB image: colour, stretched over one range.
+  ImageSpec rgb32 = typed("INT", 32, {"", "", ""}, "R");
+  rgb32.irep = "RGB";
+  out.push_back(
+      {"rgb32", "", rgb32, [=](int b, int x, int y) { return integer(b, x, y) << 20; }, "1,2,3"});
   // Three bands, the second coded LU: shown alone, through its table.
   ImageSpec lut = typed("INT", 8, {"", "LU", ""});
   for (int t = 1; t <= 3; ++t) {
