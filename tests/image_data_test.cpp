@@ -1,15 +1,19 @@
 // The image data reader against readings made elsewhere: every image of every real sample
 // beside GDAL, djpeg or opj_decompress and the sample's reference render; generated files
 // of the uncompressed layouts (IMODE, masks, depths, bands) beside the picture they were
-// made from; and refused, cut or damaged input, which must give a code and leave the
-// output empty.
+// made from; refused, cut or damaged input, which must give a code and leave the output
+// empty; and extended reading (signed, float and complex samples, deep bands in colour,
+// YCbCr601, pad pixels) against the display rules applied to GDAL's samples.
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <optional>
 #include <set>
+#include <tuple>
 
 #include "image/data/imgmodes.h"
 #include "nitfgen_image.h"
@@ -441,6 +445,186 @@ TEST_F(ImageData, Refusals) {
   EXPECT_EQ(nitf::read_image(empty->parsed.document.get(), 0, nullptr, nullptr),
             RET_INVALID_PARAMETER);
   EXPECT_EQ(nitf::read_image(nullptr, 0, &b, nullptr), RET_INVALID_PARAMETER);
+}
+
+// ----- Extended reading ----------------------------------------------------------------
+
+struct Extended {
+  std::string name;
+  std::string sample;         // below ../shared, or empty for a generated file
+  ImageSpec spec = {};        // the generated file's image
+  nitfgen::SampleAt at = {};  // and its samples over the whole block grid
+  std::string bands = "1";    // GDAL's numbers of the bands shown ("ycc": as Y, Cb, Cr)
+  int strict = RET_SUCCESS;   // what the strict reader answers
+};
+
+void PrintTo(const Extended& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::uint64_t bits_of(float v) {
+  return std::bit_cast<std::uint32_t>(v);
+}
+
+// A wave with negative values, for signed, float and complex samples.
+double wave(int b, int x, int y) {
+  return std::sin(0.7 * x + 0.3 * y + b) * (40 + 5 * x) - 3 * y;
+}
+
+// Two blocks of 4 x 8 a row, one band per code.
+ImageSpec typed(const std::string& pvtype, int nbpp, std::vector<std::string> codes,
+                const std::string& imode = "B") {
+  ImageSpec s;
+  s.pvtype = pvtype, s.nbpp = s.abpp = nbpp, s.imode = imode;
+  s.irep = codes.size() >= 3 ? "MULTI" : "MONO";
+  s.nbpr = 2, s.nppbh = 4, s.ncols = 8;
+  s.bands.clear();
+  for (const std::string& code : codes) s.bands.emplace_back(code);
+  return s;
+}
+
+std::vector<Extended> extended_cases() {
+  constexpr int kPvtype = RET_UNSUPPORTED_PVTYPE, kBpp = RET_UNSUPPORTED_BPP;
+  std::vector<Extended> out;
+  for (auto [file, bands, strict] :
+       {std::tuple{"more-samples/depth/i_3450c.ntf", "1", kPvtype},
+        {"more-samples/depth/ns3450e.nsf", "1", kPvtype},
+        {"more-samples/depth/test.ntf", "1", kPvtype},
+        {"more-samples/depth/iq.nitf", "1", kPvtype},
+        {"more-samples/depth/cropped_sicd_050.nitf", "1", kPvtype},
+        {"more-samples/depth/cropped_sicd_110.nitf", "1", kPvtype},
+        {"more-samples/tre/sar_sicd.ntf", "1", kPvtype},
+        {"more-samples/tre/test_use00a.ntf", "1", kPvtype},
+        {"more-samples/clevel/ns5600a.nsf", "1", RET_UNSUPPORTED_CLEVEL},
+        {"samples/misc/rgb16.ntf", "1,2,3", kBpp},
+        {"samples/misc/rgb16_11ABPP.ntf", "1,2,3", kBpp},
+        {"samples/misc/rgb16_11ABPPLeft.ntf", "1,2,3", kBpp},
+        {"samples/j2k/066_389x298_s_11_3_rgb_jp2.ntf", "1,2,3", kBpp},
+        {"samples/j2k/053_512x512_s_8_3_ycbcr_j2c.ntf", "1,2,3 ycc", RET_SUCCESS}}) {
+    std::string name = fs::path(file).stem().string();
+    for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    out.push_back({name, file, {}, {}, bands, strict});
+  }
+  // Five bands of 16 bits (ABPP 12) by pixel, R, G, B on bands 4, 3, 2.
+  ImageSpec multi = typed("INT", 16, {"", "B", "G", "R", ""}, "P"),
+            ycc = typed("INT", 8, {"Y", "Cb", "Cr"});
+  multi.abpp = 12, ycc.irep = "YCbCr601";
+  auto integer = [](int b, int x, int y) { return std::uint64_t(900 * b + 331 * x + 97 * y); };
+  out.push_back({"multi16", "", multi, [=](int b, int x, int y) { return integer(b, x, y) % 4096; },
+                 "4,3,2", kBpp});
+  out.push_back(
+      {"ycbcr", "", ycc, [=](int b, int x, int y) { return integer(b, x, y) % 256; }, "1,2,3 ycc"});
+  out.push_back({"signed16", "", typed("SI", 16, {"M"}),
+                 [](int b, int x, int y) { return std::uint64_t(std::int16_t(wave(b, x, y))); },
+                 "1", kPvtype});
+  // A NaN and an infinity take no part in the range and show as 0.
+  out.push_back({"float32", "", typed("R", 32, {"M"}),
+                 [](int b, int x, int y) {
+                   if (x == 1 && y < 2) return bits_of(y ? INFINITY : NAN);
+                   return bits_of(float(wave(b, x, y)));
+                 },
+                 "1", kPvtype});
+  out.push_back({"float64", "", typed("R", 64, {"", "", ""}, "S"),
+                 [](int b, int x, int y) { return std::bit_cast<std::uint64_t>(wave(b, x, y)); },
+                 "1", kPvtype});
+  out.push_back({"complex", "", typed("C", 64, {"M"}),
+                 [](int b, int x, int y) {
+                   return bits_of(float(wave(b, x, y))) << 32 | bits_of(float(wave(b + 1, y, x)));
+                 },
+                 "1", kPvtype});
+  // Three uncoded 32-bit bands of an RGB image: colour, stretched over one range.
+  ImageSpec rgb32 = typed("INT", 32, {"", "", ""}, "R");
+  rgb32.irep = "RGB";
+  out.push_back(
+      {"rgb32", "", rgb32, [=](int b, int x, int y) { return integer(b, x, y) << 20; }, "1,2,3"});
+  // Three bands, the second coded LU: shown alone, through its table.
+  ImageSpec lut = typed("INT", 8, {"", "LU", ""});
+  for (int t = 1; t <= 3; ++t) {
+    lut.bands[1].luts.emplace_back(256, '\0');
+    for (int i = 0; i < 256; ++i) lut.bands[1].luts.back()[i] = char(i * t * 37);
+  }
+  out.push_back(
+      {"lut_band", "", lut, [=](int b, int x, int y) { return integer(b, x, y) % 256; }, "2"});
+  // A 7 x 5 picture in two by two blocks of 4 x 3: the pad pixels are not drawn.
+  ImageSpec pad = typed("INT", 8, {"M"});
+  pad.ncols = 7, pad.nrows = 5, pad.nbpc = 2, pad.nppbv = 3;
+  out.push_back({"pad", "", pad, [=](int b, int x, int y) { return integer(b, x, y) % 256; }});
+  return out;
+}
+
+class ExtendedFiles : public LeakCheckedBase<::testing::TestWithParam<Extended>> {
+ protected:
+  fs::path file() {
+    const Extended& c = GetParam();
+    if (!c.sample.empty()) return samples_dir().parent_path() / c.sample;
+    const std::string pixels = nitfgen::image_pixels(c.spec, c.at).bytes;
+    return dir_.write(c.name + ".ntf", nitfgen::image_file(c.spec, pixels));
+  }
+  TempDir dir_;
+};
+
+// Opened for extended reading and rendered, the picture is NCOLS x NROWS and each pixel
+// lies within 1 of the display rules applied to GDAL's samples (tests/gdal/levels.py).
+TEST_P(ExtendedFiles, Shown) {
+  REQUIRE_SAMPLES();
+  const fs::path path = file();
+  auto want = written("/usr/bin/python3 '" KVNTF_SOURCE_DIR "/tests/gdal/levels.py' '" +
+                      path.string() + "' {out} " + GetParam().bands);
+  ASSERT_TRUE(want) << "no reading by GDAL";
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateExA(&doc, path.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  Rendered r;
+  r.result = Kv_NtfRenderBitmap(&r.bitmap, doc);
+  Kv_NITFDestroy(&doc);
+  ASSERT_EQ(r.result, RET_SUCCESS);
+  ASSERT_EQ(r.bitmap.width, want->width);
+  ASSERT_EQ(r.bitmap.height, want->height);
+  auto ours = [&](int x, int y, int c) -> std::int64_t { return r.at(x, y) >> (8 * c) & 0xFF; };
+  auto theirs = [&](int x, int y, int c) -> std::int64_t {
+    return want->at(x, y, want->channels == 3 ? c : 0);
+  };
+  EXPECT_EQ(differences(want->width, want->height, 3, ours, theirs, 1), 0);
+}
+
+// Without extended reading the same files give today's codes and the messages callers
+// wait for; a picture the strict reader takes keeps its whole block grid.
+TEST_P(ExtendedFiles, StrictUnchanged) {
+  REQUIRE_SAMPLES();
+  const Extended& c = GetParam();
+  MessageCapture messages;
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateA(&doc, file().string().c_str()), c.strict);
+  const std::vector<std::string> said = messages.messages();
+  if (c.strict == RET_UNSUPPORTED_PVTYPE || c.strict == RET_UNSUPPORTED_BPP) {
+    EXPECT_EQ(said, std::vector<std::string>{c.strict == RET_UNSUPPORTED_BPP
+                                                 ? "Error: Unsupported BPP"
+                                                 : "Error: Unsupported PVTYPE"});
+  }
+  if (c.strict != RET_SUCCESS) return;
+  std::uint32_t w = 0, h = 0;
+  EXPECT_EQ(GetActual_Width_Height(doc, &w, &h), RET_SUCCESS);
+  if (c.sample.empty()) {
+    EXPECT_EQ(h, std::uint32_t(c.spec.nbpc * c.spec.nppbv)) << "the grid";
+  }
+  Kv_NITFDestroy(&doc);
+}
+
+INSTANTIATE_TEST_SUITE_P(Extended, ExtendedFiles, ::testing::ValuesIn(extended_cases()),
+                         [](const auto& info) { return info.param.name; });
+
+// A huge signed, float or complex image backed by a few bytes is refused by the check
+// made before the canvas.
+TEST_F(ImageData, ExtendedClaims) {
+  TempDir dir;
+  for (const char* pvtype : {"SI", "R", "C"}) {
+    ImageSpec huge = typed(pvtype, 64, {"M"});
+    huge.nbpr = huge.nbpc = 3, huge.nppbh = huge.nppbv = 9998, huge.ncols = huge.nrows = 29994;
+    const fs::path file = dir.write("huge.ntf", nitfgen::image_file(huge, std::string(64, 'x')));
+    NitfDocument* doc = nullptr;
+    ASSERT_EQ(Kv_NITFCreateExA(&doc, file.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+    EXPECT_EQ(nitf::check_image_data(doc, 0), RET_FILE_FORMAT) << pvtype;
+    Kv_NITFDestroy(&doc);
+  }
 }
 
 }  // namespace

@@ -111,19 +111,20 @@ struct Extent {
   std::int64_t right = 0, bottom = 0;
 };
 
-// The block grid of an image (padding included) placed on the canvas. A block size of 0
-// stands for NCOLS or NROWS as it does for the image reader, so the canvas holds what the
-// reader makes.
+// The block grid of an image (padding included; for extended reading cut to NROWS x
+// NCOLS) placed on the canvas. A block size of 0 stands for NCOLS or NROWS as it does for
+// the image reader, so the canvas holds what the reader makes.
 int image_extent(const NitfImageSubheader& s, std::uint32_t index, std::int64_t row_offset,
-                 std::int64_t column_offset, Extent* out) {
+                 std::int64_t column_offset, bool extended, Extent* out) {
   imgdata::BlockGrid grid;
   if (imgdata::block_grid(s, &grid) != RET_SUCCESS) {
     debug_line("image segment %u: negative block geometry (NPPBH %d NBPR %d NPPBV %d NBPC %d)\n",
                index, s.block_width, s.blocks_per_row, s.block_height, s.blocks_per_column);
     return RET_FILE_FORMAT;
   }
-  out->right = std::int64_t{grid.width} * grid.per_row + s.location_column + column_offset;
-  out->bottom = std::int64_t{grid.height} * grid.per_column + s.location_row + row_offset;
+  const imgdata::PictureSize size = imgdata::picture_size(s, grid, extended);
+  out->right = size.width + s.location_column + column_offset;
+  out->bottom = size.height + s.location_row + row_offset;
   if (out->right < 0 || out->bottom < 0) {
     debug_line("image segment %u: placed wholly outside the canvas (right %lld, bottom %lld)\n",
                index, static_cast<long long>(out->right), static_cast<long long>(out->bottom));
@@ -141,7 +142,7 @@ int entry_extent(NitfDocument& d, const DrawEntry& e, Extent* out) {
     return graphic_extent(&d, e.index, row, column, &out->right, &out->bottom);
   const NitfImageSubheader* s = e.index < d.images.size() ? d.images[e.index].get() : nullptr;
   if (!s) return RET_BAD_ARGUMENT;
-  return image_extent(*s, e.index, row, column, out);
+  return image_extent(*s, e.index, row, column, d.extended != 0, out);
 }
 
 // The largest extents as a canvas size, or the code of a size no canvas can have.

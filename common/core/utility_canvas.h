@@ -45,10 +45,11 @@ void attachment_offset(const NitfDocument& document, const DrawEntry& entry, std
 // The canvas size of the composition (GetActual_Width_Height): 2048 x 2048 with the
 // fixed-canvas option or when no segment has extent, 2 x 2 for a document holding only
 // text, otherwise the largest right and bottom extent of every image block grid (padding
-// included) placed through its attachment chain. Extents are computed in 64 bits and the
-// result is always a positive size: RET_FILE_FORMAT for a negative block geometry, an
-// extent that ends left of or above the origin, or an extent of 0 in one direction only;
-// RET_NO_MEMORY for a side beyond 2^31 - 1 or a 24-bit canvas beyond the allocation cap.
+// included; extended reading cuts it to NROWS x NCOLS) placed through its attachment chain. Extents
+// are computed in 64 bits and the result is always a positive size: RET_FILE_FORMAT for a negative
+// block geometry, an extent that ends left of or above the origin, or an extent of 0 in one
+// direction only; RET_NO_MEMORY for a side beyond 2^31 - 1 or a 24-bit canvas beyond the allocation
+// cap.
 int canvas_size(NitfDocument* document, std::uint32_t* width, std::uint32_t* height);
 
 }  // namespace nitf

@@ -68,17 +68,29 @@ void report_place(const NitfImageSubheader& s, std::int64_t width, std::int64_t 
   kernel::debug_output(line);
 }
 
-// Where the image goes on the canvas: its block grid (or, for C4 and M4, whose masks may
-// leave blocks out, the decoded size) at ILOC plus the attachment offsets.
+bool extended(const NitfImageSubheader& s) {
+  return s.document && s.document->extended != 0;
+}
+
+// The grid an image's bitmap covers: its block grid, or for C4 and M4, whose masks may
+// leave blocks out, the decoded size.
+int covered_grid(const NitfImageSubheader& s, const kernel::Bitmap& bitmap,
+                 imgdata::BlockGrid* grid) {
+  if (s.compression != CompressionCode::kC4 && s.compression != CompressionCode::kM4)
+    return imgdata::block_grid(s, grid);
+  *grid = imgdata::BlockGrid{1, 1, static_cast<std::uint32_t>(std::max(bitmap.width, 0)),
+                             static_cast<std::uint32_t>(std::max(bitmap.height, 0))};
+  return RET_SUCCESS;
+}
+
+// Where the image goes on the canvas: the grid it covers (cut to the picture for
+// extended reading) at ILOC plus the attachment offsets.
 int destination(const NitfImageSubheader& s, const kernel::Bitmap& bitmap, std::int64_t row_offset,
                 std::int64_t column_offset, kernel::Rect* out, bool report = true) {
   imgdata::BlockGrid grid;
-  if (imgdata::block_grid(s, &grid) != RET_SUCCESS) return RET_FILE_FORMAT;
-  const bool own_size =
-      s.compression == CompressionCode::kC4 || s.compression == CompressionCode::kM4;
-  const std::int64_t width = own_size ? bitmap.width : std::int64_t{grid.width} * grid.per_row;
-  const std::int64_t height =
-      own_size ? bitmap.height : std::int64_t{grid.height} * grid.per_column;
+  if (covered_grid(s, bitmap, &grid) != RET_SUCCESS) return RET_FILE_FORMAT;
+  const imgdata::PictureSize size = imgdata::picture_size(s, grid, extended(s));
+  const std::int64_t width = size.width, height = size.height;
   const std::int64_t left = s.location_column + column_offset;
   const std::int64_t top = s.location_row + row_offset;
   if (!fits_coordinate(left) || !fits_coordinate(top) || !fits_coordinate(left + width) ||
@@ -90,6 +102,25 @@ int destination(const NitfImageSubheader& s, const kernel::Bitmap& bitmap, std::
                    static_cast<std::int32_t>(left + width),
                    static_cast<std::int32_t>(top + height));
   return RET_SUCCESS;
+}
+
+// Extended reading paints only the picture: the bitmap record is cut to the part that
+// lies within NCOLS x NROWS (its rows keep their length and their storage). A bitmap of
+// the grid's size, or of the picture's (a JPEG 2000 stream), is cut to the picture; one
+// decoded smaller (I1) is cut in proportion. Only top-down bitmaps of their own are cut.
+void cut_to_picture(const NitfImageSubheader& s, kernel::Bitmap* b) {
+  imgdata::BlockGrid grid;
+  if (!extended(s) || b->view_code != kernel::kViewTopDown ||
+      covered_grid(s, *b, &grid) != RET_SUCCESS)
+    return;
+  const imgdata::PictureSize picture = imgdata::picture_size(s, grid, true);
+  auto cut = [](std::int32_t have, std::int64_t keep, std::int64_t whole) {
+    if (have >= keep || whole <= 0)
+      return static_cast<std::int32_t>(std::min<std::int64_t>(have, keep));
+    return static_cast<std::int32_t>(std::max<std::int64_t>(1, (have * keep + whole - 1) / whole));
+  };
+  b->width = cut(b->width, picture.width, std::int64_t{grid.width} * grid.per_row);
+  b->height = cut(b->height, picture.height, std::int64_t{grid.height} * grid.per_column);
 }
 
 // The image's bitmap, released with the drawing whatever path it takes.
@@ -184,6 +215,25 @@ int select_bands(const NitfImageSubheader& s, BandSelection* out) {
   return RET_SUCCESS;
 }
 
+std::uint32_t select_extended_bands(const NitfImageSubheader& s, BandSelection* out) {
+  *out = BandSelection{0, 0, 0};
+  const std::uint32_t n = band_total(s);
+  if (n == 0) return 0;
+  if (select_by_codes(s, n, {Code::kRed, Code::kGreen, Code::kBlue}, 0, out) ||
+      select_by_codes(s, n, {Code::kLuminance, Code::kChromaBlue, Code::kChromaRed}, n, out))
+    return 3;
+  const BandSelection& kept = s.selection;
+  const bool remembered = kept.red < n && kept.green < n && kept.blue < n;
+  const auto lut = first_band(s, n, Code::kLut);
+  if (!lut && (remembered || (s.representation == RepresentationCode::kRgb && n >= 3))) {
+    *out = remembered ? kept : BandSelection{0, 1, 2};
+    return 3;
+  }
+  const std::uint32_t one = lut.value_or(first_band(s, n, Code::kMono).value_or(0));
+  *out = BandSelection{one, one, one};
+  return 1;
+}
+
 void apply_bilevel_colours(const NitfImageSubheader& s, kernel::Bitmap* bitmap) {
   const auto& table = s.colours.entries;
   if (table.size() < 2) return;
@@ -229,6 +279,7 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
   // Read into the canvas itself: the pixels are where the painting would put them.
   if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
   if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
+  cut_to_picture(*s, &image.bitmap);
   SelectedPalette palette(dc, &image.bitmap);
   return paint_image(dc, *s, image.bitmap, place);
 }

@@ -23,6 +23,13 @@ namespace nitf {
 // bands). A colour coded nowhere in the R, G, B case keeps 0. Always RET_SUCCESS.
 int select_bands(const NitfImageSubheader& subheader, BandSelection* out);
 
+// Extended reading's choice among three or more bands: the bands coded R, G, B, else Y,
+// Cb, Cr, as select_bands takes them, in colour; else the first LU band alone, shown
+// through its table; else the remembered selection, or bands 0, 1, 2 of an RGB image, in
+// colour; else the first band coded M, or band 0, alone as grey. Returns how many bands
+// show (3, or 1 in `red`); 0 without bands.
+std::uint32_t select_extended_bands(const NitfImageSubheader& subheader, BandSelection* out);
+
 // Bi-level decoders give pixel values that are the inverse of the NITF values. With a
 // colour table, palette entries 0 and 1 of the decoded bitmap take table entries 1 and
 // 0. draw_image_segment applies this to C1 and M1 bitmaps; the decoder must not.

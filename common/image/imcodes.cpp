@@ -19,8 +19,10 @@ constexpr CodeName name(const char* text, Code code, std::uint8_t compared = 0) 
   return CodeName{text, static_cast<std::int32_t>(code), compared};
 }
 
-// Readers have long taken PVTYPE by its first character.
-constexpr CodeName kPixelTypeNames[] = {name("INT", PV::kInteger, 1), name("B", PV::kBilevel)};
+// Readers have long taken INT by its first character; none of the others begins with I.
+constexpr CodeName kPixelTypeNames[] = {name("INT", PV::kInteger, 1), name("B", PV::kBilevel),
+                                        name("SI", PV::kSigned), name("R", PV::kReal),
+                                        name("C", PV::kComplex)};
 
 constexpr CodeName kRepresentationNames[] = {
     name("MONO", Rep::kMono),

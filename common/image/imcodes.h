@@ -11,7 +11,14 @@
 
 namespace nitf {
 
-enum class PixelValueTypeCode : std::int32_t { kInteger = 0, kBilevel = 1 };
+// SI, R and C are read only by extended reading: the strict reader refuses them.
+enum class PixelValueTypeCode : std::int32_t {
+  kInteger = 0,
+  kBilevel = 1,
+  kSigned = 2,
+  kReal = 3,
+  kComplex = 4,
+};
 
 enum class RepresentationCode : std::int32_t {
   kMono = 0,
@@ -81,7 +88,7 @@ struct CodeTable {
   bool exact;  // the whole text must equal the name
 };
 
-// PVTYPE (on its first character: "INT" or "B"), IREP, IC, IREPBANDn, IMODE, COMRAT's
+// PVTYPE (INT on its first character, B, SI, R, C), IREP, IC, IREPBANDn, IMODE, COMRAT's
 // bi-level coding schemes and PJUST.
 extern const CodeTable kPixelTypes, kRepresentations, kCompressions, kBandRepresentations,
     kImageModes, kBilevelModes, kJustifications;

@@ -64,8 +64,15 @@ int to_marked_number(R& r, FieldUse& use) {
   return to_number<Text, Value>(r, use);
 }
 
+// SI, R and C belong to extended reading; a strict reader and the setters refuse them
+// as they refuse any other text.
 int convert_pvtype(R& r, FieldUse& use) {
-  if (code_of(kPixelTypes, r.pvtype, &r.pixel_type)) return RET_SUCCESS;
+  PixelValueTypeCode code = PixelValueTypeCode::kInteger;
+  const bool known = code_of(kPixelTypes, r.pvtype, &code);
+  if (known && (use.extended || code <= PixelValueTypeCode::kBilevel)) {
+    r.pixel_type = code;
+    return RET_SUCCESS;
+  }
   if (!use.reading()) return RET_INVALID_PARAMETER;
   use.refuse("PVTYPE", "neither INT nor B", 0);
   kernel::message_box("Unsupported PVTYPE", "Error");
@@ -107,9 +114,10 @@ int convert_imode(R& r, FieldUse& use) {
   return use.refuse("IMODE", "not one of B, P, R, S", RET_FILE_FORMAT);
 }
 
+// The strict reader has no display for 16-bit bands beside others; extended reading has.
 int convert_nbpp(R& r, FieldUse& use) {
   r.bits_per_pixel = parse_decimal(r.nbpp);
-  if (use.reading() && r.band_count > 1 && r.bits_per_pixel == 16) {
+  if (use.reading() && !use.extended && r.band_count > 1 && r.bits_per_pixel == 16) {
     use.refuse("NBPP", "16 bits per band with more than one band", 0);
     kernel::message_box("Unsupported BPP", "Error");
     return RET_UNSUPPORTED_BPP;

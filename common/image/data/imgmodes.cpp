@@ -53,15 +53,14 @@ BandSelection colour_bands(const NitfImageSubheader& s, std::uint32_t) {
   return out;
 }
 
-struct OutputFormat {
-  int bits = 0;
-  int colour_order = kernel::kColourPalette;
-};
-
-int output_format(const NitfImageSubheader& s, OutputFormat* f) {
+int output_format(const NitfImageSubheader& s, const OutputFormat* chosen, OutputFormat* f) {
   const std::uint32_t n = band_total(s);
   if (n == 0 || s.bits_per_pixel <= 0) return RET_FILE_FORMAT;
   if (s.pixel_type == PixelValueTypeCode::kBilevel && s.bits_per_pixel != 1) return RET_FILE_FORMAT;
+  if (chosen) {
+    *f = *chosen;
+    return RET_SUCCESS;
+  }
   f->bits = n <= 2 ? converted_bits(s.bits_per_pixel) : 3 * s.bits_per_pixel;
   switch (f->bits) {
     case 1:
@@ -139,12 +138,27 @@ struct OwnedBitmap {
   ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
 };
 
+// What uncompressed data are read with, all checked against LI and the file before
+// anything is allocated. Extended reading turns every shown band into 8-bit levels
+// (`leveled`) when the strict conversion has no display for it, chooses the output's
+// format itself (format.bits 0: create_output_bitmap's own choice) and shows three
+// Y, Cb, Cr bands of a YCbCr601 image in RGB.
+struct UncompressedPlan {
+  SampleConversion conversion;
+  LevelConversion levels;
+  bool leveled = false;
+  bool ycbcr = false;
+  OutputFormat format;
+  imgdata::DataSource source;
+  BlockLayout layout;
+};
+
 // Rows of the shown bands to pixels: straight into the output at the block's place when
 // the output's pixels are whole bytes (and always for a single block), else into the
 // block bitmap, which is placed into the output once its rows are done.
 struct Converter {
   const BlockLayout& layout;
-  const SampleConversion& conversion;
+  const UncompressedPlan& plan;
   kernel::Bitmap* out;
   kernel::Bitmap* target;
   kernel::Buffer<std::uint8_t> scratch;  // one band's row taken out of IMODE P pixels
@@ -177,20 +191,31 @@ const std::uint8_t* contiguous(const PlaneRow& p, const BlockLayout& l, std::uin
   return scratch;
 }
 
+// Each shown band's levels into its byte of the output's pixels: red last.
+void convert_levels(const Converter& c, const PlaneRow* planes, std::uint8_t* row) {
+  const std::uint32_t n = c.layout.plane_count;
+  for (std::uint32_t i = 0; i < n; ++i)
+    convert_to_levels(c.plan.levels, planes[i].data, planes[i].first_bit, planes[i].pixel_bits,
+                      c.layout.grid.width, row + (n - 1 - i), n);
+}
+
 int convert_row(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes) {
   auto& c = *static_cast<Converter*>(self);
   const BlockLayout& l = c.layout;
   std::uint8_t* row = target_row(c, k, y);
   if (!row) return RET_INVALID_BITMAP;
-  if (l.plane_count == 3) {
+  if (c.plan.leveled) {
+    convert_levels(c, planes, row);
+  } else if (l.plane_count == 3) {
     const std::uint8_t* p[3];
     for (int i = 0; i < 3; ++i) p[i] = planes[i].data + planes[i].first_bit / 8;
     interleave_bgr(p[0], p[1], p[2], planes[0].pixel_bits / 8, l.grid.width, row);
-    return RET_SUCCESS;
+  } else {
+    std::uint64_t bit = 0;
+    const std::uint8_t* samples = contiguous(planes[0], l, c.scratch.data(), &bit);
+    convert_samples(c.plan.conversion, samples, bit, l.grid.width, row);
   }
-  std::uint64_t bit = 0;
-  const std::uint8_t* samples = contiguous(planes[0], l, c.scratch.data(), &bit);
-  convert_samples(c.conversion, samples, bit, l.grid.width, row);
+  if (c.plan.ycbcr) ycbcr_to_rgb(row, l.grid.width, 3);
   return RET_SUCCESS;
 }
 
@@ -224,6 +249,20 @@ int no_block_step(void*, std::uint64_t) {
   return RET_SUCCESS;
 }
 
+struct LevelScan {
+  const BlockLayout& layout;
+  const LevelConversion& levels;
+  ValueRange* range;
+};
+
+int scan_level_row(void* self, std::uint64_t, std::uint32_t, const PlaneRow* planes) {
+  auto& s = *static_cast<LevelScan*>(self);
+  for (std::uint32_t i = 0; i < s.layout.plane_count; ++i)
+    scan_level_range(s.levels, planes[i].data, planes[i].first_bit, planes[i].pixel_bits,
+                     s.layout.grid.width, s.range);
+  return RET_SUCCESS;
+}
+
 bool allocate_scratch(const BlockLayout& l, kernel::Buffer<std::uint8_t>* scratch) {
   const bool gathers = l.interleaved && l.mode == ImageModeCode::kPixel && l.plane_count == 1;
   return !gathers || scratch->allocate(std::size_t{l.grid.width} * (l.bits / 8));
@@ -237,10 +276,17 @@ int scan_range(const BlockLayout& l, const imgdata::DataSource& source, SampleRa
   return imgdata::walk_blocks(l, source, {&scan, scan_row, no_block_step});
 }
 
-int convert_blocks(const BlockLayout& l, const imgdata::DataSource& source,
-                   const SampleConversion& conversion, kernel::Bitmap* out) {
+// Extended reading stretches over every shown band together: the colours keep their
+// balance.
+int scan_levels(const BlockLayout& l, const imgdata::DataSource& source, LevelConversion* levels) {
+  LevelScan scan{l, *levels, &levels->range};
+  return imgdata::walk_blocks(l, source, {&scan, scan_level_row, no_block_step});
+}
+
+int convert_blocks(const UncompressedPlan& plan, kernel::Bitmap* out) {
+  const BlockLayout& l = plan.layout;
   OwnedBitmap block;
-  Converter c{l, conversion, out, out, {}};
+  Converter c{l, plan, out, out, {}};
   if (!allocate_scratch(l, &c.scratch)) return RET_NO_MEMORY;
   // Bit-packed pixels (1 and 12 bits) of a block may start inside a byte of the output.
   if (l.blocks > 1 && out->bits_per_pixel % 8 != 0) {
@@ -251,7 +297,7 @@ int convert_blocks(const BlockLayout& l, const imgdata::DataSource& source,
     if (r != RET_SUCCESS) return r;
     c.target = &block.bitmap;
   }
-  return imgdata::walk_blocks(l, source, {&c, convert_row, place_block});
+  return imgdata::walk_blocks(l, plan.source, {&c, convert_row, place_block});
 }
 
 int data_source(const ImageReadContext& c, imgdata::DataSource* source, std::uint64_t* available) {
@@ -272,9 +318,17 @@ int data_source(const ImageReadContext& c, imgdata::DataSource* source, std::uin
 
 }  // namespace
 
-std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3]) {
+std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3], bool extended) {
   const std::uint32_t n = band_total(s);
   if (n == 0) return 0;
+  if (extended && n >= 3) {
+    BandSelection chosen;
+    const std::uint32_t count = select_extended_bands(s, &chosen);
+    bands[0] = chosen.red;
+    bands[1] = chosen.green;
+    bands[2] = chosen.blue;
+    return count;
+  }
   if (n <= 2) {
     const std::uint32_t lut = first_band(s, n, Code::kLut);
     bands[0] = lut == BandSelection::kNone ? 0 : lut;
@@ -354,13 +408,14 @@ bool fits_canvas(const ImageReadContext& c, const OutputFormat& f, std::uint64_t
 
 }  // namespace
 
-int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels) {
+int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels,
+                         const OutputFormat* format) {
   if (levels) levels->bytes = 0;
   const NitfImageSubheader& s = *c.subheader;
   imgdata::BlockGrid g;
   OutputFormat f;
   if (int r = imgdata::block_grid(s, &g); r != RET_SUCCESS) return r;
-  if (int r = output_format(s, &f); r != RET_SUCCESS) return r;
+  if (int r = output_format(s, format, &f); r != RET_SUCCESS) return r;
   const std::uint64_t width = std::uint64_t{g.width} * g.per_row;
   const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
@@ -377,21 +432,42 @@ int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels) {
   return r;
 }
 
-// What uncompressed data are read with, all checked against LI and the file before
-// anything is allocated.
-struct UncompressedPlan {
-  SampleConversion conversion;
-  imgdata::DataSource source;
-  BlockLayout layout;
-};
+namespace {
+
+// Extended reading keeps the strict conversion where it has one (unsigned samples shown
+// as one band, or as three of 8 bits) and takes 8-bit levels otherwise. A single band of
+// three or more is shown grey, or through the colour table when it is coded LU.
+int plan_extended(const NitfImageSubheader& s, const std::uint32_t* planes, std::uint32_t shown,
+                  UncompressedPlan* p) {
+  const bool integer =
+      s.pixel_type == PixelValueTypeCode::kInteger || s.pixel_type == PixelValueTypeCode::kBilevel;
+  p->leveled = !integer || (shown == 3 && s.bits_per_pixel != 8);
+  p->ycbcr = shown == 3 && s.representation == RepresentationCode::kYCbCr601 &&
+             s.bands[planes[0]].representation == Code::kLuminance;
+  const bool right = s.right_justified != 0;
+  if (p->leveled) {
+    p->format = shown == 3 ? OutputFormat{24, kernel::kColourRgb} : OutputFormat{8};
+    return prepare_level_conversion(&p->levels, s.pixel_type, s.bits_per_pixel, s.significant_bits,
+                                    right);
+  }
+  const int bits = converted_bits(s.bits_per_pixel);
+  if (shown == 3) p->format = OutputFormat{24, kernel::kColourRgb};
+  if (shown == 1 && band_total(s) >= 3)
+    p->format = OutputFormat{bits, bits <= 8 ? kernel::kColourPalette : kernel::kColourGrey};
+  return prepare_sample_conversion(&p->conversion, s.bits_per_pixel, s.significant_bits, right);
+}
+
+}  // namespace
 
 int plan_uncompressed(const ImageReadContext& c, UncompressedPlan* p) {
   const NitfImageSubheader& s = *c.subheader;
+  const bool extended = c.document->extended != 0;
   std::uint32_t planes[3] = {};
-  const std::uint32_t shown = shown_bands(s, planes);
+  const std::uint32_t shown = shown_bands(s, planes, extended);
   if (shown == 0) return RET_FILE_FORMAT;
-  // Three shown bands are interleaved a byte each into 24 bits.
-  int r = shown == 3 && s.bits_per_pixel != 8
+  // The strict reader interleaves three shown bands a byte each into 24 bits.
+  int r = extended ? plan_extended(s, planes, shown, p)
+          : shown == 3 && s.bits_per_pixel != 8
               ? RET_NOT_SUPPORTED
               : prepare_sample_conversion(&p->conversion, s.bits_per_pixel, s.significant_bits,
                                           s.right_justified != 0);
@@ -409,14 +485,17 @@ int read_uncompressed(const ImageReadContext& c) {
   const imgdata::DataSource& source = plan.source;
   const BlockLayout& l = plan.layout;
   GreyLevels levels;
-  if (r == RET_SUCCESS) r = create_output_bitmap(c, &levels);
+  if (r == RET_SUCCESS)
+    r = create_output_bitmap(c, &levels, plan.format.bits != 0 ? &plan.format : nullptr);
   if (levels.bytes != 0) {
     conversion.levels = levels.of;
     conversion.level_bytes = levels.bytes;
   }
-  if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
+  if (r == RET_SUCCESS && plan.leveled && plan.levels.stretched)
+    r = scan_levels(l, source, &plan.levels);
+  else if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
     r = scan_range(l, source, &conversion.range);
-  if (r == RET_SUCCESS) r = convert_blocks(l, source, conversion, c.out);
+  if (r == RET_SUCCESS) r = convert_blocks(plan, c.out);
   if (r == RET_NOT_SUPPORTED) debug_line(c, "pixel layout not supported");
   return r;
 }

@@ -81,16 +81,25 @@ int check_image_data(::NitfDocument* document, std::uint32_t index);
 // (display::paints_grey_levels), a view of the canvas at the canvas's depth (grey for 8
 // bits, colour for 24 and 32): it then writes for each sample the levels->bytes first
 // bytes of levels->of[its top 8 bits], and levels->bytes is not 0.
+// A reader that decided the output's depth and colour order itself (extended reading's
+// uncompressed reader) passes them as `format`.
 struct GreyLevels {
   int bytes = 0;
   std::uint32_t of[256] = {};
 };
-int create_output_bitmap(const ImageReadContext& context, GreyLevels* levels = nullptr);
+struct OutputFormat {
+  int bits = 0;
+  int colour_order = kernel::kColourPalette;
+};
+int create_output_bitmap(const ImageReadContext& context, GreyLevels* levels = nullptr,
+                         const OutputFormat* format = nullptr);
 
 // The bands the output shows: for one or two bands, one band (the first coded LU, whose
 // values index the colour table, else band 0); for three or more, the bands chosen as
-// red, green and blue. Returns how many (1 or 3); 0 when the subheader has no bands.
-std::uint32_t shown_bands(const NitfImageSubheader& subheader, std::uint32_t bands[3]);
+// red, green and blue, or with `extended` the bands select_extended_bands chooses.
+// Returns how many (1 or 3); 0 when the subheader has no bands.
+std::uint32_t shown_bands(const NitfImageSubheader& subheader, std::uint32_t bands[3],
+                          bool extended = false);
 
 // The reader of uncompressed data, NC and NM.
 int read_uncompressed(const ImageReadContext& context);

@@ -216,6 +216,14 @@ int block_grid(const NitfImageSubheader& s, BlockGrid* grid) {
   return RET_SUCCESS;
 }
 
+PictureSize picture_size(const NitfImageSubheader& s, const BlockGrid& grid, bool cut) {
+  PictureSize p{std::int64_t{grid.width} * grid.per_row,
+                std::int64_t{grid.height} * grid.per_column};
+  if (cut && s.columns != 0) p.width = std::min<std::int64_t>(p.width, s.columns);
+  if (cut && s.rows != 0) p.height = std::min<std::int64_t>(p.height, s.rows);
+  return p;
+}
+
 int describe_blocks(const NitfImageSubheader& s, std::uint64_t data_length, std::uint64_t available,
                     const std::uint32_t* planes, std::uint32_t plane_count, BlockLayout* out) {
   BlockLayout l;

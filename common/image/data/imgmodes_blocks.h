@@ -24,6 +24,14 @@ struct BlockGrid {
 // RET_FILE_FORMAT for a negative count or size.
 int block_grid(const NitfImageSubheader& subheader, BlockGrid* grid);
 
+// What of the grid is the picture on the canvas: all of it, pad pixels included, or for
+// extended reading (`cut`) no more than NCOLS x NROWS (a 0 leaves its side whole), since
+// pad pixels outside them are not part of the picture.
+struct PictureSize {
+  std::int64_t width = 0, height = 0;
+};
+PictureSize picture_size(const NitfImageSubheader& subheader, const BlockGrid& grid, bool cut);
+
 // One band of one block is a "plane": width x height samples of `bits` bits, rows one
 // after the other without padding, starting on a byte. In IMODE P and R with more than
 // one band the planes of a block share its rows (interleaved).

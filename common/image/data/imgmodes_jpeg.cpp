@@ -14,10 +14,12 @@
 #include <kvntfu.h>
 
 #include "colour/merge.h"
+#include "core/nitffile.h"
 #include "fileformat/fileformat.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_blocks.h"
 #include "image/data/imgmodes_jpeg_scan.h"
+#include "image/data/utility_samples.h"
 #include "imgproc/combine.h"
 #include "kernel.h"
 
@@ -423,6 +425,21 @@ void show_colour_table(const NitfImageSubheader& s, kernel::Bitmap* out) {
   kernel::put_palette(out, 0, n, entries);
 }
 
+// The JPEG 2000 decoder hands on the components as stored, so a YCbCr601 image's Y, Cb and
+// Cr arrive as red, green and blue; extended reading shows them in RGB. (The JPEG decoder
+// converts YCbCr itself.)
+void show_ycbcr_in_rgb(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  kernel::Bitmap& b = *c.out;
+  const bool j2k = s.compression == CompressionCode::kC8 || s.compression == CompressionCode::kM8;
+  if (!c.document->extended || !j2k || s.representation != RepresentationCode::kYCbCr601 ||
+      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32))
+    return;
+  for (std::int32_t y = 0; y < b.height; ++y)
+    if (std::uint8_t* row = kernel::pixel_row(b, y))
+      ycbcr_to_rgb(row, static_cast<std::size_t>(b.width), b.bits_per_pixel / 8);
+}
+
 // The whole data as one stream. The decoded picture becomes the output as it is.
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   const NitfImageSubheader& s = *c.subheader;
@@ -437,6 +454,7 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   bool in_place = false;
   const int r =
       decode_whole(c, buffer.data(), static_cast<std::uint32_t>(length), &options, &in_place);
+  if (r == RET_SUCCESS) show_ycbcr_in_rgb(c);
   if (in_place || r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
   show_colour_table(s, c.out);
   return RET_SUCCESS;

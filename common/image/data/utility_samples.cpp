@@ -3,6 +3,8 @@
 // 8 bits stretched from deeper data. The image data reader calls these once per row with
 // the row's samples contiguous, so every loop here runs over a whole row.
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstring>
 
 #include <kvntfu.h>
@@ -129,6 +131,64 @@ void stretch(const SampleConversion& c, const std::uint8_t* source, std::size_t 
   }
 }
 
+bool has_levels(PixelValueTypeCode type, int bits) {
+  switch (type) {
+    case PixelValueTypeCode::kInteger:
+      return bits == 8 || bits == 12 || bits == 16 || bits == 32 || bits == 64;
+    case PixelValueTypeCode::kSigned:
+      return bits == 8 || bits == 16 || bits == 32 || bits == 64;
+    case PixelValueTypeCode::kReal:
+      return bits == 32 || bits == 64;
+    case PixelValueTypeCode::kComplex:
+      return bits == 64;
+    default:
+      return false;
+  }
+}
+
+// A stored sample of a stretched conversion as a number.
+double stored_value(const LevelConversion& c, const std::uint8_t* p) {
+  const int bytes = c.stored_bits / 8;
+  const std::uint64_t v = big_endian(p, c.type == PixelValueTypeCode::kComplex ? 4 : bytes);
+  switch (c.type) {
+    case PixelValueTypeCode::kSigned: {
+      const std::uint64_t sign = std::uint64_t{1} << (c.stored_bits - 1);
+      return static_cast<double>(static_cast<std::int64_t>((v ^ sign) - sign));
+    }
+    case PixelValueTypeCode::kReal:
+      return bytes == 4 ? std::bit_cast<float>(static_cast<std::uint32_t>(v))
+                        : std::bit_cast<double>(v);
+    case PixelValueTypeCode::kComplex: {
+      const float re = std::bit_cast<float>(static_cast<std::uint32_t>(v));
+      const float im = std::bit_cast<float>(static_cast<std::uint32_t>(big_endian(p + 4, 4)));
+      return std::hypot(double{re}, double{im});
+    }
+    default:
+      return static_cast<double>(v);
+  }
+}
+
+// Top 8 bits of an unsigned sample of 8 to 16 bits, after the widening.
+std::uint8_t top_level(const LevelConversion& c, const std::uint8_t* row, std::uint64_t bit) {
+  const SampleConversion& w = c.widening;
+  const std::uint8_t* p = row + bit / 8;
+  std::uint32_t v = c.stored_bits == 8    ? p[0]
+                    : c.stored_bits == 12 ? stored_sample12(row, bit)
+                                          : big_endian16(p);
+  if (!w.scale.empty()) v = w.scale[significant(w, v)];
+  return static_cast<std::uint8_t>(v >> (c.stored_bits - 8));
+}
+
+std::uint8_t stretched_level(const ValueRange& r, double v) {
+  if (!std::isfinite(v) || !r.seen || r.maximum <= r.minimum) return 0;
+  const double level = std::floor((v - r.minimum) * 255.0 / (r.maximum - r.minimum));
+  return static_cast<std::uint8_t>(std::clamp(level, 0.0, 255.0));
+}
+
+std::uint8_t clamped(double v) {
+  return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0l, 255l));
+}
+
 template <std::size_t Stride>
 void interleave_with_stride(const std::uint8_t* __restrict red,
                             const std::uint8_t* __restrict green,
@@ -203,6 +263,49 @@ void convert_samples(const SampleConversion& c, const std::uint8_t* source, std:
       return stretch(c, source + first_bit / 8, count, target);
     default:
       std::memcpy(target, source + first_bit / 8, count);
+  }
+}
+
+int prepare_level_conversion(LevelConversion* c, PixelValueTypeCode type, int stored_bits,
+                             int significant_bits, bool right_justified) {
+  if (!has_levels(type, stored_bits)) return RET_NOT_SUPPORTED;
+  c->type = type;
+  c->stored_bits = stored_bits;
+  c->stretched = type != PixelValueTypeCode::kInteger || stored_bits >= 32;
+  c->range = ValueRange{};
+  if (c->stretched) return RET_SUCCESS;
+  return prepare_sample_conversion(&c->widening, stored_bits, significant_bits, right_justified);
+}
+
+void scan_level_range(const LevelConversion& c, const std::uint8_t* row, std::uint64_t first_bit,
+                      std::uint64_t step, std::size_t count, ValueRange* range) {
+  if (!c.stretched) return;
+  for (std::size_t x = 0; x < count; ++x) {
+    const double v = stored_value(c, row + (first_bit + x * step) / 8);
+    if (!std::isfinite(v)) continue;
+    range->minimum = range->seen ? std::min(range->minimum, v) : v;
+    range->maximum = range->seen ? std::max(range->maximum, v) : v;
+    range->seen = true;
+  }
+}
+
+void convert_to_levels(const LevelConversion& c, const std::uint8_t* row, std::uint64_t first_bit,
+                       std::uint64_t step, std::size_t count, std::uint8_t* target,
+                       std::size_t target_step) {
+  for (std::size_t x = 0; x < count; ++x) {
+    const std::uint64_t bit = first_bit + x * step;
+    target[x * target_step] = c.stretched ? stretched_level(c.range, stored_value(c, row + bit / 8))
+                                          : top_level(c, row, bit);
+  }
+}
+
+void ycbcr_to_rgb(std::uint8_t* pixels, std::size_t count, int bytes) {
+  for (std::size_t x = 0; x < count; ++x) {
+    std::uint8_t* p = pixels + x * static_cast<std::size_t>(bytes);
+    const double y = p[2], cb = p[1] - 128.0, cr = p[0] - 128.0;
+    p[2] = clamped(y + 1.402 * cr);
+    p[1] = clamped(y - 0.344136 * cb - 0.714136 * cr);
+    p[0] = clamped(y + 1.772 * cb);
   }
 }
 

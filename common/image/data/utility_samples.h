@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/imcodes.h"
 #include "kernel.h"
 
 namespace nitf {
@@ -66,5 +67,50 @@ void repack_samples12(std::uint8_t* row, std::size_t bytes);
 // green, red triplets: the kernel's 24-bit layout.
 void interleave_bgr(const std::uint8_t* red, const std::uint8_t* green, const std::uint8_t* blue,
                     std::size_t stride, std::size_t count, std::uint8_t* target);
+
+// ----- Extended reading: shown samples as 8-bit levels ----------------------------------
+
+// The finite values met, for the linear stretch.
+struct ValueRange {
+  double minimum = 0, maximum = 0;
+  bool seen = false;
+};
+
+// How extended reading turns one shown band's samples into 8-bit levels. Unsigned
+// samples of 8 to 16 bits by their top 8 bits after the widening of SampleConversion
+// (as the painting shows deep grey); unsigned 32- and 64-bit, signed (SI), float (R,
+// IEEE, 32 or 64 bits) and complex (C, two 32-bit floats: the magnitude) samples by
+// floor((v - minimum) * 255 / (maximum - minimum)) over `range`, every level 0 when the
+// range is empty or a single value. NaN and infinities become 0.
+struct LevelConversion {
+  PixelValueTypeCode type = PixelValueTypeCode::kInteger;
+  int stored_bits = 8;
+  bool stretched = false;  // by the range, rather than by the top bits
+  SampleConversion widening;
+  ValueRange range;
+};
+
+// RET_SUCCESS; RET_NOT_SUPPORTED for a type and width without levels (unsigned other than
+// 8, 12, 16, 32, 64; signed other than 8, 16, 32, 64; float other than 32, 64; complex
+// other than 64; bi-level); RET_NO_MEMORY when the widening table cannot be made.
+int prepare_level_conversion(LevelConversion* conversion, PixelValueTypeCode type, int stored_bits,
+                             int significant_bits, bool right_justified);
+
+// Widens `range` by `count` samples, sample x at bit first_bit + x * step of `row`
+// (stretched conversions only: whole bytes).
+void scan_level_range(const LevelConversion& conversion, const std::uint8_t* row,
+                      std::uint64_t first_bit, std::uint64_t step, std::size_t count,
+                      ValueRange* range);
+
+// The levels of `count` samples laid as for scan_level_range, level x into
+// target[x * target_step].
+void convert_to_levels(const LevelConversion& conversion, const std::uint8_t* row,
+                       std::uint64_t first_bit, std::uint64_t step, std::size_t count,
+                       std::uint8_t* target, std::size_t target_step);
+
+// `count` pixels of `bytes` bytes (3 or 4) holding Y in the red byte, Cb in the green and
+// Cr in the blue (the kernel's order: blue first) become red, green, blue by the
+// ITU-R BT.601 full-range conversion JPEG uses, rounded and held within 0 to 255.
+void ycbcr_to_rgb(std::uint8_t* pixels, std::size_t count, int bytes);
 
 }  // namespace nitf
