@@ -55,9 +55,7 @@ int check_clevel(Record& h, FieldUse& use) {
 }
 
 int check_fsclas(Record& h, FieldUse& use) {
-  if (use.reading() && (h.fsclas[0] == '\0' || !std::strchr("CRSTU", h.fsclas[0])))
-    return use.refuse("FSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  return RET_SUCCESS;
+  return check_classification(h.fsclas, "FSCLAS", use);
 }
 
 // FBKGC is three binary bytes, red first.

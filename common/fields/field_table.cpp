@@ -35,6 +35,12 @@ std::int32_t int_member(const void* member) {
 
 }  // namespace
 
+int check_classification(const char* text, const char* name, const FieldUse& use) {
+  if (!use.reading() || use.extended) return RET_SUCCESS;
+  if (text[0] != '\0' && std::strchr("CRSTU", text[0])) return RET_SUCCESS;
+  return use.refuse(name, "not one of C, R, S, T, U", RET_FILE_FORMAT);
+}
+
 std::int32_t coordinate_group(const char* field, int group) {
   // The decimal conversion takes a leading minus sign, which is what the group form
   // "-0010" means; no character needs replacing first.

@@ -222,6 +222,11 @@ std::int64_t run_length(std::span<const Field<R>> table, Id first, Id last, cons
 // gives 0.
 std::int32_t coordinate_group(const char* field, int group);
 
+// A security classification: C, R, S, T or U. The strict reader refuses any other with
+// RET_FILE_FORMAT; extended reading keeps what producers wrote (a blank, the first
+// letter of a word) as it is, since nothing the module does depends on it.
+int check_classification(const char* text, const char* name, const FieldUse& use);
+
 // The characters of a form the generic getter copies: a string, inline characters, a
 // number, a location.
 bool get_generic(const char* text, std::size_t width, int form, void* member, void* second_member,

@@ -33,9 +33,7 @@ int check_desver(Record& r, FieldUse& use) {
 }
 
 int check_desclas(Record& r, FieldUse& use) {
-  if (use.reading() && (r.desclas[0] == '\0' || !std::strchr("CRSTU", r.desclas[0])))
-    return use.refuse("DESCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  return RET_SUCCESS;
+  return check_classification(r.desclas, "DESCLAS", use);
 }
 
 bool overflows(const Record& r) {
@@ -146,7 +144,7 @@ int read_fields(NitfDesSubheader* r, FieldReader& in) {
   if (!in.fits(static_cast<std::uint64_t>(run_length(table, std::size_t{0}, security_end, *r)),
                "DE to the security fields"))
     return RET_FILE_READ;
-  FieldUse use{&in};
+  FieldUse use{&in, false, r->document->extended != 0};
   if (int rc = read_run(table, std::size_t{0}, last, *r, in, use); rc != RET_SUCCESS) return rc;
   return read_user_fields(r, in);
 }

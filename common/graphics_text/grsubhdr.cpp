@@ -31,9 +31,7 @@ int check_sy(Record& r, FieldUse& use) {
 }
 
 int check_ssclas(Record& r, FieldUse& use) {
-  if (use.reading() && !one_of(r.ssclas[0], "CRSTU"))
-    return use.refuse("SSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  return RET_SUCCESS;
+  return check_classification(r.ssclas, "SSCLAS", use);
 }
 
 int check_sfmt(Record& r, FieldUse& use) {
@@ -175,7 +173,7 @@ int read_dlut(Record* r, FieldReader& in) {
 
 int read_fields(Record* r, FieldReader& in, std::int64_t end) {
   const std::span<const GraphicField> table(kFields20);
-  FieldUse use{&in};
+  FieldUse use{&in, false, r->document->extended != 0};
   if (int rc = read_run(table, Id::SY, Id::NELUT, *r, in, use); rc != RET_SUCCESS) return rc;
   if (int rc = read_dlut(r, in); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->sxshdl, r->sxsofl, "SXSHDL", "SXSOFL", "SXSHD"};
@@ -189,7 +187,7 @@ int read_fields(Record* r, FieldReader& in, std::int64_t end) {
   const std::span<const GraphicField> table(kFields);
   if (!in.fits(static_cast<std::uint64_t>(graphic_subheader_length()), "SY to SXSHDL"))
     return RET_FILE_READ;
-  FieldUse use{&in};
+  FieldUse use{&in, false, r->document->extended != 0};
   if (int rc = read_run(table, Id::SY, Id::SRES2, *r, in, use); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->sxshdl, r->sxsofl, "SXSHDL", "SXSOFL", "SXSHD"};
   if (int rc = read_extension_area(in, extension, &r->sxshd); rc != RET_SUCCESS) return rc;

@@ -23,9 +23,7 @@ int check_la(Record& r, FieldUse& use) {
 }
 
 int check_lsclas(Record& r, FieldUse& use) {
-  if (use.reading() && (r.lsclas[0] == '\0' || !std::strchr("CRSTU", r.lsclas[0])))
-    return use.refuse("LSCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  return RET_SUCCESS;
+  return check_classification(r.lsclas, "LSCLAS", use);
 }
 
 template <auto Text, auto Value>
@@ -92,7 +90,7 @@ int read_colours(Record* r, FieldReader& in) {
 
 int read_fields(Record* r, FieldReader& in, std::int64_t end) {
   const std::span<const LabelField> table(kFields);
-  FieldUse use{&in};
+  FieldUse use{&in, false, r->document->extended != 0};
   if (int rc = read_run(table, Id::LA, Id::LLOC, *r, in, use); rc != RET_SUCCESS) return rc;
   if (int rc = read_colours(r, in); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->lxshdl, r->lxsofl, "LXSHDL", "LXSOFL", "LXSHD"};

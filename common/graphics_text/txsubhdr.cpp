@@ -119,7 +119,7 @@ int read_fields(NitfTextSubheader* r, FieldReader& in, std::int64_t end) {
   if (!in.fits(static_cast<std::uint64_t>(run_length(table, std::size_t{0}, last + 1, *r)),
                "TE to TXSHDL"))
     return RET_FILE_READ;
-  FieldUse use{&in};
+  FieldUse use{&in, false, r->document->extended != 0};
   if (int rc = read_run(table, std::size_t{0}, last, *r, in, use); rc != RET_SUCCESS) return rc;
   ExtensionFields extension{r->txshdl, r->txsofl, "TXSHDL", "TXSOFL", "TXSHD"};
   if (int rc = read_extension_area(in, extension, &r->txshd); rc != RET_SUCCESS) return rc;

@@ -44,9 +44,7 @@ int check_im(R& r, FieldUse& use) {
 }
 
 int check_isclas(R& r, FieldUse& use) {
-  if (use.reading() && (r.isclas[0] == '\0' || !std::strchr("CRSTU", r.isclas[0])))
-    return use.refuse("ISCLAS", "not one of C, R, S, T, U", RET_FILE_FORMAT);
-  return RET_SUCCESS;
+  return check_classification(r.isclas, "ISCLAS", use);
 }
 
 template <auto Text, auto Value>
