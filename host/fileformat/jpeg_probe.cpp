@@ -1,8 +1,9 @@
 // A JPEG stream's markers read without decoding: the frame header, the restart interval
 // and the JFIF and Adobe markers that decide how three components are read. The file
-// information service reports from this, and the decoder uses it to refuse what
-// libjpeg-turbo cannot decode before libjpeg sees it. Every length is checked against
-// what is left of the stream.
+// information service reports from this, and the decoder uses it to choose the library
+// (libjpeg-turbo, or an IJG build for 12-bit and lossless streams) and to refuse what
+// none decodes before a library sees it. Every length is checked against what is left
+// of the stream.
 #include <cstring>
 
 #include "decoders.h"
