@@ -46,6 +46,10 @@ std::int32_t jpeg_format(const JpegHeader& header);
 bool jpeg_reads_ycc(const JpegHeader& header);
 // Whether the stream itself states YCbCr (JFIF, or Adobe transform 1).
 bool jpeg_states_ycc(const JpegHeader& header);
+// Whether no scan header of the whole stream names a component twice. The IJG builds
+// take such a scan and leave the unnamed component's buffers unset (libjpeg-turbo
+// refuses it by itself), so streams go to them only when this holds.
+bool jpeg_scans_distinct(ByteView stream);
 // The depth of a grey JPEG picture of `precision` bits: 8, 12 or 16 bits, the smallest
 // kernel layout that holds its samples.
 inline int jpeg_grey_bits(std::uint32_t precision) {

@@ -183,10 +183,11 @@ bool libjpeg_decodes(const JpegHeader& header) {
 std::int32_t decode_elsewhere(ByteView stream, const JpegHeader& header,
                               const FltLoadOptions* options, kernel::Bitmap* out) {
   const std::int32_t format = jpeg_format(header);
-  if (format == kFormatJpegLossless) return decode_jpeg16(stream, header, options, out);
-  if (format == kFormatJpeg12Bit && header.precision == 12)
-    return decode_jpeg12(stream, header, options, out);
-  return RET_NOT_SUPPORTED;
+  const bool lossless = format == kFormatJpegLossless;
+  if (!lossless && (format != kFormatJpeg12Bit || header.precision != 12)) return RET_NOT_SUPPORTED;
+  if (!jpeg_scans_distinct(stream)) return RET_FILE_FORMAT;
+  return lossless ? decode_jpeg16(stream, header, options, out)
+                  : decode_jpeg12(stream, header, options, out);
 }
 
 }  // namespace

@@ -60,6 +60,18 @@ bool read_segment(std::uint8_t marker, const std::uint8_t* body, std::size_t len
   return true;
 }
 
+// A scan header's component selectors, each named once.
+bool distinct_components(const std::uint8_t* body, std::size_t length) {
+  if (length < 1) return true;
+  const std::size_t count = body[0];
+  bool seen[256] = {};
+  for (std::size_t i = 0; i < count && 1 + 2 * i < length; ++i) {
+    if (seen[body[1 + 2 * i]]) return false;
+    seen[body[1 + 2 * i]] = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int32_t probe_jpeg(ByteView s, JpegHeader* header) {
@@ -81,6 +93,24 @@ std::int32_t probe_jpeg(ByteView s, JpegHeader* header) {
     pos += length;
   }
   return header->sof ? RET_SUCCESS : RET_FILE_FORMAT;
+}
+
+bool jpeg_scans_distinct(ByteView s) {
+  std::size_t pos = 2;
+  while (pos < s.size) {
+    // Entropy-coded data hold no marker but restarts: a 0xFF there is followed by 0.
+    while (pos < s.size && s.data[pos] != 0xFF) ++pos;
+    while (pos < s.size && s.data[pos] == 0xFF) ++pos;
+    if (pos >= s.size) break;
+    const std::uint8_t marker = s.data[pos++];
+    if (is_standalone(marker) || marker == 0x00) continue;
+    if (marker == 0xD9 || s.size - pos < 2) break;
+    const std::uint32_t length = be16(s.data + pos);
+    if (length < 2 || length > s.size - pos) break;  // the library's to refuse
+    if (marker == 0xDA && !distinct_components(s.data + pos + 2, length - 2)) return false;
+    pos += length;
+  }
+  return true;
 }
 
 bool jpeg_states_ycc(const JpegHeader& h) {

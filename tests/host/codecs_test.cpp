@@ -799,6 +799,12 @@ TEST_F(HostCodec, RefusedStreams) {
   const auto siz = std::search(huge.begin(), huge.end(), soc_siz, soc_siz + 4) - huge.begin();
   for (long at : {8, 12, 24, 28})
     huge[siz + at] = 0x7F, huge[siz + at + 1] = huge[siz + at + 2] = huge[siz + at + 3] = 0xFF;
+  // A 12-bit scan that names its second component twice (the IJG build would leave the
+  // third one's buffers unset).
+  Bytes twice = with_frame(0xC1, 12, encode(3));
+  const std::uint8_t sos[] = {0xFF, 0xDA};
+  const auto scan = std::search(twice.begin(), twice.end(), sos, sos + 2) - twice.begin();
+  twice[std::size_t(scan) + 9] = twice[std::size_t(scan) + 7];
   const struct {
     const char* what;
     Bytes stream;
@@ -809,6 +815,7 @@ TEST_F(HostCodec, RefusedStreams) {
       {"16-bit DCT", with_frame(0xC1, 16), RET_NOT_SUPPORTED, ff::kFormatJpeg12Bit},
       {"12-bit arithmetic", with_frame(0xC9, 12), RET_NOT_SUPPORTED, ff::kFormatJpeg12Bit},
       {"lossless arithmetic", with_frame(0xCB, 8), RET_NOT_SUPPORTED, ff::kFormatJpegLossless},
+      {"a component twice in a scan", twice, RET_FILE_FORMAT, ff::kFormatJpeg12Bit},
       {"hierarchical", with_frame(0xC5, 8), RET_NOT_SUPPORTED, ff::kFormatJpegHierarchical},
       {"PNG", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13}, RET_FILE_FORMAT, 0},
       {"SOI and EOI", {0xFF, 0xD8, 0xFF, 0xD9}, RET_FILE_FORMAT, 0},
