@@ -2,12 +2,14 @@
 // made with libjpeg), what the decoder is told about T.4 and MULTI data, vector
 // quantisation decoded pixel-exact, and hostile offsets, headers and cut streams, which
 // must give a code. Every real compressed sample is held against djpeg, opj_decompress
-// or GDAL in image_data_test.
+// or GDAL in image_data_test; the 12-bit and lossless JPEG samples of the second folder
+// against GDAL and GDCM's tools here.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <set>
+#include <sstream>
 
 #include "fileformat/fileformat.h"
 #include "image/data/imgmodes.h"
@@ -132,7 +134,7 @@ void expect_blocks(const kernel::Bitmap& b, const std::set<int>& blank = {}) {
 // advance by kWindowStep: a marker at a window's edge, or straddling it, is still seen. A
 // picture larger than its block is cut to the block; M3 streams are found through the
 // mask, in any order, an unrecorded block left 0. Offsets beyond LI, cut streams and
-// streams of 12-bit samples are refused (code 0: whatever the decoder says).
+// streams of 16-bit DCT samples are refused (code 0: whatever the decoder says).
 TEST_F(ImageCompressed, JpegBlocks) {
   constexpr std::size_t step = nitf::jpegscan::kWindowStep, window = nitf::jpegscan::kWindow;
   struct Case {
@@ -144,8 +146,8 @@ TEST_F(ImageCompressed, JpegBlocks) {
   };
   const std::string all = four_blocks(), s0 = block_stream(0), s1 = block_stream(1),
                     s2 = block_stream(2), s3 = block_stream(3);
-  std::string twelve = s0;
-  twelve[twelve.find("\xFF\xC0") + 4] = 12;  // the frame's sample precision
+  std::string sixteen = s0;
+  sixteen[sixteen.find("\xFF\xC0") + 4] = 16;  // the frame's sample precision
   ImageSpec m3 = blocked("M3"), one = blocked("C3"), beyond = m3, table = m3;
   m3.mask = nitfgen::block_mask(
       {std::uint32_t(s3.size()), kNone, std::uint32_t(s3.size() + s0.size()), 0});
@@ -163,7 +165,7 @@ TEST_F(ImageCompressed, JpegBlocks) {
       {"a stream without its last 2 bytes", one, s0.substr(0, s0.size() - 2), RET_FILE_FORMAT},
       {"the third stream cut", blocked("C3"), s0 + s1 + s2.substr(0, 40) + s3, 0},
       {"no marker at all", blocked("C3"), std::string(5000, 'x'), 0},
-      {"12-bit samples", one, twelve, RET_NOT_SUPPORTED}};
+      {"16-bit samples", one, sixteen, RET_NOT_SUPPORTED}};
   for (std::size_t first : {step, step + 1, step + 2, window, 2 * step, 2 * step + 3})
     cases.push_back({"first stream of " + std::to_string(first), blocked("C3"),
                      block_stream(0, first) + all.substr(s0.size())});
@@ -241,6 +243,57 @@ TEST_F(ImageCompressed, JpegBands) {
                       level(rows ? b : 2 - b, k), 2)
               << "rows " << rows << " masked " << masked << " block " << k << " band " << b;
     }
+}
+
+// ----- 12-bit and lossless JPEG samples -------------------------------------------------
+
+// Samples of the bitmap, from column x0 on, that differ from the 16-bit PGM `width` wide
+// that `command` writes to {out} (as GDAL and gdcmimg write them: no comments).
+int wrong_samples(const kernel::Bitmap& b, int x0, int width, std::string command) {
+  TempDir dir;
+  command.replace(command.find("{out}"), 5, dir.file("out.pgm").string());
+  if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) return -1;
+  std::istringstream in(nitfgen::read_file(dir.file("out.pgm").string()));
+  std::string magic;
+  int w = 0, h = 0, maxval = 0, wrong = 0, i = 0;
+  in >> magic >> w >> h >> maxval;
+  in.get();
+  for (int c; (c = in.get()) != EOF; ++i)
+    wrong += pixel_value(b, x0 + i % width, i / width) != (std::uint32_t(c) << 8 | in.get());
+  return wrong + (i != width * b.height);
+}
+
+// ns3417c (12-bit DCT) sample for sample as GDAL reads the file; ns3437a (lossless, two
+// blocks) block for block as GDCM's tools decode each block's stream, GDAL having no
+// lossless JPEG. Both are NBPP 12 and keep their values in the 12-bit layout.
+TEST_F(ImageCompressed, DeepJpegSamples) {
+  REQUIRE_SAMPLES();
+  REQUIRE_TOOL("gdal_translate");
+  REQUIRE_TOOL("gdcmimg");
+  TempDir dir;
+  const fs::path dct = sample("../more-samples/depth/ns3417c.nsf");
+  auto d = decode_image(dct);
+  ASSERT_EQ(d->result, RET_SUCCESS);
+  ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
+  EXPECT_EQ(
+      wrong_samples(d->bitmap, 0, 208, "gdal_translate -q -of PNM " + dct.string() + " {out}"), 0);
+  const fs::path lossless = sample("../more-samples/depth/ns3437a.nsf");
+  d = decode_image(lossless);
+  ASSERT_EQ(d->result, RET_SUCCESS);
+  ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
+  const std::string file = nitfgen::read_file(lossless.string());
+  const std::size_t first = file.find("\xFF\xD8\xFF"),
+                    second = file.find("\xFF\xD8\xFF", first + 1);
+  for (int k = 0; k < 2; ++k) {
+    const std::string stream = k ? file.substr(second) : file.substr(first, second - first);
+    const std::string in = dir.write("b.jpg", stream).string(), dicom = dir.file("b.dcm").string(),
+                      plain = dir.file("p.dcm").string();
+    EXPECT_EQ(wrong_samples(d->bitmap, 1024 * k, 1024,
+                            "gdcmimg " + in + " " + dicom + " && gdcmconv --raw " + dicom + " " +
+                                plain + " && gdcmimg " + plain + " {out}"),
+              0)
+        << "block " << k;
+  }
 }
 
 // ----- Vector quantisation (C4, M4) ----------------------------------------------------

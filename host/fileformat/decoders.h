@@ -1,5 +1,5 @@
 // Internals shared by the file-format library's units: how a stream is recognised, what
-// its headers declare, which of its components become the picture, and the three
+// its headers declare, which of its components become the picture, and the
 // decoders. Only host/fileformat includes this; the rest of the module uses fileformat.h.
 #pragma once
 
@@ -46,6 +46,15 @@ std::int32_t jpeg_format(const JpegHeader& header);
 bool jpeg_reads_ycc(const JpegHeader& header);
 // Whether the stream itself states YCbCr (JFIF, or Adobe transform 1).
 bool jpeg_states_ycc(const JpegHeader& header);
+// Whether no scan header of the whole stream names a component twice. The IJG builds
+// take such a scan and leave the unnamed component's buffers unset (libjpeg-turbo
+// refuses it by itself), so streams go to them only when this holds.
+bool jpeg_scans_distinct(ByteView stream);
+// The depth of a grey JPEG picture of `precision` bits: 8, 12 or 16 bits, the smallest
+// kernel layout that holds its samples.
+inline int jpeg_grey_bits(std::uint32_t precision) {
+  return precision <= 8 ? 8 : (precision <= 12 ? 12 : 16);
+}
 
 // What a JPEG 2000 image and size marker says.
 struct J2kHeader {
@@ -84,6 +93,13 @@ inline bool decodes_into(const FltLoadOptions* options) {
 // The decoders fill `out`, an empty record or with KV_LOAD_INTO the caller's, and return
 // a code as load_from_memory does; on failure an empty record is left empty.
 std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out);
+// The decoders of what libjpeg-turbo's 8-bit build cannot decode (jpeg_ijg.h): DCT
+// streams of 12-bit samples, and lossless streams of any precision. decode_jpeg hands
+// them the stream and its probed header.
+std::int32_t decode_jpeg12(ByteView stream, const JpegHeader& header, const FltLoadOptions* options,
+                           kernel::Bitmap* out);
+std::int32_t decode_jpeg16(ByteView stream, const JpegHeader& header, const FltLoadOptions* options,
+                           kernel::Bitmap* out);
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
                         kernel::Bitmap* out);
 std::int32_t decode_t4(ByteView stream, const FltRawFormat& format, kernel::Bitmap* out);

@@ -23,8 +23,9 @@ std::int32_t describe_jpeg(ByteView s, Picture* p) {
   detail::JpegHeader h;
   const std::int32_t result = detail::probe_jpeg(s, &h);
   if (result != RET_SUCCESS) return result;
+  const int grey = detail::jpeg_grey_bits(h.precision);
   *p = Picture{detail::jpeg_format(h), h.width, h.height,
-               h.components <= 2 ? (h.precision > 8 ? 16u : 8u) : 24u};
+               h.components <= 2 ? static_cast<std::uint32_t>(grey) : 24u};
   return RET_SUCCESS;
 }
 

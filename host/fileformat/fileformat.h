@@ -2,8 +2,9 @@
 //
 // The image readers hand each JPEG, JPEG 2000 or raw T.4 stream to load_from_memory and
 // get a kernel bitmap back; the blocked JPEG readers first ask file_info_from_memory what
-// a block's stream is. Decoding is done by libjpeg-turbo, OpenJPEG and libtiff's fax
-// decoder; this layer recognises the stream, checks its declared size against the
+// a block's stream is. Decoding is done by libjpeg-turbo (8-bit JPEG), GDCM's builds of
+// the IJG library (12-bit and lossless JPEG), OpenJPEG and libtiff's fax decoder; this
+// layer recognises the stream, checks its declared size against the
 // kernel's allocation cap before anything large is allocated, and turns every codec
 // failure into a return code. Nothing here keeps state between calls except the raw-data
 // callback, which is per thread.
@@ -20,8 +21,9 @@
 //   23  JPEG, sequential DCT, 8-bit, two or four and more components
 //   26  JPEG, sequential DCT, 8-bit, with a restart interval (any component count)
 //   11  JPEG, progressive DCT (SOF2, SOF10), 8-bit
-//   21  JPEG, DCT with 12-bit precision (SOF1, SOF2, SOF9, SOF10): not decoded
-//   22  JPEG, lossless (SOF3, SOF11): not decoded
+//   21  JPEG, DCT of another precision than 8 (SOF1, SOF2, SOF9, SOF10): 12-bit
+//       Huffman-coded streams are decoded, others refused
+//   22  JPEG, lossless (SOF3, SOF11), of 2 to 16 bits: Huffman-coded streams are decoded
 //   28  JPEG, hierarchical (SOF5 to SOF7, SOF13 to SOF15): not decoded
 //  165  JPEG 2000, a raw codestream (J2K) or a JP2 file
 //   66  raw T.4, one-dimensional, as described by the raw-data callback
@@ -71,9 +73,10 @@ std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
 // codestream (FF 4F FF 51) or JP2 file, and otherwise a raw stream described by the
 // raw-data callback (T.4 only). On success the record's previous contents are released
 // and it holds a top-down bitmap:
-//   - one component: 8-bit grey (JPEG 2000 precision above 8: 16-bit grey scaled to the
-//     full 16-bit range); JPEG 2000 values of at most 8 bits are kept as they are, so
-//     that palette indices stay indices;
+//   - one component: 8-bit grey. JPEG of more than 8 bits (12-bit, lossless) keeps its
+//     values in 12-bit grey up to 12 bits, 16-bit grey beyond; JPEG 2000 precision
+//     above 8 gives 16-bit grey scaled to the full 16-bit range, and its values of at
+//     most 8 bits are kept as they are, so that palette indices stay indices;
 //   - three components or more: 24-bit blue, green, red from components 0, 1, 2, each
 //     scaled to 8 bits; two components: grey from component 0;
 //   - KV_LOAD_BANDS: 24 bits from the components at the options' red, green and blue
@@ -81,7 +84,7 @@ std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
 //   - KV_LOAD_RGB (JPEG): the three components are R, G, B, so no YCbCr conversion is
 //     made unless the stream itself says YCbCr with a JFIF marker or an Adobe marker of
 //     transform 1. Without the flag a three-component JPEG is read as libjpeg reads it
-//     (see jpeg_decode.cpp);
+//     (see jpeg_decode.cpp); lossless JPEG components are always taken as stored;
 //   - T.4: 1 bit per pixel, palette entry 0 black and 1 white, a set bit white (the
 //     inverse of the NITF bi-level value, which is 0 for white).
 //   - KV_LOAD_INTO: the record is the caller's, already the picture's bitmap (its exact
@@ -95,8 +98,9 @@ std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
 // effect: the depth decides the layout. On failure the record is unchanged.
 // Codes: RET_MISSING_DATA (no buffer or no bytes), RET_INVALID_PARAMETER (no record, a
 // wrong size, a colour order or band index out of range, a raw description that makes
-// no sense), RET_NOT_SUPPORTED (12-bit, lossless and hierarchical JPEG, a depth
-// conversion, a raw format other than T.4, JPEG 2000 precision above 16), RET_NO_MEMORY
+// no sense), RET_NOT_SUPPORTED (hierarchical JPEG, DCT precisions other than 8 and 12,
+// arithmetic coding beyond 8 bits, a depth conversion, a raw format other than T.4,
+// JPEG 2000 precision above 16), RET_NO_MEMORY
 // (the picture or the codec's working set exceeds the allocation cap), RET_FILE_FORMAT
 // (a stream that is damaged, ends early or is not recognised), or what the raw-data
 // callback returned.

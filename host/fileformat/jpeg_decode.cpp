@@ -1,5 +1,6 @@
 // JPEG decoding through libjpeg-turbo: baseline, extended and progressive DCT streams of
-// 8-bit precision, with or without restart markers, Huffman or arithmetic coded.
+// 8-bit precision, with or without restart markers, Huffman or arithmetic coded. Streams
+// of 12-bit samples and lossless streams go to GDCM's IJG builds (jpeg_ijg.h).
 //
 // libjpeg reports a fatal error by calling error_exit, which must not return; ours
 // longjmps back to the one frame that called setjmp (run_guarded). Every frame between
@@ -177,15 +178,25 @@ bool libjpeg_decodes(const JpegHeader& header) {
   }
 }
 
+// What this libjpeg, of 8-bit samples only, leaves: 12-bit and lossless streams go to the
+// IJG builds for them; other depths and hierarchical streams no library here decodes.
+std::int32_t decode_elsewhere(ByteView stream, const JpegHeader& header,
+                              const FltLoadOptions* options, kernel::Bitmap* out) {
+  const std::int32_t format = jpeg_format(header);
+  const bool lossless = format == kFormatJpegLossless;
+  if (!lossless && (format != kFormatJpeg12Bit || header.precision != 12)) return RET_NOT_SUPPORTED;
+  if (!jpeg_scans_distinct(stream)) return RET_FILE_FORMAT;
+  return lossless ? decode_jpeg16(stream, header, options, out)
+                  : decode_jpeg12(stream, header, options, out);
+}
+
 }  // namespace
 
 std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out) {
   JpegHeader header;
   const std::int32_t probed = probe_jpeg(stream, &header);
   if (probed != RET_SUCCESS) return probed;
-  // 12-bit and lossless streams need a libjpeg built for them; this one has 8-bit
-  // samples only, and would refuse them anyway.
-  if (!libjpeg_decodes(header)) return RET_NOT_SUPPORTED;
+  if (!libjpeg_decodes(header)) return decode_elsewhere(stream, header, options, out);
   Session session;
   session.out = out;
   session.options = options;

@@ -1,8 +1,9 @@
 // A JPEG stream's markers read without decoding: the frame header, the restart interval
 // and the JFIF and Adobe markers that decide how three components are read. The file
-// information service reports from this, and the decoder uses it to refuse what
-// libjpeg-turbo cannot decode before libjpeg sees it. Every length is checked against
-// what is left of the stream.
+// information service reports from this, and the decoder uses it to choose the library
+// (libjpeg-turbo, or an IJG build for 12-bit and lossless streams) and to refuse what
+// none decodes before a library sees it. Every length is checked against what is left
+// of the stream.
 #include <cstring>
 
 #include "decoders.h"
@@ -59,6 +60,18 @@ bool read_segment(std::uint8_t marker, const std::uint8_t* body, std::size_t len
   return true;
 }
 
+// A scan header's component selectors, each named once.
+bool distinct_components(const std::uint8_t* body, std::size_t length) {
+  if (length < 1) return true;
+  const std::size_t count = body[0];
+  bool seen[256] = {};
+  for (std::size_t i = 0; i < count && 1 + 2 * i < length; ++i) {
+    if (seen[body[1 + 2 * i]]) return false;
+    seen[body[1 + 2 * i]] = true;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::int32_t probe_jpeg(ByteView s, JpegHeader* header) {
@@ -80,6 +93,24 @@ std::int32_t probe_jpeg(ByteView s, JpegHeader* header) {
     pos += length;
   }
   return header->sof ? RET_SUCCESS : RET_FILE_FORMAT;
+}
+
+bool jpeg_scans_distinct(ByteView s) {
+  std::size_t pos = 2;
+  while (pos < s.size) {
+    // Entropy-coded data hold no marker but restarts: a 0xFF there is followed by 0.
+    while (pos < s.size && s.data[pos] != 0xFF) ++pos;
+    while (pos < s.size && s.data[pos] == 0xFF) ++pos;
+    if (pos >= s.size) break;
+    const std::uint8_t marker = s.data[pos++];
+    if (is_standalone(marker) || marker == 0x00) continue;
+    if (marker == 0xD9 || s.size - pos < 2) break;
+    const std::uint32_t length = be16(s.data + pos);
+    if (length < 2 || length > s.size - pos) break;  // the library's to refuse
+    if (marker == 0xDA && !distinct_components(s.data + pos + 2, length - 2)) return false;
+    pos += length;
+  }
+  return true;
 }
 
 bool jpeg_states_ycc(const JpegHeader& h) {
