@@ -46,7 +46,10 @@ int check_clevel(Record& h, FieldUse& use) {
     return RET_SUCCESS;
   }
   if (std::strcmp(h.clevel_text, "03") != 0) {
-    use.refuse("CLEVEL", "only complexity level 03 is read", 0);
+    use.refuse(
+        "CLEVEL",
+        use.extended ? "not a complexity level from 01 to 09" : "only complexity level 03 is read",
+        0);
     kernel::message_box("Unsupported CLEVEL", "Error");
     return RET_UNSUPPORTED_CLEVEL;
   }
