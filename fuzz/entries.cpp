@@ -43,6 +43,10 @@ struct Document {
   }
 };
 
+std::uint32_t document_options(bool extended) {
+  return extended ? KV_NITF_EXTENDED : 0u;
+}
+
 void walk_headers(NitfDocument* d) {
   NitfHeader file{};
   if (Kv_NITFGetNITFHeader(d, &file) == RET_SUCCESS) Kv_NITFFreeNITFHeader(&file);
@@ -108,9 +112,9 @@ void limit_allocations(std::size_t bytes) {
   kernel::set_allocation_cap(0);  // takes the environment's value
 }
 
-int walk_document(const std::wstring& name) {
+int walk_document(const std::wstring& name, bool extended) {
   Document doc;
-  int r = Kv_NITFCreate(&doc.handle, name.c_str());
+  int r = Kv_NITFCreateEx(&doc.handle, name.c_str(), document_options(extended));
   if (r != RET_SUCCESS) return r;
   Kv_NITFGetStatus(doc.handle);
   walk_headers(doc.handle);
@@ -118,8 +122,9 @@ int walk_document(const std::wstring& name) {
   return r;
 }
 
-int describe(const std::wstring& name) {
+int describe(const std::wstring& name, bool extended) {
   FltLoadOptions options{};
+  if (extended) options.flags = KV_LOAD_EXTENDED;
   auto info = std::make_unique<FltFileInfo>();
   FltInfoRequest request{};
   request.file_name = name.c_str();
@@ -129,10 +134,11 @@ int describe(const std::wstring& name) {
   return fltInfo(&request);
 }
 
-int load_rows(const std::wstring& name, std::uint32_t variant) {
+int load_rows(const std::wstring& name, std::uint32_t variant, bool extended) {
   static constexpr int32_t kDepths[] = {24, 8, 32};
   FltLoadOptions options{};
-  if (variant / 3 % 2) options.flags = KV_LOAD_ENHANCE;
+  if (variant / 3 % 2) options.flags |= KV_LOAD_ENHANCE;
+  if (extended) options.flags |= KV_LOAD_EXTENDED;
   FltTargetDescription target{};
   target.bits_per_pixel = kDepths[variant % 3];
   auto request = std::make_unique<FltLoadRequest>();
@@ -146,9 +152,9 @@ int load_rows(const std::wstring& name, std::uint32_t variant) {
   return fltLoad(request.get());
 }
 
-int render(const std::wstring& name) {
+int render(const std::wstring& name, bool extended) {
   Document doc;
-  int r = Kv_NITFCreate(&doc.handle, name.c_str());
+  int r = Kv_NITFCreateEx(&doc.handle, name.c_str(), document_options(extended));
   if (r != RET_SUCCESS) return r;
   KvBitmap bitmap{};
   r = Kv_NtfRenderBitmap(&bitmap, doc.handle);

@@ -32,18 +32,21 @@ constexpr std::size_t kHarnessAllocationCap = std::size_t{64} << 20;
 // Lowers the allocation cap to `bytes` unless KVNTF_MAX_ALLOC is set.
 void limit_allocations(std::size_t bytes);
 
+// Every call reads as the module does by default, or with extended reading
+// (KV_NITF_EXTENDED, KV_LOAD_EXTENDED); the harnesses choose by the input's length.
+
 // Opens the document and walks every public getter: status and counts, the file header,
 // every image, graphic and text subheader (each freed again), every text segment and
 // every graphic's drawing. The open's code; the getters' codes are not judged.
-int walk_document(const std::wstring& name);
+int walk_document(const std::wstring& name, bool extended = false);
 // fltInfo as the client calls it before a load.
-int describe(const std::wstring& name);
+int describe(const std::wstring& name, bool extended = false);
 // fltLoad with the host's decoders and a row callback that drops the rows. The target
 // depth (8, 24 or 32) and the enhancement option are chosen by `variant`.
-int load_rows(const std::wstring& name, std::uint32_t variant);
+int load_rows(const std::wstring& name, std::uint32_t variant, bool extended = false);
 // Kv_NtfRenderBitmap on the opened document, the canvas released afterwards. The open's
 // code when it fails.
-int render(const std::wstring& name);
+int render(const std::wstring& name, bool extended = false);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
 

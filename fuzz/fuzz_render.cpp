@@ -13,6 +13,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::MemoryFile file(data, size);
-  if (!file.name().empty()) fuzzing::render(file.name());
+  if (!file.name().empty()) fuzzing::render(file.name(), size % 2 == 1);
   return 0;
 }

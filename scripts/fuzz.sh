@@ -23,6 +23,7 @@ targets=${KVNTF_FUZZ_TARGETS:-document info load render cgm}
 build=${KVNTF_FUZZ_BUILD:-build/fuzz}
 jobs=${KVNTF_FUZZ_JOBS:-2}
 samples=${NITF_SAMPLES:-$root/../shared/samples}
+more_samples=$(dirname "$samples")/more-samples
 out=$root/fuzz/out
 # Seeds above this size make every execution slow; the small samples cover the same
 # readers.
@@ -68,8 +69,8 @@ rm -rf "$out/seeds"
 mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/findings"
 nitf_files=()
 if [ -d "$samples" ]; then
-  while IFS= read -r f; do nitf_files+=("$f"); done < <(find "$samples" -type f \
-    \( -iname '*.ntf' -o -iname '*.nitf' -o -iname '*.nsf' \) -size -"$((max_len / 1024))"k | sort)
+  while IFS= read -r f; do nitf_files+=("$f"); done < <(find "$samples" "$more_samples" -type f \
+    \( -iname '*.ntf' -o -iname '*.nitf' -o -iname '*.nsf' -o -iname '*.on?' -o -iname '*.toc' \) -size -"$((max_len / 1024))"k | sort)
 else
   echo "fuzz: no samples at $samples (set NITF_SAMPLES); seeding from the demo file only" >&2
 fi
