@@ -146,9 +146,9 @@ int load_rows(const std::wstring& name, std::uint32_t variant) {
   return fltLoad(request.get());
 }
 
-int render(const std::wstring& name) {
+int render(const std::wstring& name, bool extended) {
   Document doc;
-  int r = Kv_NITFCreate(&doc.handle, name.c_str());
+  int r = Kv_NITFCreateEx(&doc.handle, name.c_str(), extended ? KV_NITF_EXTENDED : 0);
   if (r != RET_SUCCESS) return r;
   KvBitmap bitmap{};
   r = Kv_NtfRenderBitmap(&bitmap, doc.handle);

@@ -41,9 +41,9 @@ int describe(const std::wstring& name);
 // fltLoad with the host's decoders and a row callback that drops the rows. The target
 // depth (8, 24 or 32) and the enhancement option are chosen by `variant`.
 int load_rows(const std::wstring& name, std::uint32_t variant);
-// Kv_NtfRenderBitmap on the opened document, the canvas released afterwards. The open's
-// code when it fails.
-int render(const std::wstring& name);
+// Kv_NtfRenderBitmap on the opened document (opened for extended reading with
+// `extended`), the canvas released afterwards. The open's code when it fails.
+int render(const std::wstring& name, bool extended = false);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
 
