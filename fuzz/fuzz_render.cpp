@@ -1,5 +1,6 @@
 // libFuzzer harness: Kv_NtfRenderBitmap on the bytes opened as a document: every image
-// read and every graphic painted onto the composed canvas.
+// read and every graphic painted onto the composed canvas. Inputs of odd length are read
+// extended (NITF 2.0, RPF frames, deep and float pixels).
 // Build with -DKVNTF_FUZZ=ON (clang); run through scripts/fuzz.sh.
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,7 @@
 // NITF 2.0 in extended reading: the real 2.0 files open (or give the code their damage
 // calls for), save byte for byte, and generated 2.0 files with symbols of the three
-// kinds and labels compose within their bounds; strict reading still refuses them.
+// kinds and labels compose within their bounds; the CADRG map frame and variants of it
+// render as GDAL shows them; strict reading still refuses them.
 #include <gtest/gtest.h>
 
 #include <kvntfu.h>
@@ -218,6 +219,91 @@ TEST_F(Nitf20, Damage) {
     if (doc.result == RET_SUCCESS) r.result = Kv_NtfRenderBitmap(&r.bitmap, doc.d);
     if (r.result != RET_SUCCESS) {
       EXPECT_EQ(r.bitmap.data, nullptr);
+    }
+  }
+}
+
+// ----- RPF map frames ------------------------------------------------------------------
+
+std::uint32_t be(const std::string& b, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < bytes; ++i) v = v << 8 | std::uint8_t(b[at + i]);
+  return v;
+}
+void put32(std::string& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
+}
+
+// Where RPF section `id` starts, by the location table opening RPFIMG's data.
+std::size_t section(const std::string& b, std::uint32_t id) {
+  const std::size_t loc = b.find("RPFIMG") + 11, table = loc + be(b, loc + 2, 4);
+  for (std::uint32_t k = 0; k < be(b, loc + 6, 2); ++k)
+    if (be(b, table + 10 * k, 2) == id) return be(b, table + 10 * k + 6, 4);
+  return 0;
+}
+
+int render(const fs::path& file, Rendered* r) {
+  Doc doc(file, KV_NITF_EXTENDED);
+  return doc.result == RET_SUCCESS ? Kv_NtfRenderBitmap(&r->bitmap, doc.d) : doc.result;
+}
+
+// The CADRG frame as stored, with distinct values in each row of kernel 0, and with a
+// subframe mask that swaps subframes 0 and 5 and leaves out 2 and 11 under the
+// transparent code 100; each with colours in the frame's table (the stored ones are
+// black): the canvas is GDAL's RGB reading.
+TEST_F(Nitf20, RpfFrameAsGdal) {
+  REQUIRE_SAMPLES();
+  REQUIRE_TOOL("gdal_translate");
+  TempDir dir;
+  for (int v = 0; v < 3; ++v) {
+    std::string b = nitfgen::read_file(nitf20("00027010.ON9").string());
+    for (int i = 0; v == 1 && i < 16; ++i)
+      b[section(b, 132) + 62 + i / 4 * 16384 + i % 4] = char(9 * i);
+    if (v == 2) {
+      const std::size_t mask = section(b, 138);
+      put32(b, section(b, 136) + 20, 7), put32(b, section(b, 136) + 24, 0xFFFFFFFF);
+      b[mask + 1] = 4, b[mask + 6] = 100;
+      for (std::uint32_t k = 0; k < 36; ++k)
+        put32(b, mask + 7 + 4 * k, k == 2 || k == 11 ? ~0u : (k % 5 || k > 5 ? k : 5 - k) * 6144);
+    }
+    for (int i = 0; i < 216 * 4; ++i) b[section(b, 135) + 57 + i] = char(i * 37 % 251);
+    const fs::path file = dir.write("frame.on9", b), ppm = dir.file("gdal.ppm");
+    const std::string gdal = "GDAL_PAM_ENABLED=NO gdal_translate -q -expand rgb -of PNM ";
+    ASSERT_EQ(std::system((gdal + file.string() + " " + ppm.string()).c_str()), 0);
+    const std::string rgb = nitfgen::read_file(ppm.string());
+    const std::size_t pixels = rgb.size() - 1536 * 1536 * 3;  // after GDAL's header
+    Rendered r;
+    ASSERT_EQ(render(file, &r), RET_SUCCESS);
+    ASSERT_EQ(r.bitmap.width, 1536);
+    int wrong = 0;
+    for (int p = 0; p < 1536 * 1536; ++p) {
+      const std::uint32_t c = be(rgb, pixels + 3 * p, 3);
+      wrong += r.at(p % 1536, p / 1536) != (c >> 16 | (c & 0xFF00) | (c & 0xFF) << 16);
+    }
+    EXPECT_EQ(wrong, 0) << "variant " << v;
+  }
+}
+
+// RPFTOC01.ON2 is cut short in its image data, testtest.on9 in its DES. The frame cut in
+// its location table or a section the reader uses, or with bytes of their headers and
+// records replaced: a code or a picture.
+TEST_F(Nitf20, RpfDamage) {
+  REQUIRE_SAMPLES();
+  for (const char* cut : {"RPFTOC01.ON2", "testtest.on9"}) {
+    Rendered r;
+    EXPECT_EQ(render(nitf20(cut), &r), RET_FILE_READ) << cut;
+  }
+  const std::string frame = nitfgen::read_file(nitf20("00027010.ON9").string());
+  std::mt19937 random(11);
+  TempDir dir;
+  for (std::uint32_t id : {129u, 131u, 132u, 134u, 135u, 136u, 137u, 138u, 140u}) {
+    const std::size_t at = id == 129 ? frame.find("RPFIMG") + 11 : section(frame, id);
+    for (int v = 0; v < 8; ++v) {
+      std::string b = v == 0 ? frame.substr(0, at + 5) : frame;
+      for (int n = 0; v > 0 && n < 3; ++n) b[at + random() % 64] = char(v % 2 ? random() : 0xFF);
+      Rendered r;
+      const int code = render(dir.write("damaged.on9", b), &r);
+      EXPECT_TRUE(v > 0 ? code == RET_SUCCESS || code < 0 : code < 0) << id << " " << v;
     }
   }
 }

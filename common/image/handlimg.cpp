@@ -15,6 +15,7 @@
 #include "effects/transparent.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_blocks.h"
+#include "image/data/imgmodes_rpf.h"
 
 namespace nitf {
 namespace {
@@ -244,6 +245,7 @@ void apply_bilevel_colours(const NitfImageSubheader& s, kernel::Bitmap* bitmap) 
 }
 
 bool pad_pixel_index(const NitfImageSubheader& s, std::uint8_t* index) {
+  if (rpf_transparent_code(s, index)) return true;
   if (s.mask.tpxcdlnth == 0 || s.mask.pad_code.empty()) return false;
   const std::uint8_t code = s.mask.pad_code[0];
   *index = is_bilevel(s.compression) ? (code == 0 ? 1 : 0) : code;

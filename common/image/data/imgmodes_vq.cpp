@@ -6,6 +6,8 @@
 // painted into its block. Every number of the header comes from the file, so all sizes
 // derived from it are checked against LI, with overflow-checked products, before the
 // kernels or the output are allocated; every read goes through a reader bounded by LI.
+// RPF map frames keep their tables elsewhere: extended reading hands them to
+// imgmodes_rpf.cpp.
 #include <kvntfu.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include "core/nitffile.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_blocks.h"
+#include "image/data/imgmodes_rpf.h"
 #include "kernel.h"
 
 namespace nitf {
@@ -380,6 +383,7 @@ int paint_blocks(const NitfImageSubheader& s, const VqLayout& q, const std::uint
 }  // namespace
 
 int read_vector_quantised(const ImageReadContext& c) {
+  if (is_rpf_frame(c)) return read_rpf_frame(c);
   const NitfImageSubheader& s = *c.subheader;
   VqLayout q;
   if (int r = check_layout(s, &q.grid); r != RET_SUCCESS) return r;
