@@ -14,6 +14,7 @@
 #include "fileformat/fileformat.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_jpeg_scan.h"
+#include "kernel/sinks.h"
 #include "nitfgen_image.h"
 #include "nitfgen_jpeg.h"
 #include "nitfgen_vq.h"
@@ -426,6 +427,112 @@ TEST_F(ImageCompressed, VqRefusals) {
   ASSERT_EQ(d->parsed.result, RET_SUCCESS);
   EXPECT_EQ(d->result, RET_FILE_READ);
   EXPECT_EQ(d->bitmap.data, nullptr);
+}
+
+// ----- JPEG 2000 -----------------------------------------------------------------------
+
+// opj_compress's stream of a w x h grey ramp ("-F": the YCC JP2 of a colour one, its colour
+// box made sYCC) and opj_decompress's 24-bit reading of it, 0xBBGGRR by pixel.
+struct J2k {
+  std::string stream;
+  std::vector<std::uint32_t> pixels;
+};
+
+J2k j2k(int w, int h, bool ycc) {
+  TempDir dir;
+  std::string pnm =
+      std::string(ycc ? "P6\n" : "P5\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  for (int i = 0; i < w * h * (ycc ? 3 : 1); ++i) pnm += char((i * 7 + i / w * 3) % 256);
+  const std::string in = dir.write(ycc ? "in.ppm" : "in.pgm", pnm).string();
+  const std::string out = dir.file(ycc ? "s.jp2" : "s.j2k").string();
+  const std::string back = dir.file("back.ppm").string();
+  J2k r;
+  if (std::system(("opj_compress -i " + in + " -o " + out + " >/dev/null 2>&1").c_str()) != 0)
+    return r;
+  r.stream = nitfgen::read_file(out);
+  if (ycc) r.stream[r.stream.find("colr") + 10] = 18;
+  const std::string patched = dir.write(ycc ? "p.jp2" : "p.j2k", r.stream).string();
+  const std::string decode = "opj_decompress -quiet -i " + patched + " -o " + back;
+  if (std::system((decode + " >/dev/null 2>&1").c_str()) != 0) return r;
+  const std::string p = nitfgen::read_file(back);
+  const std::size_t start = p.size() - std::size_t(w) * h * 3;
+  for (std::size_t i = start; i < p.size(); i += 3)
+    r.pixels.push_back(std::uint8_t(p[i]) | std::uint8_t(p[i + 1]) << 8 |
+                       std::uint32_t(std::uint8_t(p[i + 2])) << 16);
+  return r;
+}
+
+// JPEG 2000 data coded at NCOLS x NROWS, smaller than the block grid, are drawn at their
+// own size at the grid's top left, the pad pixels 0, as strict reading shows the grid and
+// extended reading the picture; a YCbCr601 image whose JP2 says sYCC is converted once.
+// Pixels as opj_decompress's.
+TEST_F(ImageCompressed, Jpeg2000Placed) {
+  REQUIRE_TOOL("opj_compress");
+  REQUIRE_TOOL("opj_decompress");
+  const struct {
+    int w, h, block_w, block_h, per_row, per_column;
+    bool ycc;
+  } cases[] = {{128, 1, 128, 128, 1, 1, false},
+               {61, 99, 64, 128, 1, 1, false},
+               {100, 70, 64, 64, 2, 2, false},
+               {40, 24, 40, 24, 1, 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    const J2k coded = j2k(c.w, c.h, c.ycc);
+    ASSERT_EQ(coded.pixels.size(), std::size_t(c.w) * c.h);
+    ImageSpec s;
+    s.ic = "C8", s.comrat = "N045", s.irep = c.ycc ? "YCbCr601" : "MONO";
+    if (c.ycc) s.bands = {BandSpec{"Y"}, BandSpec{"Cb"}, BandSpec{"Cr"}};
+    s.ncols = c.w, s.nrows = c.h, s.nppbh = c.block_w, s.nppbv = c.block_h;
+    s.nbpr = c.per_row, s.nbpc = c.per_column;
+    TempDir dir;
+    const fs::path file = dir.write("j2k.ntf", nitfgen::image_file(s, coded.stream));
+    for (std::uint32_t mode : {0u, std::uint32_t(KV_NITF_EXTENDED)}) {
+      NitfDocument* doc = nullptr;
+      ASSERT_EQ(Kv_NITFCreateExA(&doc, file.string().c_str(), mode), RET_SUCCESS);
+      Rendered r;
+      r.result = Kv_NtfRenderBitmap(&r.bitmap, doc);
+      Kv_NITFDestroy(&doc);
+      ASSERT_EQ(r.result, RET_SUCCESS);
+      const int w = mode ? c.w : c.block_w * c.per_row, h = mode ? c.h : c.block_h * c.per_column;
+      ASSERT_TRUE(r.bitmap.width == w && r.bitmap.height == h)
+          << r.bitmap.width << " x " << r.bitmap.height;
+      int wrong = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          wrong += r.at(x, y) != (x < c.w && y < c.h ? coded.pixels[std::size_t(y) * c.w + x] : 0);
+      EXPECT_EQ(wrong, 0) << (mode ? "extended" : "strict");
+    }
+  }
+}
+
+// An image without data (LI 0) and a JPEG 2000 stream that cannot be decoded give a
+// code and say why on the debug sink.
+TEST_F(ImageCompressed, FailuresSaid) {
+  struct Lines {
+    std::string all;
+    static void sink(void* self, const char* text) { static_cast<Lines*>(self)->all += text; }
+  };
+  ImageSpec c8;
+  c8.ic = "C8", c8.comrat = "N045";
+  const std::string cut = std::string("\xFF\x4F\xFF\x51", 4) + std::string(60, '\0');
+  ImageSpec plain;
+  const struct {
+    const ImageSpec& spec;
+    std::string data;
+    const char* said;
+  } cases[] = {
+      {plain, "", "no data (LI 0)"}, {c8, "", "no data (LI 0)"}, {c8, cut, "cannot be decoded"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    TempDir dir;
+    Lines lines;
+    kernel::set_debug_sink(&Lines::sink, &lines);
+    auto d = decode_image(dir.write("failed.ntf", nitfgen::image_file(c.spec, c.data)));
+    kernel::set_debug_sink(nullptr, nullptr);
+    EXPECT_NE(d->result, RET_SUCCESS);
+    EXPECT_NE(lines.all.find(c.said), std::string::npos) << lines.all;
+  }
 }
 
 }  // namespace
