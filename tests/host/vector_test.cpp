@@ -167,29 +167,6 @@ TEST_F(HostVector, TextInkLiesInItsBox) {
   }
 }
 
-// A horizontal hatch inside its polygon: whole rows of ink with white rows between; a
-// dashed line: ink with gaps along its row.
-TEST_F(HostVector, HatchesAndDashesLeaveGaps) {
-  Drawing hatched, dashed;
-  auto hatch = filled(0, vector::InteriorStyle::kHatch);
-  hatch.attributes.hatch_index = 1;
-  hatched.add(ObjectKind::kPolygon, hatch, {{4, 4}, {60, 4}, {60, 60}, {4, 60}});
-  dashed.line(0, 20, 64, 20, 2);
-  Canvas h(64, 64), d(64, 64);
-  ASSERT_EQ(vector::paint_drawing(h.dc, hatched, 64, 0, kWhite), RET_SUCCESS);
-  ASSERT_EQ(vector::paint_drawing(d.dc, dashed, 50, 0, kWhite), RET_SUCCESS);
-  int ink_rows = 0, white_rows = 0, ink = 0, gaps = 0;
-  for (int y = 10; y < 54; ++y) {
-    bool all_ink = true, all_white = true;
-    for (int x = 10; x < 54; ++x)
-      all_ink = all_ink && h.ink(x, y), all_white = all_white && h.white(x, y);
-    ink_rows += all_ink, white_rows += all_white;
-  }
-  for (int x = 2; x < 62; ++x) ink += d.ink(x, 30), gaps += d.white(x, 30);
-  EXPECT_TRUE(ink_rows >= 4 && white_rows >= 20 && h.white(2, 30)) << ink_rows << " " << white_rows;
-  EXPECT_TRUE(ink > 20 && gaps > 10) << ink << " " << gaps;
-}
-
 TEST_F(HostVector, AbsurdCoordinatesFinishQuickly) {
   Drawing drawing;
   drawing.line(-32767, -32767, 32767, 32767);
