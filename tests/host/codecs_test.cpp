@@ -18,6 +18,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fileformat/fileformat.h"
@@ -516,6 +517,28 @@ TEST_F(HostCodec, DeepJpegMatchesTheirTools) {
   }
 }
 
+// opj_compress's stream `name` (options `how`) of `channels` raw planes w x h of `bits`
+// (a ramp with texture), the second and third sampled 1 in dx across and dy down.
+Bytes opj_stream(const TempDir& dir, const char* name, int w, int h, int channels, int bits,
+                 const std::string& how = "", int dx = 1, int dy = 1) {
+  Bytes raw;
+  for (int c = 0; c < channels; ++c)
+    for (int y = 0; y < (c ? h / dy : h); ++y)
+      for (int x = 0; x < (c ? w / dx : w); ++x) {
+        const int v = (x * (3 + 6 * c) + y * (2 + c) + (x * y + c * 7) % 29 * 9) % (1 << bits);
+        if (bits > 8) raw.push_back(std::uint8_t(v >> 8));
+        raw.push_back(std::uint8_t(v));
+      }
+  std::string format = " -F " + std::to_string(w) + "," + std::to_string(h) + "," +
+                       std::to_string(channels) + "," + std::to_string(bits) + ",u@1x1";
+  for (int c = 1; c < channels; ++c) format += ":" + std::to_string(dx) + "x" + std::to_string(dy);
+  const std::string command = "opj_compress " + how + format + " -i " +
+                              spill(dir, "in.raw", raw).string() + " -o " +
+                              dir.file(name).string() + " >/dev/null 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  return slurp(dir.file(name));
+}
+
 // Pictures of more than 16 MiB of OpenJPEG samples are decoded in pieces: a codestream of
 // one tile in strips of rows (their edges inside code blocks at every level), one of
 // several tiles tile by tile. The pixels must be opj_decompress's exactly, a cut stream
@@ -526,30 +549,12 @@ TEST_F(HostCodec, LargeJpeg2000InPieces) {
   REQUIRE_TOOL("opj_compress");
   REQUIRE_TOOL("opj_decompress");
   TempDir dir;
-  auto picture = [&](const char* name, int w, int h, int channels, int maxval) {
-    const std::string head = (channels == 3 ? "P6\n" : "P5\n") + std::to_string(w) + " " +
-                             std::to_string(h) + "\n" + std::to_string(maxval) + "\n";
-    Bytes file(head.begin(), head.end());
-    for (int i = 0; i < w * h * channels; ++i) {
-      const int x = i / channels % w, y = i / channels / w, c = i % channels;
-      const int v = (x * (3 + c) + y * 5 + (x * y + c * 7) % 29 * 9) % (maxval + 1);
-      if (maxval > 255) file.push_back(std::uint8_t(v >> 8));
-      file.push_back(std::uint8_t(v));
-    }
-    spill(dir, name, file);
-  };
-  picture("rgb.ppm", 1200, 1208, 3, 255);
-  picture("grey.pgm", 2100, 2048, 1, 4095);
-  for (const auto& [input, how] : {std::pair{"rgb.ppm", "-I -r 8"},
-                                   {"rgb.ppm", "-b 32,128 -r 4"},
-                                   {"rgb.ppm", "-t 512,384 -r 6"},
-                                   {"grey.pgm", "-r 5"}}) {
+  for (const auto& [how, channels, w, h, bits] : {std::tuple{"-I -r 8", 3, 1200, 1208, 8},
+                                                  {"-b 32,128 -r 4", 3, 1200, 1208, 8},
+                                                  {"-t 512,384 -r 6", 3, 1200, 1208, 8},
+                                                  {"-r 5", 1, 2100, 2048, 12}}) {
     SCOPED_TRACE(how);
-    const fs::path out = dir.file("out.j2k");
-    const std::string command = std::string("opj_compress ") + how + " -i " +
-                                dir.file(input).string() + " -o " + out.string();
-    ASSERT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0);
-    const Bytes stream = slurp(out);
+    const Bytes stream = opj_stream(dir, "out.j2k", w, h, channels, bits, how);
     const auto truth = oracle(stream);
     ASSERT_TRUE(truth);
     OwnedBitmap b, refused;
@@ -597,26 +602,8 @@ TEST_F(HostCodec, LargeJpeg2000InPieces) {
 // (which OpenJPEG refuses) by its codestream alone.
 TEST_F(HostCodec, Jpeg2000AsTheirTools) {
   REQUIRE_TOOL("opj_compress");
+  REQUIRE_TOOL("opj_decompress");
   TempDir dir;
-  // opj_compress's stream `name` of three w x h planes of `bits`, chroma sampled 1 in dx, dy.
-  auto compress = [&](const char* name, int w, int h, int bits, int dx = 1, int dy = 1) {
-    Bytes raw;
-    for (int c = 0; c < 3; ++c)
-      for (int y = 0; y < (c ? h / dy : h); ++y)
-        for (int x = 0; x < (c ? w / dx : w); ++x) {
-          const int v = (x * (3 + 6 * c) + y * (2 + c)) % (1 << bits);
-          if (bits > 8) raw.push_back(std::uint8_t(v >> 8));
-          raw.push_back(std::uint8_t(v));
-        }
-    const std::string how = " -F " + std::to_string(w) + "," + std::to_string(h) + ",3," +
-                            std::to_string(bits) + ",u@1x1:" + std::to_string(dx) + "x" +
-                            std::to_string(dy) + ":" + std::to_string(dx) + "x" +
-                            std::to_string(dy);
-    const std::string command = "opj_compress -i " + spill(dir, "in.raw", raw).string() + " -o " +
-                                dir.file(name).string() + how + " >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    return slurp(dir.file(name));
-  };
   // The JP2 with its ihdr height, colr space and a cdef box (Y, Cb, Cr in 2, 1, 0) as asked.
   auto boxed = [](Bytes s, std::uint8_t height, std::uint8_t space, bool reversed) {
     auto box = [&](const char* type) { return std::search(s.begin(), s.end(), type, type + 4); };
@@ -630,7 +617,8 @@ TEST_F(HostCodec, Jpeg2000AsTheirTools) {
     }
     return s;
   };
-  const Bytes rgb = compress("rgb.jp2", 61, 47, 8), wide = compress("wide.jp2", 64, 40, 8);
+  const Bytes rgb = opj_stream(dir, "rgb.jp2", 61, 47, 3, 8),
+              wide = opj_stream(dir, "wide.jp2", 64, 40, 3, 8);
   const std::uint8_t soc[] = {0xFF, 0x4F, 0xFF, 0x51};  // the codestream box's contents
   const struct {
     const char* what;
@@ -638,9 +626,9 @@ TEST_F(HostCodec, Jpeg2000AsTheirTools) {
   } cases[] = {
       {"sYCC", boxed(rgb, 0, 18, false), {}},
       {"sYCC reordered", boxed(rgb, 0, 18, true), {}},
-      {"4:2:0", compress("s420.j2k", 62, 46, 8, 2, 2), {}},
-      {"4:2:2", compress("s422.j2k", 62, 46, 8, 2, 1), {}},
-      {"12-bit colour", compress("deep.j2k", 61, 47, 12), {}},
+      {"4:2:0", opj_stream(dir, "s420.j2k", 62, 46, 3, 8, "", 2, 2), {}},
+      {"4:2:2", opj_stream(dir, "s422.j2k", 62, 46, 3, 8, "", 2, 1), {}},
+      {"12-bit colour", opj_stream(dir, "deep.j2k", 61, 47, 3, 12), {}},
       {"ihdr disagrees", boxed(wide, 32, 0, false),
        Bytes(std::search(wide.begin(), wide.end(), soc, soc + 4), wide.end())},
   };

@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "colour/histogram.h"
@@ -522,62 +520,6 @@ TEST_F(HostImaging, PaintStretchesAndClips) {
                     nearest(y, to.top, to.bottom, from.top, from.bottom - from.top));
     });
   }
-}
-
-// Every source layout in either row order shows the same picture on a 24- or 32-bit
-// canvas in either row order, as painted and doubled: palettes through their colours
-// (a grey bitmap's palette, no grey ramp, is ignored), deeper grey by its top eight
-// bits, colour as stored. A 32-bit canvas keeps a 32-bit source's unused byte and gets
-// 0 there from the others.
-TEST_F(HostImaging, PaintLayouts) {
-  const std::map<int, std::vector<std::uint32_t>> values = {
-      {1, {0, 1, 1, 0, 1, 0}},
-      {8, {0, 7, 255, 128, 3, 64}},
-      {12, {0xABC, 0x00F, 0xFFF, 0x010, 0x7F0, 0x800}},
-      {16, {0xABCD, 0x00FF, 0xFFFF, 0x0100, 0x7FFF, 0x8000}},
-      {24, {0x010203, 0xFFFFFF, 0, 0x80FF00, 0x123456, 0xFEDCBA}},
-      {32, {0xFF010203, 0x00FFFFFF, 0x11000000, 0x0080FF00, 0x123456, 0xFEDCBA}}};
-  for (const Layout& l : kLayouts)
-    for (int source_view : {kTopDown, kBottomUp})
-      for (int canvas_view : {kTopDown, kBottomUp})
-        for (int canvas_bpp : {24, 32})
-          for (const Rect& into : {Rect{2, 1, 5, 3}, Rect{1, 1, 7, 5}}) {
-            SCOPED_TRACE(::testing::Message()
-                         << l.name << " views " << source_view << canvas_view << " onto "
-                         << canvas_bpp << " bits, scale " << (into.right - into.left) / 3);
-            const auto& v = values.at(l.bpp);
-            OwnedBitmap source, canvas;
-            make(source, 3, 2, l.bpp, l.order, source_view);
-            for (std::int32_t i = 0; i < source->palette_count; ++i)
-              source->palette[i] = kernel::palette_entry(std::uint8_t(i), std::uint8_t(255 - i),
-                                                         std::uint8_t(i * 7));
-            for (std::int32_t i = 0; i < 6; ++i)
-              set_pixel(source.b, i % 3, i / 3, v[std::size_t(i)]);
-            auto shown = [&](std::uint32_t value) {
-              if (l.order == kIndex) return kernel::colour_of_entry(source->palette[value]);
-              const std::uint32_t g = value >> (l.bpp - 8);
-              return l.order == kGrey ? rgb(g, g, g) : swap_rb(value & 0xFFFFFF);
-            };
-            make_canvas(canvas, 8, 6, canvas_bpp, canvas_view);
-            Context context(canvas.get());
-            ASSERT_EQ(
-                display::paint(context.dc, source.get(), nullptr, &into, display::kSourceCopy),
-                RET_SUCCESS);
-            const std::int32_t scale = (into.right - into.left) / 3;
-            for (std::int32_t y = 0; y < 6; ++y)
-              for (std::int32_t x = 0; x < 8; ++x) {
-                const bool inside =
-                    x >= into.left && y >= into.top && x < into.right && y < into.bottom;
-                const std::uint32_t value =
-                    inside ? v[std::size_t(3 * ((y - into.top) / scale) + (x - into.left) / scale)]
-                           : 0;
-                EXPECT_EQ(colour_at(canvas.b, x, y), inside ? shown(value) : kBackdrop)
-                    << x << "," << y;
-                EXPECT_TRUE(canvas_bpp == 24 ||
-                            get_pixel(canvas.b, x, y) >> 24 == (l.bpp == 32 ? value >> 24 : 0))
-                    << "the unused byte at " << x << "," << y;
-              }
-          }
 }
 
 // 8-bit canvases: grey takes the luminance (BT.601), a palette canvas the index of the
