@@ -368,7 +368,6 @@ std::vector<Variant> variants() {
   const Bytes unmarked = encode(3, unmarked_rgb);
   add("Grey", grey, 5);
   add("Colour", plain, 10);
-  add("NoJfif", encode(3, [](auto& c) { c.write_JFIF_header = FALSE; }), 10);
   add("RgbAdobe", marked, 24);
   add("GreyProgressive", encode(1, progressive), 11);
   add("Progressive", encode(3, progressive), 11);
@@ -378,7 +377,6 @@ std::vector<Variant> variants() {
       11);
   add("OnePixel", encode(3, {}, 1, 1), 10);
   add("OneRow", encode(1, {}, 300, 1), 5);
-  add("OneColumn", encode(3, {}, 1, 70), 10);
   add("Extended8Bit", with_frame(0xC1, 8), 0);
   // The RGB flag reads unmarked components as R, G, B and changes nothing where the
   // stream states its colours (JFIF, an Adobe transform, grey).
@@ -391,7 +389,6 @@ std::vector<Variant> variants() {
   add("GreyAsRgb", grey, 0, {}, KV_LOAD_RGB);
   // Band selection takes stored components in any order, a grey one repeated.
   add("Bands201", marked, 0, {}, KV_LOAD_BANDS | KV_LOAD_RGB, {2, 0, 1});
-  add("Bands111", marked, 0, {}, KV_LOAD_BANDS | KV_LOAD_RGB, {1, 1, 1});
   add("GreyBands", grey, 0, {}, KV_LOAD_BANDS, {0, 0, 0});
   // Four components (CMYK as Adobe writes it) give the first three: the oracle is an RGB
   // stream of those three, coded with the same tables.
