@@ -10,6 +10,8 @@
 
 #include <kvntfu.h>
 
+#include <sstream>
+
 #include "core/utility_canvas.h"
 #include "fileformat/fileformat.h"
 #include "graphics_text/handlgfx.h"
@@ -266,6 +268,63 @@ TEST_F(Composition, Drawing) {
   EXPECT_EQ(Kv_NtfRenderBitmap(nullptr, empty.get()), RET_INVALID_PARAMETER);
   EXPECT_EQ(Kv_NtfRenderBitmap(&failed.bitmap, nullptr), RET_INVALID_DOCUMENT);
   EXPECT_EQ(Kv_NitfDrawObjects(nullptr, nullptr, nullptr, empty.get()), RET_INVALID_PARAMETER);
+}
+
+// The bands shown as red, green and blue for IREPBANDn codes ("-" for none).
+TEST_F(Composition, BandSelection) {
+  const char* const cases[][2] = {
+      {"B G R", "2,1,0"}, {"R G", "0,1,0"},  {"M R G B", "1,2,3"}, {"Y Cb Cr", "0,1,2"},
+      {"Y Cb", "0,1,1"},  {"M Cr", "1,1,1"}, {"M M M", "0,0,0"},   {"M LU LU", "1,1,1"},
+      {"- - -", "0,1,2"}, {"- -", "0,1,1"},  {"R", "0,0,0"},       {"- - - -", "3,0,2"},
+      {"- - -", "0,1,2"}};  // the last two: a remembered selection, whole or in part
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    std::vector<std::string> codes;
+    std::istringstream in(cases[i][0]);
+    for (std::string code; in >> code;) codes.push_back(code);
+    auto record = nitf::create_imsubhdr(nullptr, 0);
+    ASSERT_EQ(nitf::set_band_count(record.get(), std::int32_t(codes.size())), RET_SUCCESS);
+    for (std::uint32_t b = 0; b < codes.size(); ++b)
+      if (codes[b] != "-") nitf::set_band_representation(record.get(), b, codes[b].c_str());
+    if (i == std::size(cases) - 2) record->selection = {3, 0, 2};
+    if (i == std::size(cases) - 1) record->selection = {1, nitf::BandSelection::kNone, 2};
+    nitf::BandSelection out{9, 9, 9};
+    EXPECT_EQ(nitf::select_bands(*record, &out), RET_SUCCESS);
+    EXPECT_EQ(
+        std::to_string(out.red) + "," + std::to_string(out.green) + "," + std::to_string(out.blue),
+        cases[i][1])
+        << cases[i][0];
+    nitf::release_imsubhdr(record.get());
+  }
+}
+
+// Bi-level decoders give the inverse of the NITF values: with a colour table, palette
+// entries 0 and 1 take table entries 1 and 0, and the pad pixel code of C1 and M1 is
+// inverted (the record keeping its own).
+TEST_F(Composition, BilevelColours) {
+  auto record = nitf::create_imsubhdr(nullptr, 0);
+  ASSERT_TRUE(record->colours.entries.allocate(2));
+  record->colours.entries[0] = {0, 0, 255, 0};  // NITF 0: red
+  record->colours.entries[1] = {255, 0, 0, 0};  // NITF 1: blue
+  OwnedBitmap decoded;
+  kernel::create_bitmap(decoded.get(), kernel::kBitmapRecordSize, 1, 2, 1, 1,
+                        kernel::kColourPalette, nullptr, kernel::kViewTopDown, nullptr, 0);
+  nitf::apply_bilevel_colours(*record, decoded.get());
+  EXPECT_EQ(kernel::colour_of_entry(decoded->palette[0]), 0xFF0000u);
+  EXPECT_EQ(kernel::colour_of_entry(decoded->palette[1]), 0x0000FFu);
+  std::uint8_t index = 9;
+  EXPECT_FALSE(nitf::pad_pixel_index(*record, &index)) << "no pad pixel code";
+  record->mask.tpxcdlnth = 1;
+  ASSERT_TRUE(record->mask.pad_code.allocate(2));
+  using nitf::CompressionCode;
+  for (auto [compression, code, expected] :
+       {std::tuple{CompressionCode::kC1, 0, 1}, std::tuple{CompressionCode::kM1, 1, 0},
+        std::tuple{CompressionCode::kM1, 5, 0}, std::tuple{CompressionCode::kNM, 5, 5}}) {
+    record->compression = compression;
+    record->mask.pad_code[0] = std::uint8_t(code);
+    EXPECT_TRUE(nitf::pad_pixel_index(*record, &index) && index == expected) << code;
+  }
+  EXPECT_EQ(record->mask.pad_code[0], 5);
+  nitf::release_imsubhdr(record.get());
 }
 
 // ----- Where graphics land -------------------------------------------------------------
