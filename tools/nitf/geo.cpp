@@ -103,7 +103,7 @@ int run_locate(const std::vector<std::string>& args) {
       ground = true;
     } else if (a == "--image") {
       if (++i == args.size() || !parse_number(args[i], &image) || image < 0 ||
-          image != static_cast<double>(static_cast<uint32_t>(image)))
+          image > 4294967295.0 || image != static_cast<double>(static_cast<uint32_t>(image)))
         return usage_error("locate: --image takes an image index");
     } else if (file.empty()) {
       file = a;
