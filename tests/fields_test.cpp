@@ -1,5 +1,5 @@
 // The field tables and what every kind shares: fixed-field formatting, location groups,
-// TRE counting, the descriptions handed to applications, the readers' agreement with the
+// TRE counting, the readers' agreement with the
 // generator's independent layout, and the code each checked field or claimed length gives.
 #include <gtest/gtest.h>
 
@@ -24,8 +24,7 @@ namespace {
 
 using namespace testing_support;
 
-// SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0;
-// a date is made of two-character parts, none of them missing.
+// SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0.
 // A TRE area is walked by its CEL fields alone, never backwards and never past its end.
 TEST(FixedFields, GroupsDatesTres) {
   const std::tuple<const char*, std::int32_t, std::int32_t> groups[] = {
@@ -39,10 +38,6 @@ TEST(FixedFields, GroupsDatesTres) {
   char text[15];
   EXPECT_EQ(nitf::FormatLocationField(text, -3, 0), RET_SUCCESS);
   EXPECT_STREQ(text, "-000300000");
-  EXPECT_EQ(nitf::FormatDateTime(text, "20", "26", "12", "06", "19", "30", "45"), RET_SUCCESS);
-  EXPECT_STREQ(text, "20261206193045");
-  EXPECT_EQ(nitf::FormatDate(text, "19", "99", nullptr, "31"), RET_INVALID_PARAMETER);
-  EXPECT_STREQ(text, "20261206193045");
   auto count = [](const std::string& s, std::size_t n) {
     return nitf::CountTres(reinterpret_cast<const std::uint8_t*>(s.data()), n);
   };
@@ -51,22 +46,6 @@ TEST(FixedFields, GroupsDatesTres) {
   EXPECT_EQ(count(overrun, 0), 0u);
   EXPECT_EQ(count("TAG   xxxxxTAG   00000", 22), 2u);  // a CEL without digits advances 11
   EXPECT_EQ(count("TAG   -0005", 11), 1u);
-}
-
-// ----- The descriptions ---------------------------------------------------------------
-
-TEST(FieldTables, Arguments) {
-  const NitfFieldInfo* fields = nullptr;
-  int32_t count = 0;
-  for (int32_t kind : {-1, KV_FIELDS_DES + 1})
-    EXPECT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_BAD_ARGUMENT) << kind;
-  EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_FILE, nullptr, &count), RET_BAD_ARGUMENT);
-  EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_FILE, &fields, nullptr), RET_BAD_ARGUMENT);
-  for (int32_t kind = KV_FIELDS_FILE; kind <= KV_FIELDS_DES; ++kind) {
-    ASSERT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_SUCCESS);
-    EXPECT_GT(count, 20);
-  }
-  EXPECT_EQ(nitf::find_field(nitf::image_fields(), "NOSUCH"), nullptr);
 }
 
 // ----- The readers against the generator ------------------------------------------------

@@ -38,24 +38,16 @@ int strict_code(const fs::path& p) {
 }
 
 int open_code(const fs::path& p, uint32_t options, int* composed) {
-  PublicDoc doc;
-  const int r = Kv_NITFCreateExA(&doc.d, p.c_str(), options);
-  KvBitmap canvas{};
-  *composed = r == RET_SUCCESS ? Kv_NtfRenderBitmap(&canvas, doc.d) : 0;
-  kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&canvas));
-  return r;
+  PublicDoc doc(p, options);
+  Rendered r;
+  *composed = doc.result == RET_SUCCESS ? Kv_NtfRenderBitmap(&r.bitmap, doc.d) : 0;
+  return doc.result;
 }
 
 TEST(Reach, EveryRealFile) {
   REQUIRE_SAMPLES();
   MessageCapture quiet;
-  std::vector<fs::path> files;
-  for (const fs::path& folder : {samples_dir(), more_samples_dir()})
-    for (const auto& e : fs::recursive_directory_iterator(folder))
-      if (e.is_regular_file() && !e.path().filename().string().ends_with(".png") &&
-          !e.path().filename().string().ends_with(".md") &&
-          !e.path().filename().string().ends_with(".tsv"))
-        files.push_back(e.path());
+  const std::vector<fs::path> files = real_files();
   ASSERT_GT(files.size(), 80u);
   for (const fs::path& f : files) {
     SCOPED_TRACE(f.string());
