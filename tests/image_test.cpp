@@ -56,24 +56,6 @@ TEST(ImageCodes, OutsideTheTables) {
   }
 }
 
-// The IMAG text a changed magnification is written as: the stored text while it still
-// says the value, else the shortest that reads back the same.
-TEST(ImageCodes, MagnificationText) {
-  const struct {
-    const char* stored;
-    double value;
-    const char* text;
-  } cases[] = {{"/2  ", 0.5, "/2  "}, {"1.0 ", 0.25, "0.25"},  {"1.0 ", 0.125, "/8"},
-               {"1.0 ", 2.0, "2"},    {"1.0 ", 1.0 / 3, "/3"}, {"", 1.0, "1"}};
-  for (const auto& c : cases) {
-    char out[5] = {};
-    ASSERT_TRUE(nitf::magnification_text(c.stored, c.value, out)) << c.value;
-    EXPECT_STREQ(out, c.text) << c.value;
-  }
-  char out[5];
-  EXPECT_FALSE(nitf::magnification_text("1.0 ", 10000, out));
-}
-
 // ----- LUTs and masks ---------------------------------------------------------------------
 
 std::vector<int> rgb(const nitf::ColourEntry& e) {
