@@ -26,7 +26,7 @@ using namespace testing_support;
 
 // SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0.
 // A TRE area is walked by its CEL fields alone, never backwards and never past its end.
-TEST(FixedFields, GroupsDatesTres) {
+TEST(FixedFields, GroupsAndTres) {
   const std::tuple<const char*, std::int32_t, std::int32_t> groups[] = {
       {"-0010-0020", -10, -20}, {"00100-0005", 100, -5}, {"9999999999", 99999, 99999},
       {"  12  -3  ", 12, -3},   {"  12 abcde", 12, 0},   {"-0000-9999", 0, -9999},
@@ -200,25 +200,10 @@ std::size_t offset_in(std::span<const nitf::Field<R>> table, const std::string& 
   return 0;
 }
 
-// Where a field of the file header starts (a length table: its first entry), up to UDHDL.
-std::size_t header_offset(const std::string& bytes, const std::string& name) {
-  const auto table = nitf::header_fields();
-  std::size_t at = 0, count = 0;
-  for (std::size_t i = 0; i < table.size(); ++i) {
-    const auto& f = table[i];
-    if (f.form == KV_FORM_TABLE) {  // subheader and data lengths alternate
-      const auto& data = table[++i];
-      if (name == f.name || name == data.name) return at + (name == f.name ? 0 : f.width);
-      at += std::size_t(f.width + data.width) * count;
-    } else {
-      if (name == f.name) return at;
-      count = std::size_t(std::max(0, std::atoi(bytes.substr(at, f.width).c_str())));
-      at += f.width;
-    }
-  }
-  ADD_FAILURE() << name;
-  return 0;
-}
+// Where fields of the file header start in a file of one segment of each kind.
+const std::map<std::string, std::size_t> kHeaderAt = {
+    {"FHDR", 0},   {"FVER", 4},   {"CLEVEL", 9}, {"FSCLAS", 119}, {"HL", 354},     {"NUMI", 360},
+    {"LISH", 363}, {"LSSH", 382}, {"NUMX", 392}, {"LT", 402},     {"NUMRES", 423}, {"UDHDL", 426}};
 
 enum Kind { kFile, kImage, kGraphic, kText, kDes };
 
@@ -247,9 +232,9 @@ std::string damaged_file(const Checked& c) {
                         std::string(50000, 't')});
   file.des.push_back({nitfgen::des_subheader_full(des), std::string(20000, 'd')});
   std::string bytes = nitfgen::build(file);
-  if (c.kind == kFile) return bytes.replace(header_offset(bytes, c.name), c.value.size(), c.value);
+  if (c.kind == kFile) return bytes.replace(kHeaderAt.at(c.name), c.value.size(), c.value);
   if (c.kind == kImage) return bytes;
-  const std::size_t hl = std::stoul(bytes.substr(header_offset(bytes, "HL"), 6));
+  const std::size_t hl = std::stoul(bytes.substr(354, 6));
   std::size_t at = hl + file.images[0].subheader.size() + file.images[0].data.size();
   if (c.kind == kGraphic) at += offset_in(nitf::graphic_fields(), c.name);
   if (c.kind >= kText) at += file.graphics[0].subheader.size() + 3;
