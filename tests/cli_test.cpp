@@ -39,6 +39,7 @@ ToolRun run(const std::string& args, const fs::path& folder = fs::temp_directory
   return r;
 }
 
+// info, text and copy.
 TEST(Cli, Info) {
   TempDir dir;
   const std::string bytes = nitfgen::build(nitfgen::demo_file());
@@ -62,9 +63,13 @@ TEST(Cli, Info) {
   nitfgen::FileSpec layout;
   layout.texts.push_back({nitfgen::text_subheader(), "first\r\n"});
   layout.texts.push_back({nitfgen::text_subheader(), "second"});
-  EXPECT_EQ(run("text " + dir.write("texts.ntf", nitfgen::build(layout)).string()).out,
-            "first\r\nsecond")
-      << "every text, as stored";
+  const std::string in = dir.write("texts.ntf", nitfgen::build(layout)).string();
+  EXPECT_EQ(run("text " + in).out, "first\r\nsecond") << "every text, as stored";
+  const std::string out = dir.file("out.ntf").string();
+  EXPECT_EQ(run("copy " + in + " " + out).out,
+            out + ": 0 images, 0 graphics, 2 texts, 0 data extensions, 0 reserved extensions; " +
+                std::to_string(fs::file_size(in)) + " bytes\n");
+  EXPECT_EQ(nitfgen::read_file(out), nitfgen::read_file(in));
 }
 
 // Each refusal is one line with the module's reason and exit code 1; a wrong command
@@ -198,20 +203,6 @@ TEST(Cli, DemoFile) {
   EXPECT_EQ(nitfgen::read_file(std::string(KVNTF_SOURCE_DIR) + "/samples/demo.ntf"),
             nitfgen::build(nitfgen::demo_file()))
       << "regenerate with: build/debug/bin/nitf-make-demo samples/demo.ntf";
-}
-
-TEST(Cli, Copy) {
-  TempDir dir;
-  nitfgen::FileSpec layout;
-  layout.texts.push_back({nitfgen::text_subheader(), "text"});
-  const std::string in = dir.write("in.ntf", nitfgen::build(layout)).string();
-  const std::string out = dir.file("out.ntf").string();
-  ToolRun copy = run("copy " + in + " " + out);
-  EXPECT_EQ(nitfgen::read_file(out), nitfgen::read_file(in));
-  EXPECT_EQ(copy.out, out +
-                          ": 0 images, 0 graphics, 1 text, 0 data extensions, 0 reserved "
-                          "extensions; " +
-                          std::to_string(fs::file_size(in)) + " bytes\n");
 }
 
 // nitf set on every kind of segment, then values refused by the module or the client,

@@ -143,12 +143,6 @@ TEST(Limits, HugeImages) {
             std::vector<int>({RET_SUCCESS, RET_SUCCESS, RET_FILE_FORMAT, RET_FILE_FORMAT}));
 }
 
-// The file header's length tables start after HL; each kind's count, then its entries.
-std::string patch(std::string bytes, std::size_t at, const std::string& text) {
-  bytes.replace(at, text.size(), text);
-  return bytes;
-}
-
 TEST(Limits, MaximalSegments) {
   // 999 images of LISH 999998 and LI 9999999998, then 999 texts of LT 99998: lengths no
   // file holds, refused before anything is allocated for them. (All nines would mark
@@ -158,7 +152,7 @@ TEST(Limits, MaximalSegments) {
   for (int i = 0; i < 999; ++i)
     layout.images.push_back(nitfgen::image_segment({}, std::string(64, '\0')));
   std::string file = nitfgen::build(layout);
-  for (std::size_t i = 0; i < 999; ++i) file = patch(file, kNumi + 3 + 16 * i, "9999989999999998");
+  for (std::size_t i = 0; i < 999; ++i) file.replace(kNumi + 3 + 16 * i, 16, "9999989999999998");
   EXPECT_EQ(run_all(file), std::vector<int>(4, RET_FILE_READ));
 
   nitfgen::FileSpec texts;
@@ -167,7 +161,7 @@ TEST(Limits, MaximalSegments) {
   // NUMI 000, NUMS 000, NUMX 000, NUMT 999, then LTSH (4) and LT (5) each.
   const std::size_t numt = kNumi + 3 + 3 + 3;
   ASSERT_EQ(file.substr(numt, 3), "999");
-  for (std::size_t i = 0; i < 999; ++i) file = patch(file, numt + 3 + 9 * i + 4, "99998");
+  for (std::size_t i = 0; i < 999; ++i) file.replace(numt + 3 + 9 * i + 4, 5, "99998");
   // The second subheader is looked for 99998 bytes after the first, inside other texts.
   const std::vector<int> codes = run_all(file);
   EXPECT_EQ(codes[0], RET_FILE_FORMAT);
