@@ -1,6 +1,6 @@
 // The nitf client, run as a person runs it: info, text, render, copy, set and create, one
-// line per refusal. GDAL's comparisons (tests/gdal) check what info and text say of every
-// sample and what create and append make.
+// line per refusal. GDAL checks what the module reads of every sample (fields_test) and
+// what create and append make (tests/gdal).
 #include <gtest/gtest.h>
 
 #include <png.h>

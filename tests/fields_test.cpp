@@ -149,11 +149,13 @@ int compare_fields(std::span<const nitf::Field<R>> table, R& record, const std::
 }
 
 // Every field of every image, file header and data extension of every sample as GDAL
-// reads it.
+// reads it; each image's size, bands and (uncompressed) blocks, each CGM's levels and
+// place, each text's identifier and bytes.
 TEST(FieldTables, AgreeWithGdal) {
   REQUIRE_SAMPLES();
   REQUIRE_TOOL("gdalinfo");
   int fields = 0;
+  auto pair = [](auto a, auto b) { return std::to_string(a) + "," + std::to_string(b); };
   for (const fs::path& path : all_samples()) {
     MessageCapture quiet;
     Parsed p = parse(path);
@@ -163,23 +165,57 @@ TEST(FieldTables, AgreeWithGdal) {
     for (std::uint32_t i = 0; i < d.image_count; ++i) {
       const std::string name = "'NITF_IM:" + std::to_string(i) + ":" + path.string() + "'";
       const std::string json = command_output("gdalinfo -json -mdd all " + name + " 2>/dev/null");
-      fields += compare_fields(nitf::image_fields(), *d.images[i], json, "\"NITF_", "\":\"", '"');
+      nitf::NitfImageSubheader& im = *d.images[i];
+      fields += compare_fields(nitf::image_fields(), im, json, "\"NITF_", "\":\"", '"');
       if (i == 0)
         fields += compare_fields(nitf::header_fields(), d.header, json, "\"NITF_", "\":\"", '"');
+      std::string flat = json;
+      std::erase_if(flat, [](char c) { return c == ' ' || c == '\n'; });
+      if (flat.empty()) continue;  // a codec GDAL lacks
+      EXPECT_NE(flat.find("\"size\":[" + pair(im.columns, im.rows) + "]"), std::string::npos);
+      std::size_t bands = 0;
+      for (std::size_t at = 0; (at = flat.find("\"band\":", at + 1)) != std::string::npos;) ++bands;
+      EXPECT_EQ(bands, std::size_t(im.band_count)) << i;
+      const std::string ic = nitf::find_field(nitf::image_fields(), "IC")->text(im);
+      const std::string block = "\"block\":[" + pair(im.block_width, im.block_height) + "]";
+      EXPECT_TRUE(!(ic == "NC" || ic == "NM") || im.blocks_per_row * im.blocks_per_column == 1 ||
+                  flat.find(block) != std::string::npos)
+          << i;
     }
-    const std::string xml =
-        command_output("gdalinfo -mdd xml:DES '" + path.string() + "' 2>/dev/null");
+    const std::string out = command_output("gdalinfo -mdd xml:DES -mdd CGM -mdd TEXT '" +
+                                           path.string() + "' 2>/dev/null");
     std::size_t from = 0;
     for (std::uint32_t i = 0; i < d.des_count; ++i) {
-      from = xml.find("<des name=", from + 1);
+      from = out.find("<des name=", from + 1);
       ASSERT_NE(from, std::string::npos);
-      fields += compare_fields(nitf::des_fields(), *d.des[i], xml, "<field name=\"", "\" value=\"",
-                               '"', from, xml.find("<des name=", from + 1));
+      fields += compare_fields(nitf::des_fields(), *d.des[i], out, "<field name=\"", "\" value=\"",
+                               '"', from, out.find("<des name=", from + 1));
       if (!d.des[i]->desshf.empty()) {
         EXPECT_NE(
-            xml.find("\"DESSHF\" value=\"" + std::string(d.des[i]->desshf.data()) + "\"", from),
+            out.find("\"DESSHF\" value=\"" + std::string(d.des[i]->desshf.data()) + "\"", from),
             std::string::npos);
       }
+    }
+    for (std::uint32_t i = 0; i < d.graphic_count; ++i) {
+      const std::string at = "  SEGMENT_" + std::to_string(i) + "_";
+      if (out.find(at + "SDLVL=") == std::string::npos) continue;  // not a CGM
+      fields += compare_fields(nitf::graphic_fields(), *d.graphics[i], out, at, "=", '\n');
+      const nitf::NitfGraphicSubheader& g = *d.graphics[i];
+      EXPECT_NE(out.find(at + "SLOC_COL=" + std::to_string(g.sloc_column) + "\n" + at +
+                         "SLOC_ROW=" + std::to_string(g.sloc_row) + "\n"),
+                std::string::npos)
+          << i;
+    }
+    for (std::uint32_t i = 0; i < d.text_count; ++i) {
+      std::uint32_t n = 0;
+      ASSERT_EQ(Kv_NITFGetTextSegment(&d, int(i), nullptr, &n), RET_SUCCESS);
+      std::string text(n + 1, '\0');
+      ASSERT_EQ(Kv_NITFGetTextSegment(&d, int(i), text.data(), &n), RET_SUCCESS);
+      text.resize(n);
+      EXPECT_NE(out.find("  DATA_" + std::to_string(i) + "=" + text), std::string::npos) << i;
+      EXPECT_NE(out.find("  HEADER_" + std::to_string(i) + "=TE" + d.texts[i]->textid),
+                std::string::npos)
+          << i;
     }
   }
   EXPECT_GT(fields, 1000);
