@@ -41,6 +41,7 @@ ToolRun run(const std::string& args, const fs::path& folder = fs::temp_directory
 
 // info, text and copy.
 TEST(Cli, Info) {
+  REQUIRE_SAMPLES();
   TempDir dir;
   const std::string bytes = nitfgen::build(nitfgen::demo_file());
   const std::string path = dir.write("demo.ntf", bytes).string();
@@ -53,6 +54,10 @@ TEST(Cli, Info) {
   ASSERT_EQ(json.code, 0) << json.err;
   const std::string check = "python3 -c 'import json,sys; json.load(open(sys.argv[1]))' ";
   EXPECT_EQ(std::system((check + dir.write("info.json", json.out).string()).c_str()), 0);
+  EXPECT_NE(
+      run("info --json " + sample("misc/U_0006A.NTF").string()).out.find("\"fver\":\"02.00\""),
+      std::string::npos)
+      << "NITF 2.0 by its own fields";
   const std::string fl = "\"fl\":" + std::to_string(bytes.size());
   for (const char* piece :
        {"\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":505", "\"ic\":\"C3\"",
@@ -244,9 +249,10 @@ TEST(Cli, Set) {
   std::istringstream words(run("set --help").out);
   const std::set<std::string> listed{std::istream_iterator<std::string>(words), {}};
   EXPECT_TRUE(listed.count("sbnd2") && listed.count("txtitl") && listed.count("iid1"));
+  const NitfFieldInfo* fields = nullptr;
+  int32_t count = 0;
+  EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_DES + 1, &fields, &count), RET_BAD_ARGUMENT);
   for (int kind = KV_FIELDS_FILE; kind <= KV_FIELDS_TEXT; ++kind) {
-    const NitfFieldInfo* fields = nullptr;
-    int32_t count = 0;
     ASSERT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_SUCCESS);
     for (int32_t i = 0; i < count; ++i) {
       std::string name = fields[i].name;

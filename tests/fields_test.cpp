@@ -24,9 +24,10 @@ namespace {
 
 using namespace testing_support;
 
-// SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0.
+// SLOC, SBND1, SBND2 and ILOC: a minus sign leads its group; what is no number reads 0;
+// a date is made of two-character parts, none of them missing.
 // A TRE area is walked by its CEL fields alone, never backwards and never past its end.
-TEST(FixedFields, GroupsAndTres) {
+TEST(FixedFields, GroupsDatesTres) {
   const std::tuple<const char*, std::int32_t, std::int32_t> groups[] = {
       {"-0010-0020", -10, -20}, {"00100-0005", 100, -5}, {"9999999999", 99999, 99999},
       {"  12  -3  ", 12, -3},   {"  12 abcde", 12, 0},   {"-0000-9999", 0, -9999},
@@ -38,6 +39,11 @@ TEST(FixedFields, GroupsAndTres) {
   char text[15];
   EXPECT_EQ(nitf::FormatLocationField(text, -3, 0), RET_SUCCESS);
   EXPECT_STREQ(text, "-000300000");
+  EXPECT_EQ(nitf::FormatDateTime(text, "20", "26", "12", "06", "19", "30", "45"), RET_SUCCESS);
+  EXPECT_STREQ(text, "20261206193045");
+  EXPECT_EQ(nitf::FormatDate(text, "19", "99", nullptr, "31"), RET_INVALID_PARAMETER);
+  EXPECT_STREQ(text, "20261206193045");
+  EXPECT_EQ(nitf::find_field(nitf::image_fields(), "NOSUCH"), nullptr);
   auto count = [](const std::string& s, std::size_t n) {
     return nitf::CountTres(reinterpret_cast<const std::uint8_t*>(s.data()), n);
   };
@@ -46,6 +52,21 @@ TEST(FixedFields, GroupsAndTres) {
   EXPECT_EQ(count(overrun, 0), 0u);
   EXPECT_EQ(count("TAG   xxxxxTAG   00000", 22), 2u);  // a CEL without digits advances 11
   EXPECT_EQ(count("TAG   -0005", 11), 1u);
+}
+
+// The IMAG text a changed magnification is written as: the stored text while it still
+// says the value, else the shortest that reads back the same.
+TEST(FixedFields, MagnificationText) {
+  const std::tuple<const char*, double, const char*> cases[] = {
+      {"/2  ", 0.5, "/2  "}, {"1.0 ", 0.25, "0.25"},  {"1.0 ", 0.125, "/8"},
+      {"1.0 ", 2.0, "2"},    {"1.0 ", 1.0 / 3, "/3"}, {"", 1.0, "1"}};
+  for (const auto& [stored, value, text] : cases) {
+    char out[5] = {};
+    ASSERT_TRUE(nitf::magnification_text(stored, value, out)) << value;
+    EXPECT_STREQ(out, text) << value;
+  }
+  char out[5];
+  EXPECT_FALSE(nitf::magnification_text("1.0 ", 10000, out));
 }
 
 // ----- The readers against the generator ------------------------------------------------

@@ -180,7 +180,7 @@ std::vector<std::string> contents_of(NitfDocument* d) {
 }
 
 std::string saved(NitfDocument* d, const fs::path& path) {
-  EXPECT_EQ(Kv_NITFSaveFileA(d, path.c_str()), RET_SUCCESS) << path;
+  EXPECT_EQ(Kv_NITFSaveFile(d, wide(path).c_str()), RET_SUCCESS) << path;
   return nitfgen::read_file(path.string());
 }
 
