@@ -1,5 +1,5 @@
 // NITF 2.0 in extended reading (the real 2.0 files are in the round trips of
-// writing_test and the codes of reach_test): generated 2.0 files with symbols of the three
+// writing_test and the codes of corpus_test): generated 2.0 files with symbols of the three
 // kinds and labels compose within their bounds; the CADRG map frame and variants of it
 // render as GDAL shows them; strict reading still refuses them.
 #include <gtest/gtest.h>
