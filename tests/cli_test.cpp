@@ -258,3 +258,22 @@ TEST(Cli, SetHelp) {
 }
 
 }  // namespace
+
+// extract's TIFF holds what GDAL reads of the same window, bands and reduction.
+TEST(Cli, Extract) {
+  REQUIRE_SAMPLES();
+  TempDir dir;
+  const std::string in = sample("jitc/i_3301k.ntf").string(), tif = dir.file("x.tif").string();
+  ToolRun r = run("extract " + in + " --region 8,4,40,30 --reduce 2 --bands 3,1 -o " + tif);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const std::string compare =
+      "/usr/bin/python3 " KVNTF_SOURCE_DIR "/tests/gdal/window.py " + in + " " +
+      dir.file("").string() +
+      " 0,4,8,30,40,2,2+0 && /usr/bin/python3 -c 'import sys, numpy as np;"
+      " from osgeo import gdal; a = np.moveaxis(gdal.Open(sys.argv[1]).ReadAsArray(), 0, -1);"
+      " sys.exit(a.tobytes() != open(sys.argv[2], \"rb\").read())' " +
+      tif + " " + dir.file("0.bin").string();
+  EXPECT_EQ(std::system(compare.c_str()), 0);
+  EXPECT_EQ(run("extract " + in + " --reduce 3 -o " + tif).exit_code, 1);
+  EXPECT_EQ(run("extract " + in + " --bands 0 -o " + tif).exit_code, 2);
+}

@@ -43,6 +43,13 @@ const Command kCommands[] = {
      "    pixel is below 20 (deep or radiometric data that would show black).\n"
      "    --discard: composes every row and writes nothing, for timing.\n",
      cli::run_render},
+    {"extract",
+     "extract FILE [--image N] [--region X,Y,W,H] [--reduce N] [--bands 1,2,3] -o OUT.tif\n"
+     "    The samples image N (0) stores, as a TIFF in their own type and band count: the\n"
+     "    window of W columns and H rows from column X and row Y (the whole image), every\n"
+     "    N-th sample of it (--reduce 1, 2, 4, ...; JPEG 2000 at the codec's own levels),\n"
+     "    the bands listed from 1 (every band).\n",
+     cli::run_extract},
     {"copy",
      "copy IN OUT\n"
      "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"
