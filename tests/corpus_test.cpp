@@ -109,6 +109,11 @@ TEST_P(CorpusReplay, Codes) {
       e.load);
   EXPECT_EQ(timed("render", [&] { return fuzzing::render(file, bytes.size() % 2 == 1); }),
             e.render);
+  // The sample reads judge only time and the sanitizers: their request comes from the bytes.
+  if (bytes.size() >= 24)
+    timed("samples", [&] {
+      return fuzzing::read_samples(file, data + bytes.size() - 24, 24, bytes.size() % 2 == 1);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CorpusReplay, ::testing::ValuesIn(corpus_files()),
