@@ -71,4 +71,15 @@ KV_API int32_t KV_CALL Kv_NITFReadSamples(NitfDocument* document, uint32_t index
                                           const KvSampleRequest* request, void* buffer,
                                           size_t size, size_t stride);
 
+/* Composes a window of the canvas, region = {left column, top row, width, height} in
+ * canvas pixels, into `bitmap` as a new 24-bit bitmap of width x height (released with the
+ * host's bitmap free, as Kv_NtfRenderBitmap's): every image, graphic, symbol and label that
+ * meets the window, by display level, images stretched by nearest pixel and drawings
+ * painted at the output's scale. At the window's own size the pixels equal the same window
+ * of Kv_NtfRenderBitmap's canvas. RET_INVALID_PARAMETER without a bitmap or region, for a
+ * window not inside the canvas or empty, or a size below 1; RET_INVALID_DOCUMENT without a
+ * document; otherwise the composition's codes. */
+KV_API int32_t KV_CALL Kv_NtfRenderRegion(KvBitmap* bitmap, NitfDocument* document,
+                                          const int32_t* region, int32_t width, int32_t height);
+
 #endif /* KVNTFU_REGION_H */

@@ -212,3 +212,50 @@ TEST(Samples, BadRequests) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Canvas {
+  KvBitmap b{};
+  ~Canvas() { kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&b)); }
+  const std::uint8_t* row(int y) const {  // from the top
+    return b.data + std::size_t(b.view_code == 4 ? b.height - 1 - y : y) * b.bytes_per_line;
+  }
+};
+
+// A window at scale 1 is the same window of the whole canvas, byte for byte; at half size
+// it is composed too. Windows outside the canvas and empty sizes are refused.
+TEST(Region, CutOfCanvas) {
+  REQUIRE_SAMPLES();
+  int compared = 0;
+  for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
+    for (const fs::path& p : all_samples(folder)) {
+      NitfDocument* doc = nullptr;
+      if (Kv_NITFCreateExA(&doc, p.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) continue;
+      Canvas whole, part, half;
+      if (Kv_NtfRenderBitmap(&whole.b, doc) == RET_SUCCESS && whole.b.width >= 2) {
+        const int w = whole.b.width, h = whole.b.height;
+        const std::int32_t window[4] = {w / 4, h / 3, std::max(1, w / 2), std::max(1, h / 2)};
+        ASSERT_EQ(Kv_NtfRenderRegion(&part.b, doc, window, window[2], window[3]), RET_SUCCESS) << p;
+        int most = 0, differ = 0;
+        for (int y = 0; y < window[3]; ++y)
+          for (int x = 0; x < window[2] * 3; ++x) {
+            const int d = std::abs(part.row(y)[x] - whole.row(window[1] + y)[window[0] * 3 + x]);
+            most = std::max(most, d), differ += d != 0;
+          }
+        EXPECT_EQ(differ, 0) << p << " differ " << differ << " most " << most;
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, std::max(1, w / 4), std::max(1, h / 4)),
+                  RET_SUCCESS);
+        const std::int32_t outside[4] = {w - 1, 0, 2, 1}, empty[4] = {0, 0, 0, 1};
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, outside, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, empty, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, 0, 1), RET_INVALID_PARAMETER);
+        ++compared;
+      }
+      Kv_NITFDestroy(&doc);
+    }
+  }
+  EXPECT_GT(compared, 60);
+}
+
+}  // namespace

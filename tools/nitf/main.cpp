@@ -34,6 +34,7 @@ const Command kCommands[] = {
      cli::run_text},
     {"render",
      "render FILE [-o OUT] [--bpp 8|24|32] [--fixed-canvas] [--enhance] [--discard]\n"
+     "       [--region X,Y,W,H] [--size WxH]\n"
      "    Every image, graphic, symbol and label of FILE composed onto one canvas. OUT's\n"
      "    ending picks the format: .png, .tif or .tiff, .jpg or .jpeg, .ppm, .pgm (an\n"
      "    8-bit canvas); '-o -' writes a PNG to standard output; without -o the picture\n"
@@ -41,7 +42,9 @@ const Command kCommands[] = {
      "    written in grey. --bpp: the canvas depth (24). --fixed-canvas: a 2048 x 2048\n"
      "    canvas, cropping what lies beyond. --enhance: brightens images whose every\n"
      "    pixel is below 20 (deep or radiometric data that would show black).\n"
-     "    --discard: composes every row and writes nothing, for timing.\n",
+     "    --discard: composes every row and writes nothing, for timing. --region: the\n"
+     "    window of W x H canvas pixels from column X and row Y alone; --size: composed\n"
+     "    into W x H pixels (images by nearest pixel, drawings painted at that scale).\n",
      cli::run_render},
     {"extract",
      "extract FILE [--image N] [--region X,Y,W,H] [--reduce N] [--bands 1,2,3] -o OUT.tif\n"
