@@ -200,7 +200,15 @@ int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::
     r = Kv_NITFReadSamples(doc.handle, static_cast<uint32_t>(i), &q, buffer.data(),
                            static_cast<std::size_t>(size) - p.next(1) % 2, stride);
   }
-  return r;
+  // A window of the canvas composed at a small size from the same bytes.
+  Parameters w{parameters, count};
+  const std::int32_t region[4] = {std::int32_t(w.next(2)), std::int32_t(w.next(2)),
+                                  std::int32_t(w.next(2)), std::int32_t(w.next(2))};
+  KvBitmap bitmap{};
+  const int composed = Kv_NtfRenderRegion(&bitmap, doc.handle, region, 1 + int(w.next(1)) * 2,
+                                          1 + int(w.next(1)) * 2);
+  kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&bitmap));
+  return images > 0 ? r : composed;
 }
 
 int read_cgm(const std::uint8_t* data, std::size_t size) {

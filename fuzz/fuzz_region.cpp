@@ -1,8 +1,9 @@
-// libFuzzer harness: raw sample reads (Kv_NITFReadSamples) of every image of the bytes
-// opened as a document, with the window, reduction, bands, layout and stride taken from
-// the input's last 24 bytes, which stay part of the file (so that a sample file is a seed
-// as it is: its last bytes are usually image data). Inputs of odd length are read
-// extended. Build with -DKVNTF_FUZZ=ON (clang); run through scripts/fuzz.sh.
+// libFuzzer harness: raw sample reads (Kv_NITFReadSamples) of every image and the
+// composition of a window (Kv_NtfRenderRegion), on the bytes opened as a document, with
+// the window, reduction, bands, layout, stride and output size taken from the input's last
+// 24 bytes, which stay part of the file (so that a sample file is a seed as it is: its last
+// bytes are usually image data). Inputs of odd length are read extended.
+// Build with -DKVNTF_FUZZ=ON (clang); run through scripts/fuzz.sh.
 #include <cstddef>
 #include <cstdint>
 
