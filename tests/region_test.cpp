@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 
 #include "nitfgen_image.h"
 #include "testing.h"
@@ -35,14 +34,8 @@ std::string ours(NitfDocument* doc, const Request& q, const KvImageInfo& info, i
   const std::size_t n = q.bands.size(), bytes = info.sample_bytes;
   const std::size_t stride = cols * bytes * (q.by_band ? 1 : n) + 3;  // a padded stride
   std::string buffer(stride * rows * n, '\x55'), out(rows * cols * n * bytes, '\0');
-  const KvSampleRequest r{q.row,
-                          q.col,
-                          q.rows,
-                          q.cols,
-                          q.step,
-                          q.bands.data(),
-                          std::uint32_t(n),
-                          q.by_band ? KV_SAMPLES_BY_BAND : KV_SAMPLES_BY_PIXEL};
+  const KvSampleRequest r{q.row,  q.col,          q.rows,           q.cols,
+                          q.step, q.bands.data(), std::uint32_t(n), q.by_band};
   *code = Kv_NITFReadSamples(doc, q.image, &r, buffer.data(), buffer.size(), stride);
   for (std::size_t y = 0; y < rows; ++y)
     for (std::size_t x = 0; x < cols; ++x)
@@ -55,8 +48,7 @@ std::string ours(NitfDocument* doc, const Request& q, const KvImageInfo& info, i
 }
 
 // Every request of one file read by us and by GDAL; returns how many were compared.
-int compare(const fs::path& path,
-            std::function<std::vector<Request>(std::uint32_t, const KvImageInfo&)> plan) {
+int compare(const fs::path& path, std::vector<Request> (*plan)(std::uint32_t, const KvImageInfo&)) {
   NitfDocument* doc = nullptr;
   if (Kv_NITFCreateExA(&doc, path.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) return 0;
   std::vector<Request> requests;
@@ -77,19 +69,13 @@ int compare(const fs::path& path,
   std::string command = "/usr/bin/python3 " KVNTF_SOURCE_DIR "/tests/gdal/window.py '" +
                         path.string() + "' " + dir.file("").string();
   for (const Request& q : requests) command += " " + text(q);
-  if (!requests.empty()) {
-    EXPECT_EQ(std::system(command.c_str()), 0);
-  }
+  EXPECT_TRUE(requests.empty() || std::system(command.c_str()) == 0) << command;
   int compared = 0;
   for (std::size_t n = 0; n < requests.size(); ++n) {
     std::ifstream kind(dir.file(std::to_string(n) + ".txt")),
         data(dir.file(std::to_string(n) + ".bin"));
     std::string dtype((std::istreambuf_iterator<char>(kind)), {});
-    if (dtype.empty() || dtype[0] == '-') {  // GDAL does not read it
-      std::fprintf(stderr, "GDAL: %s %s: %s\n", path.c_str(), text(requests[n]).c_str(),
-                   dtype.c_str());
-      continue;
-    }
+    if (dtype.empty() || dtype[0] == '-') continue;  // GDAL does not read it (and says why)
     int code = 0;
     const std::string want((std::istreambuf_iterator<char>(data)), {});
     const std::string got = ours(doc, requests[n], infos[n], &code);
