@@ -277,3 +277,26 @@ TEST(Cli, Extract) {
   EXPECT_EQ(run("extract " + in + " --reduce 3 -o " + tif).exit_code, 1);
   EXPECT_EQ(run("extract " + in + " --bands 0 -o " + tif).exit_code, 2);
 }
+
+// The finest level of tiles stitched together is the whole render; the coarsest is one
+// tile of the picture at a quarter.
+TEST(Cli, Tiles) {
+  TempDir dir;
+  const std::string path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file())).string();
+  const std::string tiles = dir.file("tiles").string(), whole = dir.file("whole.png").string();
+  ASSERT_EQ(run("render " + path + " -o " + whole).exit_code, 0);
+  ToolRun r = run("tiles " + path + " " + tiles + " --tile 64");
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(nitfgen::read_file(tiles + "/tiles.json").find("\"maxzoom\":2"), std::string::npos);
+  const Picture want = read_png(whole), top = read_png(tiles + "/0/0/0.png");
+  EXPECT_EQ(top.width * top.height, 60u * 44);
+  for (std::uint32_t x = 0; x < want.width; x += 64)
+    for (std::uint32_t y = 0; y < want.height; y += 64) {
+      const Picture tile =
+          read_png(tiles + "/2/" + std::to_string(x / 64) + "/" + std::to_string(y / 64) + ".png");
+      ASSERT_EQ(tile.width, std::min(64u, want.width - x));
+      for (std::uint32_t i = 0; i < tile.width * tile.height; ++i)
+        ASSERT_EQ(tile.at(i % tile.width, i / tile.width),
+                  want.at(x + i % tile.width, y + i / tile.width));
+    }
+}

@@ -53,6 +53,12 @@ const Command kCommands[] = {
      "    N-th sample of it (--reduce 1, 2, 4, ...; JPEG 2000 at the codec's own levels),\n"
      "    the bands listed from 1 (every band).\n",
      cli::run_extract},
+    {"tiles",
+     "tiles FILE OUTDIR [--tile N]\n"
+     "    The composed picture as a pyramid of N x N PNG tiles (256) in the z/x/y layout\n"
+     "    web maps use, level 0 one tile and the last at the picture's scale, with\n"
+     "    OUTDIR/tiles.json giving the picture's size, the levels and the tile size.\n",
+     cli::run_tiles},
     {"copy",
      "copy IN OUT\n"
      "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"
