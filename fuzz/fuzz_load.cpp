@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzzing::MemoryFile file(data, size);
-  if (!file.name().empty())
-    fuzzing::load_rows(file.name(), static_cast<std::uint32_t>(size), size % 2 == 1);
+  if (!file.name().empty()) fuzzing::load_rows(file.name(), static_cast<std::uint32_t>(size), size % 2 == 1);
   return 0;
 }
