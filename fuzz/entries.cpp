@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -166,6 +167,54 @@ int render(const std::wstring& name, bool extended) {
   r = Kv_NtfRenderBitmap(&bitmap, doc.handle);
   kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&bitmap));
   return r;
+}
+
+namespace {
+
+// Little-endian numbers from the parameter bytes, 0 once they run out.
+struct Parameters {
+  const std::uint8_t* data;
+  std::size_t count, at = 0;
+  std::uint32_t next(int bytes) {
+    std::uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i, ++at) v |= (at < count ? data[at] : 0u) << (8 * i);
+    return v;
+  }
+};
+
+}  // namespace
+
+int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::size_t count,
+                 bool extended) {
+  Document doc;
+  int r = Kv_NITFCreateEx(&doc.handle, name.c_str(), document_options(extended));
+  if (r != RET_SUCCESS) return r;
+  Parameters p{parameters, count};
+  const int32_t images = std::min(Kv_NITFGetImageHeaderCount(doc.handle), 4);
+  for (int32_t i = 0; i < images; ++i) {
+    KvImageInfo info{};
+    r = Kv_NITFGetImageInfo(doc.handle, static_cast<uint32_t>(i), &info);
+    std::uint32_t bands[4] = {p.next(1) % 5, p.next(1) % 5, p.next(1) % 5, p.next(1) % 5};
+    KvSampleRequest q{p.next(2), p.next(2),         p.next(2),    p.next(2), 1u << (p.next(1) % 12),
+                      bands,     1 + p.next(1) % 4, p.next(1) % 3};
+    const std::uint64_t rows = q.reduction ? (q.rows + q.reduction - 1) / q.reduction : 0;
+    const std::uint64_t cols = q.reduction ? (q.columns + q.reduction - 1) / q.reduction : 0;
+    const std::uint64_t stride = cols * q.band_count * 8 + p.next(1) % 8;
+    const std::uint64_t size = stride * rows * q.band_count;
+    if (size > (std::uint64_t{16} << 20)) continue;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(size) + 1);
+    r = Kv_NITFReadSamples(doc.handle, static_cast<uint32_t>(i), &q, buffer.data(),
+                           static_cast<std::size_t>(size) - p.next(1) % 2, stride);
+  }
+  // A window of the canvas composed at a small size from the same bytes.
+  Parameters w{parameters, count};
+  const std::int32_t region[4] = {std::int32_t(w.next(2)), std::int32_t(w.next(2)),
+                                  std::int32_t(w.next(2)), std::int32_t(w.next(2))};
+  KvBitmap bitmap{};
+  const int composed = Kv_NtfRenderRegion(&bitmap, doc.handle, region, 1 + int(w.next(1)) * 2,
+                                          1 + int(w.next(1)) * 2);
+  kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&bitmap));
+  return images > 0 ? r : composed;
 }
 
 int read_cgm(const std::uint8_t* data, std::size_t size) {

@@ -47,6 +47,13 @@ int load_rows(const std::wstring& name, std::uint32_t variant, bool extended = f
 // Kv_NtfRenderBitmap on the opened document, the canvas released afterwards. The open's
 // code when it fails.
 int render(const std::wstring& name, bool extended = false);
+// Kv_NITFGetImageInfo and Kv_NITFReadSamples on every image (at most four) of the opened
+// document, the request (window, reduction, bands, layout, stride) taken from the
+// `count` bytes of `parameters`; requests whose output would exceed 16 MiB are not made.
+// Then Kv_NtfRenderRegion of a window and a size (at most 511 square) from the same bytes.
+// The open's code when it fails, else the last read's (the composition's without images).
+int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::size_t count,
+                 bool extended = false);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
 

@@ -5,6 +5,8 @@
 // image and graphic segment onto one canvas and releases everything before it returns.
 // The public bitmap and drawing-context types are the kernel's records under their C
 // names; this is the one place that converts between the two.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 
 #include <kvntfu.h>
@@ -71,8 +73,11 @@ int parse_named(NitfDocument* d, const wchar_t* name) {
 // `use` applies to the first entry; later ones find the canvas drawn on. A fill still
 // pending is made before a graphic, by the first image's drawing unless it reads the
 // image straight into the canvas, or at the end when there is nothing to draw.
+// `origin_row` and `origin_column` are the canvas position drawn at the context's (0, 0):
+// a region of the canvas is the same drawing moved.
 int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
-                 nitf::CanvasUse use = {}) {
+                 nitf::CanvasUse use = {}, std::int64_t origin_row = 0,
+                 std::int64_t origin_column = 0) {
   nitf::DrawList list;
   if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
   int result = RET_SUCCESS;
@@ -80,6 +85,8 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
     const nitf::DrawEntry& e = list.entries[i];
     std::int64_t row = 0, column = 0;
     nitf::attachment_offset(*d, e, &row, &column);
+    row -= origin_row;
+    column -= origin_column;
     const bool image = e.kind == static_cast<std::int32_t>(SegmentKind::kImage);
     if (use.fill_pending && !image) {
       kernel::fill_bitmap(dc->bitmap, use.background);
@@ -157,6 +164,49 @@ int compose(const FltLoadRequest* load, NitfDocument* d, int bits_per_pixel,
   return r;
 }
 
+// Composes the window region (left column, top row, width, height) of the canvas into a
+// width x height canvas: the drawing moved to the window's corner and, at another size,
+// scaled (images stretched by nearest pixel, drawings painted at the new scale). At the
+// window's own size the pixels are those of the whole canvas, cut.
+int compose_region(NitfDocument* d, const std::int32_t* region, std::int32_t width,
+                   std::int32_t height, kernel::Bitmap* canvas) {
+  std::uint32_t canvas_width = 0, canvas_height = 0;
+  if (int r = nitf::canvas_size(d, &canvas_width, &canvas_height); r != RET_SUCCESS) return r;
+  const std::int64_t left = region[0], top = region[1], w = region[2], h = region[3];
+  if (left < 0 || top < 0 || w <= 0 || h <= 0 || left + w > canvas_width ||
+      top + h > canvas_height || width <= 0 || height <= 0)
+    return RET_INVALID_PARAMETER;
+  if (int r = check_images(d); r != RET_SUCCESS) return r;
+  int r = kernel::create_bitmap(canvas, kernel::kBitmapRecordSize, kCanvasMemoryKind, width, height,
+                                kInfoBitsPerPixel, kernel::kColourRgb, nullptr,
+                                kernel::kViewBottomUp, nullptr, 0);
+  if (r != RET_SUCCESS) return r;
+  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas);
+  if (!dc) {
+    kernel::free_bitmap(canvas);
+    return RET_NO_MEMORY;
+  }
+  dc->scale_x = static_cast<double>(width) / static_cast<double>(w);
+  dc->scale_y = static_cast<double>(height) / static_cast<double>(h);
+  // Drawings are cut where the whole canvas (and its painting tiles) would cut them, not
+  // at the window's edges; the painting takes no more than one of its tiles beyond.
+  auto beyond = [](std::int64_t pixels, double scale) {
+    return static_cast<std::int32_t>(
+        std::min(4096.0, std::floor(static_cast<double>(pixels) * scale)));
+  };
+  dc->corner_x = static_cast<std::int64_t>(std::floor(static_cast<double>(left) * dc->scale_x));
+  dc->corner_y = static_cast<std::int64_t>(std::floor(static_cast<double>(top) * dc->scale_y));
+  dc->beyond = kernel::Rect{beyond(left, dc->scale_x), beyond(top, dc->scale_y),
+                            beyond(canvas_width - left - w, dc->scale_x),
+                            beyond(canvas_height - top - h, dc->scale_y)};
+  const bool zeros = fills_with_zeros(kInfoBitsPerPixel, d->background);
+  // Nothing is read into the canvas in place: no image covers exactly a window.
+  r = draw_objects(nullptr, dc, d, nitf::CanvasUse{false, true, !zeros, d->background}, top, left);
+  kernel::delete_device_context(dc);
+  if (r != RET_SUCCESS) kernel::free_bitmap(canvas);
+  return r;
+}
+
 // A canvas record on the stack, released on every path.
 struct Canvas {
   kernel::Bitmap bitmap;
@@ -223,6 +273,15 @@ KV_API int32_t KV_CALL Kv_NtfRenderBitmap(KvBitmap* bitmap, NitfDocument* docume
   kernel::Bitmap* canvas = kernel_bitmap(bitmap);
   if (canvas->flags & kernel::kBitmapDataAllocated) kernel::free_bitmap(canvas);
   return compose(nullptr, document, kInfoBitsPerPixel, canvas);
+}
+
+KV_API int32_t KV_CALL Kv_NtfRenderRegion(KvBitmap* bitmap, NitfDocument* document,
+                                          const int32_t* region, int32_t width, int32_t height) {
+  if (!bitmap || !region) return RET_INVALID_PARAMETER;
+  if (!document) return RET_INVALID_DOCUMENT;
+  kernel::Bitmap* canvas = kernel_bitmap(bitmap);
+  if (canvas->flags & kernel::kBitmapDataAllocated) kernel::free_bitmap(canvas);
+  return compose_region(document, region, width, height, canvas);
 }
 
 KV_API int32_t KV_CALL fltInfo(FltInfoRequest* request) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -177,6 +178,7 @@ bool covers_canvas(NitfDocument* d, std::uint32_t index, const kernel::DrawingCo
                    std::int64_t row_offset, std::int64_t column_offset) {
   const NitfImageSubheader* s = find_image_subheader(d, index);
   if (!s || !dc.bitmap || is_bilevel(s->compression) || d->enhancement) return false;
+  if (dc.scale_x != 1 || dc.scale_y != 1) return false;
   if (s->compression == CompressionCode::kC4 || s->compression == CompressionCode::kM4)
     return false;
   std::uint8_t pad = 0;
@@ -261,6 +263,26 @@ void brighten_if_dark(kernel::Bitmap* bitmap) {
   if (dark && !bright) colour::intensity(bitmap, colour::kFullStretch, 0);
 }
 
+namespace {
+
+// The place on a canvas drawn at another scale: each edge scaled and rounded down, so
+// that images side by side stay side by side. False when it leaves the coordinates the
+// painting takes.
+bool scale_place(const kernel::DrawingContext& dc, kernel::Rect* place) {
+  if (dc.scale_x == 1 && dc.scale_y == 1) return true;
+  const double limit = 2.0e9;
+  const double edges[4] = {
+      std::floor(place->left * dc.scale_x), std::floor(place->top * dc.scale_y),
+      std::floor(place->right * dc.scale_x), std::floor(place->bottom * dc.scale_y)};
+  for (double e : edges)
+    if (!(std::fabs(e) < limit)) return false;
+  kernel::set_rect(place, static_cast<std::int32_t>(edges[0]), static_cast<std::int32_t>(edges[1]),
+                   static_cast<std::int32_t>(edges[2]), static_cast<std::int32_t>(edges[3]));
+  return true;
+}
+
+}  // namespace
+
 int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
                        std::uint32_t index, std::int64_t row_offset, std::int64_t column_offset,
                        CanvasUse use) {
@@ -278,6 +300,7 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
   kernel::Rect place;
   if (int r = destination(*s, image.bitmap, row_offset, column_offset, &place); r != RET_SUCCESS)
     return r;
+  if (dc && !scale_place(*dc, &place)) return RET_FILE_FORMAT;
   // Read into the canvas itself: the pixels are where the painting would put them.
   if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
   if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);

@@ -120,6 +120,32 @@ std::int32_t load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::u
 std::int32_t file_info_from_memory(const void* buffer, FltFileInfo* info, std::uint32_t size,
                                    std::uint32_t byte_count);
 
+// JPEG 2000 samples as stored, for the raw sample reader: one component's samples over a
+// rectangle of the picture at a resolution level. x0 and y0 place the plane on that
+// level's grid (the rectangle's own corner there, which OpenJPEG rounds up).
+struct J2kPlane {
+  const std::int32_t* data = nullptr;
+  std::uint32_t width = 0, height = 0, x0 = 0, y0 = 0;
+  std::uint32_t precision = 0;
+  bool sgnd = false;
+};
+using J2kPlaneSink = std::int32_t (*)(void* self, std::uint32_t component, const J2kPlane& plane);
+
+// The resolution levels below full size that a codestream or JP2 file holds (its main
+// header's decomposition count), and its component count. RET_FILE_FORMAT for a stream
+// that is not JPEG 2000 or has no readable header.
+std::int32_t j2k_levels(const void* buffer, std::uint32_t byte_count, std::uint32_t* levels,
+                        std::uint32_t* components);
+
+// Decodes the rectangle [x0, x1) x [y0, y1) of the picture (relative to its origin) at
+// `reduce` levels below full size (at most j2k_levels) and hands every component's plane
+// to the sink; its result ends the walk. The working set is the rectangle's, checked
+// against the allocation cap (RET_NO_MEMORY). RET_FILE_FORMAT for a damaged stream or a
+// rectangle outside the picture, RET_NOT_SUPPORTED for precision above 32.
+std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::uint32_t x0,
+                             std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
+                             std::uint32_t reduce, void* self, J2kPlaneSink sink);
+
 // Whether load_from_memory shows this JPEG 2000 stream's Y, Cb and Cr in RGB itself (a
 // JP2 colour box of sYCC, or three components with subsampled chroma); false for any
 // other stream. Readers that convert YCbCr images themselves leave such streams alone.

@@ -538,3 +538,104 @@ std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* 
 }
 
 }  // namespace fileformat::detail
+
+// ----- Areas at a resolution level, for raw samples ---------------------------------------
+//
+// The raw sample reader asks for a window at a reduction: OpenJPEG then decodes only the
+// code blocks that reach the window at that level, and the planes go to the caller as
+// OpenJPEG holds them (32-bit samples, the stored values).
+
+namespace fileformat {
+namespace {
+
+using detail::ByteView;
+using detail::StreamKind;
+
+struct OpenedJ2k {
+  std::unique_ptr<opj_codec_t, detail::CodecDeleter> codec;
+  std::unique_ptr<opj_stream_t, detail::StreamDeleter> source;
+  std::unique_ptr<opj_image_t, detail::ImageDeleter> image;
+  detail::MemoryReader reader;
+  detail::J2kHeader header;
+  StreamKind kind = StreamKind::kCodestream;
+};
+
+std::int32_t open_j2k(const void* buffer, std::uint32_t byte_count, OpenedJ2k* o) {
+  if (!buffer || byte_count == 0) return RET_MISSING_DATA;
+  const ByteView stream{static_cast<const std::uint8_t*>(buffer), byte_count};
+  std::size_t jpeg_start = 0;
+  o->kind = detail::stream_kind(stream, &jpeg_start);
+  if (o->kind != StreamKind::kCodestream && o->kind != StreamKind::kJp2) return RET_FILE_FORMAT;
+  if (std::int32_t r = detail::probe_j2k(stream, o->kind, &o->header); r != RET_SUCCESS) return r;
+  o->reader = detail::MemoryReader{stream};
+  o->codec = detail::strict_decoder(o->kind);
+  o->source = detail::memory_stream(&o->reader);
+  if (!o->codec || !o->source) return RET_NO_MEMORY;
+  opj_image_t* raw = nullptr;
+  const bool read = opj_read_header(o->source.get(), o->codec.get(), &raw);
+  o->image.reset(raw);
+  return read && o->image && o->image->numcomps != 0 ? RET_SUCCESS : RET_FILE_FORMAT;
+}
+
+std::uint32_t decompositions(opj_codec_t* codec) {
+  std::uint32_t levels = 0;
+  if (opj_codestream_info_v2_t* info = opj_get_cstr_info(codec)) {
+    if (info->m_default_tile_info.tccp_info && info->nbcomps != 0) {
+      levels = info->m_default_tile_info.tccp_info[0].numresolutions;
+      for (std::uint32_t c = 1; c < info->nbcomps; ++c)
+        levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+    }
+    opj_destroy_cstr_info(&info);
+  }
+  return levels == 0 ? 0 : levels - 1;
+}
+
+}  // namespace
+
+std::int32_t j2k_levels(const void* buffer, std::uint32_t byte_count, std::uint32_t* levels,
+                        std::uint32_t* components) {
+  OpenedJ2k o;
+  if (std::int32_t r = open_j2k(buffer, byte_count, &o); r != RET_SUCCESS) return r;
+  *levels = decompositions(o.codec.get());
+  *components = o.image->numcomps;
+  return RET_SUCCESS;
+}
+
+std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::uint32_t x0,
+                             std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
+                             std::uint32_t reduce, void* self, J2kPlaneSink sink) {
+  OpenedJ2k o;
+  if (std::int32_t r = open_j2k(buffer, byte_count, &o); r != RET_SUCCESS) return r;
+  opj_image_t& image = *o.image;
+  const std::uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
+  if (x0 >= x1 || y0 >= y1 || x1 > width || y1 > height) return RET_FILE_FORMAT;
+  if (reduce > decompositions(o.codec.get())) return RET_FILE_FORMAT;
+  for (std::uint32_t c = 0; c < image.numcomps; ++c)
+    if (image.comps[c].prec == 0 || image.comps[c].prec > 32) return RET_NOT_SUPPORTED;
+  detail::J2kHeader area = o.header;
+  area.width = x1 - x0;
+  area.height = y1 - y0;
+  if (!detail::fits_cap(area, o.kind)) return RET_NO_MEMORY;
+  if (!opj_set_decoded_resolution_factor(o.codec.get(), reduce) ||
+      !opj_set_decode_area(o.codec.get(), &image, static_cast<OPJ_INT32>(image.x0 + x0),
+                           static_cast<OPJ_INT32>(image.y0 + y0),
+                           static_cast<OPJ_INT32>(image.x0 + x1),
+                           static_cast<OPJ_INT32>(image.y0 + y1)) ||
+      !opj_decode(o.codec.get(), o.source.get(), &image) ||
+      !opj_end_decompress(o.codec.get(), o.source.get()))
+    return RET_FILE_FORMAT;
+  for (std::uint32_t c = 0; c < image.numcomps; ++c) {
+    const opj_image_comp_t& comp = image.comps[c];
+    if (!comp.data || comp.w == 0 || comp.h == 0) return RET_FILE_FORMAT;
+    // The component's corner on its level's grid, from the picture's own corner there.
+    const std::uint32_t shift = comp.factor;
+    const std::uint32_t origin_x = (image.x0 + (1u << shift) - 1) >> shift;
+    const std::uint32_t origin_y = (image.y0 + (1u << shift) - 1) >> shift;
+    const J2kPlane plane{comp.data,          comp.w,    comp.h,        comp.x0 - origin_x,
+                         comp.y0 - origin_y, comp.prec, comp.sgnd != 0};
+    if (std::int32_t r = sink(self, c, plane); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
+}
+
+}  // namespace fileformat

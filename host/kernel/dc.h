@@ -42,6 +42,17 @@ struct DrawingContext {
   Bitmap* bitmap = nullptr;    // the target, owned by the caller
   Rect clip;                   // the target's bounds
   Palette* palette = nullptr;  // selected, not owned
+  // Canvas pixels per picture pixel of a composition drawn at another scale (a region
+  // composed into a bitmap of another size): vector painting scales its geometry and
+  // pens by them, so drawings stay sharp. 1 for an ordinary canvas.
+  double scale_x = 1, scale_y = 1;
+  // How far (in canvas pixels, each side at most 4096) the picture goes on beyond each
+  // edge of the canvas: vector painting lets Cairo cut geometry there rather than at the
+  // edge, so a region's edge pixels equal the whole picture's. 0 for an ordinary canvas.
+  Rect beyond{0, 0, 0, 0};
+  // Where the canvas's (0, 0) lies in the whole picture drawn at this scale: patterns
+  // (hatching) keep the whole picture's grid. 0 for an ordinary canvas.
+  std::int64_t corner_x = 0, corner_y = 0;
 };
 
 // A context painting into `bitmap`; null without a bitmap holding pixel data, or when

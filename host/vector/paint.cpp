@@ -192,14 +192,16 @@ constexpr double kHatchGap = 8;
 // Horizontal and vertical hatch lines over the box, on a fixed grid of the tile so
 // that neighbouring hatches line up.
 void add_straight_hatch(cairo_t* cr, bool horizontal, bool vertical, double x0, double y0,
-                        double x1, double y1) {
+                        double x1, double y1, P anchor) {
   if (horizontal)
-    for (double y = std::floor(y0 / kHatchGap) * kHatchGap + 0.5; y <= y1; y += kHatchGap) {
+    for (double y = std::floor((y0 + anchor.y) / kHatchGap) * kHatchGap + 0.5 - anchor.y; y <= y1;
+         y += kHatchGap) {
       cairo_move_to(cr, x0, y);
       cairo_line_to(cr, x1, y);
     }
   if (vertical)
-    for (double x = std::floor(x0 / kHatchGap) * kHatchGap + 0.5; x <= x1; x += kHatchGap) {
+    for (double x = std::floor((x0 + anchor.x) / kHatchGap) * kHatchGap + 0.5 - anchor.x; x <= x1;
+         x += kHatchGap) {
       cairo_move_to(cr, x, y0);
       cairo_line_to(cr, x, y1);
     }
@@ -208,21 +210,33 @@ void add_straight_hatch(cairo_t* cr, bool horizontal, bool vertical, double x0, 
 // Diagonal hatch lines over the box, on the same grid. Positive slope in the world
 // rises to the right: on the canvas x + y is constant along such a line.
 void add_diagonal_hatch(cairo_t* cr, bool positive, bool negative, double x0, double y0, double x1,
-                        double y1) {
+                        double y1, P anchor) {
   const double span = (x1 - x0) + (y1 - y0);
+  const double sum = anchor.x + anchor.y, difference = anchor.x - anchor.y;
   if (positive)
-    for (double s = std::floor((x0 + y0) / kHatchGap) * kHatchGap; s <= x1 + y1; s += kHatchGap) {
+    for (double s = std::floor((x0 + y0 + sum) / kHatchGap) * kHatchGap - sum; s <= x1 + y1;
+         s += kHatchGap) {
       cairo_move_to(cr, s - y0, y0);
       cairo_line_to(cr, s - y0 - span, y0 + span);
     }
   if (negative)
-    for (double s = std::floor((x0 - y1) / kHatchGap) * kHatchGap; s <= x1 - y0; s += kHatchGap) {
+    for (double s = std::floor((x0 - y1 + difference) / kHatchGap) * kHatchGap - difference;
+         s <= x1 - y0; s += kHatchGap) {
       cairo_move_to(cr, s + y0, y0);
       cairo_line_to(cr, s + y0 + span, y0 + span);
     }
 }
 
 // Hatches the inside of the current path in the fill colour; the path is kept.
+// Where the tile's user space (0, 0) lies in the whole picture, so that hatch lines keep
+// one grid over every tile and every region of the picture (set by paint_tile).
+const cairo_user_data_key_t kAnchorKey{};
+
+P hatch_anchor(cairo_t* cr) {
+  const auto* anchor = static_cast<const P*>(cairo_get_user_data(cr, &kAnchorKey));
+  return anchor ? *anchor : P{};
+}
+
 void hatch_path(cairo_t* cr, const Attributes& a) {
   cairo_save(cr);
   cairo_clip_preserve(cr);
@@ -231,8 +245,9 @@ void hatch_path(cairo_t* cr, const Attributes& a) {
   cairo_path_t* path = cairo_copy_path(cr);
   cairo_new_path(cr);
   const int h = a.hatch_index;
-  add_straight_hatch(cr, h == 1 || h == 5, h == 2 || h == 5, x0, y0, x1, y1);
-  add_diagonal_hatch(cr, h == 3 || h == 6, h == 4 || h == 6, x0, y0, x1, y1);
+  const P anchor = hatch_anchor(cr);
+  add_straight_hatch(cr, h == 1 || h == 5, h == 2 || h == 5, x0, y0, x1, y1, anchor);
+  add_diagonal_hatch(cr, h == 3 || h == 6, h == 4 || h == 6, x0, y0, x1, y1, anchor);
   set_colour(cr, a.fill_colour);
   cairo_set_line_width(cr, 1);
   cairo_stroke(cr);
@@ -441,6 +456,10 @@ cairo_matrix_t text_placement(const Attributes& a, double height, double size, P
 // images: a huge character height is then clipped to the tile instead of rasterised
 // whole.
 void text_outline(cairo_t* cr, const std::string& text, const cairo_matrix_t& place) {
+  // The outline is appended in device space: placed, then taken through the context's
+  // own scale (identity on an ordinary canvas), which is put back for the stroke.
+  cairo_matrix_t user;
+  cairo_get_matrix(cr, &user);
   cairo_identity_matrix(cr);
   cairo_new_path(cr);
   cairo_move_to(cr, 0, 0);
@@ -452,6 +471,7 @@ void text_outline(cairo_t* cr, const std::string& text, const cairo_matrix_t& pl
       for (int j = 1; j < path->data[i].header.length; ++j) {
         double x = path->data[i + j].point.x, y = path->data[i + j].point.y;
         cairo_matrix_transform_point(&place, &x, &y);
+        cairo_matrix_transform_point(&user, &x, &y);
         path->data[i + j].point.x = clamp_far(x);
         path->data[i + j].point.y = clamp_far(y);
       }
@@ -459,6 +479,7 @@ void text_outline(cairo_t* cr, const std::string& text, const cairo_matrix_t& pl
     cairo_append_path(cr, path);
   }
   cairo_path_destroy(path);
+  cairo_set_matrix(cr, &user);
 }
 
 void paint_text(cairo_t* cr, const Drawing& drawing, const Object& o, const Mapper& m) {
@@ -577,13 +598,17 @@ int check_canvas(const kernel::Bitmap* bitmap) {
   return RET_SUCCESS;
 }
 
-// One tile of the canvas: its place, its size and the scratch rows it is painted in.
+// One tile of the canvas: its place, its size and the scratch rows it is painted in. The
+// scratch may reach `pad_*` pixels past the tile where the picture goes on beyond the
+// canvas (a region of a larger composition): Cairo then cuts the geometry where the whole
+// picture's canvas would, and the pixels at the region's edges come out as there.
 struct Tile {
   std::int32_t left, top, width, height;
   std::uint8_t* scratch;
   int stride;
+  std::int32_t pad_left = 0, pad_top = 0, pad_right = 0, pad_bottom = 0;
   std::uint32_t* scratch_row(std::int32_t y) const {
-    return reinterpret_cast<std::uint32_t*>(scratch + std::size_t(y) * stride);
+    return reinterpret_cast<std::uint32_t*>(scratch + std::size_t(y + pad_top) * stride) + pad_left;
   }
 };
 
@@ -617,20 +642,29 @@ void copy_from_scratch(kernel::Bitmap& bitmap, const Tile& t) {
 }
 
 // Every object drawn on the tile's scratch rows.
-int paint_tile(const Drawing& drawing, const Tile& t, double origin_row, double origin_column) {
-  cairo_surface_t* surface = cairo_image_surface_create_for_data(t.scratch, CAIRO_FORMAT_ARGB32,
-                                                                 t.width, t.height, t.stride);
+int paint_tile(const Drawing& drawing, const Tile& t, double origin_row, double origin_column,
+               double sx, double sy, P corner) {
+  const std::int32_t width = t.width + t.pad_left + t.pad_right;
+  const std::int32_t height = t.height + t.pad_top + t.pad_bottom;
+  cairo_surface_t* surface =
+      cairo_image_surface_create_for_data(t.scratch, CAIRO_FORMAT_ARGB32, width, height, t.stride);
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     return RET_NO_MEMORY;
   }
-  const Mapper m{origin_row, origin_column, double(t.left), double(t.top)};
+  // At another scale, geometry stays in picture pixels (the tile and its size divided by
+  // the scale) and Cairo's matrix scales it, pens and outlines included.
+  const bool scaled = sx != 1 || sy != 1;
+  const Mapper m{origin_row, origin_column, (t.left - t.pad_left) / sx, (t.top - t.pad_top) / sy};
   for (std::uint32_t i = 0; i < drawing.objects.count; ++i) {
     // A context per object: a Cairo error (a singular matrix, say) stops only the
     // object that caused it.
     cairo_t* cr = cairo_create(surface);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-    paint_object(cr, drawing, drawing.objects.begin()[i], m, t.width, t.height);
+    if (scaled) cairo_scale(cr, sx, sy);
+    P anchor{(corner.x + t.left - t.pad_left) / sx, (corner.y + t.top - t.pad_top) / sy};
+    cairo_set_user_data(cr, &kAnchorKey, &anchor, nullptr);
+    paint_object(cr, drawing, drawing.objects.begin()[i], m, width / sx, height / sy);
     cairo_destroy(cr);
   }
   cairo_surface_flush(surface);
@@ -641,26 +675,47 @@ int paint_tile(const Drawing& drawing, const Tile& t, double origin_row, double 
 // The visible part of the canvas tile by tile, through one scratch buffer of the
 // largest tile's size.
 int paint_tiles(kernel::Bitmap& bitmap, const kernel::Rect& visible, const Drawing& drawing,
-                double origin_row, double origin_column) {
-  const std::int32_t tile_w = std::min(kTile, visible.right - visible.left);
-  const std::int32_t tile_h = std::min(kTile, visible.bottom - visible.top);
-  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, tile_w);
+                double origin_row, double origin_column, const kernel::DrawingContext& dc) {
+  // The tiles lie on the whole picture's grid (from the visible part's corner on an
+  // ordinary canvas), and each paints as much of its grid square as the picture has
+  // there: a region then cuts geometry exactly where the whole canvas's tiles would.
+  const kernel::Rect& beyond = dc.beyond;
+  const std::int64_t extent_left = visible.left - (visible.left == 0 ? beyond.left : 0);
+  const std::int64_t extent_top = visible.top - (visible.top == 0 ? beyond.top : 0);
+  const std::int64_t extent_right =
+      visible.right + (visible.right == bitmap.width ? beyond.right : 0);
+  const std::int64_t extent_bottom =
+      visible.bottom + (visible.bottom == bitmap.height ? beyond.bottom : 0);
+  const std::int64_t grid_x = visible.left - dc.corner_x, grid_y = visible.top - dc.corner_y;
+  auto first = [](std::int64_t from, std::int64_t grid) {
+    const std::int64_t k =
+        (from - grid) >= 0 ? (from - grid) / kTile : -((grid - from + kTile - 1) / kTile);
+    return grid + k * kTile;
+  };
+  const std::int64_t scratch_w = std::min<std::int64_t>(kTile, extent_right - extent_left);
+  const std::int64_t scratch_h = std::min<std::int64_t>(kTile, extent_bottom - extent_top);
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, std::int32_t(scratch_w));
   if (stride <= 0) return RET_NO_MEMORY;
   auto* scratch =
-      static_cast<std::uint8_t*>(kernel::allocate(std::size_t(stride), std::size_t(tile_h)));
+      static_cast<std::uint8_t*>(kernel::allocate(std::size_t(stride), std::size_t(scratch_h)));
   if (!scratch) return RET_NO_MEMORY;
   int result = RET_SUCCESS;
-  for (std::int32_t top = visible.top; top < visible.bottom && result == RET_SUCCESS;
-       top += kTile) {
-    for (std::int32_t left = visible.left; left < visible.right; left += kTile) {
-      const Tile t{left,
-                   top,
-                   std::min(kTile, visible.right - left),
-                   std::min(kTile, visible.bottom - top),
-                   scratch,
-                   stride};
+  const P corner{double(dc.corner_x), double(dc.corner_y)};
+  for (std::int64_t gy = first(visible.top, grid_y); gy < visible.bottom && result == RET_SUCCESS;
+       gy += kTile) {
+    for (std::int64_t gx = first(visible.left, grid_x); gx < visible.right; gx += kTile) {
+      const std::int64_t left = std::max<std::int64_t>(gx, visible.left);
+      const std::int64_t top = std::max<std::int64_t>(gy, visible.top);
+      const std::int64_t right = std::min<std::int64_t>(gx + kTile, visible.right);
+      const std::int64_t bottom = std::min<std::int64_t>(gy + kTile, visible.bottom);
+      Tile t{std::int32_t(left),         std::int32_t(top), std::int32_t(right - left),
+             std::int32_t(bottom - top), scratch,           stride};
+      t.pad_left = std::int32_t(left - std::max(gx, extent_left));
+      t.pad_top = std::int32_t(top - std::max(gy, extent_top));
+      t.pad_right = std::int32_t(std::min(gx + kTile, extent_right) - right);
+      t.pad_bottom = std::int32_t(std::min(gy + kTile, extent_bottom) - bottom);
       copy_to_scratch(bitmap, t);
-      result = paint_tile(drawing, t, origin_row, origin_column);
+      result = paint_tile(drawing, t, origin_row, origin_column, dc.scale_x, dc.scale_y, corner);
       if (result != RET_SUCCESS) break;
       copy_from_scratch(bitmap, t);
     }
@@ -683,7 +738,13 @@ int paint_drawing(kernel::DrawingContext* dc, const vector::Drawing& drawing, do
                               &visible))
     return RET_SUCCESS;
   if (drawing.objects.count == 0) return RET_SUCCESS;
-  return paint_tiles(*bitmap, visible, drawing, origin_row, origin_column);
+  const double sx = dc->scale_x, sy = dc->scale_y;
+  if (!(std::isfinite(sx) && std::isfinite(sy) && sx > 0 && sy > 0)) return RET_INVALID_PARAMETER;
+  const kernel::Rect& pad = dc->beyond;
+  if (pad.left < 0 || pad.top < 0 || pad.right < 0 || pad.bottom < 0 || pad.left > kTile ||
+      pad.top > kTile || pad.right > kTile || pad.bottom > kTile)
+    return RET_INVALID_PARAMETER;
+  return paint_tiles(*bitmap, visible, drawing, origin_row, origin_column, *dc);
 }
 
 }  // namespace vector

@@ -4,7 +4,9 @@
 //
 // Geometry: one world unit is one canvas pixel; a world point (x, y) falls on the
 // canvas pixel whose column is origin_column + x and whose row is origin_row - y (the
-// pixel's centre, so a one-unit horizontal line covers exactly one row). Line widths
+// pixel's centre, so a one-unit horizontal line covers exactly one row). A context with
+// a scale (DrawingContext::scale_x, scale_y) multiplies those positions, line widths
+// and character heights by it. Line widths
 // are centred on the ideal geometry. Everything is clipped to the context's clip and to
 // the canvas; coordinates far outside it are painted as far as they are visible, never
 // by walking their whole extent.

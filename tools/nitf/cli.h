@@ -73,6 +73,8 @@ int canvas_info(const std::string& file, uint32_t flags, uint32_t* width, uint32
 int run_info(const std::vector<std::string>& args);
 int run_text(const std::vector<std::string>& args);
 int run_render(const std::vector<std::string>& args);
+int run_extract(const std::vector<std::string>& args);
+int run_tiles(const std::vector<std::string>& args);
 int run_copy(const std::vector<std::string>& args);
 int run_set(const std::vector<std::string>& args);
 int run_create(const std::vector<std::string>& args);

@@ -41,6 +41,7 @@ const Command kCommands[] = {
      cli::run_text},
     {"render",
      "render FILE [-o OUT] [--bpp 8|24|32] [--fixed-canvas] [--enhance] [--discard]\n"
+     "       [--region X,Y,W,H] [--size WxH]\n"
      "    Every image, graphic, symbol and label of FILE composed onto one canvas. OUT's\n"
      "    ending picks the format: .png, .tif or .tiff, .jpg or .jpeg, .ppm, .pgm (an\n"
      "    8-bit canvas); '-o -' writes a PNG to standard output; without -o the picture\n"
@@ -48,8 +49,23 @@ const Command kCommands[] = {
      "    written in grey. --bpp: the canvas depth (24). --fixed-canvas: a 2048 x 2048\n"
      "    canvas, cropping what lies beyond. --enhance: brightens images whose every\n"
      "    pixel is below 20 (deep or radiometric data that would show black).\n"
-     "    --discard: composes every row and writes nothing, for timing.\n",
+     "    --discard: composes every row and writes nothing, for timing. --region: the\n"
+     "    window of W x H canvas pixels from column X and row Y alone; --size: composed\n"
+     "    into W x H pixels (images by nearest pixel, drawings painted at that scale).\n",
      cli::run_render},
+    {"extract",
+     "extract FILE [--image N] [--region X,Y,W,H] [--reduce N] [--bands 1,2,3] -o OUT.tif\n"
+     "    The samples image N (0) stores, as a TIFF in their own type and band count: the\n"
+     "    window of W columns and H rows from column X and row Y (the whole image), every\n"
+     "    N-th sample of it (--reduce 1, 2, 4, ...; JPEG 2000 at the codec's own levels),\n"
+     "    the bands listed from 1 (every band).\n",
+     cli::run_extract},
+    {"tiles",
+     "tiles FILE OUTDIR [--tile N]\n"
+     "    The composed picture as a pyramid of N x N PNG tiles (256) in the z/x/y layout\n"
+     "    web maps use, level 0 one tile and the last at the picture's scale, with\n"
+     "    OUTDIR/tiles.json giving the picture's size, the levels and the tile size.\n",
+     cli::run_tiles},
     {"copy",
      "copy IN OUT\n"
      "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"

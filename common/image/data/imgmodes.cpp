@@ -305,7 +305,10 @@ int convert_blocks(const UncompressedPlan& plan, kernel::Bitmap* out) {
   return imgdata::walk_blocks(l, plan.source, {&c, convert_row, place_block});
 }
 
-int data_source(const ImageReadContext& c, imgdata::DataSource* source, std::uint64_t* available) {
+}  // namespace
+
+int image_data_source(const ImageReadContext& c, imgdata::DataSource* source,
+                      std::uint64_t* available) {
   const NitfImageSubheader& s = *c.subheader;
   if (s.appended && !s.appended_data.empty()) {
     source->bytes = s.appended_data.data();
@@ -320,8 +323,6 @@ int data_source(const ImageReadContext& c, imgdata::DataSource* source, std::uin
   *available = d.file_size > start ? static_cast<std::uint64_t>(d.file_size - start) : 0;
   return RET_SUCCESS;
 }
-
-}  // namespace
 
 std::uint32_t shown_bands(const NitfImageSubheader& s, std::uint32_t bands[3], bool extended) {
   const std::uint32_t n = band_total(s);
@@ -477,7 +478,7 @@ int plan_uncompressed(const ImageReadContext& c, UncompressedPlan* p) {
               : prepare_sample_conversion(&p->conversion, s.bits_per_pixel, s.significant_bits,
                                           s.right_justified != 0);
   std::uint64_t available = 0;
-  if (r == RET_SUCCESS) r = data_source(c, &p->source, &available);
+  if (r == RET_SUCCESS) r = image_data_source(c, &p->source, &available);
   if (r == RET_SUCCESS)
     r = imgdata::describe_blocks(s, c.data_length, available, planes, shown, &p->layout);
   return r;

@@ -28,6 +28,18 @@ struct CanvasOutput {
   bool blank;
 };
 
+// Blocks instead of a picture, for the raw sample reader: a reader given a target decodes
+// only the blocks `wants` accepts and hands each decoded block to `take` (`band` is
+// kEveryBand for a block holding every band, else the one band of an IMODE S stream),
+// and makes no output bitmap. The JPEG family reader takes one; the others' whole
+// picture counts as block 0.
+struct BlockTarget {
+  static constexpr std::uint32_t kEveryBand = 0xFFFFFFFFu;
+  void* self;
+  bool (*wants)(void* self, std::uint64_t k, std::uint32_t band);
+  int (*take)(void* self, std::uint64_t k, std::uint32_t band, const kernel::Bitmap& block);
+};
+
 // What a reader is given. data_length is LI of the segment.
 struct ImageReadContext {
   ::NitfDocument* document;
@@ -35,8 +47,9 @@ struct ImageReadContext {
   const NitfImageSubheader* subheader;
   std::uint64_t data_length;
   kernel::Bitmap* out;
-  const FltLoadRequest* load;          // may be null; compressed readers pass it to the decoder
-  const CanvasOutput* onto = nullptr;  // may be null
+  const FltLoadRequest* load;           // may be null; compressed readers pass it to the decoder
+  const CanvasOutput* onto = nullptr;   // may be null
+  const BlockTarget* target = nullptr;  // may be null
 };
 
 using ImageReader = int (*)(const ImageReadContext& context);
@@ -100,6 +113,14 @@ int create_output_bitmap(const ImageReadContext& context, GreyLevels* levels = n
 // Returns how many (1 or 3); 0 when the subheader has no bands.
 std::uint32_t shown_bands(const NitfImageSubheader& subheader, std::uint32_t bands[3],
                           bool extended = false);
+
+// Where image `context.index`'s data are (the file, or an appended image's bytes) and how
+// many bytes of them the file holds. RET_FILE_READ when the file has no data there.
+namespace imgdata {
+struct DataSource;
+}
+int image_data_source(const ImageReadContext& context, imgdata::DataSource* source,
+                      std::uint64_t* available);
 
 // The reader of uncompressed data, NC and NM.
 int read_uncompressed(const ImageReadContext& context);

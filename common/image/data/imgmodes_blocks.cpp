@@ -195,6 +195,7 @@ int walk_piece(Walk& w, std::uint64_t k, std::uint32_t y0) {
 }
 
 int walk_block(Walk& w, std::uint64_t k) {
+  if (w.sink.wants && !w.sink.wants(w.sink.self, k)) return RET_SUCCESS;
   for (std::uint32_t i = 0; i < w.l.plane_count; ++i)
     if (!unit_start(w.l, k, w.l.planes[i], &w.starts[i])) return RET_SUCCESS;
   for (std::uint32_t y0 = 0; y0 < w.l.grid.height; y0 += w.rows)

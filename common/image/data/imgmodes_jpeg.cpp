@@ -145,6 +145,14 @@ int load_options(const NitfImageSubheader& s, bool sequential, FltLoadOptions* o
   return RET_SUCCESS;
 }
 
+// Raw samples want the components in stored order: R, G, B as stored unless the image
+// says YCbCr601, which the decoder turns into RGB as the composition shows it.
+int raw_load_options(const NitfImageSubheader& s, FltLoadOptions* o) {
+  if (int r = fileformat::default_load_options(o, sizeof *o); r != RET_SUCCESS) return r;
+  if (s.representation != RepresentationCode::kYCbCr601) o->flags |= KV_LOAD_RGB;
+  return RET_SUCCESS;
+}
+
 // Reads one stream straight from the file, asks what it is and decodes it. The buffer
 // keeps room in front for the MULTI prefix, so a prefixed block needs no second read.
 // RET_BAD_BLOCK_STREAM for an empty stream or one of a kind the reader does not accept.
@@ -246,6 +254,16 @@ int unmasked_stream(const BlockRead& b, std::uint64_t k, std::uint64_t* cursor, 
 int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltLoadOptions* options,
                bool* decoded) {
   int r = RET_SUCCESS;
+  if (const BlockTarget* t = b.c.target) {
+    OwnedBitmaps<1> block;
+    r = decode_stream(b, s, prefix, options, &block.bitmaps[0]);
+    if (r == RET_SUCCESS) {
+      *decoded = true;
+      r = t->take(t->self, k, BlockTarget::kEveryBand, block.bitmaps[0]);
+    }
+    skip(b, &r);
+    return r;
+  }
   if (decode_in_place(b, k, s, prefix, options, &r)) {
     if (r == RET_SUCCESS) *decoded = true;
     skip(b, &r);
@@ -262,7 +280,11 @@ int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltL
 
 int read_blocks(BlockRead& b) {
   FltLoadOptions options;
-  if (int r = load_options(*b.c.subheader, false, &options); r != RET_SUCCESS) return r;
+  const BlockTarget* target = b.c.target;
+  if (int r = target ? raw_load_options(*b.c.subheader, &options)
+                     : load_options(*b.c.subheader, false, &options);
+      r != RET_SUCCESS)
+    return r;
   const bool multi = (options.flags & KV_LOAD_BANDS) != 0;
   const bool masked = has_block_mask(*b.c.subheader);
   bool decoded_one = false;
@@ -277,6 +299,7 @@ int read_blocks(BlockRead& b) {
     } else if (int r = unmasked_stream(b, k, &cursor, &s); r != RET_SUCCESS) {
       return r;
     }
+    if (target && !target->wants(target->self, k, BlockTarget::kEveryBand)) continue;
     if (int r = read_block(b, k, s, multi && decoded_one, &options, &decoded_one); r != RET_SUCCESS)
       return r;
   }
@@ -349,6 +372,25 @@ int place_planes(const BlockRead& b, std::uint64_t k, std::uint32_t count, kerne
   return r;
 }
 
+// Raw samples: each band's stream of each block the target wants, on its own.
+int read_bands_to_target(BlockRead& b, const BandStreams& streams, FltLoadOptions* options) {
+  const BlockTarget& t = *b.c.target;
+  const std::uint32_t bands = band_total(*b.c.subheader);
+  for (std::uint64_t k = 0; k < b.blocks; ++k) {
+    for (std::uint32_t band = 0; band < bands; ++band) {
+      Stream st;
+      if (!t.wants(t.self, k, band) ||
+          !band_stream(b, streams, std::uint64_t{band} * b.blocks + k, &st))
+        continue;
+      OwnedBitmaps<1> plane;
+      int r = decode_stream(b, st, false, options, &plane.bitmaps[0]);
+      if (r == RET_SUCCESS) r = t.take(t.self, k, band, plane.bitmaps[0]);
+      if (!skip(b, &r) && r != RET_SUCCESS) return r;
+    }
+  }
+  return b.skipped;
+}
+
 int read_band_sequential(BlockRead& b) {
   const NitfImageSubheader& s = *b.c.subheader;
   std::uint32_t shown[3] = {};
@@ -362,6 +404,10 @@ int read_band_sequential(BlockRead& b) {
   if (!streams.masked) {
     if (int r = find_stream_starts(b, total, &streams.starts, &streams.found); r != RET_SUCCESS)
       return r;
+  }
+  if (b.c.target) {
+    if (int r = raw_load_options(s, &options); r != RET_SUCCESS) return r;
+    return read_bands_to_target(b, streams, &options);
   }
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
     OwnedBitmaps<3> planes;
@@ -505,6 +551,27 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   return RET_SUCCESS;
 }
 
+// Raw samples of a single stream: the whole picture is block 0.
+int read_single_to_target(const ImageReadContext& c, const DataSource& source) {
+  const NitfImageSubheader& s = *c.subheader;
+  const BlockTarget& t = *c.target;
+  if (!t.wants(t.self, 0, BlockTarget::kEveryBand)) return RET_SUCCESS;
+  const std::uint64_t offset = s.mask.imdatoff;
+  const std::uint64_t length = c.data_length - offset;
+  if (length > UINT32_MAX) return RET_NO_MEMORY;
+  kernel::Buffer<std::uint8_t> buffer;
+  if (!buffer.allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
+  if (int r = source.read(offset, buffer.size(), buffer.data()); r != RET_SUCCESS) return r;
+  FltLoadOptions options;
+  if (int r = raw_load_options(s, &options); r != RET_SUCCESS) return r;
+  OwnedBitmaps<1> picture;
+  const jpegscan::Decoder decoder{c.load};
+  int r = decoder.load_from_memory(buffer.data(), &picture.bitmaps[0], 0,
+                                   fileformat::kColourAsDecoded, length, &options);
+  if (r == RET_SUCCESS) r = t.take(t.self, 0, BlockTarget::kEveryBand, picture.bitmaps[0]);
+  return r;
+}
+
 bool one_stream(const NitfImageSubheader& s) {
   return (s.blocks_per_row < 2 && s.blocks_per_column < 2) ||
          s.compression == CompressionCode::kC8 || s.compression == CompressionCode::kM8;
@@ -517,13 +584,16 @@ int read_jpeg_family(const ImageReadContext& c) {
   DataSource source;
   if (int r = jpegscan::open_data(c, &source); r != RET_SUCCESS) return r;
   if (s.mask.imdatoff >= c.data_length) return RET_FILE_FORMAT;
-  if (one_stream(s)) return read_single_stream(c, source);
+  if (one_stream(s))
+    return c.target ? read_single_to_target(c, source) : read_single_stream(c, source);
   BlockRead b{c, source,     jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {},
               0, RET_SUCCESS};
   if (int r = imgdata::block_grid(s, &b.grid); r != RET_SUCCESS) return r;
   b.blocks = std::uint64_t{b.grid.per_row} * b.grid.per_column;
   if (int r = prepare_mask(b); r != RET_SUCCESS) return r;
-  if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
+  if (!c.target) {
+    if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
+  }
   if (band_total(s) > 1 && s.mode == ImageModeCode::kSequential) return read_band_sequential(b);
   return read_blocks(b);
 }

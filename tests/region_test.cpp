@@ -1,0 +1,247 @@
+// Raw samples of windows against GDAL's ReadAsArray (tests/gdal/window.py): every image
+// of both sample folders that GDAL reads, and generated uncompressed layouts (IMODE,
+// masks, depths, signed and float samples); JPEG 2000 reductions against the overviews
+// GDAL takes from the codestream's levels; the nearest rule; refused requests.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "nitfgen_image.h"
+#include "testing.h"
+
+namespace {
+
+using namespace testing_support;
+using nitfgen::ImageSpec;
+
+struct Request {
+  std::uint32_t image, row, col, rows, cols, step;
+  std::vector<std::uint32_t> bands;
+  bool by_band;
+};
+
+std::string text(const Request& q) {
+  std::string bands;
+  for (std::uint32_t b : q.bands) bands += (bands.empty() ? "" : "+") + std::to_string(b);
+  return std::to_string(q.image) + "," + std::to_string(q.row) + "," + std::to_string(q.col) + "," +
+         std::to_string(q.rows) + "," + std::to_string(q.cols) + "," + std::to_string(q.step) +
+         "," + bands;
+}
+
+// Our samples of a request, every band of a pixel together (as GDAL's array is laid out).
+std::string ours(NitfDocument* doc, const Request& q, const KvImageInfo& info, int* code) {
+  const std::size_t rows = (q.rows - 1) / q.step + 1, cols = (q.cols - 1) / q.step + 1;
+  const std::size_t n = q.bands.size(), bytes = info.sample_bytes;
+  const std::size_t stride = cols * bytes * (q.by_band ? 1 : n) + 3;  // a padded stride
+  std::string buffer(stride * rows * n, '\x55'), out(rows * cols * n * bytes, '\0');
+  const KvSampleRequest r{q.row,  q.col,          q.rows,           q.cols,
+                          q.step, q.bands.data(), std::uint32_t(n), q.by_band};
+  *code = Kv_NITFReadSamples(doc, q.image, &r, buffer.data(), buffer.size(), stride);
+  for (std::size_t y = 0; y < rows; ++y)
+    for (std::size_t x = 0; x < cols; ++x)
+      for (std::size_t b = 0; b < n; ++b)
+        out.replace(
+            ((y * cols + x) * n + b) * bytes, bytes, buffer,
+            q.by_band ? (b * rows + y) * stride + x * bytes : y * stride + (x * n + b) * bytes,
+            bytes);
+  return out;
+}
+
+// Every request of one file read by us and by GDAL; returns how many were compared.
+int compare(const fs::path& path, std::vector<Request> (*plan)(std::uint32_t, const KvImageInfo&)) {
+  NitfDocument* doc = nullptr;
+  if (Kv_NITFCreateExA(&doc, path.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) return 0;
+  std::vector<Request> requests;
+  std::vector<KvImageInfo> infos;
+  for (std::uint32_t i = 0; i < std::uint32_t(Kv_NITFGetImageHeaderCount(doc)); ++i) {
+    KvImageInfo info;
+    NitfImageHeader h{};
+    if (Kv_NITFGetImageInfo(doc, i, &info) != RET_SUCCESS || !info.rows || !info.columns) continue;
+    Kv_NITFGetImageHeader(doc, i, &h);
+    // GDAL takes the nibbles of uncompressed 12-bit samples in another order than their
+    // big-endian packing: NearestRule reads them against the generator instead.
+    const bool twelve = info.bits_per_sample == 12 && h.IC && h.IC[0] == 'N';
+    Kv_NITFFreeImageHeader(&h);
+    if (twelve) continue;
+    for (Request& q : plan(i, info)) requests.push_back(q), infos.push_back(info);
+  }
+  TempDir dir;
+  std::string command = "/usr/bin/python3 " KVNTF_SOURCE_DIR "/tests/gdal/window.py '" +
+                        path.string() + "' " + dir.file("").string();
+  for (const Request& q : requests) command += " " + text(q);
+  EXPECT_TRUE(requests.empty() || std::system(command.c_str()) == 0) << command;
+  int compared = 0;
+  for (std::size_t n = 0; n < requests.size(); ++n) {
+    std::ifstream kind(dir.file(std::to_string(n) + ".txt")),
+        data(dir.file(std::to_string(n) + ".bin"));
+    std::string dtype((std::istreambuf_iterator<char>(kind)), {});
+    if (dtype.empty() || dtype[0] == '-') continue;  // GDAL does not read it (and says why)
+    int code = 0;
+    const std::string want((std::istreambuf_iterator<char>(data)), {});
+    const std::string got = ours(doc, requests[n], infos[n], &code);
+    EXPECT_EQ(code, RET_SUCCESS) << path << " " << text(requests[n]);
+    EXPECT_TRUE(got == want) << path << " " << text(requests[n]) << " " << dtype;
+    ++compared;
+  }
+  Kv_NITFDestroy(&doc);
+  return compared;
+}
+
+// The whole image (or its first 1024 x 1024), a middle window at half size with the bands
+// reversed in band-sequential layout, and the whole image at a quarter.
+std::vector<Request> windows(std::uint32_t i, const KvImageInfo& f) {
+  std::vector<std::uint32_t> all, reversed;
+  for (std::uint32_t b = 0; b < f.bands; ++b)
+    all.push_back(b), reversed.insert(reversed.begin(), b);
+  const std::uint32_t r0 = f.rows / 3 & ~3u, c0 = f.columns / 4 & ~3u;
+  std::vector<Request> out = {
+      {i, 0, 0, std::min(f.rows, 1024u), std::min(f.columns, 1024u), 1, all, false},
+      {i, r0, c0, std::max(1u, f.rows / 2), std::max(1u, f.columns / 2),
+       std::max(f.rows, f.columns) >= 2 ? 2u : 1u, reversed, true}};
+  if (f.rows >= 4 && f.columns >= 4) out.push_back({i, 0, 0, f.rows, f.columns, 4, all, false});
+  return out;
+}
+
+TEST(Samples, EqualGdal) {
+  REQUIRE_SAMPLES();
+  int compared = 0;
+  for (const fs::path& folder : {samples_dir(), more_samples_dir()})
+    for (const fs::path& p : all_samples(folder)) compared += compare(p, windows);
+  EXPECT_GT(compared, 150);
+}
+
+// 3 x 2 blocks of 5 x 3 with pad pixels (14 x 5 shown), in every IMODE and depth.
+ImageSpec made(const std::string& imode, int bands, int nbpp, const std::string& pvtype) {
+  ImageSpec s;
+  s.nbpr = 3, s.nbpc = 2, s.nppbh = 5, s.nppbv = 3, s.ncols = 14, s.nrows = 5, s.imode = imode;
+  s.nbpp = s.abpp = nbpp, s.pvtype = pvtype, s.irep = bands == 3 ? "RGB" : "MONO";
+  s.bands.clear();
+  for (int b = 0; b < bands; ++b) s.bands.emplace_back(bands == 3 ? std::string(1, "RGB"[b]) : "M");
+  return s;
+}
+
+TEST(Samples, GeneratedEqualGdal) {
+  std::vector<ImageSpec> specs;
+  for (const char* m : {"B", "P", "R", "S"}) specs.push_back(made(m, 3, 8, "INT"));
+  specs.push_back(made("B", 1, 16, "INT")), specs.back().abpp = 12;
+  for (auto [bits, type] : {std::pair{1, "B"}, {16, "SI"}, {32, "R"}, {64, "R"}})
+    specs.push_back(made("B", 1, bits, type));
+  specs[5].nbpr = specs[5].nbpc = 1, specs[5].nppbh = 14, specs[5].nppbv = 5;  // GDAL's one block
+  specs.push_back(made("B", 3, 8, "INT"));  // block mask, block 4 left out
+  TempDir dir;
+  int compared = 0;
+  for (std::size_t n = 0; n < specs.size(); ++n) {
+    ImageSpec s = specs[n];
+    const bool masked = n + 1 == specs.size();
+    const auto p = nitfgen::image_pixels(
+        s,
+        [&](int b, int x, int y) {
+          const std::uint64_t v = (x * 7 + y * 13 + b * 31 + 1) * 0x9E3779B97F4A7C15ull;
+          return s.nbpp == 64 ? v >> 2 : v >> (64 - s.nbpp);  // no NaN among the doubles
+        },
+        masked ? std::vector<int>{0, 1, 2, 3, 5} : std::vector<int>{});
+    if (masked) {
+      s.ic = "NM", s.mask = nitfgen::MaskSpec{};
+      for (std::uint32_t b = 0; b < 3; ++b)
+        for (std::uint32_t at : p.offsets)
+          s.mask->block_records.push_back(at == 0xFFFFFFFF ? at : at + b * 15);
+    }
+    compared +=
+        compare(dir.write(std::to_string(n) + ".ntf", nitfgen::image_file(s, p.bytes)), windows);
+  }
+  EXPECT_EQ(compared, int(specs.size()) * 3);
+}
+
+// Nearest rule: output (r, c) is the sample at (row + r x step, column + c x step), of
+// 12-bit samples packed big-endian.
+TEST(Samples, NearestRule) {
+  ImageSpec s = made("B", 1, 12, "INT");
+  TempDir dir;
+  auto at = [](int, int x, int y) { return std::uint64_t(y * 100 + x); };
+  const fs::path f = dir.write("n.ntf", nitfgen::image_file(s, nitfgen::image_pixels(s, at).bytes));
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  const std::uint32_t band = 0;
+  std::uint16_t out[2][4] = {};
+  const KvSampleRequest q{0, 2, 5, 12, 4, &band, 1, KV_SAMPLES_BY_PIXEL};
+  EXPECT_EQ(Kv_NITFReadSamples(doc, 0, &q, out, sizeof out, 8), RET_SUCCESS);
+  for (int r = 0; r < 2; ++r)
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(out[r][c], 4 * r * 100 + 2 + 4 * c);
+  Kv_NITFDestroy(&doc);
+}
+
+TEST(Samples, BadRequests) {
+  ImageSpec s = made("B", 3, 8, "INT");
+  TempDir dir;
+  const fs::path f = dir.write("b.ntf", nitfgen::image_file(s, std::string(270, '\1')));
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  const std::uint32_t ok[] = {0, 2}, bad[] = {3};
+  struct Case {
+    KvSampleRequest q;
+    std::size_t size, stride;
+  };
+  const Case cases[] = {{{5, 0, 1, 1, 1, ok, 2, 0}, 64, 32},  {{0, 14, 1, 1, 1, ok, 2, 0}, 64, 32},
+                        {{0, 0, 6, 1, 1, ok, 2, 0}, 64, 32},  {{0, 0, 0, 1, 1, ok, 2, 0}, 64, 32},
+                        {{0, 0, 1, 14, 3, ok, 2, 0}, 64, 32}, {{0, 0, 1, 1, 0, ok, 2, 0}, 64, 32},
+                        {{0, 0, 1, 1, 32, ok, 2, 0}, 64, 32}, {{0, 0, 1, 1, 1, bad, 1, 0}, 64, 32},
+                        {{0, 0, 1, 1, 1, ok, 0, 0}, 64, 32},  {{0, 0, 1, 1, 1, ok, 2, 2}, 64, 32},
+                        {{0, 0, 2, 14, 1, ok, 2, 0}, 64, 27}, {{0, 0, 2, 14, 1, ok, 2, 0}, 55, 28},
+                        {{0, 0, 2, 14, 1, ok, 2, 1}, 27, 14}};
+  for (const Case& c : cases) {
+    std::string buffer(c.size, '\x7F');
+    EXPECT_EQ(Kv_NITFReadSamples(doc, 0, &c.q, buffer.data(), c.size, c.stride),
+              RET_INVALID_PARAMETER);
+    EXPECT_EQ(buffer, std::string(c.size, '\x7F'));
+  }
+  Kv_NITFDestroy(&doc);
+}
+
+}  // namespace
+
+namespace {
+
+struct Canvas {
+  KvBitmap b{};
+  ~Canvas() { kernel::free_bitmap(reinterpret_cast<kernel::Bitmap*>(&b)); }
+  const std::uint8_t* row(int y) const {  // from the top
+    return b.data + std::size_t(b.view_code == 4 ? b.height - 1 - y : y) * b.bytes_per_line;
+  }
+};
+
+// A window at scale 1 is the same window of the whole canvas, byte for byte; at half size
+// it is composed too. Windows outside the canvas and empty sizes are refused.
+TEST(Region, CutOfCanvas) {
+  REQUIRE_SAMPLES();
+  int compared = 0;
+  for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
+    for (const fs::path& p : all_samples(folder)) {
+      NitfDocument* doc = nullptr;
+      if (Kv_NITFCreateExA(&doc, p.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) continue;
+      Canvas whole, part, half;
+      if (Kv_NtfRenderBitmap(&whole.b, doc) == RET_SUCCESS && whole.b.width >= 2) {
+        const int w = whole.b.width, h = whole.b.height;
+        const std::int32_t window[4] = {w / 4, h / 3, std::max(1, w / 2), std::max(1, h / 2)};
+        ASSERT_EQ(Kv_NtfRenderRegion(&part.b, doc, window, window[2], window[3]), RET_SUCCESS) << p;
+        int most = 0, differ = 0;
+        for (int y = 0; y < window[3]; ++y)
+          for (int x = 0; x < window[2] * 3; ++x) {
+            const int d = std::abs(part.row(y)[x] - whole.row(window[1] + y)[window[0] * 3 + x]);
+            most = std::max(most, d), differ += d != 0;
+          }
+        EXPECT_EQ(differ, 0) << p << " differ " << differ << " most " << most;
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, std::max(1, w / 4), std::max(1, h / 4)),
+                  RET_SUCCESS);
+        const std::int32_t outside[4] = {w - 1, 0, 2, 1}, empty[4] = {0, 0, 0, 1};
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, outside, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, empty, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, 0, 1), RET_INVALID_PARAMETER);
+        ++compared;
+      }
+      Kv_NITFDestroy(&doc);
+    }
+  }
+  EXPECT_GT(compared, 60);
+}
+
+}  // namespace
