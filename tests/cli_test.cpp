@@ -302,7 +302,7 @@ TEST(Cli, Extract) {
   TempDir dir;
   const std::string in = sample("jitc/i_3301k.ntf").string(), tif = dir.file("x.tif").string();
   ToolRun r = run("extract " + in + " --region 8,4,40,30 --reduce 2 --bands 3,1 -o " + tif);
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_EQ(r.code, 0) << r.err;
   const std::string compare =
       "/usr/bin/python3 " KVNTF_SOURCE_DIR "/tests/gdal/window.py " + in + " " +
       dir.file("").string() +
@@ -311,8 +311,8 @@ TEST(Cli, Extract) {
       " sys.exit(a.tobytes() != open(sys.argv[2], \"rb\").read())' " +
       tif + " " + dir.file("0.bin").string();
   EXPECT_EQ(std::system(compare.c_str()), 0);
-  EXPECT_EQ(run("extract " + in + " --reduce 3 -o " + tif).exit_code, 1);
-  EXPECT_EQ(run("extract " + in + " --bands 0 -o " + tif).exit_code, 2);
+  EXPECT_EQ(run("extract " + in + " --reduce 3 -o " + tif).code, 1);
+  EXPECT_EQ(run("extract " + in + " --bands 0 -o " + tif).code, 2);
 }
 
 // The finest level of tiles stitched together is the whole render; the coarsest is one
@@ -321,16 +321,16 @@ TEST(Cli, Tiles) {
   TempDir dir;
   const std::string path = dir.write("demo.ntf", nitfgen::build(nitfgen::demo_file())).string();
   const std::string tiles = dir.file("tiles").string(), whole = dir.file("whole.png").string();
-  ASSERT_EQ(run("render " + path + " -o " + whole).exit_code, 0);
+  ASSERT_EQ(run("render " + path + " -o " + whole).code, 0);
   ToolRun r = run("tiles " + path + " " + tiles + " --tile 64");
-  ASSERT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(nitfgen::read_file(tiles + "/tiles.json").find("\"maxzoom\":2"), std::string::npos);
-  const Picture want = read_png(whole), top = read_png(tiles + "/0/0/0.png");
+  const Picture want = read_picture(whole), top = read_picture(tiles + "/0/0/0.png");
   EXPECT_EQ(top.width * top.height, 60u * 44);
   for (std::uint32_t x = 0; x < want.width; x += 64)
     for (std::uint32_t y = 0; y < want.height; y += 64) {
       const Picture tile =
-          read_png(tiles + "/2/" + std::to_string(x / 64) + "/" + std::to_string(y / 64) + ".png");
+          read_picture(tiles + "/2/" + std::to_string(x / 64) + "/" + std::to_string(y / 64) + ".png");
       ASSERT_EQ(tile.width, std::min(64u, want.width - x));
       for (std::uint32_t i = 0; i < tile.width * tile.height; ++i)
         ASSERT_EQ(tile.at(i % tile.width, i / tile.width),
