@@ -145,6 +145,73 @@ constexpr Entry kRSMIDA[] = {
     N("IACC", 21), N("SPX", 21),     N("SVX", 21),  N("SAX", 21),   N("SPY", 21),   N("SVY", 21),
     N("SAY", 21),  N("SPZ", 21),     N("SVZ", 21),  N("SAZ", 21)};
 
+// The local coordinate system and the index of the partial derivatives shared by the
+// direct and indirect error covariance TREs.
+#define KV_RSM_LOCAL_FRAME                                                                         \
+  N("XUOL", 21), N("YUOL", 21), N("ZUOL", 21), N("XUXL", 21), N("XUYL", 21), N("XUZL", 21),        \
+      N("YUXL", 21), N("YUYL", 21), N("YUZL", 21), N("ZUXL", 21), N("ZUYL", 21), N("ZUZL", 21),    \
+      A("IRO", 2), A("IRX", 2), A("IRY", 2), A("IRZ", 2), A("IRXX", 2), A("IRXY", 2),              \
+      A("IRXZ", 2), A("IRYY", 2), A("IRYZ", 2), A("IRZZ", 2), A("IC0", 2), A("ICX", 2),            \
+      A("ICY", 2), A("ICZ", 2), A("ICXX", 2), A("ICXY", 2), A("ICXZ", 2), A("ICYY", 2),            \
+      A("ICYZ", 2), A("ICZZ", 2), A("GXO", 2), A("GYO", 2), A("GZO", 2), A("GXR", 2), A("GYR", 2), \
+      A("GZR", 2), A("GS", 2), A("GXX", 2), A("GXY", 2), A("GXZ", 2), A("GYX", 2), A("GYY", 2),    \
+      A("GYZ", 2), A("GZX", 2), A("GZY", 2), A("GZZ", 2)
+
+constexpr Entry kRSMDCA[] = {A("IID", 80),           A("EDITION", 40),
+                             A("TID", 40),           N("NPAR", 2),
+                             N("NIMGE", 3),          N("NPART", 5),
+                             Loop("IMAGE", "NIMGE"), A("IID", 80),
+                             N("NPARI", 2),          End(),
+                             KV_RSM_LOCAL_FRAME,     Triangle("DERCOV", "NPART"),
+                             N("DERCOV", 21),        End()};
+
+// Indirect error covariance: the parameter groups' covariances (packed), their
+// correlation segments and the mapping matrix; then the unmodelled error.
+constexpr Entry kRSMECA[] = {A("IID", 80),
+                             A("EDITION", 40),
+                             A("TID", 40),
+                             A("INCLIC", 1),
+                             A("INCLUC", 1),
+                             If("INCLIC", "Y"),
+                             N("NPAR", 2),
+                             N("NPARO", 2),
+                             N("IGN", 2),
+                             A("CVDATE", 8),
+                             KV_RSM_LOCAL_FRAME,
+                             Loop("IG", "IGN"),
+                             N("NUMOPG", 2),
+                             Triangle("EG", "NUMOPG"),
+                             N("ERRCVG", 21),
+                             End(),
+                             N("TCDF", 1),
+                             N("NCSEG", 1),
+                             Loop("CORSEG", "NCSEG"),
+                             N("CORSEG", 21),
+                             N("TAUSEG", 21),
+                             End(),
+                             End(),
+                             Loop("MAP", "NPAR", "NPARO"),
+                             N("MAP", 21),
+                             End(),
+                             End(),
+                             If("INCLUC", "Y"),
+                             N("URR", 21),
+                             N("URC", 21),
+                             N("UCC", 21),
+                             N("UNCSR", 1),
+                             Loop("CORSR", "UNCSR"),
+                             N("UCORSR", 21),
+                             N("UTAUSR", 21),
+                             End(),
+                             N("UNCSC", 1),
+                             Loop("CORSC", "UNCSC"),
+                             N("UCORSC", 21),
+                             N("UTAUSC", 21),
+                             End(),
+                             End()};
+
+#undef KV_RSM_LOCAL_FRAME
+
 constexpr Entry kRSMPCA[] = {A("IID", 80),
                              A("EDITION", 40),
                              N("RSN", 3),
@@ -210,8 +277,9 @@ const Description kGeoDescriptions[] = {
     {"ACCHZB", kACCHZB}, {"ACCPOB", kACCPOB}, {"ACCVTB", kACCVTB}, {"BNDPLB", kBNDPLB},
     {"CSCCGA", kCSCCGA}, {"CSCRNA", kCSCRNA}, {"GEOLOB", kGEOLOB}, {"GEOPSB", kGEOPSB},
     {"GRDPSB", kGRDPSB}, {"MAPLOB", kMAPLOB}, {"PRJPSB", kPRJPSB}, {"REGPTB", kREGPTB},
-    {"RPC00A", kRPC},    {"RPC00B", kRPC},    {"RPFHDR", kRPFHDR}, {"RSMGIA", kRSMGIA},
-    {"RSMIDA", kRSMIDA}, {"RSMPCA", kRSMPCA}, {"RSMPIA", kRSMPIA}};
+    {"RPC00A", kRPC},    {"RPC00B", kRPC},    {"RPFHDR", kRPFHDR}, {"RSMDCA", kRSMDCA},
+    {"RSMECA", kRSMECA}, {"RSMGIA", kRSMGIA}, {"RSMIDA", kRSMIDA}, {"RSMPCA", kRSMPCA},
+    {"RSMPIA", kRSMPIA}};
 const std::size_t kGeoDescriptionCount = std::size(kGeoDescriptions);
 
 }  // namespace nitf::tre

@@ -7,6 +7,7 @@
 // checked against the bytes left (every item takes at least one byte, or the
 // description is refused); nesting is limited to kMaxDepth; a description whose loops
 // or groups are not closed is refused before anything repeats.
+#include <cstdint>
 #include <cstring>
 
 #include "tre/json.h"
@@ -60,11 +61,17 @@ class Walker {
     Kind kind;
   };
 
-  bool fail(const char* field, std::string reason) {
+  // Records the first failure; `at` is the offset reported (by default where the walk
+  // stands, for a count or width the field that holds it).
+  bool fail(const char* field, std::string reason, std::size_t at = SIZE_MAX) {
     failure.reason = std::move(reason);
     failure.field = field;
-    failure.offset = static_cast<std::uint32_t>(bytes.size());
+    failure.offset = static_cast<std::uint32_t>(at == SIZE_MAX ? bytes.size() : at);
     return false;
+  }
+
+  static bool opens(Op op) {
+    return op == Op::kLoop || op == Op::kTriangle || op == Op::kIf || op == Op::kIfNot;
   }
 
   // Every loop and group closed by an End, no End without one, and no deeper than the
@@ -72,7 +79,7 @@ class Walker {
   bool balanced() const {
     int depth = 0;
     for (const Entry& e : e_) {
-      if (e.op == Op::kLoop || e.op == Op::kIf || e.op == Op::kIfNot) {
+      if (opens(e.op)) {
         if (++depth > kMaxDepth) return false;
       } else if (e.op == Op::kEnd) {
         if (--depth < 0) return false;
@@ -85,7 +92,7 @@ class Walker {
   std::size_t closing(std::size_t at) const {
     int depth = 0;
     for (std::size_t i = at; i < e_.size(); ++i) {
-      if (e_[i].op == Op::kLoop || e_[i].op == Op::kIf || e_[i].op == Op::kIfNot) ++depth;
+      if (opens(e_[i].op)) ++depth;
       if (e_[i].op == Op::kEnd && --depth == 0) return i;
     }
     return e_.size();  // not reached: balanced() was checked
@@ -115,10 +122,11 @@ class Walker {
       std::size_t i = 0;
       while (i < t.size() && t[i] == ' ') ++i;
       if (i == t.size())
-        return fail(name, std::string(name) + " is blank where a number is needed");
+        return fail(name, std::string(name) + " is blank where a number is needed", s->offset);
       for (; i < t.size(); ++i) {
         if (t[i] < '0' || t[i] > '9')
-          return fail(name, std::string(name) + " is not a number: '" + std::string(t) + "'");
+          return fail(name, std::string(name) + " is not a number: '" + std::string(t) + "'",
+                      s->offset);
         v = v * 10 + static_cast<std::uint64_t>(t[i] - '0');
       }
     }
@@ -184,6 +192,10 @@ class Walker {
         if (count > 0xFFFFFFFFu || factor > 0xFFFFFFFFu) return fail(e.name, "count too large");
         count *= factor;
       }
+      if (e.op == Op::kTriangle) {
+        if (count > 0xFFFFFFFFu) return fail(e.name, "count too large");
+        count = count * (count + 1) / 2;
+      }
     }
     // Every item takes at least one byte (checked below), so a count above what is
     // left cannot be met; refusing it first keeps a hostile count from spinning.
@@ -227,7 +239,8 @@ class Walker {
         case Op::kField:
           if (!field(e, out)) return false;
           break;
-        case Op::kLoop: {
+        case Op::kLoop:
+        case Op::kTriangle: {
           std::size_t end = closing(i);
           if (!loop(i, end, depth, out)) return false;
           i = end;

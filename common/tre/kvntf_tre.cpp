@@ -5,6 +5,7 @@
 // segments carry for it (DESOFLW names the area, DESITEM the segment, counted from 1).
 // A change rebuilds the area's bytes and goes through SetExtensionArea, so the area's
 // length field, the subheader length, HL and FL move as they do for the setters.
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>

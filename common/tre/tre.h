@@ -23,11 +23,13 @@ struct JsonValue;
 
 enum class Kind : std::uint8_t { kA, kN, kB };  // BCS-A, BCS-N, binary
 enum class Op : std::uint8_t {
-  kField,  // width fixed, or taken from the field named by `ref`, or 0: the rest
-  kLoop,   // repeats its body `ref` times (times `ref2` when given), or `width` times
-  kIf,     // its body only when field `ref` holds one of `values` ("A|B"), or
-  kIfNot,  // ... holds none of them
-  kEnd,    // closes the nearest loop or conditional group
+  kField,     // width fixed, or taken from the field named by `ref`, or 0: the rest
+  kLoop,      // repeats its body `ref` times (times `ref2` when given), or `width` times
+  kTriangle,  // repeats its body n(n+1)/2 times, n the value of `ref` (a packed
+              // symmetric matrix)
+  kIf,        // its body only when field `ref` holds one of `values` ("A|B"), or
+  kIfNot,     // ... holds none of them
+  kEnd,       // closes the nearest loop or conditional group
 };
 
 struct Entry {
@@ -62,6 +64,9 @@ constexpr Entry Rest(const char* n, Kind k = Kind::kA) {
 }
 constexpr Entry Loop(const char* n, const char* count, const char* factor = nullptr) {
   return {Op::kLoop, Kind::kA, 0, n, count, factor};
+}
+constexpr Entry Triangle(const char* n, const char* count) {
+  return {Op::kTriangle, Kind::kA, 0, n, count, nullptr};
 }
 constexpr Entry Times(const char* n, int count) {
   return {Op::kLoop, Kind::kA, std::uint16_t(count), n, nullptr, nullptr};

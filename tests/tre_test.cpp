@@ -1,0 +1,332 @@
+// TREs: every TRE of the real files decodes and encodes back byte for byte; GDAL's
+// decoding (-mdd xml:TRE) of the samples and of files GDAL writes with each described
+// TRE agrees with ours; malformed TREs stay raw with the reason; JSON sets keep lengths.
+#include <kvntfu.h>
+
+#include <map>
+#include <set>
+
+#include "support/testing.h"
+#include "tre/json.h"
+#include "tre/tre.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace tre = nitf::tre;
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+std::string run(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen((cmd + " 2>&1").c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    pclose(p);
+  }
+  return out;
+}
+
+std::string unescape(std::string s) {
+  const std::pair<const char*, const char*> entities[] = {
+      {"&quot;", "\""}, {"&apos;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}};
+  for (const auto& [from, to] : entities)
+    for (std::size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, strlen(from), to);
+  return s;
+}
+
+// GDAL's fields of each TRE `tag` of gdalinfo's xml:TRE output, in order.
+std::vector<Fields> gdal_tres(const std::string& xml, const std::string& tag) {
+  std::vector<Fields> out;
+  std::size_t at = 0;
+  while ((at = xml.find("<tre name=\"" + tag + "\"", at)) != std::string::npos) {
+    const std::size_t end = xml.find("</tre>", at);
+    out.emplace_back();
+    for (std::size_t f = at; (f = xml.find("<field name=\"", f)) < end;) {
+      const std::size_t n = f + 13, q = xml.find('"', n), v = xml.find("value=\"", q) + 7;
+      out.back().emplace_back(xml.substr(n, q - n),
+                              unescape(xml.substr(v, xml.find("\" />", v) - v)));
+      f = v;
+    }
+    at = end;
+  }
+  return out;
+}
+
+// Our values as the bytes GDAL shows (our JSON has Latin-1 as UTF-8).
+std::string latin1(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const bool pair = (s[i] & 0xE0) == 0xC0 && i + 1 < s.size();
+    out += pair ? char(((s[i] & 3) << 6) | (s[i + 1] & 0x3F)) : s[i];
+    i += pair;
+  }
+  return out;
+}
+
+void flatten(const tre::JsonValue& fields, Fields* out) {
+  for (const auto& [name, v] : fields.members) {
+    if (v.type != tre::JsonValue::kArray) out->emplace_back(name, latin1(v.text));
+    for (const tre::JsonValue& item : v.items) flatten(item, out);
+  }
+}
+
+// GDAL's fields must appear in ours in order with equal values (GDAL hides some
+// reserved fields); an empty result means they agree.
+std::string disagreement(const Fields& gdal, const Fields& ours) {
+  std::size_t k = 0;
+  for (const auto& [name, value] : gdal) {
+    while (k < ours.size() && ours[k].first != name) ++k;
+    if (k == ours.size()) return "GDAL's " + name + " not found in order";
+    if (ours[k++].second != value)
+      return name + ": ours '" + ours[k - 1].second + "', GDAL '" + value + "'";
+  }
+  return "";
+}
+
+tre::JsonValue parsed(const std::string& json) {
+  tre::JsonValue v;
+  std::string reason;
+  EXPECT_TRUE(tre::parse_json(json, &v, &reason)) << reason;
+  return v;
+}
+
+std::string tre_json(NitfDocument* d, int kind, int index, int i) {
+  char* json = nullptr;
+  EXPECT_EQ(Kv_NITFGetTreJson(d, kind, index, i, &json), RET_SUCCESS);
+  std::string s = json ? json : "";
+  Kv_NITFFreeTreJson(&json);
+  return s;
+}
+
+struct Doc {
+  NitfDocument* d = nullptr;
+  explicit Doc(const fs::path& p) { Kv_NITFCreateExA(&d, p.c_str(), KV_NITF_EXTENDED); }
+  ~Doc() { Kv_NITFDestroy(&d); }
+};
+
+// Every header of a document as (kind, index).
+std::vector<std::pair<int, int>> headers(NitfDocument* d) {
+  std::vector<std::pair<int, int>> out = {{KV_FIELDS_FILE, 0}};
+  for (int kind : {KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT, KV_FIELDS_DES})
+    for (int i = 0; i < Kv_NITFGetSegmentCount(d, kind); ++i) out.emplace_back(kind, i);
+  return out;
+}
+
+std::vector<fs::path> real_files() {
+  std::vector<fs::path> out;
+  for (const fs::path& dir : {testing_support::samples_dir(), testing_support::more_samples_dir()})
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+      const std::string x = e.path().extension().string();
+      if (e.is_regular_file() && x != ".png" && x != ".md" && x != ".tsv") out.push_back(e.path());
+    }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Tags the dictionary does not describe (or cannot: RPFIMG is a binary section table).
+const std::set<std::string> kUndescribed = {"MTIMFA", "SENSRB", "RPFIMG"};
+
+TEST(Tre, SamplesRoundTrip) {
+  REQUIRE_SAMPLES();
+  int decoded = 0, gdal_checked = 0;
+  for (const fs::path& p : real_files()) {
+    Doc doc(p);
+    if (!doc.d) continue;
+    const std::string xml = run("GDAL_PAM_ENABLED=NO gdalinfo -mdd xml:TRE '" + p.string() + "'");
+    std::map<std::string, int> seen;  // per tag, for matching GDAL's file and image 0 TREs
+    for (const auto& [kind, index] : headers(doc.d)) {
+      int32_t count = 0;
+      ASSERT_EQ(Kv_NITFGetTreCount(doc.d, kind, index, &count), RET_SUCCESS) << p;
+      for (int i = 0; i < count; ++i) {
+        NitfTreInfo info{};
+        ASSERT_EQ(Kv_NITFGetTreInfo(doc.d, kind, index, i, &info), RET_SUCCESS);
+        const std::string json = tre_json(doc.d, kind, index, i);
+        const tre::JsonValue v = parsed(json);
+        const bool broken =
+            p.filename() == "invalid_udid.ntf" || p.filename() == "image_tre_oob.ntf";
+        if (info.status != KV_TRE_DECODED) {
+          EXPECT_TRUE(kUndescribed.count(info.tag) || (broken && info.area == KV_TRE_USER))
+              << p << " " << info.tag << ": " << json;
+          continue;
+        }
+        ++decoded;
+        // The JSON set back in place leaves the header's bytes as they were.
+        if (kind != KV_FIELDS_DES && info.area != KV_TRE_OVERFLOW) {
+          ASSERT_EQ(Kv_NITFSetTreJson(doc.d, kind, index, i, json.c_str()), RET_SUCCESS) << json;
+          int32_t again = 0;
+          Kv_NITFGetTreCount(doc.d, kind, index, &again);
+          EXPECT_EQ(again, count);
+          NitfTreInfo after{};
+          Kv_NITFGetTreInfo(doc.d, kind, index, i, &after);
+          EXPECT_EQ(after.length, info.length) << info.tag;
+          EXPECT_EQ(tre_json(doc.d, kind, index, i), json);
+        }
+        // GDAL shows the file header's TREs, the first image's and the overflow's.
+        if ((kind == KV_FIELDS_IMAGE && index > 0) || kind == KV_FIELDS_DES) continue;
+        const std::vector<Fields> theirs = gdal_tres(xml, info.tag);
+        const int n = seen[info.tag]++;
+        if (n >= static_cast<int>(theirs.size())) continue;
+        Fields ours;
+        flatten(*v.find("fields"), &ours);
+        EXPECT_EQ(disagreement(theirs[n], ours), "") << p << " " << info.tag;
+        ++gdal_checked;
+      }
+    }
+  }
+  EXPECT_GE(decoded, 26);
+  EXPECT_GE(gdal_checked, 15);
+}
+
+// A TRE of every description whose fields GDAL can carry as text: counts 2, the first
+// value of each condition, digits and letters elsewhere.
+tre::JsonValue synthetic(const tre::Description& d, std::size_t from, std::size_t to,
+                         std::map<std::string, std::string>& chosen) {
+  tre::JsonValue obj;
+  obj.type = tre::JsonValue::kObject;
+  for (std::size_t i = from; i < to; ++i) {
+    const tre::Entry& e = d.entries[i];
+    if (e.op == tre::Op::kEnd) continue;
+    if (e.op != tre::Op::kField) {
+      std::size_t end = i;
+      int depth = 0;
+      do {
+        const tre::Op op = d.entries[end].op;
+        depth += op == tre::Op::kEnd ? -1 : op == tre::Op::kField ? 0 : 1;
+      } while (depth && ++end < to);
+      if (e.op == tre::Op::kLoop || e.op == tre::Op::kTriangle) {
+        tre::JsonValue items;
+        items.type = tre::JsonValue::kArray;
+        std::size_t n = e.ref ? (e.ref2 ? 4 : e.op == tre::Op::kTriangle ? 3 : 2) : e.width;
+        for (std::size_t k = 0; k < n; ++k) items.items.push_back(synthetic(d, i + 1, end, chosen));
+        obj.members.emplace_back(e.name, std::move(items));
+      } else {
+        const tre::JsonValue inner = synthetic(d, i + 1, end, chosen);
+        if (e.op == tre::Op::kIf)
+          obj.members.insert(obj.members.end(), inner.members.begin(), inner.members.end());
+      }
+      i = end;
+      continue;
+    }
+    std::string value = chosen.count(e.name) ? chosen[e.name] : std::string();
+    if (value.empty()) {
+      std::size_t w = e.width ? e.width : 4;
+      if (e.ref) w = std::stoul(chosen[e.ref]) * (e.ref2 ? std::stoul(chosen[e.ref2]) : 1);
+      for (std::size_t k = 0; k < w; ++k)
+        value += e.kind == tre::Kind::kN ? char('1' + k % 9) : char('A' + k % 26);
+      if (e.kind == tre::Kind::kB) value = std::string(w * 2, '4');
+    }
+    obj.members.emplace_back(e.name, tre::JsonValue{tre::JsonValue::kString, value, {}, {}});
+  }
+  return obj;
+}
+
+TEST(Tre, GdalWrittenAgree) {
+  testing_support::TempDir dir;
+  int agreed = 0;
+  for (const tre::Description& d : tre::descriptions()) {
+    if (std::string(d.tag).size() > 6) continue;
+    std::map<std::string, std::string> chosen;
+    for (const tre::Entry& e : d.entries) {
+      if ((e.op == tre::Op::kLoop || e.op == tre::Op::kTriangle || e.op == tre::Op::kField) &&
+          e.ref)
+        chosen[e.ref] = e.ref2 && e.op == tre::Op::kField ? "1" : "2";
+      if (e.op == tre::Op::kLoop && e.ref2) chosen[e.ref] = chosen[e.ref2] = "2";
+      if (e.op == tre::Op::kField && e.ref2) chosen[e.ref2] = "1";
+      if (e.op == tre::Op::kIf && !chosen.count(e.ref))
+        chosen[e.ref] = std::string(e.ref2).substr(0, std::string(e.ref2).find('|'));
+    }
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    ASSERT_TRUE(tre::encode(d, synthetic(d, 0, d.entries.size(), chosen), &bytes, &reason))
+        << d.tag << reason;
+    const tre::Decoded ours = tre::decode(d.tag, bytes.data(), bytes.size());
+    ASSERT_EQ(ours.status, tre::Status::kDecoded) << d.tag << ours.reason;
+    if (std::find(bytes.begin(), bytes.end(), '\'') != bytes.end()) continue;
+    const fs::path f = dir.file(std::string(d.tag) + ".ntf");
+    const std::string out = run(
+        "GDAL_PAM_ENABLED=NO gdal_create -q -of NITF -outsize 2 2 -co 'TRE=" + std::string(d.tag) +
+        "=" + std::string(bytes.begin(), bytes.end()) + "' " + f.string() +
+        " && GDAL_PAM_ENABLED=NO gdalinfo -mdd xml:TRE " + f.string());
+    const std::vector<Fields> theirs = gdal_tres(out, d.tag);
+    if (theirs.empty()) {  // a TRE GDAL does not decode
+      std::printf("GDAL does not decode %s\n", d.tag);
+      continue;
+    }
+    EXPECT_EQ(out.find("Warning"), std::string::npos) << d.tag << out.substr(0, 400);
+    Fields mine;
+    const tre::JsonValue j = parsed(tre::to_json(ours));
+    flatten(*j.find("fields"), &mine);
+    EXPECT_EQ(disagreement(theirs[0], mine), "") << d.tag;
+    ++agreed;
+  }
+  std::printf("GDAL agrees on %d TREs written with its TRE option\n", agreed);
+  EXPECT_GE(agreed, 30);
+}
+
+TEST(Tre, MalformedKeptRaw) {
+  const std::string histoa =
+      std::string(20, 'S') + "NONE00000000UNKP 0099";  // 99 events, none there
+  const struct {
+    const char* tag;
+    std::string bytes;
+    const char* field;
+    std::uint32_t offset;
+  } cases[] = {
+      {"HISTOA", histoa, "EVENT", 41},
+      {"GEOLOB", std::string(47, '0'), "PSO", 33},
+      {"GEOLOB", std::string(49, '0'), "", 48},
+      {"J2KLRA", "0 1000010 2", "NLAYERS_O", 8},
+      {"PRJPSB", std::string(82, ' ') + "X", "NUM_PRJ", 82},
+  };
+  for (const auto& c : cases) {
+    const tre::Decoded d =
+        tre::decode(c.tag, reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size());
+    EXPECT_EQ(d.status, tre::Status::kMalformed) << c.tag;
+    EXPECT_EQ(d.field, c.field) << c.tag << d.reason;
+    EXPECT_EQ(d.offset, c.offset) << c.tag << d.reason;
+    EXPECT_NE(tre::to_json(d).find("\"hex\""), std::string::npos);
+  }
+  // Files with broken extension areas open, list them and save unchanged.
+  REQUIRE_SAMPLES();
+  testing_support::TempDir dir;
+  for (const char* name : {"nsif10/invalid_udid.ntf", "nsif10/image_tre_oob.ntf"}) {
+    Doc doc(testing_support::more_samples_dir() / name);
+    ASSERT_NE(doc.d, nullptr) << name;
+    NitfTreInfo info{};
+    ASSERT_EQ(Kv_NITFGetTreInfo(doc.d, KV_FIELDS_IMAGE, 0, 0, &info), RET_SUCCESS);
+    EXPECT_EQ(info.status, KV_TRE_MALFORMED);
+    EXPECT_EQ(Kv_NITFSaveFileA(doc.d, dir.file("copy.ntf").c_str()), RET_SUCCESS) << name;
+  }
+}
+
+TEST(Tre, JsonSetRoundTrip) {
+  REQUIRE_SAMPLES();
+  testing_support::TempDir dir;
+  Doc doc(testing_support::more_samples_dir() / "tre/rpc.ntf");
+  ASSERT_NE(doc.d, nullptr);
+  std::string json = tre_json(doc.d, KV_FIELDS_IMAGE, 0, 0);
+  json.replace(json.find("\"SAMP_OFF\":\"13763\""), 18, "\"SAMP_OFF\":\"42\"");
+  ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, 0, json.c_str()), RET_SUCCESS);
+  const char* added =
+      "{\"tag\":\"BLOCKA\",\"fields\":{\"BLOCK_INSTANCE\":\"1\",\"N_GRAY\":\"0\",\"L_LINES\":"
+      "\"512\","
+      "\"LAYOVER_ANGLE\":\"\",\"SHADOW_ANGLE\":\"\",\"RESERVED_001\":\"\",\"FRLC_LOC\":\"\","
+      "\"LRLC_LOC\":\"\",\"LRFC_LOC\":\"\",\"FRFC_LOC\":\"\",\"RESERVED_002\":\"\"}}";
+  ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, -1, added), RET_SUCCESS);
+  ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_FILE, 0, -1, "{\"tag\":\"XYZ\",\"hex\":\"00ff\"}"),
+            RET_SUCCESS);
+  for (const char* bad : {"{\"tag\":\"BLOCKA\",\"fields\":{}}", "{\"tag\":\"NOSUCH\"}", "[1,",
+                          "{\"tag\":\"GEOLOB\",\"fields\":{\"ARV\":\"1234567890\"}}"})
+    EXPECT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, 0, bad), RET_INVALID_PARAMETER) << bad;
+  const fs::path out = dir.file("set.ntf");
+  ASSERT_EQ(Kv_NITFSaveFileA(doc.d, out.c_str()), RET_SUCCESS);
+  const std::string xml = run("GDAL_PAM_ENABLED=NO gdalinfo -mdd xml:TRE " + out.string());
+  EXPECT_EQ(xml.find("Warning"), std::string::npos) << xml.substr(0, 300);
+  ASSERT_EQ(gdal_tres(xml, "BLOCKA").size(), 1u) << xml.substr(0, 300);
+  EXPECT_EQ(gdal_tres(xml, "BLOCKA")[0][2].second, "00512");
+  EXPECT_EQ(gdal_tres(xml, "RPC00B")[0][4].second, "00042");
+  Doc again(out);
+  EXPECT_NE(tre_json(again.d, KV_FIELDS_FILE, 0, 0).find("\"hex\":\"00ff\""), std::string::npos);
+}
+
+}  // namespace
