@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debug tree with AddressSanitizer and UndefinedBehaviorSanitizer and runs
 # every test. With CI set (as in CI) it then runs each fuzz harness for a minute, all
-# five at once so the run takes one minute of the CI's time, and a regression a fuzzer
+# six at once so the run takes one minute of the CI's time, and a regression a fuzzer
 # finds fails the build.
 set -euo pipefail
 cd "$(dirname "$0")"
