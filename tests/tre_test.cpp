@@ -201,7 +201,9 @@ tre::JsonValue synthetic(const tre::Description& d, std::size_t from, std::size_
         obj.members.emplace_back(e.name, std::move(items));
       } else {
         const tre::JsonValue inner = synthetic(d, i + 1, end, chosen);
-        if (e.op == tre::Op::kIf)
+        const std::string values = "|" + std::string(e.ref2) + "|";
+        const bool in = values.find("|" + chosen[e.ref] + "|") != std::string::npos;
+        if (in == (e.op == tre::Op::kIf))
           obj.members.insert(obj.members.end(), inner.members.begin(), inner.members.end());
       }
       i = end;

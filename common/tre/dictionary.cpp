@@ -8,12 +8,25 @@ namespace nitf::tre {
 namespace {
 
 // The user-defined subheader fields of registered data extensions, described as TREs
-// under their DESID: XML_DATA_CONTENT in its full form.
+// under their DESID: XML_DATA_CONTENT in its full form, CSSHPA.
 constexpr Entry kXmlDataContent[] = {
     N("DESCRC", 5),   A("DESSHFT", 8),    A("DESSHDT", 20),  A("DESSHRP", 40),   A("DESSHSI", 60),
     A("DESSHSV", 10), A("DESSHSD", 20),   A("DESSHTN", 120), A("DESSHLPG", 125), A("DESSHLPT", 25),
     A("DESSHLI", 20), A("DESSHLIN", 120), A("DESSHABS", 200)};
-constexpr Description kDesDescriptions[] = {{"XML_DATA_CONTENT", kXmlDataContent}};
+// CSSHPA: the shapefile a segment carries, and where its three files start.
+constexpr Entry kCsshpa[] = {A("SHAPE_USE", 25),
+                             A("SHAPE_CLASS", 10),
+                             If("SHAPE_USE", "CLOUD_SHAPES"),
+                             A("CC_SOURCE", 18),
+                             End(),
+                             A("SHAPE1_NAME", 3),
+                             N("SHAPE1_START", 6),
+                             A("SHAPE2_NAME", 3),
+                             N("SHAPE2_START", 6),
+                             A("SHAPE3_NAME", 3),
+                             N("SHAPE3_START", 6)};
+constexpr Description kDesDescriptions[] = {{"CSSHPA DES", kCsshpa},
+                                            {"XML_DATA_CONTENT", kXmlDataContent}};
 
 const std::vector<Description>& index() {
   static const std::vector<Description> all = [] {

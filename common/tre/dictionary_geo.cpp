@@ -210,6 +210,10 @@ constexpr Entry kRSMECA[] = {A("IID", 80),
                              End(),
                              End()};
 
+constexpr Entry kRSMAPA[] = {
+    A("IID", 80),       A("EDITION", 40),          A("TID", 40),    N("NPAR", 2),
+    KV_RSM_LOCAL_FRAME, Loop("PARAMETER", "NPAR"), N("PARVAL", 21), End()};
+
 #undef KV_RSM_LOCAL_FRAME
 
 constexpr Entry kRSMPCA[] = {A("IID", 80),
@@ -277,9 +281,9 @@ const Description kGeoDescriptions[] = {
     {"ACCHZB", kACCHZB}, {"ACCPOB", kACCPOB}, {"ACCVTB", kACCVTB}, {"BNDPLB", kBNDPLB},
     {"CSCCGA", kCSCCGA}, {"CSCRNA", kCSCRNA}, {"GEOLOB", kGEOLOB}, {"GEOPSB", kGEOPSB},
     {"GRDPSB", kGRDPSB}, {"MAPLOB", kMAPLOB}, {"PRJPSB", kPRJPSB}, {"REGPTB", kREGPTB},
-    {"RPC00A", kRPC},    {"RPC00B", kRPC},    {"RPFHDR", kRPFHDR}, {"RSMDCA", kRSMDCA},
-    {"RSMECA", kRSMECA}, {"RSMGIA", kRSMGIA}, {"RSMIDA", kRSMIDA}, {"RSMPCA", kRSMPCA},
-    {"RSMPIA", kRSMPIA}};
+    {"RPC00A", kRPC},    {"RPC00B", kRPC},    {"RPFHDR", kRPFHDR}, {"RSMAPA", kRSMAPA},
+    {"RSMDCA", kRSMDCA}, {"RSMECA", kRSMECA}, {"RSMGIA", kRSMGIA}, {"RSMIDA", kRSMIDA},
+    {"RSMPCA", kRSMPCA}, {"RSMPIA", kRSMPIA}};
 const std::size_t kGeoDescriptionCount = std::size(kGeoDescriptions);
 
 }  // namespace nitf::tre

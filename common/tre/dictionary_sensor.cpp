@@ -9,6 +9,29 @@ namespace {
 
 using K = Kind;
 
+constexpr Entry kACFTA[] = {A("AC_MSN_ID", 10),   A("SCTYPE", 1),    A("SCNUM", 4),
+                            A("SENSOR_ID", 3),    N("PATCH_TOT", 4), N("MTI_TOT", 3),
+                            A("PDATE", 7),        N("IMHOSTNO", 3),  N("IMREQID", 5),
+                            N("SCENE_SOURCE", 1), N("MPLAN", 2),     A("ENTLOC", 21),
+                            A("ENTALT", 6),       A("EXITLOC", 21),  A("EXITALT", 6),
+                            A("TMAP", 7),         A("RCS", 3),       A("ROW_SPACING", 7),
+                            A("COL_SPACING", 7),  A("SENSERIAL", 4), A("ABSWVER", 7)};
+
+// Country codes: each code and its details, the details only when their length is not 0.
+constexpr Entry kCCINFA[] = {N("NUMCODE", 3),
+                             Loop("CODE", "NUMCODE"),
+                             N("CODE_LEN", 1),
+                             Var("CODE", K::kA, "CODE_LEN"),
+                             A("EQTYPE", 1),
+                             N("ESURN_LEN", 2),
+                             Var("ESURN", K::kA, "ESURN_LEN"),
+                             N("DETAIL_LEN", 5),
+                             IfNot("DETAIL_LEN", "00000"),
+                             A("DETAIL_CMPR", 1),
+                             Var("DETAIL", K::kA, "DETAIL_LEN"),
+                             End(),
+                             End()};
+
 constexpr Entry kACFTB[] = {A("AC_MSN_ID", 20),   A("AC_TAIL_NO", 10),
                             A("AC_TO", 12),       A("SENSOR_ID_TYPE", 4),
                             A("SENSOR_ID", 6),    N("SCENE_SOURCE", 1),
@@ -398,14 +421,15 @@ constexpr Entry kUSE00A[] = {
 }  // namespace
 
 const Description kSensorDescriptions[] = {
-    {"ACFTB", kACFTB},   {"AIMIDA", kAIMIDA}, {"AIMIDB", kAIMIDB}, {"BANDSA", kBANDSA},
-    {"BLOCKA", kBLOCKA}, {"CSATTA", kCSATTA}, {"CSDIDA", kCSDIDA}, {"CSEPHA", kCSEPHA},
-    {"CSEXRA", kCSEXRA}, {"CSEXRB", kCSEXRB}, {"CSPROA", kCSPROA}, {"CSSFAA", kCSSFAA},
-    {"ENGRDA", kENGRDA}, {"EXOPTA", kEXOPTA}, {"EXPLTA", kEXPLTA}, {"EXPLTB", kEXPLTB},
-    {"HISTOA", kHISTOA}, {"ICHIPB", kICHIPB}, {"J2KLRA", kJ2KLRA}, {"MENSRB", kMENSRB},
-    {"MSTGTA", kMSTGTA}, {"MTIRPB", kMTIRPB}, {"PIAEQA", kPIAEQA}, {"PIAIMC", kPIAIMC},
-    {"PIAPEA", kPIAPEA}, {"PIAPEB", kPIAPEB}, {"PIAPRD", kPIAPRD}, {"PIATGB", kPIATGB},
-    {"SECTGA", kSECTGA}, {"STDIDC", kSTDIDC}, {"STREOB", kSTREOB}, {"USE00A", kUSE00A}};
+    {"ACFTA", kACFTA},   {"CCINFA", kCCINFA}, {"ACFTB", kACFTB},   {"AIMIDA", kAIMIDA},
+    {"AIMIDB", kAIMIDB}, {"BANDSA", kBANDSA}, {"BLOCKA", kBLOCKA}, {"CSATTA", kCSATTA},
+    {"CSDIDA", kCSDIDA}, {"CSEPHA", kCSEPHA}, {"CSEXRA", kCSEXRA}, {"CSEXRB", kCSEXRB},
+    {"CSPROA", kCSPROA}, {"CSSFAA", kCSSFAA}, {"ENGRDA", kENGRDA}, {"EXOPTA", kEXOPTA},
+    {"EXPLTA", kEXPLTA}, {"EXPLTB", kEXPLTB}, {"HISTOA", kHISTOA}, {"ICHIPB", kICHIPB},
+    {"J2KLRA", kJ2KLRA}, {"MENSRB", kMENSRB}, {"MSTGTA", kMSTGTA}, {"MTIRPB", kMTIRPB},
+    {"PIAEQA", kPIAEQA}, {"PIAIMC", kPIAIMC}, {"PIAPEA", kPIAPEA}, {"PIAPEB", kPIAPEB},
+    {"PIAPRD", kPIAPRD}, {"PIATGB", kPIATGB}, {"SECTGA", kSECTGA}, {"STDIDC", kSTDIDC},
+    {"STREOB", kSTREOB}, {"USE00A", kUSE00A}};
 const std::size_t kSensorDescriptionCount = std::size(kSensorDescriptions);
 
 }  // namespace nitf::tre
