@@ -145,8 +145,8 @@ class Parser {
       skip();
       if (at_ >= s_.size() || s_[at_] != ':') return fail("expected ':'");
       ++at_;
-      out->members.emplace_back(std::move(key), JsonValue{});
-      if (!value(&out->members.back().second, depth + 1)) return false;
+      out->members.push_back(JsonMember{std::move(key), JsonValue{}});
+      if (!value(&out->members.back().value, depth + 1)) return false;
       skip();
       if (at_ < s_.size() && s_[at_] == ',') {
         ++at_;

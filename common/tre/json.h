@@ -9,14 +9,21 @@
 
 namespace nitf::tre {
 
+struct JsonMember;
+
 struct JsonValue {
   enum Type { kNull, kBool, kNumber, kString, kArray, kObject } type = kNull;
   std::string text;  // a string's value; a number or literal as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;
 
   // The member named `key`, or null.
   const JsonValue* find(std::string_view key) const;
+};
+
+struct JsonMember {
+  std::string key;
+  JsonValue value;
 };
 
 // Parses a whole JSON text; false with a reason (and the offset) when it is not one.
