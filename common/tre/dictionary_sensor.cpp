@@ -364,6 +364,27 @@ constexpr Entry kMTIRPB[] = {N("MTI_DP", 2),
 constexpr Entry kPIAEQA[] = {A("EQPCODE", 7), A("EQPNOMEN", 45), A("EQPMAN", 64), A("OBTYPE", 1),
                              A("ORDBAT", 3),  A("CTRYPROD", 2),  A("CTRYDSN", 2), A("OBJVIEW", 6)};
 
+constexpr Entry kMATESA[] = {A("CUR_SOURCE", 42),
+                             A("CUR_MATE_TYPE", 16),
+                             N("CUR_FILE_ID_LEN", 4),
+                             Var("CUR_FILE_ID", K::kA, "CUR_FILE_ID_LEN"),
+                             N("NUM_GROUPS", 4),
+                             Loop("GROUP", "NUM_GROUPS"),
+                             A("RELATIONSHIP", 24),
+                             N("NUM_MATES", 4),
+                             Loop("MATE", "NUM_MATES"),
+                             A("SOURCE", 42),
+                             A("MATE_TYPE", 16),
+                             N("MATE_ID_LEN", 4),
+                             Var("MATE_ID", K::kA, "MATE_ID_LEN"),
+                             End(),
+                             End()};
+
+constexpr Entry kPIAIMB[] = {
+    N("CLOUDCVR", 3),   A("SRP", 1),     A("SENSMODE", 12), A("SENSNAME", 18), A("SOURCE", 255),
+    N("COMGEN", 2),     A("SUBQUAL", 1), A("PIAMSNNUM", 7), A("CAMSPECS", 32), A("PROJID", 2),
+    N("GENERATION", 1), A("ESD", 1),     A("OTHERCOND", 2)};
+
 constexpr Entry kPIAIMC[] = {
     N("CLOUDCVR", 3),   A("SRP", 1),     A("SENSMODE", 12), A("SENSNAME", 18), A("SOURCE", 255),
     N("COMGEN", 2),     A("SUBQUAL", 1), A("PIAMSNNUM", 7), A("CAMSPECS", 32), A("PROJID", 2),
@@ -427,9 +448,9 @@ const Description kSensorDescriptions[] = {
     {"CSPROA", kCSPROA}, {"CSSFAA", kCSSFAA}, {"ENGRDA", kENGRDA}, {"EXOPTA", kEXOPTA},
     {"EXPLTA", kEXPLTA}, {"EXPLTB", kEXPLTB}, {"HISTOA", kHISTOA}, {"ICHIPB", kICHIPB},
     {"J2KLRA", kJ2KLRA}, {"MENSRB", kMENSRB}, {"MSTGTA", kMSTGTA}, {"MTIRPB", kMTIRPB},
-    {"PIAEQA", kPIAEQA}, {"PIAIMC", kPIAIMC}, {"PIAPEA", kPIAPEA}, {"PIAPEB", kPIAPEB},
-    {"PIAPRD", kPIAPRD}, {"PIATGB", kPIATGB}, {"SECTGA", kSECTGA}, {"STDIDC", kSTDIDC},
-    {"STREOB", kSTREOB}, {"USE00A", kUSE00A}};
+    {"MATESA", kMATESA}, {"PIAEQA", kPIAEQA}, {"PIAIMB", kPIAIMB}, {"PIAIMC", kPIAIMC},
+    {"PIAPEA", kPIAPEA}, {"PIAPEB", kPIAPEB}, {"PIAPRD", kPIAPRD}, {"PIATGB", kPIATGB},
+    {"SECTGA", kSECTGA}, {"STDIDC", kSTDIDC}, {"STREOB", kSTREOB}, {"USE00A", kUSE00A}};
 const std::size_t kSensorDescriptionCount = std::size(kSensorDescriptions);
 
 }  // namespace nitf::tre
