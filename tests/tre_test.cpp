@@ -232,11 +232,15 @@ TEST(Tre, MalformedKeptRaw) {
         << tag << d.reason;
     EXPECT_NE(tre::to_json(d).find("\"hex\""), std::string::npos);
   }
-  // A file with a broken extension area still saves.
+  // A file with a broken extension area still saves, and the broken bytes can be replaced.
   REQUIRE_SAMPLES();
   testing_support::TempDir dir;
   Doc doc(testing_support::more_samples_dir() / "nsif10/invalid_udid.ntf");
   EXPECT_EQ(Kv_NITFSaveFileA(doc.d, dir.file("copy.ntf").c_str()), RET_SUCCESS);
+  EXPECT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, 0, R"({"tag":"A","hex":"00"})"),
+            RET_SUCCESS);
+  EXPECT_EQ(tre_json(doc.d, KV_FIELDS_IMAGE, 0, 0),
+            R"({"tag":"A","length":1,"status":"unknown","hex":"00"})");
 }
 
 TEST(Tre, JsonSetRoundTrip) {

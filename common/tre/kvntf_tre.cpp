@@ -54,6 +54,7 @@ struct Located {
   std::int32_t area = KV_TRE_USER;  // KV_TRE_*
   std::size_t area_index = 0;       // into Header::areas, for the stored ones
   std::size_t offset = 0;           // of the tag in its area
+  std::size_t span = 0;             // bytes it takes in its area, tag and CEL included
   std::int32_t segment = -1;        // the TRE_OVERFLOW segment
   std::string broken;               // why the bytes make no whole TRE
 };
@@ -79,6 +80,8 @@ std::string trim(const char* s) {
 }
 
 int header_of(NitfDocument* d, std::int32_t kind, std::int32_t index, Header* h) {
+  // A NITF 2.0 symbol is a graphic of the records; labels carry no extension area.
+  if (kind == KV_FIELDS_SYMBOL) kind = KV_FIELDS_GRAPHIC;
   auto in = [&](std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
   };
@@ -150,6 +153,7 @@ void split_into(const std::uint8_t* bytes, std::size_t n, std::int32_t area, std
     l.area = area;
     l.area_index = area_index;
     l.offset = e.offset - 11;
+    l.span = 11 + e.length;
     l.segment = segment;
     out->push_back(std::move(l));
   }
@@ -166,6 +170,7 @@ void split_into(const std::uint8_t* bytes, std::size_t n, std::int32_t area, std
     rest.area = area;
     rest.area_index = area_index;
     rest.offset = used;
+    rest.span = n - used;
     rest.segment = segment;
     out->push_back(std::move(rest));
   }
@@ -325,7 +330,7 @@ KV_API int32_t KV_CALL Kv_NITFSetTreJson(NitfDocument* d, int32_t kind, int32_t 
     const std::uint8_t* old = a.area->data();
     const std::size_t old_size = a.area->size();
     const std::size_t at = tre >= 0 ? list[tre].offset : old_size;
-    const std::size_t after = tre >= 0 ? at + 11 + list[tre].data.size() : old_size;
+    const std::size_t after = tre >= 0 ? at + list[tre].span : old_size;
     std::vector<std::uint8_t> bytes(old, old + at);
     bytes.insert(bytes.end(), head, head + 11);
     bytes.insert(bytes.end(), data.begin(), data.end());
