@@ -271,4 +271,21 @@ TEST(Tre, JsonSetRoundTrip) {
   EXPECT_NE(tre_json(again.d, KV_FIELDS_FILE, 0, 0).find("\"hex\":\"00ff\""), std::string::npos);
 }
 
+TEST(Tre, DataExtensions) {
+  REQUIRE_SAMPLES();
+  Doc sicd(testing_support::more_samples_dir() / "tre/sar_sicd.ntf");
+  char* json = nullptr;
+  ASSERT_EQ(Kv_NITFGetDesJson(sicd.d, 0, &json), RET_SUCCESS);
+  const std::string des = json;
+  Kv_NITFFreeTreJson(&json);
+  EXPECT_NE(des.find(R"("DESSHTN":"urn:SICD:1.1.0")"), std::string::npos) << des.substr(0, 900);
+  EXPECT_NE(des.find(R"("xml":"<SICD xmlns=\"urn:SICD:1.1.0\">)"), std::string::npos);
+  // The RSM TREs of a TRE_OVERFLOW segment are listed with the image they belong to.
+  Doc rsm(testing_support::more_samples_dir() / "clevel/i_6130a_truncated.ntf");
+  NitfTreInfo info{};
+  ASSERT_EQ(Kv_NITFGetTreInfo(rsm.d, KV_FIELDS_IMAGE, 0, 2, &info), RET_SUCCESS);
+  EXPECT_EQ(std::string(info.tag) + std::to_string(info.area) + std::to_string(info.segment),
+            "RSMIDA" + std::to_string(KV_TRE_OVERFLOW) + "0");
+}
+
 }  // namespace
