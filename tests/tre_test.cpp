@@ -199,15 +199,13 @@ TEST(Tre, GdalWrittenAgree) {
     if (std::string(d.tag).size() > 6) continue;
     std::string text;
     synthetic(d, 0, d.entries.size(), &text);
-    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-    const tre::Decoded ours = tre::decode(d.tag, bytes.data(), bytes.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const tre::Decoded ours = tre::decode(d.tag, bytes, text.size());
     ASSERT_EQ(ours.status, tre::Status::kDecoded) << d.tag << ours.reason;
-    if (std::find(bytes.begin(), bytes.end(), '\'') != bytes.end()) continue;
-    const fs::path f = dir.file(std::string(d.tag) + ".ntf");
+    const std::string f = dir.file(std::string(d.tag) + ".ntf").string();
     const std::string out = run(
         "GDAL_PAM_ENABLED=NO gdal_create -q -of NITF -outsize 2 2 -co 'TRE=" + std::string(d.tag) +
-        "=" + std::string(bytes.begin(), bytes.end()) + "' " + f.string() +
-        " && GDAL_PAM_ENABLED=NO gdalinfo -mdd xml:TRE " + f.string());
+        "=" + text + "' " + f + " && GDAL_PAM_ENABLED=NO gdalinfo -mdd xml:TRE " + f);
     const int before = agreed;
     EXPECT_EQ(disagreement(out, d.tag, 0, tre::to_json(ours), &agreed), "") << d.tag;
     if (agreed == before) std::printf("GDAL does not decode %s\n", d.tag);
