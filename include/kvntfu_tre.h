@@ -11,8 +11,8 @@
  *
  * JSON texts are UTF-8, allocated by the module and released by Kv_NITFFreeTreJson.
  * A decoded TRE is {"tag", "length", "status": "decoded", "fields": {NAME: "value", LOOP:
- * [{...}, ...]}}; values are the characters without trailing blanks, binary fields in
- * hexadecimal. Otherwise "status" is "malformed" (with "reason", "field", "offset") or
+ * [{...}, ...]}}; values are the characters (BCS-A ones without trailing blanks), binary
+ * fields in hexadecimal. Otherwise "status" is "malformed" (with "reason", "field", "offset") or
  * "unknown", and "hex" holds the bytes. docs/json.md describes the shape.
  * Included by kvntfu.h; not meant to be included on its own.
  */

@@ -1,11 +1,11 @@
 // Replays tests/corpus: hostile inputs, each run through the calls the fuzz harnesses of
-// fuzz/ make, here without libFuzzer and under the test build's sanitizers. None came
-// from the fuzzers so far: the NITF files were generated and the CGM files made by hand,
-// each to take a reader down a path a hostile file takes (an attachment ring, a claimed
-// grid the data cannot hold, a length past the end); an input a harness finds joins
-// them. tests/corpus/expected lists each file with the codes it must give and where it
-// came from. Also the limits a hostile file's claims run into: huge images and maximal
-// segment tables give a code at once.
+// fuzz/ make, here without libFuzzer and under the test build's sanitizers. The NITF
+// files were generated and the CGM files made by hand, each to take a reader down a
+// path a hostile file takes (an attachment ring, a claimed grid the data cannot hold, a
+// length past the end); the TRE inputs (a tag, then the data) are what fuzz_tre found.
+// tests/corpus/expected lists each file with the codes it must give and where it came from. Also
+// the limits a hostile file's claims run into: huge images and maximal segment tables give a code
+// at once.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -33,7 +33,7 @@ const fs::path kCorpus = fs::path(KVNTF_SOURCE_DIR) / "tests" / "corpus";
 // One line of tests/corpus/expected: a NITF file's codes for open (the document walk),
 // fltInfo, fltLoad and render; a CGM file's code from the CGM reader.
 struct Expected {
-  bool cgm = false;
+  bool cgm = false, tre = false;
   int open = 0, info = 0, load = 0, render = 0;
 };
 
@@ -47,8 +47,8 @@ std::map<std::string, Expected> read_expected() {
     std::string name, kind;
     Expected e;
     fields >> name >> kind;
-    if (kind == "cgm") {
-      e.cgm = true;
+    if (kind == "cgm" || kind == "tre") {
+      (kind == "cgm" ? e.cgm : e.tre) = true;
       fields >> e.open;
     } else {
       e.open = std::stoi(kind);
@@ -97,6 +97,10 @@ TEST_P(CorpusReplay, Codes) {
   };
   if (e.cgm) {
     EXPECT_EQ(timed("cgm", [&] { return fuzzing::read_cgm(data, bytes.size()); }), e.open);
+    return;
+  }
+  if (e.tre) {  // a TRE that decodes must encode back to its bytes, or this traps
+    EXPECT_EQ(timed("tre", [&] { return fuzzing::decode_tre(data, bytes.size()); }), e.open);
     return;
   }
   const std::wstring file = wide(path);

@@ -77,7 +77,9 @@ std::string disagreement(const std::string& xml, const std::string& tag, int n,
     while (k < ours.size() && ours[k].first != name) ++k;
     if (k == ours.size()) return "GDAL's " + name + " not found in order";
     // GDAL shows the bytes, we show Latin-1 as UTF-8: compared as JSON strings.
-    if (tre::json_quote(ours[k++].second, true) != tre::json_quote(value))
+    std::string mine = ours[k++].second;
+    mine.erase(mine.find_last_not_of(' ') + 1);  // GDAL trims numbers too
+    if (tre::json_quote(mine, true) != tre::json_quote(value))
       return name + ": ours '" + ours[k - 1].second + "', GDAL '" + value + "'";
   }
   return "";

@@ -127,8 +127,9 @@ bool encode(const Description& d, const JsonValue& fields, std::vector<std::uint
 // and the bytes as hexadecimal.
 std::string to_json(const Decoded& tre);
 
-// The value of a field as shown: its characters without trailing blanks (as bytes;
-// the JSON writer escapes them), hexadecimal for binary fields.
+// The value of a field as shown: its characters (as bytes; the JSON writer escapes
+// them), without trailing blanks for BCS-A and blank fields, hexadecimal for binary
+// fields. Setting the value back gives the same bytes.
 std::string field_text(const Decoded& tre, const Node& field);
 
 // One TRE of an area: its tag and where its data lie in the area.
