@@ -18,13 +18,7 @@ namespace tre = nitf::tre;
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
 std::string run(const std::string& cmd) {
-  std::string out;
-  if (FILE* p = popen((cmd + " 2>&1").c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
+  return testing_support::command_output(cmd + " 2>&1");
 }
 
 std::string unescape(std::string s) {
