@@ -9,11 +9,11 @@
 #include <cstring>
 #include <random>
 #include <set>
-#include <sstream>
 
 #include "fileformat/fileformat.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_jpeg_scan.h"
+#include "kernel/sinks.h"
 #include "nitfgen_image.h"
 #include "nitfgen_jpeg.h"
 #include "nitfgen_vq.h"
@@ -134,7 +134,8 @@ void expect_blocks(const kernel::Bitmap& b, const std::set<int>& blank = {}) {
 // advance by kWindowStep: a marker at a window's edge, or straddling it, is still seen. A
 // picture larger than its block is cut to the block; M3 streams are found through the
 // mask, in any order, an unrecorded block left 0. Offsets beyond LI, cut streams and
-// streams of 16-bit DCT samples are refused (code 0: whatever the decoder says).
+// streams of 16-bit DCT samples are refused (code 0: whatever the decoder says); a block
+// of a kind the reader does not accept is skipped.
 TEST_F(ImageCompressed, JpegBlocks) {
   constexpr std::size_t step = nitf::jpegscan::kWindowStep, window = nitf::jpegscan::kWindow;
   struct Case {
@@ -148,6 +149,8 @@ TEST_F(ImageCompressed, JpegBlocks) {
                     s2 = block_stream(2), s3 = block_stream(3);
   std::string sixteen = s0;
   sixteen[sixteen.find("\xFF\xC0") + 4] = 16;  // the frame's sample precision
+  std::string hierarchical = s1;
+  hierarchical[hierarchical.find("\xFF\xC0") + 1] = '\xC5';  // refused by the reader
   ImageSpec m3 = blocked("M3"), one = blocked("C3"), beyond = m3, table = m3;
   m3.mask = nitfgen::block_mask(
       {std::uint32_t(s3.size()), kNone, std::uint32_t(s3.size() + s0.size()), 0});
@@ -165,7 +168,12 @@ TEST_F(ImageCompressed, JpegBlocks) {
       {"a stream without its last 2 bytes", one, s0.substr(0, s0.size() - 2), RET_FILE_FORMAT},
       {"the third stream cut", blocked("C3"), s0 + s1 + s2.substr(0, 40) + s3, 0},
       {"no marker at all", blocked("C3"), std::string(5000, 'x'), 0},
-      {"16-bit samples", one, sixteen, RET_NOT_SUPPORTED}};
+      {"16-bit samples", one, sixteen, RET_NOT_SUPPORTED},
+      {"a hierarchical block, skipped",
+       blocked("C3"),
+       s0 + hierarchical + s2 + s3,
+       RET_BAD_BLOCK_STREAM,
+       {1}}};
   for (std::size_t first : {step, step + 1, step + 2, window, 2 * step, 2 * step + 3})
     cases.push_back({"first stream of " + std::to_string(first), blocked("C3"),
                      block_stream(0, first) + all.substr(s0.size())});
@@ -175,6 +183,16 @@ TEST_F(ImageCompressed, JpegBlocks) {
     const std::string bytes = nitfgen::image_file(c.spec, c.data);
     auto d = decode_image(dir.write("jpeg.ntf", bytes));
     EXPECT_TRUE(c.code ? d->result == c.code : d->result < 0) << d->result;
+    if (c.code == RET_BAD_BLOCK_STREAM) {  // read_image empties the output; the reader
+      kernel::Bitmap out;                  // itself placed the other blocks
+      kernel::init_bitmap(&out, kernel::kBitmapRecordSize);
+      auto& doc = *d->parsed.document;
+      EXPECT_EQ(nitf::read_jpeg_family(
+                    {&doc, 0, doc.images[0].get(), doc.header.images.data(0), &out, nullptr}),
+                RET_BAD_BLOCK_STREAM);
+      expect_blocks(out, c.blank);
+      kernel::free_bitmap(&out);
+    }
     if (d->result != RET_SUCCESS) {
       EXPECT_EQ(d->bitmap.data, nullptr);
       continue;
@@ -182,27 +200,6 @@ TEST_F(ImageCompressed, JpegBlocks) {
     expect_blocks(d->bitmap, c.blank);
     if (c.data.size() < window) expect_damage_refused(bytes, 0, 60, c.data.size() + 26);
   }
-}
-
-TEST_F(ImageCompressed, UnacceptedStreamIsSkipped) {
-  std::string data;
-  for (int k = 0; k < 4; ++k) {
-    std::string s = block_stream(k);
-    if (k == 1) s[s.find("\xFF\xC0") + 1] = '\xC5';  // hierarchical: refused by the reader
-    data += s;
-  }
-  TempDir dir;
-  auto d = decode_image(dir.write("c3.ntf", nitfgen::image_file(blocked("C3"), data)));
-  EXPECT_EQ(d->result, RET_BAD_BLOCK_STREAM);
-  // read_image empties the output on any failure; the reader itself placed the others.
-  kernel::Bitmap out;
-  kernel::init_bitmap(&out, kernel::kBitmapRecordSize);
-  auto& doc = *d->parsed.document;
-  const nitf::ImageReadContext c{&doc, 0,      doc.images[0].get(), doc.header.images.data(0),
-                                 &out, nullptr};
-  EXPECT_EQ(nitf::read_jpeg_family(c), RET_BAD_BLOCK_STREAM);
-  expect_blocks(out, {1});
-  kernel::free_bitmap(&out);
 }
 
 // IMODE S: band b of block k is stream b x blocks + k, with 2 blocks (not band count + 1)
@@ -247,52 +244,34 @@ TEST_F(ImageCompressed, JpegBands) {
 
 // ----- 12-bit and lossless JPEG samples -------------------------------------------------
 
-// Samples of the bitmap, from column x0 on, that differ from the 16-bit PGM `width` wide
-// that `command` writes to {out} (as GDAL and gdcmimg write them: no comments).
-int wrong_samples(const kernel::Bitmap& b, int x0, int width, std::string command) {
-  TempDir dir;
-  command.replace(command.find("{out}"), 5, dir.file("out.pgm").string());
-  if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) return -1;
-  std::istringstream in(nitfgen::read_file(dir.file("out.pgm").string()));
-  std::string magic;
-  int w = 0, h = 0, maxval = 0, wrong = 0, i = 0;
-  in >> magic >> w >> h >> maxval;
-  in.get();
-  for (int c; (c = in.get()) != EOF; ++i)
-    wrong += pixel_value(b, x0 + i % width, i / width) != (std::uint32_t(c) << 8 | in.get());
-  return wrong + (i != width * b.height);
-}
-
-// ns3417c (12-bit DCT) sample for sample as GDAL reads the file; ns3437a (lossless, two
-// blocks) block for block as GDCM's tools decode each block's stream, GDAL having no
-// lossless JPEG. Both are NBPP 12 and keep their values in the 12-bit layout.
+// ns3417c (12-bit DCT, one block) and ns3437a (lossless, two blocks side by side) hold
+// the samples their streams decode to, in the 12-bit layout, each block at its place (the
+// streams themselves are held against GDAL and GDCM's tools in the codec tests).
 TEST_F(ImageCompressed, DeepJpegSamples) {
   REQUIRE_SAMPLES();
-  REQUIRE_TOOL("gdal_translate");
-  REQUIRE_TOOL("gdcmimg");
-  TempDir dir;
-  const fs::path dct = sample("../more-samples/depth/ns3417c.nsf");
-  auto d = decode_image(dct);
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
-  EXPECT_EQ(
-      wrong_samples(d->bitmap, 0, 208, "gdal_translate -q -of PNM " + dct.string() + " {out}"), 0);
-  const fs::path lossless = sample("../more-samples/depth/ns3437a.nsf");
-  d = decode_image(lossless);
-  ASSERT_EQ(d->result, RET_SUCCESS);
-  ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
-  const std::string file = nitfgen::read_file(lossless.string());
-  const std::size_t first = file.find("\xFF\xD8\xFF"),
-                    second = file.find("\xFF\xD8\xFF", first + 1);
-  for (int k = 0; k < 2; ++k) {
-    const std::string stream = k ? file.substr(second) : file.substr(first, second - first);
-    const std::string in = dir.write("b.jpg", stream).string(), dicom = dir.file("b.dcm").string(),
-                      plain = dir.file("p.dcm").string();
-    EXPECT_EQ(wrong_samples(d->bitmap, 1024 * k, 1024,
-                            "gdcmimg " + in + " " + dicom + " && gdcmconv --raw " + dicom + " " +
-                                plain + " && gdcmimg " + plain + " {out}"),
-              0)
-        << "block " << k;
+  for (const char* name : {"ns3417c.nsf", "ns3437a.nsf"}) {
+    SCOPED_TRACE(name);
+    const fs::path path = sample(std::string("../more-samples/depth/") + name);
+    auto d = decode_image(path);
+    ASSERT_EQ(d->result, RET_SUCCESS);
+    ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
+    const std::string file = nitfgen::read_file(path.string());
+    int left = 0, wrong = 0;
+    for (std::size_t at = file.find("\xFF\xD8\xFF"), next; at != std::string::npos; at = next) {
+      next = file.find("\xFF\xD8\xFF", at + 1);
+      const std::string stream = file.substr(at, next - at);
+      OwnedBitmap block;
+      ASSERT_EQ(fileformat::load_from_memory(stream.data(), block.get(), kernel::kBitmapRecordSize,
+                                             0, fileformat::kColourAsDecoded,
+                                             std::uint32_t(stream.size()), nullptr),
+                RET_SUCCESS);
+      for (int y = 0; y < block->height; ++y)
+        for (int x = 0; x < block->width; ++x)
+          wrong += pixel_value(d->bitmap, left + x, y) != pixel_value(block.b, x, y);
+      left += block->width;
+    }
+    EXPECT_EQ(left, d->bitmap.width);
+    EXPECT_EQ(wrong, 0);
   }
 }
 
@@ -426,6 +405,113 @@ TEST_F(ImageCompressed, VqRefusals) {
   ASSERT_EQ(d->parsed.result, RET_SUCCESS);
   EXPECT_EQ(d->result, RET_FILE_READ);
   EXPECT_EQ(d->bitmap.data, nullptr);
+}
+
+// ----- JPEG 2000 -----------------------------------------------------------------------
+
+// opj_compress's stream of a w x h grey ramp ("-F": the YCC JP2 of a colour one, its colour
+// box made sYCC) and opj_decompress's 24-bit reading of it, 0xBBGGRR by pixel.
+struct J2k {
+  std::string stream;
+  std::vector<std::uint32_t> pixels;
+};
+
+J2k j2k(int w, int h, bool ycc) {
+  TempDir dir;
+  std::string pnm =
+      std::string(ycc ? "P6\n" : "P5\n") + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  for (int i = 0; i < w * h * (ycc ? 3 : 1); ++i) pnm += char((i * 7 + i / w * 3) % 256);
+  const std::string in = dir.write(ycc ? "in.ppm" : "in.pgm", pnm).string();
+  const std::string out = dir.file(ycc ? "s.jp2" : "s.j2k").string();
+  const std::string back = dir.file("back.ppm").string();
+  J2k r;
+  if (std::system(("opj_compress -n 1 -i " + in + " -o " + out + " >/dev/null 2>&1").c_str()))
+    return r;
+  r.stream = nitfgen::read_file(out);
+  if (ycc) r.stream[r.stream.find("colr") + 10] = 18;
+  const std::string patched = dir.write(ycc ? "p.jp2" : "p.j2k", r.stream).string();
+  const std::string decode = "opj_decompress -quiet -i " + patched + " -o " + back;
+  if (std::system((decode + " >/dev/null 2>&1").c_str()) != 0) return r;
+  const std::string p = nitfgen::read_file(back);  // P6, or P5 for grey
+  const std::size_t n = p[1] == '6' ? 3 : 1, start = p.size() - std::size_t(w) * h * n;
+  for (std::size_t i = start; i < p.size(); i += n) {
+    const auto c = [&](std::size_t k) { return std::uint32_t(std::uint8_t(p[i + k % n])); };
+    r.pixels.push_back(c(0) | c(1) << 8 | c(2) << 16);
+  }
+  return r;
+}
+
+// JPEG 2000 data coded at NCOLS x NROWS, smaller than the block grid, are drawn at their
+// own size at the grid's top left, the pad pixels 0, as strict reading shows the grid and
+// extended reading the picture; a YCbCr601 image whose JP2 says sYCC is converted once.
+// Pixels as opj_decompress's.
+TEST_F(ImageCompressed, Jpeg2000Placed) {
+  REQUIRE_TOOL("opj_compress");
+  REQUIRE_TOOL("opj_decompress");
+  const struct {
+    int w, h, block_w, block_h, per_row, per_column;
+    bool ycc;
+  } cases[] = {{128, 1, 128, 128, 1, 1, false},
+               {61, 99, 64, 128, 1, 1, false},
+               {100, 70, 64, 64, 2, 2, false},
+               {40, 24, 40, 24, 1, 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
+    const J2k coded = j2k(c.w, c.h, c.ycc);
+    ASSERT_EQ(coded.pixels.size(), std::size_t(c.w) * c.h);
+    ImageSpec s;
+    s.ic = "C8", s.comrat = "N045", s.irep = c.ycc ? "YCbCr601" : "MONO";
+    if (c.ycc) s.bands = {BandSpec{"Y"}, BandSpec{"Cb"}, BandSpec{"Cr"}};
+    s.ncols = c.w, s.nrows = c.h, s.nppbh = c.block_w, s.nppbv = c.block_h;
+    s.nbpr = c.per_row, s.nbpc = c.per_column;
+    TempDir dir;
+    const fs::path file = dir.write("j2k.ntf", nitfgen::image_file(s, coded.stream));
+    for (std::uint32_t mode : {0u, std::uint32_t(KV_NITF_EXTENDED)}) {
+      NitfDocument* doc = nullptr;
+      ASSERT_EQ(Kv_NITFCreateExA(&doc, file.string().c_str(), mode), RET_SUCCESS);
+      Rendered r;
+      r.result = Kv_NtfRenderBitmap(&r.bitmap, doc);
+      Kv_NITFDestroy(&doc);
+      ASSERT_EQ(r.result, RET_SUCCESS);
+      const int w = mode ? c.w : c.block_w * c.per_row, h = mode ? c.h : c.block_h * c.per_column;
+      ASSERT_TRUE(r.bitmap.width == w && r.bitmap.height == h)
+          << r.bitmap.width << " x " << r.bitmap.height;
+      int wrong = 0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          wrong += r.at(x, y) != (x < c.w && y < c.h ? coded.pixels[std::size_t(y) * c.w + x] : 0);
+      EXPECT_EQ(wrong, 0) << (mode ? "extended" : "strict");
+    }
+  }
+}
+
+// An image without data (LI 0) and a JPEG 2000 stream that cannot be decoded give a
+// code and say why on the debug sink.
+TEST_F(ImageCompressed, FailuresSaid) {
+  struct Lines {
+    std::string all;
+    static void sink(void* self, const char* text) { static_cast<Lines*>(self)->all += text; }
+  };
+  ImageSpec c8;
+  c8.ic = "C8", c8.comrat = "N045";
+  const std::string cut = std::string("\xFF\x4F\xFF\x51", 4) + std::string(60, '\0');
+  ImageSpec plain;
+  const struct {
+    const ImageSpec& spec;
+    std::string data;
+    const char* said;
+  } cases[] = {
+      {plain, "", "no data (LI 0)"}, {c8, "", "no data (LI 0)"}, {c8, cut, "cannot be decoded"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    TempDir dir;
+    Lines lines;
+    kernel::set_debug_sink(&Lines::sink, &lines);
+    auto d = decode_image(dir.write("failed.ntf", nitfgen::image_file(c.spec, c.data)));
+    kernel::set_debug_sink(nullptr, nullptr);
+    EXPECT_NE(d->result, RET_SUCCESS);
+    EXPECT_NE(lines.all.find(c.said), std::string::npos) << lines.all;
+  }
 }
 
 }  // namespace

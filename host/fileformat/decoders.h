@@ -63,11 +63,23 @@ struct J2kHeader {
   std::uint32_t components = 0;
   std::uint32_t precision = 0;  // the largest of all components
   std::uint64_t tiles = 0;
+  // Y, Cb, Cr in components 0 to 2, to be shown in RGB: a JP2 colour box of sYCC, or (as
+  // OpenJPEG's own tools take it) three components whose second is subsampled. Only for
+  // chroma sampled in full, by two across or by two both ways.
+  bool ycc = false;
+  bool ycc_layout = false;  // components 0 to 2 sampled as such Y, Cb, Cr may be
+  // A JP2 file whose image header box disagrees with its codestream's SIZ, which OpenJPEG
+  // refuses: the codestream alone (`codestream`) is sound and is decoded instead.
+  bool header_disagrees = false;
+  ByteView codestream{};
 };
 // Finds the codestream (inside the jp2c box for a JP2 file) and reads its SIZ marker.
 // RET_FILE_FORMAT for a missing or inconsistent one; absurd sizes are left to the
 // caller's memory check.
 std::int32_t probe_j2k(ByteView stream, StreamKind kind, J2kHeader* header);
+// The same for the stream the decoder decodes: a JP2 file whose header disagrees with its
+// codestream becomes the codestream alone (`stream` and `kind` are changed to it).
+std::int32_t probe_decoded_j2k(ByteView* stream, StreamKind* kind, J2kHeader* header);
 
 // Which components become blue, green and red (or the one grey component).
 struct OutputPlan {

@@ -87,4 +87,14 @@ std::int32_t file_info_from_memory(const void* buffer, FltFileInfo* info, std::u
   return RET_SUCCESS;
 }
 
+bool shows_ycc_in_rgb(const void* buffer, std::uint32_t byte_count) {
+  if (!buffer || byte_count == 0) return false;
+  ByteView s{static_cast<const std::uint8_t*>(buffer), byte_count};
+  std::size_t jpeg_start = 0;
+  StreamKind kind = detail::stream_kind(s, &jpeg_start);
+  detail::J2kHeader h;
+  return (kind == StreamKind::kCodestream || kind == StreamKind::kJp2) &&
+         detail::probe_decoded_j2k(&s, &kind, &h) == RET_SUCCESS && h.ycc;
+}
+
 }  // namespace fileformat

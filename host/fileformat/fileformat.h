@@ -78,7 +78,9 @@ std::int32_t default_load_options(FltLoadOptions* options, std::uint32_t size);
 //     above 8 gives 16-bit grey scaled to the full 16-bit range, and its values of at
 //     most 8 bits are kept as they are, so that palette indices stay indices;
 //   - three components or more: 24-bit blue, green, red from components 0, 1, 2, each
-//     scaled to 8 bits; two components: grey from component 0;
+//     scaled to 8 bits (JPEG 2000 above 8 bits: the top 8 bits of the 16-bit scaling,
+//     as grey is shown); JPEG 2000 Y, Cb, Cr (a JP2 colour box of sYCC, or subsampled
+//     chroma) converted to RGB; two components: grey from component 0;
 //   - KV_LOAD_BANDS: 24 bits from the components at the options' red, green and blue
 //     band indices, as stored (no colour transform), whatever the count;
 //   - KV_LOAD_RGB (JPEG): the three components are R, G, B, so no YCbCr conversion is
@@ -117,6 +119,11 @@ std::int32_t load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::u
 // identifier is then 0).
 std::int32_t file_info_from_memory(const void* buffer, FltFileInfo* info, std::uint32_t size,
                                    std::uint32_t byte_count);
+
+// Whether load_from_memory shows this JPEG 2000 stream's Y, Cb and Cr in RGB itself (a
+// JP2 colour box of sYCC, or three components with subsampled chroma); false for any
+// other stream. Readers that convert YCbCr images themselves leave such streams alone.
+bool shows_ycc_in_rgb(const void* buffer, std::uint32_t byte_count);
 
 // Installs the callback that describes raw streams (and its user data) for the calling
 // thread, returning the one it replaces; callers restore it afterwards with null user

@@ -12,9 +12,12 @@
 // Samples become pixels on component 0's grid: other components of another size are
 // sampled at the nearest position. One component keeps its values when its precision is
 // at most 8 (palette indices stay indices) and is scaled to 16-bit grey above that; colour
-// components are each scaled to 8 bits. Signed samples are shifted to unsigned first.
-// No colour transform is made beyond the one the codestream itself asks for (its MCT,
-// which OpenJPEG undoes); a JP2 colour-space box is not applied.
+// components of more than 8 bits show the top 8 bits of that 16-bit scaling, as grey ones
+// are shown, and shallower ones are scaled to 8 bits. Signed samples are shifted to
+// unsigned first. Y, Cb and Cr (a JP2 colour box of sYCC, or subsampled chroma, as
+// OpenJPEG's own tools take them) are shown in RGB by the sYCC equations; no other colour
+// transform is made beyond the codestream's own (its MCT, which OpenJPEG undoes). A JP2
+// file whose image header disagrees with its codestream is decoded from the codestream.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -247,6 +250,13 @@ void interleave_bytes(const Plane* const bgr[3], const Plane& grid, const Place&
   }
 }
 
+// A colour sample as shown: deep samples by the top 8 bits of their 16-bit scaling, as a
+// grey picture of the same samples is shown.
+std::uint8_t shown_8(std::uint32_t v, std::uint32_t precision) {
+  return precision <= 8 ? scale_to_8(v, precision)
+                        : static_cast<std::uint8_t>(scale_to_16(v, precision) >> 8);
+}
+
 void fill_colour(const Plane* const bgr[3], const Plane& grid, const Place& at,
                  kernel::Bitmap* out) {
   if (plain_bytes(*bgr[0], grid) && plain_bytes(*bgr[1], grid) && plain_bytes(*bgr[2], grid) &&
@@ -258,7 +268,30 @@ void fill_colour(const Plane* const bgr[3], const Plane& grid, const Place& at,
     std::uint8_t* row = out_row(out, at, y, 3);
     for (std::uint32_t x = 0; x < grid.w; ++x)
       for (int i = 0; i < 3; ++i)
-        row[3 * std::size_t{x} + i] = scale_to_8(sample(*bgr[i], grid, x, y), bgr[i]->prec);
+        row[3 * std::size_t{x} + i] = shown_8(sample(*bgr[i], grid, x, y), bgr[i]->prec);
+  }
+}
+
+// Y, Cb, Cr (components 0, 1, 2) in RGB by the sYCC equations (ITU-R BT.601 full range),
+// each term cut toward zero and the result clamped to Y's range, as OpenJPEG's tools do.
+void fill_ycc(const Plane* planes, const Place& at, kernel::Bitmap* out) {
+  const Plane &luma = planes[0], &blue = planes[1], &red = planes[2];
+  const std::int64_t top = (std::int64_t{1} << luma.prec) - 1;
+  const std::int64_t cb_zero = std::int64_t{1} << (blue.prec - 1);
+  const std::int64_t cr_zero = std::int64_t{1} << (red.prec - 1);
+  auto shown = [&](std::int64_t v) {
+    return shown_8(static_cast<std::uint32_t>(std::clamp<std::int64_t>(v, 0, top)), luma.prec);
+  };
+  for (std::uint32_t y = 0; y < luma.h; ++y) {
+    std::uint8_t* row = out_row(out, at, y, 3);
+    for (std::uint32_t x = 0; x < luma.w; ++x, row += 3) {
+      const std::int64_t l = sample(luma, luma, x, y);
+      const double cb = static_cast<double>(sample(blue, luma, x, y)) - cb_zero;
+      const double cr = static_cast<double>(sample(red, luma, x, y)) - cr_zero;
+      row[2] = shown(l + static_cast<std::int64_t>(1.402 * cr));
+      row[1] = shown(l - static_cast<std::int64_t>(0.344 * cb + 0.714 * cr));
+      row[0] = shown(l + static_cast<std::int64_t>(1.772 * cb));
+    }
   }
 }
 
@@ -267,11 +300,14 @@ struct Layout {
   OutputPlan plan;
   std::uint32_t width = 0, height = 0;
   int bits = 0;
+  bool ycc = false;  // components 0 to 2 are Y, Cb, Cr, shown in RGB
 };
 
-std::int32_t plan_layout(const opj_image_t& image, const FltLoadOptions* options, Layout* l) {
+std::int32_t plan_layout(const opj_image_t& image, const J2kHeader& h,
+                         const FltLoadOptions* options, Layout* l) {
   const std::int32_t result = plan_output(image.numcomps, options, &l->plan);
   if (result != RET_SUCCESS) return result;
+  l->ycc = h.ycc && !l->plan.grey && image.numcomps >= 3;
   l->width = image.comps[0].w;
   l->height = image.comps[0].h;
   l->bits = l->plan.grey ? (image.comps[l->plan.red].prec > 8 ? 16 : 8) : 24;
@@ -289,6 +325,8 @@ std::int32_t fill(const Layout& l, const Plane* planes, const Place& at, kernel:
   if (!rows_inside(out, at, planes[0].w, planes[0].h)) return RET_FILE_FORMAT;
   if (l.plan.grey) {
     fill_grey(planes[0], planes[l.plan.red], at, out);
+  } else if (l.ycc) {
+    fill_ycc(planes, at, out);
   } else {
     const Plane* const bgr[3] = {&planes[l.plan.blue], &planes[l.plan.green], &planes[l.plan.red]};
     fill_colour(bgr, planes[0], at, out);
@@ -299,12 +337,12 @@ std::int32_t fill(const Layout& l, const Plane* planes, const Place& at, kernel:
 // ----- Whole image ----------------------------------------------------------------------
 
 std::int32_t decode_whole(opj_codec_t* codec, opj_stream_t* source, opj_image_t* image,
-                          const FltLoadOptions* options, kernel::Bitmap* out) {
+                          const J2kHeader& h, const FltLoadOptions* options, kernel::Bitmap* out) {
   if (!opj_decode(codec, source, image) || !opj_end_decompress(codec, source))
     return RET_FILE_FORMAT;
   std::int32_t result = check_decoded(*image);
   Layout l;
-  if (result == RET_SUCCESS) result = plan_layout(*image, options, &l);
+  if (result == RET_SUCCESS) result = plan_layout(*image, h, options, &l);
   if (result == RET_SUCCESS) result = prepare(l, options, out);
   if (result != RET_SUCCESS) return result;
   kernel::Buffer<Plane> planes;
@@ -466,7 +504,7 @@ std::int32_t decode_tiles(opj_codec_t* codec, opj_stream_t* source, const opj_im
 std::int32_t decode_pieces(opj_codec_t* codec, opj_stream_t* source, opj_image_t* image,
                            const J2kHeader& h, const FltLoadOptions* options, kernel::Bitmap* out) {
   Layout l;
-  std::int32_t result = plan_layout(*image, options, &l);
+  std::int32_t result = plan_layout(*image, h, options, &l);
   if (result == RET_SUCCESS) result = prepare(l, options, out);
   if (result != RET_SUCCESS) return result;
   return h.tiles == 1 ? decode_strips(codec, source, image, l, out)
@@ -478,7 +516,7 @@ std::int32_t decode_pieces(opj_codec_t* codec, opj_stream_t* source, opj_image_t
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
                         kernel::Bitmap* out) {
   J2kHeader header;
-  const std::int32_t probed = probe_j2k(stream, kind, &header);
+  const std::int32_t probed = probe_decoded_j2k(&stream, &kind, &header);
   if (probed != RET_SUCCESS) return probed;
   if (header.precision > kMaxPrecision) return RET_NOT_SUPPORTED;
   if (!fits_cap(header, kind)) return RET_NO_MEMORY;
@@ -496,7 +534,7 @@ std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* 
     if (result != RET_SUCCESS) kernel::free_bitmap(out);
     return result;
   }
-  return decode_whole(codec.get(), source.get(), image.get(), options, out);
+  return decode_whole(codec.get(), source.get(), image.get(), header, options, out);
 }
 
 }  // namespace fileformat::detail

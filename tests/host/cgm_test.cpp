@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -392,32 +390,6 @@ TEST_F(HostCgm, RealSegments) {
   }
 }
 
-// i_3113g's two graphics: a drawing that fits the subheader's bounds under a downward
-// VDC extent, and upright red bold Helvetica text.
-TEST_F(HostCgm, I3113gGraphics) {
-  REQUIRE_SAMPLES();
-  const auto path = testing_support::sample("jitc/i_3113g.ntf");
-  auto parsed = testing_support::parse(path);
-  ASSERT_EQ(parsed.result, 1);
-  const auto& g = *parsed.document->graphics.at(0);
-  Drawing d, text;
-  ASSERT_EQ(d.load(testing_support::graphic_data(*parsed.document, path, 0)), 1);
-  vector::Point3 lo, hi;
-  ASSERT_EQ(vector::bounds(&d, &lo, &hi), 1);
-  // SBND1 and SBND2 are (row, column): columns span x, rows span y.
-  const double columns = g.sbnd2_second - g.sbnd1_second, rows = g.sbnd2_first - g.sbnd1_first;
-  EXPECT_TRUE(hi.x - lo.x > 0.5 * columns && hi.x - lo.x <= columns);
-  EXPECT_TRUE(hi.y - lo.y > 0.5 * rows && hi.y - lo.y <= rows);
-  EXPECT_TRUE(d.has_extent && d.extent_lower.y == -32767 && d.extent_upper.y == 0);
-  EXPECT_TRUE(lo.x >= 0 && hi.y <= 0);
-  ASSERT_EQ(text.load(testing_support::graphic_data(*parsed.document, path, 1)), 1);
-  const std::string shown = dump(text);
-  EXPECT_EQ(
-      shown.substr(shown.find(';')),
-      "; text 0,-12 'This is a test of Low Bit Rate Compression.' lwm=0 ewm=0 tc=ff font=6 ch=12");
-  EXPECT_STREQ(vector::font_name(text, text.objects.begin()[0].attributes), "HELVETICA_BOLD");
-}
-
 vector::ObjectDescription with(void (*change)(vector::Attributes&), double radius = 0) {
   vector::ObjectDescription d;
   change(d.attributes);
@@ -473,39 +445,6 @@ TEST_F(HostCgm, EveryKindAndAttributeComesBack) {
   round_trip(d, &back, &bytes);
 }
 
-// The writer's choices as the bytes show them: attributes only where they change, y
-// downward (VDC y = -world y) under an extent that is never flat, line widths absolute
-// in VDC and edge widths scaled in 16.16 when they are not whole.
-TEST_F(HostCgm, WrittenElements) {
-  Drawing d;
-  const auto red = with([](auto& a) {
-    a.line_colour = 0xFF, a.line_width_mode = a.edge_width_mode = 0;
-    a.line_width = 3, a.edge_width = 2.5;
-  });
-  d.add(ObjectKind::kPolyline, {{10, 20}, {30, 20}}, red);
-  d.add(ObjectKind::kPolyline, {{10, 20}, {30, 20}}, red);
-  Bytes bytes;
-  ASSERT_EQ(save(d, &bytes), 1);
-  std::string got;
-  for (const Element& e : walk(bytes)) {
-    if (e.cls < 2) continue;
-    got += (got.empty() ? "" : " ") + std::to_string(e.cls) + "," + std::to_string(e.id) + ":";
-    const std::size_t step = 2 - e.params.size() % 2;  // 16-bit words, or bytes
-    for (std::size_t i = 0; i < e.params.size(); i += step)
-      got += (i ? "," : "") +
-             std::to_string(step == 1 ? e.params[i]
-                                      : std::int16_t(e.params[i] << 8 | e.params[i + 1]));
-  }
-  EXPECT_EQ(got,
-            "2,2:1 2,5:1 2,3:0 2,6:10,-20,30,-21 5,3:3 5,4:255,0,0 5,28:2,-32768 4,1:10,-20,30,-20 "
-            "4,1:10,-20,30,-20");
-  Drawing back;
-  ASSERT_EQ(back.load(bytes), 1);
-  EXPECT_EQ(dump(back),
-            "[Layer 1*] ext 10,20:30,21 box 10,20:30,20; line 10,20 30,20 lwm=0 lw=3 lc=ff ew=2.5; "
-            "line 10,20 30,20 lwm=0 lw=3 lc=ff ew=2.5");
-}
-
 // Coordinates round to the nearest VDC integer within 16 bits, and what does not fit
 // (coordinates, radius, 250,000 points, text beyond the profile's 1,024 characters) is
 // refused.
@@ -540,21 +479,6 @@ TEST_F(HostCgm, WriterLimits) {
   Bytes bytes;
   EXPECT_EQ(save(points, &bytes), RET_INVALID_PARAMETER);
   EXPECT_EQ(save(text, &bytes), RET_INVALID_PARAMETER);
-}
-
-// The metafile description names the profile and the date of SOURCE_DATE_EPOCH.
-TEST_F(HostCgm, MetafileDescription) {
-  Drawing d;
-  d.add(ObjectKind::kCircle, {{1, 2}}, with([](auto&) {}, 3));
-  ::setenv("SOURCE_DATE_EPOCH", "86400", 1);
-  Bytes bytes;
-  ASSERT_EQ(save(d, &bytes), 1);
-  ::unsetenv("SOURCE_DATE_EPOCH");
-  const auto elements = walk(bytes);
-  const auto description = std::find_if(elements.begin(), elements.end(),
-                                        [](const Element& e) { return e.cls == 1 && e.id == 2; });
-  ASSERT_NE(description, elements.end());
-  EXPECT_EQ(description->params, str("NITF/CGM;ProfileEd:2301-2/Source:Kvntfu 0.1;Date:19700102"));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The drawing model and its painting onto kernel canvases: where each kind of object
-// puts its ink and in what colour (fills, lines, circles, arcs, text, hatches, dashes),
-// the world-to-canvas row rule, both row orders, refused depths, and that absurd
-// coordinates finish quickly and leak nothing.
+// puts its ink and in what colour (fills, lines, circles, arcs), the world-to-canvas row
+// rule, both row orders, refused depths, and that absurd coordinates (text, hatches and
+// dashes among them) finish quickly and leak nothing. Text, hatches and dashes on real
+// CGM graphics are held against their SBND in the composition tests.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -97,21 +98,10 @@ TEST_F(HostVector, InkWhereEachObjectLies) {
        [](Drawing& d) {
          d.add(ObjectKind::kRectangle, filled(kRed), {{10, 10}, {30, 30}});
        },
-       50, 0, Points{{12, 22}, {28, 22}, {12, 38}, {28, 38}, {20, 30}},
-       Points{{5, 5}, {35, 30}, {20, 45}, {20, 15}, {5, 30}}, kRed},
-      {"a horizontal line is one row of ink: world y 20 is row 30",
-       [](Drawing& d) { d.line(5, 20, 60, 20); }, 50, 0, Points{{10, 30}, {30, 30}, {50, 30}},
-       Points{{10, 27}, {30, 27}, {30, 33}, {50, 33}}},
+       50, 0, Points{{12, 22}, {28, 38}}, Points{{5, 30}, {35, 30}, {20, 45}, {20, 15}}, kRed},
       {"origin column 20: world x 0..10 lands on columns 20..30",
        [](Drawing& d) { d.line(0, 10, 10, 10); }, 50, 20, Points{{25, 40}},
        Points{{25, 39}, {25, 41}, {10, 40}, {35, 40}}},
-      {"an unfilled circle inks its edge, not its centre",
-       [](Drawing& d) {
-         auto c = filled(0, vector::InteriorStyle::kEmpty, 20);
-         c.attributes.edge_visible = 1, c.attributes.edge_width = 2;
-         d.add(ObjectKind::kCircle, c, {{32, 32}});
-       },
-       64, 0, Points{{52, 32}, {12, 32}, {32, 12}, {32, 52}}, Points{{32, 32}, {40, 32}, {58, 32}}},
       {"a quarter pie from world +x to +y is the upper right quadrant",
        [](Drawing& d) {
          auto c = filled(kRed, vector::InteriorStyle::kSolid, 20);
@@ -139,66 +129,6 @@ TEST_F(HostVector, InkWhereEachObjectLies) {
         EXPECT_TRUE(c.colour ? canvas.at(x, y) == c.colour : canvas.ink(x, y)) << x << "," << y;
       for (const auto& [x, y] : c.white) EXPECT_TRUE(canvas.white(x, y)) << x << "," << y;
     }
-}
-
-// "HELLO", 16 high. Upright from world (10, 20) under top 50, in HELVETICA: the
-// baseline on row 30, capitals at most one character height above it. Turned by the up
-// vector (-1, 0) from world (30, 0) under top 120: the base runs up the canvas from row
-// 120, the glyphs rise leftwards of column 30.
-TEST_F(HostVector, TextInkLiesInItsBox) {
-  const struct {
-    bool turned;
-    int width, height;
-    double top;
-    vector::Vertex at;
-    int left, right, highest, lowest;
-  } cases[] = {{false, 160, 64, 50, {10, 20}, 10, 10 + 5 * 16, 30 - 16, 31},
-               {true, 64, 128, 120, {30, 0}, 30 - 16, 31, 120 - 5 * 16, 121}};
-  for (const auto& c : cases) {
-    Drawing drawing;
-    vector::ObjectDescription d;
-    if (c.turned) {
-      d.attributes.up = {-1, 0}, d.attributes.base = {0, 1};
-    } else {
-      ASSERT_EQ(vector::add_font(&drawing, "HELVETICA", 9, &d.attributes.font), RET_SUCCESS);
-    }
-    d.attributes.character_height = 16;
-    d.text = "HELLO";
-    d.text_length = 5;
-    drawing.add(ObjectKind::kText, d, {c.at});
-    Canvas canvas(c.width, c.height, c.turned ? kernel::kViewBottomUp : kernel::kViewTopDown);
-    ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing, c.top, 0, kWhite), RET_SUCCESS);
-    int inked = 0, outside = 0;
-    for (int y = 0; y < c.height; ++y)
-      for (int x = 0; x < c.width; ++x)
-        if (canvas.ink(x, y))
-          ++inked, outside += x < c.left || x > c.right || y < c.highest || y > c.lowest;
-    EXPECT_GT(inked, 40) << c.turned;
-    EXPECT_EQ(outside, 0) << c.turned;
-  }
-}
-
-// A horizontal hatch inside its polygon: whole rows of ink with white rows between; a
-// dashed line: ink with gaps along its row.
-TEST_F(HostVector, HatchesAndDashesLeaveGaps) {
-  Drawing hatched, dashed;
-  auto hatch = filled(0, vector::InteriorStyle::kHatch);
-  hatch.attributes.hatch_index = 1;
-  hatched.add(ObjectKind::kPolygon, hatch, {{4, 4}, {60, 4}, {60, 60}, {4, 60}});
-  dashed.line(0, 20, 64, 20, 2);
-  Canvas h(64, 64), d(64, 64);
-  ASSERT_EQ(vector::paint_drawing(h.dc, hatched, 64, 0, kWhite), RET_SUCCESS);
-  ASSERT_EQ(vector::paint_drawing(d.dc, dashed, 50, 0, kWhite), RET_SUCCESS);
-  int ink_rows = 0, white_rows = 0, ink = 0, gaps = 0;
-  for (int y = 10; y < 54; ++y) {
-    bool all_ink = true, all_white = true;
-    for (int x = 10; x < 54; ++x)
-      all_ink = all_ink && h.ink(x, y), all_white = all_white && h.white(x, y);
-    ink_rows += all_ink, white_rows += all_white;
-  }
-  for (int x = 2; x < 62; ++x) ink += d.ink(x, 30), gaps += d.white(x, 30);
-  EXPECT_TRUE(ink_rows >= 4 && white_rows >= 20 && h.white(2, 30)) << ink_rows << " " << white_rows;
-  EXPECT_TRUE(ink > 20 && gaps > 10) << ink << " " << gaps;
 }
 
 TEST_F(HostVector, AbsurdCoordinatesFinishQuickly) {

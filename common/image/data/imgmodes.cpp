@@ -97,6 +97,11 @@ int give_colour_table(kernel::Bitmap* b, const ColourTable& table) {
 
 // ----- Dispatch ------------------------------------------------------------------------
 
+// Codes whose data a codec decodes (JPEG, JPEG 2000, T.4, vector quantisation).
+bool is_coded(CompressionCode c) {
+  return c != CompressionCode::kNC && c != CompressionCode::kNM;
+}
+
 void debug_line(const ImageReadContext& c, const char* what) {
   char line[128];
   std::snprintf(line, sizeof line, "\nread_image: image %u, IC %.2s: %s\n", c.index,
@@ -530,6 +535,13 @@ int read_image(NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
     result = reader(context);
   } else {
     debug_line(context, "compression not supported");
+  }
+  // The readers' own checks say which field failed; these two failures would otherwise
+  // reach the caller with nothing said about them.
+  if (result != RET_SUCCESS && context.data_length == 0) {
+    debug_line(context, "the image has no data (LI 0)");
+  } else if (result != RET_SUCCESS && result != RET_NOT_SUPPORTED && is_coded(s->compression)) {
+    debug_line(context, "the compressed data cannot be decoded");
   }
   if (result != RET_SUCCESS) kernel::free_bitmap(out);
   return result;

@@ -425,19 +425,57 @@ void show_colour_table(const NitfImageSubheader& s, kernel::Bitmap* out) {
   kernel::put_palette(out, 0, n, entries);
 }
 
-// The JPEG 2000 decoder hands on the components as stored, so a YCbCr601 image's Y, Cb and
-// Cr arrive as red, green and blue; extended reading shows them in RGB. (The JPEG decoder
-// converts YCbCr itself.)
-void show_ycbcr_in_rgb(const ImageReadContext& c) {
+bool is_j2k(const NitfImageSubheader& s) {
+  return s.compression == CompressionCode::kC8 || s.compression == CompressionCode::kM8;
+}
+
+// The JPEG 2000 decoder hands on the components as stored unless the stream itself says
+// they are Y, Cb, Cr, so a YCbCr601 image's Y, Cb and Cr arrive as red, green and blue;
+// extended reading shows them in RGB. (The JPEG decoder converts YCbCr itself.)
+void show_ycbcr_in_rgb(const ImageReadContext& c, const std::uint8_t* stream,
+                       std::uint32_t length) {
   const NitfImageSubheader& s = *c.subheader;
   kernel::Bitmap& b = *c.out;
-  const bool j2k = s.compression == CompressionCode::kC8 || s.compression == CompressionCode::kM8;
-  if (!c.document->extended || !j2k || s.representation != RepresentationCode::kYCbCr601 ||
-      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32))
+  if (!c.document->extended || !is_j2k(s) || s.representation != RepresentationCode::kYCbCr601 ||
+      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32) ||
+      fileformat::shows_ycc_in_rgb(stream, length))
     return;
   for (std::int32_t y = 0; y < b.height; ++y)
     if (std::uint8_t* row = kernel::pixel_row(b, y))
       ycbcr_to_rgb(row, static_cast<std::size_t>(b.width), b.bits_per_pixel / 8);
+}
+
+// A JPEG 2000 picture smaller than the block grid (a producer that codes NCOLS x NROWS
+// and leaves the pad pixels out) goes to the grid's top left, the rest staying 0 as pad
+// pixels of uncompressed data read: painted over the grid, it must not be stretched.
+int pad_to_grid(const ImageReadContext& c) {
+  imgdata::BlockGrid g;
+  kernel::Bitmap& b = *c.out;
+  if (!is_j2k(*c.subheader) || imgdata::block_grid(*c.subheader, &g) != RET_SUCCESS)
+    return RET_SUCCESS;
+  const std::uint64_t width = std::uint64_t{g.width} * g.per_row;
+  const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
+  if (b.width <= 0 || b.height <= 0 || width > INT32_MAX || height > INT32_MAX ||
+      (std::uint64_t(b.width) >= width && std::uint64_t(b.height) >= height))
+    return RET_SUCCESS;
+  kernel::Bitmap grid;
+  kernel::init_bitmap(&grid, kernel::kBitmapRecordSize);
+  int r = kernel::create_bitmap(
+      &grid, kernel::kBitmapRecordSize, 1,
+      static_cast<std::int32_t>(std::max<std::uint64_t>(width, b.width)),
+      static_cast<std::int32_t>(std::max<std::uint64_t>(height, b.height)), b.bits_per_pixel,
+      b.colour_order, nullptr, kernel::kViewTopDown, nullptr, 0);
+  if (r == RET_SUCCESS && b.palette_count > 0)
+    r = kernel::put_palette(&grid, 0, static_cast<std::uint32_t>(b.palette_count), b.palette);
+  if (r == RET_SUCCESS)
+    r = imgproc::combine(&grid, 0, 0, b.width, b.height, &b, 0, 0, imgproc::kCombineCopy, 0);
+  if (r != RET_SUCCESS) {
+    kernel::free_bitmap(&grid);
+    return r;
+  }
+  kernel::free_bitmap(&b);
+  b = grid;
+  return RET_SUCCESS;
 }
 
 // The whole data as one stream. The decoded picture becomes the output as it is.
@@ -454,8 +492,15 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   bool in_place = false;
   const int r =
       decode_whole(c, buffer.data(), static_cast<std::uint32_t>(length), &options, &in_place);
-  if (r == RET_SUCCESS) show_ycbcr_in_rgb(c);
-  if (in_place || r != RET_SUCCESS || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
+  if (r != RET_SUCCESS) return r;
+  show_ycbcr_in_rgb(c, buffer.data(), static_cast<std::uint32_t>(length));
+  if (!in_place) {
+    if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
+      kernel::free_bitmap(c.out);
+      return padded;
+    }
+  }
+  if (in_place || c.out->bits_per_pixel != 8 || !s.colours.present()) return r;
   show_colour_table(s, c.out);
   return RET_SUCCESS;
 }
