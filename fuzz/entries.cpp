@@ -14,6 +14,8 @@
 #include "fileformat/cgm_read.h"
 #include "fileformat/fileformat.h"
 #include "kernel.h"
+#include "tre/json.h"
+#include "tre/tre.h"
 #include "vector/drawing.h"
 
 namespace fuzzing {
@@ -119,6 +121,28 @@ void limit_allocations(std::size_t bytes) {
   kernel::set_allocation_cap(0);  // takes the environment's value
 }
 
+// Every TRE of every header listed and decoded, data extension segments described.
+static void walk_tres(NitfDocument* d) {
+  for (int32_t kind :
+       {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT, KV_FIELDS_DES}) {
+    const int32_t headers = kind == KV_FIELDS_FILE ? 1 : Kv_NITFGetSegmentCount(d, kind);
+    for (int32_t i = 0; i < headers; ++i) {
+      int32_t count = 0;
+      Kv_NITFGetTreCount(d, kind, i, &count);
+      for (int32_t t = 0; t < count; ++t) {
+        char* json = nullptr;
+        Kv_NITFGetTreJson(d, kind, i, t, &json);
+        Kv_NITFFreeTreJson(&json);
+      }
+      if (kind == KV_FIELDS_DES) {
+        char* json = nullptr;
+        Kv_NITFGetDesJson(d, i, &json);
+        Kv_NITFFreeTreJson(&json);
+      }
+    }
+  }
+}
+
 int walk_document(const std::wstring& name, bool extended) {
   Document doc;
   int r = Kv_NITFCreateEx(&doc.handle, name.c_str(), document_options(extended));
@@ -126,7 +150,25 @@ int walk_document(const std::wstring& name, bool extended) {
   Kv_NITFGetStatus(doc.handle);
   walk_headers(doc.handle);
   walk_segments(doc.handle);
+  walk_tres(doc.handle);
   return r;
+}
+
+int decode_tre(const std::uint8_t* data, std::size_t size) {
+  namespace tre = nitf::tre;
+  if (size < 6) return RET_BAD_ARGUMENT;
+  const std::string_view tag(reinterpret_cast<const char*>(data), 6);
+  const tre::Decoded d = tre::decode(tag, data + 6, size - 6);
+  const std::string json = tre::to_json(d);
+  if (d.status != tre::Status::kDecoded) return RET_SUCCESS;
+  tre::JsonValue v;
+  std::string reason;
+  std::vector<std::uint8_t> again;
+  if (!tre::parse_json(json, &v, &reason) || !v.find("fields") ||
+      !tre::encode(*tre::find_description(tag), *v.find("fields"), &again, &reason) ||
+      again != d.bytes)
+    __builtin_trap();
+  return RET_SUCCESS;
 }
 
 int describe(const std::wstring& name, bool extended) {

@@ -56,5 +56,9 @@ int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::
                  bool extended = false);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
+// The TRE dictionary alone: the first six bytes are the tag, the rest the TRE's data.
+// A TRE that decodes must encode back from its own JSON to the same bytes: a difference
+// is the interpreter's fault and traps. RET_SUCCESS, or RET_BAD_ARGUMENT without a tag.
+int decode_tre(const std::uint8_t* data, std::size_t size);
 
 }  // namespace fuzzing

@@ -110,6 +110,7 @@ KV_API int32_t KV_CALL KAVO_Load(void);
 #include "kvntfu_image.h"
 #include "kvntfu_records.h"
 #include "kvntfu_region.h"
+#include "kvntfu_tre.h"
 
 /* Appending (kept in memory until the next save; a failed append leaves the document as
  * it was). An image from a bitmap, JPEG-compressed as one block: format 10 (YCbCr601)

@@ -8,7 +8,7 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #   KVNTF_FUZZ_PARALLEL=1     run the harnesses at the same time (one process each)
-#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm
+#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm tre
 #   KVNTF_FUZZ_BUILD=DIR      the build tree (default build/fuzz)
 #   KVNTF_FUZZ_JOBS=N         build parallelism (default 2)
 #
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 seconds=${1:-60}
-targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm}
+targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm tre}
 build=${KVNTF_FUZZ_BUILD:-build/fuzz}
 jobs=${KVNTF_FUZZ_JOBS:-2}
 samples=${NITF_SAMPLES:-$root/../shared/samples}
@@ -64,9 +64,10 @@ cmake --build "$build" -j"$jobs" --target "${targets_to_build[@]}" >>"$out/logs/
 }
 
 # Seeds: the real samples and the demo file (small ones), every file kept in
-# tests/corpus, and for the CGM reader the data of every graphic segment among them.
+# tests/corpus, for the CGM reader the data of every graphic segment among them, and
+# for the TRE dictionary every TRE among them (tag and data).
 rm -rf "$out/seeds"
-mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/findings"
+mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/seeds/tre" "$out/findings"
 nitf_files=()
 if [ -d "$samples" ]; then
   while IFS= read -r f; do nitf_files+=("$f"); done < <(find "$samples" "$more_samples" -type f \
@@ -83,6 +84,7 @@ for f in tests/corpus/*; do
   esac
 done
 python3 fuzz/extract_cgm.py "$out/seeds/cgm" "${nitf_files[@]}" >/dev/null
+python3 fuzz/extract_tres.py "$out/seeds/tre" "${nitf_files[@]}" >/dev/null
 
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}
@@ -91,6 +93,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 run_one() {
   local t=$1 seeds=$out/seeds/nitf
   [ "$t" = cgm ] && seeds=$out/seeds/cgm
+  [ "$t" = tre ] && seeds=$out/seeds/tre
   mkdir -p "$out/corpus/$t" "$out/artifacts/$t"
   "$build/bin/fuzz_$t" "$out/corpus/$t" "$seeds" -dict="$root/fuzz/nitf.dict" \
     -max_total_time="$seconds" -max_len=$max_len -timeout=30 -report_slow_units=30 \

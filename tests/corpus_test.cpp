@@ -1,10 +1,10 @@
 // Replays tests/corpus: hostile inputs, each run through the calls the fuzz harnesses of
-// fuzz/ make, here without libFuzzer and under the test build's sanitizers. None came
-// from the fuzzers so far: the NITF files were generated and the CGM files made by hand,
-// each to take a reader down a path a hostile file takes (an attachment ring, a claimed
-// grid the data cannot hold, a length past the end); an input a harness finds joins
-// them. tests/corpus/expected lists each file with the codes it must give and where it
-// came from. Also the limits a hostile file's claims run into (huge images and maximal
+// fuzz/ make, here without libFuzzer and under the test build's sanitizers. The NITF
+// files were generated and the CGM files made by hand, each to take a reader down a path
+// a hostile file takes (an attachment ring, a claimed grid the data cannot hold, a
+// length past the end); the TRE inputs (a tag, then the data) are what fuzz_tre found.
+// tests/corpus/expected lists each file with the codes it must give and where it came
+// from. Also the limits a hostile file's claims run into (huge images and maximal
 // segment tables give a code at once), and the codes of every real file.
 #include <gtest/gtest.h>
 
@@ -30,7 +30,8 @@ using namespace testing_support;
 const fs::path kCorpus = fs::path(KVNTF_SOURCE_DIR) / "tests" / "corpus";
 
 // The lines of tests/corpus/expected: a NITF file's codes for open (the document walk),
-// fltInfo, fltLoad and render; a CGM file's word cgm and the CGM reader's code.
+// fltInfo, fltLoad and render; a CGM file's word cgm and the CGM reader's code; a TRE
+// input's word tre and the TRE harness's code.
 std::map<std::string, std::vector<std::string>> read_expected() {
   std::map<std::string, std::vector<std::string>> out;
   std::istringstream in(nitfgen::read_file((kCorpus / "expected").string()));
@@ -75,9 +76,13 @@ TEST_P(CorpusReplay, Codes) {
   const std::wstring file = wide(path);
   // The variants the load and render harnesses would choose for this file: by its length.
   using Call = std::pair<const char*, std::function<int()>>;
-  const bool cgm = want.at(0) == "cgm";
+  // A TRE that decodes must encode back to its bytes, or decode_tre traps.
+  const bool cgm = want.at(0) == "cgm" || want.at(0) == "tre";
   const std::vector<Call> calls =
-      cgm ? std::vector<Call>{{"cgm", [&] { return fuzzing::read_cgm(data, bytes.size()); }}}
+      want.at(0) == "cgm"
+          ? std::vector<Call>{{"cgm", [&] { return fuzzing::read_cgm(data, bytes.size()); }}}
+      : want.at(0) == "tre"
+          ? std::vector<Call>{{"tre", [&] { return fuzzing::decode_tre(data, bytes.size()); }}}
           : std::vector<Call>{
                 {"open", [&] { return fuzzing::walk_document(file); }},
                 {"fltInfo", [&] { return fuzzing::describe(file); }},

@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "fields.h"
 #include "listing.h"
+#include "tres.h"
 
 namespace cli {
 namespace {
@@ -101,6 +102,19 @@ Section section(int kind, const void* record, int index) {
   return s;
 }
 
+// The header's TREs, decoded, after its fields.
+void add_tres(Section& s, NitfDocument* doc, int kind, int index) {
+  std::vector<std::string> tres = tre_objects(doc, kind, index);
+  if (!tres.empty()) s.objects("tres", std::move(tres));
+}
+
+// A data extension's details from the module: user-defined fields, XML, its TREs.
+void add_des(Section& s, NitfDocument* doc, int index) {
+  const std::string des = des_object(doc, index);
+  if (!des.empty()) s.object("details", des);
+  add_tres(s, doc, KV_FIELDS_DES, index);
+}
+
 // No public record carries a data extension's subheader; its DESID is read from the
 // file where the header's length tables place the segment.
 std::vector<Section> des_sections(const std::string& path, const NitfHeader& h) {
@@ -162,8 +176,11 @@ void collect20(NitfDocument* doc, Listing* out) {
                                                          {KV_FIELDS_TEXT, &out->texts},
                                                          {KV_FIELDS_DES, &out->des}};
   for (const auto& [kind, list] : kinds)
-    for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
+    for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i) {
       list->push_back(section20(doc, kind, i));
+      if (kind != KV_FIELDS_LABEL) add_tres(list->back(), doc, kind, i);
+    }
+  add_tres(out->header, doc, KV_FIELDS_FILE, 0);
 }
 
 // The corners follow each image's fields in the text listing.
@@ -182,19 +199,23 @@ int collect(const std::string& file, NitfDocument* doc, Listing* out) {
     return RET_SUCCESS;
   }
   out->header = section(KV_FIELDS_FILE, &h, -1);
+  add_tres(out->header, doc, KV_FIELDS_FILE, 0);
   out->des = des_sections(file, h);
+  for (std::size_t i = 0; i < out->des.size(); ++i) add_des(out->des[i], doc, static_cast<int>(i));
   Kv_NITFFreeNITFHeader(&h);  // the sections hold copies of what they show
   for (int i = 0; i < Kv_NITFGetImageHeaderCount(doc); ++i) {
     NitfImageHeader m{};
     if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS)
       return r;
     out->images.push_back(section(KV_FIELDS_IMAGE, &m, i));
+    add_tres(out->images.back(), doc, KV_FIELDS_IMAGE, i);
     Kv_NITFFreeImageHeader(&m);
   }
   for (int i = 0; i < Kv_NITFGetGraphicHeaderCount(doc); ++i) {
     NitfGraphicHeader g{};
     if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) return r;
     out->graphics.push_back(section(KV_FIELDS_GRAPHIC, &g, i));
+    add_tres(out->graphics.back(), doc, KV_FIELDS_GRAPHIC, i);
     Kv_NITFFreeGraphicHeader(&g);
   }
   for (int i = 0; i < Kv_NITFGetTextHeaderCount(doc); ++i) {
@@ -204,6 +225,7 @@ int collect(const std::string& file, NitfDocument* doc, Listing* out) {
     Kv_NITFGetTextSegment(doc, i, nullptr, &length);
     Section s = section(KV_FIELDS_TEXT, &t, i);
     s.number("lt", length);
+    add_tres(s, doc, KV_FIELDS_TEXT, i);
     out->texts.push_back(std::move(s));
     Kv_NITFFreeTextHeader(&t);
   }

@@ -55,6 +55,11 @@ class JsonWriter {
     for (const std::string& v : values) string(nullptr, v);
     end_array();
   }
+  // A JSON text written by the module, inserted as it is.
+  void raw(const char* key, const std::string& json) {
+    separate(key);
+    std::fputs(json.c_str(), out_);
+  }
   void finish() { std::fputc('\n', out_); }
 
  private:

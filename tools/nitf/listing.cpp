@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tres.h"
+
 namespace cli {
 
 std::string trimmed(const char* s, std::size_t n) {
@@ -28,12 +30,25 @@ void Section::write_json(JsonWriter& json) const {
       case Item::kTexts:
         json.strings(i.key.c_str(), i.texts);
         break;
+      case Item::kObjects:
+        json.begin_array(i.key.c_str());
+        for (const std::string& o : i.texts) json.raw(nullptr, o);
+        json.end_array();
+        break;
+      case Item::kObject:
+        json.raw(i.key.c_str(), i.text);
+        break;
     }
   }
 }
 
 void Section::print_text(int indent) const {
   for (const Item& i : items_) {
+    if (i.kind == Item::kObjects || i.kind == Item::kObject) {
+      if (i.kind == Item::kObject) print_json_text(i.text, indent);
+      for (const std::string& o : i.texts) print_json_text(o, indent);
+      continue;
+    }
     std::string value;
     switch (i.kind) {
       case Item::kText:
@@ -53,6 +68,8 @@ void Section::print_text(int indent) const {
           if (!value.empty()) value += ", ";
           value += t;
         }
+        break;
+      default:
         break;
     }
     std::string key = i.key;

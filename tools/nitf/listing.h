@@ -10,13 +10,13 @@
 namespace cli {
 
 struct Item {
-  enum Kind { kText, kNumber, kNumbers, kTexts };
+  enum Kind { kText, kNumber, kNumbers, kTexts, kObjects, kObject };
   std::string key;  // lower-case NITF name
   Kind kind = kText;
   std::string text;
   long long number = 0;
   std::vector<long long> numbers;
-  std::vector<std::string> texts;
+  std::vector<std::string> texts;  // kObjects: JSON objects from the module
 };
 
 class Section {
@@ -29,6 +29,12 @@ class Section {
   void texts(const char* key, std::vector<std::string> v) {
     add(key, Item::kTexts).texts = std::move(v);
   }
+  // JSON objects the module wrote (TREs, a data extension's details): embedded as they
+  // are in JSON, printed as indented fields in text.
+  void objects(const char* key, std::vector<std::string> v) {
+    add(key, Item::kObjects).texts = std::move(v);
+  }
+  void object(const char* key, std::string v) { add(key, Item::kObject).text = std::move(v); }
   const std::vector<Item>& items() const { return items_; }
 
   // The items as members of the JSON object being written.
