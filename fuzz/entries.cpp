@@ -56,6 +56,12 @@ void walk_headers(NitfDocument* d) {
     NitfImageHeader image{};
     Kv_NITFGetImageHeader(d, static_cast<uint32_t>(i), &image);
     Kv_NITFFreeImageHeader(&image);
+    // Where the image lies: IGEOLO, BLOCKA, GEOLOB and the RPC, all from the file.
+    NitfImageCorners corners;
+    Kv_NITFGetImageCorners(d, static_cast<uint32_t>(i), &corners);
+    double a, b;
+    Kv_NITFImageToGround(d, static_cast<uint32_t>(i), 10, 20, 0, &a, &b);
+    Kv_NITFGroundToImage(d, static_cast<uint32_t>(i), 35, 45, 100, &a, &b);
   }
   const int32_t graphics = Kv_NITFGetGraphicHeaderCount(d);
   for (int32_t i = 0; i < graphics; ++i) {

@@ -105,6 +105,7 @@ KV_API int32_t KV_CALL KAVO_Load(void);
 #include "kvntfu_bitmap.h"
 #include "kvntfu_fields.h"
 #include "kvntfu_filter.h"
+#include "kvntfu_geo.h"
 #include "kvntfu_graphic_text.h"
 #include "kvntfu_image.h"
 #include "kvntfu_records.h"

@@ -81,7 +81,8 @@ TEST(Cli, Failures) {
   ToolRun beyond = run("text " + texts + " 2");
   EXPECT_EQ(beyond.exit_code, 1);
   EXPECT_NE(beyond.err.find("no text segment 2"), std::string::npos) << beyond.err;
-  for (const char* usage : {"", "info", "info --bogus x.ntf", "frobnicate", "text", "text x.ntf y"})
+  for (const char* usage : {"", "info", "info --bogus x.ntf", "frobnicate", "text", "text x.ntf y",
+                            "locate x.ntf 1", "locate x.ntf --ground 1 2", "locate x.ntf 1 y"})
     EXPECT_EQ(run(usage).exit_code, 2) << usage;
   EXPECT_EQ(run("help").exit_code, 0);
 }

@@ -76,7 +76,8 @@ TEST(Client, OneLinePerRefusalAndConventions) {
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_NE(r.err.find("NBPP"), std::string::npos) << "the module's reason: " << r.err;
-  for (const char* command : {"info", "text", "render", "copy", "set", "create", "append"})
+  for (const char* command :
+       {"info", "text", "render", "copy", "set", "create", "append", "locate"})
     EXPECT_EQ(nitf(std::string(command) + " --help").code, 0) << command;
   EXPECT_EQ(nitf("--version").code, 0);
   EXPECT_EQ(nitf("render").code, 2);

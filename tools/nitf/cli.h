@@ -77,5 +77,12 @@ int run_copy(const std::vector<std::string>& args);
 int run_set(const std::vector<std::string>& args);
 int run_create(const std::vector<std::string>& args);
 int run_append(const std::vector<std::string>& args);
+int run_locate(const std::vector<std::string>& args);
+
+// Image `index`'s corners as "LAT,LON LAT,LON LAT,LON LAT,LON (source)", empty when the
+// image is not located.
+std::string corners_text(NitfDocument* doc, int index);
+// Every image's footprint as a GeoJSON FeatureCollection on standard output.
+void print_geojson(NitfDocument* doc);
 
 }  // namespace cli

@@ -166,6 +166,13 @@ void collect20(NitfDocument* doc, Listing* out) {
       list->push_back(section20(doc, kind, i));
 }
 
+// The corners follow each image's fields in the text listing.
+void add_corners(NitfDocument* doc, std::vector<Section>* images) {
+  for (std::size_t i = 0; i < images->size(); ++i)
+    if (std::string c = corners_text(doc, static_cast<int>(i)); !c.empty())
+      (*images)[i].text("corners", std::move(c));
+}
+
 int collect(const std::string& file, NitfDocument* doc, Listing* out) {
   NitfHeader h{};
   if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
@@ -254,10 +261,12 @@ void print_text(const Listing& l) {
 
 int run_info(const std::vector<std::string>& args) {
   std::string file;
-  bool json = false;
+  bool json = false, geojson = false;
   for (const std::string& a : args) {
     if (a == "--json") {
       json = true;
+    } else if (a == "--geojson") {
+      geojson = true;
     } else if (!a.empty() && a[0] == '-') {
       return usage_error("info: unknown option '" + a + "'");
     } else if (file.empty()) {
@@ -267,9 +276,14 @@ int run_info(const std::vector<std::string>& args) {
     }
   }
   if (file.empty()) return usage_error("info: no file given");
+  if (json && geojson) return usage_error("info: --json or --geojson, not both");
 
   Document doc;
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
+  if (geojson) {
+    print_geojson(doc.get());
+    return kExitOk;
+  }
   Listing listing;
   if (int r = collect(file, doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
   listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
@@ -277,6 +291,7 @@ int run_info(const std::vector<std::string>& args) {
   if (json) {
     print_json(listing);
   } else {
+    add_corners(doc.get(), &listing.images);
     print_text(listing);
   }
   return kExitOk;

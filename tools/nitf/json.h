@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,24 @@ class JsonWriter {
   void number(const char* key, long long value) {
     separate(key);
     std::fprintf(out_, "%lld", value);
+  }
+  // Shortest text that reads back as the same double (null when not finite).
+  void real(const char* key, double value) {
+    separate(key);
+    if (value != value || value - value != 0) {
+      std::fputs("null", out_);
+      return;
+    }
+    char text[32];
+    for (int precision = 15; precision <= 17; ++precision) {
+      std::snprintf(text, sizeof text, "%.*g", precision, value);
+      if (std::strtod(text, nullptr) == value) break;
+    }
+    std::fputs(text, out_);
+  }
+  void null(const char* key) {
+    separate(key);
+    std::fputs("null", out_);
   }
   void numbers(const char* key, const std::vector<long long>& values) {
     begin_array(key);

@@ -24,10 +24,17 @@ struct Command {
 
 const Command kCommands[] = {
     {"info",
-     "info FILE [--json]\n"
-     "    The file header and every segment of FILE; --json as one JSON object whose keys\n"
-     "    are the lower-case NITF field names.\n",
+     "info FILE [--json | --geojson]\n"
+     "    The file header and every segment of FILE, with each located image's corners;\n"
+     "    --json as one JSON object whose keys are the lower-case NITF field names;\n"
+     "    --geojson every image's footprint as a GeoJSON FeatureCollection.\n",
      cli::run_info},
+    {"locate",
+     "locate FILE [--image N] ROW COL [HEIGHT] | locate FILE [--image N] --ground LAT LON HEIGHT\n"
+     "    Projects through image N's RPC (0 by default): ROW COL (0 0 is the centre of the\n"
+     "    first pixel) to latitude and longitude at HEIGHT metres above the ellipsoid (0),\n"
+     "    or a ground point to row and column.\n",
+     cli::run_locate},
     {"text",
      "text FILE [INDEX]\n"
      "    The bytes of text segment INDEX (every text segment without INDEX), as stored.\n",
