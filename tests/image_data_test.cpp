@@ -115,6 +115,10 @@ struct SampleImage {
   std::uint32_t index;
 };
 
+void PrintTo(const SampleImage& s, std::ostream* os) {
+  *os << s.file.filename().string() << " image " << s.index;
+}
+
 // Every image of the samples the parser takes.
 std::vector<SampleImage> sample_images() {
   std::vector<SampleImage> out;
@@ -237,6 +241,10 @@ struct Layout {
   Mask mask = kNoMask;
   std::set<int> blank = {};  // blocks shown as 0
 };
+
+void PrintTo(const Layout& l, std::ostream* os) {
+  *os << l.name;
+}
 
 // 3 x 2 blocks of 5 x 3 (the last row and column pad pixels), 8-bit bands R, G, B, M.
 ImageSpec grid(int bands, const std::string& imode = "B") {
@@ -445,6 +453,10 @@ struct Extended {
   std::string bands = "1";    // GDAL's numbers of the bands shown ("ycc": as Y, Cb, Cr)
   int strict = RET_SUCCESS;   // what the strict reader answers
 };
+
+void PrintTo(const Extended& c, std::ostream* os) {
+  *os << c.name;
+}
 
 std::uint64_t bits_of(float v) {
   return std::bit_cast<std::uint32_t>(v);
