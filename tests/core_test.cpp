@@ -1,7 +1,7 @@
-// The document: its lifecycle through the API, the parse of every sample, segment
-// positions, the streaming file header, and the sweeps that damage every byte of every
-// header and subheader of the samples (and of a generated file that has every optional
-// part) or cut the file there.
+// The document: its lifecycle through the API, the text export, the data extensions'
+// overflow fields, the streaming file header, and the sweeps that damage every byte of
+// every header and subheader of the samples (and of a generated file that has every
+// optional part) or cut the file there.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 #include "nitfgen_every.h"
+#include "nitfgen_segments.h"
 #include "testing.h"
 
 namespace {
@@ -50,19 +51,12 @@ TEST(Api, Lifecycle) {
   EXPECT_EQ(doc, nullptr);
 
   TempDir dir;
-  nitfgen::FileSpec layout;
-  layout.fields["FBKGC"] = std::string("\x01\x02\x03", 3);
-  const fs::path path = dir.write("h.ntf", nitfgen::build(layout));
-  ASSERT_EQ(Kv_NITFCreate(&doc, wide(path).c_str()), RET_SUCCESS);
+  ASSERT_EQ(Kv_NITFCreate(&doc, wide(dir.write("h.ntf", nitfgen::build({}))).c_str()), RET_SUCCESS);
   EXPECT_EQ(Kv_NITFGetStatus(doc), 3);
-  EXPECT_EQ(doc->background, 0x030201u);
   Kv_NITFDestroy(&doc);
   doc = reinterpret_cast<NitfDocument*>(0x1);
   EXPECT_EQ(Kv_NITFCreateA(&doc, "/nonexistent/file.ntf"), RET_FILE_NOT_FOUND);
   EXPECT_EQ(doc, nullptr);
-  layout.fields["FVER"] = "02.00";
-  EXPECT_EQ(Kv_NITFCreateA(&doc, dir.write("old.ntf", nitfgen::build(layout)).c_str()),
-            RET_UNSUPPORTED_VERSION);
   EXPECT_EQ(Kv_NITFCreateA(&doc, "\xff\xfe"), RET_NO_MEMORY) << "not UTF-8";
   EXPECT_EQ(kernel::live_objects(), before) << "destroy and refusals leave nothing behind";
 }
@@ -87,25 +81,58 @@ TEST(SharedLibrary, ExportsOnlyTheApi) {
   EXPECT_EQ(exported, declared);
 }
 
-// ----- Parse and segment positions ----------------------------------------------------
-
 bool other_version(const fs::path& p) {
   return p.filename() == "U_0006A.NTF";
 }
 
-// Every NITF 2.1 sample parses but the 16-bit three-band ones. (Where the segments lie
-// the byte-identical saves of every sample check, writing_test.)
-TEST(Parse, EverySample) {
-  REQUIRE_SAMPLES();
-  MessageCapture quiet;
-  for (const fs::path& path : all_samples()) {
-    const std::string name = path.filename().string();
-    const bool deep = name.rfind("rgb16", 0) == 0 || name.rfind("066_", 0) == 0;
-    EXPECT_EQ(parse(path).result, other_version(path) ? RET_UNSUPPORTED_VERSION
-                                  : deep              ? RET_UNSUPPORTED_BPP
-                                                      : RET_SUCCESS)
-        << name;
-  }
+// ----- Text segments ---------------------------------------------------------------------
+
+TEST(TextSegment, Arguments) {
+  TempDir dir;
+  nitfgen::FileSpec layout;
+  layout.texts.push_back({nitfgen::text_subheader(), "hello"});
+  std::string bytes = nitfgen::build(layout);
+  Parsed p = parse(dir.write("text.ntf", bytes));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  NitfDocument* d = p.document.get();
+  uint32_t length = 77;
+  EXPECT_EQ(Kv_NITFGetTextSegment(d, 1, nullptr, &length), RET_BAD_ARGUMENT);
+  EXPECT_EQ(Kv_NITFGetTextSegment(d, -1, nullptr, &length), RET_BAD_ARGUMENT);
+  EXPECT_EQ(length, 77u) << "an index out of range changes nothing";
+  EXPECT_EQ(Kv_NITFGetTextSegment(nullptr, 0, nullptr, &length), RET_INVALID_DOCUMENT);
+  char buffer[8] = "xxxxxxx";
+  EXPECT_EQ(Kv_NITFGetTextSegment(d, 0, buffer, nullptr), RET_SUCCESS);
+  EXPECT_STREQ(buffer, "hello");
+  EXPECT_EQ(nitf::position_at_segment_data(d, nitf::SegmentKind::kText, 0),
+            nitf::segment_offset(*d, nitf::SegmentKind::kText, 0) + 282);
+  EXPECT_EQ(nitf::segment_offset(*d, static_cast<nitf::SegmentKind>(3), 0), -1) << "no such kind";
+  d->texts[0].reset();  // a list node without a record
+  EXPECT_EQ(Kv_NITFGetTextSegment(d, 0, nullptr, &length), RET_SUCCESS);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(Kv_NITFGetTextSegment(d, 0, buffer, nullptr), RET_FAILURE);
+
+  // LT claims one byte more than the file holds: refused before anything is read.
+  bytes.replace(bytes.find("028200005") + 4, 5, "00006");  // LTSH 282, LT 5
+  Parsed longer = parse(dir.write("long.ntf", bytes));
+  ASSERT_EQ(longer.result, RET_SUCCESS);
+  buffer[0] = 'x';
+  EXPECT_EQ(Kv_NITFGetTextSegment(longer.document.get(), 0, buffer, &length), RET_FILE_READ);
+  EXPECT_EQ(length, 6u);
+  EXPECT_EQ(buffer[0], 'x') << "nothing read";
+}
+
+// ----- Data extensions ---------------------------------------------------------------------
+
+// DESOFLW and DESITEM follow DESCTLN only in TRE_OVERFLOW.
+TEST(DataExtension, OverflowFields) {
+  TempDir dir;
+  Parsed p = parse(dir.write("every.ntf", nitfgen::build(nitfgen::every_part_file())));
+  ASSERT_EQ(p.result, RET_SUCCESS);
+  const auto &overflow = *p.document->des[0], &user = *p.document->des[1];
+  EXPECT_STREQ(overflow.desoflw, "UDHD  ");
+  EXPECT_STREQ(overflow.desitem, "001");
+  EXPECT_STREQ(user.desoflw, "");
+  EXPECT_STREQ(user.desshf.data(), "USERFIELDS");
 }
 
 // ----- The streaming file header ------------------------------------------------------
@@ -133,48 +160,27 @@ Lookup lookup(const TempDir& dir, const std::string& bytes) {
   return out;
 }
 
-TEST(Streaming, AllNinesHeaderReadAgain) {
+// Replacement data of 150 bytes replace FHDR to FTITLE and a little more, not FL; a
+// replacement that is itself all nines is taken as it is, without a further re-read.
+TEST(Streaming, ReadAgain) {
   TempDir dir;
   nitfgen::FileSpec layout;
-  layout.images.push_back({std::string(500, 'I'), std::string(1000, 'd')});
-  layout.texts.push_back({std::string(285, 'T'), "some text"});
   layout.streaming = true;
   std::string bytes = nitfgen::build(layout);
-  Parsed p = read_header_only(dir.write("stream.ntf", bytes));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  const auto& h = p.document->header;
-  EXPECT_EQ(h.fl_source, std::int64_t(bytes.size()));
-  EXPECT_EQ(h.images.subheader_current[0], 500u);
-  EXPECT_EQ(h.images.data(0), 1000u);
-  EXPECT_EQ(h.des.count, 1);
-  EXPECT_EQ(p.document->streaming.replacement_consumed, h.hl_source);
-  EXPECT_EQ(bytes.substr(nitf::segment_data_offset(*p.document, SegmentKind::kText, 0), 9),
-            "some text");
-
-  // Replacement data of 150 bytes replace FHDR to FTITLE and a little more, not FL.
-  layout.images.clear();
-  layout.texts.clear();
-  bytes = nitfgen::build(layout);
   nitfgen::FileSpec other = layout;
   other.fields["FTITLE"] = "second";
   other.streaming = false;
   const std::string replacement = nitfgen::file_header(other).substr(0, 150);
   bytes = bytes.substr(0, bytes.rfind(kDelim1) - 7) + framed(0, replacement, 150, 150);
-  p = read_header_only(dir.write("short.ntf", bytes));
+  Parsed p = read_header_only(dir.write("short.ntf", bytes));
   ASSERT_EQ(p.result, RET_SUCCESS);
   EXPECT_EQ(std::string(p.document->header.ftitle), nitfgen::text("second", 80));
   EXPECT_STREQ(p.document->header.fl, "999999999999");
-}
 
-// A replacement that is itself all nines is taken as it is, without a further re-read.
-TEST(Streaming, NinesInTheReplacement) {
-  TempDir dir;
-  nitfgen::FileSpec layout;
-  layout.streaming = true;
-  std::string bytes = nitfgen::build(layout);
+  bytes = nitfgen::build(layout);
   const std::size_t hl = std::stoul(bytes.substr(354, 6));
   bytes.replace(bytes.rfind(kDelim1) + 4, hl, bytes.substr(0, hl));
-  Parsed p = read_header_only(dir.write("loop.ntf", bytes));
+  p = read_header_only(dir.write("loop.ntf", bytes));
   EXPECT_EQ(p.result, RET_SUCCESS);
   EXPECT_STREQ(p.document->header.fl, "999999999999");
   bytes.resize(bytes.rfind(kDelim1) - 7);  // no frame at all

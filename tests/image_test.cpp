@@ -1,10 +1,8 @@
-// The image subheader: every field of every image of every sample against GDAL, the
-// reader's codes, LUTs and mask tables, the streaming re-read, and claims no segment
-// can hold.
+// The image subheader: LUTs and mask tables, the streaming re-read, and claims no
+// segment can hold. (Every field of every image of every sample against GDAL: fields_test.)
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <sstream>
 
 #include "image/imsubhdr.h"
 #include "nitfgen_image.h"
@@ -29,50 +27,6 @@ struct OneImage {
   }
   const NitfImageSubheader& image() const { return *p.document->images[0]; }
 };
-
-// ----- Codes -------------------------------------------------------------------------------
-
-// What the reader makes of texts outside the code tables: a file's IREP keeps the code
-// the record had, an unknown IC is kept with its COMRAT, PJUST is right unless L, an IMAG
-// that means nothing keeps 1. The summary: IC and bi-level codes, PJUST, IMAG, IREP.
-TEST(ImageCodes, OutsideTheTables) {
-  const std::pair<void (*)(ImageSpec&), const char*> cases[] = {
-      {[](ImageSpec& s) { s.irep = "XYZ"; }, "0 3 1 1 1"},
-      {[](ImageSpec& s) { s.ic = "Z9", s.comrat = "1D  "; }, "19 0 1 1 0"},
-      {[](ImageSpec& s) { s.ic = "C1", s.comrat = "00.0"; }, "3 3 1 1 0"},
-      {[](ImageSpec& s) { s.pjust = "L"; }, "0 3 0 1 0"},
-      {[](ImageSpec& s) { s.pjust = " ", s.imag = "/0"; }, "0 3 1 1 0"},
-      {[](ImageSpec& s) { s.imag = ".5"; }, "0 3 1 0.5 0"}};
-  for (const auto& [edit, summary] : cases) {
-    ImageSpec layout;
-    edit(layout);
-    OneImage o(layout);
-    ASSERT_EQ(o.p.result, RET_SUCCESS) << summary;
-    const NitfImageSubheader& r = o.image();
-    std::ostringstream out;
-    out << int(r.compression) << " " << int(r.bilevel_mode) << " " << r.right_justified << " "
-        << r.magnification << " " << int(r.representation);
-    EXPECT_EQ(out.str(), summary);
-  }
-}
-
-// The IMAG text a changed magnification is written as: the stored text while it still
-// says the value, else the shortest that reads back the same.
-TEST(ImageCodes, MagnificationText) {
-  const struct {
-    const char* stored;
-    double value;
-    const char* text;
-  } cases[] = {{"/2  ", 0.5, "/2  "}, {"1.0 ", 0.25, "0.25"},  {"1.0 ", 0.125, "/8"},
-               {"1.0 ", 2.0, "2"},    {"1.0 ", 1.0 / 3, "/3"}, {"", 1.0, "1"}};
-  for (const auto& c : cases) {
-    char out[5] = {};
-    ASSERT_TRUE(nitf::magnification_text(c.stored, c.value, out)) << c.value;
-    EXPECT_STREQ(out, c.text) << c.value;
-  }
-  char out[5];
-  EXPECT_FALSE(nitf::magnification_text("1.0 ", 10000, out));
-}
 
 // ----- LUTs and masks ---------------------------------------------------------------------
 

@@ -6,13 +6,14 @@ CGM segments are there.
 
 usage: check_created.py NITF_TOOL SAMPLES_DIR
 """
+import json
 import math
 import os
-import struct
 import subprocess
 import sys
 import tempfile
 
+import numpy as np
 from osgeo import gdal
 
 gdal.UseExceptions()
@@ -28,41 +29,31 @@ def check(condition, what):
 
 def picture(path, driver, bands, width=96, height=64):
     """A smooth picture written with a GDAL driver: red across, blue down, green fixed."""
+    y, x = np.mgrid[0:height, 0:width]
+    planes = [x * 255 // width, x * 0 + 128, y * 255 // height] if bands == 3 \
+        else [(x + y) * 255 // (width + height)]
     mem = gdal.GetDriverByName("MEM").Create("", width, height, bands, gdal.GDT_Byte)
-    for b in range(bands):
-        rows = []
-        for y in range(height):
-            for x in range(width):
-                value = [x * 255 // width, 128, y * 255 // height][b] if bands == 3 \
-                    else (x + y) * 255 // (width + height)
-                rows.append(value)
-        mem.GetRasterBand(b + 1).WriteRaster(0, 0, width, height, bytes(rows))
+    for b, plane in enumerate(planes):
+        mem.GetRasterBand(b + 1).WriteArray(plane.astype(np.uint8))
     gdal.GetDriverByName(driver).CreateCopy(path, mem)
     return mem
 
 
 def psnr(a, b):
-    sa, sb = a.ReadRaster(), b.ReadRaster()
-    if len(sa) != len(sb):
+    sa, sb = a.ReadAsArray().astype(float), b.ReadAsArray().astype(float)
+    if sa.shape != sb.shape:
         return 0
-    error = sum((x - y) ** 2 for x, y in zip(sa, sb)) / len(sa)
+    error = ((sa - sb) ** 2).mean()
     return 99 if error == 0 else 10 * math.log10(255 * 255 / error)
 
 
-def cgm_of_sample(samples, name, out):
+def cgm_of_sample(tool, samples, name, out):
     """The first graphic segment's bytes of a sample, found through its header lengths."""
-    data = open(os.path.join(samples, name), "rb").read()
-    hl = int(data[354:360])
-    at = 360
-    numi = int(data[at:at + 3]); at += 3
-    image_bytes = 0
-    for _ in range(numi):
-        image_bytes += int(data[at:at + 6]) + int(data[at + 6:at + 16]); at += 16
-    nums = int(data[at:at + 3]); at += 3
-    lssh, ls = int(data[at:at + 4]), int(data[at + 4:at + 10])
-    start = hl + image_bytes + lssh
-    open(out, "wb").write(data[start:start + ls])
-    return nums
+    path = os.path.join(samples, name)
+    info = json.loads(subprocess.run([tool, "info", "--json", path], capture_output=True).stdout)
+    start = info["hl"] + sum(info["lish"]) + sum(info["li"]) + info["lssh"][0]
+    open(out, "wb").write(open(path, "rb").read()[start:start + info["ls"][0]])
+    return len(info["ls"])
 
 
 def main():
@@ -76,7 +67,7 @@ def main():
         text = os.path.join(tmp, "note.txt")
         open(text, "wb").write(b"A note for the file.\r\nSecond line.\r\n")
         cgm = os.path.join(tmp, "g.cgm")
-        has_cgm = os.path.isdir(samples) and cgm_of_sample(samples, "jitc/i_3113g.ntf", cgm) > 0
+        has_cgm = os.path.isdir(samples) and cgm_of_sample(tool, samples, "jitc/i_3113g.ntf", cgm) > 0
         out = os.path.join(tmp, "made.ntf")
         args = [tool, "create", out, "--title", "Made by nitf create",
                 "--image", os.path.join(tmp, "rgb.png"), "--quality", "100",

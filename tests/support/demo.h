@@ -28,10 +28,6 @@ inline Segment demo_gradient() {
   layout.imode = "P";
   layout.nppbh = 192;
   layout.nppbv = 128;
-  layout.idlvl = 1;
-  layout.ialvl = 0;
-  layout.iloc_row = 0;
-  layout.iloc_column = 0;
   layout.fields["IID1"] = "GRADIENT";
   std::string pixels;
   for (int y = 0; y < 128; ++y) {
@@ -47,10 +43,7 @@ inline Segment demo_gradient() {
 // The rings: dark and light rings 6 pixels wide around the centre.
 inline Segment demo_rings() {
   ImageSpec layout;
-  layout.nrows = 96;
-  layout.ncols = 96;
-  layout.nppbh = 96;
-  layout.nppbv = 96;
+  layout.nrows = layout.ncols = layout.nppbh = layout.nppbv = 96;
   layout.idlvl = 2;
   layout.ialvl = 1;
   layout.iloc_row = 80;
@@ -78,7 +71,6 @@ inline Segment demo_checkerboard() {
   layout.comrat = "00.0";
   layout.idlvl = 3;
   layout.iloc_row = 128;
-  layout.iloc_column = 0;
   layout.fields["IID1"] = "CHECKERS";
   return image_segment(layout, jpeg_stream(64, 48, 1, 95, [](int x, int y) {
                          return ((x / 8 + y / 8) % 2) ? 220u : 40u;

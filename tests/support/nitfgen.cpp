@@ -1,23 +1,18 @@
 // The test generator.
 #include "nitfgen.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "nitfgen_segments.h"
+
 namespace nitfgen {
 namespace {
 
-struct Field {
-  const char* name;
-  std::size_t width;
-  bool numeric;
-  const char* value;
-};
-
 // FHDR to OPHONE with the values a plain file carries.
-const Field kLeading[] = {
+const std::vector<Field> kLeading = {
     {"FHDR", 4, false, "NITF"},
     {"FVER", 5, false, "02.10"},
     {"CLEVEL", 2, true, "03"},
@@ -53,40 +48,15 @@ std::string nines(std::size_t width) {
   return std::string(width, '9');
 }
 
-std::string pad_field(const Field& f, const std::string& value) {
-  if (value.size() >= f.width) return value.substr(0, f.width);
-  if (f.numeric) return std::string(f.width - value.size(), '0') + value;
-  return value + std::string(f.width - value.size(), ' ');
-}
-
-std::string lengths(const std::vector<Segment>& segments, std::size_t sw, std::size_t dw,
-                    bool hide_sub, bool hide_data) {
-  std::string out = number(static_cast<long long>(segments.size()), 3);
-  for (const Segment& s : segments) {
-    out += hide_sub ? nines(sw) : number(static_cast<long long>(s.subheader.size()), sw);
-    out += hide_data ? nines(dw) : number(static_cast<long long>(s.data.size()), dw);
-  }
-  return out;
-}
-
-std::string area(bool present, const std::string& bytes) {
-  if (!present) return "00000";
-  return number(static_cast<long long>(bytes.size() + 3), 5) + "000" + bytes;
-}
-
 // The header; `hide` writes the streaming markers in place of the real lengths.
 std::string header_bytes(const FileSpec& layout, const std::vector<Segment>& des,
                          long long file_length, bool hide) {
-  std::string h;
-  for (const Field& f : kLeading) {
-    auto it = layout.fields.find(f.name);
-    h += pad_field(f, it != layout.fields.end() ? it->second : std::string(f.value));
-  }
+  std::string h = fields(kLeading, layout.fields);
   std::string rest = lengths(layout.images, 6, 10, hide, hide) +
                      lengths(layout.graphics, 4, 6, hide, false) + "000" +
                      lengths(layout.texts, 4, 5, hide, false) + lengths(des, 4, 9, hide, hide) +
-                     lengths(layout.res, 4, 7, false, false) + area(layout.has_udhd, layout.udhd) +
-                     area(layout.has_xhd, layout.xhd);
+                     lengths(layout.res, 4, 7) + extension_area(layout.has_udhd, layout.udhd) +
+                     extension_area(layout.has_xhd, layout.xhd);
   long long hl = static_cast<long long>(h.size() + 12 + 6 + rest.size());
   h += hide ? nines(12) : number(file_length, 12);
   h += number(hl, 6);
@@ -100,7 +70,47 @@ std::string body(const FileSpec& layout, const std::vector<Segment>& des) {
   return out;
 }
 
+// A data extension subheader (DESSHL 0000) with the given DESID.
+std::string des_subheader(const std::string& desid) {
+  DesSpec des;
+  des.desid = desid;
+  return des_subheader_full(des);
+}
+
 }  // namespace
+
+std::string fields(const std::vector<Field>& table, const FieldValues& values) {
+  for (const auto& [name, value] : values)
+    if (std::none_of(table.begin(), table.end(), [&](const Field& f) { return name == f.name; }))
+      throw std::invalid_argument("nitfgen: no field " + name + " here");
+  std::string out;
+  for (const Field& f : table) {
+    auto it = values.find(f.name);
+    const std::string value = it != values.end() ? it->second : f.value;
+    if (value.size() >= f.width)
+      out += value.substr(0, f.width);
+    else if (f.numeric)
+      out += std::string(f.width - value.size(), '0') + value;
+    else
+      out += text(value, f.width);
+  }
+  return out;
+}
+
+std::string extension_area(bool present, const std::string& bytes) {
+  if (!present) return "00000";
+  return number(static_cast<long long>(bytes.size() + 3), 5) + "000" + bytes;
+}
+
+std::string lengths(const std::vector<Segment>& segments, std::size_t sw, std::size_t dw,
+                    bool hide_sub, bool hide_data) {
+  std::string out = number(static_cast<long long>(segments.size()), 3);
+  for (const Segment& s : segments) {
+    out += hide_sub ? nines(sw) : number(static_cast<long long>(s.subheader.size()), sw);
+    out += hide_data ? nines(dw) : number(static_cast<long long>(s.data.size()), dw);
+  }
+  return out;
+}
 
 std::string text(const std::string& value, std::size_t width) {
   if (value.size() >= width) return value.substr(0, width);
@@ -116,11 +126,6 @@ std::string number(long long value, std::size_t width) {
 
 std::string tre(const std::string& tag, const std::string& data) {
   return text(tag, 6) + number(static_cast<long long>(data.size()), 5) + data;
-}
-
-std::string des_subheader(const std::string& desid) {
-  // DE, DESID, DESVER, DESCLAS and the 166 bytes of the rest of the security group.
-  return "DE" + text(desid, 25) + "01" + "U" + std::string(166, ' ') + "0000";
 }
 
 std::string file_header(const FileSpec& layout) {

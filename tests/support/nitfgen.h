@@ -18,11 +18,16 @@ struct Segment {
   std::string data;
 };
 
+// Overrides of a header's fields by NITF name. Text is padded with blanks and numbers
+// are zero-filled on the left to the field width; a value of the full width (an SLOC of
+// "-0010-0020") goes in as it is; a longer one is cut.
+using FieldValues = std::map<std::string, std::string>;
+
 struct FileSpec {
   // Overrides of the file header's leading fields (FHDR to OPHONE) by NITF name;
   // values are padded (text) or zero-filled (numbers) to the field width. FBKGC takes
   // three raw bytes.
-  std::map<std::string, std::string> fields;
+  FieldValues fields;
   std::vector<Segment> images, graphics, texts, des, res;
   // TRE bytes of UDHD and XHD (without the overflow field); absent when not set.
   bool has_udhd = false, has_xhd = false;
@@ -42,8 +47,21 @@ std::string tre(const std::string& tag, const std::string& data);
 std::string text(const std::string& value, std::size_t width);
 std::string number(long long value, std::size_t width);
 
-// A data extension subheader (DESSHL 0000) with the given DESID.
-std::string des_subheader(const std::string& desid);
+// One field of the generator's own tables: its width, whether it is a number, and the
+// value a plain producer writes.
+struct Field {
+  const char* name;
+  std::size_t width;
+  bool numeric;
+  const char* value;
+};
+// Every field of `table`, given or plain; a name the table lacks throws.
+std::string fields(const std::vector<Field>& table, const FieldValues& values);
+// A 5-digit length, and when it is not 0 the 3-digit overflow field and the TRE bytes.
+std::string extension_area(bool present, const std::string& bytes);
+// A segment count and each segment's subheader and data lengths (nines where hidden).
+std::string lengths(const std::vector<Segment>& segments, std::size_t sw, std::size_t dw,
+                    bool hide_sub = false, bool hide_data = false);
 
 bool write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);

@@ -1,17 +1,8 @@
 // The test generator's NITF 2.0 files.
 #include "nitfgen20.h"
 
-#include <stdexcept>
-
 namespace nitfgen::v20 {
 namespace {
-
-struct Field {
-  const char* name;
-  std::size_t width;
-  bool numeric;
-  const char* value;
-};
 
 // MIL-STD-2500A file header, FHDR to HL; the security group is the 2.0 one.
 const std::vector<Field> kHeader = {
@@ -54,35 +45,6 @@ const std::vector<Field> kText = {
     {"TSCTLN", 20, false, ""},   {"TSDWNG", 6, false, ""},  {"ENCRYP", 1, true, "0"},
     {"TXTFMT", 3, false, "STA"},
 };
-
-std::string pad(const Field& f, const std::string& value) {
-  if (value.size() >= f.width) return value.substr(0, f.width);
-  if (f.numeric) return std::string(f.width - value.size(), '0') + value;
-  return value + std::string(f.width - value.size(), ' ');
-}
-
-std::string fields(const std::vector<Field>& table, const FieldValues& values) {
-  for (const auto& [name, value] : values) {
-    bool known = false;
-    for (const Field& f : table) known = known || name == f.name;
-    if (!known) throw std::invalid_argument("nitfgen: no 2.0 field " + name);
-  }
-  std::string out;
-  for (const Field& f : table) {
-    auto it = values.find(f.name);
-    out += pad(f, it != values.end() ? it->second : std::string(f.value));
-  }
-  return out;
-}
-
-// A count and its length pairs.
-std::string lengths(const std::vector<Segment>& list, std::size_t sub, std::size_t data) {
-  std::string out = number(static_cast<long long>(list.size()), 3);
-  for (const Segment& s : list)
-    out += number(static_cast<long long>(s.subheader.size()), sub) +
-           number(static_cast<long long>(s.data.size()), data);
-  return out;
-}
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // The test generator's image side.
 #include "nitfgen_image.h"
 
+#include "nitfgen_segments.h"
+
 namespace nitfgen {
 namespace {
 
@@ -193,7 +195,9 @@ std::string build_streaming(const FileSpec& layout, const std::string& tail) {
   // the frame's, does not depend on the values in it.
   FileSpec real = layout;
   real.streaming = false;
-  real.des.push_back({des_subheader("STREAMING_FILE_HEADER"), ""});
+  DesSpec des;
+  des.desid = "STREAMING_FILE_HEADER";
+  real.des.push_back({des_subheader_full(des), ""});
   auto frame = [&](const std::string& data) {
     long long n = static_cast<long long>(data.size());
     return number(n, 7) + delim1 + data + delim2 + number(n, 7);

@@ -70,8 +70,6 @@ struct ImageSpec {
 
 // The subheader bytes.
 std::string image_subheader(const ImageSpec& layout);
-// The image data mask table, big-endian.
-std::string mask_table(const MaskSpec& mask);
 // An image segment: the subheader, then the mask table (if any) and the pixel bytes.
 Segment image_segment(const ImageSpec& layout, const std::string& pixels);
 // A file of one image segment.
@@ -89,9 +87,6 @@ struct Pixels {
   std::vector<std::uint32_t> offsets;  // per unit; 0xFFFFFFFF for one left out
 };
 Pixels image_pixels(const ImageSpec& layout, const SampleAt& sample, std::vector<int> order = {});
-
-// An ILOC text: two 5-character halves, a negative half written with a leading '-'.
-std::string location(int row, int column);
 
 // A file written with unknown lengths (as build() with layout.streaming) whose
 // replacement data hold the real file header followed by `tail`: the real subheaders

@@ -1,20 +1,12 @@
 // The test generator's graphic, text and data extension subheaders.
 #include "nitfgen_segments.h"
 
-#include <stdexcept>
 #include <vector>
 
 #include "nitfgen.h"
 
 namespace nitfgen {
 namespace {
-
-struct Field {
-  const char* name;
-  std::size_t width;
-  bool numeric;
-  const char* value;
-};
 
 // MIL-STD-2500C table A-5 (graphic subheader), SY to SRES2.
 const std::vector<Field> kGraphic = {
@@ -56,32 +48,6 @@ const std::vector<Field> kDesSecurity = {
     {"DESCTLN", 15, false, ""},
 };
 
-std::string pad(const Field& f, const std::string& value) {
-  if (value.size() >= f.width) return value.substr(0, f.width);
-  if (f.numeric) return std::string(f.width - value.size(), '0') + value;
-  return value + std::string(f.width - value.size(), ' ');
-}
-
-std::string fields(const std::vector<Field>& table, const FieldValues& values) {
-  for (const auto& [name, value] : values) {
-    bool known = false;
-    for (const Field& f : table) known = known || name == f.name;
-    if (!known) throw std::invalid_argument("nitfgen: no field " + name + " in this subheader");
-  }
-  std::string out;
-  for (const Field& f : table) {
-    auto it = values.find(f.name);
-    out += pad(f, it != values.end() ? it->second : std::string(f.value));
-  }
-  return out;
-}
-
-// A 5-digit length, and when it is not 0 the 3-digit overflow field and the bytes.
-std::string extension_area(bool present, const std::string& bytes) {
-  if (!present) return "00000";
-  return number(static_cast<long long>(bytes.size() + 3), 5) + "000" + bytes;
-}
-
 }  // namespace
 
 std::string graphic_subheader(const GraphicSpec& layout) {
@@ -96,8 +62,8 @@ std::string des_subheader_full(const DesSpec& layout) {
   std::string out =
       "DE" + text(layout.desid, 25) + text(layout.desver, 2) + fields(kDesSecurity, layout.fields);
   if (layout.desid == "TRE_OVERFLOW")
-    out += pad({"DESOFLW", 6, false, ""}, layout.desoflw) +
-           pad({"DESITEM", 3, true, ""}, layout.desitem);
+    out += fields({{"DESOFLW", 6, false, ""}, {"DESITEM", 3, true, ""}},
+                  {{"DESOFLW", layout.desoflw}, {"DESITEM", layout.desitem}});
   return out + number(static_cast<long long>(layout.desshf.size()), 4) + layout.desshf;
 }
 

@@ -6,15 +6,11 @@
 // given gets the plain value a producer writes.
 #pragma once
 
-#include <map>
 #include <string>
 
-namespace nitfgen {
+#include "nitfgen.h"
 
-// Overrides of a subheader's fields by NITF name. Text is padded with blanks and
-// numbers are zero-filled on the left to the field width; a value of the full width
-// (an SLOC of "-0010-0020") goes in as it is; a longer one is cut.
-using FieldValues = std::map<std::string, std::string>;
+namespace nitfgen {
 
 struct GraphicSpec {
   FieldValues fields;

@@ -63,6 +63,18 @@ inline std::vector<fs::path> all_samples(const fs::path& folder = samples_dir())
   return out;
 }
 
+// Every real file of both sample folders (neither pictures nor notes), sorted.
+inline std::vector<fs::path> real_files() {
+  std::vector<fs::path> out;
+  for (const fs::path& folder : {samples_dir(), more_samples_dir()})
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      if (e.is_regular_file() && e.path().extension() != ".png" && e.path().extension() != ".md" &&
+          e.path().extension() != ".tsv")
+        out.push_back(e.path());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 // A scratch folder removed at the end of the test.
 class TempDir {
  public:
@@ -185,6 +197,8 @@ struct PublicDoc {
   int result = 0;
   PublicDoc() : result(Kv_NITFCreate(&d, nullptr)) {}
   explicit PublicDoc(const fs::path& p) : result(Kv_NITFCreateA(&d, p.c_str())) {}
+  PublicDoc(const fs::path& p, std::uint32_t options)
+      : result(Kv_NITFCreateExA(&d, p.c_str(), options)) {}
   PublicDoc(PublicDoc&& other) noexcept
       : d(std::exchange(other.d, nullptr)), result(other.result) {}
   PublicDoc& operator=(PublicDoc&&) = delete;
