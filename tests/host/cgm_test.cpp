@@ -119,7 +119,8 @@ std::string dump(const vector::Drawing& d, bool extent = true) {
 struct Decoding {
   const char* name;
   Bytes bytes;
-  const char* expected;  // the dump
+  const char* expected;  // the dump, when read
+  int code = 1;
 };
 
 std::vector<Decoding> decodings() {
@@ -149,10 +150,17 @@ std::vector<Decoding> decodings() {
   Bytes extremes;
   for (std::int64_t v : {-2147483648LL, 2147483647LL, 2147483647LL, -2147483648LL})
     put32(extremes, v);
-  Bytes empty_pieces = cat({begin_metafile(), begin_picture(), picture_body()});
+  Bytes empty_pieces = cat({begin_metafile(), begin_picture(), picture_body()}), nan, many;
+  Bytes huge = empty_pieces;
   put16(empty_pieces, 4 << 12 | 7 << 5 | 31);
   for (int i = 0; i < 50000; ++i) put16(empty_pieces, 0x8000);  // a header each, nothing more
   put16(empty_pieces, 0);
+  put16(huge, 4 << 12 | 7 << 5 | 31);  // a million vertices claimed in full pieces
+  for (int i = 0; i < 50; ++i) put16(huge, 0x8000 | 0x7FFE);
+  for (float f : {1.f, std::numeric_limits<float>::quiet_NaN(), 0.f, 0.f}) put32(nan, as_bits(f));
+  const Bytes circle = element(4, 12, i16s({1, 2, 3}));
+  for (std::uint32_t i = 0; i <= vector::kMaxObjects; ++i)
+    many.insert(many.end(), circle.begin(), circle.end());
   return {
       {"long form", metafile(element(4, 1, i16s({1, 2, 300, -400, 5, 6}), true)),
        "[p*] box 1,-400:300,6; line 1,2 300,-400 5,6"},
@@ -219,60 +227,33 @@ std::vector<Decoding> decodings() {
        "[p*] box -2147483648,-2147483648:2147483647,2147483647; rect -2147483648,2147483647 "
        "2147483647,-2147483648"},
       {"empty pieces", cat({empty_pieces, end_picture(), end_metafile()}), "[p*]"},
+      // Lengths past the data, numbers the reader cannot take, more objects than a drawing
+      // holds: a code and an empty drawing.
+      {"string past its element",
+       metafile(element(4, 4, cat({i16s({1, 2, 1}), Bytes{200, 'a', 'b'}}))), "", RET_FILE_FORMAT},
+      {"12-bit integers", metafile({}, {}, element(1, 4, i16s({12}))), "", RET_FILE_FORMAT},
+      {"NaN", metafile(element(4, 1, nan), float_precision, real_vdc), "", RET_FILE_FORMAT},
+      {"million vertices claimed", huge, "", RET_FILE_FORMAT},
+      {"too many objects", metafile(many), "", RET_NO_MEMORY},
   };
 }
 
-TEST_F(HostCgm, ElementsReadAsTheyAreBuilt) {
+TEST_F(HostCgm, Elements) {
   const auto start = std::chrono::steady_clock::now();
   for (const Decoding& c : decodings()) {
     Drawing d;
-    ASSERT_EQ(d.load(c.bytes), 1) << c.name;
-    EXPECT_EQ(dump(d), c.expected) << c.name;
+    ASSERT_EQ(d.load(c.bytes), c.code) << c.name;
+    EXPECT_EQ(c.code == 1 ? dump(d) : "", c.expected) << c.name;
+    EXPECT_TRUE(c.code == 1 || vector::is_empty(&d)) << c.name;
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   // The longest string.
   const std::string text(1024, 'x');
   Drawing d;
   ASSERT_EQ(d.load(metafile(element(4, 4, cat({i16s({1, 2, 1}), str(text)})))), 1);
   EXPECT_EQ(std::string(d.text.begin(), d.text.count), text);
-}
-
-// Lengths past the data, numbers the reader cannot take and more objects than a drawing
-// holds: a code and an empty drawing, quickly.
-TEST_F(HostCgm, HostileElementsGiveCodes) {
-  Bytes huge = cat({begin_metafile(), begin_picture(), picture_body()}), nan, many;
-  put16(huge, 4 << 12 | 7 << 5 | 31);  // a million vertices claimed in full pieces
-  for (int i = 0; i < 50; ++i) put16(huge, 0x8000 | 0x7FFE);
-  for (float f : {1.f, std::numeric_limits<float>::quiet_NaN(), 0.f, 0.f}) {
-    std::uint32_t u;
-    std::memcpy(&u, &f, 4);
-    put32(nan, u);
-  }
-  const Bytes circle = element(4, 12, i16s({1, 2, 3}));
-  for (std::uint32_t i = 0; i <= vector::kMaxObjects; ++i)
-    many.insert(many.end(), circle.begin(), circle.end());
-  const struct {
-    const char* what;
-    Bytes bytes;
-    int expected = RET_FILE_FORMAT;
-  } cases[] = {
-      {"string past its element",
-       metafile(element(4, 4, cat({i16s({1, 2, 1}), Bytes{200, 'a', 'b'}})))},
-      {"12-bit integers", metafile({}, {}, element(1, 4, i16s({12})))},
-      {"NaN",
-       metafile(element(4, 1, nan), element(3, 2, i16s({0, 9, 23})), element(1, 3, i16s({1})))},
-      {"million vertices claimed", huge},
-      {"too many objects", metafile(many), RET_NO_MEMORY},
-  };
-  const auto start = std::chrono::steady_clock::now();
-  for (const auto& c : cases) {
-    Drawing d;
-    EXPECT_EQ(d.load(c.bytes), c.expected) << c.what;
-    EXPECT_TRUE(vector::is_empty(&d)) << c.what;
-  }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  Drawing d;
-  EXPECT_EQ(fileformat::load_vector_from_memory(nullptr, &d, 0, nullptr), RET_FILE_FORMAT);
+  Drawing fresh;
+  EXPECT_EQ(fileformat::load_vector_from_memory(nullptr, &fresh, 0, nullptr), RET_FILE_FORMAT);
   EXPECT_EQ(fileformat::load_vector_from_memory("\0\x20", nullptr, 2, nullptr), RET_MISSING_DATA);
 }
 

@@ -773,10 +773,11 @@ Bytes first_rows(Bytes s, int rows) {
   return s;
 }
 
-// Damaged streams: cut anywhere (at every byte, or in steps for large streams) they are
-// refused; with any header byte (frame, tables, boxes, SIZ) set to 0 or 0xFF they give
-// a code or a picture, quickly and within an allocation cap, and random bytes anywhere
-// the same. A refusal leaves the caller's record as it was.
+// Damaged streams: cut in the header, beside every marker and in steps through the data
+// they are refused; with any header byte (frame, tables, boxes, SIZ) set to 0 or 0xFF
+// (the large JP2's alternately, each decode being slow) they give a code or a picture,
+// quickly and within an allocation cap, and random bytes anywhere the same. A refusal
+// leaves the caller's record as it was.
 TEST_F(HostCodec, DamagedStreams) {
   REQUIRE_SAMPLES();
   const Bytes fax = sample_data("jitc/i_3041a.ntf");
@@ -800,8 +801,8 @@ TEST_F(HostCodec, DamagedStreams) {
       {"tiles", without_eoc("j2k/p1_06b.ntf"), 7, 60},
       {"JP2", without_eoc("j2k/066_389x298_s_11_3_rgb_jp2.ntf"), 4001, 140},
       {"T.4", fax, fax.size() / 97 + 1, 0, true},
-      {"12-bit", twelve, 1, 470},
-      {"lossless", lossless, 1, 90},
+      {"12-bit", twelve, 7, 470},
+      {"lossless", lossless, 7, 90},
   };
   RawDescription description = t4(67, 512, 512);
   std::uint32_t seed = 12345;
@@ -814,7 +815,14 @@ TEST_F(HostCodec, DamagedStreams) {
     AllocationCap cap(64u << 20);
     OwnedBitmap b;
     make_sentinel(b);
-    for (std::size_t cut = 1; cut < c.stream.size(); cut += c.cut_step) {
+    const Bytes& w = c.stream;
+    auto marker = [&](std::size_t i) {  // not a stuffed 0xFF 00, nor fill
+      return c.cut_step < 8 && i + 1 < w.size() && w[i] == 0xFF && w[i + 1] % 0xFF;
+    };
+    for (std::size_t cut = 1; cut < w.size(); ++cut) {
+      if (cut >= c.header && cut % c.cut_step && !marker(cut) && !marker(cut - 1) &&
+          !(cut > 1 && marker(cut - 2)))
+        continue;
       ASSERT_NE(ff::load_from_memory(c.stream.data(), b.get(), kRecord, 0, 4, std::uint32_t(cut),
                                      nullptr),
                 RET_SUCCESS)
@@ -828,13 +836,14 @@ TEST_F(HostCodec, DamagedStreams) {
       EXPECT_TRUE(decoded ? d->data && d->width > 0 : d->width == 2 && d->data[0] == 0x5A);
       (void)info_of(s);
     };
-    for (std::size_t at = 0; at < std::min(c.header, c.stream.size()); ++at)
+    for (std::size_t at = 0; at < std::min(c.header, w.size()); ++at)
       for (std::uint8_t v : {0x00, 0xFF}) {
-        Bytes s = c.stream;
-        s[at] = v;
-        damaged(s);
+        if (w.size() > 100000 && v != (at % 2 ? 0xFF : 0)) continue;
+        Bytes d = w;
+        d[at] = v;
+        damaged(d);
       }
-    for (int round = 0; round < (c.cut_step == 1 ? 100 : 20); ++round) {
+    for (int round = 0; round < (c.cut_step < 8 ? 100 : 20); ++round) {
       Bytes s = c.stream;
       for (int k = 0; k < 1 + round % 8; ++k) s[next() % s.size()] = std::uint8_t(next());
       damaged(s);

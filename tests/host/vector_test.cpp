@@ -49,7 +49,6 @@ struct Canvas {
     const std::uint32_t c = at(x, y);
     return (c & 0xFF) + (c >> 8 & 0xFF) + (c >> 16) < 3 * 128;
   }
-  bool white(std::int32_t x, std::int32_t y) const { return at(x, y) == kWhite; }
 };
 
 struct Drawing : vector::Drawing {
@@ -127,7 +126,7 @@ TEST_F(HostVector, InkWhereEachObjectLies) {
       ASSERT_EQ(vector::paint_drawing(canvas.dc, drawing, c.top, c.origin, kWhite), RET_SUCCESS);
       for (const auto& [x, y] : c.ink)
         EXPECT_TRUE(c.colour ? canvas.at(x, y) == c.colour : canvas.ink(x, y)) << x << "," << y;
-      for (const auto& [x, y] : c.white) EXPECT_TRUE(canvas.white(x, y)) << x << "," << y;
+      for (const auto& [x, y] : c.white) EXPECT_EQ(canvas.at(x, y), kWhite) << x << "," << y;
     }
 }
 
