@@ -140,12 +140,15 @@ int write_tiff(const ExtractOptions& o, NitfDocument* doc, const KvImageInfo& in
   }
   bool ok = describe(tiff, info, out_w, out_h, bands, step);
   int code = RET_SUCCESS;
+  Progress progress;
   for (uint32_t first = 0; ok && first < out_h; first += step) {
     if (first != 0 && (code = read(first)) != RET_SUCCESS) break;
     const uint32_t rows = std::min(step, out_h - first);
     ok = TIFFWriteEncodedStrip(tiff, first / step, strip.data(),
                                static_cast<tmsize_t>(row_bytes * rows)) >= 0;
+    progress.update("extracting", first + rows, out_h);
   }
+  progress.done();
   TIFFClose(tiff);
   if (ok && code == RET_SUCCESS) {
     std::printf("nitf: wrote %s (%u x %u, %u band%s)\n", o.out.c_str(), out_w, out_h, bands,

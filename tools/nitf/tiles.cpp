@@ -69,6 +69,12 @@ int run_tiles(const std::vector<std::string>& args) {
   while ((uint64_t{static_cast<uint64_t>(tile)} << finest) < std::max(width, height)) ++finest;
   const uint64_t t = static_cast<uint64_t>(tile);
   std::error_code error;
+  uint64_t total = 0, made = 0;
+  for (int z = 0; z <= finest; ++z) {
+    const uint64_t cell = t << (finest - z);
+    total += ((width + cell - 1) / cell) * ((height + cell - 1) / cell);
+  }
+  Progress progress;
   for (int z = 0; z <= finest; ++z) {
     const uint64_t cell = t << (finest - z);  // canvas pixels one tile covers
     for (uint64_t x = 0; x * cell < width; ++x) {
@@ -88,9 +94,11 @@ int run_tiles(const std::vector<std::string>& args) {
         if (int r = write_tile(doc.get(), file, path, region, side(x, width), side(y, height));
             r != kExitOk)
           return r;
+        progress.update("tiles", ++made, total);
       }
     }
   }
+  progress.done();
   FILE* json = std::fopen((folder + "/tiles.json").c_str(), "w");
   if (!json) {
     std::fprintf(stderr, "nitf: %s: cannot write tiles.json\n", folder.c_str());
