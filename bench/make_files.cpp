@@ -30,11 +30,11 @@ std::uint8_t grey_at(int x, int y) {
 
 // Strings are copied from strings: GCC 12 warns falsely (-Wrestrict) on some assignments
 // of literals once inlined.
-nitfgen::ImageSpec image(int size, int block, const std::string& irep,
-                         const std::string& ic = std::string("NC"),
-                         const std::string& comrat = std::string("    "),
-                         const std::string& imode = std::string("B")) {
-  nitfgen::ImageSpec layout;
+nitfgen::ImageShape image(int size, int block, const std::string& irep,
+                          const std::string& ic = std::string("NC"),
+                          const std::string& comrat = std::string("    "),
+                          const std::string& imode = std::string("B")) {
+  nitfgen::ImageShape layout;
   layout.nrows = layout.ncols = size;
   layout.irep = irep;
   layout.ic = ic;
@@ -47,7 +47,7 @@ nitfgen::ImageSpec image(int size, int block, const std::string& irep,
   return layout;
 }
 
-std::string file_of(const nitfgen::ImageSpec& layout, const std::string& data) {
+std::string file_of(const nitfgen::ImageShape& layout, const std::string& data) {
   nitfgen::FileSpec file;
   file.images.push_back(nitfgen::image_segment(layout, data));
   return nitfgen::build(file);
@@ -62,7 +62,7 @@ std::string mono_nc(int size) {
 
 // IMODE B: each block holds its red plane, then green, then blue; IMODE P its pixels.
 std::string rgb_nc(int size, int block, const std::string& imode) {
-  nitfgen::ImageSpec layout = image(size, block, "RGB", "NC", "    ", imode);
+  nitfgen::ImageShape layout = image(size, block, "RGB", "NC", "    ", imode);
   std::string data;
   data.reserve(std::size_t(size) * size * 3);
   const int per_row = size / block;
@@ -88,7 +88,7 @@ std::string rgb_nc(int size, int block, const std::string& imode) {
 }
 
 std::string rgb_c3(int size, int block) {
-  const nitfgen::ImageSpec layout = image(size, block, "RGB", "C3", "00.0", "P");
+  const nitfgen::ImageShape layout = image(size, block, "RGB", "C3", "00.0", "P");
   std::string data;
   for (int by = 0; by < size / block; ++by)
     for (int bx = 0; bx < size / block; ++bx)
@@ -117,12 +117,12 @@ std::string rgb_c8(const std::string& dir, int size) {
   std::filesystem::remove(ppm);
   std::filesystem::remove(j2k);
   if (stream.empty()) return {};
-  const nitfgen::ImageSpec layout = image(size, size, "RGB", "C8", "N010");
+  const nitfgen::ImageShape layout = image(size, size, "RGB", "C8", "N010");
   return file_of(layout, stream);
 }
 
 std::string mono16_nc(int size) {
-  nitfgen::ImageSpec layout = image(size, size, "MONO");
+  nitfgen::ImageShape layout = image(size, size, "MONO");
   layout.nbpp = 16;
   layout.abpp = 11;
   std::string data;

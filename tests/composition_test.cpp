@@ -27,7 +27,7 @@ namespace {
 
 using namespace testing_support;
 using nitfgen::BandSpec;
-using nitfgen::ImageSpec;
+using nitfgen::ImageShape;
 using nitfgen::MaskSpec;
 namespace cgm = nitfgen::cgm;
 
@@ -36,8 +36,8 @@ constexpr std::uint32_t kBackground = 0x332211;  // every generated file's FBKGC
 using Composition = LeakChecked;
 
 // A square 8-bit grey image of one block.
-ImageSpec grey_image(int size, int level, int attached_to = 0, int row = 0, int column = 0) {
-  ImageSpec s;
+ImageShape grey_image(int size, int level, int attached_to = 0, int row = 0, int column = 0) {
+  ImageShape s;
   s.nrows = s.ncols = s.nppbh = s.nppbv = size;
   s.idlvl = level, s.ialvl = attached_to, s.iloc_row = row, s.iloc_column = column;
   return s;
@@ -51,7 +51,7 @@ constexpr std::uint32_t grey(std::uint32_t v) {
   return v | v << 8 | v << 16;
 }
 
-using Images = std::vector<std::pair<ImageSpec, std::string>>;
+using Images = std::vector<std::pair<ImageShape, std::string>>;
 
 nitfgen::Segment graphic(int level, int attached = 0, int row = 0, int column = 0,
                          const std::string& data = "", const char* format = "C") {
@@ -173,7 +173,7 @@ TEST_F(Composition, Attachment) {
 // have is refused, and then no half-drawn picture is handed out.
 TEST_F(Composition, CanvasSize) {
   TempDir dir;
-  ImageSpec padded = grey_image(512, 1);
+  ImageShape padded = grey_image(512, 1);
   padded.ncols = 1000, padded.nrows = 500, padded.nbpr = 2;
   nitfgen::FileSpec line, symbol;
   line.graphics.push_back(
@@ -226,7 +226,7 @@ TEST_F(Composition, CanvasSize) {
 // and refuses a place past the canvas coordinates' range instead of wrapping it.
 TEST_F(Composition, Drawing) {
   TempDir dir;
-  ImageSpec padded = grey_image(4, 2, 0, 1, 2), jpeg = grey_image(8, 2);
+  ImageShape padded = grey_image(4, 2, 0, 1, 2), jpeg = grey_image(8, 2);
   padded.ic = "NM", padded.mask = MaskSpec{-1, {}, {}, 8, "\x07"};
   std::string pixels = uniform(4, 90);
   pixels[0] = pixels[5] = 7;  // pad pixels at (2, 1) and (3, 2)
@@ -443,7 +443,7 @@ std::string info_of(const fs::path& path, std::uint32_t flags = 0, std::uint32_t
 // record is written only on success.
 TEST_F(Composition, FilterInfo) {
   TempDir dir;
-  ImageSpec odd = grey_image(8, 1), huge = grey_image(5000, 1);
+  ImageShape odd = grey_image(8, 1), huge = grey_image(5000, 1);
   odd.ncols = odd.nppbh = 1001;
   huge.nbpr = huge.nbpc = 8;  // 40000 x 40000 x 3 bytes: beyond the default allocation cap
   EXPECT_EQ(info_of(file_of(dir, {{odd, ""}})),
@@ -523,7 +523,7 @@ struct Loader {
 // that fails give a code and no row.
 TEST_F(Composition, FilterLoad) {
   TempDir dir;
-  ImageSpec three = grey_image(4, 1);
+  ImageShape three = grey_image(4, 1);
   three.nrows = three.nppbv = 3;
   std::string pixels = std::string(4, 10) + std::string(4, 20) + std::string(4, 30);
   Loader l(file_of(dir, {{three, pixels}}), 24);
@@ -564,7 +564,7 @@ TEST_F(Composition, FilterLoad) {
     EXPECT_EQ(l.load(), RET_FILE_FORMAT) << "word " << missing;
     EXPECT_EQ(l.options.flags, 0u) << "refused before the options are read";
   }
-  ImageSpec jpeg = grey_image(8, 1);
+  ImageShape jpeg = grey_image(8, 1);
   jpeg.ic = "C3", jpeg.comrat = "00.0";
   Loader absent(dir.file("absent.ntf"), 24), odd(text, 7);
   Loader failing(file_of(dir, {{jpeg, "not a JPEG stream"}}), 24);
@@ -625,10 +625,10 @@ std::uint32_t value_at(int x, int y, int band) {
 // An uncompressed image of per_row x per_column blocks (R, G, B for three bands), only the
 // blocks in `order` stored behind a mask (empty: all, no mask), samples of value_at
 // widened to NBPP.
-std::pair<ImageSpec, std::string> layout(int per_row, int per_column, int width, int height,
-                                         int bands, const std::string& imode = "B", int nbpp = 8,
-                                         std::vector<int> order = {}) {
-  ImageSpec s;
+std::pair<ImageShape, std::string> layout(int per_row, int per_column, int width, int height,
+                                          int bands, const std::string& imode = "B", int nbpp = 8,
+                                          std::vector<int> order = {}) {
+  ImageShape s;
   s.nbpr = per_row, s.nbpc = per_column, s.nppbh = width, s.nppbv = height, s.imode = imode;
   s.ncols = per_row * width, s.nrows = per_column * height;
   s.nbpp = nbpp, s.abpp = nbpp == 16 ? 11 : nbpp;
@@ -640,7 +640,7 @@ std::pair<ImageSpec, std::string> layout(int per_row, int per_column, int width,
 }
 
 // The same as C3, one JPEG stream a block.
-std::pair<ImageSpec, std::string> jpeg(int blocks, int bands) {
+std::pair<ImageShape, std::string> jpeg(int blocks, int bands) {
   auto s = layout(blocks, blocks, 24, 16, bands, bands == 3 ? "P" : "B");
   s.first.ic = "C3", s.first.comrat = "00.0", s.second.clear();
   for (int k = 0; k < blocks * blocks; ++k)

@@ -130,7 +130,7 @@ std::vector<int> run_all(const std::string& bytes) {
 }
 
 std::string one_image(long long rows, long long columns, int blocks, int block_side) {
-  nitfgen::ImageSpec image;
+  nitfgen::ImageShape image;
   image.nrows = rows;
   image.ncols = columns;
   image.nbpr = image.nbpc = blocks;

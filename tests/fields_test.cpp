@@ -99,7 +99,7 @@ void expect_read(std::span<const nitf::Field<R>> table, R& record, const Want& w
 // whose width of one field differs misplaces it or every field after it.
 TEST(FieldTables, AgreeWithGenerator) {
   nitfgen::FileSpec file;
-  nitfgen::ImageSpec image;
+  nitfgen::ImageShape image;
   nitfgen::GraphicSpec graphic;
   nitfgen::TextSpec text;
   nitfgen::DesSpec des;
@@ -273,7 +273,7 @@ struct Checked {
 // An image of three bands with two comments, a graphic and a text with extension areas,
 // and a data extension with user fields; `c` changes one field of it.
 std::string damaged_file(const Checked& c) {
-  nitfgen::ImageSpec image;
+  nitfgen::ImageShape image;
   image.irep = "RGB";
   image.bands = {nitfgen::BandSpec{"R"}, nitfgen::BandSpec{"G"}, nitfgen::BandSpec{"B"}};
   image.comments = {"one", "two"};

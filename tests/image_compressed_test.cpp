@@ -23,7 +23,7 @@ namespace {
 
 using namespace testing_support;
 using nitfgen::BandSpec;
-using nitfgen::ImageSpec;
+using nitfgen::ImageShape;
 using nitfgen::MaskSpec;
 using nitfgen::VqPicture;
 
@@ -74,7 +74,7 @@ std::unique_ptr<FltLoadRequest> spy_request() {
 TEST_F(ImageCompressed, BilevelCoding) {
   for (auto [comrat, code] :
        {std::pair{"1D  ", 66}, std::pair{"2DS ", 67}, std::pair{"2DH ", 67}}) {
-    ImageSpec s;
+    ImageShape s;
     s.pvtype = "B", s.abpp = s.nbpp = 1, s.ic = "C1", s.comrat = comrat;
     TempDir dir;
     auto request = spy_request();
@@ -106,8 +106,8 @@ std::string four_blocks(int side = kBlock) {
   return out;
 }
 
-ImageSpec blocked(const std::string& ic) {
-  ImageSpec s;
+ImageShape blocked(const std::string& ic) {
+  ImageShape s;
   s.ic = ic, s.comrat = "00.0";
   s.nrows = s.ncols = 2 * kBlock;
   s.nbpr = s.nbpc = 2, s.nppbh = s.nppbv = kBlock;
@@ -140,7 +140,7 @@ TEST_F(ImageCompressed, JpegBlocks) {
   constexpr std::size_t step = nitf::jpegscan::kWindowStep, window = nitf::jpegscan::kWindow;
   struct Case {
     std::string what;
-    ImageSpec spec;
+    ImageShape shape;
     std::string data;
     int code = RET_SUCCESS;
     std::set<int> blank = {};
@@ -151,7 +151,7 @@ TEST_F(ImageCompressed, JpegBlocks) {
   sixteen[sixteen.find("\xFF\xC0") + 4] = 16;  // the frame's sample precision
   std::string hierarchical = s1;
   hierarchical[hierarchical.find("\xFF\xC0") + 1] = '\xC5';  // refused by the reader
-  ImageSpec m3 = blocked("M3"), one = blocked("C3"), beyond = m3, table = m3;
+  ImageShape m3 = blocked("M3"), one = blocked("C3"), beyond = m3, table = m3;
   m3.mask = nitfgen::block_mask(
       {std::uint32_t(s3.size()), kNone, std::uint32_t(s3.size() + s0.size()), 0});
   one.nbpr = one.nbpc = 1, one.nrows = one.ncols = kBlock;
@@ -180,7 +180,7 @@ TEST_F(ImageCompressed, JpegBlocks) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
-    const std::string bytes = nitfgen::image_file(c.spec, c.data);
+    const std::string bytes = nitfgen::image_file(c.shape, c.data);
     auto d = decode_image(dir.write("jpeg.ntf", bytes));
     EXPECT_TRUE(c.code ? d->result == c.code : d->result < 0) << d->result;
     if (c.code == RET_BAD_BLOCK_STREAM) {  // read_image empties the output; the reader
@@ -209,7 +209,7 @@ TEST_F(ImageCompressed, JpegBlocks) {
 TEST_F(ImageCompressed, JpegBands) {
   for (int rows : {1, 2, 0})
     for (bool masked : {false, true}) {
-      ImageSpec s = blocked(masked ? "M3" : "C3");
+      ImageShape s = blocked(masked ? "M3" : "C3");
       s.nbpc = rows ? rows : 2, s.nrows = kBlock * s.nbpc, s.imode = rows ? "S" : "B";
       s.irep = rows ? "RGB" : "MULTI";
       s.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
@@ -291,8 +291,8 @@ VqPicture picture(int width, int height, int block, int levels, bool noisy, unsi
 }
 
 // C4 data, or M4 data behind a mask whose records point at each block's codes.
-ImageSpec vq_image(const VqPicture& p, const nitfgen::VqData& data, bool masked, int nbpp = 8) {
-  ImageSpec s;
+ImageShape vq_image(const VqPicture& p, const nitfgen::VqData& data, bool masked, int nbpp = 8) {
+  ImageShape s;
   s.nrows = p.height, s.ncols = p.width, s.ic = masked ? "M4" : "C4";
   s.nbpr = p.width / p.block_width, s.nbpc = p.height / p.block_height;
   s.nppbh = p.block_width, s.nppbv = p.block_height, s.nbpp = s.abpp = nbpp;
@@ -345,7 +345,7 @@ TEST_F(ImageCompressed, VqPixelExact) {
     SCOPED_TRACE(c.what);
     const nitfgen::VqData data = nitfgen::vq_image_data(c.p);
     ASSERT_TRUE(c.p.code_bits != 12 || data.code_bytes == 6144u);
-    const ImageSpec s = vq_image(c.p, data, c.masked, c.p.value_bits);
+    const ImageShape s = vq_image(c.p, data, c.masked, c.p.value_bits);
     TempDir dir;
     const std::string bytes = nitfgen::image_file(s, data.bytes);
     auto d = decode_image(dir.write("vq.ntf", bytes));
@@ -395,7 +395,7 @@ TEST_F(ImageCompressed, VqRefusals) {
   EXPECT_EQ(code([](VqPicture&) {}, 10), RET_FILE_READ) << "a header cut short";
   // Three bands, and LI beyond the end of the file.
   const nitfgen::VqData data = nitfgen::vq_image_data(p);
-  ImageSpec rgb = vq_image(p, data, false);
+  ImageShape rgb = vq_image(p, data, false);
   rgb.irep = "RGB", rgb.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
   EXPECT_EQ(decode_image(dir.write("rgb.ntf", nitfgen::image_file(rgb, data.bytes)))->result,
             RET_NOT_SUPPORTED);
@@ -459,7 +459,7 @@ TEST_F(ImageCompressed, Jpeg2000Placed) {
     SCOPED_TRACE(std::to_string(c.w) + " x " + std::to_string(c.h));
     const J2k coded = j2k(c.w, c.h, c.ycc);
     ASSERT_EQ(coded.pixels.size(), std::size_t(c.w) * c.h);
-    ImageSpec s;
+    ImageShape s;
     s.ic = "C8", s.comrat = "N045", s.irep = c.ycc ? "YCbCr601" : "MONO";
     if (c.ycc) s.bands = {BandSpec{"Y"}, BandSpec{"Cb"}, BandSpec{"Cr"}};
     s.ncols = c.w, s.nrows = c.h, s.nppbh = c.block_w, s.nppbv = c.block_h;
@@ -492,12 +492,12 @@ TEST_F(ImageCompressed, FailuresSaid) {
     std::string all;
     static void sink(void* self, const char* text) { static_cast<Lines*>(self)->all += text; }
   };
-  ImageSpec c8;
+  ImageShape c8;
   c8.ic = "C8", c8.comrat = "N045";
   const std::string cut = std::string("\xFF\x4F\xFF\x51", 4) + std::string(60, '\0');
-  ImageSpec plain;
+  ImageShape plain;
   const struct {
-    const ImageSpec& spec;
+    const ImageShape& shape;
     std::string data;
     const char* said;
   } cases[] = {
@@ -507,7 +507,7 @@ TEST_F(ImageCompressed, FailuresSaid) {
     TempDir dir;
     Lines lines;
     kernel::set_debug_sink(&Lines::sink, &lines);
-    auto d = decode_image(dir.write("failed.ntf", nitfgen::image_file(c.spec, c.data)));
+    auto d = decode_image(dir.write("failed.ntf", nitfgen::image_file(c.shape, c.data)));
     kernel::set_debug_sink(nullptr, nullptr);
     EXPECT_NE(d->result, RET_SUCCESS);
     EXPECT_NE(lines.all.find(c.said), std::string::npos) << lines.all;

@@ -23,7 +23,7 @@ namespace {
 
 using namespace testing_support;
 using nitfgen::BandSpec;
-using nitfgen::ImageSpec;
+using nitfgen::ImageShape;
 using nitfgen::MaskSpec;
 
 constexpr std::uint32_t kNone = 0xFFFFFFFF;
@@ -236,7 +236,7 @@ enum Mask { kNoMask, kBlocks, kPads, kBeyondLi };
 
 struct Layout {
   std::string name;
-  ImageSpec spec;
+  ImageShape shape;
   std::vector<int> order = {};  // the units stored, in this order (empty: all in sequence)
   Mask mask = kNoMask;
   std::set<int> blank = {};  // blocks shown as 0
@@ -247,8 +247,8 @@ void PrintTo(const Layout& l, std::ostream* os) {
 }
 
 // 3 x 2 blocks of 5 x 3 (the last row and column pad pixels), 8-bit bands R, G, B, M.
-ImageSpec grid(int bands, const std::string& imode = "B") {
-  ImageSpec s;
+ImageShape grid(int bands, const std::string& imode = "B") {
+  ImageShape s;
   s.nbpr = 3, s.nbpc = 2, s.nppbh = 5, s.nppbv = 3, s.ncols = 14, s.nrows = 5, s.imode = imode;
   s.irep = bands >= 3 ? "RGB" : "MONO";
   s.bands.clear();
@@ -258,9 +258,9 @@ ImageSpec grid(int bands, const std::string& imode = "B") {
 }
 
 // One band of NBPP bits, no pad pixels.
-ImageSpec deep(int nbpp, int abpp, int per_row, int per_column, int width, int height,
-               const char* pjust = "R") {
-  ImageSpec s = grid(1);
+ImageShape deep(int nbpp, int abpp, int per_row, int per_column, int width, int height,
+                const char* pjust = "R") {
+  ImageShape s = grid(1);
   s.nbpp = nbpp, s.abpp = abpp, s.pvtype = nbpp == 1 ? "B" : "INT", s.pjust = pjust;
   s.nbpr = per_row, s.nbpc = per_column, s.nppbh = width, s.nppbv = height;
   s.ncols = per_row * width, s.nrows = per_column * height;
@@ -277,7 +277,7 @@ std::vector<Layout> layouts() {
     out.push_back({m + "_blockmask", grid(3, m), reversed, kBlocks, {4}});
     out.push_back({m + "_padmask", grid(3, m), {}, kPads});
   }
-  ImageSpec bgr = grid(3, "P"), four = grid(4, "S"), lu = grid(2), row = grid(3, "P");
+  ImageShape bgr = grid(3, "P"), four = grid(4, "S"), lu = grid(2), row = grid(3, "P");
   bgr.bands = {BandSpec{"B"}, BandSpec{"G"}, BandSpec{"R"}};
   four.irep = "MULTI";
   for (BandSpec& b : four.bands) b.irepband = "";
@@ -287,7 +287,7 @@ std::vector<Layout> layouts() {
   // One block is read straight into the output; NPPBH and NPPBV of 0 stand for NCOLS and
   // NROWS; absurd NROWS and NCOLS beside a sound block grid change nothing; a mask entry
   // at or beyond LI leaves its block out, as 0xFFFFFFFF does.
-  ImageSpec one = deep(8, 8, 1, 1, 7, 5), zero = one, absurd = grid(1);
+  ImageShape one = deep(8, 8, 1, 1, 7, 5), zero = one, absurd = grid(1);
   zero.nppbh = zero.nppbv = 0;
   absurd.fields = {{"NROWS", "99999998"}, {"NCOLS", "99999998"}};
   const Layout more[] = {{"bgr_codes", bgr},
@@ -315,7 +315,7 @@ std::vector<Layout> layouts() {
 // The mask of `p`: block records (one per unit, and in IMODE B and R one per band of each
 // block, pointing at the band's first sample, as GDAL expects), or pad pixel records
 // alone, every other one 0xFFFFFFFF.
-void add_mask(ImageSpec& s, Mask mask, const nitfgen::Pixels& p) {
+void add_mask(ImageShape& s, Mask mask, const nitfgen::Pixels& p) {
   if (mask == kNoMask) return;
   s.ic = "NM", s.mask = MaskSpec{};
   if (mask == kPads) {
@@ -333,7 +333,7 @@ void add_mask(ImageSpec& s, Mask mask, const nitfgen::Pixels& p) {
 
 // The sample shown at (x, y) as red (c 0), green or blue, by this test's reading.
 std::uint32_t expected(const Layout& l, int x, int y, int c) {
-  const ImageSpec& s = l.spec;
+  const ImageShape& s = l.shape;
   const int w = s.nppbh ? s.nppbh : int(s.ncols), h = s.nppbv ? s.nppbv : int(s.nrows);
   if (l.blank.count(y / h * s.nbpr + x / w)) return 0;
   int band = s.bands[0].irepband == "B" ? 2 - c : c;
@@ -350,7 +350,7 @@ class Layouts : public LeakCheckedBase<::testing::TestWithParam<Layout>> {};
 
 TEST_P(Layouts, Read) {
   const Layout& l = GetParam();
-  ImageSpec s = l.spec;
+  ImageShape s = l.shape;
   const int shift = s.pjust == "L" ? s.nbpp - s.abpp : 0;
   const nitfgen::Pixels p = nitfgen::image_pixels(
       s, [&](int b, int x, int y) { return sample_at(s.abpp, b, x, y) << shift; }, l.order);
@@ -392,8 +392,8 @@ using ImageData = LeakChecked;
 // Images the reader refuses whole, leaving the output empty; block grids the data cannot
 // hold are refused before anything is allocated.
 TEST_F(ImageData, Refusals) {
-  ImageSpec sixteen, huge, ncols, negative, past, imdatoff, sparse, four, rgb12 = grid(3), c0, c2,
-                                                                          m0, zz;
+  ImageShape sixteen, huge, ncols, negative, past, imdatoff, sparse, four, rgb12 = grid(3), c0, c2,
+                                                                           m0, zz;
   sixteen.nbpr = sixteen.nbpc = 4;  // one block stored
   huge.nbpr = huge.nbpc = huge.nppbh = huge.nppbv = 9998, huge.nbpp = huge.abpp = 64;
   ncols.nppbh = 0, ncols.fields["NCOLS"] = "99999998";
@@ -406,7 +406,7 @@ TEST_F(ImageData, Refusals) {
   c0.ic = "C0", c2.ic = "C2", m0.ic = "M0", m0.mask = MaskSpec{}, zz.ic = "ZZ";
   const struct {
     const char* what;
-    const ImageSpec& spec;
+    const ImageShape& shape;
     std::size_t pixels;
     int code;
     std::size_t cap = 0;
@@ -426,12 +426,12 @@ TEST_F(ImageData, Refusals) {
   TempDir dir;
   for (const auto& c : cases) {
     AllocationCap cap(c.cap);
-    const std::string bytes = nitfgen::image_file(c.spec, std::string(c.pixels, 'x'));
+    const std::string bytes = nitfgen::image_file(c.shape, std::string(c.pixels, 'x'));
     auto d = decode_image(dir.write("refused.ntf", bytes));
     EXPECT_EQ(d->result, c.code) << c.what;
     EXPECT_TRUE(d->bitmap.data == nullptr && d->bitmap.palette == nullptr && !d->bitmap.width);
   }
-  ImageSpec none;
+  ImageShape none;
   none.nbpr = 0;  // no blocks per row: an empty picture, and no error
   auto empty = decode_image(dir.write("none.ntf", nitfgen::image_file(none, "")));
   EXPECT_EQ(empty->result, RET_SUCCESS);
@@ -448,7 +448,7 @@ TEST_F(ImageData, Refusals) {
 struct Extended {
   std::string name;
   std::string sample;         // below ../shared, or empty for a generated file
-  ImageSpec spec = {};        // the generated file's image
+  ImageShape shape = {};      // the generated file's image
   nitfgen::SampleAt at = {};  // and its samples over the whole block grid
   std::string bands = "1";    // GDAL's numbers of the bands shown ("ycc": as Y, Cb, Cr)
   int strict = RET_SUCCESS;   // what the strict reader answers
@@ -468,9 +468,9 @@ double wave(int b, int x, int y) {
 }
 
 // Two blocks of 4 x 8 a row, one band per code.
-ImageSpec typed(const std::string& pvtype, int nbpp, std::vector<std::string> codes,
-                const std::string& imode = "B") {
-  ImageSpec s;
+ImageShape typed(const std::string& pvtype, int nbpp, std::vector<std::string> codes,
+                 const std::string& imode = "B") {
+  ImageShape s;
   s.pvtype = pvtype, s.nbpp = s.abpp = nbpp, s.imode = imode;
   s.irep = codes.size() >= 3 ? "MULTI" : "MONO";
   s.nbpr = 2, s.nppbh = 4, s.ncols = 8;
@@ -502,8 +502,8 @@ std::vector<Extended> extended_cases() {
     out.push_back({name, file, {}, {}, bands, strict});
   }
   // Five bands of 16 bits (ABPP 12) by pixel, R, G, B on bands 4, 3, 2.
-  ImageSpec multi = typed("INT", 16, {"", "B", "G", "R", ""}, "P"),
-            ycc = typed("INT", 8, {"Y", "Cb", "Cr"});
+  ImageShape multi = typed("INT", 16, {"", "B", "G", "R", ""}, "P"),
+             ycc = typed("INT", 8, {"Y", "Cb", "Cr"});
   multi.abpp = 12, ycc.irep = "YCbCr601";
   auto integer = [](int b, int x, int y) { return std::uint64_t(900 * b + 331 * x + 97 * y); };
   out.push_back({"multi16", "", multi, [=](int b, int x, int y) { return integer(b, x, y) % 4096; },
@@ -529,12 +529,12 @@ std::vector<Extended> extended_cases() {
                  },
                  "1", kPvtype});
   // Three uncoded 32-bit bands of an RGB image: colour, stretched over one range.
-  ImageSpec rgb32 = typed("INT", 32, {"", "", ""}, "R");
+  ImageShape rgb32 = typed("INT", 32, {"", "", ""}, "R");
   rgb32.irep = "RGB";
   out.push_back(
       {"rgb32", "", rgb32, [=](int b, int x, int y) { return integer(b, x, y) << 20; }, "1,2,3"});
   // Three bands, the second coded LU: shown alone, through its table.
-  ImageSpec lut = typed("INT", 8, {"", "LU", ""});
+  ImageShape lut = typed("INT", 8, {"", "LU", ""});
   for (int t = 1; t <= 3; ++t) {
     lut.bands[1].luts.emplace_back(256, '\0');
     for (int i = 0; i < 256; ++i) lut.bands[1].luts.back()[i] = char(i * t * 37);
@@ -542,7 +542,7 @@ std::vector<Extended> extended_cases() {
   out.push_back(
       {"lut_band", "", lut, [=](int b, int x, int y) { return integer(b, x, y) % 256; }, "2"});
   // A 7 x 5 picture in two by two blocks of 4 x 3: the pad pixels are not drawn.
-  ImageSpec pad = typed("INT", 8, {"M"});
+  ImageShape pad = typed("INT", 8, {"M"});
   pad.ncols = 7, pad.nrows = 5, pad.nbpc = 2, pad.nppbv = 3;
   out.push_back({"pad", "", pad, [=](int b, int x, int y) { return integer(b, x, y) % 256; }});
   return out;
@@ -553,8 +553,8 @@ class ExtendedFiles : public LeakCheckedBase<::testing::TestWithParam<Extended>>
   fs::path file() {
     const Extended& c = GetParam();
     if (!c.sample.empty()) return samples_dir().parent_path() / c.sample;
-    const std::string pixels = nitfgen::image_pixels(c.spec, c.at).bytes;
-    return dir_.write(c.name + ".ntf", nitfgen::image_file(c.spec, pixels));
+    const std::string pixels = nitfgen::image_pixels(c.shape, c.at).bytes;
+    return dir_.write(c.name + ".ntf", nitfgen::image_file(c.shape, pixels));
   }
   TempDir dir_;
 };
@@ -593,7 +593,7 @@ TEST_P(ExtendedFiles, Shown) {
   if (e.strict != RET_SUCCESS) return;
   std::uint32_t w = 0, h = 0;
   EXPECT_EQ(GetActual_Width_Height(doc, &w, &h), RET_SUCCESS);
-  EXPECT_TRUE(!e.sample.empty() || h == std::uint32_t(e.spec.nbpc * e.spec.nppbv)) << "the grid";
+  EXPECT_TRUE(!e.sample.empty() || h == std::uint32_t(e.shape.nbpc * e.shape.nppbv)) << "the grid";
   Kv_NITFDestroy(&doc);
 }
 
@@ -605,7 +605,7 @@ INSTANTIATE_TEST_SUITE_P(Extended, ExtendedFiles, ::testing::ValuesIn(extended_c
 TEST_F(ImageData, ExtendedClaims) {
   TempDir dir;
   for (const char* pvtype : {"SI", "R", "C"}) {
-    ImageSpec huge = typed(pvtype, 64, {"M"});
+    ImageShape huge = typed(pvtype, 64, {"M"});
     huge.nbpr = huge.nbpc = 3, huge.nppbh = huge.nppbv = 9998, huge.ncols = huge.nrows = 29994;
     const fs::path file = dir.write("huge.ntf", nitfgen::image_file(huge, std::string(64, 'x')));
     NitfDocument* doc = nullptr;

@@ -13,14 +13,14 @@ namespace {
 using namespace testing_support;
 using nitf::NitfImageSubheader;
 using nitfgen::BandSpec;
-using nitfgen::ImageSpec;
+using nitfgen::ImageShape;
 using nitfgen::MaskSpec;
 
 // A document of one generated image, its subheader read by the parse driver.
 struct OneImage {
   TempDir dir;
   Parsed p;
-  explicit OneImage(const ImageSpec& layout, const std::string& pixels = "") {
+  explicit OneImage(const ImageShape& layout, const std::string& pixels = "") {
     nitfgen::FileSpec file;
     file.images.push_back(nitfgen::image_segment(layout, pixels));
     p = parse(dir.write("image.ntf", nitfgen::build(file)));
@@ -37,7 +37,7 @@ std::vector<int> rgb(const nitf::ColourEntry& e) {
 // One table is grey, three are red, green and blue; with two blue stays 0; a fourth is
 // read past. The last band with tables makes the colour table.
 TEST(ImageLuts, TablesPerBand) {
-  ImageSpec layout;
+  ImageShape layout;
   layout.irep = "MULTI";
   layout.bands = {BandSpec("LU"), BandSpec("M"), BandSpec("LU"), BandSpec("LU")};
   layout.bands[0].luts = {std::string(4, '\x01'), std::string(4, '\x02'), std::string(4, '\x03')};
@@ -63,7 +63,7 @@ TEST(ImageLuts, TablesPerBand) {
 // Records are kept as the file holds them; band sequential images record every band's
 // blocks, other modes each block once. The getter passes the header through decimal text.
 TEST(ImageMask, RecordsInFileOrder) {
-  ImageSpec layout;
+  ImageShape layout;
   layout.ic = "NM";
   layout.irep = "RGB";
   layout.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
@@ -102,28 +102,28 @@ TEST(ImageMask, RecordsInFileOrder) {
 // Counts the subheader or the mask table claim, checked against the segment (LISH, or
 // LI for the mask table) before anything is allocated for them.
 TEST(ImageMask, Claims) {
-  ImageSpec lut;
+  ImageShape lut;
   lut.bands[0].nluts_text = "9";
   lut.bands[0].nelut_text = "65536";
-  ImageSpec negative_lut = lut;
+  ImageShape negative_lut = lut;
   negative_lut.bands[0].nelut_text = "-0002";
-  ImageSpec mask;
+  ImageShape mask;
   mask.ic = "NM";
   mask.nbpr = mask.nbpc = 5000;
   mask.mask = MaskSpec{};
   mask.mask->block_records = {0};
-  ImageSpec negative_grid = mask;
+  ImageShape negative_grid = mask;
   negative_grid.fields["NBPR"] = "-001";
-  ImageSpec beyond_li = mask;  // 10 of 10 000 records: the data end first
+  ImageShape beyond_li = mask;  // 10 of 10 000 records: the data end first
   beyond_li.ic = "M3";
   beyond_li.nbpr = beyond_li.nbpc = 100;
   beyond_li.mask->block_records.assign(10, 0);
   beyond_li.mask->imdatoff = 50;
-  const std::pair<ImageSpec, int> cases[] = {{lut, RET_FILE_READ},
-                                             {negative_lut, RET_FILE_FORMAT},
-                                             {mask, RET_FILE_READ},
-                                             {negative_grid, RET_FILE_FORMAT},
-                                             {beyond_li, RET_FILE_READ}};
+  const std::pair<ImageShape, int> cases[] = {{lut, RET_FILE_READ},
+                                              {negative_lut, RET_FILE_FORMAT},
+                                              {mask, RET_FILE_READ},
+                                              {negative_grid, RET_FILE_FORMAT},
+                                              {beyond_li, RET_FILE_READ}};
   std::size_t before = kernel::live_objects();
   for (const auto& [layout, code] : cases) {
     nitfgen::FileSpec file;
@@ -141,7 +141,7 @@ TEST(ImageMask, Claims) {
 
 // A streaming file whose image subheader is `marked`, the replacement data holding `tail`
 // after the real file header.
-Parsed streamed(const TempDir& dir, const ImageSpec& marked, const std::string& tail) {
+Parsed streamed(const TempDir& dir, const ImageShape& marked, const std::string& tail) {
   nitfgen::FileSpec file;
   file.images.push_back(nitfgen::image_segment(marked, std::string(64, 'p')));
   file.streaming = true;
@@ -150,11 +150,11 @@ Parsed streamed(const TempDir& dir, const ImageSpec& marked, const std::string& 
 
 TEST(ImageStreaming, ReadAgain) {
   TempDir dir;
-  ImageSpec real;
+  ImageShape real;
   real.nrows = 512;
   real.nbpr = 3;
   real.fields["IID1"] = "REAL";
-  ImageSpec marked = real;
+  ImageShape marked = real;
   marked.fields["NROWS"] = "99999999";
   marked.fields["IID1"] = "MARKED";
   const std::string tail = nitfgen::image_subheader(real);

@@ -12,7 +12,7 @@
 namespace {
 
 using namespace testing_support;
-using nitfgen::ImageSpec;
+using nitfgen::ImageShape;
 
 struct Request {
   std::uint32_t image, row, col, rows, cols, step;
@@ -111,8 +111,8 @@ TEST(Samples, EqualGdal) {
 }
 
 // 3 x 2 blocks of 5 x 3 with pad pixels (14 x 5 shown), in every IMODE and depth.
-ImageSpec made(const std::string& imode, int bands, int nbpp, const std::string& pvtype) {
-  ImageSpec s;
+ImageShape made(const std::string& imode, int bands, int nbpp, const std::string& pvtype) {
+  ImageShape s;
   s.nbpr = 3, s.nbpc = 2, s.nppbh = 5, s.nppbv = 3, s.ncols = 14, s.nrows = 5, s.imode = imode;
   s.nbpp = s.abpp = nbpp, s.pvtype = pvtype, s.irep = bands == 3 ? "RGB" : "MONO";
   s.bands.clear();
@@ -121,18 +121,19 @@ ImageSpec made(const std::string& imode, int bands, int nbpp, const std::string&
 }
 
 TEST(Samples, GeneratedEqualGdal) {
-  std::vector<ImageSpec> specs;
-  for (const char* m : {"B", "P", "R", "S"}) specs.push_back(made(m, 3, 8, "INT"));
-  specs.push_back(made("B", 1, 16, "INT")), specs.back().abpp = 12;
+  std::vector<ImageShape> shapes;
+  for (const char* m : {"B", "P", "R", "S"}) shapes.push_back(made(m, 3, 8, "INT"));
+  shapes.push_back(made("B", 1, 16, "INT")), shapes.back().abpp = 12;
   for (auto [bits, type] : {std::pair{1, "B"}, {16, "SI"}, {32, "R"}, {64, "R"}})
-    specs.push_back(made("B", 1, bits, type));
-  specs[5].nbpr = specs[5].nbpc = 1, specs[5].nppbh = 14, specs[5].nppbv = 5;  // GDAL's one block
-  specs.push_back(made("B", 3, 8, "INT"));  // block mask, block 4 left out
+    shapes.push_back(made("B", 1, bits, type));
+  shapes[5].nbpr = shapes[5].nbpc = 1, shapes[5].nppbh = 14,
+  shapes[5].nppbv = 5;                       // GDAL's one block
+  shapes.push_back(made("B", 3, 8, "INT"));  // block mask, block 4 left out
   TempDir dir;
   int compared = 0;
-  for (std::size_t n = 0; n < specs.size(); ++n) {
-    ImageSpec s = specs[n];
-    const bool masked = n + 1 == specs.size();
+  for (std::size_t n = 0; n < shapes.size(); ++n) {
+    ImageShape s = shapes[n];
+    const bool masked = n + 1 == shapes.size();
     const auto p = nitfgen::image_pixels(
         s,
         [&](int b, int x, int y) {
@@ -149,13 +150,13 @@ TEST(Samples, GeneratedEqualGdal) {
     compared +=
         compare(dir.write(std::to_string(n) + ".ntf", nitfgen::image_file(s, p.bytes)), windows);
   }
-  EXPECT_EQ(compared, int(specs.size()) * 3);
+  EXPECT_EQ(compared, int(shapes.size()) * 3);
 }
 
 // Nearest rule: output (r, c) is the sample at (row + r x step, column + c x step), of
 // 12-bit samples packed big-endian.
 TEST(Samples, NearestRule) {
-  ImageSpec s = made("B", 1, 12, "INT");
+  ImageShape s = made("B", 1, 12, "INT");
   TempDir dir;
   auto at = [](int, int x, int y) { return std::uint64_t(y * 100 + x); };
   const fs::path f = dir.write("n.ntf", nitfgen::image_file(s, nitfgen::image_pixels(s, at).bytes));
@@ -171,7 +172,7 @@ TEST(Samples, NearestRule) {
 }
 
 TEST(Samples, BadRequests) {
-  ImageSpec s = made("B", 3, 8, "INT");
+  ImageShape s = made("B", 3, 8, "INT");
   TempDir dir;
   const fs::path f = dir.write("b.ntf", nitfgen::image_file(s, std::string(270, '\1')));
   NitfDocument* doc = nullptr;

@@ -256,7 +256,7 @@ TEST_F(Save, TrueLengths) {
 
   // 5 MiB of image data come first: a text length one byte too long is put right in the
   // file once the text was copied.
-  nitfgen::ImageSpec large;
+  nitfgen::ImageShape large;
   large.nrows = large.nppbv = 2048;
   large.ncols = large.nppbh = 2560;
   f.images.push_back(nitfgen::image_segment(large, std::string(2048 * 2560, '\x66')));
@@ -502,7 +502,7 @@ TEST_F(Setters, Refusals) {
 // A change that brings a part in or takes one out moves the subheader's length (HL for
 // the file header) and FL by what it adds, and the saved file reads back.
 TEST_F(Setters, Lengths) {
-  nitfgen::ImageSpec image;
+  nitfgen::ImageShape image;
   image.comments = {"one", "two"};
   nitfgen::FileSpec file;
   file.images.push_back(nitfgen::image_segment(image, std::string(64, 'p')));

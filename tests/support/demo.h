@@ -20,7 +20,7 @@ namespace nitfgen {
 
 // The gradient: red grows to the right, green downwards, blue fixed; pixel interleaved.
 inline Segment demo_gradient() {
-  ImageSpec layout;
+  ImageShape layout;
   layout.nrows = 128;
   layout.ncols = 192;
   layout.irep = "RGB";
@@ -42,7 +42,7 @@ inline Segment demo_gradient() {
 
 // The rings: dark and light rings 6 pixels wide around the centre.
 inline Segment demo_rings() {
-  ImageSpec layout;
+  ImageShape layout;
   layout.nrows = layout.ncols = layout.nppbh = layout.nppbv = 96;
   layout.idlvl = 2;
   layout.ialvl = 1;
@@ -62,7 +62,7 @@ inline Segment demo_rings() {
 
 // The checkerboard: a grey JPEG (C3) of 8-pixel squares, at level 3 below the gradient.
 inline Segment demo_checkerboard() {
-  ImageSpec layout;
+  ImageShape layout;
   layout.nrows = 48;
   layout.ncols = 64;
   layout.nppbh = 64;

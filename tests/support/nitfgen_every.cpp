@@ -14,7 +14,7 @@ Segment vq_segment(bool masked) {
   for (int k = 0; k < 256; ++k) p.pixels.push_back(static_cast<std::uint16_t>((k % 16) / 4 * 40));
   if (masked) p.unrecorded = {false, true, false, false};
   VqData data = vq_image_data(p);
-  ImageSpec s;
+  ImageShape s;
   s.nrows = s.ncols = 16;
   s.nbpr = s.nbpc = 2;
   s.nppbh = s.nppbv = 8;
@@ -30,16 +30,16 @@ Segment vq_segment(bool masked) {
 
 FileSpec every_part_file() {
   FileSpec f;
-  auto image = [&f](const ImageSpec& s, std::size_t bytes) {
+  auto image = [&f](const ImageShape& s, std::size_t bytes) {
     f.images.push_back(image_segment(s, std::string(bytes, '\x5a')));
   };
-  ImageSpec bands;
+  ImageShape bands;
   bands.irep = "MULTI";
   bands.bands.assign(12, BandSpec{"M"});
   bands.nrows = bands.ncols = bands.nppbh = bands.nppbv = 4;
   bands.imode = "S";
   image(bands, 12 * 16);
-  ImageSpec lut = bands;
+  ImageShape lut = bands;
   lut.irep = "RGB/LUT";
   lut.bands = {BandSpec{"LU"}};
   for (int t = 0; t < 3; ++t) {
@@ -47,7 +47,7 @@ FileSpec every_part_file() {
     for (int i = 0; i < 256; ++i) lut.bands[0].luts[t] += static_cast<char>(i * 7 + 85 * t);
   }
   image(lut, 16);
-  ImageSpec other;
+  ImageShape other;
   other.has_ixshd = true;
   other.icords = "G";
   other.igeolo = std::string(60, '1');
@@ -59,7 +59,7 @@ FileSpec every_part_file() {
   other.mask->tpxcdlnth = 8;
   other.mask->tpxcd = std::string(1, '\0');
   image(other, 64);
-  ImageSpec jp2;
+  ImageShape jp2;
   jp2.ic = "C8";
   jp2.comrat = "N045";
   jp2.imag = "0.25";

@@ -6,10 +6,10 @@
 namespace nitfgen {
 namespace {
 
-// A field: the ImageSpec's raw override when there is one, else the value, at its width.
+// A field: the ImageShape's raw override when there is one, else the value, at its width.
 class Writer {
  public:
-  explicit Writer(const ImageSpec& layout) : spec_(layout) {}
+  explicit Writer(const ImageShape& layout) : spec_(layout) {}
 
   void put(const char* name, const std::string& value, std::size_t width) {
     auto it = spec_.fields.find(name);
@@ -23,7 +23,7 @@ class Writer {
   const std::string& bytes() const { return out_; }
 
  private:
-  const ImageSpec& spec_;
+  const ImageShape& spec_;
   std::string out_;
 };
 
@@ -51,7 +51,7 @@ void band_fields(Writer& w, const BandSpec& b) {
   for (const std::string& lut : b.luts) w.raw(lut);
 }
 
-void bands(Writer& w, const ImageSpec& s) {
+void bands(Writer& w, const ImageShape& s) {
   long long n = static_cast<long long>(s.bands.size());
   w.put("NBANDS", n > 9 ? 0 : n, 1);
   if (n > 9 || s.fields.count("XBANDS")) w.put("XBANDS", n, 5);
@@ -94,13 +94,13 @@ class Bits {
 
 }  // namespace
 
-std::string image_file(const ImageSpec& layout, const std::string& pixels) {
+std::string image_file(const ImageShape& layout, const std::string& pixels) {
   FileSpec file;
   file.images.push_back(image_segment(layout, pixels));
   return build(file);
 }
 
-Pixels image_pixels(const ImageSpec& s, const SampleAt& sample, std::vector<int> order) {
+Pixels image_pixels(const ImageShape& s, const SampleAt& sample, std::vector<int> order) {
   const int bands = static_cast<int>(s.bands.size()), blocks = s.nbpr * s.nbpc;
   const int w = s.nppbh ? s.nppbh : static_cast<int>(s.ncols);
   const int h = s.nppbv ? s.nppbv : static_cast<int>(s.nrows);
@@ -130,7 +130,7 @@ std::string location(int row, int column) {
   return number(row, 5) + number(column, 5);
 }
 
-std::string image_subheader(const ImageSpec& s) {
+std::string image_subheader(const ImageShape& s) {
   Writer w(s);
   w.put("IM", "IM", 2);
   w.put("IID1", "GENERATED", 10);
@@ -184,7 +184,7 @@ std::string mask_table(const MaskSpec& m) {
   return out;
 }
 
-Segment image_segment(const ImageSpec& layout, const std::string& pixels) {
+Segment image_segment(const ImageShape& layout, const std::string& pixels) {
   std::string data = layout.mask ? mask_table(*layout.mask) : "";
   return {image_subheader(layout), data + pixels};
 }

@@ -46,7 +46,7 @@ inline MaskSpec block_mask(std::vector<std::uint32_t> records, long long imdatof
   return {imdatoff, std::move(records), {}, 0, {}};
 }
 
-struct ImageSpec {
+struct ImageShape {
   long long nrows = 8, ncols = 8;
   std::string pvtype = "INT", irep = "MONO", icat = "VIS";
   int abpp = 8;
@@ -69,11 +69,11 @@ struct ImageSpec {
 };
 
 // The subheader bytes.
-std::string image_subheader(const ImageSpec& layout);
+std::string image_subheader(const ImageShape& layout);
 // An image segment: the subheader, then the mask table (if any) and the pixel bytes.
-Segment image_segment(const ImageSpec& layout, const std::string& pixels);
+Segment image_segment(const ImageShape& layout, const std::string& pixels);
 // A file of one image segment.
-std::string image_file(const ImageSpec& layout, const std::string& pixels);
+std::string image_file(const ImageShape& layout, const std::string& pixels);
 
 // Uncompressed pixel data: sample(band, x, y) of the whole block grid, NBPP bits each,
 // most significant bit first, in the order IMODE gives (B: each block's band planes; P:
@@ -86,7 +86,7 @@ struct Pixels {
   std::string bytes;
   std::vector<std::uint32_t> offsets;  // per unit; 0xFFFFFFFF for one left out
 };
-Pixels image_pixels(const ImageSpec& layout, const SampleAt& sample, std::vector<int> order = {});
+Pixels image_pixels(const ImageShape& layout, const SampleAt& sample, std::vector<int> order = {});
 
 // A file written with unknown lengths (as build() with layout.streaming) whose
 // replacement data hold the real file header followed by `tail`: the real subheaders
