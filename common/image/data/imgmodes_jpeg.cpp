@@ -524,22 +524,28 @@ int pad_to_grid(const ImageReadContext& c) {
   return RET_SUCCESS;
 }
 
+// The image's coded data, from IMDATOFF to its end, as one buffer.
+int read_whole_stream(const ImageReadContext& c, const DataSource& source,
+                      kernel::Buffer<std::uint8_t>* buffer) {
+  const std::uint64_t offset = c.subheader->mask.imdatoff;
+  const std::uint64_t length = c.data_length - offset;
+  if (length > UINT32_MAX) return RET_NO_MEMORY;
+  if (!buffer->allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
+  return source.read(offset, buffer->size(), buffer->data());
+}
+
 // The whole data as one stream. The decoded picture becomes the output as it is.
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   const NitfImageSubheader& s = *c.subheader;
-  const std::uint64_t offset = s.mask.imdatoff;
-  const std::uint64_t length = c.data_length - offset;
-  if (length > UINT32_MAX) return RET_NO_MEMORY;
   kernel::Buffer<std::uint8_t> buffer;
-  if (!buffer.allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
-  if (int r = source.read(offset, buffer.size(), buffer.data()); r != RET_SUCCESS) return r;
+  if (int r = read_whole_stream(c, source, &buffer); r != RET_SUCCESS) return r;
+  const auto length = static_cast<std::uint32_t>(buffer.size());
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   bool in_place = false;
-  const int r =
-      decode_whole(c, buffer.data(), static_cast<std::uint32_t>(length), &options, &in_place);
+  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
   if (r != RET_SUCCESS) return r;
-  show_ycbcr_in_rgb(c, buffer.data(), static_cast<std::uint32_t>(length));
+  show_ycbcr_in_rgb(c, buffer.data(), length);
   if (!in_place) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);
@@ -556,18 +562,14 @@ int read_single_to_target(const ImageReadContext& c, const DataSource& source) {
   const NitfImageSubheader& s = *c.subheader;
   const BlockTarget& t = *c.target;
   if (!t.wants(t.self, 0, BlockTarget::kEveryBand)) return RET_SUCCESS;
-  const std::uint64_t offset = s.mask.imdatoff;
-  const std::uint64_t length = c.data_length - offset;
-  if (length > UINT32_MAX) return RET_NO_MEMORY;
   kernel::Buffer<std::uint8_t> buffer;
-  if (!buffer.allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
-  if (int r = source.read(offset, buffer.size(), buffer.data()); r != RET_SUCCESS) return r;
+  if (int r = read_whole_stream(c, source, &buffer); r != RET_SUCCESS) return r;
   FltLoadOptions options;
   if (int r = raw_load_options(s, &options); r != RET_SUCCESS) return r;
   OwnedBitmaps<1> picture;
   const jpegscan::Decoder decoder{c.load};
   int r = decoder.load_from_memory(buffer.data(), &picture.bitmaps[0], 0,
-                                   fileformat::kColourAsDecoded, length, &options);
+                                   fileformat::kColourAsDecoded, buffer.size(), &options);
   if (r == RET_SUCCESS) r = t.take(t.self, 0, BlockTarget::kEveryBand, picture.bitmaps[0]);
   return r;
 }
