@@ -45,6 +45,11 @@ const char* describe(int code);
 int fail(const std::string& file, int code);
 int usage_error(const std::string& message);
 
+// Unsigned numbers separated by `separator` ("8,4,40,30", "640x480"): exactly `count`
+// of them (at least one when `count` is 0), each at most `max`.
+bool parse_numbers(const std::string& text, char separator, std::size_t count, uint32_t max,
+                   std::vector<uint32_t>* out);
+
 // An open document that closes itself.
 class Document {
  public:

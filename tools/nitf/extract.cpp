@@ -23,22 +23,6 @@ struct ExtractOptions {
   std::vector<uint32_t> bands;  // from 0
 };
 
-// Comma-separated unsigned numbers, exactly `count` of them (any number for 0).
-bool numbers(const std::string& text, std::size_t count, std::vector<uint32_t>* out) {
-  out->clear();
-  std::size_t at = 0;
-  while (at <= text.size()) {
-    const std::size_t end = std::min(text.find(',', at), text.size());
-    const std::string piece = text.substr(at, end - at);
-    char* stop = nullptr;
-    const unsigned long v = std::strtoul(piece.c_str(), &stop, 10);
-    if (piece.empty() || *stop != '\0' || piece[0] == '-' || v > 0xFFFFFFFFul) return false;
-    out->push_back(static_cast<uint32_t>(v));
-    at = end + 1;
-  }
-  return count == 0 ? !out->empty() : out->size() == count;
-}
-
 int parse(const std::vector<std::string>& args, ExtractOptions* o) {
   constexpr const char* kUsage =
       "extract: usage: nitf extract FILE [--image N] [--region X,Y,W,H] [--reduce N] "
@@ -51,14 +35,14 @@ int parse(const std::vector<std::string>& args, ExtractOptions* o) {
     if (valued && i + 1 == args.size()) return usage_error(kUsage);
     if (a == "-o") {
       o->out = args[++i];
-    } else if (a == "--image" && numbers(args[++i], 1, &v)) {
+    } else if (a == "--image" && parse_numbers(args[++i], ',', 1, UINT32_MAX, &v)) {
       o->image = v[0];
-    } else if (a == "--reduce" && numbers(args[++i], 1, &v)) {
+    } else if (a == "--reduce" && parse_numbers(args[++i], ',', 1, UINT32_MAX, &v)) {
       o->reduce = v[0];
-    } else if (a == "--region" && numbers(args[++i], 4, &v)) {
+    } else if (a == "--region" && parse_numbers(args[++i], ',', 4, UINT32_MAX, &v)) {
       o->region = true;
       o->x = v[0], o->y = v[1], o->width = v[2], o->height = v[3];
-    } else if (a == "--bands" && numbers(args[++i], 0, &v)) {
+    } else if (a == "--bands" && parse_numbers(args[++i], ',', 0, UINT32_MAX, &v)) {
       for (uint32_t b : v) {
         if (b == 0) return usage_error("extract: bands are numbered from 1");
         o->bands.push_back(b - 1);

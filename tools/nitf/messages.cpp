@@ -2,6 +2,7 @@
 // and progress every command shares.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -136,6 +137,22 @@ int fail(const std::string& file, int code) {
 int usage_error(const std::string& message) {
   std::fprintf(stderr, "nitf: %s\nTry 'nitf help'.\n", message.c_str());
   return kExitUsage;
+}
+
+bool parse_numbers(const std::string& text, char separator, std::size_t count, uint32_t max,
+                   std::vector<uint32_t>* out) {
+  out->clear();
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    const std::size_t end = std::min(text.find(separator, at), text.size());
+    const std::string piece = text.substr(at, end - at);
+    char* stop = nullptr;
+    const unsigned long long v = std::strtoull(piece.c_str(), &stop, 10);
+    if (piece.empty() || *stop != '\0' || piece[0] == '-' || v > max) return false;
+    out->push_back(static_cast<uint32_t>(v));
+    at = end + 1;
+  }
+  return count == 0 ? !out->empty() : out->size() == count;
 }
 
 }  // namespace cli

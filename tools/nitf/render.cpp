@@ -36,22 +36,6 @@ struct RenderOptions {
   int32_t width = 0, height = 0;  // --size WxH
 };
 
-// `count` non-negative numbers split by `separator`.
-bool read_numbers(const std::string& text, char separator, int count, int32_t* out) {
-  std::size_t at = 0;
-  for (int i = 0; i < count; ++i) {
-    const std::size_t end = i + 1 == count ? text.size() : text.find(separator, at);
-    if (end == std::string::npos || end == at) return false;
-    const std::string piece = text.substr(at, end - at);
-    char* stop = nullptr;
-    const long v = std::strtol(piece.c_str(), &stop, 10);
-    if (*stop != '\0' || piece[0] == '-' || v > 2147483647L) return false;
-    out[i] = static_cast<int32_t>(v);
-    at = end + 1;
-  }
-  return true;
-}
-
 // Where the rows go: one writer by the output's kind, or nowhere; and, for renders that
 // take a while, how far they are.
 struct RowSink {
@@ -133,11 +117,17 @@ int parse_args(const std::vector<std::string>& args, RenderOptions* o) {
     const std::string& a = args[i];
     if (a == "--region" || a == "--size") {
       if (i + 1 == args.size()) return usage_error("render: " + a + " needs a value");
-      const std::string& v = args[++i];
-      if (a == "--region" ? !(o->region = read_numbers(v, ',', 4, o->window))
-                          : !(o->sized = read_numbers(v, 'x', 2, &o->width)))
-        return usage_error(a == "--region" ? "render: --region takes X,Y,W,H"
-                                           : "render: --size takes WxH");
+      const bool region = a == "--region";
+      std::vector<uint32_t> v;
+      if (!parse_numbers(args[++i], region ? ',' : 'x', region ? 4 : 2, INT32_MAX, &v))
+        return usage_error(region ? "render: --region takes X,Y,W,H" : "render: --size takes WxH");
+      if (region) {
+        for (std::size_t k = 0; k < 4; ++k) o->window[k] = static_cast<int32_t>(v[k]);
+        o->region = true;
+      } else {
+        o->width = static_cast<int32_t>(v[0]), o->height = static_cast<int32_t>(v[1]);
+        o->sized = true;
+      }
     } else if (a == "-o" || a == "--bpp") {
       if (i + 1 == args.size()) return usage_error("render: " + a + " needs a value");
       const std::string& v = args[++i];
