@@ -10,6 +10,7 @@ packages=(
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
   libgtest-dev libbenchmark-dev
   gdal-bin python3-gdal python3 gcovr dpkg-dev
+  libcpp-httplib-dev libjs-leaflet chromium chromium-driver python3-selenium
 )
 
 missing=()
