@@ -115,7 +115,7 @@ try:
                 check(differ == 0, 'zoom %d tile %d,%d: %d pixels differ from nitf render' % (zoom, tx, ty, differ))
                 compared += 1
         check(compared > 0, 'zoom %d: no whole tile on the screen' % zoom)
-        print('zoom %d: %d tiles equal nitf render' % (zoom, compared))
+        print('zoom %d: %d tiles compared with nitf render' % (zoom, compared))
 
     # Graphic 0 switched off: its ink goes, and only where the graphic lies.
     driver.execute_script('nitfView.map.setView([%f, %f], %d, {animate: false})' % (
