@@ -104,8 +104,11 @@ bool canonical_hide_list(const std::string& text, const ServedFile& file, std::s
   std::sort(items.begin(), items.end());
   items.erase(std::unique(items.begin(), items.end()), items.end());
   out->clear();
-  for (const auto& [kind, index] : items)
-    *out += (out->empty() ? "" : ",") + std::string(1, kHideLetters[kind]) + std::to_string(index);
+  for (const auto& [kind, index] : items) {
+    if (!out->empty()) out->push_back(',');
+    out->push_back(kHideLetters[kind]);
+    out->append(std::to_string(index));
+  }
   return true;
 }
 
