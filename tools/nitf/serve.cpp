@@ -332,6 +332,14 @@ int run_serve(const std::vector<std::string>& args) {
   http.set_keep_alive_max_count(100);
   http.set_read_timeout(5);
   server.routes(http);
+  // SO_REUSEADDR alone: httplib's SO_REUSEPORT would let another program bind the same
+  // port and take a share of the connections.
+  int listening = -1;
+  http.set_socket_options([&listening](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    listening = sock;
+  });
   const int bound =
       port == 0 ? http.bind_to_any_port(host)
                 : (http.bind_to_port(host, static_cast<int>(port)) ? static_cast<int>(port) : -1);
@@ -339,6 +347,10 @@ int run_serve(const std::vector<std::string>& args) {
     std::fprintf(stderr, "nitf: serve: cannot listen on %s port %ld\n", host.c_str(), port);
     return kExitFailed;
   }
+  // httplib listens with a backlog of 5: a burst of connections (a map asks for a screen
+  // of tiles at once) overflowed it, and each refused connection waited a second or more
+  // for the client to try again. Listening again only enlarges the queue.
+  if (listening >= 0) ::listen(listening, SOMAXCONN);
   const bool ipv6 = host.find(':') != std::string::npos;
   std::printf("nitf: serving %zu file%s at http://%s%s%s:%d/\n", paths.size(),
               paths.size() == 1 ? "" : "s", ipv6 ? "[" : "", host.c_str(), ipv6 ? "]" : "", bound);
