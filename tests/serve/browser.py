@@ -1,7 +1,8 @@
 """The page of nitf serve in headless Chromium: the picture it shows, zoomed in and at the
 coarser level, equals `nitf render --region X,Y,W,H --size WxH` of the same window; a
 graphic switched off loses its ink and nothing else; the side panel lists every segment,
-and the TREs GDAL finds; the file list opens another file.
+and the TREs GDAL finds; the file list opens another file, whose text segment reads in
+place as `nitf text` gives it.
 
 usage: browser.py NITF SAMPLES"""
 import json
@@ -23,6 +24,7 @@ from server import Server
 nitf, samples = sys.argv[1], sys.argv[2]
 graphics = os.path.join(samples, 'jitc/i_3113g.ntf')  # two images and two CGM graphics
 tres = os.path.join(samples, 'misc/autzen-utm10.ntf')  # TREs in the file and image headers
+texts = os.path.join(samples, 'misc/WithBE.ntf')  # a text segment
 failures = []
 work = tempfile.mkdtemp()
 
@@ -65,7 +67,7 @@ def shown(driver):
     return pixels(driver.find_element(By.ID, 'map').screenshot_as_png), x, y
 
 
-server = Server(nitf, [graphics, tres])
+server = Server(nitf, [graphics, tres, texts])
 options = webdriver.ChromeOptions()
 for o in ('--headless=new', '--no-sandbox', '--disable-gpu', '--window-size=1100,900',
           '--force-device-scale-factor=1', '--force-color-profile=srgb', '--hide-scrollbars'):
@@ -150,6 +152,16 @@ try:
     xml = gdal.Info(tres, options=['-mdd', 'xml:TRE'])
     gdal_tags = sorted(line.split('"')[1] for line in xml.splitlines() if '<tre name=' in line)
     check(listed == gdal_tags, 'TREs %s, GDAL finds %s' % (listed, gdal_tags))
+
+    # The third file's text segment, opened in place, reads as `nitf text` writes it.
+    Select(driver.find_element(By.ID, 'files')).select_by_index(2)
+    WebDriverWait(driver, 60).until(lambda d: d.find_element(By.TAG_NAME, 'body').get_attribute('data-ready') == '2')
+    driver.find_element(By.CSS_SELECTOR, 'details[data-segment="text0"] > summary').click()
+    WebDriverWait(driver, 60).until(lambda d: d.execute_script(
+        'return document.querySelector("details[data-segment=text0] pre").textContent.length > 0'))
+    page = driver.execute_script('return document.querySelector("details[data-segment=text0] pre").textContent')
+    stored = subprocess.run([nitf, 'text', texts, '0'], capture_output=True, check=True).stdout.decode('latin-1')
+    check(page == stored, 'text 0 on the page %r, nitf text %r' % (page[:60], stored[:60]))
 finally:
     driver.quit()
     code = server.stop()
