@@ -6,9 +6,11 @@ usage: bench/serve_bench.py NITF FILE [CONCURRENT]
 Starts `nitf serve FILE --port 0`, then sends CONCURRENT (200) requests at the same time,
 each on a connection of its own, for distinct tiles, finest level first (cold: every tile
 rendered), then the same requests again (warm: every tile from the cache). Prints the
-latency percentiles of each round and the server's peak resident memory (VmHWM).
+latency percentiles of each round, the server's CPU time per request (user and system,
+a figure the machine's other load hardly moves) and its peak resident memory (VmHWM).
 """
 import json
+import os
 import re
 import subprocess
 import sys
@@ -22,6 +24,13 @@ def percentiles(times):
     pick = lambda p: times[min(len(times) - 1, int(p / 100 * len(times)))] * 1000
     return 'p50 %7.1f ms  p90 %7.1f ms  p99 %7.1f ms  max %7.1f ms' % (
         pick(50), pick(90), pick(99), times[-1] * 1000)
+
+
+def cpu_seconds(pid):
+    """User and system CPU time the server has used."""
+    with open('/proc/%d/stat' % pid) as stat:
+        fields = stat.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf('SC_CLK_TCK')
 
 
 def round_of(url, paths):
@@ -65,8 +74,11 @@ def main():
     print('%s: %d x %d, %d levels, %d distinct tiles asked by %d requests at once' % (
         path, f['width'], f['height'], f['maxzoom'] + 1, len(set(paths)), n))
     for name in ('cold', 'warm'):
+        cpu = cpu_seconds(server.pid)
         times, failures, wall = round_of(url, paths)
-        print('%-5s %s  (all in %.2f s, %d failed)' % (name, percentiles(times), wall, len(failures)))
+        cpu = cpu_seconds(server.pid) - cpu
+        print('%-5s %s  (all in %.2f s, server CPU %.1f ms a request, %d failed)' % (
+            name, percentiles(times), wall, cpu * 1000 / n, len(failures)))
         for fail in failures[:5]:
             print('  ', fail)
     with open('/proc/%d/status' % server.pid) as status:
