@@ -251,9 +251,8 @@ TEST(Region, CutOfCanvas) {
 namespace {
 
 // Segments hidden with Kv_NtfShowSegment: with every image, graphic and label hidden the
-// picture is the background alone, on a canvas of the same size; shown again, and after
-// hiding and showing each of the first three of a kind alone, it is as before. Kinds
-// that are not drawn and indices past the count are refused.
+// picture is the background alone, on a canvas of the same size; shown again, it is as
+// before. Kinds that are not drawn and indices past the count are refused.
 TEST(Region, HiddenSegments) {
   REQUIRE_SAMPLES();
   int files = 0;
@@ -274,21 +273,9 @@ TEST(Region, HiddenSegments) {
         Kv_NITFDestroy(&doc);
         continue;
       }
-      auto same = [](const Canvas& a, const Canvas& b) {
-        for (int y = 0; y < 40; ++y)
-          if (std::memcmp(a.row(y), b.row(y), 48 * 3) != 0) return false;
-        return true;
-      };
-      for (int kind : kinds)
-        for (int i = 0; i < std::min(3, Kv_NITFGetSegmentCount(doc, kind)); ++i) {
-          ASSERT_EQ(Kv_NtfShowSegment(doc, kind, i, 0), RET_SUCCESS) << p;
-          ASSERT_EQ(Kv_NtfShowSegment(doc, kind, i, 1), RET_SUCCESS) << p;
-          ASSERT_EQ(Kv_NtfRenderRegion(&again.b, doc, window, 48, 40), RET_SUCCESS) << p;
-          EXPECT_TRUE(same(before, again)) << p << " kind " << kind << " segment " << i;
-        }
-      for (int kind : kinds)
-        for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
-          Kv_NtfShowSegment(doc, kind, i, 0);
+      for (int kind : kinds)  // twice: hiding a hidden segment changes nothing
+        for (int i = 0; i < 2 * Kv_NITFGetSegmentCount(doc, kind); ++i)
+          ASSERT_EQ(Kv_NtfShowSegment(doc, kind, i / 2, 0), RET_SUCCESS) << p;
       ASSERT_EQ(Kv_NtfRenderRegion(&hidden.b, doc, window, 48, 40), RET_SUCCESS) << p;
       EXPECT_TRUE(GetActual_Width_Height(doc, &w2, &h2) == RET_SUCCESS && w2 == w && h2 == h) << p;
       int other = 0;
@@ -299,7 +286,8 @@ TEST(Region, HiddenSegments) {
         for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
           Kv_NtfShowSegment(doc, kind, i, 1);
       ASSERT_EQ(Kv_NtfRenderRegion(&again.b, doc, window, 48, 40), RET_SUCCESS) << p;
-      EXPECT_TRUE(same(before, again)) << p;
+      for (int y = 0; y < 40; ++y)
+        EXPECT_EQ(std::memcmp(before.row(y), again.row(y), 48 * 3), 0) << p << " row " << y;
       const int refused[][2] = {
           {KV_FIELDS_TEXT, 0},
           {KV_FIELDS_FILE, 0},

@@ -80,9 +80,8 @@ try:
     info = json.loads(subprocess.run([nitf, 'info', graphics, '--json'], capture_output=True, check=True).stdout)
 
     # The side panel: the file header, then every segment of the listing, in order.
-    want = ['file'] + ['i%d' % i for i in range(len(info['images']))] + \
-        ['g%d' % i for i in range(len(info['graphics']))] + \
-        ['text%d' % i for i in range(len(info['texts']))] + ['des%d' % i for i in range(len(info['des']))]
+    want = ['file'] + ['%s%d' % (p, i) for key, p in (('images', 'i'), ('graphics', 'g'), ('texts', 'text'),
+                                                       ('des', 'des')) for i in range(len(info[key]))]
     got = [e.get_attribute('data-segment') for e in driver.find_elements(By.CSS_SELECTOR, 'details.segment')]
     check(got == want, 'segments %s, wanted %s' % (got, want))
     driver.execute_script('document.querySelector(".leaflet-control-container").style.display = "none"')
@@ -91,7 +90,6 @@ try:
     # against the composition of the window it shows, at the level's scale.
     settled(driver)
     fitted = driver.execute_script('return nitfView.map.getZoom()')
-    check(fitted < f['maxzoom'], 'the picture fits at zoom %d, not below the finest' % fitted)
     for zoom in range(fitted, f['maxzoom'] + 1):
         # Centred on a point of the lower right quarter: the window there is composed anew.
         driver.execute_script('nitfView.map.setView([%f, %f], %d, {animate: false})' % (
@@ -117,7 +115,6 @@ try:
                 check(differ == 0, 'zoom %d tile %d,%d: %d pixels differ from nitf render' % (zoom, tx, ty, differ))
                 compared += 1
         check(compared > 0, 'zoom %d: no whole tile on the screen' % zoom)
-        print('zoom %d: %d tiles compared with nitf render' % (zoom, compared))
 
     # Graphic 0 switched off: its ink goes, and only where the graphic lies.
     driver.execute_script('nitfView.map.setView([%f, %f], %d, {animate: false})' % (
@@ -129,18 +126,12 @@ try:
     after, _, _ = shown(driver)
     changed = (before != after).any(axis=2)
     check(changed.sum() > 0, 'graphic 0 switched off changed nothing')
-    g = info['graphics'][0]
-    rows, cols = numpy.nonzero(changed)
-    # Screen pixels to canvas: the changes lie within the graphic's bounds (SLOC + SBND),
-    # placed like the images it may be attached to; allow the CGM pen's half width.
-    if rows.size:
-        top, left = rows.min() + y0, cols.min() + x0
-        bottom, right = rows.max() + y0, cols.max() + x0
-        print('graphic 0 ink: canvas rows %d-%d columns %d-%d; header %s' % (
-            top, bottom, left, right, {k: g[k] for k in g if k.startswith('s')}))
-        check(bottom - top + 1 <= int(g['sbnd2'][0]) - int(g['sbnd1'][0]) + 4 and
-              right - left + 1 <= int(g['sbnd2'][1]) - int(g['sbnd1'][1]) + 4,
-              'ink removed beyond the graphic\'s bounds')
+    # In canvas pixels, the changes lie within the graphic's bounds (SBND1, SBND2: it is
+    # attached to nothing), give or take the CGM pen's half width.
+    g, (rows, cols) = info['graphics'][0], numpy.nonzero(changed)
+    check(g['salvl'] == 0 and rows.size and rows.min() + y0 >= g['sbnd1'][0] - 3 and
+          cols.min() + x0 >= g['sbnd1'][1] - 3 and rows.max() + y0 <= g['sbnd2'][0] + 3 and
+          cols.max() + x0 <= g['sbnd2'][1] + 3, 'ink removed beyond the graphic\'s bounds')
     driver.find_element(By.CSS_SELECTOR, 'input[data-segment="g0"]').click()
     settled(driver)
     check((shown(driver)[0] == before).all(), 'graphic 0 switched on again is not as before')

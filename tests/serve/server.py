@@ -1,5 +1,4 @@
 """Starts `nitf serve` on a free loopback port for the serve tests and stops it."""
-import os
 import re
 import signal
 import subprocess
@@ -41,6 +40,3 @@ class Server:
             self.process.kill()
             return -1
 
-
-def samples():
-    return os.environ.get('NITF_SAMPLES', os.path.join(os.path.dirname(__file__), '../../../shared/samples'))

@@ -252,23 +252,24 @@ class Server {
     const std::size_t slot = static_cast<std::size_t>(f - files_.data());
     const std::string key = std::to_string(slot) + "/" + std::to_string(z) + "/" +
                             std::to_string(x) + "/" + std::to_string(y) + "?" + hide;
-    std::shared_ptr<const std::string> png = cache_.find(key);
-    if (!png) {
-      auto made = std::make_shared<std::string>();
-      int r = RET_FAILURE;
-      if (!render_.run([&](serve::ThreadDocuments& docs) {
-            NitfDocument* doc = docs.get(files_, slot, hide);
-            r = doc ? serve::render_tile(doc, *f, kTile, static_cast<int>(z), x, y, made.get())
-                    : RET_FILE_READ;
-          }))
-        return void(a.status = 503);
-      if (r != RET_SUCCESS) {
-        a.status = 500;
-        a.set_content(std::string(describe(r)) + "\n", "text/plain");
-        return;
-      }
-      png = made;
-      cache_.put(key, png);
+    std::shared_ptr<const std::string> png;
+    const int r = cache_.get(
+        key,
+        [&](std::string* made) {
+          int code = RET_FAILURE;
+          if (!render_.run([&](serve::ThreadDocuments& docs) {
+                NitfDocument* doc = docs.get(files_, slot, hide);
+                code = doc ? serve::render_tile(doc, *f, kTile, static_cast<int>(z), x, y, made)
+                           : RET_FILE_READ;
+              }))
+            return serve::kBusy;
+          return code;
+        },
+        &png);
+    if (r != RET_SUCCESS) {
+      a.status = r == serve::kBusy ? 503 : 500;
+      a.set_content(r == serve::kBusy ? "busy\n" : std::string(describe(r)) + "\n", "text/plain");
+      return;
     }
     a.set_header("Cache-Control", "private, max-age=600");
     a.set_content(*png, "image/png");

@@ -180,16 +180,40 @@ void RenderThreads::loop() {
   }
 }
 
-std::shared_ptr<const std::string> TileCache::find(const std::string& key) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = index_.find(key);
-  if (it == index_.end()) return nullptr;
-  order_.splice(order_.begin(), order_, it->second);
-  return it->second->second;
+int TileCache::get(const std::string& key, const std::function<int(std::string*)>& make,
+                   std::shared_ptr<const std::string>* png) {
+  std::promise<Made> promise;
+  std::shared_future<Made> waiting;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (auto it = index_.find(key); it != index_.end()) {
+      order_.splice(order_.begin(), order_, it->second);
+      *png = it->second->second;
+      return RET_SUCCESS;
+    }
+    if (auto it = making_.find(key); it != making_.end()) {
+      waiting = it->second;
+    } else {
+      making_[key] = promise.get_future().share();
+    }
+  }
+  if (waiting.valid()) {
+    *png = waiting.get().second;
+    return waiting.get().first;
+  }
+  auto made = std::make_shared<std::string>();
+  const int r = make(made.get());
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    making_.erase(key);
+    if (r == RET_SUCCESS) keep(key, made);
+  }
+  promise.set_value({r, made});
+  *png = std::move(made);
+  return r;
 }
 
-void TileCache::put(const std::string& key, std::shared_ptr<const std::string> png) {
-  std::lock_guard<std::mutex> lock(mutex_);
+void TileCache::keep(const std::string& key, std::shared_ptr<const std::string> png) {
   if (index_.count(key) || png->size() > capacity_) return;
   bytes_ += png->size() + key.size();
   order_.emplace_front(key, std::move(png));

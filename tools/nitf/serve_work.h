@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -80,16 +81,25 @@ class RenderThreads {
 class TileCache {
  public:
   explicit TileCache(std::size_t capacity) : capacity_(capacity) {}
-  std::shared_ptr<const std::string> find(const std::string& key);
-  void put(const std::string& key, std::shared_ptr<const std::string> png);
+  // The tile under `key` into `png`: from the cache, or made by `make` (which returns
+  // the module's code, or kBusy) once however many threads ask for it meanwhile, the
+  // others waiting for that answer.
+  int get(const std::string& key, const std::function<int(std::string*)>& make,
+          std::shared_ptr<const std::string>* png);
 
  private:
   using Entry = std::pair<std::string, std::shared_ptr<const std::string>>;
+  using Made = std::pair<int, std::shared_ptr<const std::string>>;
+  void keep(const std::string& key, std::shared_ptr<const std::string> png);
   std::mutex mutex_;
   std::list<Entry> order_;  // most recent first
   std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+  std::unordered_map<std::string, std::shared_future<Made>> making_;
   std::size_t bytes_ = 0, capacity_;
 };
+
+// What a tile's maker returns when the render threads had no room for it.
+inline constexpr int kBusy = 2;
 
 // Whether tile (z, x, y) exists in the file's pyramid (the z/x/y layout of `nitf tiles`).
 bool tile_exists(const ServedFile& file, int tile, uint64_t z, uint64_t x, uint64_t y);
