@@ -41,7 +41,7 @@ constexpr const char* kUsage =
 constexpr int kTile = 256;
 constexpr std::size_t kCacheBytes = std::size_t{64} << 20;
 
-// The parts of Leaflet the page uses; read once, served from memory.
+// The files of Leaflet the page uses; read once, served from memory.
 constexpr const char* kLeafletFiles[] = {"leaflet.js", "leaflet.css", "images/layers.png",
                                          "images/layers-2x.png"};
 
