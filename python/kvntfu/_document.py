@@ -12,7 +12,7 @@ from typing import Any, Generic, Optional, TypeVar, Union, overload
 import numpy as np
 
 from . import _core
-from ._errors import ClosedError, NitfError, ParameterError
+from ._errors import CODE_NAMES, ClosedError, NitfError, ParameterError
 
 PathLike = Union[str, "os.PathLike[str]"]
 Window = tuple[int, int, int, int]
@@ -308,18 +308,28 @@ class Document:
 
     @property
     def footprints(self) -> list[dict[str, Any]]:
-        """Each located image's footprint as a GeoJSON Feature (a closed Polygon)."""
-        features = []
-        for image in self.images:
-            corners = image.corners
-            if corners is None:
-                continue
-            ring = [list(c) for c in corners] + [list(corners[0])]
-            features.append({
-                "type": "Feature",
-                "geometry": {"type": "Polygon", "coordinates": [ring]},
-                "properties": {"image": image.index, "iid1": image.header["IID1"].rstrip()},
-            })
+        """One GeoJSON Feature per image, as ``nitf info --geojson`` gives them.
+
+        The geometry is the footprint as a Polygon (corners counter-clockwise, as GeoJSON
+        wants an outer ring), or None when the image is not located; ``properties`` hold
+        the image's ``index``, where the corners came from (``source``: igeolo, blocka or
+        geolob) or the ``error`` that kept them from being read.
+        """
+        features: list[dict[str, Any]] = []
+        for index in range(len(self.images)):
+            properties: dict[str, Any] = {"index": index}
+            geometry: Optional[dict[str, Any]] = None
+            try:
+                found = self._core.corners(index)
+            except NitfError as e:
+                found = None
+                properties["error"] = CODE_NAMES.get(e.code, "failed")
+            if found is not None:
+                lats, lons, source = found
+                properties["source"] = {2: "blocka", 3: "geolob"}.get(source, "igeolo")
+                ring = [[lons[k], lats[k]] for k in (0, 3, 2, 1, 0)]
+                geometry = {"type": "Polygon", "coordinates": [ring]}
+            features.append({"type": "Feature", "properties": properties, "geometry": geometry})
         return features
 
     def append_image(self, array: np.ndarray, quality: int = 75, rgb: bool = False) -> Image:
