@@ -10,6 +10,8 @@ packages=(
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
   libgtest-dev libbenchmark-dev
   gdal-bin python3-gdal python3 gcovr dpkg-dev
+  pybind11-dev python3-pybind11 python3-numpy python3-dask python3-distributed
+  python3-pytest python3-venv
 )
 
 missing=()

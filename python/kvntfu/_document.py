@@ -254,7 +254,7 @@ class Document:
         self.close()
 
     def __repr__(self) -> str:
-        state = "closed" if self.closed else "open"
+        state = "open" if getattr(self, "_core", None) and not self.closed else "closed"
         return f"<kvntfu.Document {self.path!r} {state}>"
 
     @property
