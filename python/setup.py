@@ -17,7 +17,9 @@ ROOT = os.path.dirname(HERE)
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
-        tree = os.path.join(self.build_temp, "cmake")
+        # A tree of its own beside the project's others, kept between installs so that a
+        # second install rebuilds only what changed.
+        tree = os.environ.get("KVNTFU_BUILD_TREE", os.path.join(ROOT, "build", "pip"))
         subprocess.check_call([
             "cmake", "-S", ROOT, "-B", tree, "-DCMAKE_BUILD_TYPE=Release", "-DKVNTF_TESTS=OFF",
             f"-DKVNTF_PYTHON={sys.executable}", "-DKVNTF_PYTHON_RPATH=$ORIGIN",
