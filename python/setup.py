@@ -18,11 +18,12 @@ ROOT = os.path.dirname(HERE)
 class CMakeBuild(build_ext):
     def build_extension(self, ext: Extension) -> None:
         # A tree of its own beside the project's others, kept between installs so that a
-        # second install rebuilds only what changed.
+        # second install rebuilds only what changed; KVNTFU_BUILD_TREE names another (an
+        # existing release tree builds only the extension).
         tree = os.environ.get("KVNTFU_BUILD_TREE", os.path.join(ROOT, "build", "pip"))
         subprocess.check_call([
             "cmake", "-S", ROOT, "-B", tree, "-DCMAKE_BUILD_TYPE=Release", "-DKVNTF_TESTS=OFF",
-            f"-DKVNTF_PYTHON={sys.executable}", "-DKVNTF_PYTHON_RPATH=$ORIGIN",
+            f"-DKVNTF_PYTHON={sys.executable}",
         ])
         jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL", "2")
         subprocess.check_call(["cmake", "--build", tree, "-j", jobs, "--target", "kvntfu_python"])
