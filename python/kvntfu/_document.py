@@ -51,6 +51,15 @@ class Header(MutableMapping[str, str]):
         if self._kind == _core.FIELDS_DES:
             raise ParameterError(-13, "the fields of a data extension segment cannot be set")
         self._document._core.set_field(self._kind, self._index, name.upper(), str(value))
+        if self._kind == _core.FIELDS_FILE:
+            # The file header's setter passes over some values it does not take (a
+            # CLEVEL outside its codes) without saying so: they are refused here.
+            now = self[name]
+            same = now.rstrip() == str(value).rstrip() or (
+                now.strip().lstrip("+-").isdigit() and str(value).strip().lstrip("+-").isdigit()
+                and int(now) == int(value))
+            if not same and "," not in str(value):
+                raise ParameterError(-13, f"{name.upper()} = {value!r} was not taken")
 
     def __delitem__(self, name: str) -> None:
         raise TypeError("header fields cannot be deleted")

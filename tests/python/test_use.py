@@ -25,6 +25,9 @@ def test_edit_append_save(tmp_path):
         doc.graphics[1].header["SLOC"] = (5, 12)
         with pytest.raises(kvntfu.ParameterError):
             doc.header["FTITLE"] = "x" * 81
+        for field, value in (("CLEVEL", "42"), ("FSCLAS", "XX"), ("FDT", "2020")):
+            with pytest.raises(kvntfu.ParameterError):
+                doc.header[field] = value
         with pytest.raises(kvntfu.ParameterError):
             doc.images[0].header["NROWS"] = "7"
         doc.append_image(picture, quality=100, rgb=True)
