@@ -8,7 +8,7 @@ import json
 import os
 import sqlite3
 import sys
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import Any, Optional
 
 from ._document import Document
@@ -122,7 +122,7 @@ def convert(path: str, root: str, out: str, to: str) -> dict[str, Any]:
     return {"path": path, "written": written}
 
 
-def run(tasks: list[tuple[Callable[..., Any], tuple[Any, ...]]], scheduler: Optional[str],
+def run(tasks: Sequence[tuple[Callable[..., Any], tuple[Any, ...]]], scheduler: Optional[str],
         workers: int, serial: bool, what: str) -> Iterator[Any]:
     """Each task's result as it completes, with progress on standard error."""
     total = len(tasks)

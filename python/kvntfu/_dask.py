@@ -58,6 +58,7 @@ def to_dask(path: PathLike, image: int = 0, strict: bool = False,
         block_rows, block_columns = img.blocks
     per_row = max(1, bands * dtype.itemsize)
     side = int((chunk_bytes / per_row) ** 0.5)
+    column_spans: tuple[int, ...]
     if block_columns >= columns:  # one column of blocks: chunks are bands of rows
         column_spans = (columns,)
         row_target = chunk_bytes // max(1, per_row * columns)
