@@ -291,7 +291,7 @@ TEST(Tre, JsonSetRoundTrip) {
   Doc doc(testing_support::more_samples_dir() / "tre/rpc.ntf");
   ASSERT_NE(doc.d, nullptr);
   std::string json = tre_json(doc.d, KV_FIELDS_IMAGE, 0, 0);
-  json.replace(json.find("\"SAMP_OFF\":\"13763\""), 18, "\"SAMP_OFF\":\"42\"");
+  json.replace(json.find("\"SAMP_OFF\":\"13763\""), 18, "\"SAMP_OFF\":42");  // a number
   ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, 0, json.c_str()), RET_SUCCESS);
   const char* added = R"({"tag":"BLOCKA","fields":{"BLOCK_INSTANCE":"1","N_GRAY":"0","L_LINES":
     "512","LAYOVER_ANGLE":"","SHADOW_ANGLE":"","RESERVED_001":"","FRLC_LOC":"","LRLC_LOC":"",
@@ -299,8 +299,11 @@ TEST(Tre, JsonSetRoundTrip) {
   ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, -1, added), RET_SUCCESS);
   ASSERT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_FILE, 0, -1, "{\"tag\":\"XYZ\",\"hex\":\"00ff\"}"),
             RET_SUCCESS);
+  const std::string deep = R"({"tag":"GEOLOB","fields":)" + std::string(100000, '[');
   for (const char* bad : {R"({"tag":"BLOCKA","fields":{}})", R"({"tag":"NOSUCH"})", "[1,",
-                          R"({"tag":"GEOLOB","fields":{"ARV":"1234567890"}})"})
+                          R"({"tag":"GEOLOB","fields":{"ARV":"1234567890"}})", deep.c_str(),
+                          R"({"tag":"GEOLOB","fields":{"ARV":007}})", R"({"tag":"A","hex":"00"} x)",
+                          "{\"tag\":\"A\",\"hex\":\"\xff\"}"})
     EXPECT_EQ(Kv_NITFSetTreJson(doc.d, KV_FIELDS_IMAGE, 0, 0, bad), RET_INVALID_PARAMETER) << bad;
   const fs::path out = dir.file("set.ntf");
   ASSERT_EQ(Kv_NITFSaveFileA(doc.d, out.c_str()), RET_SUCCESS);
