@@ -265,7 +265,10 @@ TEST(Tre, MalformedKeptRaw) {
       {"GEOLOB", std::string(47, '0'), "PSO", 33},
       {"GEOLOB", std::string(49, '0'), "", 48},
       {"J2KLRA", "0 1000010 2", "NLAYERS_O", 8},
-      {"PRJPSB", std::string(82, ' ') + "X", "NUM_PRJ", 82}};
+      {"PRJPSB", std::string(82, ' ') + "X", "NUM_PRJ", 82},
+      {"NBLOCA", std::string(8, '\0'), "FRAME", 8},  // no frames, so none after the first
+      {"SENSRB", "NNNN" + std::string(86, '0') + "NNNN000199z0001" + std::string(20, '0'),
+       "TIME_STAMP_VALUE", 98}};  // a code naming no field
   for (const auto& [tag, bytes, field, offset] : cases) {
     const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const tre::Decoded d = tre::decode(tag, data, bytes.size());
