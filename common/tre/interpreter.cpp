@@ -206,6 +206,7 @@ class Walker {
     Node n;
     n.name = e.name;
     n.kind = e.kind;
+    n.rest = e.op == Op::kField && e.width == 0 && !e.ref;
     n.offset = static_cast<std::uint32_t>(at);
     n.width = static_cast<std::uint32_t>(bytes.size() - at);
     out->push_back(std::move(n));

@@ -120,6 +120,7 @@ struct Node {
   const char* name = nullptr;
   Kind kind = Kind::kA;
   bool loop = false;
+  bool rest = false;  // a field taking the bytes that are left: its value is its width
   std::uint32_t offset = 0, width = 0;
   std::vector<std::vector<Node>> items;  // a loop's groups
 };
