@@ -500,7 +500,8 @@ TEST_F(Setters, Refusals) {
 }
 
 // A change that brings a part in or takes one out moves the subheader's length (HL for
-// the file header) and FL by what it adds, and the saved file reads back.
+// the file header) and FL by what it adds, a new area is got back, and the saved file
+// reads back.
 TEST_F(Setters, Lengths) {
   nitfgen::ImageShape image;
   image.comments = {"one", "two"};
@@ -529,8 +530,12 @@ TEST_F(Setters, Lengths) {
     };
     const std::int64_t before = length(), fl = h.fl_current;
     Record r(kKinds[c.kind], doc.d, 0);
-    r.put(field_named(kKinds[c.kind].fields, c.name), c.value);
+    const NitfFieldInfo& f = field_named(kKinds[c.kind].fields, c.name);
+    r.put(f, c.value);
     EXPECT_EQ(kKinds[c.kind].set(doc.d, 0, r.data()), RET_SUCCESS) << c.name;
+    if (f.form == KV_FORM_AREA) {
+      EXPECT_EQ(Record(kKinds[c.kind], doc.d, 0).shown(f), c.value) << c.name;
+    }
     EXPECT_EQ(length() - before, c.delta) << c.name;
     EXPECT_EQ(h.fl_current - fl, c.delta) << c.name;
     saved(doc.d, dir.file("out.ntf"));

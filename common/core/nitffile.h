@@ -78,13 +78,11 @@ int parse_file(NitfDocument* document, const wchar_t* name);
 const LengthTables* tables_of(const NitfFileHeaderData& header, SegmentKind kind);
 
 // File offset of a segment's subheader, or of its data; -1 for an unknown kind. These
-// only compute: the *_at_* operations below also seek there.
+// only compute: position_at_segment also seeks there.
 std::int64_t segment_offset(const NitfDocument& document, SegmentKind kind, std::uint32_t index);
 std::int64_t segment_data_offset(const NitfDocument& document, SegmentKind kind,
                                  std::uint32_t index);
 std::int64_t position_at_segment(NitfDocument* document, SegmentKind kind, std::uint32_t index);
-std::int64_t position_at_segment_data(NitfDocument* document, SegmentKind kind,
-                                      std::uint32_t index);
 
 // Appending (nitffile_append.cpp; images in imsubhdr_append.cpp). Each returns
 // RET_SUCCESS or a code and, on failure, leaves the document exactly as it was.

@@ -368,12 +368,6 @@ std::span<const HeaderArea> header_areas() {
   return kAreas;
 }
 
-const HeaderArea* header_area_of(HeaderId id) {
-  for (const HeaderArea& a : kAreas)
-    if (a.length == id) return &a;
-  return nullptr;
-}
-
 int read_file_header(NitfFileHeaderData* header, const HeaderSource& source, ReadMode mode) {
   std::int64_t budget = -1;
   if (mode == ReadMode::kBounded) {

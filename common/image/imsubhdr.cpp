@@ -753,19 +753,6 @@ kernel::Tracked<NitfImageSubheader> create_imsubhdr(NitfDocument* owner, std::ui
   return kernel::make_tracked<NitfImageSubheader>(owner, index);
 }
 
-void release_imsubhdr(NitfImageSubheader* r) {
-  r->colours.entries.reset();
-  r->comments.reset();
-  r->comment_count = 0;
-  r->bands.reset();
-  r->band_count = 0;
-  r->udid.clear();
-  r->ixshd.clear();
-  r->mask.clear();
-  r->appended_data.reset();
-  r->appended = 0;
-}
-
 int read_imsubhdr(NitfImageSubheader* r, NitfDocument* d, StreamingFileHeader* sfh, ReadMode mode) {
   std::int64_t start = kernel::seek_file(d->file, 0, kernel::kSeekCurrent);
   if (start < 0) return RET_FILE_READ;

@@ -266,9 +266,6 @@ std::span<const ImageField> image20_fields();
 
 // A new tracked record bound to its document; null without memory.
 kernel::Tracked<NitfImageSubheader> create_imsubhdr(::NitfDocument* owner, std::uint32_t index);
-// Frees every buffer the record owns (comments, bands, colour table, extension areas,
-// mask table, appended data); counts follow.
-void release_imsubhdr(NitfImageSubheader* record);
 
 // Reads the subheader at the current file position, and for masked images the mask
 // table right after it. In normal mode the reads stay inside the segment (LISH for the

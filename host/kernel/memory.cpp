@@ -123,14 +123,6 @@ void* map_large(std::size_t bytes) {
   return block;
 }
 
-// The usable length of a large block, or 0 for a block of the C heap.
-std::size_t large_length(const void* block) {
-  Mappings& m = mappings();
-  std::lock_guard<std::mutex> guard(m.lock);
-  auto found = m.blocks.find(block);
-  return found == m.blocks.end() ? 0 : found->second;
-}
-
 // Unmaps a large block, or keeps it for reuse; false when the block is not one.
 bool unmap_large(void* block) {
   Kept dropped;
@@ -160,28 +152,6 @@ void* allocate(std::size_t count, std::size_t size) {
   if (bytes > cap().load()) return nullptr;
   if (bytes >= kLargeBlock) return map_large(bytes);
   return std::calloc(bytes ? bytes : 1, 1);
-}
-
-void* reallocate(void* block, std::size_t size) {
-  if (size > cap().load()) return nullptr;
-  const std::size_t old = block ? large_length(block) : 0;
-  if (old == 0 && size < kLargeBlock) return std::realloc(block, size ? size : 1);
-  // Into or out of a mapping: a new block, the common part copied. A block of the C
-  // heap does not say how long it is; realloc to the new size tells that much.
-  if (old == 0) {
-    void* moved = std::realloc(block, size);
-    if (!moved) return nullptr;
-    void* large = map_large(size);
-    if (!large) return moved;  // still a valid block of the new size
-    std::memcpy(large, moved, size);
-    std::free(moved);
-    return large;
-  }
-  void* fresh = size >= kLargeBlock ? map_large(size) : std::malloc(size ? size : 1);
-  if (!fresh) return nullptr;
-  std::memcpy(fresh, block, std::min(old, size));
-  unmap_large(block);
-  return fresh;
 }
 
 void free(void* block) {
