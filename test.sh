@@ -19,6 +19,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # GDAL, the tests' oracle, must not leave NAME.aux.xml files beside the samples.
 export GDAL_PAM_ENABLED=NO
 (cd build/debug && ctest --output-on-failure -j"$(nproc)" --timeout 900)
+# Documents on many threads, in a tree of their own built with ThreadSanitizer: the two
+# libraries and the one test only. A report fails the run.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKVNTF_TSAN=ON -DKVNTF_TESTS=OFF "${launcher[@]}" >/dev/null
+cmake --build build/tsan -j"$(nproc)" --target kvntfu_threads
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:exitcode=66} build/tsan/bin/kvntfu_threads
 # The install, the Debian package and applications built against them outside the tree.
 scripts/check_package.sh
 if [ -n "${CI:-}" ]; then
