@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debug tree with AddressSanitizer and UndefinedBehaviorSanitizer and runs
-# every test. With CI set (as in CI) it then runs each fuzz harness for a minute, all
-# six at once so the run takes one minute of the CI's time, and a regression a fuzzer
-# finds fails the build.
+# every test, then the threads test in a ThreadSanitizer tree of its own (build/tsan).
+# With CI set (as in CI) it then runs each fuzz harness for a minute, all at once so
+# the run takes one minute of the CI's time, and a regression a fuzzer finds fails the
+# build.
 set -euo pipefail
 cd "$(dirname "$0")"
 

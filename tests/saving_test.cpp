@@ -4,6 +4,7 @@
 // file or the whole new one, nothing is left beside it, and the document saves on.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
@@ -112,22 +113,32 @@ TEST_F(Faults, FullDisk) {
   EXPECT_EQ(::umount(mounted.c_str()), 0);
 }
 
-// `nitf copy` of a 48 MB file over a target, killed at random moments: the target is
+// `nitf copy` of a 25 MB file over a target, killed at random moments: the target is
 // the whole old or the whole new file and parses. Nothing is left beside it, but for
 // the rare kill between the unnamed file's link and its rename, which leaves that name
 // holding the whole new file.
 TEST_F(Faults, Kills) {
   REQUIRE_SAMPLES();
   const std::string old_bytes = nitfgen::read_file(sample("jitc/i_3004g.ntf").string());
-  const fs::path source = sources_.write("large.ntf", large_file(6144, 8192));
+  const fs::path source = sources_.write("large.ntf", large_file(4096, 6144));
   const std::string new_bytes = nitfgen::read_file(source.string());
   const fs::path target = dir_.file("target.ntf");
   auto run = [&](double seconds) {
-    char tool[] = KVNTF_NITF_TOOL, copy[] = "copy", quiet[] = "--quiet";
+    char tool[] = KVNTF_NITF_TOOL, copy[] = "copy", quiet[] = "--quiet",
+         no_leak_check[] = "ASAN_OPTIONS=detect_leaks=0";
     std::string from = source.string(), to = target.string();
     char* argv[] = {tool, copy, from.data(), to.data(), quiet, nullptr};
+    posix_spawn_file_actions_t quietly;
+    posix_spawn_file_actions_init(&quietly);
+    posix_spawn_file_actions_addopen(&quietly, 1, "/dev/null", O_WRONLY, 0);
     pid_t child;
-    EXPECT_EQ(::posix_spawn(&child, tool, nullptr, nullptr, argv, environ), 0);
+    // A sanitizer build's leak check at exit would take most of the run's time.
+    std::vector<char*> env = {no_leak_check};
+    for (char** e = environ; *e; ++e)
+      if (std::strncmp(*e, "ASAN_OPTIONS=", 13)) env.push_back(*e);
+    env.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&child, tool, &quietly, nullptr, argv, env.data()), 0);
+    posix_spawn_file_actions_destroy(&quietly);
     const auto start = std::chrono::steady_clock::now();
     if (seconds >= 0) {
       std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -158,8 +169,8 @@ TEST_F(Faults, Kills) {
         fs::remove(dir_.file(name));
       }
   }
-  RecordProperty("old", outcomes[0]);
-  RecordProperty("new", outcomes[1]);
+  std::printf("killed copies: %d left the old file, %d the new one (a whole copy: %.2f s)\n",
+              outcomes[0], outcomes[1], whole);
   EXPECT_GT(outcomes[0], 0);
 }
 
