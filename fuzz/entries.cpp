@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include <kvntfu.h>
@@ -134,8 +134,10 @@ std::string holdings(NitfDocument* d) {
   }
   using nitf::SegmentKind;
   const std::pair<SegmentKind, const nitf::LengthTables*> kinds[] = {
-      {SegmentKind::kImage, &d->header.images}, {SegmentKind::kGraphic, &d->header.graphics},
-      {SegmentKind::kLabel, &d->header.labels}, {SegmentKind::kText, &d->header.texts},
+      {SegmentKind::kImage, &d->header.images},
+      {SegmentKind::kGraphic, &d->header.graphics},
+      {SegmentKind::kLabel, &d->header.labels},
+      {SegmentKind::kText, &d->header.texts},
       {SegmentKind::kDataExtension, &d->header.des}};
   for (const auto& [kind, table] : kinds)
     for (std::size_t i = 0; i < table->data_source.size(); ++i) {

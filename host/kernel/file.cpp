@@ -109,8 +109,8 @@ std::size_t write_file(int handle, const void* buffer, std::size_t count) {
   auto* in = static_cast<const unsigned char*>(buffer);
   std::size_t done = 0;
   while (done < count) {
-    ssize_t n = call_or_fault(KV_FAULT(kWrite),
-                              [&] { return ::write(handle, in + done, count - done); });
+    ssize_t n =
+        call_or_fault(KV_FAULT(kWrite), [&] { return ::write(handle, in + done, count - done); });
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     done += static_cast<std::size_t>(n);
@@ -191,8 +191,10 @@ bool replace_file(NewFile* file, const char* target, bool* replaced) {
     }
     for (int attempt = 0; file->name.empty(); ++attempt) {
       std::string name = temporary_name(target);
-      if (link_to(name) == 0) file->name = name;
-      else if (errno != EEXIST || attempt == 8) return false;
+      if (link_to(name) == 0)
+        file->name = name;
+      else if (errno != EEXIST || attempt == 8)
+        return false;
     }
   }
   const int handle = file->handle;

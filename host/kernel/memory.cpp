@@ -6,8 +6,8 @@
 // hundred megabytes takes longer than decoding it. A fresh mapping reads as zeros, so
 // the zero fill costs nothing up front, and pages never touched are never faulted in.
 // Small blocks come from the C heap. free() tells the two apart by the address (a
-// mapping starts on a 2 MiB boundary), then by a table of the mappings. A few freed mappings of up to 8 MiB are
-// kept for the next block of their size (zeroed again when handed out): readers that
+// mapping starts on a 2 MiB boundary), then by a table of the mappings. A few freed mappings of up
+// to 8 MiB are kept for the next block of their size (zeroed again when handed out): readers that
 // decode block after block into a fresh bitmap each time would otherwise fault every
 // block's pages in anew, as the C heap does when it gives memory back between them.
 #include "memory.h"
