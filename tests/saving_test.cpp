@@ -59,7 +59,7 @@ class Faults : public LeakChecked {
     int counts[int(Call::kKinds)];
     for (int k = 0; k < int(Call::kKinds); ++k) counts[k] = file_faults::calls(Call(k));
     EXPECT_GE(counts[int(Call::kSync)], 2) << "the file and its folder";
-    for (int k = 0; k < int(Call::kKinds); ++k) {
+    for (int k = 0; k < int(Call::kUnnamed); ++k) {
       for (int n = 1; n <= counts[k]; ++n) {
         SCOPED_TRACE("call kind " + std::to_string(k) + ", number " + std::to_string(n));
         dir_.write("target.ntf", "old");
@@ -84,10 +84,16 @@ TEST_F(Faults, EveryCall) {
   MessageCapture quiet;
   // Graphics and two images, a text and a graphic, a data extension, JPEG 2000, and
   // 5 MiB that take more than one staging buffer.
-  for (const char* name : {"jitc/i_3113g.ntf", "misc/WithBE.ntf", "misc/test_des_read.ntf",
-                           "j2k/046_512x512_s_8_3_rgb_j2c.ntf"})
-    fail_every_call(sample(name));
-  fail_every_call(sources_.write("large.ntf", large_file(2048, 2560)));
+  const fs::path large = sources_.write("large.ntf", large_file(2048, 2560));
+  // With an unnamed file, and with the named temporary of file systems that have none.
+  for (bool named : {false, true}) {
+    file_faults::state().named_only = named;
+    for (const char* name : {"jitc/i_3113g.ntf", "misc/WithBE.ntf", "misc/test_des_read.ntf",
+                             "j2k/046_512x512_s_8_3_rgb_j2c.ntf"})
+      fail_every_call(sample(name));
+    fail_every_call(large);
+  }
+  file_faults::state().named_only = false;
 }
 
 // A real file system that fills up: a 256 KiB tmpfs (mounting needs root and the right

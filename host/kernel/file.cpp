@@ -2,7 +2,8 @@
 //
 // The tests compile this file a second time into their own executable with
 // KVNTF_FILE_FAULTS, where file_faults.h decides which write, sync, link or rename
-// fails and with what errno; the library is built without the seam.
+// fails and with what errno, and whether unnamed files can be made; the library is
+// built without the seam.
 #include "file.h"
 
 #include <fcntl.h>
@@ -150,7 +151,9 @@ bool create_file_beside(const char* target, NewFile* file) {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  int fd = ::open(file->folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  int fd = call_or_fault(KV_FAULT(kUnnamed), [&] {
+    return ::open(file->folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  });
   if (fd < 0) {
     // File systems without unnamed files (and kernels before 3.11): a named temporary.
     std::string pattern = std::string(target) + ".kvsave-XXXXXX";
