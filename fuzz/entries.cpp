@@ -181,6 +181,16 @@ int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t 
   if (count > 0) {
     MemoryFile text(extra, count);
     if (!text.name().empty()) Kv_NITFAppendTextSegment(first.handle, text.name().c_str());
+    // The same bytes as the title, as far as the setter takes them.
+    NitfHeader header{};
+    if (Kv_NITFGetNITFHeader(first.handle, &header) == RET_SUCCESS) {
+      std::string title(reinterpret_cast<const char*>(extra), std::min<std::size_t>(count, 80));
+      char* read = header.FTITLE;
+      header.FTITLE = title.data();
+      Kv_NITFSetNITFHeader(first.handle, &header);
+      header.FTITLE = read;
+      Kv_NITFFreeNITFHeader(&header);
+    }
   }
   const std::string copy = scratch_file();
   r = Kv_NITFSaveFileA(first.handle, copy.c_str());

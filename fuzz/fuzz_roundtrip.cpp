@@ -1,7 +1,7 @@
 // libFuzzer harness: the bytes as a NITF file opened, saved and opened again; what the
 // first reading held must read back unchanged (see fuzzing::round_trip). The last
-// eighth of an input, after a split at its length's lowest bits, is appended as a text
-// before the save, so that appended segments take the same round trip.
+// eighth of an input of a length 3 modulo 4 is appended as a text and set as the title
+// before the save, so that edits take the same round trip.
 // Build with -DKVNTF_FUZZ=ON (clang); run through scripts/fuzz.sh.
 #include <cstddef>
 #include <cstdint>
