@@ -44,6 +44,7 @@ void Section::write_json(JsonWriter& json) const {
 
 void Section::print_text(int indent) const {
   for (const Item& i : items_) {
+    if (i.quiet) continue;
     if (i.kind == Item::kObjects || i.kind == Item::kObject) {
       if (i.kind == Item::kObject) print_json_text(i.text, indent);
       for (const std::string& o : i.texts) print_json_text(o, indent);
