@@ -9,7 +9,7 @@ packages=(
   libopenjp2-7-dev libopenjp2-tools libtiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
   libgtest-dev libbenchmark-dev
-  gdal-bin python3-gdal python3 gcovr dpkg-dev
+  gdal-bin python3-gdal python3 python3-jsonschema gcovr dpkg-dev
 )
 
 missing=()
