@@ -1,5 +1,6 @@
 // nitf info: what a file holds, built from the module's public records only, as any
 // application would see it.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,7 +77,8 @@ void add_field(Section& s, const NitfFieldInfo& f, const char* text) {
 }
 
 // A repeated field's entries, asked for by number until the count ends: numbers when
-// every entry is one.
+// every entry is one. Outside the short listing, entries all blank or 0 (ISUBCATn,
+// NLUTSn of bands without LUTs) are left out of the text.
 void add_entries(Section& s, NitfDocument* doc, int kind, int index, const NitfFieldInfo& f) {
   std::string base = f.name;
   if (base.size() > 2 && base.back() == 'n') base.pop_back();
@@ -98,9 +100,12 @@ void add_entries(Section& s, NitfDocument* doc, int kind, int index, const NitfF
   } else {
     s.texts(key_of(f).c_str(), std::move(texts));
   }
-  if (!(f.flags & KV_FIELD_LISTED) && s.items().back().texts.empty() &&
-      s.items().back().numbers.empty())
-    s.quiet();
+  const Item& added = s.items().back();
+  const bool blank =
+      std::all_of(added.texts.begin(), added.texts.end(),
+                  [](const std::string& t) { return t.empty(); }) &&
+      std::all_of(added.numbers.begin(), added.numbers.end(), [](long long v) { return v == 0; });
+  if (!(f.flags & KV_FIELD_LISTED) && blank) s.quiet();
 }
 
 // An extension area: the number of its TREs and their tags (the TREs themselves follow

@@ -65,10 +65,9 @@ void Section::print_text(int indent) const {
         }
         break;
       case Item::kTexts:
-        for (const std::string& t : i.texts) {
-          if (!value.empty()) value += ", ";
-          value += t;
-        }
+        // A blank entry among others keeps its place.
+        for (std::size_t k = 0; k < i.texts.size(); ++k)
+          value += (k ? ", " : "") + (i.texts[k].empty() ? "\"\"" : i.texts[k]);
         break;
       default:
         break;
