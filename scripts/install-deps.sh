@@ -8,6 +8,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libgdcm-dev libgdcm-tools pvrg-jpeg
   libopenjp2-7-dev libopenjp2-tools libtiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
+  nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   gdal-bin python3-gdal python3 python3-jsonschema gcovr dpkg-dev
 )
