@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/ntfhdr.h"
 #include "core/segments.h"
@@ -54,6 +55,10 @@ struct NitfDocument {
   nitf::TextSubheaderList texts;
   nitf::DesSubheaderList des;
   nitf::LabelSubheaderList labels;
+
+  // Segments the composition leaves out (Kv_NtfShowSegment), as (kind << 32) | index;
+  // the canvas keeps the size they give it.
+  std::vector<std::uint64_t> hidden;
 };
 
 namespace nitf {

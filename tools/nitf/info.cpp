@@ -212,8 +212,8 @@ void add_corners(NitfDocument* doc, std::vector<Section>* images) {
       (*images)[i].text("corners", std::move(c));
 }
 
-void print_json(const Listing& l) {
-  JsonWriter json(stdout);
+void print_json(const Listing& l, std::FILE* out) {
+  JsonWriter json(out);
   json.begin_object();
   l.header.write_json(json);
   if (l.has_canvas) {
@@ -261,6 +261,15 @@ void print_text(const Listing& l) {
 
 }  // namespace
 
+int write_info_json(const std::string& file, NitfDocument* doc, std::FILE* out) {
+  Listing listing;
+  if (int r = collect(doc, &listing); r != RET_SUCCESS) return r;
+  listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
+                                   &listing.canvas_height) == RET_SUCCESS;
+  print_json(listing, out);
+  return RET_SUCCESS;
+}
+
 int run_info(const std::vector<std::string>& args) {
   std::string file;
   bool json = false, geojson = false;
@@ -286,16 +295,16 @@ int run_info(const std::vector<std::string>& args) {
     print_geojson(doc.get());
     return kExitOk;
   }
+  if (json) {
+    const int r = write_info_json(file, doc.get(), stdout);
+    return r == RET_SUCCESS ? kExitOk : fail(file, r);
+  }
   Listing listing;
   if (int r = collect(doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
   listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
                                    &listing.canvas_height) == RET_SUCCESS;
-  if (json) {
-    print_json(listing);
-  } else {
-    add_corners(doc.get(), &listing.images);
-    print_text(listing);
-  }
+  add_corners(doc.get(), &listing.images);
+  print_text(listing);
   return kExitOk;
 }
 

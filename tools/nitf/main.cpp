@@ -67,6 +67,14 @@ const Command kCommands[] = {
      "    web maps use, level 0 one tile and the last at the picture's scale, with\n"
      "    OUTDIR/tiles.json giving the picture's size, the levels and the tile size.\n",
      cli::run_tiles},
+    {"serve",
+     "serve FILE... [--port N] [--host ADDRESS] [--threads N]\n"
+     "    A web page of the files at http://ADDRESS:N/ (127.0.0.1, port 8080; 0 picks a\n"
+     "    free port): the composed picture with pan and zoom, tiles rendered on demand by\n"
+     "    N threads (one per core); every segment with its headers and TREs, a switch to\n"
+     "    hide each image, graphic and label, text segments; image corners and, through\n"
+     "    an RPC, the latitude and longitude under the pointer. Ctrl-C stops it.\n",
+     cli::run_serve},
     {"copy",
      "copy IN OUT\n"
      "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"
