@@ -62,7 +62,7 @@ TEST(Cli, Info) {
   for (const char* piece :
        {"\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":505", "\"ic\":\"C3\"",
         "\"canvas\":{\"width\":240,\"height\":176}", "\"background\":[32,64,96]",
-        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
+        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"te\":\"TE\",\"textid\":\"ABOUT\"",
         "\"desid\":\"KVNTFU_NOTE\"", "\"iloc\":[80,144]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
   nitfgen::FileSpec layout;
