@@ -10,6 +10,10 @@
 
 #include "kernel/bitmap.h"
 
+namespace fileformat {
+struct J2kArea;
+}
+
 namespace fileformat::detail {
 
 struct ByteView {
@@ -112,8 +116,9 @@ std::int32_t decode_jpeg12(ByteView stream, const JpegHeader& header, const FltL
                            kernel::Bitmap* out);
 std::int32_t decode_jpeg16(ByteView stream, const JpegHeader& header, const FltLoadOptions* options,
                            kernel::Bitmap* out);
+// With `area`, only that rectangle at its level (J2kArea of fileformat.h).
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
-                        kernel::Bitmap* out);
+                        kernel::Bitmap* out, const fileformat::J2kArea* area = nullptr);
 std::int32_t decode_t4(ByteView stream, const FltRawFormat& format, kernel::Bitmap* out);
 
 // Asks the calling thread's raw-data callback to describe a raw stream: RET_FILE_FORMAT

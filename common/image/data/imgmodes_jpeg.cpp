@@ -8,6 +8,7 @@
 // file-format library and decoded straight into its place in the output where the
 // decoder can, or decoded and then copied there; only one stream is held at a time.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -189,6 +190,17 @@ int place_block(const BlockRead& b, std::uint64_t k, const kernel::Bitmap& block
   if (block.bits_per_pixel != b.c.out->bits_per_pixel) return RET_BAD_BLOCK_STREAM;
   const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
   const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
+  if (windowed(b.c)) {
+    const auto width =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(std::max(block.width, 0), b.grid.width));
+    const std::int32_t rows = std::min<std::int32_t>(
+        block.height, static_cast<std::int32_t>(std::min<std::uint32_t>(b.grid.height, INT32_MAX)));
+    for (std::int32_t row = 0; row < rows; ++row)
+      if (const std::uint8_t* from = kernel::storage_row(block, kernel::top_down_row(block, row)))
+        put_window_row(b.c, static_cast<std::uint64_t>(y) + row, static_cast<std::uint64_t>(x),
+                       width, static_cast<std::uint32_t>(block.bits_per_pixel / 8), from);
+    return RET_SUCCESS;
+  }
   return imgproc::combine(b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
                           static_cast<std::int32_t>(b.grid.height), &block, 0, 0,
                           imgproc::kCombineCopy, 0);
@@ -264,7 +276,7 @@ int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltL
     skip(b, &r);
     return r;
   }
-  if (decode_in_place(b, k, s, prefix, options, &r)) {
+  if (!windowed(b.c) && decode_in_place(b, k, s, prefix, options, &r)) {
     if (r == RET_SUCCESS) *decoded = true;
     skip(b, &r);
     return r;
@@ -276,6 +288,13 @@ int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltL
   r = place_block(b, k, block.bitmaps[0]);
   skip(b, &r);
   return r;
+}
+
+// A block the window samples nothing of is passed over (always wanted without a window).
+bool window_wants(const BlockRead& b, std::uint64_t k) {
+  return !windowed(b.c) ||
+         window_meets(*b.c.window, k % b.grid.per_row * b.grid.width,
+                      k / b.grid.per_row * b.grid.height, b.grid.width, b.grid.height);
 }
 
 int read_blocks(BlockRead& b) {
@@ -300,6 +319,7 @@ int read_blocks(BlockRead& b) {
       return r;
     }
     if (target && !target->wants(target->self, k, BlockTarget::kEveryBand)) continue;
+    if (!window_wants(b, k)) continue;
     if (int r = read_block(b, k, s, multi && decoded_one, &options, &decoded_one); r != RET_SUCCESS)
       return r;
   }
@@ -410,6 +430,7 @@ int read_band_sequential(BlockRead& b) {
     return read_bands_to_target(b, streams, &options);
   }
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
+    if (!window_wants(b, k)) continue;
     OwnedBitmaps<3> planes;
     bool recorded = true;
     int r = decode_planes(b, streams, shown, count, k, &options, planes.bitmaps, &recorded);
@@ -524,6 +545,26 @@ int pad_to_grid(const ImageReadContext& c) {
   return RET_SUCCESS;
 }
 
+// A window of a JPEG 2000 image inside its stream's picture is decoded at the level its
+// reduction names, or the coarsest the stream has.
+bool j2k_window(const ImageReadContext& c) {
+  const ImageWindow* w = c.window;
+  return w && w->honoured && is_j2k(*c.subheader) && w->columns != 0 && w->rows != 0;
+}
+
+int decode_window(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
+                  FltLoadOptions* options) {
+  const ImageWindow& w = *c.window;
+  std::uint32_t levels = 0, components = 0;
+  if (int r = fileformat::j2k_levels(data, count, &levels, &components); r != RET_SUCCESS) return r;
+  fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
+                           w.first_row + w.rows,
+                           std::min<std::uint32_t>(levels, std::countr_zero(w.reduction))};
+  const int r = fileformat::load_j2k_area(data, count, options, area, c.out);
+  if (r == RET_SUCCESS) *w.honoured = true;
+  return r;
+}
+
 // The image's coded data, from IMDATOFF to its end, as one buffer.
 int read_whole_stream(const ImageReadContext& c, const DataSource& source,
                       kernel::Buffer<std::uint8_t>* buffer) {
@@ -543,10 +584,11 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   bool in_place = false;
-  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
+  const int r = j2k_window(c) ? decode_window(c, buffer.data(), length, &options)
+                              : decode_whole(c, buffer.data(), length, &options, &in_place);
   if (r != RET_SUCCESS) return r;
   show_ycbcr_in_rgb(c, buffer.data(), length);
-  if (!in_place) {
+  if (!in_place && !windowed(c)) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);
       return padded;
