@@ -282,8 +282,10 @@ bool scale_place(const kernel::DrawingContext& dc, kernel::Rect* place) {
 }
 
 // What a composition of part of the canvas, or of all of it at another size, reads of
-// an image: the part it shows (in whole reductions), at the largest power-of-two
-// reduction its scale allows, so that what is read is about the output's size.
+// an image: the part it shows (in whole cells of the reduction), at the largest
+// power-of-two reduction its scale allows, so that what is read is about the output's
+// size. Each cell gives its middle pixel, the one the painting of the whole picture at
+// that scale would take: a picture read whole and one read by cells look the same.
 enum class Shown { kWhole, kWindow, kNothing };
 
 Shown shown_window(const kernel::DrawingContext& dc, const NitfDocument& d,
@@ -319,6 +321,7 @@ Shown shown_window(const kernel::DrawingContext& dc, const NitfDocument& d,
   w->columns = static_cast<std::uint32_t>(c1 - c0);
   w->rows = static_cast<std::uint32_t>(r1 - r0);
   w->reduction = static_cast<std::uint32_t>(reduction);
+  w->phase = std::min({w->reduction / 2, w->columns - 1, w->rows - 1});
   return Shown::kWindow;
 }
 

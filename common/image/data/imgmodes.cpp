@@ -449,11 +449,12 @@ int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels,
   std::uint64_t height = std::uint64_t{g.height} * g.per_column;
   const ImageWindow* w = c.window;
   const bool window = w && w->honoured && f.bits % 8 == 0 && w->reduction != 0 &&
+                      w->phase < w->columns && w->phase < w->rows &&
                       std::uint64_t{w->first_column} + w->columns <= width &&
                       std::uint64_t{w->first_row} + w->rows <= height;
   if (window) {
-    width = (std::uint64_t{w->columns} + w->reduction - 1) / w->reduction;
-    height = (std::uint64_t{w->rows} + w->reduction - 1) / w->reduction;
+    width = (std::uint64_t{w->columns} - w->phase + w->reduction - 1) / w->reduction;
+    height = (std::uint64_t{w->rows} - w->phase + w->reduction - 1) / w->reduction;
     *w->honoured = true;
   }
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
@@ -475,8 +476,8 @@ bool windowed(const ImageReadContext& c) {
 }
 
 bool window_samples_row(const ImageWindow& w, std::uint64_t y) {
-  return y >= w.first_row && y < std::uint64_t{w.first_row} + w.rows &&
-         (y - w.first_row) % w.reduction == 0;
+  const std::uint64_t first = std::uint64_t{w.first_row} + w.phase;
+  return y >= first && y < std::uint64_t{w.first_row} + w.rows && (y - first) % w.reduction == 0;
 }
 
 namespace {
@@ -500,8 +501,12 @@ WindowSpan window_span(std::uint64_t start, std::uint64_t length, std::uint64_t 
 
 bool window_meets(const ImageWindow& w, std::uint64_t left, std::uint64_t top, std::uint64_t width,
                   std::uint64_t height) {
-  return window_span(w.first_row, w.rows, w.reduction, top, height).count != 0 &&
-         window_span(w.first_column, w.columns, w.reduction, left, width).count != 0;
+  return window_span(std::uint64_t{w.first_row} + w.phase, w.rows - w.phase, w.reduction, top,
+                     height)
+                 .count != 0 &&
+         window_span(std::uint64_t{w.first_column} + w.phase, w.columns - w.phase, w.reduction,
+                     left, width)
+                 .count != 0;
 }
 
 void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t left,
@@ -510,19 +515,19 @@ void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t le
   kernel::Bitmap& out = *c.out;
   if (!window_samples_row(w, y) || bytes != static_cast<std::uint32_t>(out.bits_per_pixel / 8))
     return;
-  const std::uint64_t r = (y - w.first_row) / w.reduction;
+  const std::uint64_t r = (y - w.first_row - w.phase) / w.reduction;
   if (r >= static_cast<std::uint64_t>(out.height)) return;
   std::uint8_t* to =
       kernel::storage_row(out, kernel::top_down_row(out, static_cast<std::int32_t>(r)));
-  const WindowSpan s = window_span(w.first_column, w.columns, w.reduction, left, width);
+  const std::uint64_t first = std::uint64_t{w.first_column} + w.phase;
+  const WindowSpan s = window_span(first, w.columns - w.phase, w.reduction, left, width);
   if (!to || s.first + s.count > static_cast<std::uint64_t>(out.width)) return;
   if (w.reduction == 1) {
-    std::memcpy(to + s.first * bytes, row + (w.first_column + s.first - left) * bytes,
-                s.count * bytes);
+    std::memcpy(to + s.first * bytes, row + (first + s.first - left) * bytes, s.count * bytes);
     return;
   }
   for (std::uint64_t i = s.first; i < s.first + s.count; ++i)
-    std::memcpy(to + i * bytes, row + (w.first_column + i * w.reduction - left) * bytes, bytes);
+    std::memcpy(to + i * bytes, row + (first + i * w.reduction - left) * bytes, bytes);
 }
 
 namespace {

@@ -41,13 +41,15 @@ struct BlockTarget {
 };
 
 // A part of the image at a reduction, for a composition that shows only part of it or
-// shows it smaller: the output holds ceil(rows / reduction) x ceil(columns / reduction)
-// pixels, pixel (r, c) the one the whole picture shows at (first_row + r x reduction,
-// first_column + c x reduction); JPEG 2000 data are instead decoded at the codestream's
-// level for the reduction (at most its coarsest), the window's area only. A reader that
-// honours the window says so through `honoured`; the others read the whole picture.
+// shows it smaller: pixel (r, c) of the output is the one the whole picture shows at
+// (first_row + phase + r x reduction, first_column + phase + c x reduction), and the
+// output holds every such pixel inside the part (phase below rows and columns; the
+// composition takes the middle of each cell, as its painting of a scaled picture does).
+// JPEG 2000 data are instead decoded at the codestream's level for the reduction (at
+// most its coarsest), the part's area only. A reader that honours the window says so
+// through `honoured`; the others read the whole picture.
 struct ImageWindow {
-  std::uint32_t first_row = 0, first_column = 0, rows = 0, columns = 0, reduction = 1;
+  std::uint32_t first_row = 0, first_column = 0, rows = 0, columns = 0, reduction = 1, phase = 0;
   bool* honoured = nullptr;
 };
 
