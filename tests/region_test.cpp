@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "nitfgen_image.h"
+#include "nitfgen_jpeg.h"
 #include "testing.h"
 
 namespace {
@@ -210,18 +211,19 @@ struct Canvas {
   }
 };
 
-// The pixels of one image alone on the canvas, not JPEG 2000 (whose reductions are the
-// codec's): those a region at half size takes by the nearest rule, the middle pixel
-// of each cell.
+// The pixels of one image alone on the canvas, not JPEG 2000 or DCT JPEG (whose
+// reductions are the codecs'): those a region at half size takes by the nearest rule, the middle
+// pixel of each cell.
 bool nearest_applies(NitfDocument* doc) {
   if (Kv_NITFGetImageHeaderCount(doc) != 1 || Kv_NITFGetGraphicHeaderCount(doc) != 0 ||
       Kv_NITFGetSegmentCount(doc, KV_FIELDS_LABEL) != 0)
     return false;
   NitfImageHeader h{};
   if (Kv_NITFGetImageHeader(doc, 0, &h) != RET_SUCCESS) return false;
-  const bool j2k = h.IC && h.IC[1] == '8';
+  // JPEG 2000 and blocked DCT JPEG are reduced by their codecs (DctScaled).
+  const bool codec = h.IC && (h.IC[1] == '8' || h.IC[1] == '3' || h.IC[0] == 'I');
   Kv_NITFFreeImageHeader(&h);
-  return !j2k;
+  return !codec;
 }
 
 // A window at scale 1 is the same window of the whole canvas, byte for byte; at half size
@@ -266,7 +268,50 @@ TEST(Region, CutOfCanvas) {
     }
   }
   EXPECT_GT(compared, 60);
-  EXPECT_GT(halves, 30);
+  EXPECT_GT(halves, 25);
+}
+
+// JPEG blocks of a region at 1/2, 1/4 and 1/8 are libjpeg's scaled decoding: the
+// region is djpeg -scale 1/N of each block, placed side by side.
+TEST(Region, DctScaled) {
+  ImageShape s = made("P", 3, 8, "INT");
+  s.ic = "C3", s.comrat = "00.0", s.nbpr = s.nbpc = 2, s.nppbh = s.nppbv = 64;
+  s.ncols = s.nrows = 128;
+  TempDir dir;
+  std::string data;
+  for (int k = 0; k < 4; ++k) {
+    const std::string block = nitfgen::jpeg_stream(64, 64, 3, 80, [k](int x, int y) {
+      return std::uint32_t((x * 4 + k * 50) & 0xFF) << 16 | std::uint32_t(y * 3 & 0xFF) << 8 |
+             std::uint32_t((x ^ y) * 5 & 0xFF);
+    });
+    dir.write(std::to_string(k) + ".jpg", block);
+    data += block;
+  }
+  const fs::path f = dir.write("c3.ntf", nitfgen::image_file(s, data));
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  const std::int32_t whole[4] = {0, 0, 128, 128};
+  for (int n : {2, 4, 8}) {
+    Canvas c;
+    const int side = 128 / n, b = side / 2;
+    ASSERT_EQ(Kv_NtfRenderRegion(&c.b, doc, whole, side, side), RET_SUCCESS);
+    int differ = 0;
+    for (int k = 0; k < 4; ++k) {
+      const std::string ppm = dir.file("s.ppm").string(),
+                        jpg = dir.file(std::to_string(k) + ".jpg");
+      ASSERT_EQ(
+          std::system(("djpeg -scale 1/" + std::to_string(n) + " -ppm -outfile " + ppm + " " + jpg)
+                          .c_str()),
+          0);
+      const std::string p = nitfgen::read_file(ppm), pixels = p.substr(p.size() - b * b * 3);
+      for (int y = 0; y < b; ++y)
+        for (int x = 0; x < b * 3; ++x)
+          differ += c.row(k / 2 * b + y)[(k % 2 * b + x / 3) * 3 + 2 - x % 3] !=
+                    std::uint8_t(pixels[y * b * 3 + x]);
+    }
+    EXPECT_EQ(differ, 0) << "1/" << n;
+  }
+  Kv_NITFDestroy(&doc);
 }
 
 }  // namespace

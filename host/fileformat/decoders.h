@@ -108,7 +108,10 @@ inline bool decodes_into(const FltLoadOptions* options) {
 
 // The decoders fill `out`, an empty record or with KV_LOAD_INTO the caller's, and return
 // a code as load_from_memory does; on failure an empty record is left empty.
-std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out);
+// `scale_denom` 2, 4 or 8: libjpeg-turbo's scaled IDCT (8-bit DCT streams only, others
+// RET_NOT_SUPPORTED), a picture of ceil(size / scale_denom).
+std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out,
+                         unsigned scale_denom = 1);
 // The decoders of what libjpeg-turbo's 8-bit build cannot decode (jpeg_ijg.h): DCT
 // streams of 12-bit samples, and lossless streams of any precision. decode_jpeg hands
 // them the stream and its probed header.

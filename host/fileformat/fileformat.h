@@ -161,6 +161,15 @@ std::int32_t load_j2k_area(const void* buffer, std::uint32_t byte_count,
                            const FltLoadOptions* options, const J2kArea& area,
                            kernel::Bitmap* bitmap);
 
+// load_from_memory of a JPEG stream of 8-bit DCT samples decoded at 1 / scale_denom (2, 4
+// or 8) by libjpeg-turbo's scaled inverse DCT (as djpeg -scale 1/N): the picture is
+// ceil(width / scale_denom) x ceil(height / scale_denom), each pixel standing for a
+// scale_denom-square cell. RET_NOT_SUPPORTED for another scale or another kind of stream
+// (12-bit, lossless, JPEG 2000, raw), besides load_from_memory's codes.
+std::int32_t load_jpeg_scaled(const void* buffer, std::uint32_t byte_count,
+                              const FltLoadOptions* options, unsigned scale_denom,
+                              kernel::Bitmap* bitmap);
+
 // Whether load_from_memory shows this JPEG 2000 stream's Y, Cb and Cr in RGB itself (a
 // JP2 colour box of sYCC, or three components with subsampled chroma); false for any
 // other stream. Readers that convert YCbCr images themselves leave such streams alone.

@@ -510,7 +510,8 @@ bool window_meets(const ImageWindow& w, std::uint64_t left, std::uint64_t top, s
 }
 
 void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t left,
-                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row) {
+                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row,
+                    std::uint32_t scale) {
   const ImageWindow& w = *c.window;
   kernel::Bitmap& out = *c.out;
   if (!window_samples_row(w, y) || bytes != static_cast<std::uint32_t>(out.bits_per_pixel / 8))
@@ -522,12 +523,12 @@ void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t le
   const std::uint64_t first = std::uint64_t{w.first_column} + w.phase;
   const WindowSpan s = window_span(first, w.columns - w.phase, w.reduction, left, width);
   if (!to || s.first + s.count > static_cast<std::uint64_t>(out.width)) return;
-  if (w.reduction == 1) {
+  if (w.reduction == 1 && scale == 1) {
     std::memcpy(to + s.first * bytes, row + (first + s.first - left) * bytes, s.count * bytes);
     return;
   }
   for (std::uint64_t i = s.first; i < s.first + s.count; ++i)
-    std::memcpy(to + i * bytes, row + (first + i * w.reduction - left) * bytes, bytes);
+    std::memcpy(to + i * bytes, row + (first + i * w.reduction - left) / scale * bytes, bytes);
 }
 
 namespace {

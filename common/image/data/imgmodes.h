@@ -69,10 +69,12 @@ struct ImageReadContext {
 // Whether the reader is writing the window only (create_output_bitmap made its output).
 bool windowed(const ImageReadContext& context);
 
-// Copies the pixels of the window that lie on `row`, image row `y`, whose first pixel is
-// image column `left` and which has `width` pixels of `bytes` bytes, into the output.
+// Copies the pixels of the window that lie on `row`, image row `y`, which covers image
+// columns [left, left + width) with pixels of `bytes` bytes, each standing for `scale`
+// columns (a picture decoded at 1 / scale), into the output.
 void put_window_row(const ImageReadContext& context, std::uint64_t y, std::uint64_t left,
-                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row);
+                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row,
+                    std::uint32_t scale = 1);
 
 // Whether image row `y` is one the window samples.
 bool window_samples_row(const ImageWindow& window, std::uint64_t y);

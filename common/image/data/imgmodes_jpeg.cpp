@@ -90,6 +90,7 @@ struct BlockRead {
   kernel::Buffer<std::uint32_t> recorded;  // the block mask's recorded offsets, sorted
   std::size_t recorded_count = 0;
   int skipped = RET_SUCCESS;  // RET_BAD_BLOCK_STREAM once a block was skipped
+  unsigned scale = 1;         // a window's blocks decoded at 1 / scale (libjpeg's DCT scaling)
 };
 
 bool has_block_mask(const NitfImageSubheader& s) {
@@ -180,6 +181,11 @@ int decode_stream(const BlockRead& b, const Stream& s, bool prefix, FltLoadOptio
     data = buffer.data();
     count += kPrefixSize;
   }
+  if (b.scale > 1) {
+    const int r = fileformat::load_jpeg_scaled(data, static_cast<std::uint32_t>(count), options,
+                                               b.scale, bitmap);
+    if (r != RET_NOT_SUPPORTED) return r;
+  }
   return b.decoder.load_from_memory(data, bitmap, 0, fileformat::kColourAsDecoded, count, options);
 }
 
@@ -191,14 +197,22 @@ int place_block(const BlockRead& b, std::uint64_t k, const kernel::Bitmap& block
   const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
   const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
   if (windowed(b.c)) {
-    const auto width =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(std::max(block.width, 0), b.grid.width));
-    const std::int32_t rows = std::min<std::int32_t>(
-        block.height, static_cast<std::int32_t>(std::min<std::uint32_t>(b.grid.height, INT32_MAX)));
-    for (std::int32_t row = 0; row < rows; ++row)
-      if (const std::uint8_t* from = kernel::storage_row(block, kernel::top_down_row(block, row)))
+    // A block decoded at 1 / scale is smaller than its place.
+    const bool scaled = b.scale > 1 && static_cast<std::uint64_t>(block.width) < b.grid.width;
+    const std::uint32_t s = scaled ? b.scale : 1;
+    const std::uint64_t width =
+        std::min<std::uint64_t>(std::uint64_t(std::max(block.width, 0)) * s, b.grid.width);
+    const std::uint64_t rows =
+        std::min<std::uint64_t>(std::uint64_t(std::max(block.height, 0)) * s, b.grid.height);
+    for (std::uint64_t row = 0; row < rows; ++row) {
+      if (!window_samples_row(*b.c.window, static_cast<std::uint64_t>(y) + row)) continue;
+      const auto from_row = static_cast<std::int32_t>(row / s);
+      if (const std::uint8_t* from =
+              kernel::storage_row(block, kernel::top_down_row(block, from_row)))
         put_window_row(b.c, static_cast<std::uint64_t>(y) + row, static_cast<std::uint64_t>(x),
-                       width, static_cast<std::uint32_t>(block.bits_per_pixel / 8), from);
+                       static_cast<std::uint32_t>(width),
+                       static_cast<std::uint32_t>(block.bits_per_pixel / 8), from, s);
+    }
     return RET_SUCCESS;
   }
   return imgproc::combine(b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
@@ -630,14 +644,19 @@ int read_jpeg_family(const ImageReadContext& c) {
   if (s.mask.imdatoff >= c.data_length) return RET_FILE_FORMAT;
   if (one_stream(s))
     return c.target ? read_single_to_target(c, source) : read_single_stream(c, source);
-  BlockRead b{c, source,     jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {},
-              0, RET_SUCCESS};
+  BlockRead b{
+      c,           source, jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {}, 0,
+      RET_SUCCESS, 1};
   if (int r = imgdata::block_grid(s, &b.grid); r != RET_SUCCESS) return r;
   b.blocks = std::uint64_t{b.grid.per_row} * b.grid.per_column;
   if (int r = prepare_mask(b); r != RET_SUCCESS) return r;
   if (!c.target) {
     if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
   }
+  // A window's DCT blocks at a reduction are decoded smaller by libjpeg itself.
+  const bool dct = s.compression == CompressionCode::kC3 || s.compression == CompressionCode::kM3 ||
+                   s.compression == CompressionCode::kI1;
+  if (windowed(c) && dct) b.scale = std::min(c.window->reduction, 8u);
   if (band_total(s) > 1 && s.mode == ImageModeCode::kSequential) return read_band_sequential(b);
   return read_blocks(b);
 }
