@@ -46,7 +46,8 @@ nitfgen::ImageShape image(int size, int block, const std::string& irep,
   layout.imode = imode;
   if (irep == "RGB")
     layout.bands = {nitfgen::BandSpec{"R"}, nitfgen::BandSpec{"G"}, nitfgen::BandSpec{"B"}};
-  layout.nppbh = layout.nppbv = block;
+  // NPPBH and NPPBV have four digits: a single block beyond them is written as 0.
+  layout.nppbh = layout.nppbv = block > 8192 && block == size ? 0 : block;
   layout.nbpr = layout.nbpc = size / block;
   return layout;
 }

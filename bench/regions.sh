@@ -2,6 +2,7 @@
 # Benchmarks of regions, overviews and tiles (not tests), ours beside GDAL in one run, on
 # the 16384-pixel files (nitf-make-bench DIR --large):
 #   bench/regions.sh [RUNS]      RUNS timed runs per figure (3 by default), the best kept
+#   KVNTF_BENCH_FILES="c8_16384_rgb"  a subset of the files
 # Figures: wall time and peak resident memory (/usr/bin/time -v) of
 #   overview   nitf render --size 1024x1024        gdal_translate -outsize 1024 1024
 #   region     nitf render --region (2048² at 4096,4096)   gdal_translate -srcwin
@@ -54,7 +55,7 @@ row() {  # NAME OURS... -- GDAL...
 echo "Regions benchmark: best of $runs runs, $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "| figure | ours s | ours peak MiB | GDAL s | GDAL peak MiB | ours / GDAL |"
 echo "|---|---|---|---|---|---|"
-for name in c3_16384_rgb_512 c8_16384_rgb nc_16384_mono16; do
+for name in ${KVNTF_BENCH_FILES:-c3_16384_rgb_512 c8_16384_rgb nc_16384_mono16}; do
   f=$out/$name.ntf
   g=(gdal_translate -q -of PNM)
   row "$name overview 1024²" "$nitf" render "$f" --size 1024x1024 -o "$out/tmp/o.ppm" -- \
