@@ -8,8 +8,11 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libgdcm-dev libgdcm-tools pvrg-jpeg
   libopenjp2-7-dev libopenjp2-tools libtiff-dev libgeotiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
+  nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
   gdal-bin python3-gdal python3 gcovr dpkg-dev
+  pybind11-dev python3-pybind11 python3-numpy python3-dask python3-distributed
+  python3-pytest python3-venv
 )
 
 missing=()

@@ -33,6 +33,7 @@ const std::vector<Description>& index() {
     std::vector<Description> v;
     v.insert(v.end(), kSensorDescriptions, kSensorDescriptions + kSensorDescriptionCount);
     v.insert(v.end(), kGeoDescriptions, kGeoDescriptions + kGeoDescriptionCount);
+    v.insert(v.end(), kImageryDescriptions, kImageryDescriptions + kImageryDescriptionCount);
     v.insert(v.end(), std::begin(kDesDescriptions), std::end(kDesDescriptions));
     std::sort(v.begin(), v.end(), [](const Description& a, const Description& b) {
       return std::string_view(a.tag) < std::string_view(b.tag);

@@ -11,5 +11,7 @@ extern const Description kSensorDescriptions[];
 extern const std::size_t kSensorDescriptionCount;
 extern const Description kGeoDescriptions[];
 extern const std::size_t kGeoDescriptionCount;
+extern const Description kImageryDescriptions[];
+extern const std::size_t kImageryDescriptionCount;
 
 }  // namespace nitf::tre

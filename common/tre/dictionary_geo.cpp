@@ -275,15 +275,94 @@ constexpr Entry kRSMGIA[] = {
     N("GCXZ", 21), N("GCYY", 21),    N("GCYZ", 21),  N("GCZZ", 21), N("GRNIS", 3), N("GCNIS", 3),
     N("GTNIS", 3), N("GRSSIZ", 21),  N("GCSSIZ", 21)};
 
+// The sensor model of a set of DPPDB images: the transformation to and from the image's
+// coordinates, as adjustment parameters and rational function coefficients.
+constexpr Entry kIMASDA[] = {N("LONTR", 22), N("LATTR", 22), N("ELVTR", 22), N("LONSC", 22),
+                             N("LATSC", 22), N("ELVSC", 22), N("XITR", 22),  N("YITR", 22),
+                             N("XISC", 22),  N("YISC", 22),  N("DELEV", 22)};
+
+constexpr Entry kIMRFCA[] = {
+    Times("XINC", 20), N("XINC", 22), End(), Times("XIDC", 20), N("XIDC", 22), End(),
+    Times("YINC", 20), N("YINC", 22), End(), Times("YIDC", 20), N("YIDC", 22), End()};
+
+// The sensors behind a product: their footprints, bands, resolution, platform and
+// attitude, and named auxiliary parameters (integer, real or text by APF).
+constexpr Entry kSNSPSB[] = {N("NUM_SNS", 2),
+                             Loop("SNS", "NUM_SNS"),
+                             N("NUM_BP", 2),
+                             Loop("BP", "NUM_BP"),
+                             N("NUM_PTS", 3),
+                             Loop("PTS", "NUM_PTS"),
+                             N("LON", 15),
+                             N("LAT", 15),
+                             End(),
+                             End(),
+                             N("NUM_BND", 2),
+                             Loop("BND", "NUM_BND"),
+                             A("BID", 5),
+                             N("WS1", 5),
+                             N("WS2", 5),
+                             End(),
+                             A("UNIRES", 3),
+                             N("REX", 6),
+                             N("REY", 6),
+                             N("GSX", 6),
+                             N("GSY", 6),
+                             A("GSL", 12),
+                             A("PLTFM", 8),
+                             A("INS", 8),
+                             A("MOD", 4),
+                             N("PRL", 5),
+                             A("SID", 10),
+                             A("ACT", 18),
+                             A("UNINOA", 3),
+                             N("NOA", 7),
+                             A("UNIANG", 3),
+                             N("ANG", 7),
+                             A("UNIALT", 3),
+                             N("ALT", 9),
+                             N("LONSCC", 10),
+                             N("LATSCC", 10),
+                             A("UNISAE", 3),
+                             N("SAZ", 7),
+                             N("SEL", 7),
+                             A("UNIRPY", 3),
+                             N("ROL", 7),
+                             N("PIT", 7),
+                             N("YAW", 7),
+                             A("UNIPXT", 3),
+                             N("PXT", 14),
+                             A("UNISPE", 7),
+                             N("ROS", 22),
+                             N("PIS", 22),
+                             N("YAS", 22),
+                             N("NUM_AUX", 3),
+                             Loop("AUX", "NUM_AUX"),
+                             A("API", 20),
+                             A("APF", 1),
+                             A("UNIAPX", 7),
+                             If("APF", "I"),
+                             N("APN", 10),
+                             End(),
+                             If("APF", "R"),
+                             N("APR", 20),
+                             End(),
+                             If("APF", "A"),
+                             A("APA", 20),
+                             End(),
+                             End(),
+                             End()};
+
 }  // namespace
 
 const Description kGeoDescriptions[] = {
     {"ACCHZB", kACCHZB}, {"ACCPOB", kACCPOB}, {"ACCVTB", kACCVTB}, {"BNDPLB", kBNDPLB},
     {"CSCCGA", kCSCCGA}, {"CSCRNA", kCSCRNA}, {"GEOLOB", kGEOLOB}, {"GEOPSB", kGEOPSB},
-    {"GRDPSB", kGRDPSB}, {"MAPLOB", kMAPLOB}, {"PRJPSB", kPRJPSB}, {"REGPTB", kREGPTB},
-    {"RPC00A", kRPC},    {"RPC00B", kRPC},    {"RPFHDR", kRPFHDR}, {"RSMAPA", kRSMAPA},
-    {"RSMDCA", kRSMDCA}, {"RSMECA", kRSMECA}, {"RSMGIA", kRSMGIA}, {"RSMIDA", kRSMIDA},
-    {"RSMPCA", kRSMPCA}, {"RSMPIA", kRSMPIA}};
+    {"GRDPSB", kGRDPSB}, {"IMASDA", kIMASDA}, {"IMRFCA", kIMRFCA}, {"MAPLOB", kMAPLOB},
+    {"PRJPSB", kPRJPSB}, {"REGPTB", kREGPTB}, {"RPC00A", kRPC},    {"RPC00B", kRPC},
+    {"RPFHDR", kRPFHDR}, {"RSMAPA", kRSMAPA}, {"RSMDCA", kRSMDCA}, {"RSMECA", kRSMECA},
+    {"RSMGIA", kRSMGIA}, {"RSMIDA", kRSMIDA}, {"RSMPCA", kRSMPCA}, {"RSMPIA", kRSMPIA},
+    {"SNSPSB", kSNSPSB}};
 const std::size_t kGeoDescriptionCount = std::size(kGeoDescriptions);
 
 }  // namespace nitf::tre

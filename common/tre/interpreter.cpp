@@ -7,6 +7,7 @@
 // checked against the bytes left (every item takes at least one byte, or the
 // description is refused); nesting is limited to kMaxDepth; a description whose loops
 // or groups are not closed is refused before anything repeats.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -71,7 +72,8 @@ class Walker {
   }
 
   static bool opens(Op op) {
-    return op == Op::kLoop || op == Op::kTriangle || op == Op::kIf || op == Op::kIfNot;
+    return op == Op::kLoop || op == Op::kTriangle || op == Op::kIf || op == Op::kIfNot ||
+           op == Op::kIfBits;
   }
 
   // Every loop and group closed by an End, no End without one, and no deeper than the
@@ -137,6 +139,13 @@ class Walker {
   bool condition(const Entry& e, bool* holds) {
     const Symbol* s = lookup(e.ref);
     if (!s) return fail(e.ref, std::string("no field ") + e.ref + " before its use");
+    if (e.op == Op::kIfBits) {
+      std::uint64_t bits = 0;
+      if (s->kind != Kind::kB || !number(e.ref, &bits))
+        return fail(e.ref, std::string(e.ref) + " is not a bit mask", s->offset);
+      *holds = (bits & e.mask) != 0;
+      return true;
+    }
     std::string_view t = text_of(*s);
     while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
     bool found = false;
@@ -152,9 +161,34 @@ class Walker {
     return true;
   }
 
+  // The width table `e.ref2` gives for the value of field `e.ref`.
+  bool table_width(const Entry& e, std::size_t* width) {
+    const Symbol* s = lookup(e.ref);
+    if (!s) return fail(e.ref, std::string("no field ") + e.ref + " before its use");
+    std::string_view code = text_of(*s), table(e.ref2);
+    while (!code.empty() && code.back() == ' ') code.remove_suffix(1);
+    for (std::size_t start = 0; start < table.size();) {
+      std::size_t bar = std::min(table.find('|', start), table.size());
+      std::string_view item = table.substr(start, bar - start);
+      const std::size_t eq = item.find('=');
+      if (eq != std::string_view::npos && item.substr(0, eq) == code) {
+        std::size_t w = 0;
+        for (char c : item.substr(eq + 1)) w = w * 10 + static_cast<std::size_t>(c - '0');
+        *width = w;
+        return true;
+      }
+      start = bar + 1;
+    }
+    return fail(e.name,
+                std::string(e.ref) + " '" + std::string(code) + "' has no width for " + e.name,
+                s->offset);
+  }
+
   bool field(const Entry& e, std::vector<Node>* out) {
     std::size_t width = e.width;
-    if (width == 0 && e.ref) {
+    if (e.op == Op::kTableField) {
+      if (!table_width(e, &width)) return false;
+    } else if (width == 0 && e.ref) {
       std::uint64_t w = 0, factor = 1;
       if (!number(e.ref, &w) || (e.ref2 && !number(e.ref2, &factor))) return false;
       // Factors come from fields of at most nine digits: the product cannot wrap.
@@ -172,6 +206,7 @@ class Walker {
     Node n;
     n.name = e.name;
     n.kind = e.kind;
+    n.rest = e.op == Op::kField && e.width == 0 && !e.ref;
     n.offset = static_cast<std::uint32_t>(at);
     n.width = static_cast<std::uint32_t>(bytes.size() - at);
     out->push_back(std::move(n));
@@ -185,6 +220,11 @@ class Walker {
     std::uint64_t count = e.width;
     if (e.ref) {
       if (!number(e.ref, &count)) return false;
+      if (e.width) {  // LoopLess
+        if (count < e.width)
+          return fail(e.name, std::string(e.ref) + " is below " + std::to_string(e.width));
+        count -= e.width;
+      }
       if (e.ref2) {
         std::uint64_t factor = 0;
         if (!number(e.ref2, &factor)) return false;
@@ -237,6 +277,7 @@ class Walker {
       const Entry& e = e_[i];
       switch (e.op) {
         case Op::kField:
+        case Op::kTableField:
           if (!field(e, out)) return false;
           break;
         case Op::kLoop:
@@ -247,7 +288,8 @@ class Walker {
           break;
         }
         case Op::kIf:
-        case Op::kIfNot: {
+        case Op::kIfNot:
+        case Op::kIfBits: {
           std::size_t end = closing(i);
           bool holds = false;
           if (!condition(e, &holds)) return false;

@@ -1,182 +1,88 @@
-// JSON for the TRE exports: a recursive reader bounded in depth, and quoting.
+// JSON for the TRE exports: nlohmann's parser feeding our value tree, and quoting.
 #include "tre/json.h"
 
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace nitf::tre {
 namespace {
 
 constexpr int kMaxDepth = 64;
 
-class Parser {
+// Builds JsonValues from the parser's events. nlohmann's parser keeps its own stack, but
+// a hostile text could still nest far enough to make the tree itself costly, so an
+// opening past kMaxDepth stops the parse. Numbers keep their text: the fields of a TRE
+// are characters, and a value such as 1.50 must not come back as 1.5.
+class Builder : public nlohmann::json_sax<nlohmann::json> {
  public:
-  explicit Parser(std::string_view s) : s_(s) {}
+  explicit Builder(JsonValue* root) : root_(root) {}
 
-  bool document(JsonValue* out, std::string* reason) {
-    bool ok = value(out, 0);
-    skip();
-    if (ok && at_ != s_.size()) ok = fail("text after the value");
-    if (!ok) *reason = error_ + " at offset " + std::to_string(at_);
-    return ok;
+  bool null() override { return scalar(JsonValue::kNull, "null"); }
+  bool boolean(bool v) override { return scalar(JsonValue::kBool, v ? "true" : "false"); }
+  bool number_integer(number_integer_t v) override {
+    return scalar(JsonValue::kNumber, std::to_string(v));
   }
-
- private:
-  bool fail(const char* why) {
-    if (error_.empty()) error_ = why;
+  bool number_unsigned(number_unsigned_t v) override {
+    return scalar(JsonValue::kNumber, std::to_string(v));
+  }
+  bool number_float(number_float_t, const string_t& text) override {
+    return scalar(JsonValue::kNumber, text);
+  }
+  bool string(string_t& v) override { return scalar(JsonValue::kString, std::move(v)); }
+  bool binary(binary_t&) override { return fail("binary value"); }
+  bool start_object(std::size_t) override { return open(JsonValue::kObject); }
+  bool key(string_t& k) override {
+    stack_.back()->members.push_back(JsonMember{std::move(k), JsonValue{}});
+    return true;
+  }
+  bool end_object() override { return close(); }
+  bool start_array(std::size_t) override { return open(JsonValue::kArray); }
+  bool end_array() override { return close(); }
+  bool parse_error(std::size_t position, const std::string&,
+                   const nlohmann::detail::exception& e) override {
+    // The library's message names the token and what it expected.
+    std::string what = e.what();
+    if (const std::size_t colon = what.rfind(": "); colon != std::string::npos)
+      what = what.substr(colon + 2);
+    fail(what.c_str(), position);
     return false;
   }
-  void skip() {
-    while (at_ < s_.size() &&
-           (s_[at_] == ' ' || s_[at_] == '\t' || s_[at_] == '\n' || s_[at_] == '\r'))
-      ++at_;
+
+  std::string error;
+
+ private:
+  bool fail(const char* why, std::size_t at = 0) {
+    if (error.empty()) error = std::string(why) + " at offset " + std::to_string(at);
+    return false;
   }
-  bool literal(std::string_view word, JsonValue::Type type, JsonValue* out) {
-    if (s_.substr(at_, word.size()) != word) return fail("unknown literal");
-    at_ += word.size();
-    out->type = type;
-    out->text = std::string(word);
+  // Where the next value goes: the root, the last member of an object, or a new item.
+  JsonValue* slot() {
+    if (stack_.empty()) return root_;
+    JsonValue* top = stack_.back();
+    if (top->type == JsonValue::kArray) return &top->items.emplace_back();
+    return &top->members.back().value;
+  }
+  bool scalar(JsonValue::Type type, std::string text) {
+    JsonValue* v = slot();
+    v->type = type;
+    v->text = std::move(text);
     return true;
   }
-  static void utf8(unsigned cp, std::string* out) {
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  bool string(std::string* out) {
-    ++at_;  // the opening quote
-    while (at_ < s_.size()) {
-      char c = s_[at_++];
-      if (c == '"') return true;
-      if (static_cast<unsigned char>(c) < 0x20) return fail("control character in a string");
-      if (c != '\\') {
-        out->push_back(c);
-        continue;
-      }
-      if (at_ >= s_.size()) break;
-      char e = s_[at_++];
-      switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-          out->push_back(e);
-          break;
-        case 'b':
-          out->push_back('\b');
-          break;
-        case 'f':
-          out->push_back('\f');
-          break;
-        case 'n':
-          out->push_back('\n');
-          break;
-        case 'r':
-          out->push_back('\r');
-          break;
-        case 't':
-          out->push_back('\t');
-          break;
-        case 'u': {
-          if (at_ + 4 > s_.size()) return fail("short \\u escape");
-          unsigned cp = 0;
-          for (int i = 0; i < 4; ++i) {
-            char h = s_[at_++];
-            cp <<= 4;
-            if (h >= '0' && h <= '9')
-              cp |= unsigned(h - '0');
-            else if (h >= 'a' && h <= 'f')
-              cp |= unsigned(h - 'a' + 10);
-            else if (h >= 'A' && h <= 'F')
-              cp |= unsigned(h - 'A' + 10);
-            else
-              return fail("bad \\u escape");
-          }
-          utf8(cp, out);
-          break;
-        }
-        default:
-          return fail("bad escape");
-      }
-    }
-    return fail("unterminated string");
-  }
-  bool number(JsonValue* out) {
-    std::size_t start = at_;
-    while (at_ < s_.size() &&
-           std::string_view("+-0123456789.eE").find(s_[at_]) != std::string_view::npos)
-      ++at_;
-    if (at_ == start) return fail("unexpected character");
-    out->type = JsonValue::kNumber;
-    out->text = std::string(s_.substr(start, at_ - start));
+  bool open(JsonValue::Type type) {
+    if (stack_.size() >= kMaxDepth) return fail("nested too deeply");
+    JsonValue* v = slot();
+    v->type = type;
+    stack_.push_back(v);
     return true;
   }
-  bool value(JsonValue* out, int depth) {
-    if (depth > kMaxDepth) return fail("nested too deeply");
-    skip();
-    if (at_ >= s_.size()) return fail("unexpected end");
-    char c = s_[at_];
-    if (c == '"') {
-      out->type = JsonValue::kString;
-      return string(&out->text);
-    }
-    if (c == '{') return object(out, depth);
-    if (c == '[') return array(out, depth);
-    if (c == 't') return literal("true", JsonValue::kBool, out);
-    if (c == 'f') return literal("false", JsonValue::kBool, out);
-    if (c == 'n') return literal("null", JsonValue::kNull, out);
-    return number(out);
-  }
-  bool object(JsonValue* out, int depth) {
-    out->type = JsonValue::kObject;
-    ++at_;
-    skip();
-    if (at_ < s_.size() && s_[at_] == '}') return ++at_, true;
-    for (;;) {
-      skip();
-      if (at_ >= s_.size() || s_[at_] != '"') return fail("expected a member name");
-      std::string key;
-      if (!string(&key)) return false;
-      skip();
-      if (at_ >= s_.size() || s_[at_] != ':') return fail("expected ':'");
-      ++at_;
-      out->members.push_back(JsonMember{std::move(key), JsonValue{}});
-      if (!value(&out->members.back().value, depth + 1)) return false;
-      skip();
-      if (at_ < s_.size() && s_[at_] == ',') {
-        ++at_;
-        continue;
-      }
-      if (at_ < s_.size() && s_[at_] == '}') return ++at_, true;
-      return fail("expected ',' or '}'");
-    }
-  }
-  bool array(JsonValue* out, int depth) {
-    out->type = JsonValue::kArray;
-    ++at_;
-    skip();
-    if (at_ < s_.size() && s_[at_] == ']') return ++at_, true;
-    for (;;) {
-      out->items.emplace_back();
-      if (!value(&out->items.back(), depth + 1)) return false;
-      skip();
-      if (at_ < s_.size() && s_[at_] == ',') {
-        ++at_;
-        continue;
-      }
-      if (at_ < s_.size() && s_[at_] == ']') return ++at_, true;
-      return fail("expected ',' or ']'");
-    }
+  bool close() {
+    stack_.pop_back();
+    return true;
   }
 
-  std::string_view s_;
-  std::size_t at_ = 0;
-  std::string error_;
+  JsonValue* root_;
+  // Pointers stay valid: a container only grows while it is the innermost one.
+  std::vector<JsonValue*> stack_;
 };
 
 }  // namespace
@@ -189,7 +95,20 @@ const JsonValue* JsonValue::find(std::string_view key) const {
 
 bool parse_json(std::string_view text, JsonValue* out, std::string* reason) {
   *out = JsonValue{};
-  return Parser(text).document(out, reason);
+  Builder builder(out);
+  bool ok = false;
+  // The parser reports through the builder; anything it still throws (memory) is a
+  // refusal, never an exception out of an export.
+  try {
+    ok = nlohmann::json::sax_parse(text, &builder, nlohmann::json::input_format_t::json, true);
+  } catch (const std::exception& e) {
+    if (builder.error.empty()) builder.error = e.what();
+  }
+  if (!ok) {
+    *out = JsonValue{};
+    *reason = builder.error.empty() ? "not JSON" : builder.error;
+  }
+  return ok;
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// A small JSON reader and string quoting for the TRE exports. Input comes from
+// The JSON tree the TRE exports read, and string quoting. Input comes from
 // applications: nesting is bounded, and anything malformed is refused with a reason.
 #pragma once
 

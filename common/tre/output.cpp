@@ -46,6 +46,7 @@ std::string field_text(const Decoded& t, const Node& n) {
   const std::uint8_t* p = t.bytes.data() + n.offset;
   if (n.kind == Kind::kB) return hex(p, n.width);
   std::string s(reinterpret_cast<const char*>(p), n.width);
+  if (n.rest) return s;  // its length is the field's width: every blank stays
   // Trailing blanks go from text; a number keeps them unless it is all blank, since a
   // shorter number is zero-filled when set back and "12  " must not become "0012".
   const std::size_t last = s.find_last_not_of(' ');

@@ -23,13 +23,16 @@ struct JsonValue;
 
 enum class Kind : std::uint8_t { kA, kN, kB };  // BCS-A, BCS-N, binary
 enum class Op : std::uint8_t {
-  kField,     // width fixed, or taken from the field named by `ref`, or 0: the rest
-  kLoop,      // repeats its body `ref` times (times `ref2` when given), or `width` times
-  kTriangle,  // repeats its body n(n+1)/2 times, n the value of `ref` (a packed
-              // symmetric matrix)
-  kIf,        // its body only when field `ref` holds one of `values` ("A|B"), or
-  kIfNot,     // ... holds none of them
-  kEnd,       // closes the nearest loop or conditional group
+  kField,       // width fixed, or taken from the field named by `ref`, or 0: the rest
+  kLoop,        // repeats its body `ref` times (times `ref2` when given), or `width` times
+  kTriangle,    // repeats its body n(n+1)/2 times, n the value of `ref` (a packed
+                // symmetric matrix)
+  kIf,          // its body only when field `ref` holds one of `values` ("A|B"), or
+  kIfNot,       // ... holds none of them
+  kIfBits,      // its body only when binary field `ref` has one of the bits of `mask` set
+  kTableField,  // a field as wide as the table `ref2` ("KEY=WIDTH|...") gives for the
+                // value of field `ref`
+  kEnd,         // closes the nearest loop or conditional group
 };
 
 struct Entry {
@@ -38,7 +41,8 @@ struct Entry {
   std::uint16_t width;
   const char* name;
   const char* ref;
-  const char* ref2;  // a loop's or a width's second factor; a conditional's values
+  const char* ref2;        // a loop's or a width's second factor; a conditional's values
+  std::uint32_t mask = 0;  // kIfBits: the bits tested (bit 0 the last bit of the field)
 };
 
 // The description helpers the dictionary is written in.
@@ -59,11 +63,21 @@ constexpr Entry Var(const char* n, Kind k, const char* ref) {
 constexpr Entry VarProduct(const char* n, Kind k, const char* ref, const char* factor) {
   return {Op::kField, k, 0, n, ref, factor};
 }
+// A field whose width depends on a code in an earlier field: `table` lists each code
+// with its width ("06a=11|06b=12"); a code not listed does not fit.
+constexpr Entry VarTable(const char* n, Kind k, const char* code, const char* table) {
+  return {Op::kTableField, k, 0, n, code, table};
+}
 constexpr Entry Rest(const char* n, Kind k = Kind::kA) {
   return {Op::kField, k, 0, n, nullptr, nullptr};
 }
 constexpr Entry Loop(const char* n, const char* count, const char* factor = nullptr) {
   return {Op::kLoop, Kind::kA, 0, n, count, factor};
+}
+// Repeats its body `less` times fewer than the value of `count` says (a count that
+// includes an item given before the loop); a smaller value does not fit.
+constexpr Entry LoopLess(const char* n, const char* count, int less) {
+  return {Op::kLoop, Kind::kA, std::uint16_t(less), n, count, nullptr};
 }
 constexpr Entry Triangle(const char* n, const char* count) {
   return {Op::kTriangle, Kind::kA, 0, n, count, nullptr};
@@ -76,6 +90,15 @@ constexpr Entry If(const char* field, const char* values) {
 }
 constexpr Entry IfNot(const char* field, const char* values) {
   return {Op::kIfNot, Kind::kA, 0, nullptr, field, values};
+}
+// Its body when binary field `field` (a bit mask of at most 4 bytes) has bit `bit`, or
+// with IfAnyBit any bit of `mask`, set: the existence masks of band and illumination
+// TREs.
+constexpr Entry IfBit(const char* field, int bit) {
+  return {Op::kIfBits, Kind::kA, 0, nullptr, field, nullptr, std::uint32_t{1} << bit};
+}
+constexpr Entry IfAnyBit(const char* field, std::uint32_t mask) {
+  return {Op::kIfBits, Kind::kA, 0, nullptr, field, nullptr, mask};
 }
 constexpr Entry End() {
   return {Op::kEnd, Kind::kA, 0, nullptr, nullptr, nullptr};
@@ -97,6 +120,7 @@ struct Node {
   const char* name = nullptr;
   Kind kind = Kind::kA;
   bool loop = false;
+  bool rest = false;  // a field taking the bytes that are left: its value is its width
   std::uint32_t offset = 0, width = 0;
   std::vector<std::vector<Node>> items;  // a loop's groups
 };
