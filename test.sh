@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debug tree with AddressSanitizer and UndefinedBehaviorSanitizer and runs
-# every test. With CI set (as in CI) it then runs each fuzz harness for a minute, all
-# six at once so the run takes one minute of the CI's time, and a regression a fuzzer
-# finds fails the build.
+# every test, then the threads test in a ThreadSanitizer tree of its own (build/tsan).
+# With CI set (as in CI) it then runs each fuzz harness for a minute, all at once so
+# the run takes one minute of the CI's time, and a regression a fuzzer finds fails the
+# build.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,6 +20,11 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 # GDAL, the tests' oracle, must not leave NAME.aux.xml files beside the samples.
 export GDAL_PAM_ENABLED=NO
 (cd build/debug && ctest --output-on-failure -j"$(nproc)" --timeout 900)
+# Documents on many threads, in a tree of their own built with ThreadSanitizer: the two
+# libraries and the one test only. A report fails the run.
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DKVNTF_TSAN=ON -DKVNTF_TESTS=OFF "${launcher[@]}" >/dev/null
+cmake --build build/tsan -j"$(nproc)" --target kvntfu_threads
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:suppressions=$PWD/tests/tsan.supp} build/tsan/bin/kvntfu_threads
 # The install, the Debian package and applications built against them outside the tree.
 scripts/check_package.sh
 if [ -n "${CI:-}" ]; then

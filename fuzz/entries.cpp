@@ -5,12 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <kvntfu.h>
 
+#include "core/nitffile.h"
 #include "fileformat/cgm_read.h"
 #include "fileformat/fileformat.h"
 #include "kernel.h"
@@ -96,7 +101,117 @@ void walk_segments(NitfDocument* d) {
   Kv_NITFGetTextSegment(d, texts, nullptr, nullptr);
 }
 
+// What a save must keep of a reading: every header field's characters (but FL and HL,
+// which a save makes true), every TRE with its place and decoding, and every segment's
+// data as its length entry delimits it.
+std::string holdings(NitfDocument* d) {
+  std::string out;
+  const int32_t v20 = d->header.nitf20 ? KV_FIELDS_NITF20 : 0;
+  for (int32_t kind : {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT,
+                       KV_FIELDS_DES, KV_FIELDS_LABEL}) {
+    const NitfFieldInfo* fields = nullptr;
+    int32_t count = 0;
+    if (Kv_NITFGetFieldTable(kind == KV_FIELDS_LABEL ? kind : kind | v20, &fields, &count))
+      continue;
+    const int32_t headers = kind == KV_FIELDS_FILE ? 1 : Kv_NITFGetSegmentCount(d, kind);
+    for (int32_t i = 0; i < headers; ++i) {
+      out += "\n" + std::to_string(kind) + "/" + std::to_string(i);
+      char text[4096];
+      for (int32_t f = 0; f < count; ++f)
+        if (std::strcmp(fields[f].name, "FL") && std::strcmp(fields[f].name, "HL") &&
+            Kv_NITFGetFieldText(d, kind, i, fields[f].name, text, sizeof text) == RET_SUCCESS)
+          out = out + " " + fields[f].name + "=" + text;
+      int32_t tres = 0;
+      Kv_NITFGetTreCount(d, kind, i, &tres);
+      for (int32_t t = 0; t < tres; ++t) {
+        NitfTreInfo info{};
+        char* json = nullptr;
+        Kv_NITFGetTreInfo(d, kind, i, t, &info);
+        Kv_NITFGetTreJson(d, kind, i, t, &json);
+        out = out + " " + std::to_string(info.area) + ":" + (json ? json : "-");
+        Kv_NITFFreeTreJson(&json);
+      }
+    }
+  }
+  // Texts through their getter, which also has the appended ones (held in memory).
+  for (int32_t i = 0; i < Kv_NITFGetTextHeaderCount(d); ++i) {
+    uint32_t length = 0;
+    if (Kv_NITFGetTextSegment(d, i, nullptr, &length) != RET_SUCCESS || length > kLargestText)
+      continue;
+    std::string text(length + 1, '\0');
+    const int r = Kv_NITFGetTextSegment(d, i, text.data(), &length);
+    out += "\ntext " + std::to_string(r) + " " + text;
+  }
+  using nitf::SegmentKind;
+  const std::pair<SegmentKind, const nitf::LengthTables*> kinds[] = {
+      {SegmentKind::kImage, &d->header.images},
+      {SegmentKind::kGraphic, &d->header.graphics},
+      {SegmentKind::kLabel, &d->header.labels},
+      {SegmentKind::kDataExtension, &d->header.des}};
+  for (const auto& [kind, table] : kinds)
+    for (std::size_t i = 0; i < table->data_source.size(); ++i) {
+      const std::int64_t at = nitf::segment_data_offset(*d, kind, std::uint32_t(i));
+      const std::int64_t n =
+          std::min<std::int64_t>(std::int64_t(table->data(i)), d->file_size - at);
+      std::string data(n > 0 ? std::size_t(n) : 0, '\0');
+      if (kernel::seek_file(d->file, at, kernel::kSeekSet) == at)
+        data.resize(kernel::read_file(d->file, data.data(), data.size()));
+      out += "\ndata " + std::to_string(int(kind)) + "/" + std::to_string(i) + " " + data;
+    }
+  return out;
+}
+
+// A folder of this process for saved copies, in memory where /dev/shm is.
+std::string scratch_file() {
+  static const std::string folder = [] {
+    std::string pattern = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+    pattern += "/kvntfu-round-XXXXXX";
+    return ::mkdtemp(pattern.data()) ? pattern : std::string("/tmp");
+  }();
+  return folder + "/copy-" + std::to_string(::getpid()) + ".ntf";
+}
+
 }  // namespace
+
+int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t count,
+               bool extended) {
+  Document first;
+  int r = Kv_NITFCreateEx(&first.handle, name.c_str(), document_options(extended));
+  if (r != RET_SUCCESS) return r;
+  if (count > 0) {
+    MemoryFile text(extra, count);
+    if (!text.name().empty()) Kv_NITFAppendTextSegment(first.handle, text.name().c_str());
+    // The same bytes as the title, as far as the setter takes them.
+    NitfHeader header{};
+    if (Kv_NITFGetNITFHeader(first.handle, &header) == RET_SUCCESS) {
+      std::string title(reinterpret_cast<const char*>(extra), std::min<std::size_t>(count, 80));
+      char* read = header.FTITLE;
+      header.FTITLE = title.data();
+      Kv_NITFSetNITFHeader(first.handle, &header);
+      header.FTITLE = read;
+      Kv_NITFFreeNITFHeader(&header);
+    }
+  }
+  const std::string copy = scratch_file();
+  r = Kv_NITFSaveFileA(first.handle, copy.c_str());
+  if (r != RET_SUCCESS) return r;
+  Document again;
+  const std::wstring wide(copy.begin(), copy.end());
+  const int reopened = Kv_NITFCreateEx(&again.handle, wide.c_str(), document_options(extended));
+  const std::string before = holdings(first.handle),
+                    after = reopened == RET_SUCCESS ? holdings(again.handle) : "";
+  ::unlink(copy.c_str());
+  if (before != after) {
+    // Where the readings part, for whoever replays the input.
+    std::size_t at = 0;
+    while (at < before.size() && at < after.size() && before[at] == after[at]) ++at;
+    const std::size_t from = at > 60 ? at - 60 : 0;
+    std::fprintf(stderr, "round trip: reopened %d; read first: ...%s\nread back: ...%s\n", reopened,
+                 before.substr(from, 120).c_str(), after.substr(from, 120).c_str());
+    __builtin_trap();
+  }
+  return r;
+}
 
 MemoryFile::MemoryFile(const std::uint8_t* data, std::size_t size) {
   fd_ = ::memfd_create("kvntfu-fuzz", MFD_CLOEXEC);

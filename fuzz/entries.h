@@ -54,6 +54,13 @@ int render(const std::wstring& name, bool extended = false);
 // The open's code when it fails, else the last read's (the composition's without images).
 int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::size_t count,
                  bool extended = false);
+// Opens the document, appends a text of the `count` bytes of `extra` when there are any
+// and sets the title to their first 80, saves it (to a scratch folder in memory) and
+// opens the saved file: it must read back with every header field (but FL and HL, made
+// true), every TRE and every segment's data as the first reading had them; a difference
+// traps. The open's code, else the save's.
+int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t count,
+               bool extended = false);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
 // The TRE dictionary alone: the first six bytes are the tag, the rest the TRE's data.

@@ -78,9 +78,14 @@ KV_API int32_t KV_CALL Kv_NITFCreateExA(NitfDocument** handle, const char* name,
 KV_API int32_t KV_CALL Kv_NITFDestroy(NitfDocument** handle);
 KV_API int32_t KV_CALL Kv_NITFGetStatus(NitfDocument* document);
 
-/* Saves the document as a NITF file named `name`. The file is written beside the
- * target and replaces it only once complete: on failure the target is as it was and
- * nothing of it is left half written. Saving onto the document's own file works; the
+/* Saves the document as a NITF file named `name`. The file is written in the target's
+ * folder (as an unnamed file where the file system allows, so that a process killed
+ * while saving leaves nothing behind) and replaces the target only once complete: on
+ * failure the target is as it was and nothing of it is left half written. Durable: the
+ * new file is synced to the disk (fsync) before it takes the target's name, and the
+ * folder after, so a power cut once the call returned RET_SUCCESS keeps the new file.
+ * When only that last sync of the folder fails, the result is RET_FILE_WRITE with the
+ * new file already in place. Saving onto the document's own file works; the
  * document stays open and usable. RET_INVALID_DOCUMENT without a document,
  * RET_FILE_WRITE when the file cannot be created or written, RET_FILE_READ when the
  * source no longer holds a segment's data, RET_FILE_FORMAT for records that cannot be

@@ -114,4 +114,14 @@ KV_API int32_t KV_CALL Kv_NitfDrawObjects(FltLoadRequest* request, KvDrawingCont
                                           KvBitmap* bitmap, NitfDocument* document);
 KV_API int32_t KV_CALL Kv_NtfRenderBitmap(KvBitmap* bitmap, NitfDocument* document);
 
+/* Whether segment `index` of `kind` (KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC or, in a NITF 2.0
+ * document, KV_FIELDS_SYMBOL and KV_FIELDS_LABEL) is composed: shown 0 leaves it out of
+ * every later composition of the document (Kv_NtfRenderBitmap, Kv_NtfRenderRegion,
+ * Kv_NitfDrawObjects), any other value puts it back. The canvas keeps its size, so that a
+ * window means the same pixels either way; a document is opened with every segment shown.
+ * RET_INVALID_DOCUMENT without a document; RET_INVALID_PARAMETER for another kind or an
+ * index not below the kind's count. */
+KV_API int32_t KV_CALL Kv_NtfShowSegment(NitfDocument* document, int32_t kind, int32_t index,
+                                         int32_t shown);
+
 #endif /* KVNTFU_FILTER_H */

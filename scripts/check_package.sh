@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DKVNTF_TESTS=OFF "${launcher[@]}" >/dev/null
-cmake --build build/release -j"$(nproc)" --target Kvntfu Kvhost nitf >/dev/null
+cmake --build build/release -j"$(nproc)" --target Kvntfu Kvhost nitf kvntfu_python >/dev/null
 scratch=$(mktemp -d /tmp/kvntfu-package-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
@@ -27,6 +27,9 @@ cmake -S tests/package -B "$scratch/cmake" -DCMAKE_PREFIX_PATH="$prefix" >/dev/n
 cmake --build "$scratch/cmake" >/dev/null
 LD_LIBRARY_PATH=$libdir "$scratch/cmake/info" "$sample" | grep -q '^FHDR=NITF'
 "$prefix/bin/nitf" --version >/dev/null
+# The Python package, installed beside the libraries, finds them by its run path.
+PYTHONPATH=$prefix/lib/python3/dist-packages /usr/bin/python3 -c \
+  "import kvntfu, sys; kvntfu.open(sys.argv[1]).images[0].read()" "$sample"
 
 (cd build/release && cpack -G DEB >/dev/null)
 deb=$(ls -t build/release/kvntfu_*.deb | head -n1)

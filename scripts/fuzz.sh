@@ -8,7 +8,7 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #   KVNTF_FUZZ_PARALLEL=1     run the harnesses at the same time (one process each)
-#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm tre
+#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm tre roundtrip
 #   KVNTF_FUZZ_BUILD=DIR      the build tree (default build/fuzz)
 #   KVNTF_FUZZ_JOBS=N         build parallelism (default 2)
 #
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 seconds=${1:-60}
-targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm tre}
+targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm tre roundtrip}
 build=${KVNTF_FUZZ_BUILD:-build/fuzz}
 jobs=${KVNTF_FUZZ_JOBS:-2}
 samples=${NITF_SAMPLES:-$root/../shared/samples}

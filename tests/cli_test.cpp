@@ -62,7 +62,7 @@ TEST(Cli, Info) {
   for (const char* piece :
        {"\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":505", "\"ic\":\"C3\"",
         "\"canvas\":{\"width\":240,\"height\":176}", "\"background\":[32,64,96]",
-        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
+        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"te\":\"TE\",\"textid\":\"ABOUT\"",
         "\"desid\":\"KVNTFU_NOTE\"", "\"iloc\":[80,144]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
   nitfgen::FileSpec layout;
@@ -194,15 +194,20 @@ TEST(Cli, Render) {
   EXPECT_EQ(discarded.out, "nitf: composed " + path + " (240 x 176), 176 rows discarded\n");
   EXPECT_FALSE(fs::exists(dir.file("demo.png"))) << "--discard writes nothing";
 
-  nitfgen::FileSpec layout;
-  nitfgen::GraphicSpec symbol;
-  symbol.fields["SFMT"] = "B";  // a bitmap symbol: no drawing is defined for it
-  layout.graphics.push_back({nitfgen::graphic_subheader(symbol), ""});
-  dir.write("graphic.ntf", nitfgen::build(layout));
-  ToolRun refused = run("render graphic.ntf", dir.file(""));
-  EXPECT_EQ(refused.code, 1);
-  EXPECT_NE(refused.err.find("not supported: graphic segment 0"), std::string::npos) << refused.err;
-  EXPECT_FALSE(fs::exists(dir.file("graphic.png"))) << "no partial picture";
+  // A bitmap symbol has no drawing; an object symbol is an empty one.
+  for (const char* sfmt : {"B", "O"}) {
+    nitfgen::FileSpec layout;
+    nitfgen::GraphicSpec symbol;
+    symbol.fields["SFMT"] = sfmt;
+    layout.graphics.push_back({nitfgen::graphic_subheader(symbol), ""});
+    dir.write("graphic.ntf", nitfgen::build(layout));
+    ToolRun refused = run("render graphic.ntf", dir.file(""));
+    EXPECT_EQ(refused.code, *sfmt == 'O' ? 0 : 1) << sfmt;
+    if (*sfmt == 'O') continue;
+    EXPECT_NE(refused.err.find("not supported: graphic segment 0"), std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(fs::exists(dir.file("graphic.png"))) << "no partial picture";
+  }
 }
 
 // The bundled demo file is what the generator makes.
@@ -254,7 +259,7 @@ TEST(Cli, Set) {
   const NitfFieldInfo* fields = nullptr;
   int32_t count = 0;
   EXPECT_EQ(Kv_NITFGetFieldTable(KV_FIELDS_DES + 1, &fields, &count), RET_BAD_ARGUMENT);
-  for (int kind = KV_FIELDS_FILE; kind <= KV_FIELDS_TEXT; ++kind) {
+  for (int kind = KV_FIELDS_FILE; kind <= KV_FIELDS_DES; ++kind) {
     ASSERT_EQ(Kv_NITFGetFieldTable(kind, &fields, &count), RET_SUCCESS);
     for (int32_t i = 0; i < count; ++i) {
       std::string name = fields[i].name;
@@ -329,8 +334,8 @@ TEST(Cli, Tiles) {
   EXPECT_EQ(top.width * top.height, 60u * 44);
   for (std::uint32_t x = 0; x < want.width; x += 64)
     for (std::uint32_t y = 0; y < want.height; y += 64) {
-      const Picture tile =
-          read_picture(tiles + "/2/" + std::to_string(x / 64) + "/" + std::to_string(y / 64) + ".png");
+      const Picture tile = read_picture(tiles + "/2/" + std::to_string(x / 64) + "/" +
+                                        std::to_string(y / 64) + ".png");
       ASSERT_EQ(tile.width, std::min(64u, want.width - x));
       for (std::uint32_t i = 0; i < tile.width * tile.height; ++i)
         ASSERT_EQ(tile.at(i % tile.width, i / tile.width),

@@ -293,7 +293,6 @@ TEST_F(Composition, BandSelection) {
         std::to_string(out.red) + "," + std::to_string(out.green) + "," + std::to_string(out.blue),
         cases[i][1])
         << cases[i][0];
-    nitf::release_imsubhdr(record.get());
   }
 }
 
@@ -324,7 +323,6 @@ TEST_F(Composition, BilevelColours) {
     EXPECT_TRUE(nitf::pad_pixel_index(*record, &index) && index == expected) << code;
   }
   EXPECT_EQ(record->mask.pad_code[0], 5);
-  nitf::release_imsubhdr(record.get());
 }
 
 // ----- Where graphics land -------------------------------------------------------------

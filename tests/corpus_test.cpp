@@ -87,7 +87,9 @@ TEST_P(CorpusReplay, Codes) {
                 {"open", [&] { return fuzzing::walk_document(file); }},
                 {"fltInfo", [&] { return fuzzing::describe(file); }},
                 {"fltLoad", [&] { return fuzzing::load_rows(file, std::uint32_t(bytes.size())); }},
-                {"render", [&] { return fuzzing::render(file, bytes.size() % 2 == 1); }}};
+                {"render", [&] { return fuzzing::render(file, bytes.size() % 2 == 1); }},
+                {"round trip",
+                 [&] { return fuzzing::round_trip(file, nullptr, 0, bytes.size() % 2 == 1); }}};
   for (std::size_t k = 0; k < calls.size(); ++k) {
     const auto start = Clock::now();
     EXPECT_EQ(std::to_string(calls[k].second()), want.at(k + cgm))
@@ -174,6 +176,24 @@ TEST(Limits, MaximalSegments) {
   const std::vector<int> codes = run_all(file);
   EXPECT_EQ(codes[0], RET_FILE_FORMAT);
   EXPECT_EQ(codes[3], RET_FILE_FORMAT);
+}
+
+// Every real file and every corpus file, opened, composed and read by region under the
+// harnesses' 64 MiB cap, gives a code or a picture, never an out-of-memory kill (with
+// extended reading, which takes the most).
+TEST(Limits, RealFilesUnderCap) {
+  REQUIRE_SAMPLES();
+  MessageCapture quiet;
+  AllocationCap cap(fuzzing::kHarnessAllocationCap);
+  std::vector<fs::path> files = real_files();
+  for (const std::string& name : corpus_files())
+    if (name.ends_with(".ntf")) files.push_back(kCorpus / name);
+  const std::uint8_t window[24] = {0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0,   0,
+                                   0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 100, 100};
+  for (const fs::path& f : files) {
+    fuzzing::render(wide(f), true);
+    fuzzing::read_samples(wide(f), window, sizeof window, true);
+  }
 }
 
 // ----- Every real file -----------------------------------------------------------------

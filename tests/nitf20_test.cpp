@@ -7,6 +7,7 @@
 #include <kvntfu.h>
 
 #include <random>
+#include <tuple>
 
 #include "nitfgen20.h"
 #include "nitfgen_cgm.h"
@@ -30,7 +31,8 @@ std::string rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 }
 
 // A CGM rectangle, a 4 x 3 bitmap through its LUT, a line, an arrow, a circle, a
-// rectangle and an ellipse, and a two-line label, on a black canvas (2.0 has no FBKGC).
+// rectangle and an ellipse (each in a colour of its own), and a two-line label, on a black canvas
+// (2.0 has no FBKGC).
 struct Bound {
   int left, top, right, bottom;  // the rows and columns the ink may touch, inclusive
 };
@@ -67,7 +69,7 @@ std::string symbols_file(std::vector<Bound>* bounds) {
             {"SDLVL", std::to_string(3 + k)},
             {"SNUM", objects[k][0]},
             {"NWDTH", "2"},
-            {"SCOLOR", "W"},
+            {"SCOLOR", std::string(1, "ROYGB"[k])},
             {"SLOC", objects[k][1]},
             {"SLOC2", objects[k][2]}},
            "", "", object_bounds[k]);
@@ -93,12 +95,22 @@ TEST_F(Nitf20, SymbolsAndLabels) {
   ASSERT_EQ(GetActual_Width_Height(doc.d, &width, &height), RET_SUCCESS);
   EXPECT_EQ(width, 112u) << "the circle reaches furthest right";
   EXPECT_EQ(height, 162u) << "the label's second line lowest";
-  char text[64];
-  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_LABEL, 0, "LLOC", text, sizeof text), 1);
-  EXPECT_STREQ(text, "0013000010");
-  ASSERT_EQ(Kv_NITFGetFieldText(doc.d, KV_FIELDS_SYMBOL, 3, "SNUM", text, sizeof text), 1);
-  EXPECT_STREQ(text, "000002");
+  const std::tuple<int, int, const char*, int, const char*> fields[] = {
+      {KV_FIELDS_LABEL, 0, "LLOC", RET_SUCCESS, "0013000010"},
+      {KV_FIELDS_SYMBOL, 3, "SNUM", RET_SUCCESS, "000002"},
+      {KV_FIELDS_FILE, 0, "FVER", RET_SUCCESS, "02.00"},
+      {KV_FIELDS_TEXT, 0, "TE", RET_SUCCESS, "TE"},
+      {KV_FIELDS_IMAGE, 0, "IID", RET_INVALID_PARAMETER, ""},
+      {KV_FIELDS_DES, 0, "DESID", RET_INVALID_PARAMETER, ""},
+      {KV_FIELDS_SYMBOL, 0, "NOSUCH", RET_INVALID_PARAMETER, ""},
+      {9, 0, "FVER", RET_BAD_ARGUMENT, ""}};
+  for (const auto& [kind, index, name, code, value] : fields) {
+    char text[64] = "";
+    EXPECT_EQ(Kv_NITFGetFieldText(doc.d, kind, index, name, text, sizeof text), code) << name;
+    EXPECT_STREQ(text, value) << name;
+  }
   EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, KV_FIELDS_LABEL), 1);
+  EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, 9), 0);
   NitfGraphicHeader g{};
   ASSERT_EQ(Kv_NITFGetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);
   EXPECT_EQ(Kv_NITFSetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);

@@ -4,6 +4,7 @@
 // GDAL takes from the codestream's levels; the nearest rule; refused requests.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 
 #include "nitfgen_image.h"
@@ -243,6 +244,65 @@ TEST(Region, CutOfCanvas) {
     }
   }
   EXPECT_GT(compared, 60);
+}
+
+}  // namespace
+
+namespace {
+
+// Segments hidden with Kv_NtfShowSegment: with every image, graphic and label hidden the
+// picture is the background alone, on a canvas of the same size; shown again, it is as
+// before. Kinds that are not drawn and indices past the count are refused.
+TEST(Region, HiddenSegments) {
+  REQUIRE_SAMPLES();
+  int files = 0;
+  for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
+    for (const fs::path& p : all_samples(folder)) {
+      NitfDocument* doc = nullptr;
+      uint32_t w = 0, h = 0, w2 = 0, h2 = 0;
+      if (Kv_NITFCreateExA(&doc, p.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) continue;
+      const int kinds[] = {KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_LABEL};
+      int drawn = 0;
+      for (int kind : kinds) drawn += Kv_NITFGetSegmentCount(doc, kind);
+      Canvas before, hidden, again;
+      const bool small =
+          GetActual_Width_Height(doc, &w, &h) == RET_SUCCESS && w <= 2048 && h <= 2048;
+      const std::int32_t window[4] = {0, 0, std::int32_t(w), std::int32_t(h)};
+      if (drawn < 2 || !small ||
+          Kv_NtfRenderRegion(&before.b, doc, window, 48, 40) != RET_SUCCESS) {
+        Kv_NITFDestroy(&doc);
+        continue;
+      }
+      for (int kind : kinds)  // twice: hiding a hidden segment changes nothing
+        for (int i = 0; i < 2 * Kv_NITFGetSegmentCount(doc, kind); ++i)
+          ASSERT_EQ(Kv_NtfShowSegment(doc, kind, i / 2, 0), RET_SUCCESS) << p;
+      ASSERT_EQ(Kv_NtfRenderRegion(&hidden.b, doc, window, 48, 40), RET_SUCCESS) << p;
+      EXPECT_TRUE(GetActual_Width_Height(doc, &w2, &h2) == RET_SUCCESS && w2 == w && h2 == h) << p;
+      int other = 0;
+      for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 48 * 3; ++x) other += hidden.row(y)[x] != hidden.row(0)[x % 3];
+      EXPECT_EQ(other, 0) << p << ": ink with every segment hidden";
+      for (int kind : kinds)
+        for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
+          Kv_NtfShowSegment(doc, kind, i, 1);
+      ASSERT_EQ(Kv_NtfRenderRegion(&again.b, doc, window, 48, 40), RET_SUCCESS) << p;
+      for (int y = 0; y < 40; ++y)
+        EXPECT_EQ(std::memcmp(before.row(y), again.row(y), 48 * 3), 0) << p << " row " << y;
+      const int refused[][2] = {
+          {KV_FIELDS_TEXT, 0},
+          {KV_FIELDS_FILE, 0},
+          {KV_FIELDS_DES, 0},
+          {KV_FIELDS_IMAGE, -1},
+          {KV_FIELDS_IMAGE, 1000},
+          {KV_FIELDS_GRAPHIC, Kv_NITFGetSegmentCount(doc, KV_FIELDS_GRAPHIC)}};
+      for (const auto& [kind, index] : refused)
+        EXPECT_EQ(Kv_NtfShowSegment(doc, kind, index, 0), RET_INVALID_PARAMETER) << kind << index;
+      EXPECT_EQ(Kv_NtfShowSegment(nullptr, KV_FIELDS_IMAGE, 0, 0), RET_INVALID_DOCUMENT);
+      Kv_NITFDestroy(&doc);
+      ++files;
+    }
+  }
+  EXPECT_GT(files, 8) << files;
 }
 
 }  // namespace

@@ -162,9 +162,4 @@ std::int64_t position_at_segment(NitfDocument* d, SegmentKind kind, std::uint32_
   return at < 0 ? at : kernel::seek_file(d->file, at, kernel::kSeekSet);
 }
 
-std::int64_t position_at_segment_data(NitfDocument* d, SegmentKind kind, std::uint32_t index) {
-  std::int64_t at = segment_data_offset(*d, kind, index);
-  return at < 0 ? at : kernel::seek_file(d->file, at, kernel::kSeekSet);
-}
-
 }  // namespace nitf

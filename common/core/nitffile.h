@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/ntfhdr.h"
 #include "core/segments.h"
@@ -54,6 +55,10 @@ struct NitfDocument {
   nitf::TextSubheaderList texts;
   nitf::DesSubheaderList des;
   nitf::LabelSubheaderList labels;
+
+  // Segments the composition leaves out (Kv_NtfShowSegment), as (kind << 32) | index;
+  // the canvas keeps the size they give it.
+  std::vector<std::uint64_t> hidden;
 };
 
 namespace nitf {
@@ -73,13 +78,11 @@ int parse_file(NitfDocument* document, const wchar_t* name);
 const LengthTables* tables_of(const NitfFileHeaderData& header, SegmentKind kind);
 
 // File offset of a segment's subheader, or of its data; -1 for an unknown kind. These
-// only compute: the *_at_* operations below also seek there.
+// only compute: position_at_segment also seeks there.
 std::int64_t segment_offset(const NitfDocument& document, SegmentKind kind, std::uint32_t index);
 std::int64_t segment_data_offset(const NitfDocument& document, SegmentKind kind,
                                  std::uint32_t index);
 std::int64_t position_at_segment(NitfDocument* document, SegmentKind kind, std::uint32_t index);
-std::int64_t position_at_segment_data(NitfDocument* document, SegmentKind kind,
-                                      std::uint32_t index);
 
 // Appending (nitffile_append.cpp; images in imsubhdr_append.cpp). Each returns
 // RET_SUCCESS or a code and, on failure, leaves the document exactly as it was.

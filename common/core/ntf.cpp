@@ -1,5 +1,6 @@
 // The filter entry points (fltInfo, fltLoad, fltSave) and the composition exports
-// (GetActual_Width_Height, Kv_NitfDrawObjects, Kv_NtfRenderBitmap).
+// (GetActual_Width_Height, Kv_NitfDrawObjects, Kv_NtfRenderBitmap, Kv_NtfRenderRegion,
+// Kv_NtfShowSegment).
 //
 // Each filter call makes a document of its own, parses the named file, composes every
 // image and graphic segment onto one canvas and releases everything before it returns.
@@ -69,8 +70,13 @@ int parse_named(NitfDocument* d, const wchar_t* name) {
   return nitf::parse_file(d, name);
 }
 
-// Draws every entry of the draw list in order; the first failure ends the drawing.
-// `use` applies to the first entry; later ones find the canvas drawn on. A fill still
+bool hidden(const NitfDocument& d, const nitf::DrawEntry& e) {
+  const std::uint64_t key = std::uint64_t{static_cast<std::uint32_t>(e.kind)} << 32 | e.index;
+  return std::find(d.hidden.begin(), d.hidden.end(), key) != d.hidden.end();
+}
+
+// Draws every entry of the draw list in order, but those hidden; the first failure ends the
+// drawing. `use` applies to the first entry; later ones find the canvas drawn on. A fill still
 // pending is made before a graphic, by the first image's drawing unless it reads the
 // image straight into the canvas, or at the end when there is nothing to draw.
 // `origin_row` and `origin_column` are the canvas position drawn at the context's (0, 0):
@@ -83,6 +89,7 @@ int draw_objects(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDoc
   int result = RET_SUCCESS;
   for (std::size_t i = 0; i < list.entries.size() && result == RET_SUCCESS; ++i) {
     const nitf::DrawEntry& e = list.entries[i];
+    if (hidden(*d, e)) continue;
     std::int64_t row = 0, column = 0;
     nitf::attachment_offset(*d, e, &row, &column);
     row -= origin_row;
@@ -130,7 +137,7 @@ int check_images(NitfDocument* d) {
   if (int r = nitf::build_draw_list(*d, &list); r != RET_SUCCESS) return r;
   for (std::size_t i = 0; i < list.entries.size(); ++i) {
     const nitf::DrawEntry& e = list.entries[i];
-    if (e.kind == static_cast<std::int32_t>(SegmentKind::kImage))
+    if (e.kind == static_cast<std::int32_t>(SegmentKind::kImage) && !hidden(*d, e))
       if (int r = nitf::check_image_data(d, e.index); r != RET_SUCCESS) return r;
   }
   return RET_SUCCESS;
@@ -282,6 +289,30 @@ KV_API int32_t KV_CALL Kv_NtfRenderRegion(KvBitmap* bitmap, NitfDocument* docume
   kernel::Bitmap* canvas = kernel_bitmap(bitmap);
   if (canvas->flags & kernel::kBitmapDataAllocated) kernel::free_bitmap(canvas);
   return compose_region(document, region, width, height, canvas);
+}
+
+KV_API int32_t KV_CALL Kv_NtfShowSegment(NitfDocument* document, int32_t kind, int32_t index,
+                                         int32_t shown) {
+  if (!document) return RET_INVALID_DOCUMENT;
+  SegmentKind segment;
+  std::size_t count = 0;
+  if (kind == KV_FIELDS_IMAGE) {
+    segment = SegmentKind::kImage, count = document->images.size();
+  } else if (kind == KV_FIELDS_GRAPHIC || kind == KV_FIELDS_SYMBOL) {
+    segment = SegmentKind::kGraphic, count = document->graphics.size();
+  } else if (kind == KV_FIELDS_LABEL) {
+    segment = SegmentKind::kLabel, count = document->labels.size();
+  } else {
+    return RET_INVALID_PARAMETER;
+  }
+  if (index < 0 || static_cast<std::size_t>(index) >= count) return RET_INVALID_PARAMETER;
+  const std::uint64_t key =
+      std::uint64_t{static_cast<std::uint32_t>(segment)} << 32 | static_cast<std::uint32_t>(index);
+  std::vector<std::uint64_t>& list = document->hidden;
+  const auto at = std::find(list.begin(), list.end(), key);
+  if (shown && at != list.end()) list.erase(at);
+  if (!shown && at == list.end()) list.push_back(key);
+  return RET_SUCCESS;
 }
 
 KV_API int32_t KV_CALL fltInfo(FltInfoRequest* request) {

@@ -205,8 +205,6 @@ struct HeaderArea {
   TreArea NitfFileHeaderData::*tres;
 };
 std::span<const HeaderArea> header_areas();
-// The area whose length field is `id`, or null.
-const HeaderArea* header_area_of(HeaderId id);
 
 // Length of a file header without segments and extensions.
 inline constexpr std::int64_t kMinimalHeaderLength = 388;

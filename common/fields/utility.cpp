@@ -34,35 +34,6 @@ const char* number_text(char* scratch, int width, std::int64_t value) {
   return FormatNumberField(scratch, width, value) == RET_SUCCESS ? scratch : nullptr;
 }
 
-namespace {
-
-int join_parts(char* field, const char* const* parts, int count) {
-  if (!field) return RET_INVALID_PARAMETER;
-  for (int i = 0; i < count; ++i) {
-    if (!parts[i]) return RET_INVALID_PARAMETER;
-  }
-  for (int i = 0; i < count; ++i) {
-    field[2 * i] = parts[i][0];
-    field[2 * i + 1] = parts[i][1];
-  }
-  field[2 * count] = '\0';
-  return RET_SUCCESS;
-}
-
-}  // namespace
-
-int FormatDateTime(char* field, const char* century, const char* year, const char* month,
-                   const char* day, const char* hour, const char* minute, const char* second) {
-  const char* parts[] = {century, year, month, day, hour, minute, second};
-  return join_parts(field, parts, 7);
-}
-
-int FormatDate(char* field, const char* century, const char* year, const char* month,
-               const char* day) {
-  const char* parts[] = {century, year, month, day};
-  return join_parts(field, parts, 4);
-}
-
 int FormatLocationField(char* field, std::int64_t row, std::int64_t column) {
   char groups[2][6];
   if (!field || FormatNumberField(groups[0], 5, row) != RET_SUCCESS ||

@@ -26,13 +26,6 @@ int FormatNumberField(char* field, int width, std::int64_t value);
 // the value does not fit.
 const char* number_text(char* scratch, int width, std::int64_t value);
 
-// CCYYMMDDhhmmss from seven two-character parts, and CCYYMMDD from four. The parts are
-// copied as given.
-int FormatDateTime(char* field, const char* century, const char* year, const char* month,
-                   const char* day, const char* hour, const char* minute, const char* second);
-int FormatDate(char* field, const char* century, const char* year, const char* month,
-               const char* day);
-
 // A location of two 5-character groups (ILOC, SLOC, SBND1, SBND2), row first, each
 // zero-filled with a negative value's minus sign at the front of its group: row -12
 // and column 40 give "-001200040". RET_INVALID_PARAMETER (field unchanged) for a value

@@ -57,18 +57,14 @@ int convert_location(Record& r, FieldUse&) {
   return RET_SUCCESS;
 }
 
-// The writer puts the placement the record works from, and colour CGM: the only kind
-// the NITF 2.1 profile knows.
+// The writer puts the placement the record works from. SCOLOR is written as read (a
+// monochrome "M" stays "M"); a graphic built in memory starts as colour CGM.
 const char* encode_sdlvl(const Record& r, char* scratch, int width) {
   return number_text(scratch, width, r.sdlvl);
 }
 
 const char* encode_salvl(const Record& r, char* scratch, int width) {
   return number_text(scratch, width, r.salvl);
-}
-
-const char* encode_scolor(const Record&, char*, int) {
-  return "C";
 }
 
 constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
@@ -104,7 +100,7 @@ constexpr GraphicField kFields[] = {
         .then(convert_location<&Record::sloc, &Record::sloc_row, &Record::sloc_column>),
     KV_LOCATION(SBND1, sbnd1, SBND1_ROW, SBND1_COLUMN, S | L)
         .then(convert_location<&Record::sbnd1, &Record::sbnd1_first, &Record::sbnd1_second>),
-    KV_FIELD(SCOLOR, scolor, 1, S, kString).written(encode_scolor),
+    KV_FIELD(SCOLOR, scolor, 1, S, kString).starting("C"),
     KV_LOCATION(SBND2, sbnd2, SBND2_ROW, SBND2_COLUMN, S | L)
         .then(convert_location<&Record::sbnd2, &Record::sbnd2_first, &Record::sbnd2_second>),
     KV_FIELD(SRES2, sres2, 2, D | S, kNumber),
@@ -146,7 +142,8 @@ constexpr GraphicField kFields20[] = {
     KV_SAME(SDLVL),
     KV_SAME(SALVL),
     KV_SAME(SLOC),
-    KV_HIDDEN(SLOC2, sloc2, 10, D | L)
+    // A location the public record does not hold: its own code reads it.
+    KV_ENTRY(Id::SLOC2, "SLOC2", sloc2, 10, D | L | kKindGets, KV_FORM_LOCATION, -1, -1)
         .then(convert_location<&Record::sloc2, &Record::sloc2_row, &Record::sloc2_column>),
     KV_FIELD(SCOLOR, scolor, 1, S | L, kString),
     KV_HIDDEN(SNUM, snum, 6, L),

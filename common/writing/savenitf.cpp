@@ -344,25 +344,26 @@ int save_document(NitfDocument* document, const wchar_t* name) {
   std::string target;
   if (!name || !kernel::utf8_from_wide(name, &target) || target.empty()) return RET_FILE_WRITE;
   target = kernel::final_name(target.c_str());
-  std::string temporary;
-  int output = kernel::create_file_beside(target.c_str(), &temporary);
-  if (output < 0) {
+  kernel::NewFile output;
+  if (!kernel::create_file_beside(target.c_str(), &output)) {
     kernel::debug_output("save: no new file can be made beside the target\n");
     return RET_FILE_WRITE;
   }
-  KvNitfSaveFile writer(document, output);
+  KvNitfSaveFile writer(document, output.handle);
   int r = writer.WriteFileHeader();
   if (r == RET_SUCCESS) r = writer.WriteSegments();
   if (r == RET_SUCCESS) r = writer.Finish();
-  kernel::close_file(output);
-  if (r == RET_SUCCESS && !kernel::rename_file(temporary.c_str(), target.c_str()))
+  bool replaced = false;
+  if (r == RET_SUCCESS && !kernel::replace_file(&output, target.c_str(), &replaced)) {
+    kernel::debug_output(replaced ? "save: the folder of the new file could not be synced\n"
+                                  : "save: the new file could not take the target's name\n");
     r = RET_FILE_WRITE;
-  if (r != RET_SUCCESS) {
-    kernel::remove_file(temporary.c_str());
-    return r;
   }
+  kernel::discard_file(&output);
+  if (!replaced) return r;
+  // The file in place holds what was measured, even when its folder's sync failed.
   writer.Commit();
-  return RET_SUCCESS;
+  return r;
 }
 
 }  // namespace nitf

@@ -126,9 +126,11 @@ class KvNitfSaveFile {
   WrittenLengths images_, graphics_, labels_, texts_, des_, res_;
 };
 
-// Saves the document under `name`: written into a new file beside it, flushed and
-// renamed over it only when every write succeeded; on failure the temporary file is
-// removed and the target and the document are as they were. Saving onto the
+// Saves the document under `name`: written into a new file in its folder (unnamed where
+// the file system allows), synced, and put in the target's place only when every write
+// succeeded, then the folder synced; on failure nothing new is left and the target and
+// the document are as they were (but when only the folder's sync failed: the target is
+// then the new file and the result RET_FILE_WRITE). Saving onto the
 // document's own source works: the document keeps reading its open (old) file.
 // Results: RET_SUCCESS, RET_FILE_WRITE (also when no file can be created there),
 // RET_FILE_READ, RET_FILE_FORMAT, RET_NOT_SUPPORTED, RET_INVALID_PARAMETER (a length

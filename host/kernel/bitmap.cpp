@@ -163,10 +163,6 @@ bool holds_pixels(const Bitmap& bitmap) {
          std::uint64_t(bitmap.bytes_per_line) * std::uint64_t(bitmap.height) <= bitmap.data_size;
 }
 
-std::uint32_t transfer_bytes(const Bitmap& bitmap, std::uint32_t byte_count) {
-  return std::min(byte_count, static_cast<std::uint32_t>(bitmap.bytes_per_line));
-}
-
 // The entries [first, first + count) that lie inside the palette, as a count.
 bool palette_span(const Bitmap* bitmap, std::uint32_t first, std::uint32_t count,
                   const void* colours, std::uint32_t* span) {
@@ -273,24 +269,6 @@ std::int32_t end_row_access(Bitmap* bitmap) {
   return RET_SUCCESS;
 }
 
-std::int32_t get_row(const Bitmap* bitmap, void* buffer, std::int32_t row,
-                     std::uint32_t byte_count) {
-  if (!bitmap || !buffer) return RET_INVALID_PARAMETER;
-  const std::uint8_t* source = storage_row(*bitmap, row);
-  if (!source) return RET_INVALID_PARAMETER;
-  std::memcpy(buffer, source, transfer_bytes(*bitmap, byte_count));
-  return RET_SUCCESS;
-}
-
-std::int32_t put_row(Bitmap* bitmap, const void* buffer, std::int32_t row,
-                     std::uint32_t byte_count) {
-  if (!bitmap || !buffer) return RET_INVALID_PARAMETER;
-  std::uint8_t* target = storage_row(*bitmap, row);
-  if (!target) return RET_INVALID_PARAMETER;
-  std::memcpy(target, buffer, transfer_bytes(*bitmap, byte_count));
-  return RET_SUCCESS;
-}
-
 std::int32_t get_palette(const Bitmap* bitmap, std::uint32_t first, std::uint32_t count,
                          std::uint32_t* colours) {
   std::uint32_t span = 0;
@@ -304,28 +282,6 @@ std::int32_t put_palette(Bitmap* bitmap, std::uint32_t first, std::uint32_t coun
   std::uint32_t span = 0;
   if (!palette_span(bitmap, first, count, colours, &span)) return RET_INVALID_PARAMETER;
   if (span) std::memcpy(bitmap->palette + first, colours, span * sizeof(std::uint32_t));
-  return RET_SUCCESS;
-}
-
-std::uint32_t* grey_palette(int bits) {
-  if (bits < 1 || bits > 8) return nullptr;
-  auto* entries = static_cast<std::uint32_t*>(allocate(kMaxPaletteEntries, sizeof(std::uint32_t)));
-  if (!entries) return nullptr;
-  const std::uint32_t top = (1u << bits) - 1;
-  for (std::uint32_t i = 0; i <= top; ++i) {
-    auto level = static_cast<std::uint8_t>(i * 255 / top);
-    entries[i] = palette_entry(level, level, level);
-  }
-  return entries;
-}
-
-std::int32_t fill_pixel_data(Bitmap* bitmap, const void* buffer, std::uint64_t byte_count) {
-  if (!bitmap || !buffer) return RET_INVALID_PARAMETER;
-  if (!bitmap->data) {
-    std::int32_t result = allocate_pixel_data(bitmap);
-    if (result != RET_SUCCESS) return result;
-  }
-  if (bitmap->data_size) std::memcpy(bitmap->data, buffer, std::min(byte_count, bitmap->data_size));
   return RET_SUCCESS;
 }
 

@@ -87,29 +87,12 @@ std::int32_t fill_bitmap(Bitmap* bitmap, std::uint32_t colour);
 std::int32_t begin_row_access(Bitmap* bitmap);
 std::int32_t end_row_access(Bitmap* bitmap);
 
-// Copy min(byte_count, bytes_per_line) bytes of storage row `row` (not display row:
-// see top_down_row). A row outside the bitmap copies nothing and gives
-// RET_INVALID_PARAMETER.
-std::int32_t get_row(const Bitmap* bitmap, void* buffer, std::int32_t row,
-                     std::uint32_t byte_count);
-std::int32_t put_row(Bitmap* bitmap, const void* buffer, std::int32_t row,
-                     std::uint32_t byte_count);
-
 // Copy palette entries [first, first + count), cut to the palette's size. A `first`
 // beyond the palette gives RET_INVALID_PARAMETER.
 std::int32_t get_palette(const Bitmap* bitmap, std::uint32_t first, std::uint32_t count,
                          std::uint32_t* colours);
 std::int32_t put_palette(Bitmap* bitmap, std::uint32_t first, std::uint32_t count,
                          const std::uint32_t* colours);
-
-// A grey ramp of 2^bits entries (bits 1 to 8), from black to white. The array always
-// holds 256 entries (those past the ramp are 0) so that a caller copying a full 8-bit
-// palette from it stays inside. Released with kernel::free; null for other bits.
-std::uint32_t* grey_palette(int bits);
-
-// Copies min(byte_count, data_size) bytes of storage-ordered pixels into the data,
-// allocating them first when the record has none.
-std::int32_t fill_pixel_data(Bitmap* bitmap, const void* buffer, std::uint64_t byte_count);
 
 // Palette entries as stored (bytes blue, green, red, 0) and colours 0x00BBGGRR.
 inline std::uint32_t palette_entry(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {

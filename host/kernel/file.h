@@ -30,18 +30,30 @@ std::int64_t seek_file(int handle, std::int64_t offset, int origin);
 std::int64_t file_size(int handle);
 bool file_exists(const wchar_t* name);
 
-// Replacing a file safely: a new file is written beside the target and renamed over
-// it only once complete, so the target is either the old file or the new one.
-// create_file_beside makes an empty file in the target's directory (mode of the
-// target when it exists, else 0666 less the umask) and gives its name; -1 when the
-// directory does not take new files.
-int create_file_beside(const char* target, std::string* name);
+// Replacing a file safely: a new file is written in the target's folder and takes the
+// target's name only once complete and synced, so the target is either the whole old
+// file or the whole new one, also after a crash or a power cut.
+struct NewFile {
+  int handle = -1;
+  std::string name;  // the named temporary; empty while the file has no name
+  std::string folder;
+};
+// An empty file in the target's folder (mode of the target when it exists, else 0666
+// less the umask): unnamed where the file system makes one (nothing is left behind when
+// the process dies), else a named temporary beside the target. False when the folder
+// does not take new files.
+bool create_file_beside(const char* target, NewFile* file);
+// The written file, synced by the caller, under the target's name; then the folder
+// synced so that the new name survives a power cut. False on any failure; the target
+// then keeps the old file unless only the folder's sync failed (*replaced tells).
+bool replace_file(NewFile* file, const char* target, bool* replaced);
+// Closes the file and removes its temporary name if it still has one.
+void discard_file(NewFile* file);
 // The file a name stands for: a symbolic link is followed to its final target, so that
 // a replacement changes the file and keeps the link; any other name is returned as is.
 std::string final_name(const char* name);
 // Pushes written data to the disk; false when the file system reports an error.
 bool flush_file(int handle);
-bool rename_file(const char* from, const char* to);
 void remove_file(const char* name);
 
 }  // namespace kernel

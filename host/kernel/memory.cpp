@@ -5,9 +5,9 @@
 // memory costs a page fault per 4 KiB page otherwise, which for a picture of a few
 // hundred megabytes takes longer than decoding it. A fresh mapping reads as zeros, so
 // the zero fill costs nothing up front, and pages never touched are never faulted in.
-// Small blocks come from the C heap. free() tells the two apart by a table of the
-// mappings, kept beside the object registry. A few freed mappings of up to 8 MiB are
-// kept for the next block of their size (zeroed again when handed out): readers that
+// Small blocks come from the C heap. free() tells the two apart by the address (a
+// mapping starts on a 2 MiB boundary), then by a table of the mappings. A few freed mappings of up
+// to 8 MiB are kept for the next block of their size (zeroed again when handed out): readers that
 // decode block after block into a fresh bitmap each time would otherwise fault every
 // block's pages in anew, as the C heap does when it gives memory back between them.
 #include "memory.h"
@@ -52,10 +52,23 @@ std::atomic<std::size_t>& cap() {
   return value;
 }
 
-struct Registry {
+// The live objects, in shards by address: documents decoded on many threads record and
+// unrecord buffers all the time, and one lock for all of them would make the threads
+// take turns.
+constexpr std::size_t kShards = 64;
+struct alignas(64) Shard {
   std::mutex lock;
   std::unordered_map<const void*, ObjectKind> live;
 };
+struct Registry {
+  Shard shards[kShards];
+  Shard& of(const void* object) {
+    // The top bits of a multiplicative hash: blocks aligned to 2 MiB spread as well.
+    const auto a = reinterpret_cast<std::uintptr_t>(object);
+    return shards[(a * 0x9E3779B97F4A7C15ull) >> 58];
+  }
+};
+static_assert(kShards == 64, "the hash keeps 6 bits");
 
 Registry& registry() {
   static Registry* instance = new Registry;  // never destroyed: used until exit
@@ -123,16 +136,15 @@ void* map_large(std::size_t bytes) {
   return block;
 }
 
-// The usable length of a large block, or 0 for a block of the C heap.
-std::size_t large_length(const void* block) {
-  Mappings& m = mappings();
-  std::lock_guard<std::mutex> guard(m.lock);
-  auto found = m.blocks.find(block);
-  return found == m.blocks.end() ? 0 : found->second;
+// Large blocks start on 2 MiB boundaries; a block that does not is of the C heap and
+// needs no look-up (nor the lock) to say so.
+bool may_be_large(const void* block) {
+  return reinterpret_cast<std::uintptr_t>(block) % kHugePage == 0;
 }
 
 // Unmaps a large block, or keeps it for reuse; false when the block is not one.
 bool unmap_large(void* block) {
+  if (!may_be_large(block)) return false;
   Kept dropped;
   {
     Mappings& m = mappings();
@@ -162,28 +174,6 @@ void* allocate(std::size_t count, std::size_t size) {
   return std::calloc(bytes ? bytes : 1, 1);
 }
 
-void* reallocate(void* block, std::size_t size) {
-  if (size > cap().load()) return nullptr;
-  const std::size_t old = block ? large_length(block) : 0;
-  if (old == 0 && size < kLargeBlock) return std::realloc(block, size ? size : 1);
-  // Into or out of a mapping: a new block, the common part copied. A block of the C
-  // heap does not say how long it is; realloc to the new size tells that much.
-  if (old == 0) {
-    void* moved = std::realloc(block, size);
-    if (!moved) return nullptr;
-    void* large = map_large(size);
-    if (!large) return moved;  // still a valid block of the new size
-    std::memcpy(large, moved, size);
-    std::free(moved);
-    return large;
-  }
-  void* fresh = size >= kLargeBlock ? map_large(size) : std::malloc(size ? size : 1);
-  if (!fresh) return nullptr;
-  std::memcpy(fresh, block, std::min(old, size));
-  unmap_large(block);
-  return fresh;
-}
-
 void free(void* block) {
   if (!block) return;
   if (!unmap_large(block)) std::free(block);
@@ -199,30 +189,34 @@ void set_allocation_cap(std::size_t bytes) {
 
 void record_object(ObjectKind kind, const void* object) {
   if (!object) return;
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  r.live[object] = kind;
+  Shard& shard = registry().of(object);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  shard.live[object] = kind;
 }
 
 void unrecord_object(ObjectKind, const void* object) {
   if (!object) return;
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  r.live.erase(object);
+  Shard& shard = registry().of(object);
+  std::lock_guard<std::mutex> guard(shard.lock);
+  shard.live.erase(object);
 }
 
 std::size_t live_objects(ObjectKind kind) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
   std::size_t n = 0;
-  for (const auto& entry : r.live) n += entry.second == kind;
+  for (Shard& shard : registry().shards) {
+    std::lock_guard<std::mutex> guard(shard.lock);
+    for (const auto& entry : shard.live) n += entry.second == kind;
+  }
   return n;
 }
 
 std::size_t live_objects() {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> guard(r.lock);
-  return r.live.size();
+  std::size_t n = 0;
+  for (Shard& shard : registry().shards) {
+    std::lock_guard<std::mutex> guard(shard.lock);
+    n += shard.live.size();
+  }
+  return n;
 }
 
 }  // namespace kernel

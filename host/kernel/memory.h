@@ -23,7 +23,6 @@ enum class ObjectKind : int {
 // Zero-filled block of count * size bytes; null on overflow, above the cap, or when
 // the system has no memory.
 void* allocate(std::size_t count, std::size_t size);
-void* reallocate(void* block, std::size_t size);
 void free(void* block);
 
 std::size_t allocation_cap();

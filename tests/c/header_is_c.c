@@ -3,8 +3,7 @@
 #include <stddef.h>
 #include <stdio.h>
 
-/* The records the file-format library shares with the module. Their sizes hold in every
- * build; the byte offsets are the library's own in 32-bit builds only. */
+/* The records the file-format library shares with the module keep its sizes. */
 _Static_assert(sizeof(KvBitmap) == KV_BITMAP_RECORD_SIZE, "bitmap record size");
 _Static_assert(sizeof(FltLoadOptions) == 72, "load options size");
 _Static_assert(offsetof(FltLoadOptions, flags) == 12, "load options flags");
@@ -18,21 +17,6 @@ _Static_assert(offsetof(FltFileInfo, image_size_low) == 1052, "file info size wo
 _Static_assert(offsetof(FltFileInfo, word_1100) == 1100, "file info word 1100");
 _Static_assert(offsetof(FltFileInfo, word_1104) == 1104, "file info word 1104");
 _Static_assert(offsetof(FltTargetDescription, bits_per_pixel) == 0x14, "target depth");
-
-#if __SIZEOF_POINTER__ == 4
-_Static_assert(offsetof(KvBitmap, palette) == 48 && offsetof(KvBitmap, data) == 52, "bitmap");
-_Static_assert(offsetof(FltInfoRequest, file_handle) == 8, "info request handle");
-_Static_assert(offsetof(FltInfoRequest, file_info) == 12, "info request file info");
-_Static_assert(offsetof(FltInfoRequest, load_options) == 36, "info request options");
-_Static_assert(offsetof(FltLoadRequest, target) == 0x004, "load request target");
-_Static_assert(offsetof(FltLoadRequest, row_callback) == 0x00C, "load request callback");
-_Static_assert(offsetof(FltLoadRequest, user_data) == 0x010, "load request user data");
-_Static_assert(offsetof(FltLoadRequest, callback_context) == 0x038, "load request context");
-_Static_assert(offsetof(FltLoadRequest, load_options) == 0x800, "load request options");
-_Static_assert(offsetof(FltLoadRequest, load_from_memory) == 0x820, "load from memory");
-_Static_assert(offsetof(FltLoadRequest, set_raw_callback) == 0x824, "set raw callback");
-_Static_assert(offsetof(FltLoadRequest, required) == 0x840, "load request word 0x840");
-#endif
 
 int main(void) {
   NitfDocument* doc = NULL;

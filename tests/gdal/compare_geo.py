@@ -98,8 +98,8 @@ def written(folder, sample):
         made.append(os.path.join(folder, name + ".ntf"))
         gdal.Translate(made[-1], sample, format="NITF", width=20, height=16, options=options.split())
 
-    def patch(name, old, new):
-        data = open(made[-1 if name == "rpc00a" else 2], "rb").read()
+    def patch(name, old, new, source=2):
+        data = open(made[source], "rb").read()
         assert old in data, (name, old)
         made.append(os.path.join(folder, name + ".ntf"))
         open(made[-1], "wb").write(data.replace(old, new, 1))
@@ -118,7 +118,7 @@ def written(folder, sample):
         made.append(os.path.join(folder, name + ".ntf"))
         gdal.GetDriverByName("NITF").CreateCopy(made[-1], src)
     # GDAL reads RPC00A's eighth to eleventh terms in an order of its own: they stay 0.
-    patch("rpc00a", b"RPC00B", b"RPC00A")
+    patch("rpc00a", b"RPC00B", b"RPC00A", -1)
     return made
 
 
@@ -133,7 +133,8 @@ def bad(folder):
         return os.path.join(folder, "bad.ntf")
     for name, edit in [("g.ntf", lambda b: b"G9" + b[2:]), ("g.ntf", lambda b: b"X" + b[1:]),
                        ("d.ntf", lambda b: b[:3] + b"x" + b[4:]), ("u.ntf", lambda b: b[:3] + b"I" + b[4:]),
-                       ("n.ntf", lambda b: b"N61" + b[3:]), ("rpc.ntf", lambda b: b[:6] + b"00500" + b[11:]),
+                       ("n.ntf", lambda b: b"N61" + b[3:]),
+                       ("g.ntf", lambda b: b[:3] + b"6" + b[4:]), ("n.ntf", lambda b: b[:9] + b"9999999" + b[16:]), ("rpc.ntf", lambda b: b[:6] + b"00500" + b[11:]),
                        ("rpc.ntf", lambda b: b[:6] + b"99999" + b[11:]),
                        ("rpc.ntf", lambda b: b[:92] + b"         nan" + b[104:])]:
         path = variant(name, edit)

@@ -139,17 +139,15 @@ const std::vector<Layout> kLayouts = {
 };
 
 Bytes row_of(const OwnedBitmap& b, std::int32_t row) {
-  Bytes out(std::size_t(b.b.bytes_per_line), 0xEE);
-  EXPECT_EQ(kernel::get_row(&b.b, out.data(), row, std::uint32_t(out.size())), RET_SUCCESS);
-  return out;
+  const std::uint8_t* p = kernel::storage_row(b.b, row);
+  return Bytes(p, p + b.b.bytes_per_line);
 }
 
 // ---------------------------------------------------------------------------------
 // Kernel bitmaps
 
 // Geometry, the row map (display row 0 is the last storage row bottom-up), given data
-// copied in storage order, row transfers that address storage rows, and fills that
-// write every row and leave padding zero.
+// copied in storage order, and fills that write every row and leave padding zero.
 TEST_F(HostKernel, Layouts) {
   for (const Layout& l : kLayouts)
     for (int view : {kTopDown, kBottomUp}) {
@@ -166,15 +164,6 @@ TEST_F(HostKernel, Layouts) {
       EXPECT_EQ(kernel::top_down_row(b.b, 0), view == kBottomUp ? 4 : 0);
       EXPECT_TRUE(kernel::storage_row(b.b, 4) == b->data + 4 * line &&
                   !kernel::storage_row(b.b, 5) && !kernel::storage_row(b.b, -1));
-      Bytes written;
-      for (std::int32_t r = 0; r < 5; ++r) {
-        Bytes row(line);
-        for (std::size_t i = 0; i < line; ++i) row[i] = std::uint8_t(r * 50 + i + 1);
-        ASSERT_EQ(kernel::put_row(b.get(), row.data(), r, std::uint32_t(line)), RET_SUCCESS);
-        EXPECT_EQ(row_of(b, r), row);
-        written.insert(written.end(), row.begin(), row.end());
-      }
-      EXPECT_EQ(data_of(b.b), written);
       ASSERT_EQ(kernel::fill_bitmap(b.get(), 0x00FFFFFF), RET_SUCCESS);  // must not show through
       ASSERT_EQ(kernel::fill_bitmap(b.get(), kFill), RET_SUCCESS);
       for (std::int32_t r = 0; r < 5; ++r) EXPECT_EQ(row_of(b, r), l.filled);
@@ -183,9 +172,8 @@ TEST_F(HostKernel, Layouts) {
     }
 }
 
-// 12-bit samples share three bytes; row transfers stop at the row's end and refuse rows
-// the bitmap lacks; pixel data come and go without the palette. Palettes: the caller's
-// (cut to the depth) or a grey ramp; fills match a colour by its entry, only among the
+// 12-bit samples share three bytes; pixel data go without the palette. Palettes: the
+// caller's (cut to the depth); fills match a colour by its entry, only among the
 // indices the depth can hold. Hostile sizes give no memory and an empty record; a record
 // edited past its data is not filled.
 TEST_F(HostKernel, RowsPalettesAndSizes) {
@@ -196,26 +184,10 @@ TEST_F(HostKernel, RowsPalettesAndSizes) {
   EXPECT_EQ(Bytes(row, row + 6), (Bytes{0xBC, 0x3A, 0x12, 0xFF, 0x0F, 0xEE}));
   OwnedBitmap b, bits, big;
   make(b, 5, 3, 8, kIndex);
-  Bytes buffer(20, 0xEE), wide(20, 0x99);
-  EXPECT_EQ(kernel::put_row(b.get(), wide.data(), 0, 20), RET_SUCCESS);  // only 8 bytes land
-  EXPECT_EQ(kernel::get_row(b.get(), buffer.data(), 0, 20), RET_SUCCESS);
-  EXPECT_EQ(buffer, repeat({0x99}, 8, Bytes(12, 0xEE)));
-  for (std::int32_t r : {-1, 3, kMin}) {
-    EXPECT_EQ(kernel::get_row(b.get(), buffer.data(), r, 8), RET_INVALID_PARAMETER) << r;
-    EXPECT_EQ(kernel::put_row(b.get(), nullptr, 0, 8), RET_INVALID_PARAMETER) << r;
-  }
   kernel::free_pixel_data(b.get());
   EXPECT_TRUE(!b->data && b->palette_count == 256);
-  ASSERT_EQ(kernel::fill_pixel_data(b.get(), buffer.data(), 3), RET_SUCCESS);
-  EXPECT_EQ(data_of(b.b), repeat({0x99}, 3, Bytes(21, 0)));
-  EXPECT_EQ(kernel::fill_pixel_data(b.get(), nullptr, 4), RET_INVALID_PARAMETER);
   std::vector<std::uint32_t> given(300, kernel::palette_entry(0xFF, 0xFF, 0xFF)), back(2);
   given[0] = kernel::palette_entry(0, 0, 0), given[1] = kernel::palette_entry(0x11, 0x22, 0x33);
-  std::uint32_t* ramp = kernel::grey_palette(4);
-  ASSERT_NE(ramp, nullptr);
-  EXPECT_EQ(ramp[1], kernel::palette_entry(17, 17, 17));
-  kernel::free(ramp);
-  EXPECT_TRUE(!kernel::grey_palette(0) && !kernel::grey_palette(9));
   make(bits, 8, 1, 1, kIndex);
   EXPECT_EQ(kernel::put_palette(bits.get(), 0, 255, given.data()), RET_SUCCESS);  // two
   EXPECT_EQ(kernel::get_palette(bits.get(), 0, 255, back.data()), RET_SUCCESS);

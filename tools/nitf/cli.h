@@ -3,6 +3,7 @@
 
 #include <kvntfu.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,10 +87,16 @@ int run_create(const std::vector<std::string>& args);
 int run_append(const std::vector<std::string>& args);
 int run_locate(const std::vector<std::string>& args);
 
+// The listing of `nitf info --json` of `file`, open as `doc`, written to `out`; the
+// module's code.
+int write_info_json(const std::string& file, NitfDocument* doc, std::FILE* out);
+int run_serve(const std::vector<std::string>& args);
+
 // Image `index`'s corners as "LAT,LON LAT,LON LAT,LON LAT,LON (source)", empty when the
 // image is not located.
 std::string corners_text(NitfDocument* doc, int index);
-// Every image's footprint as a GeoJSON FeatureCollection on standard output.
-void print_geojson(NitfDocument* doc);
+// Every image's footprint as a GeoJSON FeatureCollection (with "rpc": whether the
+// image's RPC projects), on standard output unless `out` is given.
+void print_geojson(NitfDocument* doc, std::FILE* out = stdout);
 
 }  // namespace cli

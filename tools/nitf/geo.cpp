@@ -49,8 +49,8 @@ std::string corners_text(NitfDocument* doc, int index) {
 // A FeatureCollection with one feature per image: its footprint as a polygon (the
 // corners counter-clockwise, as GeoJSON wants an outer ring) or a null geometry when
 // the image is not located.
-void print_geojson(NitfDocument* doc) {
-  JsonWriter json(stdout);
+void print_geojson(NitfDocument* doc, std::FILE* out) {
+  JsonWriter json(out);
   json.begin_object();
   json.string("type", "FeatureCollection");
   json.begin_array("features");
@@ -61,6 +61,7 @@ void print_geojson(NitfDocument* doc) {
     json.string("type", "Feature");
     json.begin_object("properties");
     json.number("index", i);
+    json.raw("rpc", Kv_NITFHasRpc(doc, static_cast<uint32_t>(i)) == RET_SUCCESS ? "true" : "false");
     if (r == RET_SUCCESS) {
       json.string("source", source_name(c.SOURCE));
     } else if (r != RET_MISSING_DATA) {

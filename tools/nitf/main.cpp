@@ -25,8 +25,9 @@ struct Command {
 const Command kCommands[] = {
     {"info",
      "info FILE [--json | --geojson]\n"
-     "    The file header and every segment of FILE, with each located image's corners;\n"
-     "    --json as one JSON object whose keys are the lower-case NITF field names;\n"
+     "    Every field of the file header and of every segment of FILE, with each located\n"
+     "    image's corners; --json as one JSON object whose keys are the lower-case NITF\n"
+     "    field names (docs/nitf-info.schema.json);\n"
      "    --geojson every image's footprint as a GeoJSON FeatureCollection.\n",
      cli::run_info},
     {"locate",
@@ -66,6 +67,14 @@ const Command kCommands[] = {
      "    web maps use, level 0 one tile and the last at the picture's scale, with\n"
      "    OUTDIR/tiles.json giving the picture's size, the levels and the tile size.\n",
      cli::run_tiles},
+    {"serve",
+     "serve FILE... [--port N] [--host ADDRESS] [--threads N]\n"
+     "    A web page of the files at http://ADDRESS:N/ (127.0.0.1, port 8080; 0 picks a\n"
+     "    free port): the composed picture with pan and zoom, tiles rendered on demand by\n"
+     "    N threads (one per core); every segment with its headers and TREs, a switch to\n"
+     "    hide each image, graphic and label, text segments; image corners and, through\n"
+     "    an RPC, the latitude and longitude under the pointer. Ctrl-C stops it.\n",
+     cli::run_serve},
     {"copy",
      "copy IN OUT\n"
      "    IN opened and saved unchanged as OUT (IN may be OUT: OUT is replaced only once\n"

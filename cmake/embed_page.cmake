@@ -1,0 +1,18 @@
+# Writes OUT, a C++ source holding every file of the folder DIR as a byte array in
+# cli::kPageFiles, so that `nitf serve` carries its page inside the client.
+file(GLOB files RELATIVE ${DIR} ${DIR}/*)
+list(SORT files)
+set(arrays "")
+set(table "")
+set(n 0)
+foreach(name IN LISTS files)
+  file(READ ${DIR}/${name} hex HEX)
+  string(LENGTH "${hex}" digits)
+  math(EXPR size "${digits} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND arrays "const unsigned char page_${n}[] = {${bytes}0};\n")
+  string(APPEND table "    {\"${name}\", page_${n}, ${size}},\n")
+  math(EXPR n "${n} + 1")
+endforeach()
+file(WRITE ${OUT}.tmp "// Generated from tools/nitf/web by cmake/embed_page.cmake.\n#include <cstddef>\n\nnamespace cli {\nstruct PageFile {\n  const char* name;\n  const unsigned char* data;\n  std::size_t size;\n};\nnamespace {\n${arrays}}  // namespace\nextern const PageFile kPageFiles[] = {\n${table}};\nextern const std::size_t kPageFileCount = ${n};\n}  // namespace cli\n")
+file(COPY_FILE ${OUT}.tmp ${OUT} ONLY_IF_DIFFERENT)
