@@ -321,12 +321,13 @@ class Document:
 
         The geometry is the footprint as a Polygon (corners counter-clockwise, as GeoJSON
         wants an outer ring), or None when the image is not located; ``properties`` hold
-        the image's ``index``, where the corners came from (``source``: igeolo, blocka or
-        geolob) or the ``error`` that kept them from being read.
+        the image's ``index``, whether it carries an RPC model (``rpc``), where the corners
+        came from (``source``: igeolo, blocka or geolob) or the ``error`` that kept them
+        from being read.
         """
         features: list[dict[str, Any]] = []
         for index in range(len(self.images)):
-            properties: dict[str, Any] = {"index": index}
+            properties: dict[str, Any] = {"index": index, "rpc": self._core.has_rpc(index)}
             geometry: Optional[dict[str, Any]] = None
             try:
                 found = self._core.corners(index)

@@ -10,16 +10,16 @@
 #include <kvhost.h>
 #include <kvntfu.h>
 
+#include <strings.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <span>
-#include <strings.h>
 #include <string>
 #include <tuple>
-#include <unistd.h>
 #include <vector>
 
 namespace py = pybind11;
@@ -151,18 +151,20 @@ void change(void* record, const NitfFieldInfo& f, const std::string& value, std:
     }
     case KV_FORM_NUMBER:
     case KV_FORM_UNSIGNED:
-      if (!parse_ints(value, 1, v)) fail(RET_INVALID_PARAMETER, std::string(f.name) + " takes a number");
+      if (!parse_ints(value, 1, v))
+        fail(RET_INVALID_PARAMETER, std::string(f.name) + " takes a number");
       put_int(at, v[0]);
       return;
     case KV_FORM_LOCATION:
-      if (!parse_ints(value, 2, v)) fail(RET_INVALID_PARAMETER, std::string(f.name) + " takes ROW,COLUMN");
+      if (!parse_ints(value, 2, v))
+        fail(RET_INVALID_PARAMETER, std::string(f.name) + " takes ROW,COLUMN");
       put_int(at, v[0]);
       put_int(static_cast<unsigned char*>(record) + f.second_offset, v[1]);
       return;
     case KV_FORM_CHARS:
       if (value.size() != static_cast<std::size_t>(f.width))
-        fail(RET_INVALID_PARAMETER, std::string(f.name) + " takes exactly " +
-                                        std::to_string(f.width) + " characters");
+        fail(RET_INVALID_PARAMETER,
+             std::string(f.name) + " takes exactly " + std::to_string(f.width) + " characters");
       std::memcpy(at, value.data(), value.size());
       return;
     case KV_FORM_COLOUR:
@@ -244,10 +246,16 @@ py::dtype dtype_of(const KvImageInfo& info) {
   const char* name = "u1";
   switch (info.sample_kind) {
     case KV_SAMPLE_UNSIGNED:
-      name = info.sample_bytes == 1 ? "u1" : info.sample_bytes == 2 ? "u2" : info.sample_bytes == 4 ? "u4" : "u8";
+      name = info.sample_bytes == 1   ? "u1"
+             : info.sample_bytes == 2 ? "u2"
+             : info.sample_bytes == 4 ? "u4"
+                                      : "u8";
       break;
     case KV_SAMPLE_SIGNED:
-      name = info.sample_bytes == 1 ? "i1" : info.sample_bytes == 2 ? "i2" : info.sample_bytes == 4 ? "i4" : "i8";
+      name = info.sample_bytes == 1   ? "i1"
+             : info.sample_bytes == 2 ? "i2"
+             : info.sample_bytes == 4 ? "i4"
+                                      : "i8";
       break;
     case KV_SAMPLE_FLOAT:
       name = info.sample_bytes == 4 ? "f4" : "f8";
@@ -312,22 +320,28 @@ class Document {
     if (!(f->flags & KV_FIELD_SETTABLE) || f->offset < 0)
       fail(RET_INVALID_PARAMETER, name + " cannot be set");
     if (f->flags & KV_FIELD_LAYOUT)
-      fail(RET_INVALID_PARAMETER, name + " describes the stored data, which a change would not convert");
+      fail(RET_INVALID_PARAMETER,
+           name + " describes the stored data, which a change would not convert");
     const std::string text = to_latin1(value);
     clear_reasons();
     switch (kind) {
       case KV_FIELDS_FILE:
-        apply<NitfHeader>(doc_, index, *f, text,
-                          [](NitfDocument* d, int, NitfHeader* r) { return Kv_NITFGetNITFHeader(d, r); },
-                          [](NitfDocument* d, int, NitfHeader* r) { return Kv_NITFSetNITFHeader(d, r); },
-                          Kv_NITFFreeNITFHeader);
+        apply<NitfHeader>(
+            doc_, index, *f, text,
+            [](NitfDocument* d, int, NitfHeader* r) { return Kv_NITFGetNITFHeader(d, r); },
+            [](NitfDocument* d, int, NitfHeader* r) { return Kv_NITFSetNITFHeader(d, r); },
+            Kv_NITFFreeNITFHeader);
         return;
       case KV_FIELDS_IMAGE:
         if (index < 0 || index >= Kv_NITFGetImageHeaderCount(doc_)) fail(RET_BAD_ARGUMENT);
         apply<NitfImageHeader>(
             doc_, index, *f, text,
-            [](NitfDocument* d, int i, NitfImageHeader* r) { return Kv_NITFGetImageHeader(d, uint32_t(i), r); },
-            [](NitfDocument* d, int i, NitfImageHeader* r) { return Kv_NITFSetImageHeader(d, uint32_t(i), r); },
+            [](NitfDocument* d, int i, NitfImageHeader* r) {
+              return Kv_NITFGetImageHeader(d, uint32_t(i), r);
+            },
+            [](NitfDocument* d, int i, NitfImageHeader* r) {
+              return Kv_NITFSetImageHeader(d, uint32_t(i), r);
+            },
             Kv_NITFFreeImageHeader);
         return;
       case KV_FIELDS_GRAPHIC:
@@ -376,7 +390,8 @@ class Document {
       Kv_NITFFreeTreJson(&json);
       static const char* const areas[] = {"user", "extended", "overflow"};
       text.pop_back();  // the object's closing brace: the area joins it
-      text += std::string(",\"area\":\"") + areas[info.area >= 0 && info.area < 3 ? info.area : 0] + "\"";
+      text += std::string(",\"area\":\"") + areas[info.area >= 0 && info.area < 3 ? info.area : 0] +
+              "\"";
       if (info.area == KV_TRE_OVERFLOW) text += ",\"des\":" + std::to_string(info.segment);
       out.push_back(text + "}");
     }
@@ -405,6 +420,14 @@ class Document {
                            std::vector<double>(c.LONGITUDE, c.LONGITUDE + 4), int(c.SOURCE));
   }
 
+  // Whether image `index` carries an RPC model the projection can use.
+  bool has_rpc(int index) {
+    Locked l(this);
+    const bool found = Kv_NITFHasRpc(doc_, uint32_t(index)) == RET_SUCCESS;
+    clear_reasons();
+    return found;
+  }
+
   std::tuple<uint32_t, uint32_t, uint32_t, uint32_t, py::dtype> image_info(int index) {
     Locked l(this);
     KvImageInfo info{};
@@ -417,8 +440,14 @@ class Document {
     Locked l(this);
     KvImageInfo info{};
     check(Kv_NITFGetImageInfo(doc_, uint32_t(index), &info));
-    KvSampleRequest request{row, column, rows, columns, reduction, bands.data(),
-                            uint32_t(bands.size()), KV_SAMPLES_BY_BAND};
+    KvSampleRequest request{row,
+                            column,
+                            rows,
+                            columns,
+                            reduction,
+                            bands.data(),
+                            uint32_t(bands.size()),
+                            KV_SAMPLES_BY_BAND};
     // The shape follows the request; the module checks it before writing anything.
     const auto per = [reduction](uint32_t n) {
       return reduction ? py::ssize_t((uint64_t(n) + reduction - 1) / reduction) : py::ssize_t(0);
@@ -478,7 +507,8 @@ class Document {
     if (samples.ndim() != 3 || (samples.shape(0) != 1 && samples.shape(0) != 3))
       fail(RET_INVALID_PARAMETER, "an image to append is (1 or 3 bands, rows, columns) of bytes");
     const py::ssize_t bands = samples.shape(0), h = samples.shape(1), w = samples.shape(2);
-    if (h < 1 || w < 1 || h > 99999999 || w > 99999999) fail(RET_INVALID_PARAMETER, "an empty image");
+    if (h < 1 || w < 1 || h > 99999999 || w > 99999999)
+      fail(RET_INVALID_PARAMETER, "an empty image");
     Bitmap b;
     check(KvHost_CreateBitmap(&b.b, int32_t(w), int32_t(h), bands == 1 ? 8 : 24));
     const uint8_t* in = samples.data();
@@ -535,7 +565,8 @@ class Document {
   std::string version() {
     Locked l(this);
     std::vector<char> buffer(16);
-    if (Kv_NITFGetFieldText(doc_, KV_FIELDS_FILE, 0, "FVER", buffer.data(), 16) != RET_SUCCESS) return "";
+    if (Kv_NITFGetFieldText(doc_, KV_FIELDS_FILE, 0, "FVER", buffer.data(), 16) != RET_SUCCESS)
+      return "";
     return buffer.data();
   }
 
@@ -584,7 +615,8 @@ py::array_t<uint8_t> render_cgm(const py::bytes& cgm) {
 
 std::vector<std::tuple<std::string, int, int, int>> field_table(int kind) {
   std::vector<std::tuple<std::string, int, int, int>> out;
-  for (const NitfFieldInfo& f : table(kind)) out.emplace_back(f.name, f.width, f.form, int(f.flags));
+  for (const NitfFieldInfo& f : table(kind))
+    out.emplace_back(f.name, f.width, f.form, int(f.flags));
   return out;
 }
 
@@ -605,7 +637,8 @@ PYBIND11_MODULE(_core, m) {
   });
 
   py::class_<Document>(m, "Document")
-      .def(py::init<const std::optional<std::string>&, bool>(), py::arg("path"), py::arg("extended"))
+      .def(py::init<const std::optional<std::string>&, bool>(), py::arg("path"),
+           py::arg("extended"))
       .def("close", &Document::close)
       .def_property_readonly("closed", &Document::closed)
       .def("count", &Document::count)
@@ -615,6 +648,7 @@ PYBIND11_MODULE(_core, m) {
       .def("tres", &Document::tres)
       .def("des", &Document::des)
       .def("corners", &Document::corners)
+      .def("has_rpc", &Document::has_rpc)
       .def("image_info", &Document::image_info)
       .def("read", &Document::read)
       .def("canvas", &Document::canvas)
