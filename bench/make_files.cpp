@@ -6,6 +6,10 @@
 //   c3_8192_rgb_512.ntf     8192 x 8192 RGB, C3 (libjpeg-turbo, quality 75), 512 x 512 blocks
 //   c8_4096_rgb.ntf         4096 x 4096 RGB, C8 (opj_compress, 9/7 wavelet at 10:1), one block
 //   nc_4096_mono16.ntf      4096 x 4096 MONO, NBPP 16, ABPP 11, NC, one block
+// and with --large the files of the region and tile figures:
+//   c3_16384_rgb_512.ntf    16384 x 16384 RGB, C3 (quality 75), 512 x 512 blocks
+//   c8_16384_rgb.ntf        16384 x 16384 RGB, C8 (opj_compress, 6 resolution levels, 10:1)
+//   nc_16384_mono16.ntf     16384 x 16384 MONO, NBPP 16, NC, 1024 x 1024 blocks
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,7 +46,8 @@ nitfgen::ImageShape image(int size, int block, const std::string& irep,
   layout.imode = imode;
   if (irep == "RGB")
     layout.bands = {nitfgen::BandSpec{"R"}, nitfgen::BandSpec{"G"}, nitfgen::BandSpec{"B"}};
-  layout.nppbh = layout.nppbv = block;
+  // NPPBH and NPPBV have four digits: a single block beyond them is written as 0.
+  layout.nppbh = layout.nppbv = block > 8192 && block == size ? 0 : block;
   layout.nbpr = layout.nbpc = size / block;
   return layout;
 }
@@ -99,7 +104,7 @@ std::string rgb_c3(int size, int block) {
 }
 
 // The codestream comes from OpenJPEG's own encoder, run on a PPM of the picture.
-std::string rgb_c8(const std::string& dir, int size) {
+std::string rgb_c8(const std::string& dir, int size, const std::string& options = "") {
   const std::string ppm = dir + "/c8_source.ppm", j2k = dir + "/c8_source.j2k";
   std::string pixels = "P6\n" + std::to_string(size) + " " + std::to_string(size) + "\n255\n";
   for (int y = 0; y < size; ++y) {
@@ -111,7 +116,8 @@ std::string rgb_c8(const std::string& dir, int size) {
     }
   }
   if (!nitfgen::write_file(ppm, pixels)) return {};
-  const std::string command = "opj_compress -I -r 10 -i " + ppm + " -o " + j2k + " >/dev/null";
+  const std::string command =
+      "opj_compress -I -r 10 " + options + " -i " + ppm + " -o " + j2k + " >/dev/null";
   const bool encoded = std::system(command.c_str()) == 0;
   std::string stream = encoded ? nitfgen::read_file(j2k) : std::string();
   std::filesystem::remove(ppm);
@@ -137,6 +143,24 @@ std::string mono16_nc(int size) {
   return file_of(layout, data);
 }
 
+// Blocks of `block` x `block` 16-bit samples, one block after another.
+std::string mono16_blocks(int size, int block) {
+  nitfgen::ImageShape layout = image(size, block, "MONO");
+  layout.nbpp = 16;
+  layout.abpp = 16;
+  std::string data;
+  data.reserve(std::size_t(size) * size * 2);
+  for (int by = 0; by < size / block; ++by)
+    for (int bx = 0; bx < size / block; ++bx)
+      for (int y = by * block; y < (by + 1) * block; ++y)
+        for (int x = bx * block; x < (bx + 1) * block; ++x) {
+          const auto v = static_cast<std::uint32_t>(grey_at(x, y)) * 257 ^ (x & 0x3F);
+          data += char(v >> 8);
+          data += char(v);
+        }
+  return file_of(layout, data);
+}
+
 bool make(const std::string& dir, const std::string& name,
           std::string (*build)(const std::string&)) {
   const std::string path = dir + "/" + name;
@@ -153,11 +177,20 @@ bool make(const std::string& dir, const std::string& name,
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: nitf-make-bench DIR\n");
+  if (argc != 2 && !(argc == 3 && std::string(argv[2]) == "--large")) {
+    std::fprintf(stderr, "usage: nitf-make-bench DIR [--large]\n");
     return 2;
   }
   const std::string dir = argv[1];
+  if (argc == 3) {
+    bool ok =
+        make(dir, "c3_16384_rgb_512.ntf", [](const std::string&) { return rgb_c3(16384, 512); });
+    ok &= make(dir, "nc_16384_mono16.ntf",
+               [](const std::string&) { return mono16_blocks(16384, 1024); });
+    ok &= make(dir, "c8_16384_rgb.ntf",
+               [](const std::string& d) { return rgb_c8(d, 16384, "-n 6 -t 2048,2048"); });
+    return ok ? 0 : 1;
+  }
   bool ok = make(dir, "nc_8192_mono.ntf", [](const std::string&) { return mono_nc(8192); });
   ok &=
       make(dir, "nc_8192_rgb_b512.ntf", [](const std::string&) { return rgb_nc(8192, 512, "B"); });

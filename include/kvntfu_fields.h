@@ -44,6 +44,10 @@
 #define KV_FIELD_LAYOUT 0x04      /* describes the stored data: a change makes them unreadable */
 #define KV_FIELD_LISTED 0x08      /* one of the fields a short listing shows */
 #define KV_FIELD_CONDITIONAL 0x10 /* in the file only when earlier fields ask for it */
+/* One entry per item of an earlier count (the length tables, ICOMn, the band fields):
+ * Kv_NITFGetFieldText takes the name with the entry's number from 1 in place of a
+ * final n, or after the name: ICOM1, IREPBAND3, LISH2. */
+#define KV_FIELD_REPEATED 0x20
 
 typedef struct NitfFieldInfo {
   const char* name;      /* "FTITLE" */
@@ -62,10 +66,13 @@ KV_API int32_t KV_CALL Kv_NITFGetFieldTable(int32_t kind, const NitfFieldInfo** 
 /* The characters of field `name` of segment `index` of `kind` (KV_FIELDS_*; the index
  * is unused for the file header), as the document holds them in its own layout (the
  * KV_FIELDS_NITF20 bit is not needed), with a NUL after them; "" for a conditional
- * field the segment's file does not have. Returns RET_SUCCESS; RET_FAILURE without a
- * document; RET_BAD_ARGUMENT for an unknown kind, a null name or buffer; RET_INVALID_PARAMETER
- * for an index not below the kind's count, a field the layout lacks or keeps in no
- * characters (tables, areas, binary colours), or a buffer of `size` bytes too small. */
+ * field the segment's file does not have. An entry of a repeated field is named with
+ * its number (KV_FIELD_REPEATED; a length table's entry as the next saved file has
+ * it); a binary colour (FBKGC) is given as lower-case hexadecimal. Returns RET_SUCCESS;
+ * RET_FAILURE without a document; RET_BAD_ARGUMENT for an unknown kind, a null name or
+ * buffer; RET_INVALID_PARAMETER for an index not below the kind's count, a field the
+ * layout lacks or keeps in no characters (areas), an entry number beyond its count, or
+ * a buffer of `size` bytes too small. */
 KV_API int32_t KV_CALL Kv_NITFGetFieldText(NitfDocument* document, int32_t kind, int32_t index,
                                            const char* name, char* buffer, int32_t size);
 /* The number of segments of `kind` (image, graphic or symbol, label, text, data

@@ -6,11 +6,11 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs libgdcm-dev libgdcm-tools pvrg-jpeg
-  libopenjp2-7-dev libopenjp2-tools libtiff-dev
+  libopenjp2-7-dev libopenjp2-tools libtiff-dev libgeotiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
   nlohmann-json3-dev
   libgtest-dev libbenchmark-dev
-  gdal-bin python3-gdal python3 gcovr dpkg-dev
+  gdal-bin python3-gdal python3 python3-jsonschema gcovr dpkg-dev
   pybind11-dev python3-pybind11 python3-numpy python3-dask python3-distributed
   python3-pytest python3-venv
   libcpp-httplib-dev libjs-leaflet chromium chromium-driver python3-selenium

@@ -62,7 +62,7 @@ TEST(Cli, Info) {
   for (const char* piece :
        {"\"fver\":\"02.10\"", "\"clevel\":3", fl.c_str(), "\"hl\":505", "\"ic\":\"C3\"",
         "\"canvas\":{\"width\":240,\"height\":176}", "\"background\":[32,64,96]",
-        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"textid\":\"ABOUT\"",
+        "\"li\":[73728,9216,", "\"texts\":[{\"index\":0,\"te\":\"TE\",\"textid\":\"ABOUT\"",
         "\"desid\":\"KVNTFU_NOTE\"", "\"iloc\":[80,144]"})
     EXPECT_NE(json.out.find(piece), std::string::npos) << piece << " in " << json.out;
   nitfgen::FileSpec layout;
@@ -318,6 +318,32 @@ TEST(Cli, Extract) {
   EXPECT_EQ(std::system(compare.c_str()), 0);
   EXPECT_EQ(run("extract " + in + " --reduce 3 -o " + tif).code, 1);
   EXPECT_EQ(run("extract " + in + " --bands 0 -o " + tif).code, 2);
+}
+
+// GeoTIFF georeferencing against GDAL's of the NITF file: a rectangle of corners as the
+// geotransform of the window at its reduction, other corners as the same four GCPs.
+TEST(Cli, ExtractGeo) {
+  REQUIRE_SAMPLES();
+  TempDir dir;
+  const std::string tif = dir.file("g.tif").string();
+  const std::pair<std::string, std::string> cases[] = {
+      {sample("jitc/i_3001a.ntf").string(), " --region 10,20,64,32 --reduce 2"},
+      {(more_samples_dir() / "tre/rpc.ntf").string(), ""}};
+  for (const auto& [in, args] : cases) {
+    ASSERT_EQ(run("extract " + in + args + " -o " + tif).code, 0) << in;
+    const std::string check =
+        "/usr/bin/python3 -c 'import sys; from osgeo import gdal\n"
+        "n, t = gdal.Open(sys.argv[1]), gdal.Open(sys.argv[2])\n"
+        "a, b = n.GetGeoTransform(can_return_null=True), t.GetGeoTransform(can_return_null=True)\n"
+        "x, y, r = (10, 20, 2) if sys.argv[3] else (0, 0, 1)\n"
+        "w = a and (a[0] + x * a[1], a[1] * r, 0, a[3] + y * a[5], 0, a[5] * r)\n"
+        "g = lambda d: [(round(p.GCPX, 9), round(p.GCPY, 9), p.GCPPixel, p.GCPLine) for p in "
+        "d.GetGCPs()]\n"
+        "ok = all(abs(u - v) < 1e-12 for u, v in zip(w, b)) if a else g(n) == g(t)\n"
+        "sys.exit(not ok or t.GetSpatialRef() is None and not t.GetGCPSpatialRef())' " +
+        in + " " + tif + " '" + args + "'";
+    EXPECT_EQ(std::system(check.c_str()), 0) << in;
+  }
 }
 
 // The finest level of tiles stitched together is the whole render; the coarsest is one

@@ -98,9 +98,9 @@ int compare_fields(std::span<const nitf::Field<R>> table, R& record, const std::
   return compared;
 }
 
-// Every field of every image, file header and data extension of every sample as GDAL
-// reads it; each image's size, bands and (uncompressed) blocks, each CGM's levels and
-// place, each text's identifier and bytes.
+// Every field of every data extension and CGM of every sample as GDAL reads it (the
+// file header's and images' are compared through nitf info, tests/gdal/info_fields.py);
+// each image's size, bands and (uncompressed) blocks, each text's identifier and bytes.
 TEST(FieldTables, AgreeWithGdal) {
   REQUIRE_SAMPLES();
   REQUIRE_TOOL("gdalinfo");
@@ -116,9 +116,6 @@ TEST(FieldTables, AgreeWithGdal) {
       const std::string name = "'NITF_IM:" + std::to_string(i) + ":" + path.string() + "'";
       const std::string json = command_output("gdalinfo -json -mdd all " + name + " 2>/dev/null");
       nitf::NitfImageSubheader& im = *d.images[i];
-      fields += compare_fields(nitf::image_fields(), im, json, "\"NITF_", "\":\"", '"');
-      if (i == 0)
-        fields += compare_fields(nitf::header_fields(), d.header, json, "\"NITF_", "\":\"", '"');
       std::string flat = json;
       std::erase_if(flat, [](char c) { return c == ' ' || c == '\n'; });
       if (flat.empty()) continue;  // a codec GDAL lacks
@@ -168,7 +165,7 @@ TEST(FieldTables, AgreeWithGdal) {
           << i;
     }
   }
-  EXPECT_GT(fields, 1000);
+  EXPECT_GT(fields, 40);
 }
 
 // ----- Checked fields and claimed lengths -------------------------------------------------

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "nitfgen_image.h"
+#include "nitfgen_jpeg.h"
 #include "testing.h"
 
 namespace {
@@ -211,11 +212,27 @@ struct Canvas {
   }
 };
 
+// The pixels of one image alone on the canvas, not JPEG 2000 or DCT JPEG (whose
+// reductions are the codecs'): those a region at half size takes by the nearest rule, the middle
+// pixel of each cell.
+bool nearest_applies(NitfDocument* doc) {
+  if (Kv_NITFGetImageHeaderCount(doc) != 1 || Kv_NITFGetGraphicHeaderCount(doc) != 0 ||
+      Kv_NITFGetSegmentCount(doc, KV_FIELDS_LABEL) != 0)
+    return false;
+  NitfImageHeader h{};
+  if (Kv_NITFGetImageHeader(doc, 0, &h) != RET_SUCCESS) return false;
+  // JPEG 2000 and blocked DCT JPEG are reduced by their codecs (DctScaled).
+  const bool codec = h.IC && (h.IC[1] == '8' || h.IC[1] == '3' || h.IC[0] == 'I');
+  Kv_NITFFreeImageHeader(&h);
+  return !codec;
+}
+
 // A window at scale 1 is the same window of the whole canvas, byte for byte; at half size
-// it is composed too. Windows outside the canvas and empty sizes are refused.
+// it is composed too, and for a lone image (not JPEG 2000) it is the whole canvas's pixel
+// in the middle of each 2 x 2 cell. Windows outside the canvas and empty sizes are refused.
 TEST(Region, CutOfCanvas) {
   REQUIRE_SAMPLES();
-  int compared = 0;
+  int compared = 0, halves = 0;
   for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
     for (const fs::path& p : all_samples(folder)) {
       NitfDocument* doc = nullptr;
@@ -232,8 +249,16 @@ TEST(Region, CutOfCanvas) {
             most = std::max(most, d), differ += d != 0;
           }
         EXPECT_EQ(differ, 0) << p << " differ " << differ << " most " << most;
-        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, std::max(1, w / 4), std::max(1, h / 4)),
-                  RET_SUCCESS);
+        const std::int32_t even[4] = {0, 0, w & ~1, std::max(2, h & ~1)};
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, even, w / 2, even[3] / 2), RET_SUCCESS);
+        if (nearest_applies(doc) && h >= 2) {
+          differ = 0;
+          for (int y = 0; y < h / 2; ++y)
+            for (int x = 0; x < w / 2 * 3; ++x)
+              differ += half.row(y)[x] != whole.row(2 * y + 1)[x / 3 * 6 + 3 + x % 3];
+          EXPECT_EQ(differ, 0) << p << " at half size";
+          ++halves;
+        }
         const std::int32_t outside[4] = {w - 1, 0, 2, 1}, empty[4] = {0, 0, 0, 1};
         EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, outside, 2, 1), RET_INVALID_PARAMETER);
         EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, empty, 2, 1), RET_INVALID_PARAMETER);
@@ -244,6 +269,50 @@ TEST(Region, CutOfCanvas) {
     }
   }
   EXPECT_GT(compared, 60);
+  EXPECT_GT(halves, 25);
+}
+
+// JPEG blocks of a region at 1/2, 1/4 and 1/8 are libjpeg's scaled decoding: the
+// region is djpeg -scale 1/N of each block, placed side by side.
+TEST(Region, DctScaled) {
+  ImageShape s = made("P", 3, 8, "INT");
+  s.ic = "C3", s.comrat = "00.0", s.nbpr = s.nbpc = 2, s.nppbh = s.nppbv = 64;
+  s.ncols = s.nrows = 128;
+  TempDir dir;
+  std::string data;
+  for (int k = 0; k < 4; ++k) {
+    const std::string block = nitfgen::jpeg_stream(64, 64, 3, 80, [k](int x, int y) {
+      return std::uint32_t((x * 4 + k * 50) & 0xFF) << 16 | std::uint32_t(y * 3 & 0xFF) << 8 |
+             std::uint32_t((x ^ y) * 5 & 0xFF);
+    });
+    dir.write(std::to_string(k) + ".jpg", block);
+    data += block;
+  }
+  const fs::path f = dir.write("c3.ntf", nitfgen::image_file(s, data));
+  NitfDocument* doc = nullptr;
+  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  const std::int32_t whole[4] = {0, 0, 128, 128};
+  for (int n : {2, 4, 8}) {
+    Canvas c;
+    const int side = 128 / n, b = side / 2;
+    ASSERT_EQ(Kv_NtfRenderRegion(&c.b, doc, whole, side, side), RET_SUCCESS);
+    int differ = 0;
+    for (int k = 0; k < 4; ++k) {
+      const std::string ppm = dir.file("s.ppm").string(),
+                        jpg = dir.file(std::to_string(k) + ".jpg");
+      ASSERT_EQ(
+          std::system(("djpeg -scale 1/" + std::to_string(n) + " -ppm -outfile " + ppm + " " + jpg)
+                          .c_str()),
+          0);
+      const std::string p = nitfgen::read_file(ppm), pixels = p.substr(p.size() - b * b * 3);
+      for (int y = 0; y < b; ++y)
+        for (int x = 0; x < b * 3; ++x)
+          differ += c.row(k / 2 * b + y)[(k % 2 * b + x / 3) * 3 + 2 - x % 3] !=
+                    std::uint8_t(pixels[y * b * 3 + x]);
+    }
+    EXPECT_EQ(differ, 0) << "1/" << n;
+  }
+  Kv_NITFDestroy(&doc);
 }
 
 }  // namespace

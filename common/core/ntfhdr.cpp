@@ -86,10 +86,11 @@ int check_numx(Record& h, FieldUse& use) {
 }
 
 constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
-                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL, N = KV_FIELD_REPEATED;
 
-#define KV_TABLE(NAME, width, count) \
-  KV_DESCRIBED(NAME, width, L | Y, KV_FORM_TABLE, offsetof(Public, NAME), offsetof(Public, count))
+#define KV_TABLE(NAME, width, count)                                              \
+  KV_DESCRIBED(NAME, width, D | L | Y | N, KV_FORM_TABLE, offsetof(Public, NAME), \
+               offsetof(Public, count))
 #define KV_AREA(NAME, length) \
   KV_DESCRIBED(NAME, 0, L, KV_FORM_AREA, offsetof(Public, NAME), offsetof(Public, length))
 
@@ -192,8 +193,8 @@ constexpr HeaderField kFields20[] = {
     KV_SAME(LSSH),
     KV_SAME(LS),
     KV_HIDDEN(NUML, numl, 3, D | L | Y),
-    KV_DESCRIBED(LLSH, 4, L | Y, KV_FORM_NONE, -1, -1),
-    KV_DESCRIBED(LL, 3, L | Y, KV_FORM_NONE, -1, -1),
+    KV_DESCRIBED(LLSH, 4, D | L | Y | N, KV_FORM_NONE, -1, -1),
+    KV_DESCRIBED(LL, 3, D | L | Y | N, KV_FORM_NONE, -1, -1),
     KV_SAME(NUMT),
     KV_SAME(LTSH),
     KV_SAME(LT),

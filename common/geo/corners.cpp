@@ -124,10 +124,11 @@ bool corner(char icords, bool nitf20, const char* text, GroundPoint* out) {
 }
 
 // One BLOCKA location: "±dd.dddddd±ddd.dddddd" or "ddmmss.ssXdddmmss.ssY".
-bool blocka_location(const TreBytes& t, std::size_t at, GroundPoint* out) {
-  const auto* c = t.data.data() + at;
+bool blocka_location(const TreBytes& t, GroundPoint* out) {
+  if (t.data.size() < 21) return false;
+  const auto* c = t.data.data();
   if (c[0] == '+' || c[0] == '-')
-    return t.number(at, 10, &out->latitude) && t.number(at + 10, 11, &out->longitude) &&
+    return t.number(0, 10, &out->latitude) && t.number(10, 11, &out->longitude) &&
            std::fabs(out->latitude) <= 90 && std::fabs(out->longitude) <= 180;
   const auto part = [&](std::size_t from, std::size_t degree_width, char negative, char positive,
                         double* value) {
@@ -135,40 +136,39 @@ bool blocka_location(const TreBytes& t, std::size_t at, GroundPoint* out) {
     if (!t.number(from, degree_width, &d) || !t.number(from + degree_width, 2, &m) ||
         !t.number(from + degree_width + 2, 5, &s))
       return false;
-    const char h = static_cast<char>(c[from - at + degree_width + 7]);
+    const char h = static_cast<char>(c[from + degree_width + 7]);
     if (h != negative && h != positive) return false;
     *value = (d + m / 60 + s / 3600) * (h == negative ? -1 : 1);
     return true;
   };
-  return part(at, 2, 'S', 'N', &out->latitude) && part(at + 10, 3, 'W', 'E', &out->longitude);
+  return part(0, 2, 'S', 'N', &out->latitude) && part(10, 3, 'W', 'E', &out->longitude);
 }
 
-// BLOCKA: BLOCK_INSTANCE 2, N_GRAY 5, L_LINES 5, LAYOVER 3, SHADOW 3, reserved 16, then
-// FRLC, LRLC, LRFC and FRFC locations of 21 characters, reserved 5.
+// BLOCKA: the image's corners when its L_LINES is the image's NROWS.
 bool from_blocka(const NitfImageSubheader& image, Corners* out) {
-  TreBytes t;
+  TreFields t;
   double lines;
-  if (find_tre(image, "BLOCKA", &t) != TreLookup::kFound || t.data.size() < 118 ||
-      !t.number(7, 5, &lines) || lines != image.rows)
+  if (find_tre(image, "BLOCKA", &t) != TreLookup::kFound || !t.field("L_LINES").number(&lines) ||
+      lines != image.rows)
     return false;
   Corners c;
-  // IGEOLO's order from BLOCKA's: FRFC (4th), FRLC (1st), LRLC (2nd), LRFC (3rd).
-  constexpr std::size_t kAt[4] = {34 + 63, 34, 34 + 21, 34 + 42};
+  // IGEOLO's order from BLOCKA's.
+  constexpr const char* kCorners[4] = {"FRFC_LOC", "FRLC_LOC", "LRLC_LOC", "LRFC_LOC"};
   for (int i = 0; i < 4; ++i)
-    if (!blocka_location(t, kAt[i], &c.point[i])) return false;
+    if (!blocka_location(t.field(kCorners[i]), &c.point[i])) return false;
   c.source = CornerSource::kBlocka;
   *out = c;
   return true;
 }
 
-// GEOLOB: ARV 9, BRV 9 (pixels per 360 degrees), LSO 15, PSO 15 (the first pixel's
-// outer corner).
+// GEOLOB: ARV and BRV, pixels per 360 degrees; LSO and PSO, the first pixel's outer
+// corner.
 bool from_geolob(const NitfImageSubheader& image, Corners* out) {
-  TreBytes t;
+  TreFields t;
   double arv, brv, lso, pso;
-  if (find_tre(image, "GEOLOB", &t) != TreLookup::kFound || !t.number(0, 9, &arv) ||
-      !t.number(9, 9, &brv) || !t.number(18, 15, &lso) || !t.number(33, 15, &pso) || arv <= 0 ||
-      brv <= 0)
+  if (find_tre(image, "GEOLOB", &t) != TreLookup::kFound || !t.field("ARV").number(&arv) ||
+      !t.field("BRV").number(&brv) || !t.field("LSO").number(&lso) ||
+      !t.field("PSO").number(&pso) || arv <= 0 || brv <= 0)
     return false;
   const double dx = 360 / arv, dy = 360 / brv;
   const double first_column = lso + 0.5 * dx, last_column = lso + (image.columns - 0.5) * dx;

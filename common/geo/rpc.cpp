@@ -6,6 +6,7 @@
 #include "geo/rpc.h"
 
 #include <cmath>
+#include <utility>
 
 #include <kvntfu.h>
 
@@ -43,37 +44,34 @@ bool normalised_image(const RpcModel& m, double p, double l, double h, double* l
 
 }  // namespace
 
-// SUCCESS 1, ERR_BIAS 7, ERR_RAND 7, then the offsets and scales (LINE 6, SAMP 5, LAT 8,
-// LONG 9, HEIGHT 5, twice) and four sets of 20 coefficients of 12 characters.
-int parse_rpc(const TreBytes& tre, bool older, RpcModel* out) {
-  constexpr std::size_t kWidths[10] = {6, 5, 8, 9, 5, 6, 5, 8, 9, 5};
-  constexpr std::size_t kCoefficients = 81, kCoefficientWidth = 12;
-  if (tre.data.size() < kCoefficients + 80 * kCoefficientWidth) return RET_FILE_FORMAT;
+int parse_rpc(const TreFields& tre, bool older, RpcModel* out) {
   RpcModel m;
-  double* scalars[10] = {
-      &m.line_offset, &m.sample_offset, &m.latitude_offset, &m.longitude_offset, &m.height_offset,
-      &m.line_scale,  &m.sample_scale,  &m.latitude_scale,  &m.longitude_scale,  &m.height_scale};
-  std::size_t at = 15;
-  for (int i = 0; i < 10; at += kWidths[i], ++i)
-    if (!tre.number(at, kWidths[i], scalars[i])) return RET_FILE_FORMAT;
+  const std::pair<const char*, double*> scalars[10] = {
+      {"LINE_OFF", &m.line_offset},       {"SAMP_OFF", &m.sample_offset},
+      {"LAT_OFF", &m.latitude_offset},    {"LONG_OFF", &m.longitude_offset},
+      {"HEIGHT_OFF", &m.height_offset},   {"LINE_SCALE", &m.line_scale},
+      {"SAMP_SCALE", &m.sample_scale},    {"LAT_SCALE", &m.latitude_scale},
+      {"LONG_SCALE", &m.longitude_scale}, {"HEIGHT_SCALE", &m.height_scale}};
+  for (const auto& [name, value] : scalars)
+    if (!tre.field(name).number(value)) return RET_FILE_FORMAT;
   if (m.line_scale == 0 || m.sample_scale == 0 || m.latitude_scale == 0 || m.longitude_scale == 0 ||
       m.height_scale == 0)
     return RET_FILE_FORMAT;
-  double* sets[4] = {m.line_numerator, m.line_denominator, m.sample_numerator,
-                     m.sample_denominator};
-  for (int s = 0; s < 4; ++s)
+  const std::pair<const char*, double*> sets[4] = {{"LINE_NUM_COEFF", m.line_numerator},
+                                                   {"LINE_DEN_COEFF", m.line_denominator},
+                                                   {"SAMP_NUM_COEFF", m.sample_numerator},
+                                                   {"SAMP_DEN_COEFF", m.sample_denominator}};
+  for (const auto& [name, set] : sets)
     for (int i = 0; i < 20; ++i) {
-      const int stored = older ? kFromOlder[i] : i;
-      if (!tre.number(kCoefficients + (s * 20 + stored) * kCoefficientWidth, kCoefficientWidth,
-                      &sets[s][i]))
-        return RET_FILE_FORMAT;
+      const std::size_t stored = static_cast<std::size_t>(older ? kFromOlder[i] : i);
+      if (!tre.field(name, stored, name).number(&set[i])) return RET_FILE_FORMAT;
     }
   *out = m;
   return RET_SUCCESS;
 }
 
 int image_rpc(const NitfImageSubheader& image, RpcModel* out) {
-  TreBytes tre;
+  TreFields tre;
   for (const bool older : {false, true}) {
     switch (find_tre(image, older ? "RPC00A" : "RPC00B", &tre)) {
       case TreLookup::kFound:

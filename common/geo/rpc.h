@@ -23,9 +23,9 @@ struct RpcModel {
   double sample_numerator[20] = {}, sample_denominator[20] = {};
 };
 
-// The model of one RPC TRE's bytes (`older` for RPC00A). RET_FILE_FORMAT when the TRE is
-// short, a field is not a number or a scale is 0.
-int parse_rpc(const TreBytes& tre, bool older, RpcModel* out);
+// The model of one decoded RPC TRE (`older` for RPC00A). RET_FILE_FORMAT when a field
+// is not a number or a scale is 0.
+int parse_rpc(const TreFields& tre, bool older, RpcModel* out);
 
 // The image's RPC00B, else its RPC00A. RET_MISSING_DATA without either.
 int image_rpc(const NitfImageSubheader& image, RpcModel* out);

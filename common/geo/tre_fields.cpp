@@ -1,4 +1,4 @@
-// Finding a TRE by tag and reading its numeric fields; see tre_fields.h.
+// Finding a TRE by tag and reading its fields by name; see tre_fields.h.
 #include "geo/tre_fields.h"
 
 #include <charconv>
@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "image/imsubhdr.h"
+#include "tre/tre.h"
 
 namespace nitf::geo {
 
@@ -24,13 +25,6 @@ bool cel(std::span<const std::uint8_t> bytes, std::size_t* value) {
 }
 
 }  // namespace
-
-bool TreBytes::blank(std::size_t offset, std::size_t width) const {
-  if (offset > data.size() || width > data.size() - offset) return false;
-  for (std::size_t i = 0; i < width; ++i)
-    if (data[offset + i] != ' ') return false;
-  return true;
-}
 
 bool TreBytes::number(std::size_t offset, std::size_t width, double* value) const {
   if (offset > data.size() || width > data.size() - offset || width > 63) return false;
@@ -57,7 +51,11 @@ bool TreBytes::number(std::size_t offset, std::size_t width, double* value) cons
   return true;
 }
 
-TreLookup find_tre(std::span<const std::uint8_t> area, const char* tag, TreBytes* out) {
+namespace {
+
+// The data of the first TRE called `tag` in one area's bytes.
+TreLookup find_bytes(std::span<const std::uint8_t> area, const char* tag,
+                     std::span<const std::uint8_t>* out) {
   const std::size_t tag_length = std::strlen(tag);
   std::size_t at = 0;
   while (area.size() - at >= kTagWidth + kLengthWidth) {
@@ -69,7 +67,7 @@ TreLookup find_tre(std::span<const std::uint8_t> area, const char* tag, TreBytes
                        (tag_length == kTagWidth || area[at + tag_length] == ' ');
     if (length > area.size() - data_at) return match ? TreLookup::kMalformed : TreLookup::kAbsent;
     if (match) {
-      out->data = area.subspan(data_at, length);
+      *out = area.subspan(data_at, length);
       return TreLookup::kFound;
     }
     at = data_at + length;
@@ -77,12 +75,40 @@ TreLookup find_tre(std::span<const std::uint8_t> area, const char* tag, TreBytes
   return TreLookup::kAbsent;
 }
 
-TreLookup find_tre(const NitfImageSubheader& image, const char* tag, TreBytes* out) {
+const tre::Node* named(const std::vector<tre::Node>& nodes, std::string_view name) {
+  for (const tre::Node& n : nodes)
+    if (n.name && name == n.name) return &n;
+  return nullptr;
+}
+
+TreBytes bytes_of(const tre::Decoded& d, const tre::Node* n) {
+  if (!n || n->loop || n->offset > d.bytes.size() || n->width > d.bytes.size() - n->offset)
+    return {};
+  return {std::span<const std::uint8_t>(d.bytes).subspan(n->offset, n->width)};
+}
+
+}  // namespace
+
+TreBytes TreFields::field(std::string_view name) const {
+  return bytes_of(decoded, named(decoded.fields, name));
+}
+
+TreBytes TreFields::field(std::string_view loop, std::size_t item, std::string_view name) const {
+  const tre::Node* l = named(decoded.fields, loop);
+  if (!l || !l->loop || item >= l->items.size()) return {};
+  return bytes_of(decoded, named(l->items[item], name));
+}
+
+TreLookup find_tre(const NitfImageSubheader& image, const char* tag, TreFields* out) {
   TreLookup worst = TreLookup::kAbsent;
   for (const TreArea* area : {&image.ixshd, &image.udid}) {
     if (!area->present()) continue;
-    const TreLookup found = find_tre({area->data(), area->size()}, tag, out);
-    if (found == TreLookup::kFound) return found;
+    std::span<const std::uint8_t> data;
+    const TreLookup found = find_bytes({area->data(), area->size()}, tag, &data);
+    if (found == TreLookup::kFound) {
+      out->decoded = tre::decode(tag, data.data(), data.size());
+      return out->decoded.status == tre::Status::kDecoded ? found : TreLookup::kMalformed;
+    }
     if (found == TreLookup::kMalformed) worst = found;
   }
   return worst;

@@ -1,14 +1,18 @@
-// The few fixed-width fields the georeferencing needs, read straight from the bytes of an
-// image's extension areas (IXSHD, then UDID).
+// The few TRE fields the georeferencing needs (RPC00A/B, BLOCKA, GEOLOB), found in an
+// image's extension areas (IXSHD, then UDID) and read through the TRE dictionary's
+// descriptions, so that one description serves both the listing and the geometry.
 //
-// Every read is checked against the TRE's own length and the area's end, so a TRE cut
-// short or a length that runs past the area yields "absent" or "malformed", never a read
-// outside the bytes. Numbers are taken from their own characters only.
+// The walk over an area is bounded by its end and each TRE by its own length; a TRE
+// that does not fit its description is "malformed", never read past. Numbers are
+// taken from their field's own characters only.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
+
+#include "tre/tre.h"
 
 namespace nitf {
 struct NitfImageSubheader;
@@ -16,25 +20,33 @@ struct NitfImageSubheader;
 
 namespace nitf::geo {
 
-// The data of one TRE (after its tag and CEL), bounded by its length.
+// The characters of one field, or a part of them.
 struct TreBytes {
   std::span<const std::uint8_t> data;
 
-  // The field's characters as a number; false when the field lies outside the TRE, is
-  // blank or holds anything but an optional sign, digits, one point and an exponent.
+  // The characters from `offset` as a number; false when they lie outside the field,
+  // are blank or hold anything but an optional sign, digits, one point and an
+  // exponent.
   bool number(std::size_t offset, std::size_t width, double* value) const;
-  // True when the field lies inside the TRE and holds nothing but spaces.
-  bool blank(std::size_t offset, std::size_t width) const;
+  bool number(double* value) const { return number(0, data.size(), value); }
+};
+
+// A TRE decoded by its description.
+struct TreFields {
+  tre::Decoded decoded;
+
+  // Field `name` at the TRE's top level, or of item `item` of loop `loop`; empty when
+  // there is none.
+  TreBytes field(std::string_view name) const;
+  TreBytes field(std::string_view loop, std::size_t item, std::string_view name) const;
 };
 
 enum class TreLookup { kFound, kAbsent, kMalformed };
 
-// The first TRE called `tag` in the image's IXSHD, else in its UDID. kMalformed when the
-// walk reaches a TRE of that tag whose CEL runs past the area or when a CEL is not
-// a number (the walk cannot go on past it).
-TreLookup find_tre(const NitfImageSubheader& image, const char* tag, TreBytes* out);
-
-// The same walk over one area's bytes.
-TreLookup find_tre(std::span<const std::uint8_t> area, const char* tag, TreBytes* out);
+// The first TRE called `tag` in the image's IXSHD, else in its UDID, decoded.
+// kMalformed when its bytes do not fit the description, when the walk reaches a TRE of
+// that tag whose CEL runs past the area, or when a CEL is not a number (the walk cannot
+// go on past it).
+TreLookup find_tre(const NitfImageSubheader& image, const char* tag, TreFields* out);
 
 }  // namespace nitf::geo

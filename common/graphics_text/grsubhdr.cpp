@@ -142,7 +142,8 @@ constexpr GraphicField kFields20[] = {
     KV_SAME(SDLVL),
     KV_SAME(SALVL),
     KV_SAME(SLOC),
-    KV_HIDDEN(SLOC2, sloc2, 10, D | L)
+    // A location the public record does not hold: its own code reads it.
+    KV_ENTRY(Id::SLOC2, "SLOC2", sloc2, 10, D | L | kKindGets, KV_FORM_LOCATION, -1, -1)
         .then(convert_location<&Record::sloc2, &Record::sloc2_row, &Record::sloc2_column>),
     KV_FIELD(SCOLOR, scolor, 1, S | L, kString),
     KV_HIDDEN(SNUM, snum, 6, L),

@@ -281,6 +281,50 @@ bool scale_place(const kernel::DrawingContext& dc, kernel::Rect* place) {
   return true;
 }
 
+// What a composition of part of the canvas, or of all of it at another size, reads of
+// an image: the part it shows (in whole cells of the reduction), at the largest
+// power-of-two reduction its scale allows, so that what is read is about the output's
+// size. Each cell gives its middle pixel, the one the painting of the whole picture at
+// that scale would take: a picture read whole and one read by cells look the same.
+enum class Shown { kWhole, kWindow, kNothing };
+
+Shown shown_window(const kernel::DrawingContext& dc, const NitfDocument& d,
+                   const NitfImageSubheader& s, const kernel::Rect& place, ImageWindow* w) {
+  if (!dc.bitmap || d.enhancement || is_bilevel(s.compression) ||
+      s.compression == CompressionCode::kC4 || s.compression == CompressionCode::kM4 ||
+      !(dc.scale_x > 0) || !(dc.scale_y > 0))
+    return Shown::kWhole;
+  const std::int64_t shown_width =
+      static_cast<std::int64_t>(std::ceil(dc.bitmap->width / dc.scale_x - 1e-6));
+  const std::int64_t shown_height =
+      static_cast<std::int64_t>(std::ceil(dc.bitmap->height / dc.scale_y - 1e-6));
+  const std::int64_t width = std::int64_t{place.right} - place.left;
+  const std::int64_t height = std::int64_t{place.bottom} - place.top;
+  const std::int64_t left = std::max<std::int64_t>(place.left, 0) - place.left;
+  const std::int64_t top = std::max<std::int64_t>(place.top, 0) - place.top;
+  const std::int64_t right = std::min<std::int64_t>(place.right, shown_width) - place.left;
+  const std::int64_t bottom = std::min<std::int64_t>(place.bottom, shown_height) - place.top;
+  if (width <= 0 || height <= 0 || right <= left || bottom <= top) return Shown::kNothing;
+  std::int64_t reduction = 1;
+  while (reduction < (std::int64_t{1} << 30) && 2.0 * reduction * dc.scale_x <= 1.0 + 1e-9 &&
+         2.0 * reduction * dc.scale_y <= 1.0 + 1e-9 && 2 * reduction <= std::max(width, height))
+    reduction *= 2;
+  auto down = [&](std::int64_t v) { return v / reduction * reduction; };
+  auto up = [&](std::int64_t v, std::int64_t limit) {
+    return std::min(limit, (v + reduction - 1) / reduction * reduction);
+  };
+  const std::int64_t c0 = down(left), r0 = down(top), c1 = up(right, width),
+                     r1 = up(bottom, height);
+  if (reduction == 1 && c0 == 0 && r0 == 0 && c1 == width && r1 == height) return Shown::kWhole;
+  w->first_column = static_cast<std::uint32_t>(c0);
+  w->first_row = static_cast<std::uint32_t>(r0);
+  w->columns = static_cast<std::uint32_t>(c1 - c0);
+  w->rows = static_cast<std::uint32_t>(r1 - r0);
+  w->reduction = static_cast<std::uint32_t>(reduction);
+  w->phase = std::min({w->reduction / 2, w->columns - 1, w->rows - 1});
+  return Shown::kWindow;
+}
+
 }  // namespace
 
 int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, NitfDocument* d,
@@ -290,21 +334,49 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
   const CanvasOutput onto{dc ? dc->bitmap : nullptr, use.blank};
   const bool offered =
       use.in_place && dc && covers_canvas(d, index, *dc, row_offset, column_offset);
-  if (int r = read_image(d, index, &image.bitmap, load, offered ? &onto : nullptr);
-      r != RET_SUCCESS)
-    return r;
+  // A composition of part of the canvas, or at a smaller size, reads what it shows.
+  bool honoured = false;
+  ImageWindow window;
+  window.honoured = &honoured;
+  Shown shown = Shown::kWhole;
   const NitfImageSubheader* s = find_image_subheader(d, index);
+  kernel::Rect whole_place;
+  const kernel::Bitmap unused{};
+  if (s && dc && !offered &&
+      destination(*s, unused, row_offset, column_offset, &whole_place, false) == RET_SUCCESS)
+    shown = shown_window(*dc, *d, *s, whole_place, &window);
+  if (shown == Shown::kNothing) {
+    if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
+    return RET_SUCCESS;
+  }
+  int read = read_image(d, index, &image.bitmap, load, offered ? &onto : nullptr,
+                        shown == Shown::kWindow ? &window : nullptr);
+  // A window the reader could not cut (a JPEG 2000 stream smaller than its grid, say) is
+  // read as the whole picture.
+  if (read != RET_SUCCESS && shown == Shown::kWindow) {
+    honoured = false;
+    read = read_image(d, index, &image.bitmap, load, nullptr);
+  }
+  if (read != RET_SUCCESS) return read;
   if (!s) return RET_BAD_ARGUMENT;
   if (is_bilevel(s->compression)) apply_bilevel_colours(*s, &image.bitmap);
   if (d->enhancement) brighten_if_dark(&image.bitmap);
   kernel::Rect place;
-  if (int r = destination(*s, image.bitmap, row_offset, column_offset, &place); r != RET_SUCCESS)
+  if (honoured) {
+    kernel::set_rect(
+        &place, static_cast<std::int32_t>(whole_place.left + window.first_column),
+        static_cast<std::int32_t>(whole_place.top + window.first_row),
+        static_cast<std::int32_t>(whole_place.left + window.first_column + window.columns),
+        static_cast<std::int32_t>(whole_place.top + window.first_row + window.rows));
+  } else if (int r = destination(*s, image.bitmap, row_offset, column_offset, &place);
+             r != RET_SUCCESS) {
     return r;
+  }
   if (dc && !scale_place(*dc, &place)) return RET_FILE_FORMAT;
   // Read into the canvas itself: the pixels are where the painting would put them.
   if (offered && image.bitmap.data && image.bitmap.data == dc->bitmap->data) return RET_SUCCESS;
   if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);
-  cut_to_picture(*s, &image.bitmap);
+  if (!honoured) cut_to_picture(*s, &image.bitmap);
   SelectedPalette palette(dc, &image.bitmap);
   return paint_image(dc, *s, image.bitmap, place);
 }

@@ -201,12 +201,86 @@ const char* encode_imag(const R& r, char* scratch, int) {
   return magnification_text(r.imag, r.magnification, scratch) ? scratch : nullptr;
 }
 
+// The band table: IREPBANDn's code and the LUT counts are written from their values.
+int convert_irepband(ImageBand& b, FieldUse&) {
+  b.representation = BandRepresentationCode::kNone;
+  code_of(kBandRepresentations, b.irepband, &b.representation);
+  return RET_SUCCESS;
+}
+
+const char* encode_irepband(const ImageBand& b, char*, int) {
+  const char* name = name_of(kBandRepresentations, b.representation);
+  return name ? name : b.representation == BandRepresentationCode::kNone ? "  " : nullptr;
+}
+
+int convert_nluts(ImageBand& b, FieldUse&) {
+  b.lut_count = parse_decimal(b.nluts);  // one character: 0 to 9
+  return RET_SUCCESS;
+}
+
+int convert_nelut(ImageBand& b, FieldUse& use) {
+  b.lut_entries = parse_decimal(b.nelut);
+  return b.lut_entries < 0 ? use.refuse("NELUTn", "negative", RET_FILE_FORMAT) : RET_SUCCESS;
+}
+
+bool has_luts(const ImageBand& b) {
+  return b.lut_count != 0;
+}
+
+template <auto Value>
+const char* encode_band_number(const ImageBand& b, char* scratch, int width) {
+  return number_text(scratch, width, b.*Value);
+}
+
+#define KV_BAND(ID, NAME, member, width, flags)                                                   \
+  Field<ImageBand> {                                                                              \
+    static_cast<int>(ID), NAME, width, flags, &member_text<&ImageBand::member, width, ImageBand>, \
+        nullptr, KV_FORM_NONE, -1, -1                                                             \
+  }
+
+constexpr Field<ImageBand> kBandFields[] = {
+    KV_BAND(BandId::IREPBAND, "IREPBANDn", irepband, 2, 0)
+        .then(convert_irepband)
+        .written(encode_irepband),
+    KV_BAND(BandId::ISUBCAT, "ISUBCATn", isubcat, 6, 0),
+    KV_BAND(BandId::IFC, "IFCn", ifc, 1, 0),
+    KV_BAND(BandId::IMFLT, "IMFLTn", imflt, 3, 0),
+    KV_BAND(BandId::NLUTS, "NLUTSn", nluts, 1, KV_FIELD_DIGITS)
+        .then(convert_nluts)
+        .written(encode_band_number<&ImageBand::lut_count>),
+    KV_BAND(BandId::NELUT, "NELUTn", nelut, 5, KV_FIELD_DIGITS | KV_FIELD_CONDITIONAL)
+        .then(convert_nelut)
+        .written(encode_band_number<&ImageBand::lut_entries>)
+        .when(has_luts),
+};
+static_assert(ids_are_positions<ImageBand>(kBandFields));
+#undef KV_BAND
+
 constexpr std::uint32_t D = KV_FIELD_DIGITS, S = KV_FIELD_SETTABLE, L = KV_FIELD_LISTED,
-                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL;
+                        Y = KV_FIELD_LAYOUT, C = KV_FIELD_CONDITIONAL, N = KV_FIELD_REPEATED;
 constexpr int kString = KV_FORM_STRING, kChars = KV_FORM_CHARS, kNumber = KV_FORM_UNSIGNED;
 
 #define KV_AREA(NAME, length) \
   KV_DESCRIBED(NAME, 0, L, KV_FORM_AREA, offsetof(Public, NAME), offsetof(Public, length))
+
+// A band field as the image's table describes it: named and sized by the band table.
+template <class Id>
+constexpr ImageField band_entry(Id id, BandId band) {
+  const Field<ImageBand>& b = kBandFields[static_cast<int>(band)];
+  return ImageField{static_cast<int>(id),
+                    b.name,
+                    b.width,
+                    (b.flags & ~KV_FIELD_CONDITIONAL) | N | kByKind,
+                    nullptr,
+                    nullptr,
+                    KV_FORM_NONE,
+                    -1,
+                    -1};
+}
+#define KV_BANDS(ID)                                                                    \
+  band_entry(ID::IREPBAND, BandId::IREPBAND), band_entry(ID::ISUBCAT, BandId::ISUBCAT), \
+      band_entry(ID::IFC, BandId::IFC), band_entry(ID::IMFLT, BandId::IMFLT),           \
+      band_entry(ID::NLUTS, BandId::NLUTS), band_entry(ID::NELUT, BandId::NELUT)
 
 constexpr ImageField kFields[] = {
     KV_FIELD(IM, im, 2, S | Y, kString).then(check_im).starting("IM"),
@@ -248,6 +322,8 @@ constexpr ImageField kFields[] = {
     KV_FIELD(ICORDS, icords, 1, S, kString),
     KV_FIELD(IGEOLO, igeolo, 60, S | C, kString).when(has_igeolo),
     KV_FIELD(NICOM, nicom, 1, D | S | L | kKindSets, kNumber),
+    ImageField{static_cast<int>(Id::ICOM), "ICOMn", 80, N | kByKind, nullptr, nullptr, KV_FORM_NONE,
+               -1, -1},
     KV_FIELD(IC, ic, 2, S | L | Y, kString).then(convert_ic).written(encode_ic),
     KV_FIELD(COMRAT, comrat, 4, S | L | C, kString)
         .then(convert_comrat)
@@ -255,6 +331,7 @@ constexpr ImageField kFields[] = {
         .when(has_comrat),
     KV_FIELD(NBANDS, nbands, 1, D | S | L | Y | kKindSets, kNumber),
     KV_FIELD(XBANDS, xbands, 5, D | S | L | Y | C | kKindSets, kNumber).when(has_xbands),
+    KV_BANDS(Id),
     KV_FIELD(ISYNC, isync, 1, D | S, kNumber),
     KV_FIELD(IMODE, imode, 1, S | L | Y, kString)
         .then(convert_imode)
@@ -331,9 +408,11 @@ constexpr ImageField kFields20[] = {
     KV_SAME(ICORDS),
     KV_FIELD(IGEOLO, igeolo, 60, S | C, kString).when(has_igeolo20),
     KV_SAME(NICOM),
+    KV_SAME(ICOM),
     KV_SAME(IC),
     KV_SAME(COMRAT),
     KV_SAME(NBANDS),
+    KV_BANDS(Id),
     KV_SAME(ISYNC),
     KV_SAME(IMODE),
     KV_SAME(NBPR),
@@ -354,62 +433,8 @@ constexpr ImageField kFields20[] = {
 };
 static_assert(ids_are_positions<Record>(kFields20));
 #undef KV_SAME
+#undef KV_BANDS
 }  // namespace v20
-
-// The band table: IREPBANDn's code and the LUT counts are written from their values.
-int convert_irepband(ImageBand& b, FieldUse&) {
-  b.representation = BandRepresentationCode::kNone;
-  code_of(kBandRepresentations, b.irepband, &b.representation);
-  return RET_SUCCESS;
-}
-
-const char* encode_irepband(const ImageBand& b, char*, int) {
-  const char* name = name_of(kBandRepresentations, b.representation);
-  return name ? name : b.representation == BandRepresentationCode::kNone ? "  " : nullptr;
-}
-
-int convert_nluts(ImageBand& b, FieldUse&) {
-  b.lut_count = parse_decimal(b.nluts);  // one character: 0 to 9
-  return RET_SUCCESS;
-}
-
-int convert_nelut(ImageBand& b, FieldUse& use) {
-  b.lut_entries = parse_decimal(b.nelut);
-  return b.lut_entries < 0 ? use.refuse("NELUTn", "negative", RET_FILE_FORMAT) : RET_SUCCESS;
-}
-
-bool has_luts(const ImageBand& b) {
-  return b.lut_count != 0;
-}
-
-template <auto Value>
-const char* encode_band_number(const ImageBand& b, char* scratch, int width) {
-  return number_text(scratch, width, b.*Value);
-}
-
-#define KV_BAND(ID, NAME, member, width, flags)                                                   \
-  Field<ImageBand> {                                                                              \
-    static_cast<int>(ID), NAME, width, flags, &member_text<&ImageBand::member, width, ImageBand>, \
-        nullptr, KV_FORM_NONE, -1, -1                                                             \
-  }
-
-constexpr Field<ImageBand> kBandFields[] = {
-    KV_BAND(BandId::IREPBAND, "IREPBANDn", irepband, 2, 0)
-        .then(convert_irepband)
-        .written(encode_irepband),
-    KV_BAND(BandId::ISUBCAT, "ISUBCATn", isubcat, 6, 0),
-    KV_BAND(BandId::IFC, "IFCn", ifc, 1, 0),
-    KV_BAND(BandId::IMFLT, "IMFLTn", imflt, 3, 0),
-    KV_BAND(BandId::NLUTS, "NLUTSn", nluts, 1, KV_FIELD_DIGITS)
-        .then(convert_nluts)
-        .written(encode_band_number<&ImageBand::lut_count>),
-    KV_BAND(BandId::NELUT, "NELUTn", nelut, 5, KV_FIELD_DIGITS | KV_FIELD_CONDITIONAL)
-        .then(convert_nelut)
-        .written(encode_band_number<&ImageBand::lut_entries>)
-        .when(has_luts),
-};
-static_assert(ids_are_positions<ImageBand>(kBandFields));
-#undef KV_BAND
 
 const ImageField& entry(Id id) {
   return field(std::span<const ImageField>(kFields), id);

@@ -149,8 +149,9 @@ struct NitfImageSubheader {
 using ImageSubheaderList = SegmentList<NitfImageSubheader>;
 
 // The image subheader's fields in file order; each value is its entry's position. The
-// comments (ICOMn) and the bands follow NICOM and NBANDS/XBANDS; UDID and IXSHD are the
-// extension areas.
+// comments (ICOMn) and the bands' fields follow NICOM and NBANDS/XBANDS as repeated
+// entries, described only: the kind reads and writes them itself, the bands through
+// band_fields(). UDID and IXSHD are the extension areas.
 enum class ImageId {
   IM,
   IID1,
@@ -185,10 +186,17 @@ enum class ImageId {
   ICORDS,
   IGEOLO,
   NICOM,
+  ICOM,
   IC,
   COMRAT,
   NBANDS,
   XBANDS,
+  IREPBAND,
+  ISUBCAT,
+  IFC,
+  IMFLT,
+  NLUTS,
+  NELUT,
   ISYNC,
   IMODE,
   NBPR,
@@ -237,9 +245,16 @@ enum class Image20Id {
   ICORDS,
   IGEOLO,
   NICOM,
+  ICOM,
   IC,
   COMRAT,
   NBANDS,
+  IREPBAND,
+  ISUBCAT,
+  IFC,
+  IMFLT,
+  NLUTS,
+  NELUT,
   ISYNC,
   IMODE,
   NBPR,

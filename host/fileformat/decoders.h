@@ -10,6 +10,10 @@
 
 #include "kernel/bitmap.h"
 
+namespace fileformat {
+struct J2kArea;
+}
+
 namespace fileformat::detail {
 
 struct ByteView {
@@ -104,7 +108,10 @@ inline bool decodes_into(const FltLoadOptions* options) {
 
 // The decoders fill `out`, an empty record or with KV_LOAD_INTO the caller's, and return
 // a code as load_from_memory does; on failure an empty record is left empty.
-std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out);
+// `scale_denom` 2, 4 or 8: libjpeg-turbo's scaled IDCT (8-bit DCT streams only, others
+// RET_NOT_SUPPORTED), a picture of ceil(size / scale_denom).
+std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out,
+                         unsigned scale_denom = 1);
 // The decoders of what libjpeg-turbo's 8-bit build cannot decode (jpeg_ijg.h): DCT
 // streams of 12-bit samples, and lossless streams of any precision. decode_jpeg hands
 // them the stream and its probed header.
@@ -112,8 +119,9 @@ std::int32_t decode_jpeg12(ByteView stream, const JpegHeader& header, const FltL
                            kernel::Bitmap* out);
 std::int32_t decode_jpeg16(ByteView stream, const JpegHeader& header, const FltLoadOptions* options,
                            kernel::Bitmap* out);
+// With `area`, only that rectangle at its level (J2kArea of fileformat.h).
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
-                        kernel::Bitmap* out);
+                        kernel::Bitmap* out, const fileformat::J2kArea* area = nullptr);
 std::int32_t decode_t4(ByteView stream, const FltRawFormat& format, kernel::Bitmap* out);
 
 // Asks the calling thread's raw-data callback to describe a raw stream: RET_FILE_FORMAT

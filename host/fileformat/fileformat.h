@@ -146,6 +146,30 @@ std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::
                              std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
                              std::uint32_t reduce, void* self, J2kPlaneSink sink);
 
+// A rectangle [x0, x1) x [y0, y1) of a JPEG 2000 picture (relative to its origin), decoded
+// `reduce` levels below full size.
+struct J2kArea {
+  std::uint32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0, reduce = 0;
+};
+
+// load_from_memory of a JPEG 2000 stream for the area only: the picture is the area at
+// its level (OpenJPEG's rounding of the corners), its pixels those load_from_memory gives
+// there; the working set is the area's. RET_FILE_FORMAT besides load_from_memory's codes
+// for an area outside the picture or a level the stream does not have, RET_NOT_SUPPORTED
+// for subsampled components.
+std::int32_t load_j2k_area(const void* buffer, std::uint32_t byte_count,
+                           const FltLoadOptions* options, const J2kArea& area,
+                           kernel::Bitmap* bitmap);
+
+// load_from_memory of a JPEG stream of 8-bit DCT samples decoded at 1 / scale_denom (2, 4
+// or 8) by libjpeg-turbo's scaled inverse DCT (as djpeg -scale 1/N): the picture is
+// ceil(width / scale_denom) x ceil(height / scale_denom), each pixel standing for a
+// scale_denom-square cell. RET_NOT_SUPPORTED for another scale or another kind of stream
+// (12-bit, lossless, JPEG 2000, raw), besides load_from_memory's codes.
+std::int32_t load_jpeg_scaled(const void* buffer, std::uint32_t byte_count,
+                              const FltLoadOptions* options, unsigned scale_denom,
+                              kernel::Bitmap* bitmap);
+
 // Whether load_from_memory shows this JPEG 2000 stream's Y, Cb and Cr in RGB itself (a
 // JP2 colour box of sYCC, or three components with subsampled chroma); false for any
 // other stream. Readers that convert YCbCr images themselves leave such streams alone.

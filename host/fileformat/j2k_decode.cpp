@@ -511,15 +511,54 @@ std::int32_t decode_pieces(opj_codec_t* codec, opj_stream_t* source, opj_image_t
                       : decode_tiles(codec, source, *image, l, out);
 }
 
+std::uint32_t decompositions(opj_codec_t* codec) {
+  std::uint32_t levels = 0;
+  if (opj_codestream_info_v2_t* info = opj_get_cstr_info(codec)) {
+    if (info->m_default_tile_info.tccp_info && info->nbcomps != 0) {
+      levels = info->m_default_tile_info.tccp_info[0].numresolutions;
+      for (std::uint32_t c = 1; c < info->nbcomps; ++c)
+        levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
+    }
+    opj_destroy_cstr_info(&info);
+  }
+  return levels == 0 ? 0 : levels - 1;
+}
+
+// An area is decoded whole at its level: OpenJPEG decodes only the code blocks that
+// reach it, and its samples are a fraction of the picture's.
+std::int32_t decode_area(opj_codec_t* codec, opj_stream_t* source, opj_image_t* image,
+                         const J2kHeader& h, const FltLoadOptions* options, const J2kArea& a,
+                         kernel::Bitmap* out) {
+  const std::uint64_t width = image->x1 - image->x0, height = image->y1 - image->y0;
+  if (a.x0 >= a.x1 || a.y0 >= a.y1 || a.x1 > width || a.y1 > height ||
+      a.reduce > decompositions(codec))
+    return RET_FILE_FORMAT;
+  // Subsampled components would be cut on their own grids, not the picture's.
+  for (std::uint32_t c = 0; c < image->numcomps; ++c)
+    if (image->comps[c].dx != 1 || image->comps[c].dy != 1) return RET_NOT_SUPPORTED;
+  if (!opj_set_decoded_resolution_factor(codec, a.reduce) ||
+      !opj_set_decode_area(codec, image, static_cast<OPJ_INT32>(image->x0 + a.x0),
+                           static_cast<OPJ_INT32>(image->y0 + a.y0),
+                           static_cast<OPJ_INT32>(image->x0 + a.x1),
+                           static_cast<OPJ_INT32>(image->y0 + a.y1)))
+    return RET_FILE_FORMAT;
+  return decode_whole(codec, source, image, h, options, out);
+}
+
 }  // namespace
 
 std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
-                        kernel::Bitmap* out) {
+                        kernel::Bitmap* out, const J2kArea* area) {
   J2kHeader header;
   const std::int32_t probed = probe_decoded_j2k(&stream, &kind, &header);
   if (probed != RET_SUCCESS) return probed;
   if (header.precision > kMaxPrecision) return RET_NOT_SUPPORTED;
-  if (!fits_cap(header, kind)) return RET_NO_MEMORY;
+  J2kHeader held = header;
+  if (area && area->x1 > area->x0 && area->y1 > area->y0) {
+    held.width = area->x1 - area->x0;
+    held.height = area->y1 - area->y0;
+  }
+  if (!fits_cap(held, kind)) return RET_NO_MEMORY;
   MemoryReader reader{stream};
   auto codec = strict_decoder(kind);
   auto source = memory_stream(&reader);
@@ -528,6 +567,7 @@ std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* 
   const bool header_read = opj_read_header(source.get(), codec.get(), &raw_image);
   std::unique_ptr<opj_image_t, ImageDeleter> image(raw_image);
   if (!header_read || !image) return RET_FILE_FORMAT;
+  if (area) return decode_area(codec.get(), source.get(), image.get(), header, options, *area, out);
   if (decodes_in_pieces(*image, kind, header)) {
     const std::int32_t result =
         decode_pieces(codec.get(), source.get(), image.get(), header, options, out);
@@ -577,26 +617,13 @@ std::int32_t open_j2k(const void* buffer, std::uint32_t byte_count, OpenedJ2k* o
   return read && o->image && o->image->numcomps != 0 ? RET_SUCCESS : RET_FILE_FORMAT;
 }
 
-std::uint32_t decompositions(opj_codec_t* codec) {
-  std::uint32_t levels = 0;
-  if (opj_codestream_info_v2_t* info = opj_get_cstr_info(codec)) {
-    if (info->m_default_tile_info.tccp_info && info->nbcomps != 0) {
-      levels = info->m_default_tile_info.tccp_info[0].numresolutions;
-      for (std::uint32_t c = 1; c < info->nbcomps; ++c)
-        levels = std::min(levels, info->m_default_tile_info.tccp_info[c].numresolutions);
-    }
-    opj_destroy_cstr_info(&info);
-  }
-  return levels == 0 ? 0 : levels - 1;
-}
-
 }  // namespace
 
 std::int32_t j2k_levels(const void* buffer, std::uint32_t byte_count, std::uint32_t* levels,
                         std::uint32_t* components) {
   OpenedJ2k o;
   if (std::int32_t r = open_j2k(buffer, byte_count, &o); r != RET_SUCCESS) return r;
-  *levels = decompositions(o.codec.get());
+  *levels = detail::decompositions(o.codec.get());
   *components = o.image->numcomps;
   return RET_SUCCESS;
 }
@@ -609,7 +636,7 @@ std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::
   opj_image_t& image = *o.image;
   const std::uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
   if (x0 >= x1 || y0 >= y1 || x1 > width || y1 > height) return RET_FILE_FORMAT;
-  if (reduce > decompositions(o.codec.get())) return RET_FILE_FORMAT;
+  if (reduce > detail::decompositions(o.codec.get())) return RET_FILE_FORMAT;
   for (std::uint32_t c = 0; c < image.numcomps; ++c)
     if (image.comps[c].prec == 0 || image.comps[c].prec > 32) return RET_NOT_SUPPORTED;
   detail::J2kHeader area = o.header;

@@ -44,6 +44,7 @@ struct Session {
   kernel::Bitmap* out = nullptr;
   const FltLoadOptions* options = nullptr;
   ByteView stream;
+  unsigned scale_denom = 1;  // libjpeg's DCT scaling: 1, 2, 4 or 8
 };
 
 std::int32_t code_of(int message) {
@@ -148,9 +149,12 @@ std::int32_t read_rows(Session* s, const OutputPlan& plan, bool direct) {
       plan_output(static_cast<std::uint32_t>(cinfo.num_components), s->options, &plan);
   if (planned != RET_SUCCESS) return planned;
   const bool direct = choose_colour_spaces(cinfo, plan, s->options, header);
+  cinfo.scale_num = 1;
+  cinfo.scale_denom = s->scale_denom;
+  jpeg_calc_output_dimensions(&cinfo);
   const std::int32_t created =
-      prepare_output(s->out, s->options, cinfo.image_width, cinfo.image_height, plan.grey ? 8 : 24,
-                     plan.grey ? kernel::kColourGrey : kernel::kColourRgb);
+      prepare_output(s->out, s->options, cinfo.output_width, cinfo.output_height,
+                     plan.grey ? 8 : 24, plan.grey ? kernel::kColourGrey : kernel::kColourRgb);
   if (created != RET_SUCCESS) return created;
   jpeg_start_decompress(&cinfo);
   return read_rows(s, plan, direct);
@@ -192,15 +196,18 @@ std::int32_t decode_elsewhere(ByteView stream, const JpegHeader& header,
 
 }  // namespace
 
-std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out) {
+std::int32_t decode_jpeg(ByteView stream, const FltLoadOptions* options, kernel::Bitmap* out,
+                         unsigned scale_denom) {
   JpegHeader header;
   const std::int32_t probed = probe_jpeg(stream, &header);
   if (probed != RET_SUCCESS) return probed;
-  if (!libjpeg_decodes(header)) return decode_elsewhere(stream, header, options, out);
+  if (!libjpeg_decodes(header))
+    return scale_denom == 1 ? decode_elsewhere(stream, header, options, out) : RET_NOT_SUPPORTED;
   Session session;
   session.out = out;
   session.options = options;
   session.stream = stream;
+  session.scale_denom = scale_denom;
   const std::int32_t result = run_guarded(&session, header);
   jpeg_destroy_decompress(&session.cinfo);
   if (result != RET_SUCCESS) kernel::free_bitmap(out);

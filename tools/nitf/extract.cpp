@@ -2,9 +2,14 @@
 // bands, as a TIFF in their own type (libtiff): unsigned, signed or IEEE float samples of
 // 8, 16, 32 or 64 bits, every chosen band in each pixel. The module reads them through
 // Kv_NITFReadSamples in strips of rows, so that a large image never sits in memory whole.
+// A located image's TIFF is a GeoTIFF (libgeotiff) in WGS 84 degrees.
+#include <geo_normalize.h>
+#include <geotiffio.h>
 #include <tiffio.h>
+#include <xtiffio.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -92,6 +97,48 @@ bool describe(TIFF* tiff, const KvImageInfo& info, uint32_t width, uint32_t heig
   return ok;
 }
 
+// Where the samples lie on Earth, from the image's corners (the centres of its corner
+// pixels, WGS 84 degrees), in the output's raster (pixel areas, each output pixel the
+// area of its cell of reduction x reduction image pixels): a pixel scale and one tie point when the
+// corners make a rectangle along the parallels and meridians, else the four corners as tie points.
+// An image without corners is written without georeferencing.
+bool georeference(TIFF* tiff, NitfDocument* doc, const ExtractOptions& o, const KvImageInfo& info) {
+  NitfImageCorners k{};
+  if (Kv_NITFGetImageCorners(doc, o.image, &k) != RET_SUCCESS) return true;
+  const double last_col = info.columns - 1.0, last_row = info.rows - 1.0;
+  auto raster_x = [&](double col) { return (col + 0.5 - o.x) / o.reduce; };
+  auto raster_y = [&](double row) { return (row + 0.5 - o.y) / o.reduce; };
+  auto same = [](double a, double b) { return std::fabs(a - b) < 1e-9; };
+  const double* lat = k.LATITUDE;
+  const double* lon = k.LONGITUDE;
+  const bool rectangle = same(lat[0], lat[1]) && same(lat[2], lat[3]) && same(lon[0], lon[3]) &&
+                         same(lon[1], lon[2]) && last_col > 0 && last_row > 0 &&
+                         !same(lat[0], lat[3]) && !same(lon[0], lon[1]);
+  bool ok = true;
+  if (rectangle) {
+    const double dx = (lon[1] - lon[0]) / last_col, dy = (lat[0] - lat[3]) / last_row;
+    double scale[3] = {dx * o.reduce, dy * o.reduce, 0};
+    double tie[6] = {raster_x(0), raster_y(0), 0, lon[0], lat[0], 0};
+    ok = TIFFSetField(tiff, TIFFTAG_GEOPIXELSCALE, 3, scale) &&
+         TIFFSetField(tiff, TIFFTAG_GEOTIEPOINTS, 6, tie);
+  } else {
+    const double cols[4] = {0, last_col, last_col, 0}, rows[4] = {0, 0, last_row, last_row};
+    double ties[24];
+    for (int i = 0; i < 4; ++i) {
+      const double point[6] = {raster_x(cols[i]), raster_y(rows[i]), 0, lon[i], lat[i], 0};
+      std::copy(point, point + 6, ties + 6 * i);
+    }
+    ok = TIFFSetField(tiff, TIFFTAG_GEOTIEPOINTS, 24, ties);
+  }
+  GTIF* keys = GTIFNew(tiff);
+  if (!keys) return false;
+  ok = ok && GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic) &&
+       GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea) &&
+       GTIFKeySet(keys, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84) && GTIFWriteKeys(keys);
+  GTIFFree(keys);
+  return ok;
+}
+
 // Output rows per read: about 16 MiB of samples, whole strips of the TIFF.
 uint32_t rows_per_read(uint64_t row_bytes, uint32_t height) {
   const uint64_t rows = (uint64_t{16} << 20) / (row_bytes ? row_bytes : 1);
@@ -117,12 +164,12 @@ int write_tiff(const ExtractOptions& o, NitfDocument* doc, const KvImageInfo& in
                               static_cast<std::size_t>(row_bytes));
   };
   if (int r = read(0); r != RET_SUCCESS) return fail(o.file, r);
-  TIFF* tiff = TIFFOpen(o.out.c_str(), "w");
+  TIFF* tiff = XTIFFOpen(o.out.c_str(), "w");
   if (!tiff) {
     std::fprintf(stderr, "nitf: %s: libtiff cannot write there\n", o.out.c_str());
     return kExitFailed;
   }
-  bool ok = describe(tiff, info, out_w, out_h, bands, step);
+  bool ok = describe(tiff, info, out_w, out_h, bands, step) && georeference(tiff, doc, o, info);
   int code = RET_SUCCESS;
   Progress progress;
   for (uint32_t first = 0; ok && first < out_h; first += step) {
@@ -133,7 +180,7 @@ int write_tiff(const ExtractOptions& o, NitfDocument* doc, const KvImageInfo& in
     progress.update("extracting", first + rows, out_h);
   }
   progress.done();
-  TIFFClose(tiff);
+  XTIFFClose(tiff);
   if (ok && code == RET_SUCCESS) {
     std::printf("nitf: wrote %s (%u x %u, %u band%s)\n", o.out.c_str(), out_w, out_h, bands,
                 bands == 1 ? "" : "s");

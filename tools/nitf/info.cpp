@@ -1,8 +1,9 @@
 // nitf info: what a file holds, built from the module's public records only, as any
 // application would see it.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,91 +15,134 @@
 namespace cli {
 namespace {
 
-std::vector<long long> table(const uint32_t* values, long long count) {
-  std::vector<long long> out;
-  for (long long i = 0; values && i < count; ++i) out.push_back(values[i]);
-  return out;
+// A field's characters as the listing shows them: a count, size or level (BCS-N, held
+// as a number) as a number when its characters are a decimal number, a location as its
+// row and column, anything else as its text (BCS-A without trailing blanks, BCS-N as
+// stored, a blank one as "").
+bool decimal(const std::string& t, long long* value) {
+  std::size_t i = t.find_first_not_of(' ');
+  if (i == std::string::npos) return false;
+  const bool minus = t[i] == '-';
+  if (t[i] == '-' || t[i] == '+') ++i;
+  if (i == t.size() || i + 18 < t.size()) return false;
+  long long v = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return false;
+    v = v * 10 + (t[i] - '0');
+  }
+  *value = minus ? -v : v;
+  return true;
 }
 
-// Tags of the TREs in an extension area, each with its length.
-std::vector<std::string> tre_tags(const uint8_t* area, long long length_field) {
+bool numeric(const NitfFieldInfo& f) {
+  return (f.flags & KV_FIELD_DIGITS) && f.form != KV_FORM_CHARS && f.form != KV_FORM_STRING &&
+         f.form != KV_FORM_LOCATION;
+}
+
+std::string shown_text(const NitfFieldInfo& f, const char* text) {
+  if (!(f.flags & KV_FIELD_DIGITS)) return trimmed(text);
+  const std::string t = text;
+  return t.find_first_not_of(' ') == std::string::npos ? std::string() : t;
+}
+
+// The JSON key: the lower-case name, without the final n of a repeated field's name.
+std::string key_of(const NitfFieldInfo& f) {
+  std::string key = lower_name(f);
+  if ((f.flags & KV_FIELD_REPEATED) && key.size() > 2 && key.back() == 'n') key.pop_back();
+  return key;
+}
+
+// One field of a header. Fields the short listing leaves out are shown in text only
+// when they hold something, so that blank security groups do not crowd it; the JSON
+// has them all.
+void add_field(Section& s, const NitfFieldInfo& f, const char* text) {
+  const std::string key = key_of(f), shown = shown_text(f, text);
+  long long v = 0, row = 0, column = 0;
+  const std::string t = text;
+  if (f.form == KV_FORM_COLOUR && t.size() == 6) {
+    const long long rgb = std::stoll(t, nullptr, 16);
+    s.numbers("background", {rgb >> 16, (rgb >> 8) & 255, rgb & 255});
+    s.text(key.c_str(), t);
+    s.quiet();
+  } else if (f.form == KV_FORM_LOCATION && t.size() == 10 && decimal(t.substr(0, 5), &row) &&
+             decimal(t.substr(5), &column)) {
+    s.numbers(key.c_str(), {row, column});
+  } else if (numeric(f) && decimal(t, &v)) {
+    s.number(key.c_str(), v);
+    if (!(f.flags & KV_FIELD_LISTED) && v == 0) s.quiet();
+  } else {
+    s.text(key.c_str(), shown);
+    if (!(f.flags & KV_FIELD_LISTED) && shown.empty()) s.quiet();
+  }
+}
+
+// A repeated field's entries, asked for by number until the count ends: numbers when
+// every entry is one. Outside the short listing, entries all blank or 0 (ISUBCATn,
+// NLUTSn of bands without LUTs) are left out of the text.
+void add_entries(Section& s, NitfDocument* doc, int kind, int index, const NitfFieldInfo& f) {
+  std::string base = f.name;
+  if (base.size() > 2 && base.back() == 'n') base.pop_back();
+  std::vector<std::string> texts;
+  std::vector<long long> numbers;
+  bool all_numbers = numeric(f);
+  char text[128];
+  for (int k = 1;; ++k) {
+    const std::string name = base + std::to_string(k);
+    if (Kv_NITFGetFieldText(doc, kind, index, name.c_str(), text, sizeof text) != RET_SUCCESS)
+      break;
+    long long v = 0;
+    all_numbers = all_numbers && decimal(text, &v);
+    numbers.push_back(v);
+    texts.push_back(shown_text(f, text));
+  }
+  if (all_numbers) {
+    s.numbers(key_of(f).c_str(), std::move(numbers));
+  } else {
+    s.texts(key_of(f).c_str(), std::move(texts));
+  }
+  const Item& added = s.items().back();
+  const bool blank =
+      std::all_of(added.texts.begin(), added.texts.end(),
+                  [](const std::string& t) { return t.empty(); }) &&
+      std::all_of(added.numbers.begin(), added.numbers.end(), [](long long v) { return v == 0; });
+  if (!(f.flags & KV_FIELD_LISTED) && blank) s.quiet();
+}
+
+// An extension area: the number of its TREs and their tags (the TREs themselves follow
+// the fields).
+void add_area(Section& s, NitfDocument* doc, int kind, int index, const NitfFieldInfo& f) {
+  const bool user = f.name[0] == 'U';  // UDHD, UDID; the others are extended areas
   std::vector<std::string> tags;
-  if (!area || length_field <= 3) return tags;
-  std::size_t n = static_cast<std::size_t>(length_field) - 3, at = 0;
-  while (at + 11 <= n) {
-    std::string tag = trimmed(reinterpret_cast<const char*>(area + at), 6);
-    std::size_t cel = 0;
-    for (int i = 0; i < 5; ++i) {
-      char c = static_cast<char>(area[at + 6 + i]);
-      cel = cel * 10 + static_cast<std::size_t>(c >= '0' && c <= '9' ? c - '0' : 0);
+  int32_t count = 0;
+  if (kind != KV_FIELDS_LABEL && Kv_NITFGetTreCount(doc, kind, index, &count) == RET_SUCCESS) {
+    for (int32_t i = 0; i < count; ++i) {
+      NitfTreInfo info{};
+      if (Kv_NITFGetTreInfo(doc, kind, index, i, &info) == RET_SUCCESS &&
+          info.area == (user ? KV_TRE_USER : KV_TRE_EXTENDED))
+        tags.push_back(std::string(info.tag) + " (" + std::to_string(info.length) + " bytes)");
     }
-    tags.push_back(tag + " (" + std::to_string(cel) + " bytes)");
-    at += 11 + cel;
   }
-  return tags;
-}
-
-template <class T>
-T* pointer_at(const void* record, int offset) {
-  T* p;
-  std::memcpy(&p, member_at(record, offset), sizeof p);
-  return p;
-}
-
-// One listed field, as its form holds it. An extension area shows as the number of its
-// TREs and their tags; a conditional number that is 0 stands for a field the file
-// does not have.
-void add_field(Section& s, const void* r, const NitfFieldInfo& f) {
   const std::string key = lower_name(f);
-  switch (f.form) {
-    case KV_FORM_STRING:
-      s.text(key.c_str(), trimmed(pointer_at<const char>(r, f.offset)));
-      break;
-    case KV_FORM_CHARS:
-      s.text(key.c_str(), trimmed(static_cast<const char*>(member_at(r, f.offset)),
-                                  static_cast<std::size_t>(f.width)));
-      break;
-    case KV_FORM_NUMBER:
-    case KV_FORM_UNSIGNED:
-      if ((f.flags & KV_FIELD_CONDITIONAL) && number_at(r, f, f.offset) == 0) break;
-      s.number(key.c_str(), number_at(r, f, f.offset));
-      break;
-    case KV_FORM_LOCATION:
-      s.numbers(key.c_str(), location_of(r, f));
-      break;
-    case KV_FORM_VERSION: {
-      float version;
-      std::memcpy(&version, member_at(r, f.offset), sizeof version);
-      char text[16];
-      std::snprintf(text, sizeof text, "%05.2f", static_cast<double>(version));
-      s.text(key.c_str(), text);
-      break;
-    }
-    case KV_FORM_COLOUR: {
-      const auto* c = static_cast<const uint8_t*>(member_at(r, f.offset));
-      s.numbers("background", {c[0], c[1], c[2]});
-      break;
-    }
-    case KV_FORM_TABLE:
-      s.numbers(key.c_str(),
-                table(pointer_at<const uint32_t>(r, f.offset), number_at(r, f, f.second_offset)));
-      break;
-    case KV_FORM_AREA: {
-      const std::vector<std::string> tags =
-          tre_tags(pointer_at<const uint8_t>(r, f.offset), number_at(r, f, f.second_offset));
-      s.number((key + "_tres").c_str(), static_cast<long long>(tags.size()));
-      s.texts((key + "_tags").c_str(), tags);
-      break;
-    }
-  }
+  s.number((key + "_tres").c_str(), static_cast<long long>(tags.size()));
+  s.texts((key + "_tags").c_str(), tags);
 }
 
-// The fields of the kind's table that a listing shows, in file order.
-Section section(int kind, const void* record, int index) {
+// Every field of a header, in file order, from the kind's table in the document's
+// version.
+Section section(NitfDocument* doc, int kind, int index, bool nitf20) {
   Section s;
   if (index >= 0) s.number("index", index);
-  for (const NitfFieldInfo& f : fields_of(kind))
-    if (f.flags & KV_FIELD_LISTED) add_field(s, record, f);
+  for (const NitfFieldInfo& f : fields_of(kind | (nitf20 ? KV_FIELDS_NITF20 : 0))) {
+    char text[128];
+    if (f.form == KV_FORM_AREA) {
+      add_area(s, doc, kind, index, f);
+    } else if (f.flags & KV_FIELD_REPEATED) {
+      add_entries(s, doc, kind, index, f);
+    } else if (Kv_NITFGetFieldText(doc, kind, index, f.name, text, sizeof text) == RET_SUCCESS &&
+               (text[0] != '\0' || !(f.flags & KV_FIELD_CONDITIONAL))) {
+      add_field(s, f, text);
+    }
+  }
   return s;
 }
 
@@ -115,48 +159,6 @@ void add_des(Section& s, NitfDocument* doc, int index) {
   add_tres(s, doc, KV_FIELDS_DES, index);
 }
 
-// No public record carries a data extension's subheader; its DESID is read from the
-// file where the header's length tables place the segment.
-std::vector<Section> des_sections(const std::string& path, const NitfHeader& h) {
-  std::vector<Section> out;
-  unsigned long long at = static_cast<unsigned long long>(h.HL);
-  auto skip = [&](const uint32_t* sub, const uint32_t* data, int32_t n) {
-    for (int32_t i = 0; sub && data && i < n; ++i)
-      at += sub[i] + static_cast<unsigned long long>(data[i]);
-  };
-  skip(h.LISH, h.LI, h.NUMI);
-  skip(h.LSSH, h.LS, h.NUMS);
-  skip(h.LTSH, h.LT, h.NUMT);
-  std::ifstream in(path, std::ios::binary);
-  for (int32_t i = 0; h.LDSH && h.LD && i < h.NUMDES; ++i) {
-    char head[27] = {};
-    in.seekg(static_cast<std::streamoff>(at));
-    in.read(head, sizeof head);
-    Section s;
-    s.number("index", i);
-    s.text("desid", in ? trimmed(head + 2, 25) : std::string());
-    s.number("ld", h.LD[i]);
-    out.push_back(std::move(s));
-    in.clear();
-    at += h.LDSH[i] + static_cast<unsigned long long>(h.LD[i]);
-  }
-  return out;
-}
-
-// A NITF 2.0 document's segment of `kind`: every listed field of the kind's 2.0 table
-// as the characters the document holds.
-Section section20(NitfDocument* doc, int kind, int index) {
-  Section s;
-  if (index >= 0) s.number("index", index);
-  for (const NitfFieldInfo& f : fields_of(kind | KV_FIELDS_NITF20)) {
-    char text[128];
-    if ((f.flags & KV_FIELD_LISTED) &&
-        Kv_NITFGetFieldText(doc, kind, index, f.name, text, sizeof text) == RET_SUCCESS)
-      s.text(lower_name(f).c_str(), trimmed(text));
-  }
-  return s;
-}
-
 struct Listing {
   Section header;
   bool nitf20 = false;  // symbols are the graphics, and labels are listed
@@ -166,21 +168,41 @@ struct Listing {
   uint32_t canvas_width = 0, canvas_height = 0;
 };
 
-// Every segment of a NITF 2.0 document, kind by kind.
-void collect20(NitfDocument* doc, Listing* out) {
-  out->nitf20 = true;
-  out->header = section20(doc, KV_FIELDS_FILE, -1);
+// The file header and every segment, kind by kind, each with its TREs.
+int collect(NitfDocument* doc, Listing* out) {
+  NitfHeader h{};
+  if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
+  out->nitf20 = h.FVER > 1.95f && h.FVER < 2.05f;
+  Kv_NITFFreeNITFHeader(&h);
+  out->header = section(doc, KV_FIELDS_FILE, -1, out->nitf20);
+  add_tres(out->header, doc, KV_FIELDS_FILE, 0);
   const std::pair<int, std::vector<Section>*> kinds[] = {{KV_FIELDS_IMAGE, &out->images},
                                                          {KV_FIELDS_GRAPHIC, &out->graphics},
                                                          {KV_FIELDS_LABEL, &out->labels},
                                                          {KV_FIELDS_TEXT, &out->texts},
                                                          {KV_FIELDS_DES, &out->des}};
-  for (const auto& [kind, list] : kinds)
+  for (const auto& [kind, list] : kinds) {
     for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i) {
-      list->push_back(section20(doc, kind, i));
-      if (kind != KV_FIELDS_LABEL) add_tres(list->back(), doc, kind, i);
+      Section s = section(doc, kind, i, out->nitf20);
+      if (kind == KV_FIELDS_TEXT) {
+        uint32_t length = 0;
+        Kv_NITFGetTextSegment(doc, i, nullptr, &length);
+        s.number("lt", length);
+      }
+      if (kind == KV_FIELDS_DES) {
+        char ld[16];
+        const std::string entry = "LD" + std::to_string(i + 1);
+        if (Kv_NITFGetFieldText(doc, KV_FIELDS_FILE, 0, entry.c_str(), ld, sizeof ld) ==
+            RET_SUCCESS)
+          s.number("ld", std::atoll(ld));
+        add_des(s, doc, i);
+      } else if (kind != KV_FIELDS_LABEL) {
+        add_tres(s, doc, kind, i);
+      }
+      list->push_back(std::move(s));
     }
-  add_tres(out->header, doc, KV_FIELDS_FILE, 0);
+  }
+  return RET_SUCCESS;
 }
 
 // The corners follow each image's fields in the text listing.
@@ -188,48 +210,6 @@ void add_corners(NitfDocument* doc, std::vector<Section>* images) {
   for (std::size_t i = 0; i < images->size(); ++i)
     if (std::string c = corners_text(doc, static_cast<int>(i)); !c.empty())
       (*images)[i].text("corners", std::move(c));
-}
-
-int collect(const std::string& file, NitfDocument* doc, Listing* out) {
-  NitfHeader h{};
-  if (int r = Kv_NITFGetNITFHeader(doc, &h); r != RET_SUCCESS) return r;
-  if (h.FVER > 1.95f && h.FVER < 2.05f) {
-    Kv_NITFFreeNITFHeader(&h);
-    collect20(doc, out);
-    return RET_SUCCESS;
-  }
-  out->header = section(KV_FIELDS_FILE, &h, -1);
-  add_tres(out->header, doc, KV_FIELDS_FILE, 0);
-  out->des = des_sections(file, h);
-  for (std::size_t i = 0; i < out->des.size(); ++i) add_des(out->des[i], doc, static_cast<int>(i));
-  Kv_NITFFreeNITFHeader(&h);  // the sections hold copies of what they show
-  for (int i = 0; i < Kv_NITFGetImageHeaderCount(doc); ++i) {
-    NitfImageHeader m{};
-    if (int r = Kv_NITFGetImageHeader(doc, static_cast<uint32_t>(i), &m); r != RET_SUCCESS)
-      return r;
-    out->images.push_back(section(KV_FIELDS_IMAGE, &m, i));
-    add_tres(out->images.back(), doc, KV_FIELDS_IMAGE, i);
-    Kv_NITFFreeImageHeader(&m);
-  }
-  for (int i = 0; i < Kv_NITFGetGraphicHeaderCount(doc); ++i) {
-    NitfGraphicHeader g{};
-    if (int r = Kv_NITFGetGraphicHeader(doc, i, &g); r != RET_SUCCESS) return r;
-    out->graphics.push_back(section(KV_FIELDS_GRAPHIC, &g, i));
-    add_tres(out->graphics.back(), doc, KV_FIELDS_GRAPHIC, i);
-    Kv_NITFFreeGraphicHeader(&g);
-  }
-  for (int i = 0; i < Kv_NITFGetTextHeaderCount(doc); ++i) {
-    NitfTextHeader t{};
-    if (int r = Kv_NITFGetTextHeader(doc, i, &t); r != RET_SUCCESS) return r;
-    uint32_t length = 0;
-    Kv_NITFGetTextSegment(doc, i, nullptr, &length);
-    Section s = section(KV_FIELDS_TEXT, &t, i);
-    s.number("lt", length);
-    add_tres(s, doc, KV_FIELDS_TEXT, i);
-    out->texts.push_back(std::move(s));
-    Kv_NITFFreeTextHeader(&t);
-  }
-  return RET_SUCCESS;
 }
 
 void print_json(const Listing& l, std::FILE* out) {
@@ -283,7 +263,7 @@ void print_text(const Listing& l) {
 
 int write_info_json(const std::string& file, NitfDocument* doc, std::FILE* out) {
   Listing listing;
-  if (int r = collect(file, doc, &listing); r != RET_SUCCESS) return r;
+  if (int r = collect(doc, &listing); r != RET_SUCCESS) return r;
   listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
                                    &listing.canvas_height) == RET_SUCCESS;
   print_json(listing, out);
@@ -320,7 +300,7 @@ int run_info(const std::vector<std::string>& args) {
     return r == RET_SUCCESS ? kExitOk : fail(file, r);
   }
   Listing listing;
-  if (int r = collect(file, doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
+  if (int r = collect(doc.get(), &listing); r != RET_SUCCESS) return fail(file, r);
   listing.has_canvas = canvas_info(file, reading_flags(), &listing.canvas_width,
                                    &listing.canvas_height) == RET_SUCCESS;
   add_corners(doc.get(), &listing.images);

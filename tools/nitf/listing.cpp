@@ -44,6 +44,7 @@ void Section::write_json(JsonWriter& json) const {
 
 void Section::print_text(int indent) const {
   for (const Item& i : items_) {
+    if (i.quiet) continue;
     if (i.kind == Item::kObjects || i.kind == Item::kObject) {
       if (i.kind == Item::kObject) print_json_text(i.text, indent);
       for (const std::string& o : i.texts) print_json_text(o, indent);
@@ -64,10 +65,9 @@ void Section::print_text(int indent) const {
         }
         break;
       case Item::kTexts:
-        for (const std::string& t : i.texts) {
-          if (!value.empty()) value += ", ";
-          value += t;
-        }
+        // A blank entry among others keeps its place.
+        for (std::size_t k = 0; k < i.texts.size(); ++k)
+          value += (k ? ", " : "") + (i.texts[k].empty() ? "\"\"" : i.texts[k]);
         break;
       default:
         break;

@@ -17,6 +17,7 @@ struct Item {
   long long number = 0;
   std::vector<long long> numbers;
   std::vector<std::string> texts;  // kObjects: JSON objects from the module
+  bool quiet = false;              // in the JSON only
 };
 
 class Section {
@@ -35,6 +36,8 @@ class Section {
     add(key, Item::kObjects).texts = std::move(v);
   }
   void object(const char* key, std::string v) { add(key, Item::kObject).text = std::move(v); }
+  // The last item is left out of the text listing.
+  void quiet() { items_.back().quiet = true; }
   const std::vector<Item>& items() const { return items_; }
 
   // The items as members of the JSON object being written.

@@ -25,8 +25,9 @@ struct Command {
 const Command kCommands[] = {
     {"info",
      "info FILE [--json | --geojson]\n"
-     "    The file header and every segment of FILE, with each located image's corners;\n"
-     "    --json as one JSON object whose keys are the lower-case NITF field names;\n"
+     "    Every field of the file header and of every segment of FILE, with each located\n"
+     "    image's corners; --json as one JSON object whose keys are the lower-case NITF\n"
+     "    field names (docs/nitf-info.schema.json);\n"
      "    --geojson every image's footprint as a GeoJSON FeatureCollection.\n",
      cli::run_info},
     {"locate",

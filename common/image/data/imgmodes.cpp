@@ -166,12 +166,15 @@ struct Converter {
   const UncompressedPlan& plan;
   kernel::Bitmap* out;
   kernel::Bitmap* target;
-  kernel::Buffer<std::uint8_t> scratch;  // one band's row taken out of IMODE P pixels
+  kernel::Buffer<std::uint8_t> scratch;      // one band's row taken out of IMODE P pixels
+  const ImageReadContext* window = nullptr;  // reading a window: rows go through `row`
+  mutable kernel::Buffer<std::uint8_t> row;  // one converted row of a block
 };
 
 // Where row y of block k goes. The output is addressed from its top row whatever its
 // row order (it may be a view of the canvas); a block bitmap is top-down.
 std::uint8_t* target_row(const Converter& c, std::uint64_t k, std::uint32_t y) {
+  if (c.window) return c.row.data();
   if (c.target != c.out) return kernel::storage_row(*c.target, static_cast<std::int32_t>(y));
   const imgdata::BlockGrid& g = c.layout.grid;
   const std::uint64_t top = k / g.per_row * g.height + y;
@@ -207,6 +210,8 @@ void convert_levels(const Converter& c, const PlaneRow* planes, std::uint8_t* ro
 int convert_row(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes) {
   auto& c = *static_cast<Converter*>(self);
   const BlockLayout& l = c.layout;
+  const std::uint64_t image_row = k / l.grid.per_row * l.grid.height + y;
+  if (c.window && !window_samples_row(*c.window->window, image_row)) return RET_SUCCESS;
   std::uint8_t* row = target_row(c, k, y);
   if (!row) return RET_INVALID_BITMAP;
   if (c.plan.leveled) {
@@ -221,7 +226,17 @@ int convert_row(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* pl
     convert_samples(c.plan.conversion, samples, bit, l.grid.width, row);
   }
   if (c.plan.ycbcr) ycbcr_to_rgb(row, l.grid.width, 3);
+  if (c.window)
+    put_window_row(*c.window, image_row, k % l.grid.per_row * l.grid.width, l.grid.width,
+                   static_cast<std::uint32_t>(c.out->bits_per_pixel / 8), row);
   return RET_SUCCESS;
+}
+
+bool converter_wants(void* self, std::uint64_t k) {
+  const auto& c = *static_cast<Converter*>(self);
+  const imgdata::BlockGrid& g = c.layout.grid;
+  return window_meets(*c.window->window, k % g.per_row * g.width, k / g.per_row * g.height, g.width,
+                      g.height);
 }
 
 int place_block(void* self, std::uint64_t k) {
@@ -288,11 +303,19 @@ int scan_levels(const BlockLayout& l, const imgdata::DataSource& source, LevelCo
   return imgdata::walk_blocks(l, source, {&scan, scan_level_row, no_block_step});
 }
 
-int convert_blocks(const UncompressedPlan& plan, kernel::Bitmap* out) {
+int convert_blocks(const ImageReadContext& context, const UncompressedPlan& plan,
+                   kernel::Bitmap* out) {
   const BlockLayout& l = plan.layout;
   OwnedBitmap block;
-  Converter c{l, plan, out, out, {}};
+  Converter c{l, plan, out, out, {}, nullptr, {}};
   if (!allocate_scratch(l, &c.scratch)) return RET_NO_MEMORY;
+  if (windowed(context)) {
+    c.window = &context;
+    if (!c.row.allocate(std::size_t{l.grid.width} *
+                        static_cast<std::size_t>(out->bits_per_pixel / 8)))
+      return RET_NO_MEMORY;
+    return imgdata::walk_blocks(l, plan.source, {&c, convert_row, no_block_step, converter_wants});
+  }
   // Bit-packed pixels (1 and 12 bits) of a block may start inside a byte of the output.
   if (l.blocks > 1 && out->bits_per_pixel % 8 != 0) {
     int r = kernel::create_bitmap(&block.bitmap, kernel::kBitmapRecordSize, 1,
@@ -422,11 +445,21 @@ int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels,
   OutputFormat f;
   if (int r = imgdata::block_grid(s, &g); r != RET_SUCCESS) return r;
   if (int r = output_format(s, format, &f); r != RET_SUCCESS) return r;
-  const std::uint64_t width = std::uint64_t{g.width} * g.per_row;
-  const std::uint64_t height = std::uint64_t{g.height} * g.per_column;
+  std::uint64_t width = std::uint64_t{g.width} * g.per_row;
+  std::uint64_t height = std::uint64_t{g.height} * g.per_column;
+  const ImageWindow* w = c.window;
+  const bool window = w && w->honoured && f.bits % 8 == 0 && w->reduction != 0 &&
+                      w->phase < w->columns && w->phase < w->rows &&
+                      std::uint64_t{w->first_column} + w->columns <= width &&
+                      std::uint64_t{w->first_row} + w->rows <= height;
+  if (window) {
+    width = (std::uint64_t{w->columns} - w->phase + w->reduction - 1) / w->reduction;
+    height = (std::uint64_t{w->rows} - w->phase + w->reduction - 1) / w->reduction;
+    *w->honoured = true;
+  }
   constexpr auto kMax = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
   if (width > kMax || height > kMax) return RET_NO_MEMORY;
-  if (fits_canvas(c, f, width, height, levels))
+  if (!window && fits_canvas(c, f, width, height, levels))
     return output_onto_canvas(c, f, static_cast<std::int32_t>(width),
                               static_cast<std::int32_t>(height), levels);
   int r = kernel::create_bitmap(c.out, kernel::kBitmapRecordSize, 1,
@@ -436,6 +469,66 @@ int create_output_bitmap(const ImageReadContext& c, GreyLevels* levels,
     r = give_colour_table(c.out, s.colours);
   if (f.bits == 8) c.out->colour_order = kernel::kColourPalette;
   return r;
+}
+
+bool windowed(const ImageReadContext& c) {
+  return c.window && c.window->honoured && *c.window->honoured;
+}
+
+bool window_samples_row(const ImageWindow& w, std::uint64_t y) {
+  const std::uint64_t first = std::uint64_t{w.first_row} + w.phase;
+  return y >= first && y < std::uint64_t{w.first_row} + w.rows && (y - first) % w.reduction == 0;
+}
+
+namespace {
+
+// The window's samples along one axis that fall in [origin, origin + extent): the first
+// output index and how many.
+struct WindowSpan {
+  std::uint64_t first = 0, count = 0;
+};
+WindowSpan window_span(std::uint64_t start, std::uint64_t length, std::uint64_t step,
+                       std::uint64_t origin, std::uint64_t extent) {
+  const std::uint64_t end = std::min(origin + extent, start + length);
+  const std::uint64_t from = std::max(origin, start);
+  if (end <= from) return {};
+  const std::uint64_t lo = (from - start + step - 1) / step;
+  const std::uint64_t hi = (end - start + step - 1) / step;
+  return hi > lo ? WindowSpan{lo, hi - lo} : WindowSpan{};
+}
+
+}  // namespace
+
+bool window_meets(const ImageWindow& w, std::uint64_t left, std::uint64_t top, std::uint64_t width,
+                  std::uint64_t height) {
+  return window_span(std::uint64_t{w.first_row} + w.phase, w.rows - w.phase, w.reduction, top,
+                     height)
+                 .count != 0 &&
+         window_span(std::uint64_t{w.first_column} + w.phase, w.columns - w.phase, w.reduction,
+                     left, width)
+                 .count != 0;
+}
+
+void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t left,
+                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row,
+                    std::uint32_t scale) {
+  const ImageWindow& w = *c.window;
+  kernel::Bitmap& out = *c.out;
+  if (!window_samples_row(w, y) || bytes != static_cast<std::uint32_t>(out.bits_per_pixel / 8))
+    return;
+  const std::uint64_t r = (y - w.first_row - w.phase) / w.reduction;
+  if (r >= static_cast<std::uint64_t>(out.height)) return;
+  std::uint8_t* to =
+      kernel::storage_row(out, kernel::top_down_row(out, static_cast<std::int32_t>(r)));
+  const std::uint64_t first = std::uint64_t{w.first_column} + w.phase;
+  const WindowSpan s = window_span(first, w.columns - w.phase, w.reduction, left, width);
+  if (!to || s.first + s.count > static_cast<std::uint64_t>(out.width)) return;
+  if (w.reduction == 1 && scale == 1) {
+    std::memcpy(to + s.first * bytes, row + (first + s.first - left) * bytes, s.count * bytes);
+    return;
+  }
+  for (std::uint64_t i = s.first; i < s.first + s.count; ++i)
+    std::memcpy(to + i * bytes, row + (first + i * w.reduction - left) / scale * bytes, bytes);
 }
 
 namespace {
@@ -501,7 +594,7 @@ int read_uncompressed(const ImageReadContext& c) {
     r = scan_levels(l, source, &plan.levels);
   else if (r == RET_SUCCESS && (l.bits == 32 || l.bits == 64))
     r = scan_range(l, source, &conversion.range);
-  if (r == RET_SUCCESS) r = convert_blocks(plan, c.out);
+  if (r == RET_SUCCESS) r = convert_blocks(c, plan, c.out);
   if (r == RET_NOT_SUPPORTED) debug_line(c, "pixel layout not supported");
   return r;
 }
@@ -525,12 +618,20 @@ int check_image_data(NitfDocument* document, std::uint32_t index) {
 }
 
 int read_image(NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
-               const FltLoadRequest* load, const CanvasOutput* onto) {
+               const FltLoadRequest* load, const CanvasOutput* onto, const ImageWindow* window) {
   if (!document || !out) return RET_INVALID_PARAMETER;
   const NitfImageSubheader* s = find_image_subheader(document, index);
   if (!s) return RET_BAD_ARGUMENT;
-  const ImageReadContext context{document, index, s,   document->header.images.data(index),
-                                 out,      load,  onto};
+  if (window && window->honoured) *window->honoured = false;
+  const ImageReadContext context{document,
+                                 index,
+                                 s,
+                                 document->header.images.data(index),
+                                 out,
+                                 load,
+                                 onto,
+                                 nullptr,
+                                 window && window->reduction != 0 ? window : nullptr};
   int result = RET_NOT_SUPPORTED;
   if (ImageReader reader = image_reader(s->compression)) {
     result = reader(context);

@@ -40,6 +40,19 @@ struct BlockTarget {
   int (*take)(void* self, std::uint64_t k, std::uint32_t band, const kernel::Bitmap& block);
 };
 
+// A part of the image at a reduction, for a composition that shows only part of it or
+// shows it smaller: pixel (r, c) of the output is the one the whole picture shows at
+// (first_row + phase + r x reduction, first_column + phase + c x reduction), and the
+// output holds every such pixel inside the part (phase below rows and columns; the
+// composition takes the middle of each cell, as its painting of a scaled picture does).
+// JPEG 2000 data are instead decoded at the codestream's level for the reduction (at
+// most its coarsest), the part's area only. A reader that honours the window says so
+// through `honoured`; the others read the whole picture.
+struct ImageWindow {
+  std::uint32_t first_row = 0, first_column = 0, rows = 0, columns = 0, reduction = 1, phase = 0;
+  bool* honoured = nullptr;
+};
+
 // What a reader is given. data_length is LI of the segment.
 struct ImageReadContext {
   ::NitfDocument* document;
@@ -50,7 +63,25 @@ struct ImageReadContext {
   const FltLoadRequest* load;           // may be null; compressed readers pass it to the decoder
   const CanvasOutput* onto = nullptr;   // may be null
   const BlockTarget* target = nullptr;  // may be null
+  const ImageWindow* window = nullptr;  // may be null
 };
+
+// Whether the reader is writing the window only (create_output_bitmap made its output).
+bool windowed(const ImageReadContext& context);
+
+// Copies the pixels of the window that lie on `row`, image row `y`, which covers image
+// columns [left, left + width) with pixels of `bytes` bytes, each standing for `scale`
+// columns (a picture decoded at 1 / scale), into the output.
+void put_window_row(const ImageReadContext& context, std::uint64_t y, std::uint64_t left,
+                    std::uint32_t width, std::uint32_t bytes, const std::uint8_t* row,
+                    std::uint32_t scale = 1);
+
+// Whether image row `y` is one the window samples.
+bool window_samples_row(const ImageWindow& window, std::uint64_t y);
+
+// Whether the window samples any pixel of the rectangle at (left, top), width x height.
+bool window_meets(const ImageWindow& window, std::uint64_t left, std::uint64_t top,
+                  std::uint64_t width, std::uint64_t height);
 
 using ImageReader = int (*)(const ImageReadContext& context);
 
@@ -67,8 +98,10 @@ ImageReader image_reader(CompressionCode code);
 // for a block geometry or mask the data cannot hold; RET_FILE_READ when the file holds
 // less than LI promises; RET_NO_MEMORY; or a kernel failure. With `onto`, the output
 // may be a view of that canvas's pixels instead (see create_output_bitmap).
+// With `window`, a reader that can reads only the window (see ImageWindow).
 int read_image(::NitfDocument* document, std::uint32_t index, kernel::Bitmap* out,
-               const FltLoadRequest* load, const CanvasOutput* onto = nullptr);
+               const FltLoadRequest* load, const CanvasOutput* onto = nullptr,
+               const ImageWindow* window = nullptr);
 
 // What read_image of an uncompressed image (NC, NM) would find wrong before it
 // allocates: its bands, sample layout, block geometry and mask against LI and the bytes
@@ -93,7 +126,9 @@ int check_image_data(::NitfDocument* document, std::uint32_t index);
 // 12 or 16 bits that the painting would turn into canvas pixels by their top 8 bits
 // (display::paints_grey_levels), a view of the canvas at the canvas's depth (grey for 8
 // bits, colour for 24 and 32): it then writes for each sample the levels->bytes first
-// bytes of levels->of[its top 8 bits], and levels->bytes is not 0.
+// bytes of levels->of[its top 8 bits], and levels->bytes is not 0. With a window of
+// whole-byte pixels the output is the window's size instead (never a view), and the
+// window counts as honoured.
 // A reader that decided the output's depth and colour order itself (extended reading's
 // uncompressed reader) passes them as `format`.
 struct GreyLevels {

@@ -8,6 +8,7 @@
 // file-format library and decoded straight into its place in the output where the
 // decoder can, or decoded and then copied there; only one stream is held at a time.
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -89,6 +90,7 @@ struct BlockRead {
   kernel::Buffer<std::uint32_t> recorded;  // the block mask's recorded offsets, sorted
   std::size_t recorded_count = 0;
   int skipped = RET_SUCCESS;  // RET_BAD_BLOCK_STREAM once a block was skipped
+  unsigned scale = 1;         // a window's blocks decoded at 1 / scale (libjpeg's DCT scaling)
 };
 
 bool has_block_mask(const NitfImageSubheader& s) {
@@ -179,6 +181,11 @@ int decode_stream(const BlockRead& b, const Stream& s, bool prefix, FltLoadOptio
     data = buffer.data();
     count += kPrefixSize;
   }
+  if (b.scale > 1) {
+    const int r = fileformat::load_jpeg_scaled(data, static_cast<std::uint32_t>(count), options,
+                                               b.scale, bitmap);
+    if (r != RET_NOT_SUPPORTED) return r;
+  }
   return b.decoder.load_from_memory(data, bitmap, 0, fileformat::kColourAsDecoded, count, options);
 }
 
@@ -189,6 +196,25 @@ int place_block(const BlockRead& b, std::uint64_t k, const kernel::Bitmap& block
   if (block.bits_per_pixel != b.c.out->bits_per_pixel) return RET_BAD_BLOCK_STREAM;
   const auto x = static_cast<std::int32_t>(k % b.grid.per_row * b.grid.width);
   const auto y = static_cast<std::int32_t>(k / b.grid.per_row * b.grid.height);
+  if (windowed(b.c)) {
+    // A block decoded at 1 / scale is smaller than its place.
+    const bool scaled = b.scale > 1 && static_cast<std::uint64_t>(block.width) < b.grid.width;
+    const std::uint32_t s = scaled ? b.scale : 1;
+    const std::uint64_t width =
+        std::min<std::uint64_t>(std::uint64_t(std::max(block.width, 0)) * s, b.grid.width);
+    const std::uint64_t rows =
+        std::min<std::uint64_t>(std::uint64_t(std::max(block.height, 0)) * s, b.grid.height);
+    for (std::uint64_t row = 0; row < rows; ++row) {
+      if (!window_samples_row(*b.c.window, static_cast<std::uint64_t>(y) + row)) continue;
+      const auto from_row = static_cast<std::int32_t>(row / s);
+      if (const std::uint8_t* from =
+              kernel::storage_row(block, kernel::top_down_row(block, from_row)))
+        put_window_row(b.c, static_cast<std::uint64_t>(y) + row, static_cast<std::uint64_t>(x),
+                       static_cast<std::uint32_t>(width),
+                       static_cast<std::uint32_t>(block.bits_per_pixel / 8), from, s);
+    }
+    return RET_SUCCESS;
+  }
   return imgproc::combine(b.c.out, x, y, static_cast<std::int32_t>(b.grid.width),
                           static_cast<std::int32_t>(b.grid.height), &block, 0, 0,
                           imgproc::kCombineCopy, 0);
@@ -264,7 +290,7 @@ int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltL
     skip(b, &r);
     return r;
   }
-  if (decode_in_place(b, k, s, prefix, options, &r)) {
+  if (!windowed(b.c) && decode_in_place(b, k, s, prefix, options, &r)) {
     if (r == RET_SUCCESS) *decoded = true;
     skip(b, &r);
     return r;
@@ -276,6 +302,13 @@ int read_block(BlockRead& b, std::uint64_t k, const Stream& s, bool prefix, FltL
   r = place_block(b, k, block.bitmaps[0]);
   skip(b, &r);
   return r;
+}
+
+// A block the window samples nothing of is passed over (always wanted without a window).
+bool window_wants(const BlockRead& b, std::uint64_t k) {
+  return !windowed(b.c) ||
+         window_meets(*b.c.window, k % b.grid.per_row * b.grid.width,
+                      k / b.grid.per_row * b.grid.height, b.grid.width, b.grid.height);
 }
 
 int read_blocks(BlockRead& b) {
@@ -300,6 +333,7 @@ int read_blocks(BlockRead& b) {
       return r;
     }
     if (target && !target->wants(target->self, k, BlockTarget::kEveryBand)) continue;
+    if (!window_wants(b, k)) continue;
     if (int r = read_block(b, k, s, multi && decoded_one, &options, &decoded_one); r != RET_SUCCESS)
       return r;
   }
@@ -410,6 +444,7 @@ int read_band_sequential(BlockRead& b) {
     return read_bands_to_target(b, streams, &options);
   }
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
+    if (!window_wants(b, k)) continue;
     OwnedBitmaps<3> planes;
     bool recorded = true;
     int r = decode_planes(b, streams, shown, count, k, &options, planes.bitmaps, &recorded);
@@ -524,6 +559,26 @@ int pad_to_grid(const ImageReadContext& c) {
   return RET_SUCCESS;
 }
 
+// A window of a JPEG 2000 image inside its stream's picture is decoded at the level its
+// reduction names, or the coarsest the stream has.
+bool j2k_window(const ImageReadContext& c) {
+  const ImageWindow* w = c.window;
+  return w && w->honoured && is_j2k(*c.subheader) && w->columns != 0 && w->rows != 0;
+}
+
+int decode_window(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
+                  FltLoadOptions* options) {
+  const ImageWindow& w = *c.window;
+  std::uint32_t levels = 0, components = 0;
+  if (int r = fileformat::j2k_levels(data, count, &levels, &components); r != RET_SUCCESS) return r;
+  fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
+                           w.first_row + w.rows,
+                           std::min<std::uint32_t>(levels, std::countr_zero(w.reduction))};
+  const int r = fileformat::load_j2k_area(data, count, options, area, c.out);
+  if (r == RET_SUCCESS) *w.honoured = true;
+  return r;
+}
+
 // The image's coded data, from IMDATOFF to its end, as one buffer.
 int read_whole_stream(const ImageReadContext& c, const DataSource& source,
                       kernel::Buffer<std::uint8_t>* buffer) {
@@ -543,10 +598,11 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   bool in_place = false;
-  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
+  const int r = j2k_window(c) ? decode_window(c, buffer.data(), length, &options)
+                              : decode_whole(c, buffer.data(), length, &options, &in_place);
   if (r != RET_SUCCESS) return r;
   show_ycbcr_in_rgb(c, buffer.data(), length);
-  if (!in_place) {
+  if (!in_place && !windowed(c)) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);
       return padded;
@@ -588,14 +644,19 @@ int read_jpeg_family(const ImageReadContext& c) {
   if (s.mask.imdatoff >= c.data_length) return RET_FILE_FORMAT;
   if (one_stream(s))
     return c.target ? read_single_to_target(c, source) : read_single_stream(c, source);
-  BlockRead b{c, source,     jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {},
-              0, RET_SUCCESS};
+  BlockRead b{
+      c,           source, jpegscan::Decoder{c.load}, {}, 0, s.mask.imdatoff, c.data_length, {}, 0,
+      RET_SUCCESS, 1};
   if (int r = imgdata::block_grid(s, &b.grid); r != RET_SUCCESS) return r;
   b.blocks = std::uint64_t{b.grid.per_row} * b.grid.per_column;
   if (int r = prepare_mask(b); r != RET_SUCCESS) return r;
   if (!c.target) {
     if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
   }
+  // A window's DCT blocks at a reduction are decoded smaller by libjpeg itself.
+  const bool dct = s.compression == CompressionCode::kC3 || s.compression == CompressionCode::kM3 ||
+                   s.compression == CompressionCode::kI1;
+  if (windowed(c) && dct) b.scale = std::min(c.window->reduction, 8u);
   if (band_total(s) > 1 && s.mode == ImageModeCode::kSequential) return read_band_sequential(b);
   return read_blocks(b);
 }
