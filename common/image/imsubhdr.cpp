@@ -641,9 +641,13 @@ int read_pad_code(ImageMaskTable& m, ReadState& s) {
   return s.in.bytes(m.pad_code.data(), n, "TPXCD");
 }
 
-// The image data mask table at the start of a masked image's data.
+// The image data mask table at the start of a masked image's data. Its header, as every
+// part after it, must lie within the data LI gives: the writer copies LI bytes and
+// nothing beyond, so a table read from the bytes after the segment would not survive a
+// save.
 int read_mask_table(R& r, ReadState& s) {
   std::uint8_t head[10];
+  if (int x = ensure_room(s, sizeof head, "mask table header"); x != RET_SUCCESS) return x;
   if (int x = s.in.bytes(head, sizeof head, "mask table header"); x != RET_SUCCESS) return x;
   ImageMaskTable m;
   m.imdatoff = big_endian32(head);
