@@ -683,6 +683,10 @@ int read_in_segment(R& r, NitfDocument& d, std::int64_t start, const char* conte
   int result = read_fields(r, s);
   *marker = s.use.marker;
   if (result != RET_SUCCESS || s.use.marker || !is_masked(r.compression)) return result;
+  // The data, and so the table, start where LISH says, not where the fields ended: a
+  // subheader longer than its fields keeps bytes the writer does not copy.
+  if (kernel::seek_file(d.file, start + static_cast<std::int64_t>(lish), kernel::kSeekSet) < 0)
+    return RET_FILE_READ;
   FieldReader data(d.file, end_within(d.file_size, start, lish + li), context);
   ReadState mask{data, -1, d};
   return read_mask_table(r, mask);
