@@ -513,13 +513,11 @@ bool is_j2k(const NitfImageSubheader& s) {
 // The JPEG 2000 decoder hands on the components as stored unless the stream itself says
 // they are Y, Cb, Cr, so a YCbCr601 image's Y, Cb and Cr arrive as red, green and blue;
 // extended reading shows them in RGB. (The JPEG decoder converts YCbCr itself.)
-void show_ycbcr_in_rgb(const ImageReadContext& c, const std::uint8_t* stream,
-                       std::uint32_t length) {
+void show_ycbcr_in_rgb(const ImageReadContext& c, bool shown_by_decoder) {
   const NitfImageSubheader& s = *c.subheader;
   kernel::Bitmap& b = *c.out;
   if (!c.document->extended || !is_j2k(s) || s.representation != RepresentationCode::kYCbCr601 ||
-      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32) ||
-      fileformat::shows_ycc_in_rgb(stream, length))
+      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32) || shown_by_decoder)
     return;
   for (std::int32_t y = 0; y < b.height; ++y)
     if (std::uint8_t* row = kernel::pixel_row(b, y))
@@ -566,19 +564,6 @@ bool j2k_window(const ImageReadContext& c) {
   return w && w->honoured && is_j2k(*c.subheader) && w->columns != 0 && w->rows != 0;
 }
 
-int decode_window(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
-                  FltLoadOptions* options) {
-  const ImageWindow& w = *c.window;
-  std::uint32_t levels = 0, components = 0;
-  if (int r = fileformat::j2k_levels(data, count, &levels, &components); r != RET_SUCCESS) return r;
-  fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
-                           w.first_row + w.rows,
-                           std::min<std::uint32_t>(levels, std::countr_zero(w.reduction))};
-  const int r = fileformat::load_j2k_area(data, count, options, area, c.out);
-  if (r == RET_SUCCESS) *w.honoured = true;
-  return r;
-}
-
 // The image's coded data, from IMDATOFF to its end, as one buffer.
 int read_whole_stream(const ImageReadContext& c, const DataSource& source,
                       kernel::Buffer<std::uint8_t>* buffer) {
@@ -590,7 +575,30 @@ int read_whole_stream(const ImageReadContext& c, const DataSource& source,
 }
 
 // The whole data as one stream. The decoded picture becomes the output as it is.
+// A window of a JPEG 2000 image: the codestream is read where it lies, as far as the
+// window needs (a JP2 file is read whole by the decoder).
+int read_j2k_window(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  const ImageWindow& w = *c.window;
+  jpegscan::CodedStream coded;
+  if (int r = jpegscan::open_coded(c, &coded); r != RET_SUCCESS) return r;
+  FltLoadOptions options;
+  if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
+  const fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
+                                 w.first_row + w.rows,
+                                 static_cast<std::uint32_t>(std::countr_zero(w.reduction))};
+  bool ycc_shown = false;
+  if (int r = fileformat::load_j2k_area(coded.stream(), &options, area, c.out, &ycc_shown);
+      r != RET_SUCCESS)
+    return r;
+  *w.honoured = true;
+  show_ycbcr_in_rgb(c, ycc_shown);
+  if (c.out->bits_per_pixel == 8 && s.colours.present()) show_colour_table(s, c.out);
+  return RET_SUCCESS;
+}
+
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
+  if (j2k_window(c)) return read_j2k_window(c);
   const NitfImageSubheader& s = *c.subheader;
   kernel::Buffer<std::uint8_t> buffer;
   if (int r = read_whole_stream(c, source, &buffer); r != RET_SUCCESS) return r;
@@ -598,10 +606,9 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   bool in_place = false;
-  const int r = j2k_window(c) ? decode_window(c, buffer.data(), length, &options)
-                              : decode_whole(c, buffer.data(), length, &options, &in_place);
+  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
   if (r != RET_SUCCESS) return r;
-  show_ycbcr_in_rgb(c, buffer.data(), length);
+  show_ycbcr_in_rgb(c, fileformat::shows_ycc_in_rgb(buffer.data(), length));
   if (!in_place && !windowed(c)) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);

@@ -38,6 +38,23 @@ int open_data(const ImageReadContext& c, imgdata::DataSource* source) {
   return c.data_length <= available ? RET_SUCCESS : RET_FILE_READ;
 }
 
+int open_coded(const ImageReadContext& c, CodedStream* coded) {
+  if (int r = open_data(c, &coded->source); r != RET_SUCCESS) return r;
+  coded->offset = c.subheader->mask.imdatoff;
+  if (coded->offset >= c.data_length) return RET_FILE_FORMAT;
+  coded->length = c.data_length - coded->offset;
+  return RET_SUCCESS;
+}
+
+fileformat::StreamSource CodedStream::stream() const {
+  auto read = [](void* self, std::uint64_t offset, std::size_t count,
+                 std::uint8_t* buffer) -> std::int32_t {
+    const auto* s = static_cast<const CodedStream*>(self);
+    return s->source.read(s->offset + offset, count, buffer);
+  };
+  return {const_cast<CodedStream*>(this), read, length};
+}
+
 int Decoder::load_from_memory(const void* buffer, kernel::Bitmap* bitmap,
                               std::int32_t bits_per_pixel, std::int32_t colour_order,
                               std::uint64_t byte_count, FltLoadOptions* options) const {

@@ -10,6 +10,7 @@
 
 #include <kvntfu.h>
 
+#include "fileformat/fileformat.h"
 #include "image/data/imgmodes.h"
 #include "image/data/imgmodes_blocks.h"
 
@@ -25,6 +26,17 @@ constexpr std::uint64_t kWindowStep = kWindow - 3;
 // the file holds fewer than LI bytes from the data start (so no stream length taken
 // from LI can ask for bytes that are not there).
 int open_data(const ImageReadContext& context, imgdata::DataSource* source);
+
+// The coded data from IMDATOFF to LI as a stream the JPEG 2000 decoder reads where it
+// lies (fileformat::StreamSource): only the headers and the tiles a window meets are read.
+struct CodedStream {
+  imgdata::DataSource source;
+  std::uint64_t offset = 0;  // IMDATOFF
+  std::uint64_t length = 0;  // LI - IMDATOFF: the decoder reads no further
+  fileformat::StreamSource stream() const;
+};
+// RET_FILE_FORMAT when IMDATOFF is not inside the data, besides open_data's codes.
+int open_coded(const ImageReadContext& context, CodedStream* coded);
 
 // The decoders of one read: the load request's routines where the toolkit gave them,
 // the file-format library's own otherwise.
