@@ -327,48 +327,6 @@ TEST_F(Composition, BilevelColours) {
 
 // ----- Where graphics land -------------------------------------------------------------
 
-// A 120 x 120 grey image at level 1 and above it: level 2, SLOC (10, 20), a red rectangle
-// over VDC x 10..40, y 10..30; level 3, SLOC (-5, -8), a green line from (20, 50) to
-// (100, 50), width 3; level 4, a blue rectangle over x 50..70, y 25..35, half on the red;
-// level 5, a hollow white circle of radius 10 about (90, 80).
-TEST_F(Composition, GraphicsPlacement) {
-  nitfgen::FileSpec file;
-  auto add = [&](int level, int row, int column, const cgm::Bytes& body) {
-    file.graphics.push_back(graphic(level, 0, row, column, cgm::nitf_graphic(body, 120, 120)));
-  };
-  add(2, 10, 20,
-      cgm::cat(
-          {cgm::interior_style(1), cgm::fill_colour(255, 0, 0), cgm::rectangle(10, 10, 40, 30)}));
-  add(3, -5, -8,
-      cgm::cat(
-          {cgm::line_colour(0, 255, 0), cgm::line_width(3), cgm::polyline({20, 50, 100, 50})}));
-  add(4, 0, 0,
-      cgm::cat(
-          {cgm::interior_style(1), cgm::fill_colour(0, 0, 255), cgm::rectangle(50, 25, 70, 35)}));
-  add(5, 0, 0,
-      cgm::cat({cgm::interior_style(0), cgm::fill_colour(255, 255, 255), cgm::circle(90, 80, 10)}));
-  TempDir dir;
-  Rendered r;
-  r.result = Kv_NtfRenderBitmap(
-      &r.bitmap, parsed(dir, {{grey_image(120, 1), uniform(120, 100)}}, file).document.get());
-  ASSERT_EQ(r.result, RET_SUCCESS);
-  ASSERT_EQ(r.bitmap.width, 120);
-  // Antialiased edges are neither colour: each channel within 40 of the one wanted.
-  auto is = [&](std::uint32_t want, std::initializer_list<std::pair<int, int>> points) {
-    for (auto [x, y] : points)
-      for (int shift : {0, 8, 16})
-        if (std::abs(int(r.at(x, y) >> shift & 0xFF) - int(want >> shift & 0xFF)) >= 40)
-          return false;
-    return true;
-  };
-  EXPECT_TRUE(is(0x0000FF, {{35, 25}, {45, 38}})) << "red over columns 30..60, rows 20..40";
-  EXPECT_TRUE(is(0xFF0000, {{55, 30}, {65, 30}})) << "level 4 over level 2";
-  EXPECT_TRUE(is(0x00FF00, {{14, 44}, {40, 45}, {90, 46}, {14, 46}, {90, 44}})) << "rows 44..46";
-  EXPECT_TRUE(is(grey(100), {{35, 42}, {25, 25}, {40, 48}, {10, 45}, {90, 80}, {110, 80}}));
-  for (auto [x, y] : {std::pair{100, 80}, {80, 80}, {90, 70}, {90, 90}})
-    EXPECT_GT(r.at(x, y) & 0xFF, 160u) << "the circle's edge at " << x << "," << y;
-}
-
 // Every CGM graphic of the conformant samples, painted alone, keeps its ink inside the
 // SBND rectangle its producer wrote (within antialiasing; producers estimate a text's
 // width for a font of their own, so text may reach further right), and inside the canvas.

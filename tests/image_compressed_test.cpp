@@ -2,8 +2,8 @@
 // made with libjpeg), what the decoder is told about T.4 and MULTI data, vector
 // quantisation decoded pixel-exact, and hostile offsets, headers and cut streams, which
 // must give a code. Every real compressed sample is held against djpeg, opj_decompress
-// or GDAL in image_data_test; the 12-bit and lossless JPEG samples of the second folder
-// against GDAL and GDCM's tools here.
+// or GDAL in image_data_test, the 12-bit and lossless JPEG ones in the codec tests and in
+// region_test's windows.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -240,39 +240,6 @@ TEST_F(ImageCompressed, JpegBands) {
                       level(rows ? b : 2 - b, k), 2)
               << "rows " << rows << " masked " << masked << " block " << k << " band " << b;
     }
-}
-
-// ----- 12-bit and lossless JPEG samples -------------------------------------------------
-
-// ns3417c (12-bit DCT, one block) and ns3437a (lossless, two blocks side by side) hold
-// the samples their streams decode to, in the 12-bit layout, each block at its place (the
-// streams themselves are held against GDAL and GDCM's tools in the codec tests).
-TEST_F(ImageCompressed, DeepJpegSamples) {
-  REQUIRE_SAMPLES();
-  for (const char* name : {"ns3417c.nsf", "ns3437a.nsf"}) {
-    SCOPED_TRACE(name);
-    const fs::path path = sample(std::string("../more-samples/depth/") + name);
-    auto d = decode_image(path);
-    ASSERT_EQ(d->result, RET_SUCCESS);
-    ASSERT_EQ(d->bitmap.bits_per_pixel, 12);
-    const std::string file = nitfgen::read_file(path.string());
-    int left = 0, wrong = 0;
-    for (std::size_t at = file.find("\xFF\xD8\xFF"), next; at != std::string::npos; at = next) {
-      next = file.find("\xFF\xD8\xFF", at + 1);
-      const std::string stream = file.substr(at, next - at);
-      OwnedBitmap block;
-      ASSERT_EQ(fileformat::load_from_memory(stream.data(), block.get(), kernel::kBitmapRecordSize,
-                                             0, fileformat::kColourAsDecoded,
-                                             std::uint32_t(stream.size()), nullptr),
-                RET_SUCCESS);
-      for (int y = 0; y < block->height; ++y)
-        for (int x = 0; x < block->width; ++x)
-          wrong += pixel_value(d->bitmap, left + x, y) != pixel_value(block.b, x, y);
-      left += block->width;
-    }
-    EXPECT_EQ(left, d->bitmap.width);
-    EXPECT_EQ(wrong, 0);
-  }
 }
 
 // ----- Vector quantisation (C4, M4) ----------------------------------------------------

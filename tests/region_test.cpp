@@ -1,7 +1,6 @@
 // Raw samples of windows against GDAL's ReadAsArray (tests/gdal/window.py): every image
-// of both sample folders that GDAL reads, and generated uncompressed layouts (IMODE,
-// masks, depths, signed and float samples); JPEG 2000 reductions against the overviews
-// GDAL takes from the codestream's levels; the nearest rule; refused requests.
+// of both sample folders that GDAL reads (the generated layouts are held against GDAL in
+// image_data_test); DCT reductions against djpeg's; the nearest rule; refused requests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -120,39 +119,6 @@ ImageShape made(const std::string& imode, int bands, int nbpp, const std::string
   s.bands.clear();
   for (int b = 0; b < bands; ++b) s.bands.emplace_back(bands == 3 ? std::string(1, "RGB"[b]) : "M");
   return s;
-}
-
-TEST(Samples, GeneratedEqualGdal) {
-  std::vector<ImageShape> shapes;
-  for (const char* m : {"B", "P", "R", "S"}) shapes.push_back(made(m, 3, 8, "INT"));
-  shapes.push_back(made("B", 1, 16, "INT")), shapes.back().abpp = 12;
-  for (auto [bits, type] : {std::pair{1, "B"}, {16, "SI"}, {32, "R"}, {64, "R"}})
-    shapes.push_back(made("B", 1, bits, type));
-  shapes[5].nbpr = shapes[5].nbpc = 1, shapes[5].nppbh = 14,
-  shapes[5].nppbv = 5;                       // GDAL's one block
-  shapes.push_back(made("B", 3, 8, "INT"));  // block mask, block 4 left out
-  TempDir dir;
-  int compared = 0;
-  for (std::size_t n = 0; n < shapes.size(); ++n) {
-    ImageShape s = shapes[n];
-    const bool masked = n + 1 == shapes.size();
-    const auto p = nitfgen::image_pixels(
-        s,
-        [&](int b, int x, int y) {
-          const std::uint64_t v = (x * 7 + y * 13 + b * 31 + 1) * 0x9E3779B97F4A7C15ull;
-          return s.nbpp == 64 ? v >> 2 : v >> (64 - s.nbpp);  // no NaN among the doubles
-        },
-        masked ? std::vector<int>{0, 1, 2, 3, 5} : std::vector<int>{});
-    if (masked) {
-      s.ic = "NM", s.mask = nitfgen::MaskSpec{};
-      for (std::uint32_t b = 0; b < 3; ++b)
-        for (std::uint32_t at : p.offsets)
-          s.mask->block_records.push_back(at == 0xFFFFFFFF ? at : at + b * 15);
-    }
-    compared +=
-        compare(dir.write(std::to_string(n) + ".ntf", nitfgen::image_file(s, p.bytes)), windows);
-  }
-  EXPECT_EQ(compared, int(shapes.size()) * 3);
 }
 
 // Nearest rule: output (r, c) is the sample at (row + r x step, column + c x step), of

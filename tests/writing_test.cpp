@@ -577,24 +577,6 @@ struct Drawing {
 
 constexpr std::int32_t kRectangle[4] = {0, 0, 10, 10};
 
-// A new record's text fields are blank across their width: get and set of an appended
-// image, graphic or text are taken, and a field changed alone stays alone.
-TEST_F(Setters, AppendedRecords) {
-  auto appended = [] {
-    PublicDoc doc;
-    TempDir dir;
-    Picture picture(16, 8, 24);
-    Drawing drawing(20, -60, 200, -10);
-    EXPECT_EQ(Kv_NITFAppendImageSegment(doc.d, picture.kv(), 10, 24, 200), RET_SUCCESS);
-    EXPECT_EQ(Kv_NITFAppendGraphicSegment(doc.d, &drawing.d, kRectangle), RET_SUCCESS);
-    EXPECT_EQ(Kv_NITFAppendTextSegmentA(doc.d, dir.write("t.txt", "text").c_str()), RET_SUCCESS);
-    return doc;
-  };
-  int changed = 0;
-  for (int k = 1; k < 4; ++k) expect_fields_round_trip(appended, kKinds[k], 0, &changed);
-  EXPECT_GT(changed, 60);
-}
-
 using Append = LeakChecked;
 
 // Appended images are seen at once and the same after a save; each lies one display level
