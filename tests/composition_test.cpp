@@ -240,19 +240,15 @@ TEST_F(Composition, Drawing) {
   EXPECT_EQ(r.at(1, 1), kBackground);
   EXPECT_EQ(Kv_NtfRenderBitmap(&r.bitmap, p.document.get()), RET_SUCCESS) << "a second time";
 
-  OwnedBitmap canvas;
-  ASSERT_EQ(kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, 7, 5, 32,
-                                  kernel::kColourRgb, nullptr, kernel::kViewTopDown, nullptr, 0),
-            RET_SUCCESS);
-  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
-  auto* context = reinterpret_cast<KvDrawingContext*>(dc);
+  Canvas canvas(7, 5, 32, kernel::kViewTopDown, 0);
+  ASSERT_EQ(canvas.result, RET_SUCCESS);
+  auto* context = reinterpret_cast<KvDrawingContext*>(canvas.dc);
   EXPECT_EQ(Kv_NitfDrawObjects(nullptr, context, nullptr, p.document.get()), RET_SUCCESS);
   p.document->images[0]->location_column = 0x7FFFFFFF;
   EXPECT_EQ(Kv_NitfDrawObjects(nullptr, context, nullptr, p.document.get()), RET_FILE_FORMAT);
-  kernel::delete_device_context(dc);
-  EXPECT_EQ(kernel::storage_row(canvas.b, 1)[4 * 1], 0) << "left of the images";
-  EXPECT_EQ(kernel::storage_row(canvas.b, 1)[4 * 3 + 2], 90);
-  EXPECT_EQ(kernel::storage_row(canvas.b, 0)[4 * 2], 0) << "above the images";
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 1)[4 * 1], 0) << "left of the images";
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 1)[4 * 3 + 2], 90);
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 0)[4 * 2], 0) << "above the images";
 
   jpeg.ic = "C3", jpeg.comrat = "00.0";
   Rendered failed;
@@ -340,18 +336,14 @@ TEST_F(Composition, SampleInkInsideSbnd) {
     for (std::uint32_t i = 0; i < p.document->graphics.size(); ++i) {
       const nitf::NitfGraphicSubheader& g = *p.document->graphics[i];
       if (g.salvl != 0) continue;  // attached graphics move with their parent
-      OwnedBitmap canvas;
-      kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, std::int32_t(width),
-                            std::int32_t(height), 24, kernel::kColourRgb, nullptr,
-                            kernel::kViewTopDown, nullptr, 0);
-      kernel::fill_bitmap(canvas.get(), 0x123456);  // a colour no sample uses
-      kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
-      EXPECT_EQ(nitf::draw_graphic_segment(dc, p.document.get(), i, 0, 0), RET_SUCCESS);
-      kernel::delete_device_context(dc);
+      Canvas canvas(std::int32_t(width), std::int32_t(height), 24, kernel::kViewTopDown,
+                    0x123456);  // a colour no sample uses
+      EXPECT_EQ(nitf::draw_graphic_segment(canvas.dc, p.document.get(), i, 0, 0), RET_SUCCESS);
       int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
-      for (int y = 0; y < canvas->height; ++y)
-        for (int x = 0; x < canvas->width; ++x)
-          if (pixel_value(canvas.b, x, y, 0) != 0x12 || pixel_value(canvas.b, x, y, 2) != 0x56)
+      for (int y = 0; y < canvas.bitmap.height; ++y)
+        for (int x = 0; x < canvas.bitmap.width; ++x)
+          if (pixel_value(canvas.bitmap, x, y, 0) != 0x12 ||
+              pixel_value(canvas.bitmap, x, y, 2) != 0x56)
             left = std::min(left, x), top = std::min(top, y), right = std::max(right, x),
             bottom = std::max(bottom, y);
       bool text = false;
@@ -541,20 +533,15 @@ std::pair<int, std::vector<std::string>> plain(const fs::path& path, int bits) {
   const int r =
       p.result < RET_SUCCESS ? p.result : GetActual_Width_Height(p.document.get(), &width, &height);
   if (r != RET_SUCCESS) return {r, {}};
-  OwnedBitmap canvas;
-  kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, std::int32_t(width),
-                        std::int32_t(height), bits, kernel::kColourRgb, nullptr,
-                        kernel::kViewBottomUp, nullptr, 0);
-  kernel::fill_bitmap(canvas.get(), p.document->background);
-  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
+  Canvas canvas(std::int32_t(width), std::int32_t(height), bits, kernel::kViewBottomUp,
+                p.document->background);
   std::pair<int, std::vector<std::string>> out;
-  out.first = Kv_NitfDrawObjects(nullptr, reinterpret_cast<KvDrawingContext*>(dc), nullptr,
+  out.first = Kv_NitfDrawObjects(nullptr, reinterpret_cast<KvDrawingContext*>(canvas.dc), nullptr,
                                  p.document.get());
-  kernel::delete_device_context(dc);
-  for (std::int32_t y = 0; out.first == RET_SUCCESS && y < canvas->height; ++y)
-    out.second.emplace_back(
-        reinterpret_cast<const char*>(kernel::storage_row(canvas.b, canvas->height - 1 - y)),
-        std::size_t(canvas->bytes_per_line));
+  const kernel::Bitmap& b = canvas.bitmap;
+  for (std::int32_t y = 0; out.first == RET_SUCCESS && y < b.height; ++y)
+    out.second.emplace_back(reinterpret_cast<const char*>(kernel::storage_row(b, b.height - 1 - y)),
+                            std::size_t(b.bytes_per_line));
   return out;
 }
 

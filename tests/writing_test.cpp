@@ -579,30 +579,6 @@ constexpr std::int32_t kRectangle[4] = {0, 0, 10, 10};
 
 using Append = LeakChecked;
 
-// Appended images are seen at once and the same after a save; each lies one display level
-// above every segment, dated a second before the file, a part of 01 passed over.
-TEST_F(Append, Images) {
-  PublicDoc doc;
-  std::memcpy(doc.d->header.fdt, "20261206103001", 14);
-  Picture colour(64, 48, 24), grey(40, 30, 8), wide(8200, 2, 8);
-  ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, colour.kv(), 10, 24, 200), RET_SUCCESS);
-  ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, grey.kv(), 182, 8, 255), RET_SUCCESS);
-  EXPECT_STREQ(doc.d->images[0]->idatim, "20261206102901");
-  EXPECT_EQ(doc.d->images[1]->display_level, 2);
-  Rendered now, later;
-  ASSERT_EQ(Kv_NtfRenderBitmap(&now.bitmap, doc.d), RET_SUCCESS);
-  TempDir dir;
-  saved(doc.d, dir.file("made.ntf"));
-  EXPECT_EQ(std::int64_t(fs::file_size(dir.file("made.ntf"))), doc.d->header.fl_current);
-  PublicDoc again(dir.file("made.ntf"));
-  ASSERT_EQ(Kv_NtfRenderBitmap(&later.bitmap, again.d), RET_SUCCESS);
-  EXPECT_EQ(std::memcmp(later.bitmap.data, now.bitmap.data, now.canvas()->data_size), 0);
-  std::memcpy(doc.d->header.fdt, "20261206103045", 14);
-  ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, wide.kv(), 10, 8, 50), RET_SUCCESS);
-  EXPECT_STREQ(doc.d->images[2]->idatim, "20261206103044");
-  EXPECT_STREQ(doc.d->images[2]->nppbh, "0000") << "blocks wider than 8192 are written as 0";
-}
-
 std::string lengths(NitfDocument* d) {
   const auto& h = d->header;
   return std::to_string(h.hl_current) + "/" + std::to_string(h.fl_current) + "/" + h.numi + h.nums +

@@ -384,59 +384,6 @@ void expect_canvas(Bitmap& canvas, Shown shown) {
     }
 }
 
-// Where nearest-neighbour painting takes a destination coordinate from: the source
-// pixel under the target pixel's centre, (at - from + 1/2) x count / (to - from).
-std::int32_t nearest(std::int32_t at, std::int32_t from, std::int32_t to, std::int32_t first,
-                     std::int32_t count) {
-  const std::int64_t offset = 2 * (std::int64_t(at) - from) + 1, span = std::int64_t(to) - from;
-  return first + std::int32_t(offset * count / (2 * span));
-}
-
-// A marked source (or part of it) painted into a 6 x 6 canvas: stretched, shrunk, cut by
-// the canvas edges and by the context's clip; huge rectangles must not overflow.
-TEST_F(HostImaging, PaintStretchesAndClips) {
-  const Rect whole{0, 0, 0, 0}, all{0, 0, 6, 6};
-  const struct {
-    const char* name;
-    std::int32_t width, height;  // of the source
-    Rect part, into, clip;       // part: of the source, none for the whole
-  } cases[] = {
-      {"doubled", 2, 2, whole, {1, 1, 5, 5}, all},
-      {"shrunk and uneven", 4, 3, whole, {0, 0, 2, 5}, all},  // columns 4 -> 2, rows 3 -> 5
-      {"part of the source", 5, 4, {2, 1, 4, 3}, {0, 0, 4, 2}, all},
-      {"negative offset", 4, 4, whole, {-2, -1, 2, 3}, all},
-      {"negative and stretched", 4, 4, whole, {-3, -3, 5, 5}, all},
-      {"beyond the canvas", 4, 4, whole, {4, 3, 8, 7}, all},
-      {"wholly above", 4, 4, whole, {-10, -10, -2, -2}, all},
-      {"wholly beyond", 4, 4, whole, {6, 0, 10, 4}, all},
-      {"empty", 4, 4, whole, {2, 2, 2, 6}, all},
-      {"context clip", 4, 4, whole, {0, 0, 4, 4}, {1, 2, 3, 3}},
-      {"clip past the canvas", 4, 4, whole, {2, 2, 6, 6}, {-5, -5, 50, 50}},
-      {"huge destination", 4, 4, whole, {-(1 << 30), -(1 << 30), kMax, kMax}, all},
-      {"widest destination", 4, 4, whole, {kMin, kMin, kMax, kMax}, all},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    OwnedBitmap source, canvas;
-    make_marked(source, c.width, c.height);
-    make_canvas(canvas, 6, 6);
-    Context context(canvas.get());
-    context.dc->clip = c.clip;
-    const bool has_part = c.part.right > c.part.left;
-    const Rect from = has_part ? c.part : Rect{0, 0, c.width, c.height}, &to = c.into;
-    ASSERT_EQ(display::paint(context.dc, source.get(), has_part ? &c.part : nullptr, &to,
-                             display::kSourceCopy),
-              RET_SUCCESS);
-    expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
-      if (x < to.left || y < to.top || x >= to.right || y >= to.bottom) return kNone;
-      if (x < c.clip.left || y < c.clip.top || x >= c.clip.right || y >= c.clip.bottom)
-        return kNone;
-      return marker(nearest(x, to.left, to.right, from.left, from.right - from.left),
-                    nearest(y, to.top, to.bottom, from.top, from.bottom - from.top));
-    });
-  }
-}
-
 // Exactly the transparent colour is skipped: by colour for palette sources (whatever the
 // entry's flag byte), by the three bytes for 24 and 32 bits, by the grey shown for deep
 // grey.

@@ -375,6 +375,26 @@ struct Rendered {
   }
 };
 
+// A bitmap filled with `fill` (0x00BBGGRR) and a drawing context on it, both released at
+// the end of the scope; `result` is the bitmap's creation's.
+struct Canvas {
+  kernel::Bitmap bitmap;
+  kernel::DrawingContext* dc = nullptr;
+  int result;
+  Canvas(std::int32_t width, std::int32_t height, int bpp = 24, int view = kernel::kViewTopDown,
+         std::uint32_t fill = 0xFFFFFF)
+      : result(kernel::create_bitmap(&bitmap, kernel::kBitmapRecordSize, 1, width, height, bpp,
+                                     kernel::kColourRgb, nullptr, view, nullptr, 0)) {
+    kernel::fill_bitmap(&bitmap, fill);
+    dc = kernel::device_context_for_bitmap(&bitmap);
+  }
+  Canvas(const Canvas&) = delete;
+  ~Canvas() {
+    kernel::delete_device_context(dc);
+    kernel::free_bitmap(&bitmap);
+  }
+};
+
 // Kernel allocations above `bytes` fail while alive.
 struct AllocationCap {
   explicit AllocationCap(std::size_t bytes) { kernel::set_allocation_cap(bytes); }
