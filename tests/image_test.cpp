@@ -1,6 +1,6 @@
-// The image subheader: LUTs, the streaming re-read, and claims no segment can hold (mask
-// tables are read through in image_data_test's layouts, against GDAL). (Every field of every image
-// of every sample against GDAL: fields_test.)
+// The image subheader: LUTs, the streaming re-read, and claims no segment can hold. (Mask
+// tables are read through by image_data_test's layouts against GDAL; every field of every
+// image of every sample is held against GDAL by fields_test.)
 #include <gtest/gtest.h>
 
 #include <cstring>

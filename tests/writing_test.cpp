@@ -585,14 +585,16 @@ std::string lengths(NitfDocument* d) {
          h.numt + "/" + std::to_string(d->image_count + d->graphic_count + d->text_count);
 }
 
-// A refused append leaves the document as it was.
+// A refused append leaves the document as it was; a block wider than 8192 is written as 0.
 TEST_F(Append, Refusals) {
   PublicDoc doc;
   TempDir dir;
-  Picture picture(8, 8, 24), wide(70000, 1, 8), tiny(1, 1, 8);
+  Picture picture(8, 8, 24), wide(70000, 1, 8), tiny(1, 1, 8), wider(8200, 2, 8);
   vector::Drawing empty;
   vector::init(&empty);
   Drawing far(0, -200000, 10, -199990);
+  ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, wider.kv(), 10, 8, 50), RET_SUCCESS);
+  EXPECT_STREQ(doc.d->images[0]->nppbh, "0000") << "blocks wider than 8192 are written as 0";
   const std::string before = lengths(doc.d), big = dir.write("big.txt", std::string(100000, 'y'));
   EXPECT_EQ(Kv_NITFAppendImageSegment(doc.d, nullptr, 10, 24, 50), RET_INVALID_BITMAP);
   EXPECT_EQ(Kv_NITFAppendImageSegment(doc.d, picture.kv(), 10, 16, 50), RET_INVALID_BITS_PER_PIXEL);
@@ -609,7 +611,7 @@ TEST_F(Append, Refusals) {
   EXPECT_EQ(Kv_NITFAppendTextSegmentA(doc.d, big.c_str()), RET_INVALID_PARAMETER);
   EXPECT_EQ(Kv_NITFAppendTextSegmentA(nullptr, big.c_str()), RET_INVALID_DOCUMENT);
   EXPECT_EQ(lengths(doc.d), before);
-  for (int i = 0; i < 999; ++i)
+  for (int i = 1; i < 999; ++i)
     ASSERT_EQ(Kv_NITFAppendImageSegment(doc.d, tiny.kv(), 10, 8, 50), RET_SUCCESS) << i;
   const std::string full = lengths(doc.d);
   EXPECT_EQ(Kv_NITFAppendImageSegment(doc.d, tiny.kv(), 10, 8, 50), RET_FAILURE)
