@@ -44,13 +44,14 @@ def main():
                     compared[name] = compared.get(name, 0) + 1
                     if not same(ours[0], theirs):
                         failures.append(f"{path} image {k}: {name} {ours[0]!r}, GDAL {theirs!r}")
-            # Each band's LUTs against GDAL's colour table (red, green, blue; one LUT grey).
+            # Each band's LUTs against GDAL's colour table (red, green, blue; one LUT grey),
+            # to NELUT entries: GDAL adds one for the pad value of an RPF frame.
             for lut in objects[1].get("luts", []) if len(objects) > 1 else []:
                 table, d = image.GetRasterBand(lut["band"]).GetColorTable(), lut["lutd"]
                 if table is None or lut["nluts"] == 2:
                     continue
                 ours = [tuple(d[min(t, len(d) - 1)][e] for t in range(3)) for e in range(lut["nelut"])]
-                theirs = [table.GetColorEntry(e)[:3] for e in range(table.GetCount())]
+                theirs = [table.GetColorEntry(e)[:3] for e in range(table.GetCount())][:len(ours)]
                 compared["LUT"] = compared.get("LUT", 0) + 1
                 if ours != theirs:
                     failures.append(f"{path} image {k} band {lut['band']}: LUT {ours[:4]}, GDAL {theirs[:4]}")
