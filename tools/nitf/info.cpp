@@ -152,8 +152,9 @@ void add_luts(Section& s, NitfDocument* doc, int index) {
   std::vector<std::string> bands;
   std::vector<uint8_t> entries;
   char text[16];
+  const std::string field = "NLUTS";
   for (int b = 1;
-       Kv_NITFGetFieldText(doc, KV_FIELDS_IMAGE, index, ("NLUTS" + std::to_string(b)).c_str(), text,
+       Kv_NITFGetFieldText(doc, KV_FIELDS_IMAGE, index, (field + std::to_string(b)).c_str(), text,
                            sizeof text) == RET_SUCCESS;
        ++b) {
     const int tables = std::atoi(text);
@@ -164,13 +165,24 @@ void add_luts(Section& s, NitfDocument* doc, int index) {
       entries.assign(static_cast<std::size_t>(count), 0);
       Kv_NITFGetImageLut(doc, index, b - 1, t, entries.data(), count, &count);
       luts += t ? ",[" : "[";
-      for (std::size_t e = 0; e < entries.size(); ++e)
-        luts += (e ? "," : "") + std::to_string(entries[e]);
-      luts += "]";
+      for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (e) luts += ',';
+        luts += std::to_string(entries[e]);
+      }
+      luts += ']';
     }
     if (luts.empty()) continue;
-    bands.push_back("{\"band\":" + std::to_string(b) + ",\"nluts\":" + std::to_string(tables) +
-                    ",\"nelut\":" + std::to_string(count) + ",\"lutd\":[" + luts + "]}");
+    // Appended piece by piece: GCC 12 warns (-Wrestrict) on a literal + a temporary string.
+    std::string band = "{\"band\":";
+    band += std::to_string(b);
+    band += ",\"nluts\":";
+    band += std::to_string(tables);
+    band += ",\"nelut\":";
+    band += std::to_string(count);
+    band += ",\"lutd\":[";
+    band += luts;
+    band += "]}";
+    bands.push_back(std::move(band));
   }
   if (bands.empty()) return;
   s.objects("luts", std::move(bands));
