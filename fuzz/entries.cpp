@@ -108,7 +108,7 @@ std::string holdings(NitfDocument* d) {
   std::string out;
   const int32_t v20 = d->header.nitf20 ? KV_FIELDS_NITF20 : 0;
   for (int32_t kind : {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT,
-                       KV_FIELDS_DES, KV_FIELDS_LABEL}) {
+                       KV_FIELDS_DES, KV_FIELDS_LABEL, KV_FIELDS_RES}) {
     const NitfFieldInfo* fields = nullptr;
     int32_t count = 0;
     if (Kv_NITFGetFieldTable(kind == KV_FIELDS_LABEL ? kind : kind | v20, &fields, &count))
@@ -238,10 +238,17 @@ void limit_allocations(std::size_t bytes) {
 
 // Every TRE of every header listed and decoded, data extension segments described.
 static void walk_tres(NitfDocument* d) {
-  for (int32_t kind :
-       {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT, KV_FIELDS_DES}) {
+  for (int32_t kind : {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT,
+                       KV_FIELDS_DES, KV_FIELDS_LABEL}) {
     const int32_t headers = kind == KV_FIELDS_FILE ? 1 : Kv_NITFGetSegmentCount(d, kind);
     for (int32_t i = 0; i < headers; ++i) {
+      // Every band's LUTs, one band and one table past the last as well.
+      for (int32_t b = 0, n = 0; kind == KV_FIELDS_IMAGE && b < 10; ++b)
+        for (int32_t t = 0; t < 10; ++t) {
+          uint8_t entries[8];
+          if (Kv_NITFGetImageLut(d, static_cast<uint32_t>(i), b, t, entries, 8, &n) != RET_SUCCESS)
+            break;
+        }
       int32_t count = 0;
       Kv_NITFGetTreCount(d, kind, i, &count);
       for (int32_t t = 0; t < count; ++t) {

@@ -51,6 +51,7 @@ struct ImageBand {
   char irepband[3], isubcat[7], ifc[2], imflt[4], nluts[2], nelut[6];
   std::int32_t lut_count;    // NLUTSn
   std::int32_t lut_entries;  // NELUTn, 0 when the band has no LUTs
+  std::uint32_t lut_offset;  // of its LUTs (NLUTSn tables of NELUTn bytes) in the record's luts
 };
 
 // One band's fields, IREPBANDn to NELUTn, in file order; the values are the entries'
@@ -98,6 +99,9 @@ struct NitfImageSubheader {
 
   char scratch[256] = {};  // the getter prints numbers here
   ColourTable colours;
+  // Every band's LUTs as read, band after band: what the colour table was made of, kept
+  // so that each band's own tables can be shown.
+  kernel::Buffer<std::uint8_t> luts;
   std::int32_t segment_read = 0;  // 1 once IM was accepted
 
   // Converted values.
