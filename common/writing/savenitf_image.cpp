@@ -98,11 +98,16 @@ int KvNitfSaveFile::WriteBands(std::uint32_t i) {
   return RET_SUCCESS;
 }
 
-// The record keeps one colour table per image, red, green and blue per entry: one LUT
-// is its red (grey) column, two are red then green, three red, green, blue. A fourth
-// table, or more entries than the table holds, was never kept and cannot be written.
+// A band's LUTs are written as they were read when the record still holds them (a
+// setter that changes the bands drops them together with the colour table). Otherwise
+// they come from the image's one colour table, red, green and blue per entry: one LUT is
+// its red (grey) column, two are red then green, three red, green, blue; a fourth table,
+// or more entries than the table holds, was never kept and cannot be written.
 int KvNitfSaveFile::WriteLuts(const NitfImageSubheader& r, const ImageBand& band) {
   const auto entries = static_cast<std::size_t>(band.lut_entries);
+  const std::size_t bytes = entries * static_cast<std::size_t>(band.lut_count);
+  if (band.lut_offset <= r.luts.size() && bytes <= r.luts.size() - band.lut_offset)
+    return WriteBytes(r.luts.data() + band.lut_offset, bytes);
   if (band.lut_count > 3 || entries > r.colours.entries.size()) {
     char line[112];
     std::snprintf(line, sizeof line,
