@@ -140,15 +140,11 @@ Picture read_picture(const std::string& path) {
     png_image_free(&image);
     return out;
   }
-  unsigned width = 0, height = 0, top = 0;
-  int header = 0;
-  std::sscanf(bytes.c_str() + 2, "%u %u %u%n", &width, &height, &top, &header);
-  const std::size_t start = std::size_t(header) + 3, pixels = std::size_t{width} * height;
-  const int channels = bytes.starts_with("P5") ? 1 : 3;
-  if (top != 255 || bytes.size() != start + pixels * channels) return out;
-  for (std::size_t i = 0; i < pixels * 3; ++i)
-    out.rgb.push_back(std::uint8_t(bytes[start + (channels == 1 ? i / 3 : i)]));
-  out.width = width, out.height = height;
+  const auto pnm = parse_pnm(bytes);
+  if (!pnm || pnm->maxval != 255) return out;
+  for (std::size_t i = 0; i < pnm->samples.size() / std::size_t(pnm->channels) * 3; ++i)
+    out.rgb.push_back(std::uint8_t(pnm->samples[pnm->channels == 1 ? i / 3 : i]));
+  out.width = std::uint32_t(pnm->width), out.height = std::uint32_t(pnm->height);
   return out;
 }
 

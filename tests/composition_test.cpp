@@ -240,19 +240,15 @@ TEST_F(Composition, Drawing) {
   EXPECT_EQ(r.at(1, 1), kBackground);
   EXPECT_EQ(Kv_NtfRenderBitmap(&r.bitmap, p.document.get()), RET_SUCCESS) << "a second time";
 
-  OwnedBitmap canvas;
-  ASSERT_EQ(kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, 7, 5, 32,
-                                  kernel::kColourRgb, nullptr, kernel::kViewTopDown, nullptr, 0),
-            RET_SUCCESS);
-  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
-  auto* context = reinterpret_cast<KvDrawingContext*>(dc);
+  Canvas canvas(7, 5, 32, kernel::kViewTopDown, 0);
+  ASSERT_EQ(canvas.result, RET_SUCCESS);
+  auto* context = reinterpret_cast<KvDrawingContext*>(canvas.dc);
   EXPECT_EQ(Kv_NitfDrawObjects(nullptr, context, nullptr, p.document.get()), RET_SUCCESS);
   p.document->images[0]->location_column = 0x7FFFFFFF;
   EXPECT_EQ(Kv_NitfDrawObjects(nullptr, context, nullptr, p.document.get()), RET_FILE_FORMAT);
-  kernel::delete_device_context(dc);
-  EXPECT_EQ(kernel::storage_row(canvas.b, 1)[4 * 1], 0) << "left of the images";
-  EXPECT_EQ(kernel::storage_row(canvas.b, 1)[4 * 3 + 2], 90);
-  EXPECT_EQ(kernel::storage_row(canvas.b, 0)[4 * 2], 0) << "above the images";
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 1)[4 * 1], 0) << "left of the images";
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 1)[4 * 3 + 2], 90);
+  EXPECT_EQ(kernel::storage_row(canvas.bitmap, 0)[4 * 2], 0) << "above the images";
 
   jpeg.ic = "C3", jpeg.comrat = "00.0";
   Rendered failed;
@@ -327,48 +323,6 @@ TEST_F(Composition, BilevelColours) {
 
 // ----- Where graphics land -------------------------------------------------------------
 
-// A 120 x 120 grey image at level 1 and above it: level 2, SLOC (10, 20), a red rectangle
-// over VDC x 10..40, y 10..30; level 3, SLOC (-5, -8), a green line from (20, 50) to
-// (100, 50), width 3; level 4, a blue rectangle over x 50..70, y 25..35, half on the red;
-// level 5, a hollow white circle of radius 10 about (90, 80).
-TEST_F(Composition, GraphicsPlacement) {
-  nitfgen::FileSpec file;
-  auto add = [&](int level, int row, int column, const cgm::Bytes& body) {
-    file.graphics.push_back(graphic(level, 0, row, column, cgm::nitf_graphic(body, 120, 120)));
-  };
-  add(2, 10, 20,
-      cgm::cat(
-          {cgm::interior_style(1), cgm::fill_colour(255, 0, 0), cgm::rectangle(10, 10, 40, 30)}));
-  add(3, -5, -8,
-      cgm::cat(
-          {cgm::line_colour(0, 255, 0), cgm::line_width(3), cgm::polyline({20, 50, 100, 50})}));
-  add(4, 0, 0,
-      cgm::cat(
-          {cgm::interior_style(1), cgm::fill_colour(0, 0, 255), cgm::rectangle(50, 25, 70, 35)}));
-  add(5, 0, 0,
-      cgm::cat({cgm::interior_style(0), cgm::fill_colour(255, 255, 255), cgm::circle(90, 80, 10)}));
-  TempDir dir;
-  Rendered r;
-  r.result = Kv_NtfRenderBitmap(
-      &r.bitmap, parsed(dir, {{grey_image(120, 1), uniform(120, 100)}}, file).document.get());
-  ASSERT_EQ(r.result, RET_SUCCESS);
-  ASSERT_EQ(r.bitmap.width, 120);
-  // Antialiased edges are neither colour: each channel within 40 of the one wanted.
-  auto is = [&](std::uint32_t want, std::initializer_list<std::pair<int, int>> points) {
-    for (auto [x, y] : points)
-      for (int shift : {0, 8, 16})
-        if (std::abs(int(r.at(x, y) >> shift & 0xFF) - int(want >> shift & 0xFF)) >= 40)
-          return false;
-    return true;
-  };
-  EXPECT_TRUE(is(0x0000FF, {{35, 25}, {45, 38}})) << "red over columns 30..60, rows 20..40";
-  EXPECT_TRUE(is(0xFF0000, {{55, 30}, {65, 30}})) << "level 4 over level 2";
-  EXPECT_TRUE(is(0x00FF00, {{14, 44}, {40, 45}, {90, 46}, {14, 46}, {90, 44}})) << "rows 44..46";
-  EXPECT_TRUE(is(grey(100), {{35, 42}, {25, 25}, {40, 48}, {10, 45}, {90, 80}, {110, 80}}));
-  for (auto [x, y] : {std::pair{100, 80}, {80, 80}, {90, 70}, {90, 90}})
-    EXPECT_GT(r.at(x, y) & 0xFF, 160u) << "the circle's edge at " << x << "," << y;
-}
-
 // Every CGM graphic of the conformant samples, painted alone, keeps its ink inside the
 // SBND rectangle its producer wrote (within antialiasing; producers estimate a text's
 // width for a font of their own, so text may reach further right), and inside the canvas.
@@ -382,18 +336,14 @@ TEST_F(Composition, SampleInkInsideSbnd) {
     for (std::uint32_t i = 0; i < p.document->graphics.size(); ++i) {
       const nitf::NitfGraphicSubheader& g = *p.document->graphics[i];
       if (g.salvl != 0) continue;  // attached graphics move with their parent
-      OwnedBitmap canvas;
-      kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, std::int32_t(width),
-                            std::int32_t(height), 24, kernel::kColourRgb, nullptr,
-                            kernel::kViewTopDown, nullptr, 0);
-      kernel::fill_bitmap(canvas.get(), 0x123456);  // a colour no sample uses
-      kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
-      EXPECT_EQ(nitf::draw_graphic_segment(dc, p.document.get(), i, 0, 0), RET_SUCCESS);
-      kernel::delete_device_context(dc);
+      Canvas canvas(std::int32_t(width), std::int32_t(height), 24, kernel::kViewTopDown,
+                    0x123456);  // a colour no sample uses
+      EXPECT_EQ(nitf::draw_graphic_segment(canvas.dc, p.document.get(), i, 0, 0), RET_SUCCESS);
       int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
-      for (int y = 0; y < canvas->height; ++y)
-        for (int x = 0; x < canvas->width; ++x)
-          if (pixel_value(canvas.b, x, y, 0) != 0x12 || pixel_value(canvas.b, x, y, 2) != 0x56)
+      for (int y = 0; y < canvas.bitmap.height; ++y)
+        for (int x = 0; x < canvas.bitmap.width; ++x)
+          if (pixel_value(canvas.bitmap, x, y, 0) != 0x12 ||
+              pixel_value(canvas.bitmap, x, y, 2) != 0x56)
             left = std::min(left, x), top = std::min(top, y), right = std::max(right, x),
             bottom = std::max(bottom, y);
       bool text = false;
@@ -583,20 +533,15 @@ std::pair<int, std::vector<std::string>> plain(const fs::path& path, int bits) {
   const int r =
       p.result < RET_SUCCESS ? p.result : GetActual_Width_Height(p.document.get(), &width, &height);
   if (r != RET_SUCCESS) return {r, {}};
-  OwnedBitmap canvas;
-  kernel::create_bitmap(canvas.get(), kernel::kBitmapRecordSize, 1, std::int32_t(width),
-                        std::int32_t(height), bits, kernel::kColourRgb, nullptr,
-                        kernel::kViewBottomUp, nullptr, 0);
-  kernel::fill_bitmap(canvas.get(), p.document->background);
-  kernel::DrawingContext* dc = kernel::device_context_for_bitmap(canvas.get());
+  Canvas canvas(std::int32_t(width), std::int32_t(height), bits, kernel::kViewBottomUp,
+                p.document->background);
   std::pair<int, std::vector<std::string>> out;
-  out.first = Kv_NitfDrawObjects(nullptr, reinterpret_cast<KvDrawingContext*>(dc), nullptr,
+  out.first = Kv_NitfDrawObjects(nullptr, reinterpret_cast<KvDrawingContext*>(canvas.dc), nullptr,
                                  p.document.get());
-  kernel::delete_device_context(dc);
-  for (std::int32_t y = 0; out.first == RET_SUCCESS && y < canvas->height; ++y)
-    out.second.emplace_back(
-        reinterpret_cast<const char*>(kernel::storage_row(canvas.b, canvas->height - 1 - y)),
-        std::size_t(canvas->bytes_per_line));
+  const kernel::Bitmap& b = canvas.bitmap;
+  for (std::int32_t y = 0; out.first == RET_SUCCESS && y < b.height; ++y)
+    out.second.emplace_back(reinterpret_cast<const char*>(kernel::storage_row(b, b.height - 1 - y)),
+                            std::size_t(b.bytes_per_line));
   return out;
 }
 

@@ -1,5 +1,6 @@
-// The image subheader: LUTs and mask tables, the streaming re-read, and claims no
-// segment can hold. (Every field of every image of every sample against GDAL: fields_test.)
+// The image subheader: LUTs, the streaming re-read, and claims no segment can hold. (Mask
+// tables are read through by image_data_test's layouts against GDAL; every field of every
+// image of every sample is held against GDAL by fields_test.)
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,45 +59,6 @@ TEST(ImageLuts, TablesPerBand) {
   OneImage grey(layout);
   ASSERT_EQ(grey.p.result, RET_SUCCESS);
   EXPECT_EQ(rgb(grey.image().colours.entries[2]), (std::vector<int>{200, 200, 200}));
-}
-
-// Records are kept as the file holds them; band sequential images record every band's
-// blocks, other modes each block once. The getter passes the header through decimal text.
-TEST(ImageMask, RecordsInFileOrder) {
-  ImageShape layout;
-  layout.ic = "NM";
-  layout.irep = "RGB";
-  layout.bands = {BandSpec{"R"}, BandSpec{"G"}, BandSpec{"B"}};
-  layout.nbpr = 2;
-  layout.imode = "S";
-  layout.mask = MaskSpec{};
-  layout.mask->block_records = {0, 0xFFFFFFFF, 128, 192, 256, 320};
-  layout.mask->pad_records = {0x01020304, 64, 0, 0, 0, 0};
-  layout.mask->tpxcdlnth = 12;
-  layout.mask->tpxcd = "\x0A\x0B";
-  OneImage s(layout, std::string(384, 'p'));
-  ASSERT_EQ(s.p.result, RET_SUCCESS);
-  const nitf::ImageMaskTable& m = s.image().mask;
-  EXPECT_EQ(m.imdatoff, 10u + 2 + 48);
-  ASSERT_EQ(m.block_count(), 6u);
-  EXPECT_EQ(m.block_offset(1), nitf::ImageMaskTable::kNotRecorded);
-  EXPECT_EQ(m.pad_offset(0), 0x01020304u);
-  EXPECT_EQ(std::memcmp(m.pad_records.data(), "\x01\x02\x03\x04", 4), 0) << "kept as in the file";
-  EXPECT_EQ(m.pad_offset(6), 0u) << "the entry after the records";
-  EXPECT_EQ(m.pad_code[1], 0x0B);
-
-  layout.imode = "B";
-  layout.mask->block_records = {0, 192};
-  layout.mask->pad_records.clear();
-  layout.mask->imdatoff = 0xFFFFFFF0;
-  OneImage b(layout, std::string(384, 'p'));
-  ASSERT_EQ(b.p.result, RET_SUCCESS);
-  EXPECT_EQ(b.image().mask.block_offset(1), 192u);
-  NitfImageHeader h{};
-  ASSERT_EQ(Kv_NITFGetImageHeader(b.p.document.get(), 0, &h), RET_SUCCESS);
-  EXPECT_EQ(value(h.IMDATOFF), 2147483647u);
-  EXPECT_EQ(value(h.TPXCD)[1], 0x0B);
-  Kv_NITFFreeImageHeader(&h);
 }
 
 // Counts the subheader or the mask table claim, checked against the segment (LISH, or

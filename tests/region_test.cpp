@@ -1,7 +1,6 @@
 // Raw samples of windows against GDAL's ReadAsArray (tests/gdal/window.py): every image
-// of both sample folders that GDAL reads, and generated uncompressed layouts (IMODE,
-// masks, depths, signed and float samples); JPEG 2000 reductions against the overviews
-// GDAL takes from the codestream's levels; the nearest rule; refused requests.
+// of both sample folders that GDAL reads (the generated layouts are held against GDAL in
+// image_data_test); DCT reductions against djpeg's; the nearest rule; refused requests.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -51,15 +50,16 @@ std::string ours(NitfDocument* doc, const Request& q, const KvImageInfo& info, i
 
 // Every request of one file read by us and by GDAL; returns how many were compared.
 int compare(const fs::path& path, std::vector<Request> (*plan)(std::uint32_t, const KvImageInfo&)) {
-  NitfDocument* doc = nullptr;
-  if (Kv_NITFCreateExA(&doc, path.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) return 0;
+  PublicDoc doc(path, KV_NITF_EXTENDED);
+  if (doc.result != RET_SUCCESS) return 0;
   std::vector<Request> requests;
   std::vector<KvImageInfo> infos;
-  for (std::uint32_t i = 0; i < std::uint32_t(Kv_NITFGetImageHeaderCount(doc)); ++i) {
+  for (std::uint32_t i = 0; i < std::uint32_t(Kv_NITFGetImageHeaderCount(doc.d)); ++i) {
     KvImageInfo info;
     NitfImageHeader h{};
-    if (Kv_NITFGetImageInfo(doc, i, &info) != RET_SUCCESS || !info.rows || !info.columns) continue;
-    Kv_NITFGetImageHeader(doc, i, &h);
+    if (Kv_NITFGetImageInfo(doc.d, i, &info) != RET_SUCCESS || !info.rows || !info.columns)
+      continue;
+    Kv_NITFGetImageHeader(doc.d, i, &h);
     // GDAL takes the nibbles of uncompressed 12-bit samples in another order than their
     // big-endian packing: NearestRule reads them against the generator instead.
     const bool twelve = info.bits_per_sample == 12 && h.IC && h.IC[0] == 'N';
@@ -80,12 +80,11 @@ int compare(const fs::path& path, std::vector<Request> (*plan)(std::uint32_t, co
     if (dtype.empty() || dtype[0] == '-') continue;  // GDAL does not read it (and says why)
     int code = 0;
     const std::string want((std::istreambuf_iterator<char>(data)), {});
-    const std::string got = ours(doc, requests[n], infos[n], &code);
+    const std::string got = ours(doc.d, requests[n], infos[n], &code);
     EXPECT_EQ(code, RET_SUCCESS) << path << " " << text(requests[n]);
     EXPECT_TRUE(got == want) << path << " " << text(requests[n]) << " " << dtype;
     ++compared;
   }
-  Kv_NITFDestroy(&doc);
   return compared;
 }
 
@@ -122,39 +121,6 @@ ImageShape made(const std::string& imode, int bands, int nbpp, const std::string
   return s;
 }
 
-TEST(Samples, GeneratedEqualGdal) {
-  std::vector<ImageShape> shapes;
-  for (const char* m : {"B", "P", "R", "S"}) shapes.push_back(made(m, 3, 8, "INT"));
-  shapes.push_back(made("B", 1, 16, "INT")), shapes.back().abpp = 12;
-  for (auto [bits, type] : {std::pair{1, "B"}, {16, "SI"}, {32, "R"}, {64, "R"}})
-    shapes.push_back(made("B", 1, bits, type));
-  shapes[5].nbpr = shapes[5].nbpc = 1, shapes[5].nppbh = 14,
-  shapes[5].nppbv = 5;                       // GDAL's one block
-  shapes.push_back(made("B", 3, 8, "INT"));  // block mask, block 4 left out
-  TempDir dir;
-  int compared = 0;
-  for (std::size_t n = 0; n < shapes.size(); ++n) {
-    ImageShape s = shapes[n];
-    const bool masked = n + 1 == shapes.size();
-    const auto p = nitfgen::image_pixels(
-        s,
-        [&](int b, int x, int y) {
-          const std::uint64_t v = (x * 7 + y * 13 + b * 31 + 1) * 0x9E3779B97F4A7C15ull;
-          return s.nbpp == 64 ? v >> 2 : v >> (64 - s.nbpp);  // no NaN among the doubles
-        },
-        masked ? std::vector<int>{0, 1, 2, 3, 5} : std::vector<int>{});
-    if (masked) {
-      s.ic = "NM", s.mask = nitfgen::MaskSpec{};
-      for (std::uint32_t b = 0; b < 3; ++b)
-        for (std::uint32_t at : p.offsets)
-          s.mask->block_records.push_back(at == 0xFFFFFFFF ? at : at + b * 15);
-    }
-    compared +=
-        compare(dir.write(std::to_string(n) + ".ntf", nitfgen::image_file(s, p.bytes)), windows);
-  }
-  EXPECT_EQ(compared, int(shapes.size()) * 3);
-}
-
 // Nearest rule: output (r, c) is the sample at (row + r x step, column + c x step), of
 // 12-bit samples packed big-endian.
 TEST(Samples, NearestRule) {
@@ -162,23 +128,22 @@ TEST(Samples, NearestRule) {
   TempDir dir;
   auto at = [](int, int x, int y) { return std::uint64_t(y * 100 + x); };
   const fs::path f = dir.write("n.ntf", nitfgen::image_file(s, nitfgen::image_pixels(s, at).bytes));
-  NitfDocument* doc = nullptr;
-  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  PublicDoc doc(f, KV_NITF_EXTENDED);
+  ASSERT_EQ(doc.result, RET_SUCCESS);
   const std::uint32_t band = 0;
   std::uint16_t out[2][4] = {};
   const KvSampleRequest q{0, 2, 5, 12, 4, &band, 1, KV_SAMPLES_BY_PIXEL};
-  EXPECT_EQ(Kv_NITFReadSamples(doc, 0, &q, out, sizeof out, 8), RET_SUCCESS);
+  EXPECT_EQ(Kv_NITFReadSamples(doc.d, 0, &q, out, sizeof out, 8), RET_SUCCESS);
   for (int r = 0; r < 2; ++r)
     for (int c = 0; c < 3; ++c) EXPECT_EQ(out[r][c], 4 * r * 100 + 2 + 4 * c);
-  Kv_NITFDestroy(&doc);
 }
 
 TEST(Samples, BadRequests) {
   ImageShape s = made("B", 3, 8, "INT");
   TempDir dir;
   const fs::path f = dir.write("b.ntf", nitfgen::image_file(s, std::string(270, '\1')));
-  NitfDocument* doc = nullptr;
-  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  PublicDoc doc(f, KV_NITF_EXTENDED);
+  ASSERT_EQ(doc.result, RET_SUCCESS);
   const std::uint32_t ok[] = {0, 2}, bad[] = {3};
   struct Case {
     KvSampleRequest q;
@@ -193,16 +158,11 @@ TEST(Samples, BadRequests) {
                         {{0, 0, 2, 14, 1, ok, 2, 1}, 27, 14}};
   for (const Case& c : cases) {
     std::string buffer(c.size, '\x7F');
-    EXPECT_EQ(Kv_NITFReadSamples(doc, 0, &c.q, buffer.data(), c.size, c.stride),
+    EXPECT_EQ(Kv_NITFReadSamples(doc.d, 0, &c.q, buffer.data(), c.size, c.stride),
               RET_INVALID_PARAMETER);
     EXPECT_EQ(buffer, std::string(c.size, '\x7F'));
   }
-  Kv_NITFDestroy(&doc);
 }
-
-}  // namespace
-
-namespace {
 
 struct Canvas {
   KvBitmap b{};
@@ -235,13 +195,14 @@ TEST(Region, CutOfCanvas) {
   int compared = 0, halves = 0;
   for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
     for (const fs::path& p : all_samples(folder)) {
-      NitfDocument* doc = nullptr;
-      if (Kv_NITFCreateExA(&doc, p.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) continue;
+      PublicDoc doc(p, KV_NITF_EXTENDED);
+      if (doc.result != RET_SUCCESS) continue;
       Canvas whole, part, half;
-      if (Kv_NtfRenderBitmap(&whole.b, doc) == RET_SUCCESS && whole.b.width >= 2) {
+      if (Kv_NtfRenderBitmap(&whole.b, doc.d) == RET_SUCCESS && whole.b.width >= 2) {
         const int w = whole.b.width, h = whole.b.height;
         const std::int32_t window[4] = {w / 4, h / 3, std::max(1, w / 2), std::max(1, h / 2)};
-        ASSERT_EQ(Kv_NtfRenderRegion(&part.b, doc, window, window[2], window[3]), RET_SUCCESS) << p;
+        ASSERT_EQ(Kv_NtfRenderRegion(&part.b, doc.d, window, window[2], window[3]), RET_SUCCESS)
+            << p;
         int most = 0, differ = 0;
         for (int y = 0; y < window[3]; ++y)
           for (int x = 0; x < window[2] * 3; ++x) {
@@ -250,8 +211,8 @@ TEST(Region, CutOfCanvas) {
           }
         EXPECT_EQ(differ, 0) << p << " differ " << differ << " most " << most;
         const std::int32_t even[4] = {0, 0, w & ~1, std::max(2, h & ~1)};
-        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, even, w / 2, even[3] / 2), RET_SUCCESS);
-        if (nearest_applies(doc) && h >= 2) {
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc.d, even, w / 2, even[3] / 2), RET_SUCCESS);
+        if (nearest_applies(doc.d) && h >= 2) {
           differ = 0;
           for (int y = 0; y < h / 2; ++y)
             for (int x = 0; x < w / 2 * 3; ++x)
@@ -260,12 +221,11 @@ TEST(Region, CutOfCanvas) {
           ++halves;
         }
         const std::int32_t outside[4] = {w - 1, 0, 2, 1}, empty[4] = {0, 0, 0, 1};
-        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, outside, 2, 1), RET_INVALID_PARAMETER);
-        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, empty, 2, 1), RET_INVALID_PARAMETER);
-        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc, window, 0, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc.d, outside, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc.d, empty, 2, 1), RET_INVALID_PARAMETER);
+        EXPECT_EQ(Kv_NtfRenderRegion(&half.b, doc.d, window, 0, 1), RET_INVALID_PARAMETER);
         ++compared;
       }
-      Kv_NITFDestroy(&doc);
     }
   }
   EXPECT_GT(compared, 60);
@@ -289,13 +249,13 @@ TEST(Region, DctScaled) {
     data += block;
   }
   const fs::path f = dir.write("c3.ntf", nitfgen::image_file(s, data));
-  NitfDocument* doc = nullptr;
-  ASSERT_EQ(Kv_NITFCreateExA(&doc, f.string().c_str(), KV_NITF_EXTENDED), RET_SUCCESS);
+  PublicDoc doc(f, KV_NITF_EXTENDED);
+  ASSERT_EQ(doc.result, RET_SUCCESS);
   const std::int32_t whole[4] = {0, 0, 128, 128};
   for (int n : {2, 4, 8}) {
     Canvas c;
     const int side = 128 / n, b = side / 2;
-    ASSERT_EQ(Kv_NtfRenderRegion(&c.b, doc, whole, side, side), RET_SUCCESS);
+    ASSERT_EQ(Kv_NtfRenderRegion(&c.b, doc.d, whole, side, side), RET_SUCCESS);
     int differ = 0;
     for (int k = 0; k < 4; ++k) {
       const std::string ppm = dir.file("s.ppm").string(),
@@ -312,12 +272,7 @@ TEST(Region, DctScaled) {
     }
     EXPECT_EQ(differ, 0) << "1/" << n;
   }
-  Kv_NITFDestroy(&doc);
 }
-
-}  // namespace
-
-namespace {
 
 // Segments hidden with Kv_NtfShowSegment: with every image, graphic and label hidden the
 // picture is the background alone, on a canvas of the same size; shown again, it is as
@@ -327,34 +282,33 @@ TEST(Region, HiddenSegments) {
   int files = 0;
   for (const fs::path& folder : {samples_dir(), more_samples_dir()}) {
     for (const fs::path& p : all_samples(folder)) {
-      NitfDocument* doc = nullptr;
+      PublicDoc doc(p, KV_NITF_EXTENDED);
       uint32_t w = 0, h = 0, w2 = 0, h2 = 0;
-      if (Kv_NITFCreateExA(&doc, p.string().c_str(), KV_NITF_EXTENDED) != RET_SUCCESS) continue;
+      if (doc.result != RET_SUCCESS) continue;
       const int kinds[] = {KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_LABEL};
       int drawn = 0;
-      for (int kind : kinds) drawn += Kv_NITFGetSegmentCount(doc, kind);
+      for (int kind : kinds) drawn += Kv_NITFGetSegmentCount(doc.d, kind);
       Canvas before, hidden, again;
       const bool small =
-          GetActual_Width_Height(doc, &w, &h) == RET_SUCCESS && w <= 2048 && h <= 2048;
+          GetActual_Width_Height(doc.d, &w, &h) == RET_SUCCESS && w <= 2048 && h <= 2048;
       const std::int32_t window[4] = {0, 0, std::int32_t(w), std::int32_t(h)};
       if (drawn < 2 || !small ||
-          Kv_NtfRenderRegion(&before.b, doc, window, 48, 40) != RET_SUCCESS) {
-        Kv_NITFDestroy(&doc);
+          Kv_NtfRenderRegion(&before.b, doc.d, window, 48, 40) != RET_SUCCESS)
         continue;
-      }
       for (int kind : kinds)  // twice: hiding a hidden segment changes nothing
-        for (int i = 0; i < 2 * Kv_NITFGetSegmentCount(doc, kind); ++i)
-          ASSERT_EQ(Kv_NtfShowSegment(doc, kind, i / 2, 0), RET_SUCCESS) << p;
-      ASSERT_EQ(Kv_NtfRenderRegion(&hidden.b, doc, window, 48, 40), RET_SUCCESS) << p;
-      EXPECT_TRUE(GetActual_Width_Height(doc, &w2, &h2) == RET_SUCCESS && w2 == w && h2 == h) << p;
+        for (int i = 0; i < 2 * Kv_NITFGetSegmentCount(doc.d, kind); ++i)
+          ASSERT_EQ(Kv_NtfShowSegment(doc.d, kind, i / 2, 0), RET_SUCCESS) << p;
+      ASSERT_EQ(Kv_NtfRenderRegion(&hidden.b, doc.d, window, 48, 40), RET_SUCCESS) << p;
+      EXPECT_TRUE(GetActual_Width_Height(doc.d, &w2, &h2) == RET_SUCCESS && w2 == w && h2 == h)
+          << p;
       int other = 0;
       for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 48 * 3; ++x) other += hidden.row(y)[x] != hidden.row(0)[x % 3];
       EXPECT_EQ(other, 0) << p << ": ink with every segment hidden";
       for (int kind : kinds)
-        for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i)
-          Kv_NtfShowSegment(doc, kind, i, 1);
-      ASSERT_EQ(Kv_NtfRenderRegion(&again.b, doc, window, 48, 40), RET_SUCCESS) << p;
+        for (int i = 0; i < Kv_NITFGetSegmentCount(doc.d, kind); ++i)
+          Kv_NtfShowSegment(doc.d, kind, i, 1);
+      ASSERT_EQ(Kv_NtfRenderRegion(&again.b, doc.d, window, 48, 40), RET_SUCCESS) << p;
       for (int y = 0; y < 40; ++y)
         EXPECT_EQ(std::memcmp(before.row(y), again.row(y), 48 * 3), 0) << p << " row " << y;
       const int refused[][2] = {
@@ -363,11 +317,10 @@ TEST(Region, HiddenSegments) {
           {KV_FIELDS_DES, 0},
           {KV_FIELDS_IMAGE, -1},
           {KV_FIELDS_IMAGE, 1000},
-          {KV_FIELDS_GRAPHIC, Kv_NITFGetSegmentCount(doc, KV_FIELDS_GRAPHIC)}};
+          {KV_FIELDS_GRAPHIC, Kv_NITFGetSegmentCount(doc.d, KV_FIELDS_GRAPHIC)}};
       for (const auto& [kind, index] : refused)
-        EXPECT_EQ(Kv_NtfShowSegment(doc, kind, index, 0), RET_INVALID_PARAMETER) << kind << index;
+        EXPECT_EQ(Kv_NtfShowSegment(doc.d, kind, index, 0), RET_INVALID_PARAMETER) << kind << index;
       EXPECT_EQ(Kv_NtfShowSegment(nullptr, KV_FIELDS_IMAGE, 0, 0), RET_INVALID_DOCUMENT);
-      Kv_NITFDestroy(&doc);
       ++files;
     }
   }

@@ -113,10 +113,8 @@ std::string tre_json(NitfDocument* d, int kind, int index, int i) {
   return s;
 }
 
-struct Doc {
-  NitfDocument* d = nullptr;
-  explicit Doc(const fs::path& p) { Kv_NITFCreateExA(&d, p.c_str(), KV_NITF_EXTENDED); }
-  ~Doc() { Kv_NITFDestroy(&d); }
+struct Doc : testing_support::PublicDoc {
+  explicit Doc(const fs::path& p) : PublicDoc(p, KV_NITF_EXTENDED) {}
   // Every header as (kind, index).
   std::vector<std::pair<int, int>> headers() const {
     std::vector<std::pair<int, int>> out = {{KV_FIELDS_FILE, 0}};

@@ -16,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -108,68 +107,29 @@ std::vector<Stream> sample_streams() {
   return out;
 }
 
-// A binary PNM (P5 or P6, 8 or 16 bits per sample).
-struct Pnm {
-  int width = 0, height = 0, channels = 0;
-  std::uint32_t maxval = 0;
-  bool raw = false;  // grey samples are the stream's own values, not scaled to maxval
-  std::vector<std::uint32_t> samples;
-  std::uint32_t at(int x, int y, int c) const {
-    return samples[(std::size_t(y) * width + x) * channels + c];
-  }
-};
-
-std::optional<Pnm> parse_pnm(const Bytes& d) {
-  std::istringstream in(std::string(d.begin(), d.end()));
-  std::string magic;
-  Pnm p;
-  in >> magic;
-  while ((in >> std::ws).peek() == '#') in.ignore(1 << 20, '\n');  // opj_decompress's comment
-  in >> p.width >> p.height >> p.maxval;
-  in.get();
-  p.channels = magic == "P6" ? 3 : 1;
-  const std::size_t at = std::size_t(in.tellg()), bytes = p.maxval > 255 ? 2 : 1;
-  const std::size_t count = std::size_t(p.width) * p.height * p.channels;
-  if (!in || (magic != "P5" && magic != "P6") || d.size() < at + count * bytes) return {};
-  for (std::size_t i = at; i < at + count * bytes; i += bytes)
-    p.samples.push_back(bytes == 1 ? d[i] : std::uint32_t(d[i]) << 8 | d[i + 1]);
-  return p;
-}
+using testing_support::Pnm;
 
 // Where djpeg has no decoder (12-bit and lossless JPEG): GDAL, whose JPEG driver has a
 // 12-bit libjpeg of its own, else GDCM's tools (through a DICOM file); both write the
 // stream's own values.
 std::optional<Pnm> deep_oracle(const fs::path& in, const TempDir& dir) {
-  const std::string out = dir.file("d.pnm").string(), dicom = dir.file("d.dcm").string(),
-                    plain = dir.file("p.dcm").string();
+  const std::string dicom = dir.file("d.dcm").string(), plain = dir.file("p.dcm").string();
   for (const std::string& command :
-       {"gdal_translate -q -of PNM " + in.string() + " " + out,
+       {"gdal_translate -q -of PNM " + in.string() + " {out}",
         "gdcmimg " + in.string() + " " + dicom + " && gdcmconv --raw " + dicom + " " + plain +
-            " && gdcmimg " + plain + " " + out}) {
-    if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) != 0) continue;
-    auto p = parse_pnm(slurp(out));
-    if (p) p->raw = true;
-    return p;
-  }
+            " && gdcmimg " + plain + " {out}"})
+    if (auto p = testing_support::written(command)) return p->raw = true, p;
   return std::nullopt;
 }
 
-// The picture the stream's own tool makes of it: djpeg (from the SOI marker, as djpeg
-// wants it), deep_oracle's or opj_decompress. None when no tool makes a whole picture.
+// The picture the stream's own tool makes of it: djpeg's or opj_decompress's, else
+// deep_oracle's. None when no tool makes a whole picture.
 std::optional<Pnm> oracle(const Bytes& s) {
+  const std::string stream(s.begin(), s.end());
+  auto p = testing_support::codec_picture(stream);
+  if (p || is_j2k(s)) return p;
   TempDir dir;
-  const bool j2k = is_j2k(s);
-  std::size_t at = 0;
-  while (!j2k && at + 1 < s.size() && s[at + 1] == 0xFF) ++at;
-  const fs::path in =
-      spill(dir, j2k ? (s[0] ? "s.j2k" : "s.jp2") : "s.jpg", Bytes(s.begin() + long(at), s.end()));
-  const std::string out = dir.file("o.pnm").string();
-  const std::string command = j2k ? "opj_decompress -quiet -i " + in.string() + " -o " + out
-                                  : "djpeg -pnm -outfile " + out + " " + in.string();
-  // djpeg's status is 2 after warnings (extraneous bytes, say), with a whole picture.
-  if (std::system((command + " >/dev/null 2>&1").c_str()) == -1) return std::nullopt;
-  auto p = parse_pnm(slurp(out));
-  return p || j2k ? p : deep_oracle(in, dir);
+  return deep_oracle(dir.write("s.jpg", testing_support::from_soi(stream)), dir);
 }
 
 // An oracle sample of `maxval` scaled to `bits`, rounding to nearest; 8-bit grey keeps

@@ -1,6 +1,7 @@
 // Kernel bitmaps, palettes and drawing contexts, and the imaging services the image
-// drawing relies on: block placement (combine), the histogram and brightening of dark
-// images, the merging of band planes, painting with and without a transparent colour.
+// drawing relies on: block placement (combine), the brightening of dark images (the
+// planes JPEG bands are merged from: image_compressed_test), painting with and without a
+// transparent colour.
 // Expected pictures are built pixel by pixel from the documented rules with helpers of
 // this file, never from the code under test, and compared byte for byte so that a stray
 // write in padding or beside a span shows. Refusals leave their records as they were.
@@ -272,37 +273,7 @@ TEST_F(HostImaging, CombinePlacesExactlyAndClips) {
 }
 
 // ---------------------------------------------------------------------------------
-// Histogram, intensity, plane merge
-
-// One level per pixel: deeper grey counts its top eight bits, colour its largest channel
-// (32 bits ignore the unused byte); junk in the padding is not counted.
-TEST_F(HostImaging, Histogram) {
-  const struct {
-    int bpp, order;
-    std::vector<std::uint32_t> pixels;  // stored values, one row
-    std::vector<std::pair<int, std::uint64_t>> counts;
-  } cases[] = {
-      {8, kGrey, {0, 5, 5, 19, 200, 255, 5}, {{0, 1}, {5, 3}, {19, 1}, {200, 1}, {255, 1}}},
-      {8, kIndex, {3, 3, 250}, {{3, 2}, {250, 1}}},
-      {1, kIndex, {1, 0, 1, 1, 0, 1, 1, 1, 0, 1, 1}, {{0, 3}, {1, 8}}},
-      {12, kGrey, {0x0FF, 0xABC, 0x010, 0xAB0, 0xFFF}, {{0x0F, 1}, {0xAB, 2}, {1, 1}, {0xFF, 1}}},
-      {16, kGrey, {0xABCD, 0x00FF, 0xAB00}, {{0xAB, 2}, {0, 1}}},
-      {24, kRgb, {0x0AC81E, 0, 0x090000, 0x020411}, {{200, 1}, {0, 1}, {9, 1}, {17, 1}}},
-      {32, kRgb, {0xFA030201u, 0x00000000u}, {{3, 1}, {0, 1}}},
-  };
-  for (const auto& c : cases) {
-    OwnedBitmap b;
-    const auto width = std::int32_t(c.pixels.size());
-    make(b, width, 2, c.bpp, c.order, kBottomUp);
-    scramble(b.b, 5);
-    for (std::int32_t i = 0; i < 2 * width; ++i)
-      set_pixel(b.b, i % width, i / width, c.pixels[std::size_t(i % width)]);
-    std::vector<std::uint64_t> counts(256, 77), expected(256, 0);
-    ASSERT_EQ(colour::histogram(b.get(), counts.data(), 256, 0), RET_SUCCESS);
-    for (const auto& [level, n] : c.counts) expected[std::size_t(level)] = 2 * n;
-    EXPECT_EQ(counts, expected) << c.bpp << " bits, order " << c.order;
-  }
-}
+// Intensity
 
 // Whether the image drawing would brighten the bitmap: something below 20, nothing above.
 bool looks_dark(Bitmap* b) {
@@ -379,34 +350,6 @@ TEST_F(HostImaging, Intensity) {
   EXPECT_EQ(bits->palette[1], kernel::palette_entry(255, 0, 0));
 }
 
-// Planes arrive in reverse band order (entry 0 is blue), in either row order, into a
-// bitmap the merge makes or one given.
-TEST_F(HostImaging, MergePlanes) {
-  struct Planes {
-    Bitmap p[3];
-    ~Planes() {
-      for (Bitmap& b : p) kernel::free_bitmap(&b);
-    }
-  } planes;
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_EQ(kernel::create_bitmap(&planes.p[i], kSize, 1, 3, 2, 8, kGrey, nullptr,
-                                    i == 1 ? kBottomUp : kTopDown, nullptr, 0),
-              RET_SUCCESS);
-    for (std::int32_t j = 0; j < 6; ++j)
-      set_pixel(planes.p[i], j % 3, j / 3, std::uint32_t(100 * i + 10 * (j / 3) + j % 3));
-  }
-  OwnedBitmap made, given;
-  ASSERT_EQ(colour::merge_planes(made.get(), planes.p, kSize, 0), RET_SUCCESS);
-  EXPECT_TRUE(made->bits_per_pixel == 24 && made->colour_order == kRgb);
-  make(given, 3, 2, 24, kRgb, kBottomUp);
-  ASSERT_EQ(colour::merge_planes(given.get(), planes.p, kSize, 0), RET_SUCCESS);
-  for (Bitmap* b : {made.get(), given.get()})
-    for (std::uint32_t j = 0; j < 6; ++j) {
-      const std::uint32_t level = 10 * (j / 3) + j % 3;
-      EXPECT_EQ(colour_at(*b, j % 3, j / 3), rgb(200 + level, 100 + level, level)) << j;
-    }
-}
-
 // ---------------------------------------------------------------------------------
 // Paint
 
@@ -439,85 +382,6 @@ void expect_canvas(Bitmap& canvas, Shown shown) {
       EXPECT_EQ(colour_at(canvas, x, y), want == kNone ? kBackdrop : std::uint32_t(want))
           << "at " << x << "," << y;
     }
-}
-
-// Where nearest-neighbour painting takes a destination coordinate from: the source
-// pixel under the target pixel's centre, (at - from + 1/2) x count / (to - from).
-std::int32_t nearest(std::int32_t at, std::int32_t from, std::int32_t to, std::int32_t first,
-                     std::int32_t count) {
-  const std::int64_t offset = 2 * (std::int64_t(at) - from) + 1, span = std::int64_t(to) - from;
-  return first + std::int32_t(offset * count / (2 * span));
-}
-
-// A marked source (or part of it) painted into a 6 x 6 canvas: stretched, shrunk, cut by
-// the canvas edges and by the context's clip; huge rectangles must not overflow.
-TEST_F(HostImaging, PaintStretchesAndClips) {
-  const Rect whole{0, 0, 0, 0}, all{0, 0, 6, 6};
-  const struct {
-    const char* name;
-    std::int32_t width, height;  // of the source
-    Rect part, into, clip;       // part: of the source, none for the whole
-  } cases[] = {
-      {"doubled", 2, 2, whole, {1, 1, 5, 5}, all},
-      {"shrunk and uneven", 4, 3, whole, {0, 0, 2, 5}, all},  // columns 4 -> 2, rows 3 -> 5
-      {"part of the source", 5, 4, {2, 1, 4, 3}, {0, 0, 4, 2}, all},
-      {"negative offset", 4, 4, whole, {-2, -1, 2, 3}, all},
-      {"negative and stretched", 4, 4, whole, {-3, -3, 5, 5}, all},
-      {"beyond the canvas", 4, 4, whole, {4, 3, 8, 7}, all},
-      {"wholly above", 4, 4, whole, {-10, -10, -2, -2}, all},
-      {"wholly beyond", 4, 4, whole, {6, 0, 10, 4}, all},
-      {"empty", 4, 4, whole, {2, 2, 2, 6}, all},
-      {"context clip", 4, 4, whole, {0, 0, 4, 4}, {1, 2, 3, 3}},
-      {"clip past the canvas", 4, 4, whole, {2, 2, 6, 6}, {-5, -5, 50, 50}},
-      {"huge destination", 4, 4, whole, {-(1 << 30), -(1 << 30), kMax, kMax}, all},
-      {"widest destination", 4, 4, whole, {kMin, kMin, kMax, kMax}, all},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    OwnedBitmap source, canvas;
-    make_marked(source, c.width, c.height);
-    make_canvas(canvas, 6, 6);
-    Context context(canvas.get());
-    context.dc->clip = c.clip;
-    const bool has_part = c.part.right > c.part.left;
-    const Rect from = has_part ? c.part : Rect{0, 0, c.width, c.height}, &to = c.into;
-    ASSERT_EQ(display::paint(context.dc, source.get(), has_part ? &c.part : nullptr, &to,
-                             display::kSourceCopy),
-              RET_SUCCESS);
-    expect_canvas(canvas.b, [&](std::int32_t x, std::int32_t y) -> std::int64_t {
-      if (x < to.left || y < to.top || x >= to.right || y >= to.bottom) return kNone;
-      if (x < c.clip.left || y < c.clip.top || x >= c.clip.right || y >= c.clip.bottom)
-        return kNone;
-      return marker(nearest(x, to.left, to.right, from.left, from.right - from.left),
-                    nearest(y, to.top, to.bottom, from.top, from.bottom - from.top));
-    });
-  }
-}
-
-// 8-bit canvases: grey takes the luminance (BT.601), a palette canvas the index of the
-// colour's entry (the first of equal ones, never a near one).
-TEST_F(HostImaging, EightBitCanvases) {
-  OwnedBitmap colours, on_grey, on_index;
-  make(colours, 4, 1, 24, kRgb, kBottomUp);
-  const std::uint32_t painted[] = {rgb(255, 0, 0), rgb(0, 0, 255), rgb(128, 128, 128),
-                                   rgb(255, 255, 255)};
-  for (std::int32_t x = 0; x < 4; ++x) set_pixel(colours.b, x, 0, swap_rb(painted[x]));
-  make(on_grey, 8, 2, 8, kGrey);
-  make(on_index, 8, 2, 8, kIndex, kBottomUp);
-  const std::uint32_t places[] = {200, 17, 90, 255}, levels[] = {76, 29, 128, 255};
-  for (int i = 0; i < 4; ++i) on_index->palette[places[i]] = kernel::entry_of_colour(painted[i]);
-  on_index->palette[128] = kernel::palette_entry(127, 128, 128);  // near, not equal
-  on_index->palette[91] = on_index->palette[90];                  // equal, but later
-  const Rect into{0, 0, 8, 2};
-  for (Bitmap* canvas : {on_grey.get(), on_index.get()}) {
-    Context context(canvas);
-    EXPECT_EQ(display::paint(context.dc, colours.get(), nullptr, &into, display::kSourceCopy),
-              RET_SUCCESS);
-  }
-  for (std::int32_t x = 0; x < 8; ++x) {
-    EXPECT_EQ(get_pixel(on_grey.b, x, 1), levels[x / 2]) << x;
-    EXPECT_EQ(get_pixel(on_index.b, x, 0), places[x / 2]) << x;
-  }
 }
 
 // Exactly the transparent colour is skipped: by colour for palette sources (whatever the

@@ -22,11 +22,12 @@ def gdal_window(path, index, window, bands):
 
 @pytest.mark.parametrize("path", ALL, ids=ids(ALL))
 def test_read_equals_gdal(path):
+    """The middle of each image, bands reversed, as GDAL reads it: the package's types and
+    band order (region_test holds more windows of the same call against GDAL)."""
     try:
         doc = kvntfu.open(path)
     except kvntfu.NitfError:
         pytest.skip("refused")
-    compared = 0
     with doc:
         for image in doc.images:
             try:
@@ -36,19 +37,14 @@ def test_read_equals_gdal(path):
             # GDAL takes the nibbles of uncompressed 12-bit samples in another order.
             if image.bits == 12 and image.header["IC"] == "NC":
                 continue
-            r0, c0 = rows // 3, cols // 4
-            for window, chosen in (((0, 0, min(rows, 1024), min(cols, 1024)), range(bands)),
-                                   ((r0, c0, max(1, rows // 2), max(1, cols // 2)), [bands - 1, 0])):
-                try:
-                    want = gdal_window(path, image.index, window, chosen)
-                except (RuntimeError, AttributeError):
-                    continue  # GDAL does not read it
-                got = image.read(window=window, bands=chosen)
-                assert got.dtype == want.dtype or got.dtype.kind == want.dtype.kind == "c"
-                np.testing.assert_array_equal(got, want, err_msg=f"{image} {window}")
-                compared += 1
-    if compared == 0:
-        pytest.skip("nothing GDAL reads")
+            window = (rows // 3, cols // 4, max(1, rows // 2), max(1, cols // 2))
+            try:
+                want = gdal_window(path, image.index, window, [bands - 1, 0])
+            except (RuntimeError, AttributeError):
+                continue  # GDAL does not read it
+            got = image.read(window=window, bands=[bands - 1, 0])
+            assert got.dtype == want.dtype or got.dtype.kind == want.dtype.kind == "c"
+            np.testing.assert_array_equal(got, want, err_msg=f"{image} {window}")
 
 
 def ppm(data):

@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -191,6 +193,66 @@ inline void expect_damage_refused(const std::string& bytes, std::uint32_t index,
     check(changed, false);
   }
 }
+// A binary PGM or PPM (P5 or P6); samples above 255 take two big-endian bytes. `raw`:
+// grey samples are a stream's own values, not scaled to maxval.
+struct Pnm {
+  int width = 0, height = 0, channels = 0;
+  std::uint32_t maxval = 0;
+  bool raw = false;
+  std::vector<std::uint32_t> samples;
+  std::uint32_t at(int x, int y, int c) const {
+    return samples[(std::size_t(y) * width + x) * channels + c];
+  }
+};
+
+inline std::optional<Pnm> parse_pnm(const std::string& d) {
+  std::istringstream in(d);
+  std::string magic;
+  Pnm p;
+  auto field = [&](auto& value) {
+    while ((in >> std::ws).peek() == '#') in.ignore(1 << 20, '\n');  // opj_decompress's comment
+    in >> value;
+  };
+  field(magic), field(p.width), field(p.height), field(p.maxval);
+  in.get();
+  p.channels = magic == "P6" ? 3 : 1;
+  const std::size_t at = std::size_t(in.tellg()), bytes = p.maxval > 255 ? 2 : 1;
+  const std::size_t count = std::size_t(p.width) * p.height * p.channels;
+  if (!in || (magic != "P5" && magic != "P6") || d.size() < at + count * bytes) return {};
+  const auto* b = reinterpret_cast<const std::uint8_t*>(d.data());
+  for (std::size_t i = at; i < at + count * bytes; i += bytes)
+    p.samples.push_back(bytes == 1 ? b[i] : std::uint32_t(b[i]) << 8 | b[i + 1]);
+  return p;
+}
+
+// The picture `command` writes to the PNM file it names {out}. Its status is not asked:
+// djpeg's is 2 after warnings (extraneous bytes, say), with a whole picture.
+inline std::optional<Pnm> written(std::string command) {
+  TempDir dir;
+  const fs::path out = dir.file("out.pnm");
+  command.replace(command.find("{out}"), 5, "'" + out.string() + "'");
+  if (std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == -1) return std::nullopt;
+  return parse_pnm(nitfgen::read_file(out.string()));
+}
+
+// A JPEG stream from its SOI marker (djpeg refuses the fill bytes some producers put
+// before it); anything else as it is.
+inline std::string from_soi(const std::string& s) {
+  const std::size_t first = s.find_first_not_of('\xFF');
+  return first != std::string::npos && first > 0 && s[first] == '\xD8' ? s.substr(first - 1) : s;
+}
+
+// djpeg's picture of a JPEG stream, opj_decompress's of a JPEG 2000 codestream or JP2 file.
+inline std::optional<Pnm> codec_picture(const std::string& stream) {
+  TempDir dir;
+  const std::string s = from_soi(stream);
+  const bool jpeg = s.size() > 1 && s[0] == '\xFF' && s[1] == '\xD8';
+  const bool jp2 = !jpeg && s.size() > 4 && s[3] == 0x0C;
+  const std::string in = dir.write(jpeg ? "s.jpg" : jp2 ? "s.jp2" : "s.j2k", s).string();
+  return written(jpeg ? "djpeg -pnm -outfile {out} '" + in + "'"
+                      : "opj_decompress -quiet -i '" + in + "' -o {out}");
+}
+
 // A document of the public API, destroyed at the end of its scope.
 struct PublicDoc {
   NitfDocument* d = nullptr;
@@ -310,6 +372,26 @@ struct Rendered {
     const std::uint8_t* p =
         kernel::storage_row(*canvas(), kernel::top_down_row(*canvas(), y)) + 3 * x;
     return p[2] | p[1] << 8 | std::uint32_t{p[0]} << 16;
+  }
+};
+
+// A bitmap filled with `fill` (0x00BBGGRR) and a drawing context on it, both released at
+// the end of the scope; `result` is the bitmap's creation's.
+struct Canvas {
+  kernel::Bitmap bitmap;
+  kernel::DrawingContext* dc = nullptr;
+  int result;
+  Canvas(std::int32_t width, std::int32_t height, int bpp = 24, int view = kernel::kViewTopDown,
+         std::uint32_t fill = 0xFFFFFF)
+      : result(kernel::create_bitmap(&bitmap, kernel::kBitmapRecordSize, 1, width, height, bpp,
+                                     kernel::kColourRgb, nullptr, view, nullptr, 0)) {
+    kernel::fill_bitmap(&bitmap, fill);
+    dc = kernel::device_context_for_bitmap(&bitmap);
+  }
+  Canvas(const Canvas&) = delete;
+  ~Canvas() {
+    kernel::delete_device_context(dc);
+    kernel::free_bitmap(&bitmap);
   }
 };
 
