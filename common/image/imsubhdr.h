@@ -92,6 +92,19 @@ struct BandSelection {
   std::uint32_t red = kNone, green = kNone, blue = kNone;
 };
 
+// The streams of blocked JPEG data without a block mask, as far as reads have found them
+// (image/data/imgmodes_jpeg_scan.cpp): their starts in file order, for the data at
+// `where` in the file (or `bytes` in memory) of `length` bytes. Later reads of the
+// document find a block's stream here instead of scanning the data before it again.
+struct FoundStreams {
+  std::int64_t where = -1;
+  const std::uint8_t* bytes = nullptr;
+  std::uint64_t length = 0;
+  kernel::Buffer<std::uint64_t> starts;
+  std::uint64_t count = 0;
+  bool complete = false;  // no start after the last one found
+};
+
 struct NitfImageSubheader {
   explicit NitfImageSubheader(NitfDocument* owner, std::uint32_t position);
   NitfImageSubheader(const NitfImageSubheader&) = delete;
@@ -145,6 +158,10 @@ struct NitfImageSubheader {
   // An image appended from a bitmap holds its data here until the writer stores them.
   kernel::Buffer<std::uint8_t> appended_data;
   std::int32_t appended = 0;
+
+  // A cache of what reads found, not a field: reading changes it (a document is used by
+  // one thread at a time).
+  mutable FoundStreams found_streams;
 
   ::NitfDocument* document;
   std::uint32_t index;  // position among the document's image segments

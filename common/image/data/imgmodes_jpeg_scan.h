@@ -3,7 +3,8 @@
 // streams.
 //
 // Offsets are counted from the start of the image data (the mask table included), so
-// that LI bounds every one of them; nothing here allocates more than one scan window.
+// that LI bounds every one of them. The scans hold one window on the stack; the starts
+// found are kept with the image record, at most one per stream a read asked for.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace nitf::jpegscan {
 // The bytes a start-of-image marker begins with, and the scan window: windows overlap by
 // the marker's length less one, and are large enough that a scan over the streams of a
 // blocked image takes few reads (one seek and one read per window).
-constexpr std::uint64_t kWindow = 16384;
+constexpr std::uint64_t kWindow = 65536;
 constexpr std::uint64_t kWindowStep = kWindow - 3;
 
 // The image's data: in the file, or in memory for an appended image. RET_FILE_READ when
@@ -58,5 +59,13 @@ int next_marker(const imgdata::DataSource& source, std::uint64_t from, std::uint
 // *found is its offset, or `begin` when there is none.
 int last_marker(const imgdata::DataSource& source, std::uint64_t begin, std::uint64_t end,
                 std::uint64_t* found);
+
+// Stream `index` of data without a block mask, in file order: stream 0 starts where the
+// blocks do (`pixels`), each next one at the first start-of-image marker after the start
+// of the one before. *start is its offset, or `end` (LI) when the data hold fewer
+// streams. The starts are found once per document: `found` keeps them, and a later call
+// scans only past the last one found.
+int stream_start(const imgdata::DataSource& source, std::uint64_t pixels, std::uint64_t end,
+                 FoundStreams* found, std::uint64_t index, std::uint64_t* start);
 
 }  // namespace nitf::jpegscan

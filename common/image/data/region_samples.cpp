@@ -129,6 +129,15 @@ bool plain_wants(void* self, std::uint64_t k) {
   return meets(w.o, w.grid, k);
 }
 
+void plain_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) {
+  const auto& w = *static_cast<PlainWalk*>(self);
+  const std::uint64_t top = k / w.grid.per_row * w.grid.height;
+  const std::uint64_t from = w.o.row0;
+  const std::uint64_t to = from + std::uint64_t{w.o.out_rows - 1} * w.o.reduction + 1;
+  *first = static_cast<std::uint32_t>(std::clamp(from, top, top + *end) - top);
+  *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
+}
+
 int plain_row(void* self, std::uint64_t k, std::uint32_t y, const imgdata::PlaneRow* planes) {
   const auto& w = *static_cast<PlainWalk*>(self);
   const Output& o = w.o;
@@ -169,7 +178,8 @@ int read_plain(const ImageReadContext& c, const Output& o) {
         r != RET_SUCCESS)
       return r;
     PlainWalk walk{o, layout.grid, slots, n};
-    if (int r = imgdata::walk_blocks(layout, source, {&walk, plain_row, no_block, plain_wants});
+    if (int r = imgdata::walk_blocks(layout, source,
+                                     {&walk, plain_row, no_block, plain_wants, plain_rows});
         r != RET_SUCCESS)
       return r;
   }
