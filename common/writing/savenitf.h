@@ -81,6 +81,8 @@ class KvNitfSaveFile {
   int WriteImageData(std::uint32_t index);
   int CopyImageData(std::uint32_t index);
   int WriteVqImageData(std::uint32_t index);
+  // The source data of image `index`, a masked image's table as its record holds it.
+  int CopyMaskedData(std::uint32_t index, std::int64_t start, std::uint64_t length);
   // savenitf_segments.cpp
   int WriteGraphicSubheader(std::uint32_t index);
   int WriteGraphicData(std::uint32_t index);

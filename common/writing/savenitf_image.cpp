@@ -134,12 +134,56 @@ int KvNitfSaveFile::WriteImageData(std::uint32_t i) {
   return CopyImageData(i);
 }
 
-// Byte for byte from the source, the mask table of a masked image included. An image
-// with no data in the source (appended, but without data yet) writes nothing.
+// Byte for byte from the source, but for a masked image's table. An image with no data
+// in the source (appended, but without data yet) writes nothing.
 int KvNitfSaveFile::CopyImageData(std::uint32_t i) {
   const NitfDocument& d = document();
   if (i >= d.source_image_count) return RET_SUCCESS;
-  return CopySource(segment_data_offset(d, SegmentKind::kImage, i), d.header.images.data(i));
+  return CopyMaskedData(i, segment_data_offset(d, SegmentKind::kImage, i), d.header.images.data(i));
+}
+
+// The mask table goes out as the record holds it, which is what the document reads its
+// pixels by: the pad code may have been set since, and a streaming file's table comes
+// from its replacement data, not from the (older) one the data begin with. The held
+// table takes the place of the data's when both describe the same layout (offset to
+// the pixels, record and pad code lengths); data whose table has another layout would
+// put the pixels where the held table does not say, and are refused.
+int KvNitfSaveFile::CopyMaskedData(std::uint32_t i, std::int64_t start, std::uint64_t li) {
+  const NitfDocument& d = document();
+  const R& r = *d.images[i];
+  if (!is_masked(r.compression)) return CopySource(start, li);
+  const ImageMaskTable& m = r.mask;
+  const std::size_t code = (std::size_t{m.tpxcdlnth} + 7) / 8;
+  const std::size_t n = 10 + (m.tpxcdlnth ? code : 0) + (m.bmrlnth ? m.block_count() * 4 : 0) +
+                        (m.tmrlnth ? m.pad_count() * 4 : 0);
+  kernel::Buffer<std::uint8_t> table;
+  if (!table.allocate(n)) return RET_NO_MEMORY;
+  std::uint8_t* p = table.data();
+  const std::uint32_t head[4] = {m.imdatoff, m.bmrlnth, m.tmrlnth, m.tpxcdlnth};
+  for (int k = 0; k < 4; ++k)
+    for (int b = k == 0 ? 3 : 1; b >= 0; --b) *p++ = std::uint8_t(head[k] >> (8 * b));
+  if (m.tpxcdlnth && code) p = std::copy_n(m.pad_code.data(), code, p);
+  if (m.bmrlnth)
+    p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.block_records.data()),
+                    m.block_count() * 4, p);
+  if (m.tmrlnth)
+    p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.pad_records.data()), m.pad_count() * 4,
+                    p);
+  std::uint8_t source[10] = {};
+  if (li < n || (m.tpxcdlnth && m.pad_code.size() < code) || start < 0 ||
+      kernel::seek_file(d.file, start, kernel::kSeekSet) != start ||
+      kernel::read_file(d.file, source, sizeof source) != sizeof source ||
+      !std::equal(source, source + sizeof source, table.data())) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "save: image %u: the mask table held (%zu bytes) does not describe the data's "
+                  "(LI %llu)\n",
+                  r.index, n, static_cast<unsigned long long>(li));
+    kernel::debug_output(line);
+    return RET_FILE_FORMAT;
+  }
+  if (int x = WriteBytes(table.data(), n); x != RET_SUCCESS) return x;
+  return CopySource(start + static_cast<std::int64_t>(n), li - n);
 }
 
 // Vector-quantised data are copied whole, as every other kind: the header, tables and
@@ -164,7 +208,7 @@ int KvNitfSaveFile::WriteVqImageData(std::uint32_t i) {
   if (code_rows == 0 || r.block_height < 0 ||
       static_cast<std::uint32_t>(r.block_height) < code_rows)
     return unknown_code(r, "VQ kernel height (code rows 0 or above NPPBV)");
-  return CopySource(start, li);
+  return CopyMaskedData(i, start, li);
 }
 
 }  // namespace nitf
