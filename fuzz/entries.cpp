@@ -22,6 +22,7 @@
 #include "tre/json.h"
 #include "tre/tre.h"
 #include "vector/drawing.h"
+#include "writing/savenitf.h"
 
 namespace fuzzing {
 namespace {
@@ -179,6 +180,13 @@ std::string holdings(NitfDocument* d) {
         data.assign(n > 0 ? std::size_t(n) : 0, '\0');
         if (kernel::seek_file(d->file, at, kernel::kSeekSet) == at)
           data.resize(kernel::read_file(d->file, data.data(), data.size()));
+        // A masked image's data begin with the table the record holds, as a save writes.
+        kernel::Buffer<std::uint8_t> table;
+        if (kind == SegmentKind::kImage && i < d->images.size() && d->images[i] &&
+            nitf::is_masked(d->images[i]->compression) &&
+            nitf::held_mask_table(d->images[i]->mask, &table) == RET_SUCCESS &&
+            table.size() <= data.size())
+          data.replace(0, table.size(), reinterpret_cast<const char*>(table.data()), table.size());
       }
       out += "\ndata " + std::to_string(int(kind)) + "/" + std::to_string(i) + " " + data;
     }

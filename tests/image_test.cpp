@@ -182,42 +182,4 @@ TEST(ImageStreaming, ReadAgain) {
   EXPECT_EQ(parse(dir.write("plain.ntf", nitfgen::build(plain))).result, RET_INVALID_PARAMETER);
 }
 
-// A save writes the mask table the document holds, not the data's own older one: the
-// replacement data's (of the same layout: else the save is refused), or a pad code set
-// since.
-TEST(ImageStreaming, MaskSaved) {
-  TempDir dir;
-  ImageShape real;
-  real.ic = "NM";
-  real.ncols = 16;
-  real.nbpr = 2;
-  real.mask = MaskSpec{-1, {0, 0xFFFFFFFF}, {}, 8, "\x05"};
-  ImageShape marked = real, other = real;
-  marked.fields["NROWS"] = "99999999";
-  marked.mask = MaskSpec{-1, {0xFFFFFFFF, 0}, {}, 8, "\x09"};
-  other.mask = MaskSpec{-1, {0, 0xFFFFFFFF}, {}, 0, ""};
-  const fs::path copy = dir.file("copy.ntf");
-  Parsed p =
-      streamed(dir, marked, nitfgen::image_subheader(real) + nitfgen::mask_table(*real.mask));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  ASSERT_EQ(Kv_NITFSaveFileA(p.document.get(), copy.c_str()), RET_SUCCESS);
-  PublicDoc again(copy);
-  ASSERT_EQ(again.result, RET_SUCCESS);
-  const nitf::ImageMaskTable& m = again.d->images[0]->mask;
-  EXPECT_EQ(m.block_offset(0), 0u);
-  EXPECT_EQ(m.block_offset(1), 0xFFFFFFFFu);
-  EXPECT_EQ(m.pad_code[0], 5);
-  NitfImageHeader h{};
-  ASSERT_EQ(Kv_NITFGetImageHeader(again.d, 0, &h), RET_SUCCESS);
-  h.TPXCD[0] = 7;
-  EXPECT_EQ(Kv_NITFSetImageHeader(again.d, 0, &h), RET_SUCCESS);
-  Kv_NITFFreeImageHeader(&h);
-  ASSERT_EQ(Kv_NITFSaveFileA(again.d, dir.file("set.ntf").c_str()), RET_SUCCESS);
-  EXPECT_EQ(parse(dir.file("set.ntf")).document->images[0]->mask.pad_code[0], 7);
-  p = streamed(dir, marked, nitfgen::image_subheader(other) + nitfgen::mask_table(*other.mask));
-  ASSERT_EQ(p.result, RET_SUCCESS);
-  MessageCapture quiet;
-  EXPECT_EQ(Kv_NITFSaveFileA(p.document.get(), copy.c_str()), RET_FILE_FORMAT);
-}
-
 }  // namespace

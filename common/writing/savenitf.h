@@ -30,6 +30,11 @@ struct WrittenLengths {
   kernel::Buffer<std::uint64_t> subheader, data;
 };
 
+// The mask table a masked image's data begin with, as the record holds it (what a save
+// writes in place of the data's own). RET_NO_MEMORY, or RET_FILE_FORMAT when the record
+// lacks the pad code its length asks for.
+int held_mask_table(const ImageMaskTable& mask, kernel::Buffer<std::uint8_t>* out);
+
 class KvNitfSaveFile {
  public:
   // Copy chunk and output staging size: a save needs this much memory whatever the

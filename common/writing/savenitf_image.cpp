@@ -134,6 +134,22 @@ int KvNitfSaveFile::WriteImageData(std::uint32_t i) {
   return CopyImageData(i);
 }
 
+int held_mask_table(const ImageMaskTable& m, kernel::Buffer<std::uint8_t>* out) {
+  const std::size_t code = m.tpxcdlnth ? (std::size_t{m.tpxcdlnth} + 7) / 8 : 0;
+  if (code > m.pad_code.size()) return RET_FILE_FORMAT;
+  const std::size_t blocks = m.bmrlnth ? m.block_count() * 4 : 0,
+                    pads = m.tmrlnth ? m.pad_count() * 4 : 0;
+  if (!out->allocate(10 + code + blocks + pads)) return RET_NO_MEMORY;
+  std::uint8_t* p = out->data();
+  const std::uint32_t head[4] = {m.imdatoff, m.bmrlnth, m.tmrlnth, m.tpxcdlnth};
+  for (int k = 0; k < 4; ++k)
+    for (int b = k == 0 ? 3 : 1; b >= 0; --b) *p++ = std::uint8_t(head[k] >> (8 * b));
+  p = std::copy_n(m.pad_code.data(), code, p);
+  p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.block_records.data()), blocks, p);
+  std::copy_n(reinterpret_cast<const std::uint8_t*>(m.pad_records.data()), pads, p);
+  return RET_SUCCESS;
+}
+
 // Byte for byte from the source, but for a masked image's table. An image with no data
 // in the source (appended, but without data yet) writes nothing.
 int KvNitfSaveFile::CopyImageData(std::uint32_t i) {
@@ -152,25 +168,12 @@ int KvNitfSaveFile::CopyMaskedData(std::uint32_t i, std::int64_t start, std::uin
   const NitfDocument& d = document();
   const R& r = *d.images[i];
   if (!is_masked(r.compression)) return CopySource(start, li);
-  const ImageMaskTable& m = r.mask;
-  const std::size_t code = (std::size_t{m.tpxcdlnth} + 7) / 8;
-  const std::size_t n = 10 + (m.tpxcdlnth ? code : 0) + (m.bmrlnth ? m.block_count() * 4 : 0) +
-                        (m.tmrlnth ? m.pad_count() * 4 : 0);
   kernel::Buffer<std::uint8_t> table;
-  if (!table.allocate(n)) return RET_NO_MEMORY;
-  std::uint8_t* p = table.data();
-  const std::uint32_t head[4] = {m.imdatoff, m.bmrlnth, m.tmrlnth, m.tpxcdlnth};
-  for (int k = 0; k < 4; ++k)
-    for (int b = k == 0 ? 3 : 1; b >= 0; --b) *p++ = std::uint8_t(head[k] >> (8 * b));
-  if (m.tpxcdlnth && code) p = std::copy_n(m.pad_code.data(), code, p);
-  if (m.bmrlnth)
-    p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.block_records.data()),
-                    m.block_count() * 4, p);
-  if (m.tmrlnth)
-    p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.pad_records.data()), m.pad_count() * 4,
-                    p);
+  const int made = held_mask_table(r.mask, &table);
+  if (made == RET_NO_MEMORY) return made;
+  const std::size_t n = table.size();
   std::uint8_t source[10] = {};
-  if (li < n || (m.tpxcdlnth && m.pad_code.size() < code) || start < 0 ||
+  if (made != RET_SUCCESS || li < n || start < 0 ||
       kernel::seek_file(d.file, start, kernel::kSeekSet) != start ||
       kernel::read_file(d.file, source, sizeof source) != sizeof source ||
       !std::equal(source, source + sizeof source, table.data())) {

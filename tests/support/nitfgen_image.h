@@ -70,8 +70,6 @@ struct ImageShape {
 
 // The subheader bytes.
 std::string image_subheader(const ImageShape& layout);
-// The mask table bytes an image's data begin with.
-std::string mask_table(const MaskSpec& mask);
 // An image segment: the subheader, then the mask table (if any) and the pixel bytes.
 Segment image_segment(const ImageShape& layout, const std::string& pixels);
 // A file of one image segment.
