@@ -369,8 +369,8 @@ int edit_round_trip(const std::uint8_t* data, std::size_t size) {
   if (r != RET_SUCCESS) return r;
   Document again;
   const std::wstring wide(copy.begin(), copy.end());
-  const int reopened =
-      Kv_NITFCreateEx(&again.handle, wide.c_str(), extended ? KV_NITF_EXTENDED : 0u);
+  // Extended reading: the setters take levels and markings strict reading refuses.
+  const int reopened = Kv_NITFCreateEx(&again.handle, wide.c_str(), KV_NITF_EXTENDED);
   const std::string held = holdings(d),
                     read = reopened == RET_SUCCESS ? holdings(again.handle) : "";
   ::unlink(copy.c_str());

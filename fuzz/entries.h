@@ -70,7 +70,7 @@ int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t 
 // texts and graphics, replaces drawings, sets header fields (values the setters must
 // refuse among them) and sets TREs from JSON. A refused edit that is documented to
 // change nothing must leave every holding as it was, and the saved file must read back
-// as the edited document holds it; either difference traps. The save's code (or the
+// (with extended reading) as the edited document holds it; either difference traps. The save's code (or the
 // code of the new document's creation).
 int edit_round_trip(const std::uint8_t* data, std::size_t size);
 // The host CGM reader alone.
