@@ -148,8 +148,9 @@ int convert_imag(R& r, FieldUse&) {
   return RET_SUCCESS;
 }
 
+// A NUL goes out as the blank that ends the text, so it reads as a blank here too.
 bool has_igeolo(const R& r) {
-  return r.icords[0] != ' ';
+  return r.icords[0] != ' ' && r.icords[0] != '\0';
 }
 
 // COMRAT is absent only for the two uncompressed codes; an unknown IC carries it.
