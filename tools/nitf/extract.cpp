@@ -2,9 +2,10 @@
 // bands, as a TIFF in their own type (libtiff): unsigned, signed or IEEE float samples of
 // 8, 16, 32 or 64 bits, every chosen band in each pixel. The module reads them through
 // Kv_NITFReadSamples in strips of rows, so that a large image never sits in memory whole.
-// A located image's TIFF is a GeoTIFF in WGS 84 degrees. Its three tags are written
-// here through libtiff rather than through libgeotiff, whose loading (it brings PROJ and
-// PROJ's network stack) cost every nitf command more time than a small render takes.
+// A located image's TIFF is a GeoTIFF in WGS 84 degrees: libgeotiff writes its keys,
+// loaded only then (see geotiff()).
+#include <dlfcn.h>
+#include <geotiffio.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -108,6 +109,30 @@ bool register_geo_tags(TIFF* tiff) {
   return TIFFMergeFieldInfo(tiff, kTags, 3) == 0;
 }
 
+// libgeotiff's key writer, loaded when a located image is extracted and not linked into
+// nitf: its loading (PROJ and PROJ's network and database libraries) cost every command
+// more time than a small render takes. Null when the library cannot be loaded.
+struct GeoTiffKeys {
+  decltype(&GTIFNew) make = nullptr;
+  decltype(&GTIFKeySet) set = nullptr;
+  decltype(&GTIFWriteKeys) write = nullptr;
+  decltype(&GTIFFree) free = nullptr;
+};
+
+const GeoTiffKeys* geotiff() {
+  static const GeoTiffKeys keys = [] {
+    GeoTiffKeys k;
+    void* library = dlopen(KVNTF_GEOTIFF_SONAME, RTLD_NOW | RTLD_LOCAL);
+    if (!library) return k;
+    k.make = reinterpret_cast<decltype(&GTIFNew)>(dlsym(library, "GTIFNew"));
+    k.set = reinterpret_cast<decltype(&GTIFKeySet)>(dlsym(library, "GTIFKeySet"));
+    k.write = reinterpret_cast<decltype(&GTIFWriteKeys)>(dlsym(library, "GTIFWriteKeys"));
+    k.free = reinterpret_cast<decltype(&GTIFFree)>(dlsym(library, "GTIFFree"));
+    return k;
+  }();
+  return keys.make && keys.set && keys.write && keys.free ? &keys : nullptr;
+}
+
 // Where the samples lie on Earth, from the image's corners (the centres of its corner
 // pixels, WGS 84 degrees), in the output's raster (pixel areas, each output pixel the
 // area of its cell of reduction x reduction image pixels): a pixel scale and one tie point when the
@@ -141,10 +166,19 @@ bool georeference(TIFF* tiff, NitfDocument* doc, const ExtractOptions& o, const 
     }
     ok = TIFFSetField(tiff, kGeoTiePoints, 24, ties);
   }
-  // Key directory: version 1.1.0 and three keys in ascending order (id, where 0 = the
-  // value itself, count, value): a geographic model, pixels as areas, WGS 84 (EPSG 4326).
-  uint16_t directory[16] = {1, 1, 0, 3, 1024, 0, 1, 2, 1025, 0, 1, 1, 2048, 0, 1, 4326};
-  return ok && TIFFSetField(tiff, kGeoKeyDirectory, 16, directory);
+  const GeoTiffKeys* api = geotiff();
+  if (!api) {
+    std::fprintf(stderr, "nitf: %s cannot be loaded: no georeferencing written\n",
+                 KVNTF_GEOTIFF_SONAME);
+    return false;
+  }
+  GTIF* keys = api->make(tiff);
+  if (!keys) return false;
+  ok = ok && api->set(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic) &&
+       api->set(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea) &&
+       api->set(keys, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84) && api->write(keys);
+  api->free(keys);
+  return ok;
 }
 
 // Output rows per read: about 16 MiB of samples, whole strips of the TIFF.
