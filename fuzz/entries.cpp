@@ -22,6 +22,7 @@
 #include "tre/json.h"
 #include "tre/tre.h"
 #include "vector/drawing.h"
+#include "writing/savenitf.h"
 
 namespace fuzzing {
 namespace {
@@ -101,6 +102,27 @@ void walk_segments(NitfDocument* d) {
   Kv_NITFGetTextSegment(d, texts, nullptr, nullptr);
 }
 
+}  // namespace
+
+namespace {
+
+// The data a save writes from memory in place of the source's: an appended image's
+// encoded bytes, an appended or replaced drawing's CGM.
+bool held_data(NitfDocument* d, nitf::SegmentKind kind, std::size_t i, std::string* out) {
+  const kernel::Buffer<std::uint8_t>* held = nullptr;
+  if (kind == nitf::SegmentKind::kImage && i < d->images.size() && d->images[i] &&
+      d->images[i]->appended)
+    held = &d->images[i]->appended_data;
+  if (kind == nitf::SegmentKind::kGraphic && i < d->graphics.size() && d->graphics[i] &&
+      d->graphics[i]->has_cgm)
+    held = &d->graphics[i]->cgm;
+  if (!held) return false;
+  out->assign(reinterpret_cast<const char*>(held->data()), held->size());
+  return true;
+}
+
+}  // namespace
+
 // What a save must keep of a reading: every header field's characters (but FL and HL,
 // which a save makes true), every TRE with its place and decoding, and every segment's
 // data as its length entry delimits it.
@@ -108,7 +130,7 @@ std::string holdings(NitfDocument* d) {
   std::string out;
   const int32_t v20 = d->header.nitf20 ? KV_FIELDS_NITF20 : 0;
   for (int32_t kind : {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT,
-                       KV_FIELDS_DES, KV_FIELDS_LABEL}) {
+                       KV_FIELDS_DES, KV_FIELDS_LABEL, KV_FIELDS_RES}) {
     const NitfFieldInfo* fields = nullptr;
     int32_t count = 0;
     if (Kv_NITFGetFieldTable(kind == KV_FIELDS_LABEL ? kind : kind | v20, &fields, &count))
@@ -150,12 +172,22 @@ std::string holdings(NitfDocument* d) {
       {SegmentKind::kDataExtension, &d->header.des}};
   for (const auto& [kind, table] : kinds)
     for (std::size_t i = 0; i < table->data_source.size(); ++i) {
-      const std::int64_t at = nitf::segment_data_offset(*d, kind, std::uint32_t(i));
-      const std::int64_t n =
-          std::min<std::int64_t>(std::int64_t(table->data(i)), d->file_size - at);
-      std::string data(n > 0 ? std::size_t(n) : 0, '\0');
-      if (kernel::seek_file(d->file, at, kernel::kSeekSet) == at)
-        data.resize(kernel::read_file(d->file, data.data(), data.size()));
+      std::string data;
+      if (!held_data(d, kind, i, &data)) {
+        const std::int64_t at = nitf::segment_data_offset(*d, kind, std::uint32_t(i));
+        const std::int64_t n =
+            std::min<std::int64_t>(std::int64_t(table->data(i)), d->file_size - at);
+        data.assign(n > 0 ? std::size_t(n) : 0, '\0');
+        if (kernel::seek_file(d->file, at, kernel::kSeekSet) == at)
+          data.resize(kernel::read_file(d->file, data.data(), data.size()));
+        // A masked image's data begin with the table the record holds, as a save writes.
+        kernel::Buffer<std::uint8_t> table;
+        if (kind == SegmentKind::kImage && i < d->images.size() && d->images[i] &&
+            nitf::is_masked(d->images[i]->compression) &&
+            nitf::held_mask_table(d->images[i]->mask, &table) == RET_SUCCESS &&
+            table.size() <= data.size())
+          data.replace(0, table.size(), reinterpret_cast<const char*>(table.data()), table.size());
+      }
       out += "\ndata " + std::to_string(int(kind)) + "/" + std::to_string(i) + " " + data;
     }
   return out;
@@ -170,8 +202,6 @@ std::string scratch_file() {
   }();
   return folder + "/copy-" + std::to_string(::getpid()) + ".ntf";
 }
-
-}  // namespace
 
 int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t count,
                bool extended) {
@@ -238,10 +268,17 @@ void limit_allocations(std::size_t bytes) {
 
 // Every TRE of every header listed and decoded, data extension segments described.
 static void walk_tres(NitfDocument* d) {
-  for (int32_t kind :
-       {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT, KV_FIELDS_DES}) {
+  for (int32_t kind : {KV_FIELDS_FILE, KV_FIELDS_IMAGE, KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT,
+                       KV_FIELDS_DES, KV_FIELDS_LABEL}) {
     const int32_t headers = kind == KV_FIELDS_FILE ? 1 : Kv_NITFGetSegmentCount(d, kind);
     for (int32_t i = 0; i < headers; ++i) {
+      // Every band's LUTs, one band and one table past the last as well.
+      for (int32_t b = 0, n = 0; kind == KV_FIELDS_IMAGE && b < 10; ++b)
+        for (int32_t t = 0; t < 10; ++t) {
+          uint8_t entries[8];
+          if (Kv_NITFGetImageLut(d, static_cast<uint32_t>(i), b, t, entries, 8, &n) != RET_SUCCESS)
+            break;
+        }
       int32_t count = 0;
       Kv_NITFGetTreCount(d, kind, i, &count);
       for (int32_t t = 0; t < count; ++t) {

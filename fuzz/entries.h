@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+struct NitfDocument;
+
 namespace fuzzing {
 
 // Bytes in an anonymous memory file, opened by the module through its /proc name as
@@ -61,11 +63,27 @@ int read_samples(const std::wstring& name, const std::uint8_t* parameters, std::
 // traps. The open's code, else the save's.
 int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t count,
                bool extended = false);
+// The bytes as edits of a document, then the round trip of round_trip: the first byte
+// chooses extended reading (bit 0) and the length L of the edit script (the rest); the L
+// bytes after it are the script and what follows the file the document is opened from
+// (a new document when that is empty or does not open). The script appends images,
+// texts and graphics, replaces drawings, sets header fields (values the setters must
+// refuse among them) and sets TREs from JSON. A refused edit that is documented to
+// change nothing must leave every holding as it was, and the saved file must read back
+// (with extended reading) as the edited document holds it; either difference traps. The save's code (or the
+// code of the new document's creation).
+int edit_round_trip(const std::uint8_t* data, std::size_t size);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
 // The TRE dictionary alone: the first six bytes are the tag, the rest the TRE's data.
 // A TRE that decodes must encode back from its own JSON to the same bytes: a difference
 // is the interpreter's fault and traps. RET_SUCCESS, or RET_BAD_ARGUMENT without a tag.
 int decode_tre(const std::uint8_t* data, std::size_t size);
+
+// What a save must keep of a document (every header field but FL and HL, every TRE and
+// every segment's data) as one text, and the name of a scratch file in memory for saved
+// copies: shared by the round-trip harnesses.
+std::string holdings(NitfDocument* document);
+std::string scratch_file();
 
 }  // namespace fuzzing

@@ -17,6 +17,8 @@
 #define KV_FIELDS_GRAPHIC 2 /* NitfGraphicHeader */
 #define KV_FIELDS_TEXT 3    /* NitfTextHeader */
 #define KV_FIELDS_DES 4     /* no public record: every form is KV_FORM_NONE */
+/* Reserved extension segments: no public record; listed only (a save copies them). */
+#define KV_FIELDS_RES 6
 /* NITF 2.0 (MIL-STD-2500A), read with extended reading: a kind or'ed with
  * KV_FIELDS_NITF20 is that kind's 2.0 table. A document read from a 2.0 file (its
  * header record's FVER is 2.0) has these layouts; symbols are its graphics, and labels
@@ -75,8 +77,8 @@ KV_API int32_t KV_CALL Kv_NITFGetFieldTable(int32_t kind, const NitfFieldInfo** 
  * a buffer of `size` bytes too small. */
 KV_API int32_t KV_CALL Kv_NITFGetFieldText(NitfDocument* document, int32_t kind, int32_t index,
                                            const char* name, char* buffer, int32_t size);
-/* The number of segments of `kind` (image, graphic or symbol, label, text, data
- * extension) in the document; 0 without a document or for another kind. */
+/* The number of segments of `kind` (image, graphic or symbol, label, text, data or
+ * reserved extension) in the document; 0 without a document or for another kind. */
 KV_API int32_t KV_CALL Kv_NITFGetSegmentCount(NitfDocument* document, int32_t kind);
 
 #endif /* KVNTFU_FIELDS_H */

@@ -104,5 +104,13 @@ KV_API int32_t KV_CALL Kv_NITFSetImageHeader(NitfDocument* document, uint32_t in
                                              NitfImageHeader* record);
 /* Releases what a get stored; the record must not be null. */
 KV_API int32_t KV_CALL Kv_NITFFreeImageHeader(NitfImageHeader* record);
+/* LUT `lut` of band `band` (both from 0) of image `index`, as its subheader holds it:
+ * NELUTn entries. Copies at most `size` of them into `entries` (null when `size` is 0)
+ * and gives their number in *count; NLUTSn and NELUTn are the band's fields. Returns
+ * RET_FAILURE without a document, RET_BAD_ARGUMENT for a null count or a negative size,
+ * RET_INVALID_PARAMETER for an image, band or LUT the document does not have. */
+KV_API int32_t KV_CALL Kv_NITFGetImageLut(NitfDocument* document, uint32_t index, int32_t band,
+                                          int32_t lut, uint8_t* entries, int32_t size,
+                                          int32_t* count);
 
 #endif /* KVNTFU_IMAGE_H */

@@ -78,7 +78,9 @@ KV_API int32_t KV_CALL Kv_NITFGetNITFHeader(NitfDocument* document, NitfHeader* 
  * segment counts and the length tables follow the document's content and are not
  * taken from the record; a changed UDHD or XHD moves HL and FL. Returns RET_FAILURE
  * without a document, RET_BAD_ARGUMENT without a record, RET_INVALID_PARAMETER (nothing
- * changed) for a null string, a number wider than its field, or an extension length of
+ * changed) for a null string, a number wider than its field, an FHDR and FVER no reader
+ * takes for the document's layout (NITF or NSIF 02.10, NSIF 01.00; NITF 02.00 for a
+ * document read from a 2.0 file), or an extension length of
  * 1 to 3 with data or one that differs from the area's without data, and RET_NO_MEMORY
  * when an area cannot be copied. */
 KV_API int32_t KV_CALL Kv_NITFSetNITFHeader(NitfDocument* document, NitfHeader* record);

@@ -38,7 +38,8 @@ typedef struct NitfTreInfo {
 } NitfTreInfo;
 
 /* The headers: `kind` is KV_FIELDS_FILE (index unused), KV_FIELDS_IMAGE,
- * KV_FIELDS_GRAPHIC, KV_FIELDS_TEXT or KV_FIELDS_DES with the segment's index.
+ * KV_FIELDS_GRAPHIC (KV_FIELDS_SYMBOL), KV_FIELDS_LABEL (NITF 2.0), KV_FIELDS_TEXT or
+ * KV_FIELDS_DES with the segment's index.
  * Each returns RET_FAILURE without a document, RET_BAD_ARGUMENT for a null pointer or
  * another kind, RET_INVALID_PARAMETER for an index not below the kind's count or a TRE
  * number not below the header's count, RET_NO_MEMORY, and RET_FILE_READ when a data

@@ -8,7 +8,7 @@
 #
 #   scripts/fuzz.sh [SECONDS]
 #   KVNTF_FUZZ_PARALLEL=1     run the harnesses at the same time (one process each)
-#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm tre roundtrip
+#   KVNTF_FUZZ_TARGETS="document cgm"   a subset of: document info load render region cgm tre roundtrip append
 #   KVNTF_FUZZ_BUILD=DIR      the build tree (default build/fuzz)
 #   KVNTF_FUZZ_JOBS=N         build parallelism (default 2)
 #
@@ -19,7 +19,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 seconds=${1:-60}
-targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm tre roundtrip}
+targets=${KVNTF_FUZZ_TARGETS:-document info load render region cgm tre roundtrip append}
 build=${KVNTF_FUZZ_BUILD:-build/fuzz}
 jobs=${KVNTF_FUZZ_JOBS:-2}
 samples=${NITF_SAMPLES:-$root/../shared/samples}
@@ -67,7 +67,7 @@ cmake --build "$build" -j"$jobs" --target "${targets_to_build[@]}" >>"$out/logs/
 # tests/corpus, for the CGM reader the data of every graphic segment among them, and
 # for the TRE dictionary every TRE among them (tag and data).
 rm -rf "$out/seeds"
-mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/seeds/tre" "$out/findings"
+mkdir -p "$out/seeds/nitf" "$out/seeds/cgm" "$out/seeds/tre" "$out/seeds/edit" "$out/findings"
 nitf_files=()
 if [ -d "$samples" ]; then
   while IFS= read -r f; do nitf_files+=("$f"); done < <(find "$samples" "$more_samples" -type f \
@@ -85,6 +85,21 @@ for f in tests/corpus/*; do
 done
 python3 fuzz/extract_cgm.py "$out/seeds/cgm" "${nitf_files[@]}" >/dev/null
 python3 fuzz/extract_tres.py "$out/seeds/tre" "${nitf_files[@]}" >/dev/null
+# For the edit harness every NITF seed behind edit scripts of a fixed random choice (the
+# first byte: extended reading and the script's length), and scripts on a new document.
+python3 - "$out/seeds/nitf" "$out/seeds/edit" <<'PY'
+import os, random, sys
+source, target = sys.argv[1:]
+rng = random.Random(7)
+def script(n):
+    return bytes([rng.randrange(2) | n << 1]) + bytes(rng.randrange(256) for _ in range(n))
+for name in sorted(os.listdir(source)):
+    data = open(os.path.join(source, name), 'rb').read()
+    for k in range(3):
+        open(os.path.join(target, '%s.%d' % (name, k)), 'wb').write(script(rng.randrange(8, 128)) + data)
+for k in range(16):
+    open(os.path.join(target, 'new.%d' % k), 'wb').write(script(rng.randrange(8, 128)))
+PY
 
 export ASAN_OPTIONS="detect_leaks=1:allocator_may_return_null=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$root/tests/lsan.supp}
@@ -94,6 +109,7 @@ run_one() {
   local t=$1 seeds=$out/seeds/nitf
   [ "$t" = cgm ] && seeds=$out/seeds/cgm
   [ "$t" = tre ] && seeds=$out/seeds/tre
+  [ "$t" = append ] && seeds=$out/seeds/edit
   mkdir -p "$out/corpus/$t" "$out/artifacts/$t"
   "$build/bin/fuzz_$t" "$out/corpus/$t" "$seeds" -dict="$root/fuzz/nitf.dict" \
     -max_total_time="$seconds" -max_len=$max_len -timeout=30 -report_slow_units=30 \

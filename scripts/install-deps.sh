@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang libclang-rt-14-dev
   libjpeg62-turbo-dev libjpeg-turbo-progs libgdcm-dev libgdcm-tools pvrg-jpeg
-  libopenjp2-7-dev libopenjp2-tools libtiff-dev libgeotiff-dev
+  libopenjp2-7-dev libopenjp2-tools libtiff-dev
   libcairo2-dev libpng-dev fonts-dejavu-core libgeographiclib-dev
   nlohmann-json3-dev
   libgtest-dev libbenchmark-dev

@@ -127,6 +127,13 @@ TEST(DataExtension, OverflowFields) {
   EXPECT_STREQ(overflow.desitem, "001");
   EXPECT_STREQ(user.desoflw, "");
   EXPECT_STREQ(user.desshf.data(), "USERFIELDS");
+  // The reserved extension after them, read for listing.
+  char text[32] = "";
+  EXPECT_EQ(Kv_NITFGetSegmentCount(p.document.get(), KV_FIELDS_RES), 1);
+  EXPECT_EQ(Kv_NITFGetFieldText(p.document.get(), KV_FIELDS_RES, 0, "RESCLAS", text, 32),
+            RET_SUCCESS);
+  EXPECT_STREQ(text, "U");
+  EXPECT_STREQ(p.document->res[0]->resshf.data(), "hello");
 }
 
 // ----- The streaming file header ------------------------------------------------------

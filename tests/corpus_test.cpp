@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "entries.h"
+#include "kernel/memory_counting.h"
 #include "nitfgen.h"
 #include "nitfgen_image.h"
 #include "nitfgen_segments.h"
@@ -31,7 +32,8 @@ const fs::path kCorpus = fs::path(KVNTF_SOURCE_DIR) / "tests" / "corpus";
 
 // The lines of tests/corpus/expected: a NITF file's codes for open (the document walk),
 // fltInfo, fltLoad and render; a CGM file's word cgm and the CGM reader's code; a TRE
-// input's word tre and the TRE harness's code.
+// input's word tre and the TRE harness's code; an edit script's (fuzz_append) word
+// edit and the edit round trip's code.
 std::map<std::string, std::vector<std::string>> read_expected() {
   std::map<std::string, std::vector<std::string>> out;
   std::istringstream in(nitfgen::read_file((kCorpus / "expected").string()));
@@ -77,12 +79,15 @@ TEST_P(CorpusReplay, Codes) {
   // The variants the load and render harnesses would choose for this file: by its length.
   using Call = std::pair<const char*, std::function<int()>>;
   // A TRE that decodes must encode back to its bytes, or decode_tre traps.
-  const bool cgm = want.at(0) == "cgm" || want.at(0) == "tre";
+  const bool cgm = want.at(0) == "cgm" || want.at(0) == "tre" || want.at(0) == "edit";
   const std::vector<Call> calls =
       want.at(0) == "cgm"
           ? std::vector<Call>{{"cgm", [&] { return fuzzing::read_cgm(data, bytes.size()); }}}
       : want.at(0) == "tre"
           ? std::vector<Call>{{"tre", [&] { return fuzzing::decode_tre(data, bytes.size()); }}}
+      : want.at(0) == "edit"
+          ? std::vector<Call>{{"edit",
+                               [&] { return fuzzing::edit_round_trip(data, bytes.size()); }}}
           : std::vector<Call>{
                 {"open", [&] { return fuzzing::walk_document(file); }},
                 {"fltInfo", [&] { return fuzzing::describe(file); }},
@@ -180,7 +185,8 @@ TEST(Limits, MaximalSegments) {
 
 // Every real file and every corpus file, opened, composed and read by region under the
 // harnesses' 64 MiB cap, gives a code or a picture, never an out-of-memory kill (with
-// extended reading, which takes the most).
+// extended reading, which takes the most); the most the module holds at once for one
+// file, counted by its allocator, is stated and stays within a few capped blocks.
 TEST(Limits, RealFilesUnderCap) {
   REQUIRE_SAMPLES();
   MessageCapture quiet;
@@ -190,10 +196,16 @@ TEST(Limits, RealFilesUnderCap) {
     if (name.ends_with(".ntf")) files.push_back(kCorpus / name);
   const std::uint8_t window[24] = {0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0,   0,
                                    0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 100, 100};
+  std::pair<std::size_t, std::string> most;
   for (const fs::path& f : files) {
+    kernel::start_counting();
     fuzzing::render(wide(f), true);
     fuzzing::read_samples(wide(f), window, sizeof window, true);
+    most = std::max(most, {kernel::counted_peak(), f.filename().string()});
   }
+  kernel::stop_counting();
+  std::printf("held at most %.1f MiB at once (%s)\n", most.first / 1048576.0, most.second.c_str());
+  EXPECT_LT(most.first, 4 * fuzzing::kHarnessAllocationCap);
 }
 
 // ----- Every real file -----------------------------------------------------------------

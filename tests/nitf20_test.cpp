@@ -73,10 +73,12 @@ std::string symbols_file(std::vector<Bound>* bounds) {
             {"SLOC", objects[k][1]},
             {"SLOC2", objects[k][2]}},
            "", "", object_bounds[k]);
-  f.labels.push_back(
-      {v20::label_subheader({{"LCW", "10"}, {"LCH", "16"}, {"LDLVL", "9"}, {"LLOC", "0013000010"}},
-                            rgb(255, 255, 0), rgb(0, 0, 255)),
-       "AB\r\nCDE"});
+  // The label carries a TRE in its extension area (LXSHDL, LXSOFL, the TRE).
+  std::string label =
+      v20::label_subheader({{"LCW", "10"}, {"LCH", "16"}, {"LDLVL", "9"}, {"LLOC", "0013000010"}},
+                           rgb(255, 255, 0), rgb(0, 0, 255));
+  label.replace(label.size() - 5, 5, "00030000OFFSET000160000001200000034");
+  f.labels.push_back({label, "AB\r\nCDE"});
   bounds->push_back({10, 130, 39, 161});
   f.texts.push_back({v20::text_subheader(), "a 2.0 text"});
   return v20::build(f);
@@ -97,6 +99,7 @@ TEST_F(Nitf20, SymbolsAndLabels) {
   EXPECT_EQ(height, 162u) << "the label's second line lowest";
   const std::tuple<int, int, const char*, int, const char*> fields[] = {
       {KV_FIELDS_LABEL, 0, "LLOC", RET_SUCCESS, "0013000010"},
+      {KV_FIELDS_LABEL, 0, "LXSHDL", RET_SUCCESS, "00030"},
       {KV_FIELDS_SYMBOL, 3, "SNUM", RET_SUCCESS, "000002"},
       {KV_FIELDS_FILE, 0, "FVER", RET_SUCCESS, "02.00"},
       {KV_FIELDS_TEXT, 0, "TE", RET_SUCCESS, "TE"},
@@ -110,6 +113,10 @@ TEST_F(Nitf20, SymbolsAndLabels) {
     EXPECT_STREQ(text, value) << name;
   }
   EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, KV_FIELDS_LABEL), 1);
+  char* tre = nullptr;
+  ASSERT_EQ(Kv_NITFGetTreJson(doc.d, KV_FIELDS_LABEL, 0, 0, &tre), RET_SUCCESS);
+  EXPECT_NE(std::string(tre).find("\"SAMPLE\":\"00000034\""), std::string::npos) << tre;
+  Kv_NITFFreeTreJson(&tre);
   EXPECT_EQ(Kv_NITFGetSegmentCount(doc.d, 9), 0);
   NitfGraphicHeader g{};
   ASSERT_EQ(Kv_NITFGetGraphicHeader(doc.d, 1, &g), RET_SUCCESS);

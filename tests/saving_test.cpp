@@ -45,14 +45,18 @@ std::string large_file(int rows, int columns) {
 
 class Faults : public LeakChecked {
  protected:
-  // Saves `source` over an existing target with each call of each kind failing in turn:
+  // Saves `source` over an existing target (`fresh`: to a name not taken, where the
+  // unnamed file is linked directly) with each call of each kind failing in turn:
   // RET_FILE_WRITE, the target unchanged (but when the folder's sync after the rename
   // failed: the new file), nothing else in the folder; the same document then saves.
-  void fail_every_call(const fs::path& source) {
-    SCOPED_TRACE(source.string());
+  void fail_every_call(const fs::path& source, bool fresh = false) {
+    SCOPED_TRACE(source.string() + (fresh ? " to a new name" : ""));
     PublicDoc doc(source);
     ASSERT_EQ(doc.result, RET_SUCCESS);
-    const fs::path target = dir_.write("target.ntf", "old"), other = dir_.file("other.ntf");
+    const fs::path target = dir_.file("target.ntf"), other = dir_.file("other.ntf");
+    const std::string old = fresh ? "" : "old";  // "": no file
+    auto reset = [&] { fresh ? void(fs::remove(target)) : void(dir_.write("target.ntf", old)); };
+    reset();
     file_faults::arm();
     ASSERT_EQ(Kv_NITFSaveFileA(doc.d, target.c_str()), RET_SUCCESS);
     const std::string saved = nitfgen::read_file(target.string());
@@ -62,12 +66,14 @@ class Faults : public LeakChecked {
     for (int k = 0; k < int(Call::kUnnamed); ++k) {
       for (int n = 1; n <= counts[k]; ++n) {
         SCOPED_TRACE("call kind " + std::to_string(k) + ", number " + std::to_string(n));
-        dir_.write("target.ntf", "old");
+        reset();
         file_faults::arm(Call(k), n, n % 2 ? ENOSPC : EIO);
         EXPECT_EQ(Kv_NITFSaveFileA(doc.d, target.c_str()), RET_FILE_WRITE);
         const bool folder_sync = Call(k) == Call::kSync && n == counts[k];
-        EXPECT_EQ(nitfgen::read_file(target.string()), folder_sync ? saved : "old");
-        EXPECT_EQ(names_in(dir_.file("")), std::set<std::string>{"target.ntf"});
+        EXPECT_EQ(fs::exists(target) ? nitfgen::read_file(target.string()) : "",
+                  folder_sync ? saved : old);
+        reset();
+        EXPECT_EQ(names_in(dir_.file("")).size(), fresh ? 0u : 1u);
         file_faults::arm();
         ASSERT_EQ(Kv_NITFSaveFileA(doc.d, other.c_str()), RET_SUCCESS);
         EXPECT_EQ(nitfgen::read_file(other.string()), saved);
@@ -92,6 +98,7 @@ TEST_F(Faults, EveryCall) {
                              "j2k/046_512x512_s_8_3_rgb_j2c.ntf"})
       fail_every_call(sample(name));
     fail_every_call(large);
+    fail_every_call(sample("jitc/i_3113g.ntf"), true);
   }
   file_faults::state().named_only = false;
 }

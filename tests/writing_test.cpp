@@ -228,6 +228,15 @@ TEST_F(Save, EverySample) {
   ASSERT_EQ(mono.at(std::size_t(at)), 'C');
   mono[std::size_t(at)] = 'M';
   round_trip(dir_.write("mono.ntf", mono));
+  // Each band keeps its own LUTs (they were once all written from the last band's).
+  nitfgen::ImageShape two;
+  two.irep = "MULTI";
+  two.bands = {nitfgen::BandSpec{"M"}, nitfgen::BandSpec{"M"}};
+  two.bands[0].luts = {std::string(4, '\x11')};
+  two.bands[1].luts = {std::string(4, '\x22'), std::string(4, '\x33')};
+  nitfgen::FileSpec luts;
+  luts.images.push_back(nitfgen::image_segment(two, std::string(128, '\1')));
+  round_trip(dir_.write("luts.ntf", nitfgen::build(luts)));
   // Its image of IXSHDL 00003 gets an area of no TREs, which the image setter refuses.
   round_trip(dir_.write("every.ntf", nitfgen::build(nitfgen::every_part_file())), true, false);
 }

@@ -16,6 +16,7 @@
 #include "fields/utility.h"
 #include "graphics_text/dexsbhdr.h"
 #include "graphics_text/grsubhdr.h"
+#include "graphics_text/resubhdr.h"
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 
@@ -44,9 +45,10 @@ const Descriptions* descriptions20(int32_t kind) {
   static const Descriptions label = describe(nitf::label_fields());
   static const Descriptions text = describe(nitf::text20_fields());
   static const Descriptions des = describe(nitf::des20_fields());
-  const Descriptions* kinds[] = {&file, &image, &symbol, &text, &des, &label};
+  static const Descriptions res = describe(nitf::res20_fields());
+  const Descriptions* kinds[] = {&file, &image, &symbol, &text, &des, &label, &res};
   const int32_t plain = kind & ~KV_FIELDS_NITF20;
-  return plain >= 0 && plain < 6 ? kinds[plain] : nullptr;
+  return plain >= 0 && plain < 7 ? kinds[plain] : nullptr;
 }
 
 const Descriptions* descriptions(int32_t kind) {
@@ -56,7 +58,10 @@ const Descriptions* descriptions(int32_t kind) {
   static const Descriptions graphic = describe(nitf::graphic_fields());
   static const Descriptions text = describe(nitf::text_fields());
   static const Descriptions des = describe(nitf::des_fields());
+  static const Descriptions res = describe(nitf::res_fields());
   switch (kind) {
+    case KV_FIELDS_RES:
+      return &res;
     case KV_FIELDS_FILE:
       return &file;
     case KV_FIELDS_IMAGE:
@@ -211,6 +216,9 @@ KV_API int32_t KV_CALL Kv_NITFGetFieldText(NitfDocument* d, int32_t kind, int32_
     case KV_FIELDS_LABEL & ~KV_FIELDS_NITF20:
       return segment_text(
           d->labels, index, [](auto&) { return nitf::label_fields(); }, name, buffer, size);
+    case KV_FIELDS_RES:
+      return segment_text(
+          d->res, index, [](auto& r) { return nitf::res_fields(r); }, name, buffer, size);
     default:
       return RET_BAD_ARGUMENT;
   }
@@ -229,6 +237,8 @@ KV_API int32_t KV_CALL Kv_NITFGetSegmentCount(NitfDocument* d, int32_t kind) {
       return static_cast<int32_t>(nitf::count_present(d->des));
     case KV_FIELDS_LABEL & ~KV_FIELDS_NITF20:
       return static_cast<int32_t>(nitf::count_present(d->labels));
+    case KV_FIELDS_RES:
+      return static_cast<int32_t>(nitf::count_present(d->res));
     default:
       return 0;
   }

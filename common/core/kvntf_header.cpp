@@ -9,6 +9,7 @@
 // extension area moves HL and FL itself.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 #include <tuple>
 
 #include <kvntfu.h>
@@ -124,6 +125,17 @@ int check_record(const NitfHeader* r, NitfFileHeaderData& h) {
       return x;
   }
   if (!(r->FVER >= 0 && r->FVER < 99.995f)) return RET_INVALID_PARAMETER;
+  // The name and version must stay a pair the reader takes for the document's layout
+  // (or the pair the document has).
+  const unsigned hundredths = static_cast<unsigned>(r->FVER * 100.0f + 0.5f) % 10000u;
+  char version[8];
+  std::snprintf(version, sizeof version, "%02u.%02u", hundredths / 100, hundredths % 100);
+  const std::string_view name = std::strlen(r->FHDR) <= 4 ? r->FHDR : h.fhdr;
+  const bool readable = h.nitf20 ? name == "NITF" && hundredths == 200
+                                 : (name == "NITF" || name == "NSIF") &&
+                                       (hundredths == 210 || (name == "NSIF" && hundredths == 100));
+  if (!readable && !(name == h.fhdr && std::string_view(version) == h.fver))
+    return RET_INVALID_PARAMETER;
   for (auto [length, overflow, data] :
        {std::tuple{r->UDHDL, r->UDHOFL, r->UDHD}, std::tuple{r->XHDL, r->XHDLOFL, r->XHD}}) {
     if (length < 0 || length > 99999 || overflow < 0 || overflow > 999)

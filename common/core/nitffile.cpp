@@ -64,6 +64,7 @@ int release_document_objects(NitfDocument* d) {
   d->texts.clear();
   d->des.clear();
   d->labels.clear();
+  d->res.clear();
   d->header.labels.reset();
   d->header.images.reset();
   d->header.graphics.reset();
@@ -81,6 +82,7 @@ int allocate_segment_objects(NitfDocument* d) {
   if (int r = build_list(&d->graphics, d, d->graphic_count); r != RET_SUCCESS) return r;
   if (int r = build_list(&d->texts, d, d->text_count); r != RET_SUCCESS) return r;
   if (int r = build_list(&d->labels, d, d->label_count); r != RET_SUCCESS) return r;
+  if (int r = build_list(&d->res, d, d->res_count); r != RET_SUCCESS) return r;
   return build_list(&d->des, d, d->des_count);
 }
 
@@ -110,7 +112,18 @@ int parse_file(NitfDocument* d, const wchar_t* name) {
                        ReadMode mode) { return read_lasubhdr(r, doc, mode); };
   if (int r = read_list(d, d->labels, SegmentKind::kLabel, &sfh, read_label); r < 1) return r;
   if (int r = read_list(d, d->texts, SegmentKind::kText, &sfh, read_txsubhdr); r < 1) return r;
-  return read_list(d, d->des, SegmentKind::kDataExtension, &sfh, read_dexsbhdr);
+  if (int r = read_list(d, d->des, SegmentKind::kDataExtension, &sfh, read_dexsbhdr); r < 1)
+    return r;
+  // A reserved extension that does not read keeps the fields read before the fault: the
+  // writer copies these segments as they are, so they never stop a file from opening.
+  for (auto& record : d->res) {
+    if (int r = read_resubhdr(record.get(), d); r != RET_SUCCESS) {
+      char line[80];
+      std::snprintf(line, sizeof line, "reserved extension %u not read: %d\n", record->index, r);
+      kernel::debug_output(line);
+    }
+  }
+  return RET_SUCCESS;
 }
 
 const LengthTables* tables_of(const NitfFileHeaderData& h, SegmentKind kind) {

@@ -17,6 +17,7 @@
 #include "graphics_text/dexsbhdr.h"
 #include "graphics_text/grsubhdr.h"
 #include "graphics_text/lasubhdr.h"
+#include "graphics_text/resubhdr.h"
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 
@@ -55,6 +56,7 @@ struct NitfDocument {
   nitf::TextSubheaderList texts;
   nitf::DesSubheaderList des;
   nitf::LabelSubheaderList labels;
+  nitf::ResSubheaderList res;  // listed only: the writer copies these segments as read
 
   // Segments the composition leaves out (Kv_NtfShowSegment), as (kind << 32) | index;
   // the canvas keeps the size they give it.

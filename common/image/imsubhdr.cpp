@@ -148,8 +148,9 @@ int convert_imag(R& r, FieldUse&) {
   return RET_SUCCESS;
 }
 
+// A NUL goes out as the blank that ends the text, so it reads as a blank here too.
 bool has_igeolo(const R& r) {
-  return r.icords[0] != ' ';
+  return r.icords[0] != ' ' && r.icords[0] != '\0';
 }
 
 // COMRAT is absent only for the two uncompressed codes; an unknown IC carries it.
@@ -501,27 +502,49 @@ void spread_lut(ColourTable& table, const std::uint8_t* lut, std::int32_t t, std
   }
 }
 
-// The LUTs of a band replace the colour table of any band before it.
-int read_luts(const ImageBand& b, ColourTable* colours, ReadState& s) {
+// The bands' LUT bytes while the bands are read: the buffer doubles as it fills, so
+// that many bands with LUTs cost no more than their bytes twice.
+struct LutBytes {
+  kernel::Buffer<std::uint8_t> bytes;
+  std::size_t used = 0;
+
+  // Room for `n` more bytes at the end, or null when memory is refused.
+  std::uint8_t* append(std::size_t n) {
+    if (bytes.size() - used < n) {
+      kernel::Buffer<std::uint8_t> larger;
+      if (!larger.allocate(std::max(bytes.size() * 2, used + n))) return nullptr;
+      if (used) std::memcpy(larger.data(), bytes.data(), used);
+      bytes = std::move(larger);
+    }
+    used += n;
+    return bytes.data() + used - n;
+  }
+};
+
+// The LUTs of a band replace the colour table of any band before it. The subheader
+// holds every byte counted (ensure_room), so the raw copy is bounded by the file.
+int read_luts(ImageBand& b, ColourTable* colours, LutBytes& raw, ReadState& s) {
   std::size_t entries = static_cast<std::size_t>(b.lut_entries);
   std::uint64_t total = std::uint64_t{entries} * static_cast<std::uint64_t>(b.lut_count);
   if (int x = ensure_room(s, total, "LUTDnm"); x != RET_SUCCESS) return x;
+  if (raw.used + total > 0xFFFFFFFFu) return s.in.refuse("LUTDnm", "too many", RET_FILE_FORMAT);
   ColourTable table;
-  kernel::Buffer<std::uint8_t> lut;
-  if (!table.entries.allocate(entries) || !lut.allocate(entries)) return RET_NO_MEMORY;
-  for (std::int32_t t = 0; t < b.lut_count; ++t) {
-    if (int x = s.in.bytes(lut.data(), entries, "LUTDnm"); x != RET_SUCCESS) return x;
-    spread_lut(table, lut.data(), t, b.lut_count);
+  b.lut_offset = static_cast<std::uint32_t>(raw.used);
+  std::uint8_t* lut = raw.append(static_cast<std::size_t>(total));
+  if (!table.entries.allocate(entries) || !lut) return RET_NO_MEMORY;
+  for (std::int32_t t = 0; t < b.lut_count; ++t, lut += entries) {
+    if (int x = s.in.bytes(lut, entries, "LUTDnm"); x != RET_SUCCESS) return x;
+    spread_lut(table, lut, t, b.lut_count);
   }
   *colours = std::move(table);
   return RET_SUCCESS;
 }
 
-int read_band(ImageBand& b, ColourTable* colours, ReadState& s) {
+int read_band(ImageBand& b, ColourTable* colours, LutBytes& raw, ReadState& s) {
   const std::span<const Field<ImageBand>> table(kBandFields);
   if (int x = read_run(table, BandId::IREPBAND, BandId::NELUT, b, s.in, s.use); x != RET_SUCCESS)
     return x;
-  return b.lut_count == 0 || b.lut_entries == 0 ? RET_SUCCESS : read_luts(b, colours, s);
+  return b.lut_count == 0 || b.lut_entries == 0 ? RET_SUCCESS : read_luts(b, colours, raw, s);
 }
 
 // NBANDS, and XBANDS when NBANDS is 0.
@@ -552,9 +575,12 @@ int read_bands(R& r, ReadState& s) {
   if (int x = ensure_room(s, least, "band fields"); x != RET_SUCCESS) return x;
   kernel::Buffer<ImageBand> bands;
   if (!bands.allocate(static_cast<std::size_t>(count))) return RET_NO_MEMORY;
+  LutBytes raw;
   for (std::int32_t n = 0; n < count; ++n) {
-    if (int x = read_band(bands[n], &r.colours, s); x != RET_SUCCESS) return x;
+    if (int x = read_band(bands[n], &r.colours, raw, s); x != RET_SUCCESS) return x;
   }
+  if (!r.luts.allocate(raw.used)) return RET_NO_MEMORY;
+  if (raw.used) std::memcpy(r.luts.data(), raw.bytes.data(), raw.used);
   r.bands = std::move(bands);
   r.band_count = count;
   r.nbands_value = parse_decimal(nbands);

@@ -51,6 +51,7 @@ struct ImageBand {
   char irepband[3], isubcat[7], ifc[2], imflt[4], nluts[2], nelut[6];
   std::int32_t lut_count;    // NLUTSn
   std::int32_t lut_entries;  // NELUTn, 0 when the band has no LUTs
+  std::uint32_t lut_offset;  // of its LUTs (NLUTSn tables of NELUTn bytes) in the record's luts
 };
 
 // One band's fields, IREPBANDn to NELUTn, in file order; the values are the entries'
@@ -91,6 +92,19 @@ struct BandSelection {
   std::uint32_t red = kNone, green = kNone, blue = kNone;
 };
 
+// The streams of blocked JPEG data without a block mask, as far as reads have found them
+// (image/data/imgmodes_jpeg_scan.cpp): their starts in file order, for the data at
+// `where` in the file (or `bytes` in memory) of `length` bytes. Later reads of the
+// document find a block's stream here instead of scanning the data before it again.
+struct FoundStreams {
+  std::int64_t where = -1;
+  const std::uint8_t* bytes = nullptr;
+  std::uint64_t length = 0;
+  kernel::Buffer<std::uint64_t> starts;
+  std::uint64_t count = 0;
+  bool complete = false;  // no start after the last one found
+};
+
 struct NitfImageSubheader {
   explicit NitfImageSubheader(NitfDocument* owner, std::uint32_t position);
   NitfImageSubheader(const NitfImageSubheader&) = delete;
@@ -98,6 +112,9 @@ struct NitfImageSubheader {
 
   char scratch[256] = {};  // the getter prints numbers here
   ColourTable colours;
+  // Every band's LUTs as read, band after band: what the colour table was made of, kept
+  // so that each band's own tables can be shown.
+  kernel::Buffer<std::uint8_t> luts;
   std::int32_t segment_read = 0;  // 1 once IM was accepted
 
   // Converted values.
@@ -141,6 +158,10 @@ struct NitfImageSubheader {
   // An image appended from a bitmap holds its data here until the writer stores them.
   kernel::Buffer<std::uint8_t> appended_data;
   std::int32_t appended = 0;
+
+  // A cache of what reads found, not a field: reading changes it (a document is used by
+  // one thread at a time).
+  mutable FoundStreams found_streams;
 
   ::NitfDocument* document;
   std::uint32_t index;  // position among the document's image segments

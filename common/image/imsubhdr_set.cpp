@@ -43,6 +43,7 @@ int set_bands(R* r, std::int64_t nbands, std::int64_t xbands) {
   std::memcpy(r->xbands, xbands_text, sizeof xbands_text);
   // New bands have no LUTs, so the colour table they made goes with them.
   r->colours.entries.reset();
+  r->luts.reset();
   return set_band_count(r, static_cast<std::int32_t>(nbands));
 }
 

@@ -131,3 +131,24 @@ KV_API int32_t KV_CALL Kv_NITFFreeImageHeader(NitfImageHeader* r) {
     nitf::release_member(member);
   return RET_SUCCESS;
 }
+
+KV_API int32_t KV_CALL Kv_NITFGetImageLut(NitfDocument* document, uint32_t index, int32_t band,
+                                          int32_t lut, uint8_t* entries, int32_t size,
+                                          int32_t* count) {
+  if (!document) return RET_FAILURE;
+  if (!count || size < 0 || (size > 0 && !entries)) return RET_BAD_ARGUMENT;
+  *count = 0;
+  const NitfImageSubheader* s = nitf::find_image_subheader(document, index);
+  if (!s || band < 0 || static_cast<std::size_t>(band) >= s->bands.size()) {
+    return RET_INVALID_PARAMETER;
+  }
+  const nitf::ImageBand& b = s->bands[static_cast<std::size_t>(band)];
+  if (lut < 0 || lut >= b.lut_count || b.lut_entries <= 0) return RET_INVALID_PARAMETER;
+  const std::size_t n = static_cast<std::size_t>(b.lut_entries);
+  const std::size_t at = b.lut_offset + n * static_cast<std::size_t>(lut);
+  // The reader keeps every band's LUTs; a record without them has none to give.
+  if (at > s->luts.size() || n > s->luts.size() - at) return RET_INVALID_PARAMETER;
+  if (size > 0) std::memcpy(entries, s->luts.data() + at, std::min(n, std::size_t(size)));
+  *count = b.lut_entries;
+  return RET_SUCCESS;
+}

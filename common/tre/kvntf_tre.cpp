@@ -18,6 +18,7 @@
 #include "fields/fieldreader.h"
 #include "graphics_text/dexsbhdr.h"
 #include "graphics_text/grsubhdr.h"
+#include "graphics_text/lasubhdr.h"
 #include "graphics_text/txsubhdr.h"
 #include "image/imsubhdr.h"
 #include "kernel.h"
@@ -80,7 +81,7 @@ std::string trim(const char* s) {
 }
 
 int header_of(NitfDocument* d, std::int32_t kind, std::int32_t index, Header* h) {
-  // A NITF 2.0 symbol is a graphic of the records; labels carry no extension area.
+  // A NITF 2.0 symbol is a graphic of the records.
   if (kind == KV_FIELDS_SYMBOL) kind = KV_FIELDS_GRAPHIC;
   auto in = [&](std::size_t count) {
     return index >= 0 && static_cast<std::size_t>(index) < count;
@@ -113,6 +114,13 @@ int header_of(NitfDocument* d, std::int32_t kind, std::int32_t index, Header* h)
       auto& r = *d->texts[index].get();
       h->kind = nitf::SegmentKind::kText;
       h->areas = {{&r.txshd, r.txshdl, r.txsofl, "TXSHD", KV_TRE_EXTENDED}};
+      return RET_SUCCESS;
+    }
+    case KV_FIELDS_LABEL: {
+      if (!in(d->labels.size()) || !d->labels[index].get()) return RET_INVALID_PARAMETER;
+      auto& r = *d->labels[index].get();
+      h->kind = nitf::SegmentKind::kLabel;
+      h->areas = {{&r.lxshd, r.lxshdl, r.lxsofl, "LXSHD", KV_TRE_EXTENDED}};
       return RET_SUCCESS;
     }
     case KV_FIELDS_DES:

@@ -30,6 +30,11 @@ struct WrittenLengths {
   kernel::Buffer<std::uint64_t> subheader, data;
 };
 
+// The mask table a masked image's data begin with, as the record holds it (what a save
+// writes in place of the data's own). RET_NO_MEMORY, or RET_FILE_FORMAT when the record
+// lacks the pad code its length asks for.
+int held_mask_table(const ImageMaskTable& mask, kernel::Buffer<std::uint8_t>* out);
+
 class KvNitfSaveFile {
  public:
   // Copy chunk and output staging size: a save needs this much memory whatever the
@@ -81,6 +86,8 @@ class KvNitfSaveFile {
   int WriteImageData(std::uint32_t index);
   int CopyImageData(std::uint32_t index);
   int WriteVqImageData(std::uint32_t index);
+  // The source data of image `index`, a masked image's table as its record holds it.
+  int CopyMaskedData(std::uint32_t index, std::int64_t start, std::uint64_t length);
   // savenitf_segments.cpp
   int WriteGraphicSubheader(std::uint32_t index);
   int WriteGraphicData(std::uint32_t index);

@@ -98,11 +98,16 @@ int KvNitfSaveFile::WriteBands(std::uint32_t i) {
   return RET_SUCCESS;
 }
 
-// The record keeps one colour table per image, red, green and blue per entry: one LUT
-// is its red (grey) column, two are red then green, three red, green, blue. A fourth
-// table, or more entries than the table holds, was never kept and cannot be written.
+// A band's LUTs are written as they were read when the record still holds them (a
+// setter that changes the bands drops them together with the colour table). Otherwise
+// they come from the image's one colour table, red, green and blue per entry: one LUT is
+// its red (grey) column, two are red then green, three red, green, blue; a fourth table,
+// or more entries than the table holds, was never kept and cannot be written.
 int KvNitfSaveFile::WriteLuts(const NitfImageSubheader& r, const ImageBand& band) {
   const auto entries = static_cast<std::size_t>(band.lut_entries);
+  const std::size_t bytes = entries * static_cast<std::size_t>(band.lut_count);
+  if (band.lut_offset <= r.luts.size() && bytes <= r.luts.size() - band.lut_offset)
+    return WriteBytes(r.luts.data() + band.lut_offset, bytes);
   if (band.lut_count > 3 || entries > r.colours.entries.size()) {
     char line[112];
     std::snprintf(line, sizeof line,
@@ -134,12 +139,59 @@ int KvNitfSaveFile::WriteImageData(std::uint32_t i) {
   return CopyImageData(i);
 }
 
-// Byte for byte from the source, the mask table of a masked image included. An image
-// with no data in the source (appended, but without data yet) writes nothing.
+int held_mask_table(const ImageMaskTable& m, kernel::Buffer<std::uint8_t>* out) {
+  const std::size_t code = m.tpxcdlnth ? (std::size_t{m.tpxcdlnth} + 7) / 8 : 0;
+  if (code > m.pad_code.size()) return RET_FILE_FORMAT;
+  const std::size_t blocks = m.bmrlnth ? m.block_count() * 4 : 0,
+                    pads = m.tmrlnth ? m.pad_count() * 4 : 0;
+  if (!out->allocate(10 + code + blocks + pads)) return RET_NO_MEMORY;
+  std::uint8_t* p = out->data();
+  const std::uint32_t head[4] = {m.imdatoff, m.bmrlnth, m.tmrlnth, m.tpxcdlnth};
+  for (int k = 0; k < 4; ++k)
+    for (int b = k == 0 ? 3 : 1; b >= 0; --b) *p++ = std::uint8_t(head[k] >> (8 * b));
+  p = std::copy_n(m.pad_code.data(), code, p);
+  p = std::copy_n(reinterpret_cast<const std::uint8_t*>(m.block_records.data()), blocks, p);
+  std::copy_n(reinterpret_cast<const std::uint8_t*>(m.pad_records.data()), pads, p);
+  return RET_SUCCESS;
+}
+
+// Byte for byte from the source, but for a masked image's table. An image with no data
+// in the source (appended, but without data yet) writes nothing.
 int KvNitfSaveFile::CopyImageData(std::uint32_t i) {
   const NitfDocument& d = document();
   if (i >= d.source_image_count) return RET_SUCCESS;
-  return CopySource(segment_data_offset(d, SegmentKind::kImage, i), d.header.images.data(i));
+  return CopyMaskedData(i, segment_data_offset(d, SegmentKind::kImage, i), d.header.images.data(i));
+}
+
+// The mask table goes out as the record holds it, which is what the document reads its
+// pixels by: the pad code may have been set since, and a streaming file's table comes
+// from its replacement data, not from the (older) one the data begin with. The held
+// table takes the place of the data's when both describe the same layout (offset to
+// the pixels, record and pad code lengths); data whose table has another layout would
+// put the pixels where the held table does not say, and are refused.
+int KvNitfSaveFile::CopyMaskedData(std::uint32_t i, std::int64_t start, std::uint64_t li) {
+  const NitfDocument& d = document();
+  const R& r = *d.images[i];
+  if (!is_masked(r.compression)) return CopySource(start, li);
+  kernel::Buffer<std::uint8_t> table;
+  const int made = held_mask_table(r.mask, &table);
+  if (made == RET_NO_MEMORY) return made;
+  const std::size_t n = table.size();
+  std::uint8_t source[10] = {};
+  if (made != RET_SUCCESS || li < n || start < 0 ||
+      kernel::seek_file(d.file, start, kernel::kSeekSet) != start ||
+      kernel::read_file(d.file, source, sizeof source) != sizeof source ||
+      !std::equal(source, source + sizeof source, table.data())) {
+    char line[128];
+    std::snprintf(line, sizeof line,
+                  "save: image %u: the mask table held (%zu bytes) does not describe the data's "
+                  "(LI %llu)\n",
+                  r.index, n, static_cast<unsigned long long>(li));
+    kernel::debug_output(line);
+    return RET_FILE_FORMAT;
+  }
+  if (int x = WriteBytes(table.data(), n); x != RET_SUCCESS) return x;
+  return CopySource(start + static_cast<std::int64_t>(n), li - n);
 }
 
 // Vector-quantised data are copied whole, as every other kind: the header, tables and
@@ -164,7 +216,7 @@ int KvNitfSaveFile::WriteVqImageData(std::uint32_t i) {
   if (code_rows == 0 || r.block_height < 0 ||
       static_cast<std::uint32_t>(r.block_height) < code_rows)
     return unknown_code(r, "VQ kernel height (code rows 0 or above NPPBV)");
-  return CopySource(start, li);
+  return CopyMaskedData(i, start, li);
 }
 
 }  // namespace nitf

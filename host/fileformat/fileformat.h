@@ -33,6 +33,7 @@
 // then 5, 24, 10 or 23 by component count.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <kvntfu.h>
@@ -120,34 +121,45 @@ std::int32_t load_from_memory(const void* buffer, kernel::Bitmap* bitmap, std::u
 std::int32_t file_info_from_memory(const void* buffer, FltFileInfo* info, std::uint32_t size,
                                    std::uint32_t byte_count);
 
+// A stream read where it lies, such as the coded data of an image segment in its file:
+// read() puts `count` bytes from `offset` (below `size`) of the stream into `buffer` and
+// gives RET_SUCCESS, or a code when they are not all there. The JPEG 2000 decoder reads a
+// raw codestream through it on demand, so that only the main header and the tiles an area
+// meets are read, and never the whole stream at once; a JP2 file (whose boxes are walked
+// whole) is read into memory first.
+struct StreamSource {
+  void* self = nullptr;
+  std::int32_t (*read)(void* self, std::uint64_t offset, std::size_t count,
+                       std::uint8_t* buffer) = nullptr;
+  std::uint64_t size = 0;
+};
+
 // JPEG 2000 samples as stored, for the raw sample reader: one component's samples over a
 // rectangle of the picture at a resolution level. x0 and y0 place the plane on that
-// level's grid (the rectangle's own corner there, which OpenJPEG rounds up).
+// level's grid (the rectangle's own corner there, which OpenJPEG rounds up); `reduce` is
+// the level decoded, `components` the stream's component count.
 struct J2kPlane {
   const std::int32_t* data = nullptr;
   std::uint32_t width = 0, height = 0, x0 = 0, y0 = 0;
   std::uint32_t precision = 0;
   bool sgnd = false;
+  std::uint32_t reduce = 0, components = 0;
 };
 using J2kPlaneSink = std::int32_t (*)(void* self, std::uint32_t component, const J2kPlane& plane);
 
-// The resolution levels below full size that a codestream or JP2 file holds (its main
-// header's decomposition count), and its component count. RET_FILE_FORMAT for a stream
-// that is not JPEG 2000 or has no readable header.
-std::int32_t j2k_levels(const void* buffer, std::uint32_t byte_count, std::uint32_t* levels,
-                        std::uint32_t* components);
-
 // Decodes the rectangle [x0, x1) x [y0, y1) of the picture (relative to its origin) at
-// `reduce` levels below full size (at most j2k_levels) and hands every component's plane
-// to the sink; its result ends the walk. The working set is the rectangle's, checked
-// against the allocation cap (RET_NO_MEMORY). RET_FILE_FORMAT for a damaged stream or a
-// rectangle outside the picture, RET_NOT_SUPPORTED for precision above 32.
-std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::uint32_t x0,
-                             std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
-                             std::uint32_t reduce, void* self, J2kPlaneSink sink);
+// `reduce` levels below full size, or at the stream's coarsest level when it has fewer,
+// and hands every component's plane to the sink; its result ends the walk. The working
+// set is the rectangle's, checked against the allocation cap (RET_NO_MEMORY).
+// RET_FILE_FORMAT for a stream that is not JPEG 2000, a damaged one or a rectangle
+// outside the picture, RET_NOT_SUPPORTED for precision above 32, RET_MISSING_DATA for an
+// empty source.
+std::int32_t decode_j2k_area(const StreamSource& source, std::uint32_t x0, std::uint32_t y0,
+                             std::uint32_t x1, std::uint32_t y1, std::uint32_t reduce, void* self,
+                             J2kPlaneSink sink);
 
 // A rectangle [x0, x1) x [y0, y1) of a JPEG 2000 picture (relative to its origin), decoded
-// `reduce` levels below full size.
+// `reduce` levels below full size (or at the stream's coarsest level).
 struct J2kArea {
   std::uint32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0, reduce = 0;
 };
@@ -155,11 +167,10 @@ struct J2kArea {
 // load_from_memory of a JPEG 2000 stream for the area only: the picture is the area at
 // its level (OpenJPEG's rounding of the corners), its pixels those load_from_memory gives
 // there; the working set is the area's. RET_FILE_FORMAT besides load_from_memory's codes
-// for an area outside the picture or a level the stream does not have, RET_NOT_SUPPORTED
-// for subsampled components.
-std::int32_t load_j2k_area(const void* buffer, std::uint32_t byte_count,
-                           const FltLoadOptions* options, const J2kArea& area,
-                           kernel::Bitmap* bitmap);
+// for an area outside the picture, RET_NOT_SUPPORTED for subsampled components. With
+// `ycc_shown`, whether the decoder showed Y, Cb and Cr in RGB (as shows_ycc_in_rgb).
+std::int32_t load_j2k_area(const StreamSource& source, const FltLoadOptions* options,
+                           const J2kArea& area, kernel::Bitmap* bitmap, bool* ycc_shown = nullptr);
 
 // load_from_memory of a JPEG stream of 8-bit DCT samples decoded at 1 / scale_denom (2, 4
 // or 8) by libjpeg-turbo's scaled inverse DCT (as djpeg -scale 1/N): the picture is

@@ -7,7 +7,9 @@
 // mode, so a truncated codestream fails instead of decoding to a partial picture, and its
 // messages go to the debug sink instead of standard error. Large codestreams are decoded
 // in pieces (strips or tiles) straight into the output, which may be the caller's
-// (KV_LOAD_INTO).
+// (KV_LOAD_INTO). Areas are read from a StreamSource: OpenJPEG reads the main header and
+// then seeks from tile to tile, reading only the tiles the area meets, so a window of a
+// large file costs its tiles' bytes, not the codestream's.
 //
 // Samples become pixels on component 0's grid: other components of another size are
 // sampled at the nearest position. One component keeps its values when its precision is
@@ -48,34 +50,48 @@ struct ImageDeleter {
   void operator()(opj_image_t* i) const { opj_image_destroy(i); }
 };
 
-struct MemoryReader {
+// Where OpenJPEG's stream reads: bytes in memory, or a source read on demand (a
+// segment of a file, each read bounded to the stream's size).
+struct StreamReader {
   ByteView bytes;
-  std::size_t position = 0;
+  const StreamSource* source = nullptr;
+  std::uint64_t size = 0;
+  std::uint64_t position = 0;
 };
 
+StreamReader memory_reader(ByteView bytes) {
+  return StreamReader{bytes, nullptr, bytes.size, 0};
+}
+
 OPJ_SIZE_T read_bytes(void* buffer, OPJ_SIZE_T count, void* user) {
-  auto* r = static_cast<MemoryReader*>(user);
-  const std::size_t left = r->bytes.size - r->position;
+  auto* r = static_cast<StreamReader*>(user);
+  const std::uint64_t left = r->size - r->position;
   if (left == 0) return static_cast<OPJ_SIZE_T>(-1);
-  const std::size_t n = count < left ? count : left;
-  std::memcpy(buffer, r->bytes.data + r->position, n);
+  const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+  if (r->source) {
+    if (r->source->read(r->source->self, r->position, n, static_cast<std::uint8_t*>(buffer)) !=
+        RET_SUCCESS)
+      return static_cast<OPJ_SIZE_T>(-1);
+  } else {
+    std::memcpy(buffer, r->bytes.data + r->position, n);
+  }
   r->position += n;
   return n;
 }
 
 OPJ_OFF_T skip_bytes(OPJ_OFF_T count, void* user) {
-  auto* r = static_cast<MemoryReader*>(user);
+  auto* r = static_cast<StreamReader*>(user);
   if (count < 0) return -1;
-  const std::size_t left = r->bytes.size - r->position;
-  const std::size_t n = static_cast<std::uint64_t>(count) < left ? std::size_t(count) : left;
+  const std::uint64_t n =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(count), r->size - r->position);
   r->position += n;
   return static_cast<OPJ_OFF_T>(n);
 }
 
 OPJ_BOOL seek_to(OPJ_OFF_T offset, void* user) {
-  auto* r = static_cast<MemoryReader*>(user);
-  if (offset < 0 || static_cast<std::uint64_t>(offset) > r->bytes.size) return OPJ_FALSE;
-  r->position = static_cast<std::size_t>(offset);
+  auto* r = static_cast<StreamReader*>(user);
+  if (offset < 0 || static_cast<std::uint64_t>(offset) > r->size) return OPJ_FALSE;
+  r->position = static_cast<std::uint64_t>(offset);
   return OPJ_TRUE;
 }
 
@@ -98,14 +114,14 @@ bool fits_cap(const J2kHeader& h, StreamKind kind) {
   return working <= cap && parameters <= cap - std::min(cap, working);
 }
 
-std::unique_ptr<opj_stream_t, StreamDeleter> memory_stream(MemoryReader* reader) {
+std::unique_ptr<opj_stream_t, StreamDeleter> opj_source(StreamReader* reader) {
   std::unique_ptr<opj_stream_t, StreamDeleter> s(opj_stream_create(1 << 16, OPJ_TRUE));
   if (!s) return s;
   opj_stream_set_read_function(s.get(), read_bytes);
   opj_stream_set_skip_function(s.get(), skip_bytes);
   opj_stream_set_seek_function(s.get(), seek_to);
   opj_stream_set_user_data(s.get(), reader, nullptr);
-  opj_stream_set_user_data_length(s.get(), reader->bytes.size);
+  opj_stream_set_user_data_length(s.get(), reader->size);
   return s;
 }
 
@@ -525,18 +541,17 @@ std::uint32_t decompositions(opj_codec_t* codec) {
 }
 
 // An area is decoded whole at its level: OpenJPEG decodes only the code blocks that
-// reach it, and its samples are a fraction of the picture's.
+// reach it, and its samples are a fraction of the picture's. A level finer than asked
+// would cost more for nothing the caller can use, so the coarsest one stands in.
 std::int32_t decode_area(opj_codec_t* codec, opj_stream_t* source, opj_image_t* image,
                          const J2kHeader& h, const FltLoadOptions* options, const J2kArea& a,
                          kernel::Bitmap* out) {
   const std::uint64_t width = image->x1 - image->x0, height = image->y1 - image->y0;
-  if (a.x0 >= a.x1 || a.y0 >= a.y1 || a.x1 > width || a.y1 > height ||
-      a.reduce > decompositions(codec))
-    return RET_FILE_FORMAT;
+  if (a.x0 >= a.x1 || a.y0 >= a.y1 || a.x1 > width || a.y1 > height) return RET_FILE_FORMAT;
   // Subsampled components would be cut on their own grids, not the picture's.
   for (std::uint32_t c = 0; c < image->numcomps; ++c)
     if (image->comps[c].dx != 1 || image->comps[c].dy != 1) return RET_NOT_SUPPORTED;
-  if (!opj_set_decoded_resolution_factor(codec, a.reduce) ||
+  if (!opj_set_decoded_resolution_factor(codec, std::min(a.reduce, decompositions(codec))) ||
       !opj_set_decode_area(codec, image, static_cast<OPJ_INT32>(image->x0 + a.x0),
                            static_cast<OPJ_INT32>(image->y0 + a.y0),
                            static_cast<OPJ_INT32>(image->x0 + a.x1),
@@ -545,71 +560,22 @@ std::int32_t decode_area(opj_codec_t* codec, opj_stream_t* source, opj_image_t* 
   return decode_whole(codec, source, image, h, options, out);
 }
 
-}  // namespace
-
-std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
-                        kernel::Bitmap* out, const J2kArea* area) {
+// A decoder with the stream's main header read: the image OpenJPEG describes it by, and
+// the bytes it reads (held here when they had to be read into memory).
+struct Opened {
+  kernel::Buffer<std::uint8_t> held;
+  StreamReader reader;
   J2kHeader header;
-  const std::int32_t probed = probe_decoded_j2k(&stream, &kind, &header);
-  if (probed != RET_SUCCESS) return probed;
-  if (header.precision > kMaxPrecision) return RET_NOT_SUPPORTED;
-  J2kHeader held = header;
-  if (area && area->x1 > area->x0 && area->y1 > area->y0) {
-    held.width = area->x1 - area->x0;
-    held.height = area->y1 - area->y0;
-  }
-  if (!fits_cap(held, kind)) return RET_NO_MEMORY;
-  MemoryReader reader{stream};
-  auto codec = strict_decoder(kind);
-  auto source = memory_stream(&reader);
-  if (!codec || !source) return RET_NO_MEMORY;
-  opj_image_t* raw_image = nullptr;
-  const bool header_read = opj_read_header(source.get(), codec.get(), &raw_image);
-  std::unique_ptr<opj_image_t, ImageDeleter> image(raw_image);
-  if (!header_read || !image) return RET_FILE_FORMAT;
-  if (area) return decode_area(codec.get(), source.get(), image.get(), header, options, *area, out);
-  if (decodes_in_pieces(*image, kind, header)) {
-    const std::int32_t result =
-        decode_pieces(codec.get(), source.get(), image.get(), header, options, out);
-    if (result != RET_SUCCESS) kernel::free_bitmap(out);
-    return result;
-  }
-  return decode_whole(codec.get(), source.get(), image.get(), header, options, out);
-}
-
-}  // namespace fileformat::detail
-
-// ----- Areas at a resolution level, for raw samples ---------------------------------------
-//
-// The raw sample reader asks for a window at a reduction: OpenJPEG then decodes only the
-// code blocks that reach the window at that level, and the planes go to the caller as
-// OpenJPEG holds them (32-bit samples, the stored values).
-
-namespace fileformat {
-namespace {
-
-using detail::ByteView;
-using detail::StreamKind;
-
-struct OpenedJ2k {
-  std::unique_ptr<opj_codec_t, detail::CodecDeleter> codec;
-  std::unique_ptr<opj_stream_t, detail::StreamDeleter> source;
-  std::unique_ptr<opj_image_t, detail::ImageDeleter> image;
-  detail::MemoryReader reader;
-  detail::J2kHeader header;
   StreamKind kind = StreamKind::kCodestream;
+  std::unique_ptr<opj_codec_t, CodecDeleter> codec;
+  std::unique_ptr<opj_stream_t, StreamDeleter> source;
+  std::unique_ptr<opj_image_t, ImageDeleter> image;
 };
 
-std::int32_t open_j2k(const void* buffer, std::uint32_t byte_count, OpenedJ2k* o) {
-  if (!buffer || byte_count == 0) return RET_MISSING_DATA;
-  const ByteView stream{static_cast<const std::uint8_t*>(buffer), byte_count};
-  std::size_t jpeg_start = 0;
-  o->kind = detail::stream_kind(stream, &jpeg_start);
-  if (o->kind != StreamKind::kCodestream && o->kind != StreamKind::kJp2) return RET_FILE_FORMAT;
-  if (std::int32_t r = detail::probe_j2k(stream, o->kind, &o->header); r != RET_SUCCESS) return r;
-  o->reader = detail::MemoryReader{stream};
-  o->codec = detail::strict_decoder(o->kind);
-  o->source = detail::memory_stream(&o->reader);
+// Reads the main header; `o->reader`, `kind` and `header` are set and probed already.
+std::int32_t read_main_header(Opened* o) {
+  o->codec = strict_decoder(o->kind);
+  o->source = opj_source(&o->reader);
   if (!o->codec || !o->source) return RET_NO_MEMORY;
   opj_image_t* raw = nullptr;
   const bool read = opj_read_header(o->source.get(), o->codec.get(), &raw);
@@ -617,33 +583,117 @@ std::int32_t open_j2k(const void* buffer, std::uint32_t byte_count, OpenedJ2k* o
   return read && o->image && o->image->numcomps != 0 ? RET_SUCCESS : RET_FILE_FORMAT;
 }
 
-}  // namespace
+// The whole decoded stream's first bytes: SIZ follows SOC, and at most 16384 components
+// make it at most 49 190 bytes long.
+constexpr std::size_t kHeadBytes = std::size_t{64} << 10;
 
-std::int32_t j2k_levels(const void* buffer, std::uint32_t byte_count, std::uint32_t* levels,
-                        std::uint32_t* components) {
-  OpenedJ2k o;
-  if (std::int32_t r = open_j2k(buffer, byte_count, &o); r != RET_SUCCESS) return r;
-  *levels = detail::decompositions(o.codec.get());
-  *components = o.image->numcomps;
+// A source's stream made ready to decode: a raw codestream stays where it is (only its
+// first bytes are read here, for the probe), a JP2 file is read into memory.
+std::int32_t open_source(const StreamSource& s, Opened* o) {
+  if (!s.read || s.size == 0) return RET_MISSING_DATA;
+  const auto head = static_cast<std::size_t>(std::min<std::uint64_t>(s.size, kHeadBytes));
+  if (!o->held.allocate(head)) return RET_NO_MEMORY;
+  if (std::int32_t r = s.read(s.self, 0, head, o->held.data()); r != RET_SUCCESS) return r;
+  ByteView stream{o->held.data(), head};
+  std::size_t jpeg_start = 0;
+  o->kind = stream_kind(stream, &jpeg_start);
+  if (o->kind == StreamKind::kCodestream) {
+    o->reader = StreamReader{{}, &s, s.size, 0};
+    return probe_j2k(stream, o->kind, &o->header);
+  }
+  if (o->kind != StreamKind::kJp2) return RET_FILE_FORMAT;
+  if (s.size > UINT32_MAX) return RET_NO_MEMORY;
+  if (!o->held.allocate(static_cast<std::size_t>(s.size))) return RET_NO_MEMORY;
+  if (std::int32_t r = s.read(s.self, 0, o->held.size(), o->held.data()); r != RET_SUCCESS)
+    return r;
+  stream = ByteView{o->held.data(), o->held.size()};
+  if (std::int32_t r = probe_decoded_j2k(&stream, &o->kind, &o->header); r != RET_SUCCESS) return r;
+  o->reader = memory_reader(stream);
   return RET_SUCCESS;
 }
 
-std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::uint32_t x0,
-                             std::uint32_t y0, std::uint32_t x1, std::uint32_t y1,
-                             std::uint32_t reduce, void* self, J2kPlaneSink sink) {
-  OpenedJ2k o;
-  if (std::int32_t r = open_j2k(buffer, byte_count, &o); r != RET_SUCCESS) return r;
-  opj_image_t& image = *o.image;
-  const std::uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
-  if (x0 >= x1 || y0 >= y1 || x1 > width || y1 > height) return RET_FILE_FORMAT;
-  if (reduce > detail::decompositions(o.codec.get())) return RET_FILE_FORMAT;
-  for (std::uint32_t c = 0; c < image.numcomps; ++c)
-    if (image.comps[c].prec == 0 || image.comps[c].prec > 32) return RET_NOT_SUPPORTED;
+// Decoding after the probe: the cap's check for the picture (or the area), then the
+// whole picture, its pieces, or the area.
+std::int32_t decode_probed(Opened* o, const FltLoadOptions* options, kernel::Bitmap* out,
+                           const J2kArea* area) {
+  const J2kHeader& header = o->header;
+  if (header.precision > kMaxPrecision) return RET_NOT_SUPPORTED;
+  J2kHeader held = header;
+  if (area && area->x1 > area->x0 && area->y1 > area->y0) {
+    held.width = area->x1 - area->x0;
+    held.height = area->y1 - area->y0;
+  }
+  if (!fits_cap(held, o->kind)) return RET_NO_MEMORY;
+  if (std::int32_t r = read_main_header(o); r != RET_SUCCESS) return r;
+  opj_codec_t* codec = o->codec.get();
+  opj_stream_t* source = o->source.get();
+  opj_image_t* image = o->image.get();
+  if (area) return decode_area(codec, source, image, header, options, *area, out);
+  if (decodes_in_pieces(*image, o->kind, header)) {
+    const std::int32_t result = decode_pieces(codec, source, image, header, options, out);
+    if (result != RET_SUCCESS) kernel::free_bitmap(out);
+    return result;
+  }
+  return decode_whole(codec, source, image, header, options, out);
+}
+
+}  // namespace
+
+std::int32_t decode_j2k(ByteView stream, StreamKind kind, const FltLoadOptions* options,
+                        kernel::Bitmap* out, const J2kArea* area) {
+  Opened o;
+  o.kind = kind;
+  const std::int32_t probed = probe_decoded_j2k(&stream, &o.kind, &o.header);
+  if (probed != RET_SUCCESS) return probed;
+  o.reader = memory_reader(stream);
+  return decode_probed(&o, options, out, area);
+}
+
+}  // namespace fileformat::detail
+
+namespace fileformat {
+
+std::int32_t load_j2k_area(const StreamSource& source, const FltLoadOptions* options,
+                           const J2kArea& area, kernel::Bitmap* bitmap, bool* ycc_shown) {
+  if (!bitmap || detail::decodes_into(options)) return RET_INVALID_PARAMETER;
+  detail::Opened o;
+  if (std::int32_t r = detail::open_source(source, &o); r != RET_SUCCESS) return r;
+  if (ycc_shown) *ycc_shown = o.header.ycc;
+  kernel::Bitmap decoded;
+  const std::int32_t result = detail::decode_probed(&o, options, &decoded, &area);
+  if (result != RET_SUCCESS) {
+    kernel::free_bitmap(&decoded);
+    return result;
+  }
+  kernel::free_bitmap(bitmap);
+  *bitmap = decoded;  // the record now owns the data
+  return RET_SUCCESS;
+}
+
+// ----- Areas at a resolution level, for raw samples ---------------------------------------
+//
+// The raw sample reader asks for a window at a reduction: OpenJPEG then decodes only the
+// code blocks that reach the window at that level, and the planes go to the caller as
+// OpenJPEG holds them (32-bit samples, the stored values).
+
+std::int32_t decode_j2k_area(const StreamSource& source, std::uint32_t x0, std::uint32_t y0,
+                             std::uint32_t x1, std::uint32_t y1, std::uint32_t reduce, void* self,
+                             J2kPlaneSink sink) {
+  detail::Opened o;
+  if (std::int32_t r = detail::open_source(source, &o); r != RET_SUCCESS) return r;
+  if (x0 >= x1 || y0 >= y1) return RET_FILE_FORMAT;
   detail::J2kHeader area = o.header;
   area.width = x1 - x0;
   area.height = y1 - y0;
   if (!detail::fits_cap(area, o.kind)) return RET_NO_MEMORY;
-  if (!opj_set_decoded_resolution_factor(o.codec.get(), reduce) ||
+  if (std::int32_t r = detail::read_main_header(&o); r != RET_SUCCESS) return r;
+  opj_image_t& image = *o.image;
+  const std::uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
+  if (x1 > width || y1 > height) return RET_FILE_FORMAT;
+  for (std::uint32_t c = 0; c < image.numcomps; ++c)
+    if (image.comps[c].prec == 0 || image.comps[c].prec > 32) return RET_NOT_SUPPORTED;
+  const std::uint32_t level = std::min(reduce, detail::decompositions(o.codec.get()));
+  if (!opj_set_decoded_resolution_factor(o.codec.get(), level) ||
       !opj_set_decode_area(o.codec.get(), &image, static_cast<OPJ_INT32>(image.x0 + x0),
                            static_cast<OPJ_INT32>(image.y0 + y0),
                            static_cast<OPJ_INT32>(image.x0 + x1),
@@ -658,8 +708,8 @@ std::int32_t decode_j2k_area(const void* buffer, std::uint32_t byte_count, std::
     const std::uint32_t shift = comp.factor;
     const std::uint32_t origin_x = (image.x0 + (1u << shift) - 1) >> shift;
     const std::uint32_t origin_y = (image.y0 + (1u << shift) - 1) >> shift;
-    const J2kPlane plane{comp.data,          comp.w,    comp.h,        comp.x0 - origin_x,
-                         comp.y0 - origin_y, comp.prec, comp.sgnd != 0};
+    const J2kPlane plane{comp.data, comp.w,         comp.h, comp.x0 - origin_x, comp.y0 - origin_y,
+                         comp.prec, comp.sgnd != 0, level,  image.numcomps};
     if (std::int32_t r = sink(self, c, plane); r != RET_SUCCESS) return r;
   }
   return RET_SUCCESS;

@@ -178,24 +178,4 @@ std::int32_t load_jpeg_scaled(const void* buffer, std::uint32_t byte_count,
   return RET_SUCCESS;
 }
 
-std::int32_t load_j2k_area(const void* buffer, std::uint32_t byte_count,
-                           const FltLoadOptions* options, const J2kArea& area,
-                           kernel::Bitmap* bitmap) {
-  if (!bitmap || detail::decodes_into(options)) return RET_INVALID_PARAMETER;
-  if (!buffer || byte_count == 0) return RET_MISSING_DATA;
-  const ByteView stream{static_cast<const std::uint8_t*>(buffer), byte_count};
-  std::size_t jpeg_start = 0;
-  const StreamKind kind = detail::stream_kind(stream, &jpeg_start);
-  if (kind != StreamKind::kCodestream && kind != StreamKind::kJp2) return RET_FILE_FORMAT;
-  kernel::Bitmap decoded;
-  const std::int32_t result = detail::decode_j2k(stream, kind, options, &decoded, &area);
-  if (result != RET_SUCCESS) {
-    kernel::free_bitmap(&decoded);
-    return result;
-  }
-  kernel::free_bitmap(bitmap);
-  *bitmap = decoded;
-  return RET_SUCCESS;
-}
-
 }  // namespace fileformat

@@ -11,7 +11,9 @@
 // decode block after block into a fresh bitmap each time would otherwise fault every
 // block's pages in anew, as the C heap does when it gives memory back between them.
 #include "memory.h"
+#include "memory_counting.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -50,6 +52,17 @@ std::size_t cap_from_environment() {
 std::atomic<std::size_t>& cap() {
   static std::atomic<std::size_t> value{cap_from_environment()};
   return value;
+}
+
+// The bytes counted since start_counting, and their high mark.
+std::atomic<bool> counting{false};
+std::atomic<std::int64_t> held{0}, held_peak{0};
+
+void add_held(std::int64_t bytes) {
+  const std::int64_t now = held.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+  std::int64_t peak = held_peak.load(std::memory_order_relaxed);
+  while (now > peak && !held_peak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+  }
 }
 
 // The live objects, in shards by address: documents decoded on many threads record and
@@ -142,8 +155,9 @@ bool may_be_large(const void* block) {
   return reinterpret_cast<std::uintptr_t>(block) % kHugePage == 0;
 }
 
-// Unmaps a large block, or keeps it for reuse; false when the block is not one.
-bool unmap_large(void* block) {
+// Unmaps a large block, or keeps it for reuse; false when the block is not one. Its
+// length goes to `length` when asked for.
+bool unmap_large(void* block, std::size_t* length) {
   if (!may_be_large(block)) return false;
   Kept dropped;
   {
@@ -151,6 +165,7 @@ bool unmap_large(void* block) {
     std::lock_guard<std::mutex> guard(m.lock);
     auto found = m.blocks.find(block);
     if (found == m.blocks.end()) return false;
+    if (length) *length = found->second;
     dropped = Kept{block, found->second};
     m.blocks.erase(found);
     if (dropped.length <= kLargestKept) {
@@ -170,13 +185,37 @@ void* allocate(std::size_t count, std::size_t size) {
   std::size_t bytes = 0;
   if (__builtin_mul_overflow(count, size, &bytes)) return nullptr;
   if (bytes > cap().load()) return nullptr;
-  if (bytes >= kLargeBlock) return map_large(bytes);
-  return std::calloc(bytes ? bytes : 1, 1);
+  void* block = bytes >= kLargeBlock ? map_large(bytes) : std::calloc(bytes ? bytes : 1, 1);
+  if (block && counting.load(std::memory_order_relaxed))
+    add_held(std::int64_t(bytes >= kLargeBlock ? (bytes + kHugePage - 1) / kHugePage * kHugePage
+                                               : ::malloc_usable_size(block)));
+  return block;
 }
 
 void free(void* block) {
   if (!block) return;
-  if (!unmap_large(block)) std::free(block);
+  const bool counted = counting.load(std::memory_order_relaxed);
+  std::size_t bytes = counted && !may_be_large(block) ? ::malloc_usable_size(block) : 0;
+  if (unmap_large(block, counted ? &bytes : nullptr)) {
+    if (counted) add_held(-std::int64_t(bytes));
+    return;
+  }
+  if (counted) add_held(-std::int64_t(bytes ? bytes : ::malloc_usable_size(block)));
+  std::free(block);
+}
+
+void start_counting() {
+  held.store(0);
+  held_peak.store(0);
+  counting.store(true);
+}
+
+std::size_t counted_peak() {
+  return std::size_t(std::max<std::int64_t>(held_peak.load(), 0));
+}
+
+void stop_counting() {
+  counting.store(false);
 }
 
 std::size_t allocation_cap() {

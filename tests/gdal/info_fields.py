@@ -12,7 +12,7 @@ TOOL, SCHEMA, DIRS = sys.argv[1], sys.argv[2], sys.argv[3:]
 # is three numbers), and for the 2.0 names.
 KEYS = {"FHDR": [], "FBKGC": [], "ILOC_ROW": [], "ILOC_COLUMN": [], "IID1": ["iid1", "iid"]}
 MUST = {"FTITLE", "FSCLAS", "FSCODE", "FSCTLN", "IID2", "ISORCE", "IDATIM", "TGTID", "ICORDS",
-        "IGEOLO", "ISCLAS", "ISDG"}
+        "IGEOLO", "ISCLAS", "ISDG", "LUT"}
 
 
 def same(ours, theirs):  # GDAL keeps a blank after IMAG
@@ -44,6 +44,17 @@ def main():
                     compared[name] = compared.get(name, 0) + 1
                     if not same(ours[0], theirs):
                         failures.append(f"{path} image {k}: {name} {ours[0]!r}, GDAL {theirs!r}")
+            # Each band's LUTs against GDAL's colour table (red, green, blue; one LUT grey),
+            # to NELUT entries: GDAL adds one for the pad value of an RPF frame.
+            for lut in objects[1].get("luts", []) if len(objects) > 1 else []:
+                table, d = image.GetRasterBand(lut["band"]).GetColorTable(), lut["lutd"]
+                if table is None or lut["nluts"] == 2:
+                    continue
+                ours = [tuple(d[min(t, len(d) - 1)][e] for t in range(3)) for e in range(lut["nelut"])]
+                theirs = [table.GetColorEntry(e)[:3] for e in range(table.GetCount())][:len(ours)]
+                compared["LUT"] = compared.get("LUT", 0) + 1
+                if ours != theirs:
+                    failures.append(f"{path} image {k} band {lut['band']}: LUT {ours[:4]}, GDAL {theirs[:4]}")
     failures += [f"{name} never compared" for name in sorted(MUST - set(compared))]
     print(f"{listed} listings valid by the schema; {sum(compared.values())} values of "
           f"{len(compared)} fields compared with GDAL", *failures[:40], sep="\n")

@@ -78,7 +78,9 @@ FileSpec every_part_file() {
   user.desshf = "USERFIELDS";
   f.des.push_back({des_subheader_full(overflow), tre("OVTRE", "xyz")});
   f.des.push_back({des_subheader_full(user), "payload"});
-  f.res.push_back({"RE" + std::string(198, ' ') + "0000", "reserved data"});
+  // RE, RESID, RESVER, RESCLAS, the rest of the security group blank, RESSHL, RESSHF.
+  f.res.push_back(
+      {"RE" + text("RES_TEST", 25) + "01U" + std::string(166, ' ') + "0005hello", "reserved data"});
   f.has_udhd = f.has_xhd = true;
   f.udhd = tre("UDTRE", "u");
   f.xhd = tre("XHTRE", "xx");

@@ -2,11 +2,10 @@
 // bands, as a TIFF in their own type (libtiff): unsigned, signed or IEEE float samples of
 // 8, 16, 32 or 64 bits, every chosen band in each pixel. The module reads them through
 // Kv_NITFReadSamples in strips of rows, so that a large image never sits in memory whole.
-// A located image's TIFF is a GeoTIFF (libgeotiff) in WGS 84 degrees.
-#include <geo_normalize.h>
-#include <geotiffio.h>
+// A located image's TIFF is a GeoTIFF in WGS 84 degrees. Its three tags are written
+// here through libtiff rather than through libgeotiff, whose loading (it brings PROJ and
+// PROJ's network stack) cost every nitf command more time than a small render takes.
 #include <tiffio.h>
-#include <xtiffio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -97,6 +96,18 @@ bool describe(TIFF* tiff, const KvImageInfo& info, uint32_t width, uint32_t heig
   return ok;
 }
 
+constexpr ttag_t kGeoPixelScale = 33550, kGeoTiePoints = 33922, kGeoKeyDirectory = 34735;
+
+// libtiff writes tags it was not built with once it has been told their types.
+bool register_geo_tags(TIFF* tiff) {
+  static const TIFFFieldInfo kTags[] = {
+      {kGeoPixelScale, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoPixelScale")},
+      {kGeoTiePoints, -1, -1, TIFF_DOUBLE, FIELD_CUSTOM, 1, 1, const_cast<char*>("GeoTiePoints")},
+      {kGeoKeyDirectory, -1, -1, TIFF_SHORT, FIELD_CUSTOM, 1, 1,
+       const_cast<char*>("GeoKeyDirectory")}};
+  return TIFFMergeFieldInfo(tiff, kTags, 3) == 0;
+}
+
 // Where the samples lie on Earth, from the image's corners (the centres of its corner
 // pixels, WGS 84 degrees), in the output's raster (pixel areas, each output pixel the
 // area of its cell of reduction x reduction image pixels): a pixel scale and one tie point when the
@@ -114,13 +125,13 @@ bool georeference(TIFF* tiff, NitfDocument* doc, const ExtractOptions& o, const 
   const bool rectangle = same(lat[0], lat[1]) && same(lat[2], lat[3]) && same(lon[0], lon[3]) &&
                          same(lon[1], lon[2]) && last_col > 0 && last_row > 0 &&
                          !same(lat[0], lat[3]) && !same(lon[0], lon[1]);
-  bool ok = true;
+  bool ok = register_geo_tags(tiff);
+  if (!ok) return false;
   if (rectangle) {
     const double dx = (lon[1] - lon[0]) / last_col, dy = (lat[0] - lat[3]) / last_row;
     double scale[3] = {dx * o.reduce, dy * o.reduce, 0};
     double tie[6] = {raster_x(0), raster_y(0), 0, lon[0], lat[0], 0};
-    ok = TIFFSetField(tiff, TIFFTAG_GEOPIXELSCALE, 3, scale) &&
-         TIFFSetField(tiff, TIFFTAG_GEOTIEPOINTS, 6, tie);
+    ok = TIFFSetField(tiff, kGeoPixelScale, 3, scale) && TIFFSetField(tiff, kGeoTiePoints, 6, tie);
   } else {
     const double cols[4] = {0, last_col, last_col, 0}, rows[4] = {0, 0, last_row, last_row};
     double ties[24];
@@ -128,15 +139,12 @@ bool georeference(TIFF* tiff, NitfDocument* doc, const ExtractOptions& o, const 
       const double point[6] = {raster_x(cols[i]), raster_y(rows[i]), 0, lon[i], lat[i], 0};
       std::copy(point, point + 6, ties + 6 * i);
     }
-    ok = TIFFSetField(tiff, TIFFTAG_GEOTIEPOINTS, 24, ties);
+    ok = TIFFSetField(tiff, kGeoTiePoints, 24, ties);
   }
-  GTIF* keys = GTIFNew(tiff);
-  if (!keys) return false;
-  ok = ok && GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeGeographic) &&
-       GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea) &&
-       GTIFKeySet(keys, GeographicTypeGeoKey, TYPE_SHORT, 1, GCS_WGS_84) && GTIFWriteKeys(keys);
-  GTIFFree(keys);
-  return ok;
+  // Key directory: version 1.1.0 and three keys in ascending order (id, where 0 = the
+  // value itself, count, value): a geographic model, pixels as areas, WGS 84 (EPSG 4326).
+  uint16_t directory[16] = {1, 1, 0, 3, 1024, 0, 1, 2, 1025, 0, 1, 1, 2048, 0, 1, 4326};
+  return ok && TIFFSetField(tiff, kGeoKeyDirectory, 16, directory);
 }
 
 // Output rows per read: about 16 MiB of samples, whole strips of the TIFF.
@@ -164,7 +172,7 @@ int write_tiff(const ExtractOptions& o, NitfDocument* doc, const KvImageInfo& in
                               static_cast<std::size_t>(row_bytes));
   };
   if (int r = read(0); r != RET_SUCCESS) return fail(o.file, r);
-  TIFF* tiff = XTIFFOpen(o.out.c_str(), "w");
+  TIFF* tiff = TIFFOpen(o.out.c_str(), "w");
   if (!tiff) {
     std::fprintf(stderr, "nitf: %s: libtiff cannot write there\n", o.out.c_str());
     return kExitFailed;
@@ -180,7 +188,7 @@ int write_tiff(const ExtractOptions& o, NitfDocument* doc, const KvImageInfo& in
     progress.update("extracting", first + rows, out_h);
   }
   progress.done();
-  XTIFFClose(tiff);
+  TIFFClose(tiff);
   if (ok && code == RET_SUCCESS) {
     std::printf("nitf: wrote %s (%u x %u, %u band%s)\n", o.out.c_str(), out_w, out_h, bands,
                 bands == 1 ? "" : "s");

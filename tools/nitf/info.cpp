@@ -114,7 +114,7 @@ void add_area(Section& s, NitfDocument* doc, int kind, int index, const NitfFiel
   const bool user = f.name[0] == 'U';  // UDHD, UDID; the others are extended areas
   std::vector<std::string> tags;
   int32_t count = 0;
-  if (kind != KV_FIELDS_LABEL && Kv_NITFGetTreCount(doc, kind, index, &count) == RET_SUCCESS) {
+  if (Kv_NITFGetTreCount(doc, kind, index, &count) == RET_SUCCESS) {
     for (int32_t i = 0; i < count; ++i) {
       NitfTreInfo info{};
       if (Kv_NITFGetTreInfo(doc, kind, index, i, &info) == RET_SUCCESS &&
@@ -146,6 +146,49 @@ Section section(NitfDocument* doc, int kind, int index, bool nitf20) {
   return s;
 }
 
+// Each band's LUTs (JSON only): the band (from 1), NLUTSn, NELUTn and the tables'
+// entries, LUTDn1 first.
+void add_luts(Section& s, NitfDocument* doc, int index) {
+  std::vector<std::string> bands;
+  std::vector<uint8_t> entries;
+  char text[16];
+  const std::string field = "NLUTS";
+  for (int b = 1;
+       Kv_NITFGetFieldText(doc, KV_FIELDS_IMAGE, index, (field + std::to_string(b)).c_str(), text,
+                           sizeof text) == RET_SUCCESS;
+       ++b) {
+    const int tables = std::atoi(text);
+    std::string luts;
+    int32_t count = 0;
+    for (int t = 0; t < tables; ++t) {
+      if (Kv_NITFGetImageLut(doc, index, b - 1, t, nullptr, 0, &count) != RET_SUCCESS) break;
+      entries.assign(static_cast<std::size_t>(count), 0);
+      Kv_NITFGetImageLut(doc, index, b - 1, t, entries.data(), count, &count);
+      luts += t ? ",[" : "[";
+      for (std::size_t e = 0; e < entries.size(); ++e) {
+        if (e) luts += ',';
+        luts += std::to_string(entries[e]);
+      }
+      luts += ']';
+    }
+    if (luts.empty()) continue;
+    // Appended piece by piece: GCC 12 warns (-Wrestrict) on a literal + a temporary string.
+    std::string band = "{\"band\":";
+    band += std::to_string(b);
+    band += ",\"nluts\":";
+    band += std::to_string(tables);
+    band += ",\"nelut\":";
+    band += std::to_string(count);
+    band += ",\"lutd\":[";
+    band += luts;
+    band += "]}";
+    bands.push_back(std::move(band));
+  }
+  if (bands.empty()) return;
+  s.objects("luts", std::move(bands));
+  s.quiet();
+}
+
 // The header's TREs, decoded, after its fields.
 void add_tres(Section& s, NitfDocument* doc, int kind, int index) {
   std::vector<std::string> tres = tre_objects(doc, kind, index);
@@ -162,7 +205,7 @@ void add_des(Section& s, NitfDocument* doc, int index) {
 struct Listing {
   Section header;
   bool nitf20 = false;  // symbols are the graphics, and labels are listed
-  std::vector<Section> images, graphics, labels, texts, des;
+  std::vector<Section> images, graphics, labels, texts, des, res;
   // The composed canvas as fltInfo describes it; left out when fltInfo refuses the file.
   bool has_canvas = false;
   uint32_t canvas_width = 0, canvas_height = 0;
@@ -176,11 +219,10 @@ int collect(NitfDocument* doc, Listing* out) {
   Kv_NITFFreeNITFHeader(&h);
   out->header = section(doc, KV_FIELDS_FILE, -1, out->nitf20);
   add_tres(out->header, doc, KV_FIELDS_FILE, 0);
-  const std::pair<int, std::vector<Section>*> kinds[] = {{KV_FIELDS_IMAGE, &out->images},
-                                                         {KV_FIELDS_GRAPHIC, &out->graphics},
-                                                         {KV_FIELDS_LABEL, &out->labels},
-                                                         {KV_FIELDS_TEXT, &out->texts},
-                                                         {KV_FIELDS_DES, &out->des}};
+  const std::pair<int, std::vector<Section>*> kinds[] = {
+      {KV_FIELDS_IMAGE, &out->images}, {KV_FIELDS_GRAPHIC, &out->graphics},
+      {KV_FIELDS_LABEL, &out->labels}, {KV_FIELDS_TEXT, &out->texts},
+      {KV_FIELDS_DES, &out->des},      {KV_FIELDS_RES, &out->res}};
   for (const auto& [kind, list] : kinds) {
     for (int i = 0; i < Kv_NITFGetSegmentCount(doc, kind); ++i) {
       Section s = section(doc, kind, i, out->nitf20);
@@ -196,7 +238,8 @@ int collect(NitfDocument* doc, Listing* out) {
             RET_SUCCESS)
           s.number("ld", std::atoll(ld));
         add_des(s, doc, i);
-      } else if (kind != KV_FIELDS_LABEL) {
+      } else if (kind != KV_FIELDS_RES) {
+        if (kind == KV_FIELDS_IMAGE) add_luts(s, doc, i);
         add_tres(s, doc, kind, i);
       }
       list->push_back(std::move(s));
@@ -227,7 +270,8 @@ void print_json(const Listing& l, std::FILE* out) {
       {l.nitf20 ? "symbols" : "graphics", &l.graphics},
       {"labels", l.nitf20 ? &l.labels : nullptr},
       {"texts", &l.texts},
-      {"des", &l.des}};
+      {"des", &l.des},
+      {"res", &l.res}};
   for (const auto& [key, sections] : lists) {
     if (!sections) continue;
     json.begin_array(key);
@@ -246,11 +290,9 @@ void print_text(const Listing& l) {
   l.header.print_text(0);
   if (l.has_canvas) std::printf("%-10s %u x %u\n", "CANVAS", l.canvas_width, l.canvas_height);
   const std::pair<const char*, const std::vector<Section>*> lists[] = {
-      {"image", &l.images},
-      {l.nitf20 ? "symbol" : "graphic", &l.graphics},
-      {"label", &l.labels},
-      {"text", &l.texts},
-      {"des", &l.des}};
+      {"image", &l.images}, {l.nitf20 ? "symbol" : "graphic", &l.graphics},
+      {"label", &l.labels}, {"text", &l.texts},
+      {"des", &l.des},      {"res", &l.res}};
   for (const auto& [name, sections] : lists) {
     for (std::size_t i = 0; i < sections->size(); ++i) {
       std::printf("\n%s %zu\n", name, i);

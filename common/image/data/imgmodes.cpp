@@ -239,6 +239,15 @@ bool converter_wants(void* self, std::uint64_t k) {
                       g.height);
 }
 
+void converter_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) {
+  const auto& c = *static_cast<Converter*>(self);
+  const ImageWindow& w = *c.window->window;
+  const std::uint64_t top = k / c.layout.grid.per_row * c.layout.grid.height;
+  const std::uint64_t from = std::uint64_t{w.first_row}, to = from + w.rows;
+  *first = static_cast<std::uint32_t>(std::clamp(from, top, top + *end) - top);
+  *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
+}
+
 int place_block(void* self, std::uint64_t k) {
   auto& c = *static_cast<Converter*>(self);
   if (c.target == c.out) return RET_SUCCESS;
@@ -314,7 +323,8 @@ int convert_blocks(const ImageReadContext& context, const UncompressedPlan& plan
     if (!c.row.allocate(std::size_t{l.grid.width} *
                         static_cast<std::size_t>(out->bits_per_pixel / 8)))
       return RET_NO_MEMORY;
-    return imgdata::walk_blocks(l, plan.source, {&c, convert_row, no_block_step, converter_wants});
+    return imgdata::walk_blocks(l, plan.source,
+                                {&c, convert_row, no_block_step, converter_wants, converter_rows});
   }
   // Bit-packed pixels (1 and 12 bits) of a block may start inside a byte of the output.
   if (l.blocks > 1 && out->bits_per_pixel % 8 != 0) {

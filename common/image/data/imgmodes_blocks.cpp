@@ -131,10 +131,16 @@ int band_layout(const NitfImageSubheader& s, BlockLayout& l) {
   return l.interleaved && l.bits % 8 ? RET_NOT_SUPPORTED : RET_SUCCESS;
 }
 
+// The rows after which a bit-packed row ends on a byte: a piece starts on a byte when it
+// starts at a multiple of them.
+std::uint64_t row_group(const BlockLayout& l) {
+  return 8 / std::gcd(l.row_bits, std::uint64_t{8});
+}
+
 // How many rows one read takes: whole rows, and for bit-packed rows a multiple of the
 // group of rows that ends on a byte, so that every piece starts on a byte.
 std::uint32_t piece_rows(const BlockLayout& l, std::uint64_t row_bytes) {
-  const std::uint64_t group = 8 / std::gcd(l.row_bits, std::uint64_t{8});
+  const std::uint64_t group = row_group(l);
   std::uint64_t rows = kPieceBytes / std::max<std::uint64_t>(row_bytes, 1) / group * group;
   rows = std::max(rows, group);
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(rows, l.grid.height));
@@ -181,9 +187,9 @@ int read_interleaved(Walk& w, std::uint32_t y0, std::uint32_t y1, PlaneRow* rows
   return RET_SUCCESS;
 }
 
-int walk_piece(Walk& w, std::uint64_t k, std::uint32_t y0) {
+int walk_piece(Walk& w, std::uint64_t k, std::uint32_t y0, std::uint32_t end) {
   const BlockLayout& l = w.l;
-  const std::uint32_t y1 = std::min(l.grid.height, y0 + w.rows);
+  const std::uint32_t y1 = std::min(end, y0 + w.rows);
   PlaneRow rows[3];
   int r = l.interleaved ? read_interleaved(w, y0, y1, rows) : read_separate(w, y0, y1, rows);
   const std::uint64_t row_step = l.interleaved ? interleaved_stride(l) * 8 : l.row_bits;
@@ -198,8 +204,14 @@ int walk_block(Walk& w, std::uint64_t k) {
   if (w.sink.wants && !w.sink.wants(w.sink.self, k)) return RET_SUCCESS;
   for (std::uint32_t i = 0; i < w.l.plane_count; ++i)
     if (!unit_start(w.l, k, w.l.planes[i], &w.starts[i])) return RET_SUCCESS;
-  for (std::uint32_t y0 = 0; y0 < w.l.grid.height; y0 += w.rows)
-    if (int r = walk_piece(w, k, y0); r != RET_SUCCESS) return r;
+  std::uint32_t first = 0, end = w.l.grid.height;
+  if (w.sink.rows) {
+    w.sink.rows(w.sink.self, k, &first, &end);
+    end = std::min(end, w.l.grid.height);
+    first = static_cast<std::uint32_t>(first - first % row_group(w.l));
+  }
+  for (std::uint32_t y0 = first; y0 < end; y0 += w.rows)
+    if (int r = walk_piece(w, k, y0, end); r != RET_SUCCESS) return r;
   return w.sink.block(w.sink.self, k);
 }
 

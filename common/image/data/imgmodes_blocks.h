@@ -84,11 +84,14 @@ struct PlaneRow {
 // What the walk calls: row() for every row y of a recorded block k, top to bottom, with
 // one PlaneRow per shown band; block() once the block's rows are done. A result other
 // than RET_SUCCESS ends the walk with it. With `wants`, a block it refuses is not read.
+// With `rows`, only the block's rows [*first, *end) it narrows the block's height to are
+// read and handed on (a window's rows: the rest of the block stays in the file).
 struct BlockSink {
   void* self;
   int (*row)(void* self, std::uint64_t k, std::uint32_t y, const PlaneRow* planes);
   int (*block)(void* self, std::uint64_t k);
   bool (*wants)(void* self, std::uint64_t k) = nullptr;
+  void (*rows)(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) = nullptr;
 };
 
 // Reads every recorded block in order, in pieces of at most about 4 MiB (whole rows; for

@@ -258,20 +258,24 @@ bool skip(BlockRead& b, int* result) {
   return true;
 }
 
-// Block k's stream when the data have no mask: from the cursor up to the next
-// start-of-image marker, which the cursor moves to; the last block's runs from the last
-// marker to the end of the data.
-int unmasked_stream(const BlockRead& b, std::uint64_t k, std::uint64_t* cursor, Stream* s) {
+// Block k's stream when the data have no mask: from its start to the next stream's, the
+// last block's from the last marker after its start to the end of the data. False when
+// the data end before block k's stream begins.
+int unmasked_stream(const BlockRead& b, std::uint64_t k, Stream* s, bool* present) {
+  FoundStreams* found = &b.c.subheader->found_streams;
+  std::uint64_t start = b.end;
+  if (int r = jpegscan::stream_start(b.source, b.pixels, b.end, found, k, &start); r != RET_SUCCESS)
+    return r;
+  *present = start < b.end;
+  if (!*present) return RET_SUCCESS;
+  std::uint64_t stop = b.end;
   if (k + 1 == b.blocks) {
-    std::uint64_t start = *cursor;
-    if (int r = jpegscan::last_marker(b.source, *cursor, b.end, &start); r != RET_SUCCESS) return r;
-    *s = Stream{start, b.end - start};
-    return RET_SUCCESS;
+    if (int r = jpegscan::last_marker(b.source, start, b.end, &start); r != RET_SUCCESS) return r;
+  } else if (int r = jpegscan::stream_start(b.source, b.pixels, b.end, found, k + 1, &stop);
+             r != RET_SUCCESS) {
+    return r;
   }
-  std::uint64_t next = b.end;
-  if (int r = jpegscan::next_marker(b.source, *cursor, b.end, &next); r != RET_SUCCESS) return r;
-  *s = Stream{*cursor, next - *cursor};
-  *cursor = next;
+  *s = Stream{start, stop - start};
   return RET_SUCCESS;
 }
 
@@ -321,19 +325,21 @@ int read_blocks(BlockRead& b) {
   const bool multi = (options.flags & KV_LOAD_BANDS) != 0;
   const bool masked = has_block_mask(*b.c.subheader);
   bool decoded_one = false;
-  std::uint64_t cursor = b.pixels;
+  // Only the streams of wanted blocks are looked for: without a mask, the scan stops at
+  // the last block read.
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
-    Stream s;
-    if (masked) {
-      if (!masked_stream(b, static_cast<std::size_t>(k), &s)) continue;
-    } else if (cursor >= b.end) {
-      b.skipped = RET_BAD_BLOCK_STREAM;  // the data end before the last blocks' streams
-      break;
-    } else if (int r = unmasked_stream(b, k, &cursor, &s); r != RET_SUCCESS) {
-      return r;
-    }
     if (target && !target->wants(target->self, k, BlockTarget::kEveryBand)) continue;
     if (!window_wants(b, k)) continue;
+    Stream s;
+    bool present = true;
+    if (masked) {
+      if (!masked_stream(b, static_cast<std::size_t>(k), &s)) continue;
+    } else if (int r = unmasked_stream(b, k, &s, &present); r != RET_SUCCESS) {
+      return r;
+    } else if (!present) {
+      b.skipped = RET_BAD_BLOCK_STREAM;  // the data end before the last blocks' streams
+      break;
+    }
     if (int r = read_block(b, k, s, multi && decoded_one, &options, &decoded_one); r != RET_SUCCESS)
       return r;
   }
@@ -342,39 +348,35 @@ int read_blocks(BlockRead& b) {
 
 // Band sequential data hold every block of band 0, then every block of band 1 and so
 // on, so band b of block k is stream b x blocks + k in file order (its mask record has
-// the same number). Without a mask the stream starts are found once, by one forward
-// scan; there can be no more of them than the data have bytes.
-int find_stream_starts(const BlockRead& b, std::uint64_t streams,
-                       kernel::Buffer<std::uint64_t>* starts, std::uint64_t* found) {
-  *found = 0;
-  const std::uint64_t room = std::min(streams, b.end - b.pixels);
-  if (room == 0) return RET_SUCCESS;
-  if (room > SIZE_MAX / sizeof(std::uint64_t) || !starts->allocate(static_cast<std::size_t>(room)))
-    return RET_NO_MEMORY;
-  std::uint64_t at = b.pixels;
-  while (*found < room && at < b.end) {
-    (*starts)[static_cast<std::size_t>((*found)++)] = at;
-    if (int r = jpegscan::next_marker(b.source, at, b.end, &at); r != RET_SUCCESS) return r;
-  }
-  return RET_SUCCESS;
-}
-
-// Where band sequential streams are found: by the mask, or among the starts found.
+// the same number). Without a mask the streams are found by the forward scan of blocked
+// data, the last of all running to the end of the data.
 struct BandStreams {
   bool masked = false;
-  kernel::Buffer<std::uint64_t> starts;
-  std::uint64_t found = 0;
+  std::uint64_t total = 0;  // streams: blocks x bands
 };
 
-// Stream `index` in file order; false when the mask leaves it out. A stream beyond the
-// starts found is empty.
-bool band_stream(const BlockRead& b, const BandStreams& streams, std::uint64_t index, Stream* s) {
-  if (streams.masked) return masked_stream(b, static_cast<std::size_t>(index), s);
-  if (index < streams.found) {
-    const std::uint64_t stop = index + 1 < streams.found ? streams.starts[index + 1] : b.end;
-    *s = Stream{streams.starts[index], stop - streams.starts[index]};
+// Stream `index` in file order; *recorded false when the mask leaves it out. A stream
+// the data end before is empty.
+int band_stream(const BlockRead& b, const BandStreams& streams, std::uint64_t index, Stream* s,
+                bool* recorded) {
+  *recorded = true;
+  if (streams.masked) {
+    *recorded = masked_stream(b, static_cast<std::size_t>(index), s);
+    return RET_SUCCESS;
   }
-  return true;
+  FoundStreams* found = &b.c.subheader->found_streams;
+  std::uint64_t start = b.end, stop = b.end;
+  if (int r = jpegscan::stream_start(b.source, b.pixels, b.end, found, index, &start);
+      r != RET_SUCCESS)
+    return r;
+  if (start >= b.end) return RET_SUCCESS;
+  if (index + 1 < streams.total) {
+    if (int r = jpegscan::stream_start(b.source, b.pixels, b.end, found, index + 1, &stop);
+        r != RET_SUCCESS)
+      return r;
+  }
+  *s = Stream{start, stop - start};
+  return RET_SUCCESS;
 }
 
 // Decodes the `count` shown bands of block k into 8-bit planes. Merged planes go blue,
@@ -386,8 +388,8 @@ int decode_planes(const BlockRead& b, const BandStreams& streams, const std::uin
   int r = RET_SUCCESS;
   for (std::uint32_t i = 0; i < count && r == RET_SUCCESS; ++i) {
     Stream st;
-    *recorded = band_stream(b, streams, std::uint64_t{shown[i]} * b.blocks + k, &st);
-    if (!*recorded) break;
+    r = band_stream(b, streams, std::uint64_t{shown[i]} * b.blocks + k, &st, recorded);
+    if (r != RET_SUCCESS || !*recorded) break;
     kernel::Bitmap& plane = planes[count == 3 ? 2 - i : 0];
     r = decode_stream(b, st, false, options, &plane);
     if (r == RET_SUCCESS && plane.bits_per_pixel != 8) r = RET_BAD_BLOCK_STREAM;
@@ -413,11 +415,13 @@ int read_bands_to_target(BlockRead& b, const BandStreams& streams, FltLoadOption
   for (std::uint64_t k = 0; k < b.blocks; ++k) {
     for (std::uint32_t band = 0; band < bands; ++band) {
       Stream st;
-      if (!t.wants(t.self, k, band) ||
-          !band_stream(b, streams, std::uint64_t{band} * b.blocks + k, &st))
-        continue;
+      bool recorded = true;
+      if (!t.wants(t.self, k, band)) continue;
+      int r = band_stream(b, streams, std::uint64_t{band} * b.blocks + k, &st, &recorded);
+      if (r != RET_SUCCESS) return r;
+      if (!recorded) continue;
       OwnedBitmaps<1> plane;
-      int r = decode_stream(b, st, false, options, &plane.bitmaps[0]);
+      r = decode_stream(b, st, false, options, &plane.bitmaps[0]);
       if (r == RET_SUCCESS) r = t.take(t.self, k, band, plane.bitmaps[0]);
       if (!skip(b, &r) && r != RET_SUCCESS) return r;
     }
@@ -433,12 +437,7 @@ int read_band_sequential(BlockRead& b) {
   if (count == 0 || kernel::mul_overflows(b.blocks, band_total(s), &total)) return RET_FILE_FORMAT;
   FltLoadOptions options;
   if (int r = load_options(s, true, &options); r != RET_SUCCESS) return r;
-  BandStreams streams;
-  streams.masked = has_block_mask(s);
-  if (!streams.masked) {
-    if (int r = find_stream_starts(b, total, &streams.starts, &streams.found); r != RET_SUCCESS)
-      return r;
-  }
+  const BandStreams streams{has_block_mask(s), total};
   if (b.c.target) {
     if (int r = raw_load_options(s, &options); r != RET_SUCCESS) return r;
     return read_bands_to_target(b, streams, &options);
@@ -513,13 +512,11 @@ bool is_j2k(const NitfImageSubheader& s) {
 // The JPEG 2000 decoder hands on the components as stored unless the stream itself says
 // they are Y, Cb, Cr, so a YCbCr601 image's Y, Cb and Cr arrive as red, green and blue;
 // extended reading shows them in RGB. (The JPEG decoder converts YCbCr itself.)
-void show_ycbcr_in_rgb(const ImageReadContext& c, const std::uint8_t* stream,
-                       std::uint32_t length) {
+void show_ycbcr_in_rgb(const ImageReadContext& c, bool shown_by_decoder) {
   const NitfImageSubheader& s = *c.subheader;
   kernel::Bitmap& b = *c.out;
   if (!c.document->extended || !is_j2k(s) || s.representation != RepresentationCode::kYCbCr601 ||
-      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32) ||
-      fileformat::shows_ycc_in_rgb(stream, length))
+      (b.bits_per_pixel != 24 && b.bits_per_pixel != 32) || shown_by_decoder)
     return;
   for (std::int32_t y = 0; y < b.height; ++y)
     if (std::uint8_t* row = kernel::pixel_row(b, y))
@@ -566,19 +563,6 @@ bool j2k_window(const ImageReadContext& c) {
   return w && w->honoured && is_j2k(*c.subheader) && w->columns != 0 && w->rows != 0;
 }
 
-int decode_window(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
-                  FltLoadOptions* options) {
-  const ImageWindow& w = *c.window;
-  std::uint32_t levels = 0, components = 0;
-  if (int r = fileformat::j2k_levels(data, count, &levels, &components); r != RET_SUCCESS) return r;
-  fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
-                           w.first_row + w.rows,
-                           std::min<std::uint32_t>(levels, std::countr_zero(w.reduction))};
-  const int r = fileformat::load_j2k_area(data, count, options, area, c.out);
-  if (r == RET_SUCCESS) *w.honoured = true;
-  return r;
-}
-
 // The image's coded data, from IMDATOFF to its end, as one buffer.
 int read_whole_stream(const ImageReadContext& c, const DataSource& source,
                       kernel::Buffer<std::uint8_t>* buffer) {
@@ -590,7 +574,30 @@ int read_whole_stream(const ImageReadContext& c, const DataSource& source,
 }
 
 // The whole data as one stream. The decoded picture becomes the output as it is.
+// A window of a JPEG 2000 image: the codestream is read where it lies, as far as the
+// window needs (a JP2 file is read whole by the decoder).
+int read_j2k_window(const ImageReadContext& c) {
+  const NitfImageSubheader& s = *c.subheader;
+  const ImageWindow& w = *c.window;
+  jpegscan::CodedStream coded;
+  if (int r = jpegscan::open_coded(c, &coded); r != RET_SUCCESS) return r;
+  FltLoadOptions options;
+  if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
+  const fileformat::J2kArea area{w.first_column, w.first_row, w.first_column + w.columns,
+                                 w.first_row + w.rows,
+                                 static_cast<std::uint32_t>(std::countr_zero(w.reduction))};
+  bool ycc_shown = false;
+  if (int r = fileformat::load_j2k_area(coded.stream(), &options, area, c.out, &ycc_shown);
+      r != RET_SUCCESS)
+    return r;
+  *w.honoured = true;
+  show_ycbcr_in_rgb(c, ycc_shown);
+  if (c.out->bits_per_pixel == 8 && s.colours.present()) show_colour_table(s, c.out);
+  return RET_SUCCESS;
+}
+
 int read_single_stream(const ImageReadContext& c, const DataSource& source) {
+  if (j2k_window(c)) return read_j2k_window(c);
   const NitfImageSubheader& s = *c.subheader;
   kernel::Buffer<std::uint8_t> buffer;
   if (int r = read_whole_stream(c, source, &buffer); r != RET_SUCCESS) return r;
@@ -598,10 +605,9 @@ int read_single_stream(const ImageReadContext& c, const DataSource& source) {
   FltLoadOptions options;
   if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
   bool in_place = false;
-  const int r = j2k_window(c) ? decode_window(c, buffer.data(), length, &options)
-                              : decode_whole(c, buffer.data(), length, &options, &in_place);
+  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
   if (r != RET_SUCCESS) return r;
-  show_ycbcr_in_rgb(c, buffer.data(), length);
+  show_ycbcr_in_rgb(c, fileformat::shows_ycc_in_rgb(buffer.data(), length));
   if (!in_place && !windowed(c)) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);

@@ -129,6 +129,15 @@ bool plain_wants(void* self, std::uint64_t k) {
   return meets(w.o, w.grid, k);
 }
 
+void plain_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) {
+  const auto& w = *static_cast<PlainWalk*>(self);
+  const std::uint64_t top = k / w.grid.per_row * w.grid.height;
+  const std::uint64_t from = w.o.row0;
+  const std::uint64_t to = from + std::uint64_t{w.o.out_rows - 1} * w.o.reduction + 1;
+  *first = static_cast<std::uint32_t>(std::clamp(from, top, top + *end) - top);
+  *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
+}
+
 int plain_row(void* self, std::uint64_t k, std::uint32_t y, const imgdata::PlaneRow* planes) {
   const auto& w = *static_cast<PlainWalk*>(self);
   const Output& o = w.o;
@@ -169,7 +178,8 @@ int read_plain(const ImageReadContext& c, const Output& o) {
         r != RET_SUCCESS)
       return r;
     PlainWalk walk{o, layout.grid, slots, n};
-    if (int r = imgdata::walk_blocks(layout, source, {&walk, plain_row, no_block, plain_wants});
+    if (int r = imgdata::walk_blocks(layout, source,
+                                     {&walk, plain_row, no_block, plain_wants, plain_rows});
         r != RET_SUCCESS)
       return r;
   }
@@ -278,19 +288,22 @@ int read_whole(const ImageReadContext& c, const Output& o) {
 
 struct J2kTake {
   const Output& o;
-  std::uint32_t step;  // the reduction left after the codec's levels
 };
 
 std::int32_t j2k_plane(void* self, std::uint32_t component, const fileformat::J2kPlane& p) {
-  const auto& t = *static_cast<J2kTake*>(self);
-  const Output& o = t.o;
+  const Output& o = static_cast<J2kTake*>(self)->o;
+  if (component == 0) {
+    for (std::uint32_t i = 0; i < o.band_count; ++i)
+      if (o.bands[i] >= p.components) return RET_FILE_FORMAT;
+  }
+  const std::uint32_t step = o.reduction >> p.reduce;  // what the codec's levels left
   for (std::uint32_t slot = 0; slot < o.band_count; ++slot) {
     if (o.bands[slot] != component) continue;
     for (std::uint32_t r = 0; r < o.out_rows; ++r) {
-      const std::uint64_t y = std::min<std::uint64_t>(std::uint64_t{r} * t.step, p.height - 1);
+      const std::uint64_t y = std::min<std::uint64_t>(std::uint64_t{r} * step, p.height - 1);
       const std::int32_t* row = p.data + y * p.width;
       for (std::uint32_t c = 0; c < o.out_cols; ++c) {
-        const std::uint64_t x = std::min<std::uint64_t>(std::uint64_t{c} * t.step, p.width - 1);
+        const std::uint64_t x = std::min<std::uint64_t>(std::uint64_t{c} * step, p.width - 1);
         const auto v = static_cast<std::uint64_t>(static_cast<std::int64_t>(row[x]));
         put(o, r, c, slot, v);
       }
@@ -300,25 +313,11 @@ std::int32_t j2k_plane(void* self, std::uint32_t component, const fileformat::J2
 }
 
 int read_j2k(const ImageReadContext& c, const Output& o) {
-  imgdata::DataSource source;
-  if (int r = jpegscan::open_data(c, &source); r != RET_SUCCESS) return r;
-  const std::uint64_t offset = c.subheader->mask.imdatoff;
-  if (offset >= c.data_length) return RET_FILE_FORMAT;
-  const std::uint64_t length = c.data_length - offset;
-  if (length > UINT32_MAX) return RET_NO_MEMORY;
-  kernel::Buffer<std::uint8_t> stream;
-  if (!stream.allocate(static_cast<std::size_t>(length))) return RET_NO_MEMORY;
-  if (int r = source.read(offset, stream.size(), stream.data()); r != RET_SUCCESS) return r;
-  const auto count = static_cast<std::uint32_t>(length);
-  std::uint32_t levels = 0, components = 0;
-  if (int r = fileformat::j2k_levels(stream.data(), count, &levels, &components); r != RET_SUCCESS)
-    return r;
-  for (std::uint32_t i = 0; i < o.band_count; ++i)
-    if (o.bands[i] >= components) return RET_FILE_FORMAT;
-  const auto wanted = static_cast<std::uint32_t>(std::countr_zero(o.reduction));
-  const std::uint32_t reduce = std::min(wanted, levels);
-  J2kTake take{o, o.reduction >> reduce};
-  return fileformat::decode_j2k_area(stream.data(), count, o.col0, o.row0, o.col0 + o.cols,
+  jpegscan::CodedStream coded;
+  if (int r = jpegscan::open_coded(c, &coded); r != RET_SUCCESS) return r;
+  J2kTake take{o};
+  const auto reduce = static_cast<std::uint32_t>(std::countr_zero(o.reduction));
+  return fileformat::decode_j2k_area(coded.stream(), o.col0, o.row0, o.col0 + o.cols,
                                      o.row0 + o.rows, reduce, &take, j2k_plane);
 }
 

@@ -146,7 +146,7 @@ function buildPanel(f, info, geo) {
     f.width ? f.width + ' x ' + f.height + ' pixels, ' + (f.maxzoom + 1) + ' levels' : 'no picture';
   const header = el('details', 'segment', el('summary', '', 'file header'));
   header.dataset.segment = 'file';
-  header.append(fieldsTable(info, ['images', 'graphics', 'symbols', 'labels', 'texts', 'des', 'tres']),
+  header.append(fieldsTable(info, ['images', 'graphics', 'symbols', 'labels', 'texts', 'des', 'res', 'tres']),
     treList(info.tres));
   panel.append(header);
   (info.images || []).forEach((s, i) => {
@@ -157,6 +157,7 @@ function buildPanel(f, info, geo) {
   for (const s of info.labels || []) panel.append(segment('label', 'l', s));
   for (const s of info.texts || []) panel.append(textSegment(s));
   for (const s of info.des || []) panel.append(segment('des', null, s));
+  for (const s of info.res || []) panel.append(segment('res', null, s));
 }
 
 // Where each image lies on the canvas: its location added along its attachments (a
