@@ -81,10 +81,6 @@ TEST(SharedLibrary, ExportsOnlyTheApi) {
   EXPECT_EQ(exported, declared);
 }
 
-bool other_version(const fs::path& p) {
-  return p.filename() == "U_0006A.NTF";
-}
-
 // ----- Text segments ---------------------------------------------------------------------
 
 TEST(TextSegment, Arguments) {
@@ -325,7 +321,7 @@ TEST_P(Damage, EveryByteAndCut) {
                                  RET_UNSUPPORTED_CLEVEL};
   std::vector<fs::path> files{dir.write("every.ntf", nitfgen::build(nitfgen::every_part_file()))};
   for (const fs::path& p : all_samples())
-    if (!other_version(p)) files.push_back(p);
+    if (p.filename() != "U_0006A.NTF") files.push_back(p);  // NITF 2.0
   std::size_t reads = 0;
   for (const fs::path& path : files) {
     SCOPED_TRACE(path.string());

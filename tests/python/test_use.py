@@ -99,26 +99,6 @@ def test_errors_carry_codes(tmp_path):
             use()
 
 
-def test_threads_give_what_one_gives():
-    paths = [p for p in files(SAMPLES) if "jitc" in str(p) or "j2k" in str(p)][:8]
-
-    def read(path):
-        with kvntfu.open(path) as doc:
-            return [image.read() for image in doc.images]
-
-    want = [read(p) for p in paths]
-    got = [None] * len(paths)
-
-    def work(n):
-        got[n] = read(paths[n])
-
-    threads = [threading.Thread(target=work, args=(n,)) for n in range(len(paths))]
-    [t.start() for t in threads]
-    [t.join() for t in threads]
-    for a, b in zip(want, got):
-        assert len(a) == len(b) and all(np.array_equal(x, y) for x, y in zip(a, b))
-
-
 def test_decoding_lets_other_threads_run():
     """While one thread composes, the interpreter runs another: the longest pause the
     main thread sees is far below the composition's time."""

@@ -124,6 +124,12 @@ std::string number(long long value, std::size_t width) {
   return (value < 0 ? "-" : "") + digits;
 }
 
+std::string big_endian(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
 std::string tre(const std::string& tag, const std::string& data) {
   return text(tag, 6) + number(static_cast<long long>(data.size()), 5) + data;
 }

@@ -46,6 +46,8 @@ std::string tre(const std::string& tag, const std::string& data);
 // A field: `value` left-justified in `width` spaces, or right-justified in zeros.
 std::string text(const std::string& value, std::size_t width);
 std::string number(long long value, std::size_t width);
+// `value` in its low `bytes` bytes, most significant first.
+std::string big_endian(std::uint64_t value, int bytes);
 
 // One field of the generator's own tables: its width, whether it is a number, and the
 // value a plain producer writes.

@@ -67,12 +67,6 @@ void extension(Writer& w, const char* length_name, bool present, const std::stri
   w.raw("000" + tres);
 }
 
-std::string big_endian(std::uint64_t value, int bytes) {
-  std::string out;
-  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-  return out;
-}
-
 // Most significant bit first; finish() pads the last byte.
 class Bits {
  public:

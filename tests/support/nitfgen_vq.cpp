@@ -1,20 +1,13 @@
 // Builds vector-quantised image data from a described picture (see nitfgen_vq.h).
 #include "nitfgen_vq.h"
 
+#include "nitfgen.h"
+
 #include <map>
 #include <stdexcept>
 
 namespace nitfgen {
 namespace {
-
-void put16(std::string& out, std::uint32_t v) {
-  out += static_cast<char>(v >> 8 & 0xFF);
-  out += static_cast<char>(v & 0xFF);
-}
-void put32(std::string& out, std::uint32_t v) {
-  put16(out, v >> 16);
-  put16(out, v & 0xFFFF);
-}
 
 // Most significant bit first, across codes without realignment.
 class BitWriter {
@@ -82,23 +75,23 @@ VqData vq_image_data(const VqPicture& p) {
 
   const std::uint32_t tables = p.table_count.value_or(static_cast<std::uint32_t>(kh));
   std::string& b = out.bytes;
-  put32(b, p.code_rows.value_or(static_cast<std::uint32_t>(code_rows)));
-  put32(b, p.codes_per_row.value_or(static_cast<std::uint32_t>(codes_per_row)));
+  b += big_endian(p.code_rows.value_or(static_cast<std::uint32_t>(code_rows)), 4);
+  b += big_endian(p.codes_per_row.value_or(static_cast<std::uint32_t>(codes_per_row)), 4);
   b += static_cast<char>(p.code_bit_length.value_or(static_cast<std::uint8_t>(p.code_bits)));
-  put16(b, 1);       // algorithm: NITF VQ
-  put16(b, tables);  // lookup offset record count
-  put16(b, 0);       // parameter offset record count
-  put32(b, 6);       // lookup offset table offset
-  put16(b, 14);      // lookup offset record length
+  b += big_endian(1, 2);       // algorithm: NITF VQ
+  b += big_endian(tables, 2);  // lookup offset record count
+  b += big_endian(0, 2);       // parameter offset record count
+  b += big_endian(6, 4);       // lookup offset table offset
+  b += big_endian(14, 2);      // lookup offset record length
   const int value_bytes = p.value_bits > 8 ? 2 : 1;
   const std::uint32_t table_length = out.entries * static_cast<std::uint32_t>(kw * value_bytes);
   for (std::uint32_t t = 0; t < tables; ++t) {
-    put16(b, t + 1);
+    b += big_endian(t + 1, 2);
     const std::uint32_t count = p.table_entries.value_or(out.entries);
-    put32(b, t == 0 ? p.first_table_entries.value_or(count) : count);
-    put16(b, static_cast<std::uint32_t>(kw));
-    put16(b, static_cast<std::uint32_t>(p.value_bits));
-    put32(b, tables * 14 + t * table_length);
+    b += big_endian(t == 0 ? p.first_table_entries.value_or(count) : count, 4);
+    b += big_endian(static_cast<std::uint32_t>(kw), 2);
+    b += big_endian(static_cast<std::uint32_t>(p.value_bits), 2);
+    b += big_endian(tables * 14 + t * table_length, 4);
   }
   // Table t: row t of every kernel (rows past the kernel are zero).
   for (std::uint32_t t = 0; t < tables; ++t)
@@ -107,7 +100,7 @@ VqData vq_image_data(const VqPicture& p) {
         const std::uint16_t v =
             static_cast<int>(t) < kh ? kernel[static_cast<std::size_t>(t) * kw + x] : 0;
         if (value_bytes == 2)
-          put16(b, v);
+          b += big_endian(v, 2);
         else
           b += static_cast<char>(v);
       }
