@@ -215,61 +215,49 @@ int set_file_header(NitfDocument* d, Script& s) {
   return r;
 }
 
-int set_image_header(NitfDocument* d, Script& s) {
-  const std::int32_t count = Kv_NITFGetImageHeaderCount(d);
+// One member of a segment header the script picks, set through the kind's setter: the
+// header is read with the kind's getter and released with its release call.
+template <class H, class Get, class Set, class Release>
+int set_segment_header(NitfDocument* d, Script& s, std::int32_t count, Get get, Set set,
+                       Release release, const Members<H>& m) {
   if (count <= 0) return RET_SUCCESS;
   const std::uint32_t index = s.next(1) % std::uint32_t(count);
-  NitfImageHeader h{};
-  int r = Kv_NITFGetImageHeader(d, index, &h);
-  if (r == RET_SUCCESS) {
-    using H = NitfImageHeader;
-    const Members<H> m{
-        {&H::IID1, &H::TGTID, &H::IID2, &H::ISCLAS, &H::ISORCE, &H::PVTYPE, &H::IREP, &H::ICAT,
-         &H::PJUST, &H::ICORDS, &H::IGEOLO, &H::IC, &H::COMRAT, &H::IMODE, &H::IMAG},
-        {&H::ILOC_ROW, &H::ILOC_COLUMN},
-        {&H::NROWS, &H::NCOLS, &H::ABPP, &H::NBANDS, &H::XBANDS, &H::IDLVL, &H::IALVL, &H::NBPP,
-         &H::IMDATOFF}};
-    r = set_member(&h, m, s,
-                   [d, index](H* record) { return Kv_NITFSetImageHeader(d, index, record); });
-  }
-  Kv_NITFFreeImageHeader(&h);
+  H h{};
+  int r = get(d, index, &h);
+  if (r == RET_SUCCESS)
+    r = set_member(&h, m, s, [d, index, set](H* record) { return set(d, index, record); });
+  release(&h);
   return r;
+}
+
+int set_image_header(NitfDocument* d, Script& s) {
+  using H = NitfImageHeader;
+  const Members<H> m{
+      {&H::IID1, &H::TGTID, &H::IID2, &H::ISCLAS, &H::ISORCE, &H::PVTYPE, &H::IREP, &H::ICAT,
+       &H::PJUST, &H::ICORDS, &H::IGEOLO, &H::IC, &H::COMRAT, &H::IMODE, &H::IMAG},
+      {&H::ILOC_ROW, &H::ILOC_COLUMN},
+      {&H::NROWS, &H::NCOLS, &H::ABPP, &H::NBANDS, &H::XBANDS, &H::IDLVL, &H::IALVL, &H::NBPP,
+       &H::IMDATOFF}};
+  return set_segment_header(d, s, Kv_NITFGetImageHeaderCount(d), Kv_NITFGetImageHeader,
+                            Kv_NITFSetImageHeader, Kv_NITFFreeImageHeader, m);
 }
 
 int set_graphic_header(NitfDocument* d, Script& s) {
-  const std::int32_t count = Kv_NITFGetGraphicHeaderCount(d);
-  if (count <= 0) return RET_SUCCESS;
-  const std::int32_t index = std::int32_t(s.next(1) % std::uint32_t(count));
-  NitfGraphicHeader h{};
-  int r = Kv_NITFGetGraphicHeader(d, index, &h);
-  if (r == RET_SUCCESS) {
-    using H = NitfGraphicHeader;
-    const Members<H> m{
-        {&H::SID, &H::SNAME, &H::SSCLAS, &H::SFMT, &H::SCOLOR},
-        {&H::SDLVL, &H::SALVL, &H::SLOC_ROW, &H::SLOC_COLUMN, &H::SBND1_ROW, &H::SBND2_COLUMN},
-        {}};
-    r = set_member(&h, m, s,
-                   [d, index](H* record) { return Kv_NITFSetGraphicHeader(d, index, record); });
-  }
-  Kv_NITFFreeGraphicHeader(&h);
-  return r;
+  using H = NitfGraphicHeader;
+  const Members<H> m{
+      {&H::SID, &H::SNAME, &H::SSCLAS, &H::SFMT, &H::SCOLOR},
+      {&H::SDLVL, &H::SALVL, &H::SLOC_ROW, &H::SLOC_COLUMN, &H::SBND1_ROW, &H::SBND2_COLUMN},
+      {}};
+  return set_segment_header(d, s, Kv_NITFGetGraphicHeaderCount(d), Kv_NITFGetGraphicHeader,
+                            Kv_NITFSetGraphicHeader, Kv_NITFFreeGraphicHeader, m);
 }
 
 int set_text_header(NitfDocument* d, Script& s) {
-  const std::int32_t count = Kv_NITFGetTextHeaderCount(d);
-  if (count <= 0) return RET_SUCCESS;
-  const std::int32_t index = std::int32_t(s.next(1) % std::uint32_t(count));
-  NitfTextHeader h{};
-  int r = Kv_NITFGetTextHeader(d, index, &h);
-  if (r == RET_SUCCESS) {
-    using H = NitfTextHeader;
-    const Members<H> m{
-        {&H::TEXTID, &H::TXTITL, &H::TSCLAS, &H::TXTFMT}, {&H::TXTALVL, &H::ENCRYP}, {}};
-    r = set_member(&h, m, s,
-                   [d, index](H* record) { return Kv_NITFSetTextHeader(d, index, record); });
-  }
-  Kv_NITFFreeTextHeader(&h);
-  return r;
+  using H = NitfTextHeader;
+  const Members<H> m{
+      {&H::TEXTID, &H::TXTITL, &H::TSCLAS, &H::TXTFMT}, {&H::TXTALVL, &H::ENCRYP}, {}};
+  return set_segment_header(d, s, Kv_NITFGetTextHeaderCount(d), Kv_NITFGetTextHeader,
+                            Kv_NITFSetTextHeader, Kv_NITFFreeTextHeader, m);
 }
 
 // A TRE of any header (or one past the last) set from JSON: the TRE's own JSON again,
