@@ -224,13 +224,12 @@ std::vector<Layout> layouts() {
     out.push_back({m + "_blockmask", grid(3, m), reversed, kBlocks, {4}});
     out.push_back({m + "_padmask", grid(3, m), {}, kPads});
   }
-  ImageShape bgr = grid(3, "P"), four = grid(4, "S"), lu = grid(2), row = grid(3, "P");
+  ImageShape bgr = grid(3, "P"), four = grid(4, "S"), lu = grid(2);
   bgr.bands = {BandSpec{"B"}, BandSpec{"G"}, BandSpec{"R"}};
   four.irep = "MULTI";
   for (BandSpec& b : four.bands) b.irepband = "";
   lu.irep = "MULTI", lu.bands[1] = BandSpec{"LU"};
   lu.bands[1].luts.assign(3, std::string(256, '\x40'));
-  row.nppbv = 1, row.nrows = 2;
   // One block is read straight into the output; NPPBH and NPPBV of 0 stand for NCOLS and
   // NROWS; absurd NROWS and NCOLS beside a sound block grid change nothing; a mask entry
   // at or beyond LI leaves its block out, as 0xFFFFFFFF does.
@@ -241,7 +240,6 @@ std::vector<Layout> layouts() {
                          {"four_bands", four},
                          {"lu_band", lu},
                          {"two_bands", grid(2)},
-                         {"P_one_row", row},
                          {"bilevel", deep(1, 1, 2, 2, 5, 3)},
                          {"bilevel_mask", deep(1, 1, 2, 2, 5, 3), {3, 2, 0}, kBlocks, {1}},
                          {"twelve", deep(12, 12, 2, 1, 4, 3)},
@@ -337,45 +335,18 @@ INSTANTIATE_TEST_SUITE_P(Generated, Layouts, ::testing::ValuesIn(layouts()),
 using ImageData = LeakChecked;
 
 // Images the reader refuses whole, leaving the output empty; block grids the data cannot
-// hold are refused before anything is allocated.
+// hold are refused before anything is allocated. (The refusals the harnesses' cap does
+// not hide are corpus files: tests/corpus/image-*.ntf.)
 TEST_F(ImageData, Refusals) {
-  ImageShape sixteen, huge, ncols, negative, past, imdatoff, sparse, four, rgb12 = grid(3), c0, c2,
-                                                                           m0, zz;
-  sixteen.nbpr = sixteen.nbpc = 4;  // one block stored
+  // 9998^2 blocks of 9998^2 64-bit samples; NPPBH 0 beside an absurd NCOLS.
+  ImageShape huge, ncols;
   huge.nbpr = huge.nbpc = huge.nppbh = huge.nppbv = 9998, huge.nbpp = huge.abpp = 64;
   ncols.nppbh = 0, ncols.fields["NCOLS"] = "99999998";
-  negative.fields["NBPR"] = "-001";
-  past.nbpr = 2, past.ic = "NM", past.mask = nitfgen::block_mask({0, 125});  // block 1 runs past LI
-  imdatoff.ic = "NM", imdatoff.mask = nitfgen::block_mask({0}, 1 << 20);
-  sparse.nppbh = sparse.nppbv = 9998, sparse.ic = "NM", sparse.mask = nitfgen::block_mask({kNone});
-  four.nbpp = four.abpp = 4;
-  rgb12.nbpp = rgb12.abpp = 12;
-  c0.ic = "C0", c2.ic = "C2", m0.ic = "M0", m0.mask = MaskSpec{}, zz.ic = "ZZ";
-  const struct {
-    const char* what;
-    const ImageShape& shape;
-    std::size_t pixels;
-    int code;
-    std::size_t cap = 0;
-  } cases[] = {{"16 blocks", sixteen, 64, RET_FILE_FORMAT},
-               {"9998^2 blocks of 9998^2 64-bit samples", huge, 64, RET_FILE_FORMAT},
-               {"NPPBH 0 and an absurd NCOLS", ncols, 64, RET_FILE_FORMAT},
-               {"negative NBPR", negative, 64, RET_FILE_FORMAT},
-               {"a block running past the data", past, 128, RET_FILE_FORMAT},
-               {"IMDATOFF beyond the data", imdatoff, 64, RET_FILE_FORMAT},
-               {"a bitmap alone beyond the cap", sparse, 0, RET_NO_MEMORY, std::size_t{16} << 20},
-               {"4-bit samples", four, 32, RET_NOT_SUPPORTED},
-               {"three 12-bit bands", rgb12, 405, RET_NOT_SUPPORTED},
-               {"C0", c0, 64, RET_NOT_SUPPORTED},
-               {"C2", c2, 64, RET_NOT_SUPPORTED},
-               {"M0", m0, 64, RET_NOT_SUPPORTED},
-               {"ZZ", zz, 64, RET_NOT_SUPPORTED}};
   TempDir dir;
-  for (const auto& c : cases) {
-    AllocationCap cap(c.cap);
-    const std::string bytes = nitfgen::image_file(c.shape, std::string(c.pixels, 'x'));
-    auto d = decode_image(dir.write("refused.ntf", bytes));
-    EXPECT_EQ(d->result, c.code) << c.what;
+  for (const ImageShape& shape : {huge, ncols}) {
+    auto d =
+        decode_image(dir.write("refused.ntf", nitfgen::image_file(shape, std::string(64, 'x'))));
+    EXPECT_EQ(d->result, RET_FILE_FORMAT) << shape.nppbh;
     EXPECT_TRUE(d->bitmap.data == nullptr && d->bitmap.palette == nullptr && !d->bitmap.width);
   }
   ImageShape none;
@@ -430,17 +401,10 @@ std::vector<Extended> extended_cases() {
   constexpr int kPvtype = RET_UNSUPPORTED_PVTYPE, kBpp = RET_UNSUPPORTED_BPP;
   std::vector<Extended> out;
   for (auto [file, bands, strict] :
-       {std::tuple{"more-samples/depth/i_3450c.ntf", "1", kPvtype},
-        {"more-samples/depth/ns3450e.nsf", "1", kPvtype},
-        {"more-samples/depth/test.ntf", "1", kPvtype},
-        {"more-samples/depth/iq.nitf", "1", kPvtype},
+       {std::tuple{"more-samples/depth/ns3450e.nsf", "1", kPvtype},
         {"more-samples/depth/cropped_sicd_050.nitf", "1", kPvtype},
-        {"more-samples/depth/cropped_sicd_110.nitf", "1", kPvtype},
-        {"more-samples/tre/sar_sicd.ntf", "1", kPvtype},
-        {"more-samples/tre/test_use00a.ntf", "1", kPvtype},
         {"more-samples/clevel/ns5600a.nsf", "1", RET_UNSUPPORTED_CLEVEL},
         {"samples/misc/rgb16.ntf", "1,2,3", kBpp},
-        {"samples/misc/rgb16_11ABPP.ntf", "1,2,3", kBpp},
         {"samples/misc/rgb16_11ABPPLeft.ntf", "1,2,3", kBpp},
         {"samples/j2k/066_389x298_s_11_3_rgb_jp2.ntf", "1,2,3", kBpp},
         {"samples/j2k/053_512x512_s_8_3_ycbcr_j2c.ntf", "1,2,3 ycc", RET_SUCCESS}}) {
