@@ -15,7 +15,6 @@ using namespace testing_support;
 using nitf::NitfImageSubheader;
 using nitfgen::BandSpec;
 using nitfgen::ImageShape;
-using nitfgen::MaskSpec;
 
 // A document of one generated image, its subheader read by the parse driver.
 struct OneImage {
@@ -61,41 +60,21 @@ TEST(ImageLuts, TablesPerBand) {
   EXPECT_EQ(rgb(grey.image().colours.entries[2]), (std::vector<int>{200, 200, 200}));
 }
 
-// Counts the subheader or the mask table claim, checked against the segment (LISH, or
-// LI for the mask table) before anything is allocated for them.
+// Nine tables of 65536 entries claimed in a subheader that cannot hold them are refused
+// before anything is allocated for them (negative counts and mask tables the segment
+// cannot hold: tests/corpus/claim-*.ntf).
 TEST(ImageMask, Claims) {
   ImageShape lut;
   lut.bands[0].nluts_text = "9";
   lut.bands[0].nelut_text = "65536";
-  ImageShape negative_lut = lut;
-  negative_lut.bands[0].nelut_text = "-0002";
-  ImageShape mask;
-  mask.ic = "NM";
-  mask.nbpr = mask.nbpc = 5000;
-  mask.mask = MaskSpec{};
-  mask.mask->block_records = {0};
-  ImageShape negative_grid = mask;
-  negative_grid.fields["NBPR"] = "-001";
-  ImageShape beyond_li = mask;  // 10 of 10 000 records: the data end first
-  beyond_li.ic = "M3";
-  beyond_li.nbpr = beyond_li.nbpc = 100;
-  beyond_li.mask->block_records.assign(10, 0);
-  beyond_li.mask->imdatoff = 50;
-  const std::pair<ImageShape, int> cases[] = {{lut, RET_FILE_READ},
-                                              {negative_lut, RET_FILE_FORMAT},
-                                              {mask, RET_FILE_READ},
-                                              {negative_grid, RET_FILE_FORMAT},
-                                              {beyond_li, RET_FILE_READ}};
-  std::size_t before = kernel::live_objects();
-  for (const auto& [layout, code] : cases) {
-    nitfgen::FileSpec file;
-    file.images.push_back(nitfgen::image_segment(layout, std::string(40, 'x')));
-    file.texts.push_back({std::string(285, ' '), std::string(50000, 't')});  // bytes after LI
-    TempDir dir;
-    const fs::path path = dir.write("claims.ntf", nitfgen::build(file));
-    AllocationCap cap(64 * 1024);
-    EXPECT_EQ(parse(path).result, code);
-  }
+  nitfgen::FileSpec file;
+  file.images.push_back(nitfgen::image_segment(lut, std::string(40, 'x')));
+  file.texts.push_back({std::string(285, ' '), std::string(50000, 't')});  // bytes after LI
+  TempDir dir;
+  const fs::path path = dir.write("claims.ntf", nitfgen::build(file));
+  const std::size_t before = kernel::live_objects();
+  AllocationCap cap(64 * 1024);
+  EXPECT_EQ(parse(path).result, RET_FILE_READ);
   EXPECT_EQ(kernel::live_objects(), before);
 }
 
