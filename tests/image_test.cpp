@@ -3,7 +3,6 @@
 // image of every sample is held against GDAL by fields_test.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 #include "image/imsubhdr.h"
 #include "nitfgen_image.h"

@@ -7,7 +7,6 @@
 // write in padding or beside a span shows. Refusals leave their records as they were.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <limits>

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <utility>
 #include <vector>
 

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cmath>
-#include <cstdint>
 #include <string>
 
 #include "nitfgen.h"

@@ -1,7 +1,6 @@
 // JPEG streams for generated files.
 #include "nitfgen_jpeg.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
