@@ -4,13 +4,13 @@
 // tile size. Tiles at the right and bottom edges are cut to the picture.
 //
 // No level needs the whole picture in memory, and no level is read from the file more
-// than once. The finest level is composed in squares of kChunk tiles a side
-// (Kv_NtfRenderRegion at its own size, the pixels of the whole render), so that a block
-// of the image larger than a tile is decoded once rather than once per tile. The levels
-// in between are composed tile by tile at their scale. The first level small enough to
-// hold (kHeldBytes) is composed whole, and each coarser one is that level halved by
-// nearest pixel: a reduced read costs about as much as reading the file again, halving a
-// held picture almost nothing.
+// than once. The levels too large to hold are composed in squares of kChunk tiles a side
+// (Kv_NtfRenderRegion at the level's scale; the finest at its own size, the pixels of the
+// whole render), so that a block of the image larger than a tile, or a JPEG 2000 tile at
+// a reduced level, is decoded once per square rather than once per tile. The first level
+// small enough to hold (kHeldBytes) is composed whole, and each coarser one is that level
+// halved by nearest pixel: a reduced read costs about as much as reading the file again,
+// halving a held picture almost nothing.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -103,52 +103,49 @@ int render(Pyramid& p, uint64_t left, uint64_t top, uint64_t w, uint64_t h, uint
   return kExitOk;
 }
 
-// Every tile of level z cut from a picture of the whole level.
-int write_level(Pyramid& p, int z, const View& whole) {
-  for (uint64_t x = 0; x * p.tile < whole.width; ++x)
-    for (uint64_t y = 0; y * p.tile < whole.height; ++y)
-      if (int r = write_tile(p, z, x, y, whole, x * p.tile, y * p.tile,
-                             std::min(p.tile, whole.width - x * p.tile),
-                             std::min(p.tile, whole.height - y * p.tile));
+// Every tile of level z cut from a picture of the level's tiles from tile (x0, y0) on.
+int write_level(Pyramid& p, int z, const View& from, uint64_t x0 = 0, uint64_t y0 = 0) {
+  for (uint64_t x = 0; x * p.tile < from.width; ++x)
+    for (uint64_t y = 0; y * p.tile < from.height; ++y)
+      if (int r = write_tile(p, z, x0 + x, y0 + y, from, x * p.tile, y * p.tile,
+                             std::min(p.tile, from.width - x * p.tile),
+                             std::min(p.tile, from.height - y * p.tile));
           r != kExitOk)
         return r;
   return kExitOk;
 }
 
-// The finest level, kChunk x kChunk tiles at a time.
-int write_finest(Pyramid& p) {
-  const uint64_t side = p.tile * kChunk;
-  for (uint64_t cy = 0; cy < p.height; cy += side)
-    for (uint64_t cx = 0; cx < p.width; cx += side) {
-      const uint64_t w = std::min(side, p.width - cx), h = std::min(side, p.height - cy);
-      Rendered chunk;
-      if (int r = render(p, cx, cy, w, h, w, h, &chunk); r != kExitOk) return r;
-      const View v = view_of(chunk.bitmap);
-      for (uint64_t x = 0; x * p.tile < w; ++x)
-        for (uint64_t y = 0; y * p.tile < h; ++y)
-          if (int r = write_tile(p, p.finest, cx / p.tile + x, cy / p.tile + y, v, x * p.tile,
-                                 y * p.tile, std::min(p.tile, w - x * p.tile),
-                                 std::min(p.tile, h - y * p.tile));
-              r != kExitOk)
-            return r;
-    }
-  return kExitOk;
-}
-
-// A level between the finest and the held ones, one tile at a time at its scale.
-int write_by_tile(Pyramid& p, int z) {
+// Tiles [x0, x1) x [y0, y1) of level z composed at once.
+int write_tiles(Pyramid& p, int z, uint64_t x0, uint64_t y0, uint64_t x1, uint64_t y1) {
   const uint64_t cell = p.tile << (p.finest - z);  // canvas pixels one tile covers
-  const uint64_t level_w = p.level(p.width, z), level_h = p.level(p.height, z);
-  for (uint64_t x = 0; x * cell < p.width; ++x)
-    for (uint64_t y = 0; y * cell < p.height; ++y) {
-      const uint64_t w = std::min(p.tile, level_w - x * p.tile);
-      const uint64_t h = std::min(p.tile, level_h - y * p.tile);
-      Rendered one;
-      if (int r = render(p, x * cell, y * cell, std::min(cell, p.width - x * cell),
-                         std::min(cell, p.height - y * cell), w, h, &one);
-          r != kExitOk)
-        return r;
-      if (int r = write_tile(p, z, x, y, view_of(one.bitmap), 0, 0, w, h); r != kExitOk) return r;
+  const uint64_t left = x0 * cell, top = y0 * cell;
+  const uint64_t w = std::min(x1 * cell, p.width) - left, h = std::min(y1 * cell, p.height) - top;
+  const uint64_t out_w = std::min(x1 * p.tile, p.level(p.width, z)) - x0 * p.tile;
+  const uint64_t out_h = std::min(y1 * p.tile, p.level(p.height, z)) - y0 * p.tile;
+  Rendered part;
+  if (int r = render(p, left, top, w, h, out_w, out_h, &part); r != kExitOk) return r;
+  return write_level(p, z, view_of(part.bitmap), x0, y0);
+}
+
+// Level z, kChunk x kChunk tiles at a time, so that a block of the image larger than a
+// tile is decoded once per square rather than once per tile. Below the finest level only
+// tiles that cover whole cells of the canvas are composed together, so that the scale is
+// exactly the level's; a tile cut at the picture's edge has a scale of its own and is
+// composed alone, as it would be on its own.
+int write_in_squares(Pyramid& p, int z) {
+  const uint64_t cell = p.tile << (p.finest - z);
+  const uint64_t across = (p.width + cell - 1) / cell, down = (p.height + cell - 1) / cell;
+  const uint64_t whole_x = z == p.finest ? across : p.width / cell;
+  const uint64_t whole_y = z == p.finest ? down : p.height / cell;
+  for (uint64_t y = 0; y < down; y += kChunk)
+    for (uint64_t x = 0; x < across; x += kChunk) {
+      const uint64_t x1 = std::min(x + kChunk, whole_x), y1 = std::min(y + kChunk, whole_y);
+      if (x < x1 && y < y1)
+        if (int r = write_tiles(p, z, x, y, x1, y1); r != kExitOk) return r;
+      for (uint64_t ty = y; ty < std::min(y + kChunk, down); ++ty)
+        for (uint64_t tx = x; tx < std::min(x + kChunk, across); ++tx)
+          if (tx >= whole_x || ty >= whole_y)
+            if (int r = write_tiles(p, z, tx, ty, tx + 1, ty + 1); r != kExitOk) return r;
     }
   return kExitOk;
 }
@@ -186,26 +183,62 @@ int write_held(Pyramid& p, int z) {
   }
 }
 
+// FILE FOLDER [--tile N]; a non-zero exit status when the command line is wrong.
+int parse_tiles(const std::vector<std::string>& args, std::string* file, std::string* folder,
+                long* tile) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--tile" && i + 1 < args.size()) {
+      char* end = nullptr;
+      *tile = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || *tile < 16 || *tile > 4096)
+        return usage_error("tiles: --tile takes 16 to 4096");
+    } else if (!args[i].empty() && args[i][0] != '-' && file->empty()) {
+      *file = args[i];
+    } else if (!args[i].empty() && args[i][0] != '-' && folder->empty()) {
+      *folder = args[i];
+    } else {
+      return usage_error(kUsage);
+    }
+  }
+  return folder->empty() ? usage_error(kUsage) : kExitOk;
+}
+
+// The levels, the tile count for the progress line and the first level held whole.
+int plan_levels(Pyramid& p) {
+  while ((p.tile << p.finest) < std::max(p.width, p.height)) ++p.finest;
+  for (int z = 0; z <= p.finest; ++z) {
+    const uint64_t cell = p.tile << (p.finest - z);
+    p.total += ((p.width + cell - 1) / cell) * ((p.height + cell - 1) / cell);
+  }
+  int held = p.finest;
+  while (held > 0 && p.level(p.width, held) * p.level(p.height, held) * 3 > kHeldBytes) --held;
+  return held;
+}
+
+// tiles.json: what a web map needs to show the folder.
+int write_description(const Pyramid& p) {
+  FILE* json = std::fopen((p.folder + "/tiles.json").c_str(), "w");
+  if (!json) {
+    std::fprintf(stderr, "nitf: %s: cannot write tiles.json\n", p.folder.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(json,
+               "{\"width\":%llu,\"height\":%llu,\"tile\":%llu,\"minzoom\":0,\"maxzoom\":%d,"
+               "\"layout\":\"z/x/y.png\"}\n",
+               static_cast<unsigned long long>(p.width), static_cast<unsigned long long>(p.height),
+               static_cast<unsigned long long>(p.tile), p.finest);
+  const bool written = std::fclose(json) == 0;
+  if (written)
+    std::printf("nitf: wrote %d levels of tiles into %s\n", p.finest + 1, p.folder.c_str());
+  return written ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int run_tiles(const std::vector<std::string>& args) {
   std::string file, folder;
   long tile = 256;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--tile" && i + 1 < args.size()) {
-      char* end = nullptr;
-      tile = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || tile < 16 || tile > 4096)
-        return usage_error("tiles: --tile takes 16 to 4096");
-    } else if (!args[i].empty() && args[i][0] != '-' && file.empty()) {
-      file = args[i];
-    } else if (!args[i].empty() && args[i][0] != '-' && folder.empty()) {
-      folder = args[i];
-    } else {
-      return usage_error(kUsage);
-    }
-  }
-  if (folder.empty()) return usage_error(kUsage);
+  if (int status = parse_tiles(args, &file, &folder, &tile); status != kExitOk) return status;
   Document doc;
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
   uint32_t width = 0, height = 0;
@@ -215,33 +248,13 @@ int run_tiles(const std::vector<std::string>& args) {
   Pyramid p;
   p.doc = doc.get(), p.file = file, p.folder = folder;
   p.tile = static_cast<uint64_t>(tile), p.width = width, p.height = height;
-  while ((p.tile << p.finest) < std::max(width, height)) ++p.finest;
-  for (int z = 0; z <= p.finest; ++z) {
-    const uint64_t cell = p.tile << (p.finest - z);
-    p.total += ((width + cell - 1) / cell) * ((height + cell - 1) / cell);
-  }
-  // The finest level small enough to hold whole.
-  int held = p.finest;
-  while (held > 0 && p.level(width, held) * p.level(height, held) * 3 > kHeldBytes) --held;
+  const int held = plan_levels(p);
   int r = kExitOk;
-  if (held < p.finest) r = write_finest(p);
-  for (int z = p.finest - 1; r == kExitOk && z > held; --z) r = write_by_tile(p, z);
+  for (int z = p.finest; r == kExitOk && z > held; --z) r = write_in_squares(p, z);
   if (r == kExitOk) r = write_held(p, held);
   if (r != kExitOk) return r;
   p.progress.done();
-  FILE* json = std::fopen((folder + "/tiles.json").c_str(), "w");
-  if (!json) {
-    std::fprintf(stderr, "nitf: %s: cannot write tiles.json\n", folder.c_str());
-    return kExitFailed;
-  }
-  std::fprintf(json,
-               "{\"width\":%u,\"height\":%u,\"tile\":%ld,\"minzoom\":0,\"maxzoom\":%d,"
-               "\"layout\":\"z/x/y.png\"}\n",
-               width, height, tile, p.finest);
-  const bool written = std::fclose(json) == 0;
-  if (written)
-    std::printf("nitf: wrote %d levels of tiles into %s\n", p.finest + 1, folder.c_str());
-  return written ? kExitOk : kExitFailed;
+  return write_description(p);
 }
 
 }  // namespace cli
