@@ -121,6 +121,26 @@ bool held_data(NitfDocument* d, nitf::SegmentKind kind, std::size_t i, std::stri
   return true;
 }
 
+// A field's characters as a save writes them: a setter's shorter text is padded with
+// blanks, and a number is written as the value the module reads from its characters
+// (blanks, a sign, the digits up to any other character; none are 0), zero-filled:
+// compared here without the zeros.
+std::string as_written(const NitfFieldInfo& field, const char* text) {
+  std::string value(text);
+  if (!(field.flags & KV_FIELD_DIGITS)) {
+    value.erase(value.find_last_not_of(' ') + 1);
+    return value;
+  }
+  std::size_t at = value.find_first_not_of(' ');
+  if (at == std::string::npos) return "0";
+  const bool negative = value[at] == '-';
+  if (value[at] == '+' || negative) ++at;
+  std::string digits;
+  for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at)
+    if (value[at] != '0' || !digits.empty()) digits += value[at];
+  return digits.empty() ? "0" : (negative ? "-" : "") + digits;
+}
+
 }  // namespace
 
 // What a save must keep of a reading: every header field's characters (but FL and HL,
@@ -133,7 +153,8 @@ std::string holdings(NitfDocument* d) {
                        KV_FIELDS_DES, KV_FIELDS_LABEL, KV_FIELDS_RES}) {
     const NitfFieldInfo* fields = nullptr;
     int32_t count = 0;
-    if (Kv_NITFGetFieldTable(kind == KV_FIELDS_LABEL ? kind : kind | v20, &fields, &count))
+    if (Kv_NITFGetFieldTable(kind == KV_FIELDS_LABEL ? kind : kind | v20, &fields, &count) !=
+        RET_SUCCESS)
       continue;
     const int32_t headers = kind == KV_FIELDS_FILE ? 1 : Kv_NITFGetSegmentCount(d, kind);
     for (int32_t i = 0; i < headers; ++i) {
@@ -142,7 +163,7 @@ std::string holdings(NitfDocument* d) {
       for (int32_t f = 0; f < count; ++f)
         if (std::strcmp(fields[f].name, "FL") && std::strcmp(fields[f].name, "HL") &&
             Kv_NITFGetFieldText(d, kind, i, fields[f].name, text, sizeof text) == RET_SUCCESS)
-          out = out + " " + fields[f].name + "=" + text;
+          out = out + " " + fields[f].name + "=" + as_written(fields[f], text);
       int32_t tres = 0;
       Kv_NITFGetTreCount(d, kind, i, &tres);
       for (int32_t t = 0; t < tres; ++t) {

@@ -68,10 +68,10 @@ int round_trip(const std::wstring& name, const std::uint8_t* extra, std::size_t 
 // bytes after it are the script and what follows the file the document is opened from
 // (a new document when that is empty or does not open). The script appends images,
 // texts and graphics, replaces drawings, sets header fields (values the setters must
-// refuse among them) and sets TREs from JSON. A refused edit that is documented to
-// change nothing must leave every holding as it was, and the saved file must read back
-// (with extended reading) as the edited document holds it; either difference traps. The save's code (or the
-// code of the new document's creation).
+// refuse among them) and sets TREs from JSON. A refused edit must leave every holding
+// as it was, and the saved file must read back (with extended reading) as the edited
+// document holds it; either difference traps. The save's code (or the code of the new
+// document's creation).
 int edit_round_trip(const std::uint8_t* data, std::size_t size);
 // The host CGM reader alone.
 int read_cgm(const std::uint8_t* data, std::size_t size);
@@ -80,8 +80,9 @@ int read_cgm(const std::uint8_t* data, std::size_t size);
 // is the interpreter's fault and traps. RET_SUCCESS, or RET_BAD_ARGUMENT without a tag.
 int decode_tre(const std::uint8_t* data, std::size_t size);
 
-// What a save must keep of a document (every header field but FL and HL, every TRE and
-// every segment's data) as one text, and the name of a scratch file in memory for saved
+// What a save must keep of a document (every header field but FL and HL as a save writes
+// it: trailing blanks dropped, an empty number as its zeros; every TRE and every
+// segment's data) as one text, and the name of a scratch file in memory for saved
 // copies: shared by the round-trip harnesses.
 std::string holdings(NitfDocument* document);
 std::string scratch_file();

@@ -92,10 +92,11 @@ typedef struct NitfTextHeader {
  * is set only when the graphic has an extension area, and left as it was otherwise. */
 KV_API int32_t KV_CALL Kv_NITFGetGraphicHeader(NitfDocument* document, int32_t index,
                                                NitfGraphicHeader* record);
-/* Writes the record into graphic `index`'s subheader, for the next save. Stops at the
- * first member it refuses, with RET_INVALID_PARAMETER: a null text or one longer than
- * its field, a number wider than its field, a location group outside -9999..99999, an
- * SXSHDL of 1 to 3 with SXSHD or one that differs from the area's without SXSHD.
+/* Writes the record into graphic `index`'s subheader, for the next save. Every member
+ * is judged first, and a record with one refused changes nothing: RET_INVALID_PARAMETER
+ * for a null text or one longer than its field, a number wider than its field, a
+ * location group outside -9999..99999, an SXSHDL of 1 to 3 with SXSHD or one that
+ * differs from the area's without SXSHD.
  * RET_FAILURE without a document, RET_BAD_ARGUMENT without a record or for an index not
  * below the count, RET_NO_MEMORY when SXSHD cannot be copied. */
 KV_API int32_t KV_CALL Kv_NITFSetGraphicHeader(NitfDocument* document, int32_t index,

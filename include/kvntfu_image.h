@@ -91,9 +91,9 @@ typedef struct NitfImageHeader {
  * a record before getting into it again. */
 KV_API int32_t KV_CALL Kv_NITFGetImageHeader(NitfDocument* document, uint32_t index,
                                              NitfImageHeader* record);
-/* Writes the record into image `index`'s subheader, for the next save. Members are
- * taken in subheader order up to the first refused, RET_INVALID_PARAMETER: a null or
- * over-long text, a PVTYPE, IREP, PJUST, IC or IMODE outside its codes, a number wider
+/* Writes the record into image `index`'s subheader, for the next save. Every member is
+ * judged first, and a record with one refused changes nothing: RET_INVALID_PARAMETER
+ * for a null or over-long text, a PVTYPE, IREP, PJUST, IC or IMODE outside its codes, a number wider
  * than its field, an ILOC half outside -9999..99999, more comments than the image has,
  * an extension length of 1 to 3 with data, or a mask table header other than the
  * image's. The band fields are reset only when the band count changes; LISH and FL

@@ -237,6 +237,11 @@ TEST_F(Save, EverySample) {
   nitfgen::FileSpec luts;
   luts.images.push_back(nitfgen::image_segment(two, std::string(128, '\1')));
   round_trip(dir_.write("luts.ntf", nitfgen::build(luts)));
+  // A masked image with pad records and a pad code: its held table goes out.
+  nitfgen::ImageShape pad;
+  pad.ic = "NM";
+  pad.mask = nitfgen::MaskSpec{-1, {0}, {0}, 8, "\x05"};
+  round_trip(dir_.write("padded.ntf", nitfgen::image_file(pad, std::string(64, '\5'))));
   // Its image of IXSHDL 00003 gets an area of no TREs, which the image setter refuses.
   round_trip(dir_.write("every.ntf", nitfgen::build(nitfgen::every_part_file())), true, false);
 }
@@ -439,7 +444,8 @@ TEST_F(Setters, EveryField) {
   EXPECT_GT(changed, 150);
 }
 
-// What each setter refuses, or silently leaves: the field keeps its value.
+// What each setter refuses, or silently leaves: the field keeps its value, and a refused
+// record changes nothing (a valid change to another field of it is not taken either).
 TEST_F(Setters, Refusals) {
   REQUIRE_SAMPLES();
   const std::string i11(11, 'I'), t81(81, 'T');
@@ -469,15 +475,19 @@ TEST_F(Setters, Refusals) {
                {2, "SXSHDL", "2"},
                {3, "TEXTID", "TTTTTTTT"},
                {3, "TXTALVL", "1000"}};
+  const char* kOther[] = {"OPHONE", "IID2", "SNAME", "TXTITL"};
   PublicDoc doc(sample("misc/WithBE.ntf"));
   for (const auto& c : cases) {
     const Kind& k = kKinds[c.kind];
-    const NitfFieldInfo& f = field_named(k.fields, c.name);
+    const NitfFieldInfo &f = field_named(k.fields, c.name),
+                        &g = field_named(k.fields, kOther[c.kind]);
     Record r(k, doc.d, 0);
-    const std::string before = r.shown(f);
+    const std::string before = r.shown(f), other = r.shown(g);
+    if (c.code != RET_SUCCESS) r.put(g, "12345");
     r.put(f, c.value);
     EXPECT_EQ(k.set(doc.d, 0, r.data()), c.code) << c.name;
     EXPECT_EQ(Record(k, doc.d, 0).shown(f), before) << c.name;
+    EXPECT_EQ(Record(k, doc.d, 0).shown(g), other) << c.name;
   }
   for (const Kind& k : kKinds) {
     std::uint64_t bare[256] = {};

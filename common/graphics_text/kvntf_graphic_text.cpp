@@ -3,9 +3,10 @@
 //
 // A get copies the in-memory record of one segment through its kind's field table:
 // every text field as it stands (blank padding kept), the numeric fields converted from
-// their text, the extension area's bytes. A set takes the members in file order and
-// stops at the first it refuses (the members before it keep their new values); a text
-// longer than its field in the file is refused rather than cut when saved.
+// their text, the extension area's bytes. A set judges every member first and refuses
+// the record without changing anything when one would be refused, then takes them in
+// file order; a text longer than its field in the file is refused rather than cut when
+// saved.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -64,11 +65,17 @@ struct AreaSetting {
   const void* data;
 };
 
-// The members in file order up to the first refused; the extension area where its
-// length field stands, moving the subheader's length (and FL) by what it changed.
+// Every member judged (the generic ones on a trial record), then all taken in file
+// order; the extension area where its length field stands, moving the subheader's length
+// (and FL) by what it changed. After the checks only a refused allocation stops it.
 template <class Record>
 int set_fields(NitfDocument* d, Record& s, const void* record, nitf::SegmentKind kind,
                std::span<const nitf::Field<Record>> table, const AreaSetting& a) {
+  Record trial(d, s.index);
+  if (int rc = nitf::check_fields(table, trial, record); rc != RET_SUCCESS) return rc;
+  if (int rc = nitf::CheckExtensionArea(a.length, a.length_value, a.overflow_value, a.data);
+      rc != RET_SUCCESS)
+    return rc;
   for (const auto& f : table) {
     if (f.id == a.length_id) {
       std::int64_t delta = 0;

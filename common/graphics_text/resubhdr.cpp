@@ -2,6 +2,7 @@
 #include "graphics_text/resubhdr.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -138,7 +139,12 @@ int read_resubhdr(NitfResSubheader* r, NitfDocument* d) {
   if (kernel::seek_file(d->file, start, kernel::kSeekSet) != start) return RET_FILE_READ;
   char context[56];
   std::snprintf(context, sizeof context, "reserved extension subheader %u", r->index);
-  FieldReader in(d->file, end_within(d->file_size, start, t.subheader(r->index)), context);
+  // The segment is copied as its lengths delimit it, so its fields are read within that
+  // window alone: bytes after it (a subheader length shorter than the fields) are
+  // another segment's, and a save would not carry them with this one.
+  const std::uint64_t length = t.subheader(r->index);
+  FieldReader in(d->file, end_within(d->file_size, start, length), context,
+                 static_cast<std::int64_t>(std::min<std::uint64_t>(length, INT64_MAX)));
   return read_fields(r, in);
 }
 

@@ -169,20 +169,30 @@ const char* encode_number(const R& r, char* scratch, int width) {
   return number_text(scratch, width, r.*Value);
 }
 
+// The stored text while it names the record's code, or names none (a file's text the
+// reader kept while the record works from the code it fell back to), so that a save
+// keeps what the file said; the code's name once the code was changed through its value.
+template <class Code>
+const char* code_or_text(const CodeTable& table, const char* text, Code value) {
+  Code named;
+  return !code_of(table, text, &named) || named == value ? text : name_of(table, value);
+}
+
 const char* encode_pvtype(const R& r, char*, int) {
-  return name_of(kPixelTypes, r.pixel_type);
+  return code_or_text(kPixelTypes, r.pvtype, r.pixel_type);
 }
 
 const char* encode_irep(const R& r, char*, int) {
-  return name_of(kRepresentations, r.representation);
+  return code_or_text(kRepresentations, r.irep, r.representation);
 }
 
 const char* encode_pjust(const R& r, char*, int) {
-  return r.right_justified ? "R" : "L";
+  return code_or_text(kJustifications, r.pjust,
+                      r.right_justified ? JustificationCode::kRight : JustificationCode::kLeft);
 }
 
 const char* encode_ic(const R& r, char*, int) {
-  return name_of(kCompressions, r.compression);
+  return code_or_text(kCompressions, r.ic, r.compression);
 }
 
 // C1 and M1 carry their coding scheme in COMRAT; every other code keeps its stored
@@ -195,7 +205,7 @@ const char* encode_comrat(const R& r, char*, int) {
 }
 
 const char* encode_imode(const R& r, char*, int) {
-  return name_of(kImageModes, r.mode);
+  return code_or_text(kImageModes, r.imode, r.mode);
 }
 
 const char* encode_imag(const R& r, char* scratch, int) {
@@ -771,7 +781,8 @@ bool magnification_of(const char* imag, double* value) {
 bool magnification_text(const char* imag, double v, char out[5]) {
   double stored = 1.0;
   if (!magnification_of(imag, &stored)) stored = 1.0;
-  if (stored == v && imag[0] != '\0') {
+  // An empty text (NULs in a file) says 0 as blanks do, and goes out as the blanks.
+  if (stored == v) {
     std::snprintf(out, 5, "%s", imag);
     return true;
   }

@@ -1,10 +1,10 @@
 // The image subheader setter: Kv_NITFSetImageHeader and the per-field setters it is
 // made of (the image appender builds new subheaders from the same ones).
 //
-// A set takes the record's members in subheader order and stops at the first it
-// refuses; the members before it keep their new values. Whatever was taken, the
-// subheader's length is measured before and after and the difference moves the
-// document's current LISH and FL, so that a comment, band, extension area, IGEOLO or
+// A set first judges every member and refuses the record without changing anything
+// when one would be refused; then it takes them in subheader order. The subheader's
+// length is measured before and after and the difference moves the document's current
+// LISH and FL, so that a comment, band, extension area, IGEOLO or
 // COMRAT that comes or goes keeps the lengths the getters report true. Fields that
 // describe the stored image data (the mask table header) are taken only where they
 // agree with the data; the band arrays are rebuilt only when the band count changes.
@@ -32,10 +32,14 @@ const ImageField& entry(Id id) {
   return field(image_fields(), id);
 }
 
+bool bands_fit(std::int64_t nbands, std::int64_t xbands) {
+  return nbands >= 0 && nbands <= 9 && xbands >= 0 && xbands <= 99999 &&
+         (nbands != 0 || xbands != 0);
+}
+
 // Bands rebuilt only when their number changes: the record carries no per-band fields.
 int set_bands(R* r, std::int64_t nbands, std::int64_t xbands) {
-  if (nbands < 0 || nbands > 9 || xbands < 0 || xbands > 99999 || (nbands == 0 && xbands == 0))
-    return RET_INVALID_PARAMETER;
+  if (!bands_fit(nbands, xbands)) return RET_INVALID_PARAMETER;
   const std::int64_t count = nbands != 0 ? nbands : xbands;
   char xbands_text[6];
   FormatNumberField(xbands_text, 5, nbands != 0 ? 0 : xbands);
@@ -59,15 +63,25 @@ int set_pad_code(R* r, const void* code) {
 }
 
 // The block and pad records stay as read, so the header that describes them must too;
-// only the pad pixel code itself may be replaced.
+// only the pad pixel code itself may be replaced. True when the record's mask table
+// header is the image's.
+bool same_mask_header(const R* r, const NitfImageHeader& h) {
+  const ImageMaskTable& m = r->mask;
+  return h.IMDATOFF == m.imdatoff && h.BMRLNTH == m.bmrlnth && h.TMRLNTH == m.tmrlnth &&
+         h.TPXCDLNTH == m.tpxcdlnth;
+}
+
+// `compression` is the one the record has once IC is taken.
+int check_mask_header(const R* r, const NitfImageHeader& h, CompressionCode compression) {
+  if (same_mask_header(r, h)) return RET_SUCCESS;
+  const ImageMaskTable& m = r->mask;
+  const bool unmasked = m.imdatoff == 0 && m.bmrlnth == 0 && m.tmrlnth == 0 && m.tpxcdlnth == 0;
+  // A record from a get of an unmasked image reports zeros; anything else is refused.
+  return unmasked && !is_masked(compression) ? RET_SUCCESS : RET_INVALID_PARAMETER;
+}
+
 int set_mask_header(R* r, const NitfImageHeader& h) {
-  ImageMaskTable& m = r->mask;
-  if (h.IMDATOFF != m.imdatoff || h.BMRLNTH != m.bmrlnth || h.TMRLNTH != m.tmrlnth ||
-      h.TPXCDLNTH != m.tpxcdlnth) {
-    const bool unmasked = m.imdatoff == 0 && m.bmrlnth == 0 && m.tmrlnth == 0 && m.tpxcdlnth == 0;
-    // A record from a get of an unmasked image reports zeros; anything else is refused.
-    return unmasked && !is_masked(r->compression) ? RET_SUCCESS : RET_INVALID_PARAMETER;
-  }
+  if (!same_mask_header(r, h)) return check_mask_header(r, h, r->compression);
   const void* code = load_member<const void>(&h.TPXCD);
   return code ? set_pad_code(r, code) : RET_SUCCESS;
 }
@@ -79,7 +93,7 @@ int set_comment(R* r, std::uint32_t n, const char* text) {
   return CopyTextField(r->comments[n].text, 80, text);
 }
 
-int set_comments(R* r, const NitfImageHeader& h) {
+int check_comments(const R* r, const NitfImageHeader& h) {
   // Comments can be replaced, not added: the record has room for those it holds.
   if (h.NICOM > 9 || static_cast<std::int32_t>(h.NICOM) > r->comment_count)
     return RET_INVALID_PARAMETER;
@@ -87,6 +101,12 @@ int set_comments(R* r, const NitfImageHeader& h) {
   if (h.NICOM != 0 && !comments) return RET_INVALID_PARAMETER;
   for (std::uint32_t i = 0; i < h.NICOM; ++i)
     if (!comments[i] || std::strlen(comments[i]) > 80) return RET_INVALID_PARAMETER;
+  return RET_SUCCESS;
+}
+
+int set_comments(R* r, const NitfImageHeader& h) {
+  if (int x = check_comments(r, h); x != RET_SUCCESS) return x;
+  char** comments = load_member<char*>(&h.ICOM);
   r->comment_count = static_cast<std::int32_t>(h.NICOM);
   FormatNumberField(r->nicom, 1, h.NICOM);
   for (std::uint32_t i = 0; i < h.NICOM; ++i) set_comment(r, i, comments[i]);
@@ -117,7 +137,26 @@ int set_group(R* r, const NitfImageHeader& h, Id id) {
   }
 }
 
-// The members in subheader order, up to the first refused, then the mask table header.
+// Every refusal set_all could meet, judged before anything changes (the generic fields
+// on a trial record).
+int check_all(R* r, const NitfImageHeader& h) {
+  const bool v20 = r->document && r->document->header.nitf20;
+  NitfImageSubheader trial(r->document, r->index);
+  if (int x = check_fields(v20 ? image20_fields() : image_fields(), trial, &h); x != RET_SUCCESS)
+    return x;
+  if (int x = check_comments(r, h); x != RET_SUCCESS) return x;
+  if (!bands_fit(h.NBANDS, h.XBANDS)) return RET_INVALID_PARAMETER;
+  if (int x = CheckExtensionArea(r->udidl, h.UDIDL, h.UDOFL, load_member<const void>(&h.UDID));
+      x != RET_SUCCESS)
+    return x;
+  if (int x = CheckExtensionArea(r->ixshdl, h.IXSHDL, h.IXSOFL, load_member<const void>(&h.IXSHD));
+      x != RET_SUCCESS)
+    return x;
+  return check_mask_header(r, h, trial.compression);
+}
+
+// The members in subheader order, then the mask table header: after check_all only a
+// refused allocation stops it.
 int set_all(R* r, const NitfImageHeader& h) {
   // A NITF 2.0 image takes its fields at the 2.0 widths; its groups are the 2.1 ones.
   const bool v20 = r->document && r->document->header.nitf20;
@@ -169,6 +208,7 @@ KV_API int32_t KV_CALL Kv_NITFSetImageHeader(NitfDocument* document, uint32_t in
   if (!record) return RET_BAD_ARGUMENT;
   nitf::NitfImageSubheader* r = nitf::find_image_subheader(document, index);
   if (!r) return RET_INVALID_PARAMETER;
+  if (int x = nitf::check_all(r, *record); x != RET_SUCCESS) return x;
   const std::int64_t before = nitf::image_subheader_length(*r);
   const int result = nitf::set_all(r, *record);
   nitf::AdjustSubheaderLength(document, nitf::SegmentKind::kImage, index,

@@ -49,13 +49,19 @@ void AdjustHeaderLength(::NitfDocument* d, std::int64_t delta) {
   adjust_file_length(h, delta);
 }
 
+int CheckExtensionArea(const char* length_text, std::int64_t length, std::int64_t overflow,
+                       const void* data) {
+  if (length < 0 || length > 99999 || overflow < 0 || overflow > 999) return RET_INVALID_PARAMETER;
+  if (data && length != 0 && length < 4) return RET_INVALID_PARAMETER;
+  if (!data && length != 0 && length != parse_decimal(length_text)) return RET_INVALID_PARAMETER;
+  return RET_SUCCESS;
+}
+
 int SetExtensionArea(TreArea* area, char* length_text, char* overflow_text, std::int64_t length,
                      std::int64_t overflow, const void* data, std::int64_t* delta) {
   *delta = 0;
-  if (length < 0 || length > 99999 || overflow < 0 || overflow > 999) return RET_INVALID_PARAMETER;
+  if (int x = CheckExtensionArea(length_text, length, overflow, data); x != RET_SUCCESS) return x;
   const std::int64_t before = parse_decimal(length_text);
-  if (data && length != 0 && length < 4) return RET_INVALID_PARAMETER;
-  if (!data && length != 0 && length != before) return RET_INVALID_PARAMETER;
   if (data && length != 0) {
     TreArea copy;
     if (!copy.assign(static_cast<const std::uint8_t*>(data), static_cast<std::size_t>(length - 3)))

@@ -1,4 +1,5 @@
-// Shared by the setters: extension areas and length bookkeeping.
+// Shared by the setters: extension areas, length bookkeeping and the checks that let a
+// setter refuse a record before it changes anything.
 //
 // A change that makes a header or subheader longer or shorter moves the document's
 // current lengths, HL and FL (values and texts) by the same amount, so that the getters
@@ -7,6 +8,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+
+#include "fields/field_table.h"
 
 struct NitfDocument;
 
@@ -41,7 +45,23 @@ inline std::int64_t ExtensionSpan(std::int64_t length) {
 // Lengths of 1 to 3 with data, lengths above 99999, negative values and an overflow
 // field wider than 3 digits give RET_INVALID_PARAMETER, a refused copy RET_NO_MEMORY; in
 // both cases nothing changes. *delta receives the change of the (sub)header's length.
+// SetExtensionArea's refusals alone: whether it would refuse these values for the area
+// whose length field reads `length_text`. Nothing changes.
+int CheckExtensionArea(const char* length_text, std::int64_t length, std::int64_t overflow,
+                       const void* data);
 int SetExtensionArea(TreArea* area, char* length_text, char* overflow_text, std::int64_t length,
                      std::int64_t overflow, const void* data, std::int64_t* delta);
+
+// Whether a setter would take every generic field of `table` from the public record,
+// judged on `trial`, a record of the same kind no one else sees: the fields'
+// conversions judge a setter's text by that text alone, so a refusal there is a refusal
+// on the real record. Lets a setter refuse before it changes anything.
+template <class R>
+int check_fields(std::span<const Field<R>> table, R& trial, const void* record) {
+  for (const Field<R>& f : table)
+    if (generic_settable(f))
+      if (int x = set_field(f, trial, record, LongText::kRefuse); x != RET_SUCCESS) return x;
+  return RET_SUCCESS;
+}
 
 }  // namespace nitf
