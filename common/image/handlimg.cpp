@@ -290,9 +290,8 @@ enum class Shown { kWhole, kWindow, kNothing };
 
 Shown shown_window(const kernel::DrawingContext& dc, const NitfDocument& d,
                    const NitfImageSubheader& s, const kernel::Rect& place, ImageWindow* w) {
-  if (!dc.bitmap || d.enhancement || is_bilevel(s.compression) ||
-      s.compression == CompressionCode::kC4 || s.compression == CompressionCode::kM4 ||
-      !(dc.scale_x > 0) || !(dc.scale_y > 0))
+  if (!dc.bitmap || d.enhancement || is_bilevel(s.compression) || !(dc.scale_x > 0) ||
+      !(dc.scale_y > 0))
     return Shown::kWhole;
   const std::int64_t shown_width =
       static_cast<std::int64_t>(std::ceil(dc.bitmap->width / dc.scale_x - 1e-6));
