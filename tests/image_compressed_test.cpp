@@ -298,7 +298,7 @@ TEST_F(ImageCompressed, VqPixelExact) {
                              {"7-bit codes, gaps", picture(16, 16, 8, 256, true, 4), true, 16},
                              {"12-bit codes", picture(256, 256, 256, 256, true, 5), false, 256},
                              {"kernels beside a strip", picture(9, 9, 9, 50, false, 7), false, 9},
-                             {"28 bits of codes", picture(4, 4, 4, 256, true, 13), false, 4}};
+                             {"28 bits of codes", picture(8, 4, 4, 256, true, 13), false, 4}};
   cases[2].p.unrecorded = {false, false, false, false, true, true};
   cases[3].p.value_bits = 12;
   for (auto& v : cases[3].p.pixels) v = std::uint16_t((v * 331 + 3000) % 4096);  // high bits too
