@@ -24,17 +24,11 @@
 
 #include "decoders.h"
 #include "fileformat.h"
+#include "jpeg_errors.h"
 #include "kernel/memory.h"
 
 namespace fileformat::detail {
 namespace {
-
-struct ErrorManager {
-  jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is a pointer to us
-  std::jmp_buf jump;
-  std::int32_t code;
-  bool rows_complete;
-};
 
 // Everything the decode needs released, whichever way it ends.
 struct Session {
@@ -46,44 +40,6 @@ struct Session {
   ByteView stream;
   unsigned scale_denom = 1;  // libjpeg's DCT scaling: 1, 2, 4 or 8
 };
-
-std::int32_t code_of(int message) {
-  switch (message) {
-    case JERR_OUT_OF_MEMORY:
-    case JERR_NO_BACKING_STORE:
-      return RET_NO_MEMORY;
-    case JERR_BAD_PRECISION:
-    case JERR_SOF_UNSUPPORTED:
-    case JERR_NOT_COMPILED:
-    case JERR_ARITH_NOTIMPL:
-      return RET_NOT_SUPPORTED;
-    default:
-      return RET_FILE_FORMAT;
-  }
-}
-
-[[noreturn]] void on_error(j_common_ptr cinfo) {
-  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
-  error->code = code_of(error->pub.msg_code);
-  std::longjmp(error->jump, 1);
-}
-
-// Trace messages are dropped and warnings tolerated (libjpeg recovers from a damaged
-// code or a restart marker out of place), except data that end while scan lines are
-// still owed: the stream running out, or a scan that meets a marker before its last
-// block (a cut stream with an end-of-image marker put back).
-void on_message(j_common_ptr cinfo, int level) {
-  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
-  if (level >= 0) return;
-  ++error->pub.num_warnings;
-  const int message = error->pub.msg_code;
-  if ((message == JWRN_JPEG_EOF || message == JWRN_HIT_MARKER) && !error->rows_complete) {
-    error->code = RET_FILE_FORMAT;
-    std::longjmp(error->jump, 1);
-  }
-}
-
-void on_output(j_common_ptr) {}
 
 // Chooses libjpeg's colour spaces for the plan; true when rows come out as the bitmap
 // stores them (grey, or blue-green-red), false when raw components must be picked.
@@ -163,10 +119,7 @@ std::int32_t read_rows(Session* s, const OutputPlan& plan, bool direct) {
 // The only frame that calls setjmp; nothing in it changes between the setjmp and a
 // longjmp, so no local needs to be volatile.
 std::int32_t run_guarded(Session* s, const JpegHeader& header) {
-  s->cinfo.err = jpeg_std_error(&s->error.pub);
-  s->error.pub.error_exit = on_error;
-  s->error.pub.emit_message = on_message;
-  s->error.pub.output_message = on_output;
+  s->cinfo.err = install_errors(s->error);
   if (setjmp(s->error.jump)) return s->error.code;
   return decode_steps(s, header);
 }

@@ -5,7 +5,7 @@
 // build (jpeg12_decode.cpp, jpeg16_decode.cpp) right after that build's jpeglib.h and
 // jerror.h; everything here has internal linkage in each.
 //
-// Errors work as in jpeg_decode.cpp: error_exit longjmps to the one frame that called
+// Errors work as jpeg_errors.h says: error_exit longjmps to the one frame that called
 // setjmp, every frame between holds only plain C data, and a stream whose data end
 // while rows are still owed is refused. This library has no memory source and no memory
 // limit of its own, so the working set the frame implies is checked against the
@@ -23,17 +23,11 @@
 
 #include "decoders.h"
 #include "fileformat.h"
+#include "jpeg_errors.h"
 #include "kernel/memory.h"
 
 namespace fileformat::detail {
 namespace {
-
-struct ErrorManager {
-  jpeg_error_mgr pub;  // first, so that libjpeg's pointer to it is a pointer to us
-  std::jmp_buf jump;
-  std::int32_t code;
-  bool rows_complete;
-};
 
 // Everything the decode needs released, whichever way it ends.
 struct Session {
@@ -45,42 +39,6 @@ struct Session {
   const FltLoadOptions* options = nullptr;
   ByteView stream;
 };
-
-std::int32_t code_of(int message) {
-  switch (message) {
-    case JERR_OUT_OF_MEMORY:
-    case JERR_NO_BACKING_STORE:
-      return RET_NO_MEMORY;
-    case JERR_BAD_PRECISION:
-    case JERR_SOF_UNSUPPORTED:
-    case JERR_NOT_COMPILED:
-    case JERR_ARITH_NOTIMPL:
-      return RET_NOT_SUPPORTED;
-    default:
-      return RET_FILE_FORMAT;
-  }
-}
-
-[[noreturn]] void on_error(j_common_ptr cinfo) {
-  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
-  error->code = code_of(error->pub.msg_code);
-  std::longjmp(error->jump, 1);
-}
-
-// As in jpeg_decode.cpp: warnings are tolerated unless the data end, or a scan meets a
-// marker, while rows are still owed.
-void on_message(j_common_ptr cinfo, int level) {
-  auto* error = reinterpret_cast<ErrorManager*>(cinfo->err);
-  if (level >= 0) return;
-  ++error->pub.num_warnings;
-  const int message = error->pub.msg_code;
-  if ((message == JWRN_JPEG_EOF || message == JWRN_HIT_MARKER) && !error->rows_complete) {
-    error->code = RET_FILE_FORMAT;
-    std::longjmp(error->jump, 1);
-  }
-}
-
-void on_output(j_common_ptr) {}
 
 // The stream in memory. Past its end the source gives an end-of-image marker, with the
 // warning that refuses a stream cut short.
@@ -232,10 +190,7 @@ std::int32_t plan_picture(Session* s, const JpegHeader& header, OutputPlan* plan
 // The only frame that calls setjmp; nothing in it changes between the setjmp and a
 // longjmp, so no local needs to be volatile.
 std::int32_t run_guarded(Session* s, const JpegHeader& header) {
-  s->cinfo.err = jpeg_std_error(&s->error.pub);
-  s->error.pub.error_exit = on_error;
-  s->error.pub.emit_message = on_message;
-  s->error.pub.output_message = on_output;
+  s->cinfo.err = install_errors(s->error);
   if (setjmp(s->error.jump)) return s->error.code;
   return decode_steps(s, header);
 }

@@ -14,27 +14,13 @@
 
 namespace imgproc {
 
-inline bool supported_depth(int bits_per_pixel) {
-  switch (bits_per_pixel) {
-    case 1:
-    case 8:
-    case 12:
-    case 16:
-    case 24:
-    case 32:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // A non-empty bitmap whose data hold height rows of bytes_per_line bytes, each long
 // enough for width pixels. The products cannot overflow: a width below 2^31 at 32 bits
 // is below 2^37 bits, and two 31-bit factors stay below 2^62.
 inline bool holds_pixels(const kernel::Bitmap& bitmap) {
   if (!bitmap.data || bitmap.width <= 0 || bitmap.height <= 0 || bitmap.bytes_per_line <= 0)
     return false;
-  if (!supported_depth(bitmap.bits_per_pixel)) return false;
+  if (!kernel::supported_depth(bitmap.bits_per_pixel)) return false;
   const std::uint64_t row_bits = std::uint64_t(bitmap.width) * std::uint64_t(bitmap.bits_per_pixel);
   if ((row_bits + 7) / 8 > std::uint64_t(bitmap.bytes_per_line)) return false;
   return std::uint64_t(bitmap.bytes_per_line) * std::uint64_t(bitmap.height) <= bitmap.data_size;

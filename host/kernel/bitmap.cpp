@@ -16,20 +16,6 @@ bool valid_record(const Bitmap* bitmap, std::uint32_t size) {
   return bitmap && size == kBitmapRecordSize;
 }
 
-bool supported_depth(int bits_per_pixel) {
-  switch (bits_per_pixel) {
-    case 1:
-    case 8:
-    case 12:
-    case 16:
-    case 24:
-    case 32:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool valid_layout(int memory_kind, int bits_per_pixel, int colour_order, int view_code) {
   return (memory_kind == 1 || memory_kind == 2) && supported_depth(bits_per_pixel) &&
          colour_order >= kColourPalette && colour_order <= kColourGrey &&

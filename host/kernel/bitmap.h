@@ -25,6 +25,21 @@ constexpr int kColourPalette = 0;
 constexpr int kColourRgb = 1;
 constexpr int kColourGrey = 2;
 
+// The pixel depths a bitmap may have.
+inline bool supported_depth(int bits_per_pixel) {
+  switch (bits_per_pixel) {
+    case 1:
+    case 8:
+    case 12:
+    case 16:
+    case 24:
+    case 32:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // View codes: whether storage row 0 is the top or the bottom row of the picture.
 constexpr int kViewTopDown = 1;
 constexpr int kViewBottomUp = 4;

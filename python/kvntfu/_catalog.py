@@ -8,6 +8,7 @@ import json
 import os
 import sqlite3
 import sys
+import time
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import Any, Optional
 
@@ -62,11 +63,11 @@ def record(path: str, known: Optional[tuple[int, int, str]],
     size, mtime, sha = stamp
     try:
         with Document(path) as doc:
-            header = dict(doc.header)
+            header = dict(doc.header.items())
             counts = [len(doc.images), len(doc.graphics), len(doc.texts), len(doc.des)]
             segments = [("file", 0, doc.tres)]
             for image in doc.images:
-                h = dict(image.header)
+                h = dict(image.header.items())
                 rows["images"].append((path, image.index, h.get("IID1", "").rstrip(),
                                        h.get("IREP", "").rstrip(), h.get("IC", ""),
                                        int(h.get("NROWS") or 0), int(h.get("NCOLS") or 0),
@@ -169,11 +170,17 @@ def catalog(root: str, db: str, scheduler: Optional[str] = None, workers: int = 
     paths = walk(root)
     counts = {"files": len(paths), "recorded": 0, "unchanged": 0, "failed": 0, "removed": 0}
     tasks = [(record, (p, known.get(p), thumbnails)) for p in paths]
+    # A commit syncs the database file: one a second, not one per file. A run cut short
+    # loses at most that second's files, which the next run records again.
+    last_commit = time.monotonic()
     for result in run(tasks, scheduler, workers, serial, "catalog"):
         if result.get("unchanged"):
             counts["unchanged"] += 1
             continue
         _replace(con, result["path"], result["rows"])
+        if time.monotonic() - last_commit >= 1.0:
+            con.commit()
+            last_commit = time.monotonic()
         counts["recorded"] += 1
         counts["failed"] += not result["rows"]["files"][0][4]
     gone = set(known) - set(paths)
@@ -186,11 +193,10 @@ def catalog(root: str, db: str, scheduler: Optional[str] = None, workers: int = 
 
 
 def _replace(con: sqlite3.Connection, path: str, rows: dict[str, list[tuple[Any, ...]]]) -> None:
-    with con:
-        for table in TABLES:
-            con.execute(f"DELETE FROM {table} WHERE path = ?", (path,))
-            for row in rows[table]:
-                con.execute(f"INSERT INTO {table} VALUES ({','.join('?' * len(row))})", row)
+    for table in TABLES:
+        con.execute(f"DELETE FROM {table} WHERE path = ?", (path,))
+        for row in rows[table]:
+            con.execute(f"INSERT INTO {table} VALUES ({','.join('?' * len(row))})", row)
 
 
 def convert_tree(root: str, out: str, to: str, scheduler: Optional[str] = None,

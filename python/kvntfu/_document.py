@@ -6,7 +6,7 @@ import builtins
 import json
 import os
 import tempfile
-from collections.abc import Iterator, MutableMapping, Sequence
+from collections.abc import ItemsView, Iterator, MutableMapping, Sequence
 from typing import Any, Generic, Optional, TypeVar, Union, overload
 
 import numpy as np
@@ -66,6 +66,11 @@ class Header(MutableMapping[str, str]):
 
     def __iter__(self) -> Iterator[str]:
         return iter([field for field, _ in self._fields()])
+
+    def items(self) -> ItemsView[str, str]:
+        """Every (field, value) pair, read from the module at once: ``dict(h.items())``
+        asks for the fields once where ``dict(h)`` asks once per field."""
+        return dict(self._fields()).items()
 
     def __len__(self) -> int:
         return len(self._fields())

@@ -281,12 +281,14 @@ class Server {
   std::unordered_map<std::string, Asset> assets_;
 };
 
-}  // namespace
-
-int run_serve(const std::vector<std::string>& args) {
+struct ServeOptions {
   std::vector<std::string> paths;
   std::string host = "127.0.0.1";
   long port = 8080, threads = std::max(1u, std::thread::hardware_concurrency());
+};
+
+// The command line; a non-zero exit status when it is wrong.
+int parse_serve(const std::vector<std::string>& args, ServeOptions* o) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if ((a == "--port" || a == "--threads") && i + 1 < args.size()) {
@@ -296,43 +298,25 @@ int run_serve(const std::vector<std::string>& args) {
       if (*end != '\0' || args[i].empty() || v < (is_port ? 0 : 1) || v > (is_port ? 65535 : 64))
         return usage_error(is_port ? "serve: --port takes 0 to 65535"
                                    : "serve: --threads takes 1 to 64");
-      (is_port ? port : threads) = v;
+      (is_port ? o->port : o->threads) = v;
     } else if (a == "--host" && i + 1 < args.size()) {
-      host = args[++i];
+      o->host = args[++i];
     } else if (!a.empty() && a[0] != '-') {
-      paths.push_back(a);
+      o->paths.push_back(a);
     } else {
       return usage_error(kUsage);
     }
   }
-  if (paths.empty()) return usage_error(kUsage);
-  if (paths.size() > 9999) return usage_error("serve: at most 9999 files");
-  std::vector<serve::ServedFile> files(paths.size());
-  for (std::size_t i = 0; i < paths.size(); ++i)
-    if (int r = serve::load_file(paths[i], kTile, &files[i]); r != RET_SUCCESS)
-      return fail(paths[i], r);
+  if (o->paths.empty()) return usage_error(kUsage);
+  if (o->paths.size() > 9999) return usage_error("serve: at most 9999 files");
+  return kExitOk;
+}
 
-  // SIGINT and SIGTERM stop the server from a thread of their own, so that it ends
-  // cleanly (and every thread is joined) rather than inside a signal handler.
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
-
-  Server server(std::move(files), static_cast<unsigned>(threads));
-  std::string missing;
-  if (!server.load_assets(&missing)) {
-    std::fprintf(stderr, "nitf: serve: cannot read %s (Debian package libjs-leaflet)\n",
-                 missing.c_str());
-    return kExitFailed;
-  }
-  httplib::Server http;
+// Binds the port (any free one for 0); the port bound, or -1.
+int bind_port(httplib::Server& http, const ServeOptions& o) {
   http.set_payload_max_length(4096);
   http.set_keep_alive_max_count(100);
   http.set_read_timeout(5);
-  server.routes(http);
   // SO_REUSEADDR alone: httplib's SO_REUSEPORT would let another program bind the same
   // port and take a share of the connections.
   int listening = -1;
@@ -342,20 +326,20 @@ int run_serve(const std::vector<std::string>& args) {
     listening = sock;
   });
   const int bound =
-      port == 0 ? http.bind_to_any_port(host)
-                : (http.bind_to_port(host, static_cast<int>(port)) ? static_cast<int>(port) : -1);
-  if (bound <= 0) {
-    std::fprintf(stderr, "nitf: serve: cannot listen on %s port %ld\n", host.c_str(), port);
-    return kExitFailed;
-  }
+      o.port == 0
+          ? http.bind_to_any_port(o.host)
+          : (http.bind_to_port(o.host, static_cast<int>(o.port)) ? static_cast<int>(o.port) : -1);
   // httplib listens with a backlog of 5: a burst of connections (a map asks for a screen
   // of tiles at once) overflowed it, and each refused connection waited a second or more
   // for the client to try again. Listening again only enlarges the queue.
-  if (listening >= 0) ::listen(listening, SOMAXCONN);
-  const bool ipv6 = host.find(':') != std::string::npos;
-  std::printf("nitf: serving %zu file%s at http://%s%s%s:%d/\n", paths.size(),
-              paths.size() == 1 ? "" : "s", ipv6 ? "[" : "", host.c_str(), ipv6 ? "]" : "", bound);
-  std::fflush(stdout);
+  if (bound > 0 && listening >= 0) ::listen(listening, SOMAXCONN);
+  return bound > 0 ? bound : -1;
+}
+
+// Serves until SIGINT or SIGTERM, which a thread of its own waits for, so that the
+// server ends cleanly (and every thread is joined) rather than inside a signal handler.
+// The signals must already be blocked in every thread.
+bool serve_until_stopped(httplib::Server& http, sigset_t stops) {
   std::thread stopper([&] {
     int signal = 0;
     sigwait(&stops, &signal);
@@ -364,7 +348,45 @@ int run_serve(const std::vector<std::string>& args) {
   const bool served = http.listen_after_bind();
   pthread_kill(stopper.native_handle(), SIGTERM);  // wakes the stopper when listening failed
   stopper.join();
-  return served ? kExitOk : kExitFailed;
+  return served;
+}
+
+}  // namespace
+
+int run_serve(const std::vector<std::string>& args) {
+  ServeOptions o;
+  if (int status = parse_serve(args, &o); status != kExitOk) return status;
+  std::vector<serve::ServedFile> files(o.paths.size());
+  for (std::size_t i = 0; i < o.paths.size(); ++i)
+    if (int r = serve::load_file(o.paths[i], kTile, &files[i]); r != RET_SUCCESS)
+      return fail(o.paths[i], r);
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  Server server(std::move(files), static_cast<unsigned>(o.threads));
+  std::string missing;
+  if (!server.load_assets(&missing)) {
+    std::fprintf(stderr, "nitf: serve: cannot read %s (Debian package libjs-leaflet)\n",
+                 missing.c_str());
+    return kExitFailed;
+  }
+  httplib::Server http;
+  server.routes(http);
+  const int bound = bind_port(http, o);
+  if (bound < 0) {
+    std::fprintf(stderr, "nitf: serve: cannot listen on %s port %ld\n", o.host.c_str(), o.port);
+    return kExitFailed;
+  }
+  const bool ipv6 = o.host.find(':') != std::string::npos;
+  std::printf("nitf: serving %zu file%s at http://%s%s%s:%d/\n", o.paths.size(),
+              o.paths.size() == 1 ? "" : "s", ipv6 ? "[" : "", o.host.c_str(), ipv6 ? "]" : "",
+              bound);
+  std::fflush(stdout);
+  return serve_until_stopped(http, stops) ? kExitOk : kExitFailed;
 }
 
 }  // namespace cli

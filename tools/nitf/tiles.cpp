@@ -186,26 +186,62 @@ int write_held(Pyramid& p, int z) {
   }
 }
 
+// FILE FOLDER [--tile N]; a non-zero exit status when the command line is wrong.
+int parse_tiles(const std::vector<std::string>& args, std::string* file, std::string* folder,
+                long* tile) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--tile" && i + 1 < args.size()) {
+      char* end = nullptr;
+      *tile = std::strtol(args[++i].c_str(), &end, 10);
+      if (*end != '\0' || *tile < 16 || *tile > 4096)
+        return usage_error("tiles: --tile takes 16 to 4096");
+    } else if (!args[i].empty() && args[i][0] != '-' && file->empty()) {
+      *file = args[i];
+    } else if (!args[i].empty() && args[i][0] != '-' && folder->empty()) {
+      *folder = args[i];
+    } else {
+      return usage_error(kUsage);
+    }
+  }
+  return folder->empty() ? usage_error(kUsage) : kExitOk;
+}
+
+// The levels, the tile count for the progress line and the first level held whole.
+int plan_levels(Pyramid& p) {
+  while ((p.tile << p.finest) < std::max(p.width, p.height)) ++p.finest;
+  for (int z = 0; z <= p.finest; ++z) {
+    const uint64_t cell = p.tile << (p.finest - z);
+    p.total += ((p.width + cell - 1) / cell) * ((p.height + cell - 1) / cell);
+  }
+  int held = p.finest;
+  while (held > 0 && p.level(p.width, held) * p.level(p.height, held) * 3 > kHeldBytes) --held;
+  return held;
+}
+
+// tiles.json: what a web map needs to show the folder.
+int write_description(const Pyramid& p) {
+  FILE* json = std::fopen((p.folder + "/tiles.json").c_str(), "w");
+  if (!json) {
+    std::fprintf(stderr, "nitf: %s: cannot write tiles.json\n", p.folder.c_str());
+    return kExitFailed;
+  }
+  std::fprintf(json,
+               "{\"width\":%llu,\"height\":%llu,\"tile\":%llu,\"minzoom\":0,\"maxzoom\":%d,"
+               "\"layout\":\"z/x/y.png\"}\n",
+               static_cast<unsigned long long>(p.width), static_cast<unsigned long long>(p.height),
+               static_cast<unsigned long long>(p.tile), p.finest);
+  const bool written = std::fclose(json) == 0;
+  if (written)
+    std::printf("nitf: wrote %d levels of tiles into %s\n", p.finest + 1, p.folder.c_str());
+  return written ? kExitOk : kExitFailed;
+}
+
 }  // namespace
 
 int run_tiles(const std::vector<std::string>& args) {
   std::string file, folder;
   long tile = 256;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--tile" && i + 1 < args.size()) {
-      char* end = nullptr;
-      tile = std::strtol(args[++i].c_str(), &end, 10);
-      if (*end != '\0' || tile < 16 || tile > 4096)
-        return usage_error("tiles: --tile takes 16 to 4096");
-    } else if (!args[i].empty() && args[i][0] != '-' && file.empty()) {
-      file = args[i];
-    } else if (!args[i].empty() && args[i][0] != '-' && folder.empty()) {
-      folder = args[i];
-    } else {
-      return usage_error(kUsage);
-    }
-  }
-  if (folder.empty()) return usage_error(kUsage);
+  if (int status = parse_tiles(args, &file, &folder, &tile); status != kExitOk) return status;
   Document doc;
   if (int r = doc.open(file); r != RET_SUCCESS) return fail(file, r);
   uint32_t width = 0, height = 0;
@@ -215,33 +251,14 @@ int run_tiles(const std::vector<std::string>& args) {
   Pyramid p;
   p.doc = doc.get(), p.file = file, p.folder = folder;
   p.tile = static_cast<uint64_t>(tile), p.width = width, p.height = height;
-  while ((p.tile << p.finest) < std::max(width, height)) ++p.finest;
-  for (int z = 0; z <= p.finest; ++z) {
-    const uint64_t cell = p.tile << (p.finest - z);
-    p.total += ((width + cell - 1) / cell) * ((height + cell - 1) / cell);
-  }
-  // The finest level small enough to hold whole.
-  int held = p.finest;
-  while (held > 0 && p.level(width, held) * p.level(height, held) * 3 > kHeldBytes) --held;
+  const int held = plan_levels(p);
   int r = kExitOk;
   if (held < p.finest) r = write_finest(p);
   for (int z = p.finest - 1; r == kExitOk && z > held; --z) r = write_by_tile(p, z);
   if (r == kExitOk) r = write_held(p, held);
   if (r != kExitOk) return r;
   p.progress.done();
-  FILE* json = std::fopen((folder + "/tiles.json").c_str(), "w");
-  if (!json) {
-    std::fprintf(stderr, "nitf: %s: cannot write tiles.json\n", folder.c_str());
-    return kExitFailed;
-  }
-  std::fprintf(json,
-               "{\"width\":%u,\"height\":%u,\"tile\":%ld,\"minzoom\":0,\"maxzoom\":%d,"
-               "\"layout\":\"z/x/y.png\"}\n",
-               width, height, tile, p.finest);
-  const bool written = std::fclose(json) == 0;
-  if (written)
-    std::printf("nitf: wrote %d levels of tiles into %s\n", p.finest + 1, folder.c_str());
-  return written ? kExitOk : kExitFailed;
+  return write_description(p);
 }
 
 }  // namespace cli

@@ -138,6 +138,49 @@ void plain_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t
   *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
 }
 
+// `count` samples of N bytes, each turned from the file's big-endian order to the
+// machine's.
+template <std::size_t N>
+void copy_swapped(std::uint8_t* out, std::size_t out_step, const std::uint8_t* in,
+                  std::size_t in_step, std::uint32_t count) {
+  constexpr bool kLittle = std::endian::native == std::endian::little;
+  for (std::uint32_t c = 0; c < count; ++c, out += out_step, in += in_step)
+    for (std::size_t j = 0; j < N; ++j) out[j] = in[kLittle ? N - 1 - j : j];
+}
+
+// The common case without bit arithmetic per sample: byte-aligned samples exactly as
+// wide as the output's. False when the general path must take the row.
+bool copy_whole_samples(const Output& o, std::uint32_t r, Span cs, std::uint64_t left,
+                        const PlainWalk& w, const imgdata::PlaneRow* planes) {
+  if (o.bits != o.bytes * 8 || o.kind == KV_SAMPLE_COMPLEX) return false;
+  for (std::uint32_t i = 0; i < w.count; ++i)
+    if (planes[i].pixel_bits != o.bits || planes[i].first_bit % 8) return false;
+  const std::size_t out_step = o.by_band ? o.bytes : std::size_t{o.band_count} * o.bytes;
+  const std::size_t in_step = std::size_t{o.reduction} * o.bytes;
+  const std::uint64_t x0 = o.col0 + std::uint64_t{cs.first} * o.reduction - left;
+  for (std::uint32_t i = 0; i < w.count; ++i) {
+    const std::uint32_t slot = w.slots[i];
+    std::uint8_t* out = o.buffer + r * o.stride +
+                        (o.by_band ? slot * o.band_step + std::size_t{cs.first} * o.bytes
+                                   : (std::size_t{cs.first} * o.band_count + slot) * o.bytes);
+    const std::uint8_t* in = planes[i].data + planes[i].first_bit / 8 + x0 * o.bytes;
+    switch (o.bytes) {
+      case 1:
+        copy_swapped<1>(out, out_step, in, in_step, cs.count);
+        break;
+      case 2:
+        copy_swapped<2>(out, out_step, in, in_step, cs.count);
+        break;
+      case 4:
+        copy_swapped<4>(out, out_step, in, in_step, cs.count);
+        break;
+      default:
+        copy_swapped<8>(out, out_step, in, in_step, cs.count);
+    }
+  }
+  return true;
+}
+
 int plain_row(void* self, std::uint64_t k, std::uint32_t y, const imgdata::PlaneRow* planes) {
   const auto& w = *static_cast<PlainWalk*>(self);
   const Output& o = w.o;
@@ -147,6 +190,7 @@ int plain_row(void* self, std::uint64_t k, std::uint32_t y, const imgdata::Plane
   if (r >= o.out_rows) return RET_SUCCESS;
   const std::uint64_t left = k % w.grid.per_row * w.grid.width;
   const Span cs = column_span(o, left, w.grid.width);
+  if (copy_whole_samples(o, static_cast<std::uint32_t>(r), cs, left, w, planes)) return RET_SUCCESS;
   for (std::uint32_t c = cs.first; c < cs.first + cs.count; ++c) {
     const std::uint64_t x = o.col0 + std::uint64_t{c} * o.reduction - left;
     for (std::uint32_t i = 0; i < w.count; ++i) {
@@ -230,6 +274,38 @@ bool decoded_wants(void* self, std::uint64_t k, std::uint32_t) {
   return meets(d.o, d.grid, k);
 }
 
+// The common case without a lookup per sample: byte pictures (grey, or blue-green-red
+// with or without a fourth byte) into byte samples. False, with nothing promised about
+// what was written, when the general path must take the block.
+bool take_bytes(const Decoded& d, std::uint32_t band, const kernel::Bitmap& b, Span rs, Span cs,
+                std::uint64_t top, std::uint64_t left) {
+  const Output& o = d.o;
+  const std::uint32_t step = b.bits_per_pixel % 8 ? 0 : b.bits_per_pixel / 8;
+  if ((step != 1 && step != 3 && step != 4) || o.bytes != 1 || d.inverted ||
+      (o.kind == KV_SAMPLE_SIGNED && o.bits != 8))
+    return false;
+  const std::size_t out_step = o.by_band ? 1 : o.band_count;
+  const std::size_t in_step = std::size_t{o.reduction} * step;
+  const std::uint64_t x0 = o.col0 + std::uint64_t{cs.first} * o.reduction - left;
+  for (std::uint32_t r = rs.first; r < rs.first + rs.count; ++r) {
+    const auto y = static_cast<std::int32_t>(o.row0 + std::uint64_t{r} * o.reduction - top);
+    const std::uint8_t* row = kernel::storage_row(b, kernel::top_down_row(b, y));
+    if (!row) return false;
+    for (std::uint32_t slot = 0; slot < o.band_count; ++slot) {
+      const std::uint32_t wanted = o.bands[slot];
+      if (band != BlockTarget::kEveryBand && band != wanted) continue;
+      const std::uint32_t component = band == BlockTarget::kEveryBand ? wanted : 0;
+      if (component >= (step == 1 ? 1u : 3u)) return false;
+      const std::uint8_t* in = row + x0 * step + (step == 1 ? 0 : 2 - component);
+      std::uint8_t* out =
+          o.buffer + r * o.stride +
+          (o.by_band ? slot * o.band_step + cs.first : std::size_t{cs.first} * o.band_count + slot);
+      for (std::uint32_t c = 0; c < cs.count; ++c) out[c * out_step] = in[c * in_step];
+    }
+  }
+  return true;
+}
+
 int decoded_take(void* self, std::uint64_t k, std::uint32_t band, const kernel::Bitmap& b) {
   const auto& d = *static_cast<Decoded*>(self);
   const Output& o = d.o;
@@ -237,6 +313,7 @@ int decoded_take(void* self, std::uint64_t k, std::uint32_t band, const kernel::
   const std::uint64_t left = k % d.grid.per_row * d.grid.width;
   const Span rs = row_span(o, top, std::min<std::uint64_t>(d.grid.height, b.height));
   const Span cs = column_span(o, left, std::min<std::uint64_t>(d.grid.width, b.width));
+  if (take_bytes(d, band, b, rs, cs, top, left)) return RET_SUCCESS;
   for (std::uint32_t r = rs.first; r < rs.first + rs.count; ++r) {
     const auto y = static_cast<std::uint32_t>(o.row0 + std::uint64_t{r} * o.reduction - top);
     for (std::uint32_t c = cs.first; c < cs.first + cs.count; ++c) {
