@@ -298,7 +298,7 @@ TEST_F(ImageCompressed, VqPixelExact) {
                              {"7-bit codes, gaps", picture(16, 16, 8, 256, true, 4), true, 16},
                              {"12-bit codes", picture(256, 256, 256, 256, true, 5), false, 256},
                              {"kernels beside a strip", picture(9, 9, 9, 50, false, 7), false, 9},
-                             {"28 bits of codes", picture(4, 4, 4, 256, true, 13), false, 4}};
+                             {"28 bits of codes", picture(8, 4, 4, 256, true, 13), false, 4}};
   cases[2].p.unrecorded = {false, false, false, false, true, true};
   cases[3].p.value_bits = 12;
   for (auto& v : cases[3].p.pixels) v = std::uint16_t((v * 331 + 3000) % 4096);  // high bits too
@@ -324,6 +324,27 @@ TEST_F(ImageCompressed, VqPixelExact) {
     for (int y = 0; y < c.height; ++y)
       for (int x = 0; x < c.p.width; ++x)
         wrong += pixel_value(d->bitmap, x, y) != vq_expected(c.p, x, y);
+    // A window from a third of the way in (its codes mid-stream, across blocks) read on
+    // its own: raw samples, and a picture at half size (or whole where it cannot be cut).
+    NitfDocument* doc = d->parsed.document.get();
+    const std::uint32_t x0 = c.p.width / 3, y0 = c.p.height / 3, band = 0, w = c.p.width - x0,
+                        h = c.p.height - y0, n = c.p.value_bits > 8 ? 2 : 1;
+    std::vector<std::uint8_t> raw(std::size_t(w) * h * n);
+    const KvSampleRequest q{y0, x0, h, w, 1, &band, 1, KV_SAMPLES_BY_PIXEL};
+    ASSERT_EQ(Kv_NITFReadSamples(doc, 0, &q, raw.data(), raw.size(), w * n), RET_SUCCESS);
+    for (std::uint32_t i = 0; i < w * h; ++i)
+      wrong += std::uint32_t(n == 1 ? raw[i] : raw[2 * i] | raw[2 * i + 1] << 8) !=
+               vq_expected(c.p, int(x0 + i % w), int(y0 + i / w));
+    bool cut = false;
+    const nitf::ImageWindow window{y0, x0, h, w, 2, 1, &cut};
+    kernel::Bitmap part{};
+    ASSERT_EQ(nitf::read_image(doc, 0, &part, nullptr, nullptr, &window), RET_SUCCESS);
+    EXPECT_EQ(cut, c.p.value_bits != 12 && c.height == c.p.height);
+    for (int y = 0; y < part.height; ++y)
+      for (int x = 0; x < part.width; ++x)
+        wrong += pixel_value(part, x, y) !=
+                 vq_expected(c.p, cut ? int(x0) + 1 + 2 * x : x, cut ? int(y0) + 1 + 2 * y : y);
+    kernel::free_bitmap(&part);
     EXPECT_EQ(wrong, 0);
     auto short_data = decode_image(dir.write(
         "short.ntf", nitfgen::image_file(s, data.bytes.substr(0, data.bytes.size() - 1))));

@@ -230,14 +230,22 @@ TEST_F(Nitf20, RpfFrameAsGdal) {
     ASSERT_EQ(std::system((gdal + file.string() + " " + ppm.string()).c_str()), 0);
     const std::string rgb = nitfgen::read_file(ppm.string());
     const std::size_t pixels = rgb.size() - 1536 * 1536 * 3;  // after GDAL's header
-    Rendered r;
+    auto gdal_at = [&](int x, int y) {
+      const std::uint32_t c = be(rgb, pixels + 3 * (std::size_t(y) * 1536 + x), 3);
+      return c >> 16 | (c & 0xFF00) | (c & 0xFF) << 16;
+    };
+    Rendered r, part;
     ASSERT_EQ(render(file, &r), RET_SUCCESS);
     ASSERT_EQ(r.bitmap.width, 1536);
     int wrong = 0;
-    for (int p = 0; p < 1536 * 1536; ++p) {
-      const std::uint32_t c = be(rgb, pixels + 3 * p, 3);
-      wrong += r.at(p % 1536, p / 1536) != (c >> 16 | (c & 0xFF00) | (c & 0xFF) << 16);
-    }
+    for (int p = 0; p < 1536 * 1536; ++p)
+      wrong += r.at(p % 1536, p / 1536) != gdal_at(p % 1536, p / 1536);
+    // A region across subframes (0, 2 and 5 among them) reads only those it meets.
+    PublicDoc doc(file, KV_NITF_EXTENDED);
+    const std::int32_t window[4] = {200, 100, 700, 600};
+    ASSERT_EQ(Kv_NtfRenderRegion(&part.bitmap, doc.d, window, 700, 600), RET_SUCCESS);
+    for (int p = 0; p < 700 * 600; ++p)
+      wrong += part.at(p % 700, p / 700) != gdal_at(200 + p % 700, 100 + p / 700);
     EXPECT_EQ(wrong, 0) << "variant " << v;
   }
 }

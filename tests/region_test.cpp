@@ -89,7 +89,7 @@ int compare(const fs::path& path, std::vector<Request> (*plan)(std::uint32_t, co
 }
 
 // The whole image (or its first 1024 x 1024), a middle window at half size with the bands
-// reversed in band-sequential layout, and the whole image at a quarter.
+// reversed in band-sequential layout, the whole image at a quarter and a few pixels.
 std::vector<Request> windows(std::uint32_t i, const KvImageInfo& f) {
   std::vector<std::uint32_t> all, reversed;
   for (std::uint32_t b = 0; b < f.bands; ++b)
@@ -100,6 +100,11 @@ std::vector<Request> windows(std::uint32_t i, const KvImageInfo& f) {
       {i, r0, c0, std::max(1u, f.rows / 2), std::max(1u, f.columns / 2),
        std::max(f.rows, f.columns) >= 2 ? 2u : 1u, reversed, true}};
   if (f.rows >= 4 && f.columns >= 4) out.push_back({i, 0, 0, f.rows, f.columns, 4, all, false});
+  // A few pixels about the middle, across block edges when they meet there.
+  const std::uint32_t r1 = f.rows / 2 - std::min(f.rows / 2, 2u),
+                      c1 = f.columns / 2 - std::min(f.columns / 2, 3u);
+  out.push_back(
+      {i, r1, c1, std::min(5u, f.rows - r1), std::min(7u, f.columns - c1), 1, all, false});
   return out;
 }
 

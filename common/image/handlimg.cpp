@@ -290,9 +290,8 @@ enum class Shown { kWhole, kWindow, kNothing };
 
 Shown shown_window(const kernel::DrawingContext& dc, const NitfDocument& d,
                    const NitfImageSubheader& s, const kernel::Rect& place, ImageWindow* w) {
-  if (!dc.bitmap || d.enhancement || is_bilevel(s.compression) ||
-      s.compression == CompressionCode::kC4 || s.compression == CompressionCode::kM4 ||
-      !(dc.scale_x > 0) || !(dc.scale_y > 0))
+  if (!dc.bitmap || d.enhancement || is_bilevel(s.compression) || !(dc.scale_x > 0) ||
+      !(dc.scale_y > 0))
     return Shown::kWhole;
   const std::int64_t shown_width =
       static_cast<std::int64_t>(std::ceil(dc.bitmap->width / dc.scale_x - 1e-6));
@@ -341,9 +340,18 @@ int draw_image_segment(const FltLoadRequest* load, kernel::DrawingContext* dc, N
   Shown shown = Shown::kWhole;
   const NitfImageSubheader* s = find_image_subheader(d, index);
   kernel::Rect whole_place;
-  const kernel::Bitmap unused{};
+  // The place of the whole grid: a vector-quantised picture covers it unless its mask
+  // leaves the last block rows or columns out, and its reader then declines the window.
+  kernel::Bitmap grid_size{};
+  imgdata::BlockGrid g;
+  if (s && imgdata::block_grid(*s, &g) == RET_SUCCESS) {
+    constexpr std::uint64_t kMax = std::numeric_limits<std::int32_t>::max();
+    grid_size.width = static_cast<std::int32_t>(std::min(std::uint64_t{g.width} * g.per_row, kMax));
+    grid_size.height =
+        static_cast<std::int32_t>(std::min(std::uint64_t{g.height} * g.per_column, kMax));
+  }
   if (s && dc && !offered &&
-      destination(*s, unused, row_offset, column_offset, &whole_place, false) == RET_SUCCESS)
+      destination(*s, grid_size, row_offset, column_offset, &whole_place, false) == RET_SUCCESS)
     shown = shown_window(*dc, *d, *s, whole_place, &window);
   if (shown == Shown::kNothing) {
     if (use.fill_pending) kernel::fill_bitmap(dc->bitmap, use.background);

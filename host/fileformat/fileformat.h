@@ -172,6 +172,14 @@ struct J2kArea {
 std::int32_t load_j2k_area(const StreamSource& source, const FltLoadOptions* options,
                            const J2kArea& area, kernel::Bitmap* bitmap, bool* ycc_shown = nullptr);
 
+// load_from_memory of a whole JPEG 2000 stream read from `source` where it lies (a JP2
+// file is read whole): OpenJPEG reads the main header, then the stream as it decodes
+// the picture in pieces, so the working set is the picture's and the decoder's, never
+// the codestream's. KV_LOAD_INTO and the codes are load_from_memory's; `ycc_shown` as
+// for load_j2k_area.
+std::int32_t load_j2k_stream(const StreamSource& source, const FltLoadOptions* options,
+                             kernel::Bitmap* bitmap, bool* ycc_shown = nullptr);
+
 // load_from_memory of a JPEG stream of 8-bit DCT samples decoded at 1 / scale_denom (2, 4
 // or 8) by libjpeg-turbo's scaled inverse DCT (as djpeg -scale 1/N): the picture is
 // ceil(width / scale_denom) x ceil(height / scale_denom), each pixel standing for a

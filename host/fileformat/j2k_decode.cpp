@@ -670,6 +670,31 @@ std::int32_t load_j2k_area(const StreamSource& source, const FltLoadOptions* opt
   return RET_SUCCESS;
 }
 
+std::int32_t load_j2k_stream(const StreamSource& source, const FltLoadOptions* options,
+                             kernel::Bitmap* bitmap, bool* ycc_shown) {
+  if (!bitmap) return RET_INVALID_PARAMETER;
+  detail::Opened o;
+  if (std::int32_t r = detail::open_source(source, &o); r != RET_SUCCESS) return r;
+  if (ycc_shown) *ycc_shown = o.header.ycc;
+  if (detail::decodes_into(options)) {
+    // A copy that owns nothing, as load_from_memory decodes into the caller's pixels.
+    kernel::Bitmap target = *bitmap;
+    target.flags &= ~kernel::kBitmapDataAllocated;
+    target.palette = nullptr;
+    target.palette_count = 0;
+    return detail::decode_probed(&o, options, &target, nullptr);
+  }
+  kernel::Bitmap decoded;
+  const std::int32_t result = detail::decode_probed(&o, options, &decoded, nullptr);
+  if (result != RET_SUCCESS) {
+    kernel::free_bitmap(&decoded);
+    return result;
+  }
+  kernel::free_bitmap(bitmap);
+  *bitmap = decoded;  // the record now owns the data
+  return RET_SUCCESS;
+}
+
 // ----- Areas at a resolution level, for raw samples ---------------------------------------
 //
 // The raw sample reader asks for a window at a reduction: OpenJPEG then decodes only the

@@ -135,14 +135,6 @@ constexpr ReaderEntry kReaders[] = {
 // ----- Uncompressed data ---------------------------------------------------------------
 
 // Owns a bitmap record's data and palette.
-struct OwnedBitmap {
-  kernel::Bitmap bitmap;
-  OwnedBitmap() = default;
-  OwnedBitmap(const OwnedBitmap&) = delete;
-  OwnedBitmap& operator=(const OwnedBitmap&) = delete;
-  ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
-};
-
 // What uncompressed data are read with, all checked against LI and the file before
 // anything is allocated. Extended reading turns every shown band into 8-bit levels
 // (`leveled`) when the strict conversion has no display for it, chooses the output's
@@ -539,6 +531,38 @@ void put_window_row(const ImageReadContext& c, std::uint64_t y, std::uint64_t le
   }
   for (std::uint64_t i = s.first; i < s.first + s.count; ++i)
     std::memcpy(to + i * bytes, row + (first + i * w.reduction - left) / scale * bytes, bytes);
+}
+
+bool block_wanted(const ImageReadContext& c, const imgdata::BlockGrid& g, std::uint64_t k) {
+  if (const BlockTarget* t = c.target) return t->wants(t->self, k, BlockTarget::kEveryBand);
+  return window_meets(*c.window, k % g.per_row * g.width, k / g.per_row * g.height, g.width,
+                      g.height);
+}
+
+int hand_block(const ImageReadContext& c, const imgdata::BlockGrid& g, std::uint64_t k,
+               const kernel::Bitmap& block) {
+  if (const BlockTarget* t = c.target) return t->take(t->self, k, BlockTarget::kEveryBand, block);
+  const std::uint64_t top = k / g.per_row * g.height, left = k % g.per_row * g.width;
+  const auto bytes = static_cast<std::uint32_t>(block.bits_per_pixel / 8);
+  for (std::int32_t y = 0; y < block.height; ++y) {
+    if (!window_samples_row(*c.window, top + static_cast<std::uint64_t>(y))) continue;
+    const std::uint8_t* row = kernel::storage_row(block, y);
+    if (!row) return RET_INVALID_BITMAP;
+    put_window_row(c, top + static_cast<std::uint64_t>(y), left,
+                   static_cast<std::uint32_t>(block.width), bytes, row);
+  }
+  return RET_SUCCESS;
+}
+
+int create_block_bitmap(const imgdata::BlockGrid& g, int bits, kernel::Bitmap* block) {
+  kernel::init_bitmap(block, kernel::kBitmapRecordSize);
+  constexpr auto kMax = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+  if (g.width > kMax || g.height > kMax) return RET_NO_MEMORY;
+  return kernel::create_bitmap(block, kernel::kBitmapRecordSize, 1,
+                               static_cast<std::int32_t>(g.width),
+                               static_cast<std::int32_t>(g.height), bits,
+                               bits == 8 ? kernel::kColourPalette : kernel::kColourGrey, nullptr,
+                               kernel::kViewTopDown, nullptr, 0);
 }
 
 namespace {

@@ -83,6 +83,27 @@ bool window_samples_row(const ImageWindow& window, std::uint64_t y);
 bool window_meets(const ImageWindow& window, std::uint64_t left, std::uint64_t top,
                   std::uint64_t width, std::uint64_t height);
 
+// For a reader that decodes one block at a time into a bitmap of its own (top-down):
+// whether the target or the window wants block k of grid `grid`, and the decoded block
+// handed to the target or its rows put into the window's output.
+namespace imgdata {
+struct BlockGrid;
+}
+bool block_wanted(const ImageReadContext& context, const imgdata::BlockGrid& grid, std::uint64_t k);
+int hand_block(const ImageReadContext& context, const imgdata::BlockGrid& grid, std::uint64_t k,
+               const kernel::Bitmap& block);
+
+// A top-down bitmap of one block for such a reader: `bits` 8, 12 or 16, zeroed.
+int create_block_bitmap(const imgdata::BlockGrid& grid, int bits, kernel::Bitmap* block);
+
+struct OwnedBitmap {
+  kernel::Bitmap bitmap;
+  OwnedBitmap() = default;
+  OwnedBitmap(const OwnedBitmap&) = delete;
+  OwnedBitmap& operator=(const OwnedBitmap&) = delete;
+  ~OwnedBitmap() { kernel::free_bitmap(&bitmap); }
+};
+
 using ImageReader = int (*)(const ImageReadContext& context);
 
 // The reader of a compression code, or null when no reader handles the code.

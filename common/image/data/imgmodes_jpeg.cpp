@@ -6,12 +6,15 @@
 // the block mask or, without one, by the start-of-image markers between them. Each
 // stream is read from the file on its own into a buffer of its length, checked by the
 // file-format library and decoded straight into its place in the output where the
-// decoder can, or decoded and then copied there; only one stream is held at a time.
+// decoder can, or decoded and then copied there; only one stream is held at a time. A
+// JPEG 2000 stream the host's decoder takes is not held at all: OpenJPEG reads it where
+// it lies.
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include <kvhost.h>
 #include <kvntfu.h>
 
 #include "colour/merge.h"
@@ -460,7 +463,7 @@ int read_band_sequential(BlockRead& b) {
 // Whether the output is a view of the canvas the stream may be decoded into: the
 // stream's picture has the image's size (then the painting would have covered the whole
 // canvas even if the depth turns out to differ) and create_output_bitmap offers the
-// view. Otherwise the output is left empty.
+// view. Otherwise the output is left empty. The stream's first bytes suffice.
 bool canvas_view(const ImageReadContext& c, const std::uint8_t* stream, std::uint32_t length) {
   kernel::free_bitmap(c.out);
   imgdata::BlockGrid g;
@@ -475,14 +478,15 @@ bool canvas_view(const ImageReadContext& c, const std::uint8_t* stream, std::uin
   return false;
 }
 
-// Decodes the whole stream into the output, straight into the canvas when
-// create_output_bitmap offers a view of it; `in_place` tells whether it went there.
-int decode_whole(const ImageReadContext& c, const std::uint8_t* data, std::uint32_t count,
-                 FltLoadOptions* options, bool* in_place) {
-  const jpegscan::Decoder decoder{c.load};
-  const bool into = canvas_view(c, data, count);
+// Decodes the whole stream (whose first bytes are `head`) into the output through
+// `decode`, straight into the canvas when create_output_bitmap offers a view of it;
+// `in_place` tells whether it went there.
+template <class Decode>
+int decode_whole(const ImageReadContext& c, const std::uint8_t* head, std::uint32_t head_length,
+                 FltLoadOptions* options, bool* in_place, Decode decode) {
+  const bool into = canvas_view(c, head, head_length);
   if (into) options->flags |= KV_LOAD_INTO;
-  int r = decoder.load_from_memory(data, c.out, 0, fileformat::kColourAsDecoded, count, options);
+  int r = decode(options);
   // A decoder that ignores the flag hands back a picture of its own, as without it.
   *in_place =
       into && c.out->data == c.onto->canvas->data && !(c.out->flags & kernel::kBitmapDataAllocated);
@@ -491,7 +495,7 @@ int decode_whole(const ImageReadContext& c, const std::uint8_t* data, std::uint3
   *in_place = false;
   kernel::free_bitmap(c.out);
   options->flags &= ~KV_LOAD_INTO;
-  return decoder.load_from_memory(data, c.out, 0, fileformat::kColourAsDecoded, count, options);
+  return decode(options);
 }
 
 // An 8-bit picture of an image with a colour table shows it, as uncompressed data do.
@@ -596,18 +600,57 @@ int read_j2k_window(const ImageReadContext& c) {
   return RET_SUCCESS;
 }
 
-int read_single_stream(const ImageReadContext& c, const DataSource& source) {
-  if (j2k_window(c)) return read_j2k_window(c);
-  const NitfImageSubheader& s = *c.subheader;
+// A decoder the caller gave that is not the host's own is handed the whole stream in
+// memory; the host's reads a JPEG 2000 stream where it lies.
+bool caller_decoder(const ImageReadContext& c) {
+  return c.load && c.load->load_from_memory && c.load->load_from_memory != &KvHost_LoadFromMemory;
+}
+
+// The whole stream in memory, decoded by the read's decoder.
+int decode_in_memory(const ImageReadContext& c, const DataSource& source, bool* in_place,
+                     bool* ycc_shown) {
   kernel::Buffer<std::uint8_t> buffer;
   if (int r = read_whole_stream(c, source, &buffer); r != RET_SUCCESS) return r;
   const auto length = static_cast<std::uint32_t>(buffer.size());
   FltLoadOptions options;
-  if (int r = load_options(s, false, &options); r != RET_SUCCESS) return r;
-  bool in_place = false;
-  const int r = decode_whole(c, buffer.data(), length, &options, &in_place);
+  if (int r = load_options(*c.subheader, false, &options); r != RET_SUCCESS) return r;
+  const jpegscan::Decoder decoder{c.load};
+  const int r = decode_whole(c, buffer.data(), length, &options, in_place, [&](FltLoadOptions* o) {
+    return decoder.load_from_memory(buffer.data(), c.out, 0, fileformat::kColourAsDecoded, length,
+                                    o);
+  });
+  *ycc_shown = r == RET_SUCCESS && fileformat::shows_ycc_in_rgb(buffer.data(), length);
+  return r;
+}
+
+// A JPEG 2000 stream read where it lies: OpenJPEG decodes the picture in pieces as it
+// reads, and only the stream's first bytes (which give its size) are held here.
+constexpr std::uint64_t kHeadBytes = 64 * 1024;
+
+int decode_j2k_stream(const ImageReadContext& c, bool* in_place, bool* ycc_shown) {
+  jpegscan::CodedStream coded;
+  if (int r = jpegscan::open_coded(c, &coded); r != RET_SUCCESS) return r;
+  const fileformat::StreamSource stream = coded.stream();
+  kernel::Buffer<std::uint8_t> head;
+  if (!head.allocate(static_cast<std::size_t>(std::min(coded.length, kHeadBytes))))
+    return RET_NO_MEMORY;
+  if (int r = stream.read(stream.self, 0, head.size(), head.data()); r != RET_SUCCESS) return r;
+  FltLoadOptions options;
+  if (int r = load_options(*c.subheader, false, &options); r != RET_SUCCESS) return r;
+  return decode_whole(
+      c, head.data(), static_cast<std::uint32_t>(head.size()), &options, in_place,
+      [&](FltLoadOptions* o) { return fileformat::load_j2k_stream(stream, o, c.out, ycc_shown); });
+}
+
+int read_single_stream(const ImageReadContext& c, const DataSource& source) {
+  if (j2k_window(c)) return read_j2k_window(c);
+  const NitfImageSubheader& s = *c.subheader;
+  bool in_place = false, ycc_shown = false;
+  const int r = is_j2k(s) && !caller_decoder(c)
+                    ? decode_j2k_stream(c, &in_place, &ycc_shown)
+                    : decode_in_memory(c, source, &in_place, &ycc_shown);
   if (r != RET_SUCCESS) return r;
-  show_ycbcr_in_rgb(c, fileformat::shows_ycc_in_rgb(buffer.data(), length));
+  show_ycbcr_in_rgb(c, ycc_shown);
   if (!in_place && !windowed(c)) {
     if (int padded = pad_to_grid(c); padded != RET_SUCCESS) {
       kernel::free_bitmap(c.out);

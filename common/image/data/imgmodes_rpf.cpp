@@ -299,8 +299,9 @@ int check_subframes(Reading& g) {
   return RET_SUCCESS;
 }
 
+// Raw samples take decoded subframes, not a picture.
 int output(Reading& g) {
-  return create_output_bitmap(g.c);
+  return g.c.target ? RET_SUCCESS : create_output_bitmap(g.c);
 }
 
 // The frame's colour table: the colormap's first table of at most 256 entries, three
@@ -322,6 +323,7 @@ int read_colours(const Reading& g, std::uint64_t at, std::uint32_t entries, std:
 
 // Without a colour/grey section the band's LUT (or the grey ramp) stays.
 int colours(Reading& g) {
+  if (g.c.target) return RET_SUCCESS;
   if (!g.places[kColourGrey].listed && !g.places[kColourMap].listed) return RET_SUCCESS;
   std::uint8_t count = 0, h[6];
   if (int r = read_in(g, kColourGrey, 0, 1, &count); r != RET_SUCCESS) return r;
@@ -347,7 +349,7 @@ bool colour_taken(const std::uint32_t* palette, std::uint32_t except, std::uint3
 // The painting leaves pixels out by their colour: the transparent code's entry keeps its
 // colour only while no other entry has it, so that no map colour is left out with it.
 int set_apart_transparent(Reading& g) {
-  if (!g.transparent) return RET_SUCCESS;
+  if (!g.transparent || g.c.target) return RET_SUCCESS;
   std::uint32_t palette[256] = {};
   kernel::get_palette(g.c.out, 0, 256, palette);
   std::uint32_t entry = palette[g.blank];
@@ -372,26 +374,28 @@ std::uint8_t* output_row(kernel::Bitmap& out, std::uint64_t y) {
   return kernel::storage_row(out, kernel::top_down_row(out, static_cast<std::int32_t>(y)));
 }
 
-int paint_kernel(const Reading& g, std::uint32_t code, std::uint64_t x0, std::uint64_t y0) {
+int paint_kernel(const Reading& g, kernel::Bitmap& out, std::uint32_t code, std::uint64_t x0,
+                 std::uint64_t y0) {
   const Geometry& q = g.q;
   const std::uint8_t* v = g.book.values.data() + std::uint64_t{code} * q.kernel_width;
   const std::uint64_t table = std::uint64_t{g.book.entries} * q.kernel_width;
   for (std::uint32_t t = 0; t < q.kernel_height; ++t, v += table) {
-    std::uint8_t* row = output_row(*g.c.out, y0 + t);
+    std::uint8_t* row = output_row(out, y0 + t);
     if (!row) return RET_INVALID_BITMAP;
     std::memcpy(row + x0, v, q.kernel_width);
   }
   return RET_SUCCESS;
 }
 
-int paint_subframe(const Reading& g, const std::uint8_t* data, std::uint64_t x0, std::uint64_t y0) {
+int paint_subframe(const Reading& g, kernel::Bitmap& out, const std::uint8_t* data,
+                   std::uint64_t x0, std::uint64_t y0) {
   const Geometry& q = g.q;
   Codes codes{data};
   for (std::uint32_t cr = 0; cr < q.code_rows; ++cr) {
     for (std::uint32_t cc = 0; cc < q.codes_per_row; ++cc) {
       const std::uint32_t code = codes.next(q.code_bits);
       if (code >= g.book.entries) return RET_FILE_FORMAT;
-      if (int r = paint_kernel(g, code, x0 + std::uint64_t{cc} * q.kernel_width,
+      if (int r = paint_kernel(g, out, code, x0 + std::uint64_t{cc} * q.kernel_width,
                                y0 + std::uint64_t{cr} * q.kernel_height);
           r != RET_SUCCESS)
         return r;
@@ -400,29 +404,48 @@ int paint_subframe(const Reading& g, const std::uint8_t* data, std::uint64_t x0,
   return RET_SUCCESS;
 }
 
-int fill_blank(const Reading& g, std::uint64_t x0, std::uint64_t y0) {
+int fill_blank(const Reading& g, kernel::Bitmap& out, std::uint64_t x0, std::uint64_t y0) {
   for (std::uint32_t y = 0; y < g.q.height; ++y) {
-    std::uint8_t* row = output_row(*g.c.out, y0 + y);
+    std::uint8_t* row = output_row(out, y0 + y);
     if (!row) return RET_INVALID_BITMAP;
     std::memset(row + x0, g.blank, g.q.width);
   }
   return RET_SUCCESS;
 }
 
-int paint_one(const Reading& g, std::uint64_t k, kernel::Buffer<std::uint8_t>& data) {
-  const std::uint64_t x0 = k % g.q.across * g.q.width, y0 = k / g.q.across * g.q.height;
-  if (!stored(g, k)) return fill_blank(g, x0, y0);
+// Subframe k with its top-left corner at (x0, y0) of `out`.
+int paint_one(const Reading& g, std::uint64_t k, kernel::Buffer<std::uint8_t>& data,
+              kernel::Bitmap& out, std::uint64_t x0, std::uint64_t y0) {
+  if (!stored(g, k)) return fill_blank(g, out, x0, y0);
   if (int r = read_in(g, kSpatial, subframe_offset(g, k), data.size(), data.data());
       r != RET_SUCCESS)
     return r;
-  return paint_subframe(g, data.data(), x0, y0);
+  return paint_subframe(g, out, data.data(), x0, y0);
+}
+
+// A window or a target: only the subframes it wants, each decoded on its own.
+int paint_wanted(Reading& g, kernel::Buffer<std::uint8_t>& data) {
+  const BlockGrid grid{g.q.across, g.q.down, g.q.width, g.q.height};
+  OwnedBitmap block;
+  for (std::uint64_t k = 0; k < g.q.subframes(); ++k) {
+    if (!block_wanted(g.c, grid, k)) continue;
+    if (!block.bitmap.data) {
+      if (int r = create_block_bitmap(grid, 8, &block.bitmap); r != RET_SUCCESS) return r;
+    }
+    if (int r = paint_one(g, k, data, block.bitmap, 0, 0); r != RET_SUCCESS) return r;
+    if (int r = hand_block(g.c, grid, k, block.bitmap); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
 }
 
 int paint(Reading& g) {
   kernel::Buffer<std::uint8_t> data;
   if (!data.allocate(static_cast<std::size_t>(g.q.subframe_bytes))) return RET_NO_MEMORY;
-  for (std::uint64_t k = 0; k < g.q.subframes(); ++k)
-    if (int r = paint_one(g, k, data); r != RET_SUCCESS) return r;
+  if (g.c.target || windowed(g.c)) return paint_wanted(g, data);
+  for (std::uint64_t k = 0; k < g.q.subframes(); ++k) {
+    const std::uint64_t x0 = k % g.q.across * g.q.width, y0 = k / g.q.across * g.q.height;
+    if (int r = paint_one(g, k, data, *g.c.out, x0, y0); r != RET_SUCCESS) return r;
+  }
   return RET_SUCCESS;
 }
 

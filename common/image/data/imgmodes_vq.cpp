@@ -65,6 +65,10 @@ class DataStream {
 
   bool start() { return chunk_.allocate(kChunkBytes); }
   std::uint64_t position() const { return position_ - (filled_ - used_); }
+  void seek(std::uint64_t position) {
+    position_ = position;
+    filled_ = used_ = 0;
+  }
 
   // RET_FILE_READ past LI or when the file holds less.
   int bytes(std::uint8_t* out, std::size_t count) {
@@ -114,6 +118,18 @@ class CodeStream {
     return RET_SUCCESS;
   }
 
+  // Starts again at bit `bit` (below 8) of the data stream's next byte.
+  int restart(unsigned bit) {
+    accumulator_ = 0;
+    held_ = 0;
+    if (bit == 0) return RET_SUCCESS;
+    std::uint8_t byte = 0;
+    if (int r = data_.bytes(&byte, 1); r != RET_SUCCESS) return r;
+    held_ = 8 - bit;
+    accumulator_ = byte & ((1u << held_) - 1);
+    return RET_SUCCESS;
+  }
+
  private:
   DataStream& data_;
   unsigned bits_;
@@ -146,6 +162,7 @@ bool recorded(const NitfImageSubheader& s, std::uint64_t k) {
 int create_output(const ImageReadContext& c, std::uint32_t width, std::uint32_t height) {
   if (int r = create_output_bitmap(c); r != RET_SUCCESS) return r;
   kernel::Bitmap* out = c.out;
+  if (windowed(c)) return RET_SUCCESS;
   if (static_cast<std::uint32_t>(out->width) == width &&
       static_cast<std::uint32_t>(out->height) == height)
     return RET_SUCCESS;
@@ -350,11 +367,10 @@ int paint_kernel(kernel::Bitmap& out, const VqLayout& q, const std::uint16_t* v,
   return RET_SUCCESS;
 }
 
-// Block k's codes, code row by code row, each painting its kernel.
+// One block's codes, code row by code row, each painting its kernel; the block's
+// top-left corner at (x0, y0) of `out`.
 int paint_block(CodeStream& codes, const VqLayout& q, const std::uint16_t* kernels,
-                kernel::Bitmap& out, std::uint64_t k) {
-  const BlockGrid& g = q.grid;
-  const std::uint64_t x0 = k % g.per_row * g.width, y0 = k / g.per_row * g.height;
+                kernel::Bitmap& out, std::uint64_t x0, std::uint64_t y0) {
   for (std::uint32_t cr = 0; cr < q.header.code_rows; ++cr) {
     for (std::uint32_t cc = 0; cc < q.header.codes_per_row; ++cc) {
       std::uint32_t code = 0;
@@ -375,7 +391,39 @@ int paint_blocks(const NitfImageSubheader& s, const VqLayout& q, const std::uint
   CodeStream codes(data, q.header.code_bits);
   for (std::uint64_t k = 0; k < q.blocks(); ++k) {
     if (!recorded(s, k)) continue;  // an unrecorded block has no codes in the stream
-    if (int r = paint_block(codes, q, kernels, out, k); r != RET_SUCCESS) return r;
+    const std::uint64_t x0 = k % q.grid.per_row * q.grid.width;
+    const std::uint64_t y0 = k / q.grid.per_row * q.grid.height;
+    if (int r = paint_block(codes, q, kernels, out, x0, y0); r != RET_SUCCESS) return r;
+  }
+  return RET_SUCCESS;
+}
+
+// A window or a target: every recorded block takes the same number of bits, so the
+// codes of the n-th start n x that many bits after the first code (`codes_at`), and only
+// the blocks asked for are read, each into a block bitmap of its own.
+int paint_wanted_blocks(const ImageReadContext& c, const VqLayout& q, const std::uint16_t* kernels,
+                        DataStream& data, std::uint64_t codes_at) {
+  const NitfImageSubheader& s = *c.subheader;
+  // The product and every n below the recorded count were checked by check_lengths.
+  const std::uint64_t block_bits =
+      std::uint64_t{q.header.code_rows} * q.header.codes_per_row * q.header.code_bits;
+  CodeStream codes(data, q.header.code_bits);
+  OwnedBitmap block;
+  std::uint64_t n = 0;
+  for (std::uint64_t k = 0; k < q.blocks(); ++k) {
+    if (!recorded(s, k)) continue;
+    const std::uint64_t bit = n++ * block_bits;
+    if (!block_wanted(c, q.grid, k)) continue;
+    if (!block.bitmap.data) {
+      if (int r = create_block_bitmap(q.grid, s.bits_per_pixel, &block.bitmap); r != RET_SUCCESS)
+        return r;
+    } else {
+      std::memset(block.bitmap.data, 0, block.bitmap.data_size);  // the strip beside kernels
+    }
+    data.seek(codes_at + bit / 8);
+    if (int r = codes.restart(static_cast<unsigned>(bit % 8)); r != RET_SUCCESS) return r;
+    if (int r = paint_block(codes, q, kernels, block.bitmap, 0, 0); r != RET_SUCCESS) return r;
+    if (int r = hand_block(c, q.grid, k, block.bitmap); r != RET_SUCCESS) return r;
   }
   return RET_SUCCESS;
 }
@@ -402,7 +450,15 @@ int read_vector_quantised(const ImageReadContext& c) {
   if (int r = output_size(q.grid, blocks, &width, &height); r != RET_SUCCESS) return r;
   kernel::Buffer<std::uint16_t> kernels;
   if (int r = read_kernels(data, s, q, &kernels); r != RET_SUCCESS) return r;
-  if (int r = create_output(c, width, height); r != RET_SUCCESS) return r;
+  if (c.target) return paint_wanted_blocks(c, q, kernels.data(), data, data.position());
+  // A window is cut from the whole grid; a picture the recorded blocks leave smaller is
+  // read whole, as the composition cuts it.
+  ImageReadContext shown = c;
+  if (std::uint64_t{width} != std::uint64_t{q.grid.width} * q.grid.per_row ||
+      std::uint64_t{height} != std::uint64_t{q.grid.height} * q.grid.per_column)
+    shown.window = nullptr;
+  if (int r = create_output(shown, width, height); r != RET_SUCCESS) return r;
+  if (windowed(shown)) return paint_wanted_blocks(shown, q, kernels.data(), data, data.position());
   return paint_blocks(s, q, kernels.data(), data, *c.out);
 }
 

@@ -331,7 +331,8 @@ int decoded_take(void* self, std::uint64_t k, std::uint32_t band, const kernel::
   return RET_SUCCESS;
 }
 
-int read_decoded_blocks(const ImageReadContext& c, const Output& o) {
+// The JPEG family and vector quantisation decode only the blocks the window meets.
+int read_decoded_blocks(const ImageReadContext& c, const Output& o, ImageReader reader) {
   Decoded d{o, {}};
   if (int r = imgdata::block_grid(*c.subheader, &d.grid); r != RET_SUCCESS) return r;
   const bool single = (c.subheader->blocks_per_row < 2 && c.subheader->blocks_per_column < 2);
@@ -341,10 +342,10 @@ int read_decoded_blocks(const ImageReadContext& c, const Output& o) {
   const BlockTarget target{&d, decoded_wants, decoded_take};
   ImageReadContext with = c;
   with.target = &target;
-  return read_jpeg_family(with);
+  return reader(with);
 }
 
-// T.4 and vector-quantised data are one picture: read whole, then cut.
+// T.4 data are one picture: read whole, then cut.
 int read_whole(const ImageReadContext& c, const Output& o) {
   kernel::Bitmap picture;
   kernel::init_bitmap(&picture, kernel::kBitmapRecordSize);
@@ -495,11 +496,12 @@ int read_samples(::NitfDocument* document, std::uint32_t index, const KvSampleRe
     case CompressionCode::kM5:
     case CompressionCode::kC6:
     case CompressionCode::kM6:
-      return read_decoded_blocks(c, o);
-    case CompressionCode::kC1:
-    case CompressionCode::kM1:
+      return read_decoded_blocks(c, o, read_jpeg_family);
     case CompressionCode::kC4:
     case CompressionCode::kM4:
+      return read_decoded_blocks(c, o, read_vector_quantised);
+    case CompressionCode::kC1:
+    case CompressionCode::kM1:
       return read_whole(c, o);
     default:
       return j2k ? read_j2k(c, o) : RET_NOT_SUPPORTED;
