@@ -38,6 +38,11 @@ inline std::int64_t ExtensionSpan(std::int64_t length) {
   return 5 + (length > 0 ? length : 0);
 }
 
+// SetExtensionArea's refusals alone: whether it would refuse these values for the area
+// whose length field reads `length_text`. Nothing changes.
+int CheckExtensionArea(const char* length_text, std::int64_t length, std::int64_t overflow,
+                       const void* data);
+
 // Replaces an extension area from a setter's values: `length` is the 5-digit length
 // field (overflow field included), `overflow` the 3-digit overflow field, `data` the
 // length - 3 TRE bytes or null. With data the area becomes a copy of them; without data
@@ -45,10 +50,6 @@ inline std::int64_t ExtensionSpan(std::int64_t length) {
 // Lengths of 1 to 3 with data, lengths above 99999, negative values and an overflow
 // field wider than 3 digits give RET_INVALID_PARAMETER, a refused copy RET_NO_MEMORY; in
 // both cases nothing changes. *delta receives the change of the (sub)header's length.
-// SetExtensionArea's refusals alone: whether it would refuse these values for the area
-// whose length field reads `length_text`. Nothing changes.
-int CheckExtensionArea(const char* length_text, std::int64_t length, std::int64_t overflow,
-                       const void* data);
 int SetExtensionArea(TreArea* area, char* length_text, char* overflow_text, std::int64_t length,
                      std::int64_t overflow, const void* data, std::int64_t* delta);
 

@@ -134,7 +134,6 @@ constexpr ReaderEntry kReaders[] = {
 
 // ----- Uncompressed data ---------------------------------------------------------------
 
-// Owns a bitmap record's data and palette.
 // What uncompressed data are read with, all checked against LI and the file before
 // anything is allocated. Extended reading turns every shown band into 8-bit levels
 // (`leveled`) when the strict conversion has no display for it, chooses the output's
@@ -234,10 +233,8 @@ bool converter_wants(void* self, std::uint64_t k) {
 void converter_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) {
   const auto& c = *static_cast<Converter*>(self);
   const ImageWindow& w = *c.window->window;
-  const std::uint64_t top = k / c.layout.grid.per_row * c.layout.grid.height;
-  const std::uint64_t from = std::uint64_t{w.first_row}, to = from + w.rows;
-  *first = static_cast<std::uint32_t>(std::clamp(from, top, top + *end) - top);
-  *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
+  imgdata::rows_within(k / c.layout.grid.per_row * c.layout.grid.height, w.first_row,
+                       std::uint64_t{w.first_row} + w.rows, first, end);
 }
 
 int place_block(void* self, std::uint64_t k) {

@@ -96,6 +96,7 @@ int hand_block(const ImageReadContext& context, const imgdata::BlockGrid& grid, 
 // A top-down bitmap of one block for such a reader: `bits` 8, 12 or 16, zeroed.
 int create_block_bitmap(const imgdata::BlockGrid& grid, int bits, kernel::Bitmap* block);
 
+// Owns a bitmap record's data and palette.
 struct OwnedBitmap {
   kernel::Bitmap bitmap;
   OwnedBitmap() = default;

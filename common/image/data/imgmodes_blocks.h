@@ -7,6 +7,7 @@
 // reader allocates anything, so the walk itself can only fail on a short read.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -93,6 +94,15 @@ struct BlockSink {
   bool (*wants)(void* self, std::uint64_t k) = nullptr;
   void (*rows)(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) = nullptr;
 };
+
+// For a `rows` callback: the rows [from, to) of the image narrowed to those of a block
+// whose first row is image row `top` and whose rows are [*first, *end) (block rows).
+inline void rows_within(std::uint64_t top, std::uint64_t from, std::uint64_t to,
+                        std::uint32_t* first, std::uint32_t* end) {
+  const std::uint64_t bottom = top + *end;
+  *first = static_cast<std::uint32_t>(std::clamp(from, top, bottom) - top);
+  *end = static_cast<std::uint32_t>(std::clamp(to, top, bottom) - top);
+}
 
 // Reads every recorded block in order, in pieces of at most about 4 MiB (whole rows; for
 // bit-packed rows, whole groups of rows that end on a byte), and feeds the sink. Blocks

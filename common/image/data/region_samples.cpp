@@ -131,11 +131,8 @@ bool plain_wants(void* self, std::uint64_t k) {
 
 void plain_rows(void* self, std::uint64_t k, std::uint32_t* first, std::uint32_t* end) {
   const auto& w = *static_cast<PlainWalk*>(self);
-  const std::uint64_t top = k / w.grid.per_row * w.grid.height;
-  const std::uint64_t from = w.o.row0;
-  const std::uint64_t to = from + std::uint64_t{w.o.out_rows - 1} * w.o.reduction + 1;
-  *first = static_cast<std::uint32_t>(std::clamp(from, top, top + *end) - top);
-  *end = static_cast<std::uint32_t>(std::clamp(to, top, top + *end) - top);
+  imgdata::rows_within(k / w.grid.per_row * w.grid.height, w.o.row0,
+                       w.o.row0 + std::uint64_t{w.o.out_rows - 1} * w.o.reduction + 1, first, end);
 }
 
 // `count` samples of N bytes, each turned from the file's big-endian order to the
